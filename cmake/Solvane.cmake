@@ -38,3 +38,41 @@ function(solvane_add_benchmark target)
   add_executable(${target} ${ARG_SOURCES})
   target_link_libraries(${target} PRIVATE ${ARG_LIBS} benchmark::benchmark benchmark::benchmark_main)
 endfunction()
+
+# solvane_folder_library(<target> [QT] [TYPE STATIC|SHARED|MODULE] [OUTPUT_NAME <name>]
+#                        [EXCLUDE <files...>] [LIBS <libs...>] [TEST_LIBS <libs...>] [TEST_TIMEOUT <s>])
+# The folder's library is every *.c / *.cpp / *.ui / *.qrc directly in the folder except the
+# *_test.cpp files and those in EXCLUDE; the *_test.cpp files make the folder's one test
+# executable <target>_tests, linked against the library. New files join by being added: no
+# CMakeLists edit is needed for them.
+function(solvane_folder_library target)
+  cmake_parse_arguments(ARG "QT" "TYPE;OUTPUT_NAME;TEST_TIMEOUT" "EXCLUDE;LIBS;TEST_LIBS" ${ARGN})
+  if(NOT ARG_TYPE)
+    set(ARG_TYPE STATIC)
+  endif()
+  file(GLOB sources CONFIGURE_DEPENDS
+    ${CMAKE_CURRENT_SOURCE_DIR}/*.c ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/*.ui ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
+  file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  if(tests)
+    list(REMOVE_ITEM sources ${tests})
+  endif()
+  foreach(excluded IN LISTS ARG_EXCLUDE)
+    list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+  endforeach()
+  add_library(${target} ${ARG_TYPE} ${sources} ${headers})
+  if(ARG_OUTPUT_NAME)
+    set_target_properties(${target} PROPERTIES OUTPUT_NAME ${ARG_OUTPUT_NAME} PREFIX "")
+  endif()
+  if(NOT ARG_QT)
+    set_target_properties(${target} PROPERTIES AUTOMOC OFF AUTOUIC OFF AUTORCC OFF)
+  endif()
+  target_link_libraries(${target} PUBLIC ${ARG_LIBS})
+  if(tests)
+    solvane_add_tests(${target}_tests SOURCES ${tests} LIBS ${target} ${ARG_TEST_LIBS} TIMEOUT ${ARG_TEST_TIMEOUT})
+    if(TARGET ${target}_tests AND NOT ARG_QT)
+      set_target_properties(${target}_tests PROPERTIES AUTOMOC OFF AUTOUIC OFF AUTORCC OFF)
+    endif()
+  endif()
+endfunction()
