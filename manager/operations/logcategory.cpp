@@ -1,0 +1,3 @@
+#include "manager/operations/logcategory.h"
+
+Q_LOGGING_CATEGORY(lcKivoLib, "kivomanager.lib")
