@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "facesdk/engine/resample.h"
 #include "facesdk/engine/result_codes.h"
 
 // ---- Layout table -------------------------------------------------------------------------
@@ -175,6 +176,43 @@ int imageClone(EngineAllocator *allocator, const EngineImage *source, EngineImag
     for (int p = 0; p < count; ++p) {
         const int32_t rowBytes = std::min(source->planes[p].stride, out->planes[p].stride);
         copyRows(source->planes[p], 0, 0, out->planes[p], rowBytes, layout[p].rows);
+    }
+    return kResultOk;
+}
+
+int makeWorkingCopy(EngineAllocator *allocator, const EngineImage *image, uint32_t maxSide,
+                    EngineImage *out)
+{
+    if (out)
+        std::memset(out, 0, sizeof *out);
+    if (!out || !imageValid(image) || maxSide == 0 || image->width < 0 || image->height < 0)
+        return kResultBadArgument;
+    const uint32_t width = uint32_t(image->width), height = uint32_t(image->height);
+    if (std::max(width, height) <= maxSide)
+        return imageClone(allocator, image, out);
+    uint32_t newWidth, newHeight;
+    if (width > height) {
+        newWidth = maxSide;
+        newHeight = uint32_t(uint64_t(height) * maxSide / width);
+    } else {
+        newHeight = maxSide;
+        newWidth = uint32_t(uint64_t(width) * maxSide / height);
+    }
+    const uint32_t family = formatFamily(image->format);
+    if ((family == kFamilyYuv422 || family == kFamilyYuv420) && (newWidth & 1))
+        ++newWidth;
+    if (family == kFamilyYuv420 && (newHeight & 1))
+        ++newHeight;
+    if (newWidth >= width)
+        return imageClone(allocator, image, out);
+    const int result = imageAllocate(allocator, out, int32_t(newWidth), int32_t(newHeight), image->format);
+    if (result != kResultOk)
+        return result;
+    // A format the resampler does not handle would leave the copy unfilled: refuse it.
+    const int resized = imageResize(image, out);
+    if (resized != kResultOk) {
+        imageRelease(allocator, out);
+        return resized;
     }
     return kResultOk;
 }

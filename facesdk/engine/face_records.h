@@ -1,0 +1,110 @@
+// Face records: the 88-byte VXL_FACE of the interface with its two buffers, the engine's
+// 104-byte FaceWork record, and the conversions between them and to the face libraries'
+// records.
+//
+// Divisions: records and buffer layout; conversions and geometry; buffers.
+#pragma once
+
+#include <cstdint>
+
+#include "facesdk/engine/allocator.h"
+#include "facesdk/engine/image.h"
+
+// ---- Records --------------------------------------------------------------------------------
+
+struct VXL_POINT {
+    int32_t x;
+    int32_t y;
+};
+
+// Point buffer: kFacePointSlots point slots, then the slot {0, class value}, then the fitted
+// flag (1 once the landmark fitter placed the face's points).
+constexpr int kFacePointSlots = 250;
+constexpr uint32_t kPointBufferBytes = 2012;
+constexpr uint32_t kSavedPointsBytes = 2000;
+
+struct VXL_FACE {
+    int32_t id;             // face id; detection numbers faces 1, 2, ...
+    int32_t x;              // box left, pixels
+    int32_t y;              // box top, pixels
+    int32_t width;          // box width, pixels
+    int32_t height;         // box height, pixels
+    int32_t roll;           // roll angle, degrees
+    int32_t score;          // the detector's value for the face
+    int32_t eye1X, eye1Y;   // first eye point
+    int32_t eye2X, eye2Y;   // second eye point
+    int32_t lowerX, lowerY; // lower-face point
+    int32_t reserved;
+    uint8_t *savedPoints;   // saved point groups, kSavedPointsBytes, or null
+    int32_t pointCount;     // point slots of the point buffer (250 when the engine made it)
+    uint32_t preparedMask;  // stages for which the face's shape record is ready
+    int32_t detectorValue;  // a further value of the detector's face record
+    int32_t regionValue;    // the detector's region re-examination value
+    VXL_POINT *points;      // point buffer, kPointBufferBytes, or null
+};
+static_assert(sizeof(VXL_FACE) == 88, "VXL_FACE crosses the engine's interface");
+
+struct FaceWork {
+    uint32_t size;          // 104 (520 in the run's skin-region entries)
+    int32_t id;             // face id
+    EngineRect box;         // face box
+    int32_t roll;           // degrees
+    int32_t turnClass;      // 0; scaling copies it
+    EngineRect eye1Box;     // square around the first eye
+    EngineRect eye2Box;     // square around the second eye
+    EngineRect mouthBox;    // 0 here; filled by the stages that need it
+    VXL_POINT *points;      // the face's point buffer, borrowed
+    int32_t pointCount;     // the face's pointCount
+    int32_t extraValue1;    // first i32 of point slot pointCount
+    int32_t extraValue2;    // second i32 of that slot: the class value
+    int32_t reserved;       // 0
+};
+static_assert(sizeof(FaceWork) == 104, "FaceWork is laid out as the stages read it");
+
+// The class slot and fitted flag lie inside the 2012-byte point buffer only for these counts;
+// a record handed in with any other count is not read or written through them.
+inline bool pointCountFitsBuffer(const VXL_FACE &face)
+{
+    return face.points && face.pointCount >= 0 && face.pointCount <= kFacePointSlots;
+}
+
+// The slot after the points ({0, class value}) and the fitted flag of a point buffer; only
+// while pointCountFitsBuffer holds.
+inline VXL_POINT &classSlot(VXL_FACE &face) { return face.points[face.pointCount]; }
+inline int32_t &fittedFlag(VXL_FACE &face) { return face.points[face.pointCount + 1].x; }
+
+// ---- Conversions and geometry ---------------------------------------------------------------
+
+// A FaceWork of the face for an image of the given size; coordinates stay in image units.
+void toFaceWork(const VXL_FACE &face, FaceWork *out, int32_t imageWidth, int32_t imageHeight);
+
+// The record scaled by fx (x, width) and fy (y, height), both in 1/1024 units. Extra value 1
+// and the last field are not written.
+void scaleFaceRecord(const FaceWork &record, FaceWork *out, int32_t fx, int32_t fy);
+
+// Squares around the two eyes, half the eye distance wide and cut down to stay inside the
+// image. Boxes stay untouched for coinciding eyes and are emptied for eyes outside the image.
+void eyeBoxesFromEyes(VXL_POINT eye1, VXL_POINT eye2, int32_t width, int32_t height,
+                      EngineRect *box1, EngineRect *box2);
+
+// The lower-face point and the patch size from the eye boxes and the roll angle (degrees).
+// Writes nothing when any box has a zero side.
+void lowerFacePointFromEyes(const EngineRect &face, const EngineRect &eye1, const EngineRect &eye2,
+                            int32_t angle, VXL_POINT *point, VXL_POINT *size);
+
+// 0 when the points coincide or one lies outside the width x height image; else 1.
+int eyesInsideImage(VXL_POINT eye1, VXL_POINT eye2, int32_t width, int32_t height);
+
+// ---- Buffers --------------------------------------------------------------------------------
+
+// Gives the face both buffers, zeroed; a new point buffer has 250 slots. A face that already
+// has a point buffer keeps its pointCount. 0, -3, -4 (null face).
+int ensureFaceBuffers(EngineAllocator *allocator, VXL_FACE *face);
+
+// Frees both buffers, nulls them and sets pointCount to 0. Null face: nothing.
+void freeFaceBuffers(EngineAllocator *allocator, VXL_FACE *face);
+
+// Copy points 12-23, 32-43 and 62-67 from the point buffer to the saved-points buffer (save)
+// or back (restore) for every face with both buffers. 0 when a face was copied, else 97.
+int savePointGroups(VXL_FACE *faces, int32_t count);
+int restorePointGroups(VXL_FACE *faces, int32_t count);
