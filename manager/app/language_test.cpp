@@ -1,0 +1,48 @@
+#include "manager/app/environment.h"
+#include "manager/app/test_environment.h"
+
+#include <gtest/gtest.h>
+
+#include <QSettings>
+
+namespace {
+
+QVariant storedLocale(const char* organisation, const char* application) {
+    return QSettings(organisation, application).value("SelectedLocale");
+}
+
+TEST(DisplayLanguage, SetLanguageStoresOnlySupportedCodes) {
+    TestEnvironment env;
+    AppEnvironment::setLanguage("IT");
+    AppEnvironment::setLanguage("it");
+    AppEnvironment::setLanguage("DE");
+    EXPECT_FALSE(storedLocale("Solvane Vizoruv Labs", "Solvane Photo 2").isValid());
+    for (const QString& code : AppEnvironment::supportedLanguageCodes()) {
+        AppEnvironment::setLanguage(code);
+        EXPECT_EQ(storedLocale("Solvane Vizoruv Labs", "Solvane Photo 2").toString(), code);
+        EXPECT_EQ(AppEnvironment::uiLanguageCode(), code);
+    }
+    EXPECT_EQ(AppEnvironment::supportedLanguageCodes().size(), 10);
+}
+
+TEST(DisplayLanguage, ScopeDependsOnTheIdentity) {
+    TestEnvironment env(QStringLiteral("Another Host"));
+    AppEnvironment::setLanguage("fr");
+    EXPECT_EQ(storedLocale("Keltrix", "Keltrix Kivo Manager").toString(), "fr");
+    EXPECT_FALSE(storedLocale("Solvane Vizoruv Labs", "Solvane Photo 2").isValid());
+    AppEnvironment::setAppIdentity("Solvane Photo");
+    EXPECT_EQ(AppEnvironment::languageSettingsScope(), qMakePair(QString("Solvane Vizoruv Labs"), QString("Solvane Photo 2")));
+}
+
+TEST(DisplayLanguage, SelectedLocaleFallsBackToTheSystemLocale) {
+    TestEnvironment env;
+    EXPECT_EQ(AppEnvironment::selectedLocale(), QLocale::system());
+    const QString systemLanguage = QLocale::system().bcp47Name().section('-', 0, 0);
+    EXPECT_EQ(AppEnvironment::uiLanguageCode(), systemLanguage.isEmpty() ? QString("en") : systemLanguage);
+
+    QSettings("Solvane Vizoruv Labs", "Solvane Photo 2").setValue("SelectedLocale", "pt-BR");
+    EXPECT_EQ(AppEnvironment::selectedLocale().language(), QLocale::Portuguese);
+    EXPECT_EQ(AppEnvironment::uiLanguageCode(), "pt");
+}
+
+}  // namespace
