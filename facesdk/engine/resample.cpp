@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "facesdk/engine/fixed_scale.h"
 #include "facesdk/engine/result_codes.h"
 
 namespace {
@@ -38,10 +39,10 @@ bool jobHasWork(const ResampleJob &job)
     return job.srcWidth > 0 && job.srcHeight > 0 && job.dstWidth > 0 && job.dstHeight > 0;
 }
 
-// 16.16 position rounded to the nearest whole sample, halves away from zero.
+// 16.16 position rounded to the nearest whole sample; extents keep positions within 32 bits.
 int32_t roundPosition(int64_t p)
 {
-    return int32_t((((p + (p < 0 ? -1 : 0)) >> 15) + 1) >> 1);
+    return roundQ16(int32_t(p));
 }
 
 // The nearest sampler for samples of Bytes bytes.

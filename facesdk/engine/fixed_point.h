@@ -1,0 +1,58 @@
+// Fixed-point helpers shared by the face shape preparation and the effect stages: the integer
+// square root, powers of two, the nearest entry of a sorted table, the angle between two
+// rectangles' centres, and the turning tables. Rounding of Q10 and 16.16 products lives in
+// fixed_scale.h.
+#pragma once
+
+#include <cstdint>
+
+#include "facesdk/engine/fixed_scale.h"
+#include "facesdk/engine/image.h"
+
+// ---- Integer helpers ------------------------------------------------------------------------
+
+// floor(sqrt(value)) for every u32, from the 16 x sqrt table and at most two Newton steps.
+uint32_t isqrtTable(uint32_t value);
+
+// 1 for values up to 0; otherwise the power of two nearest to the value, ties to the smaller.
+// Values nearer 2^31 than 2^30 answer 2^30, the largest power an i32 holds.
+int32_t nearestPowerOfTwo(int32_t value);
+
+// Index 0..31 of the highest set bit; -1 for 0.
+int32_t highestBit(uint32_t value);
+
+// Index of the entry of an ascending array nearest to the target (ties to the higher index),
+// found by binary search. -1 for a count below 1. A target past either end answers the end's
+// index.
+int32_t nearestIndexSorted(const int32_t *array, int32_t count, int32_t target);
+
+// Direction, in whole degrees from -180 to 180, of the vector from a's centre to b's centre,
+// measured from the x axis towards the y axis (rows grow downwards), and the distance between
+// the centres. The angle starts as defaultAngle and the distance as 0; both stay so when either
+// rectangle has width 0, and the angle stays the default when the centres coincide.
+void rectCentreAngle(const EngineRect &a, const EngineRect &b, int32_t defaultAngle,
+                     int32_t *angle, int32_t *distance);
+
+// ---- Tables ---------------------------------------------------------------------------------
+
+// floor(16 x sqrt(i)) for i = 0..255.
+extern const uint8_t kSquareRootTable[256];
+
+// round(65536 x sin(i degrees)) for i = 0..90.
+extern const int32_t kSineTableDegrees[91];
+
+// 16.16 sine and cosine of 5k degrees for k = 0..72 (non-negative values rounded, negative
+// ones truncated toward zero); entries 73..75 are 0.
+extern const int32_t sineTable5Fixed[76];
+extern const int32_t cosineTable5Fixed[76];
+
+// Sine and cosine of 5k degrees in whole percent, rounded, for k = 0..72; entries 73..75 are 0.
+extern const int32_t sineTable5[76];
+extern const int32_t cosineTable5[76];
+
+// Index into the 5-degree tables of the multiple of 5 degrees nearest to -angle:
+// ((362 - angle) mod 360) / 5, remainder and quotient truncated toward zero.
+constexpr int32_t turnIndex5(int32_t angle)
+{
+    return ((362 - angle) % 360) / 5;
+}
