@@ -1,9 +1,13 @@
 #include "manager/app/environment.h"
 #include "manager/app/test_environment.h"
+#include "manager/resources/resources.h"
 
 #include <gtest/gtest.h>
 
 #include <QSettings>
+#include <QTranslator>
+
+#include <memory>
 
 namespace {
 
@@ -43,6 +47,24 @@ TEST(DisplayLanguage, SelectedLocaleFallsBackToTheSystemLocale) {
     QSettings("Solvane Vizoruv Labs", "Solvane Photo 2").setValue("SelectedLocale", "pt-BR");
     EXPECT_EQ(AppEnvironment::selectedLocale().language(), QLocale::Portuguese);
     EXPECT_EQ(AppEnvironment::uiLanguageCode(), "pt");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DisplayLanguage, TranslatorLoadsTheStoredLocalesTranslation) {
+    registerTranslationsBundle();
+    TestEnvironment env;
+    QSettings("Solvane Vizoruv Labs", "Solvane Photo 2").setValue("SelectedLocale", "zh");
+    std::unique_ptr<QTranslator> chinese(AppEnvironment::loadTranslator(AppEnvironment::selectedLocale()));
+    ASSERT_TRUE(chinese);
+    EXPECT_EQ(chinese->filePath(), ":/translations/language_zh.qm");
+
+    std::unique_ptr<QTranslator> german(AppEnvironment::loadTranslator(QLocale("de_AT")));
+    ASSERT_TRUE(german);
+    EXPECT_EQ(german->translate("AppEnvironment", "Favorites"), "Favoriten");
+    EXPECT_EQ(AppEnvironment::loadTranslator(QLocale(QLocale::Italian)), nullptr);
 }
 
 }  // namespace

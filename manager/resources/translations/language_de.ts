@@ -1,0 +1,123 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>AppEnvironment</name>
+    <message>
+        <source>Favorites</source>
+        <translation>Favoriten</translation>
+    </message>
+    <message>
+        <source>Imported Presets</source>
+        <translation>Importierte Vorgaben</translation>
+    </message>
+</context>
+<context>
+    <name>Product</name>
+    <message>
+        <source>Install</source>
+        <translation>Installieren</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>Öffnen</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>Aktualisieren</translation>
+    </message>
+    <message>
+        <source>Uninstall</source>
+        <translation>Deinstallieren</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Solvane Manager</source>
+        <translation>Solvane Manager</translation>
+    </message>
+    <message>
+        <source>Updating...</source>
+        <translation>Wird aktualisiert...</translation>
+    </message>
+    <message>
+        <source>offline, click to re-connect</source>
+        <translation>offline, zum erneuten Verbinden klicken</translation>
+    </message>
+    <message>
+        <source>A new version of the Kivo Manager is available.  Click to update.</source>
+        <translation>Eine neue Version des Kivo Manager ist verfügbar.  Zum Aktualisieren klicken.</translation>
+    </message>
+    <message>
+        <source>A new version of Solvane Manager is available.  Click to update.</source>
+        <translation>Eine neue Version von Solvane Manager ist verfügbar.  Zum Aktualisieren klicken.</translation>
+    </message>
+    <message>
+        <source>Your applications, plug-ins, workflows, and signature editions:</source>
+        <translation>Ihre Anwendungen, Plug-ins, Workflows und Signature Editions:</translation>
+    </message>
+    <message>
+        <source>Your applications and plug-ins:</source>
+        <translation>Ihre Anwendungen und Plug-ins:</translation>
+    </message>
+    <message>
+        <source>Tools you might love:</source>
+        <translation>Werkzeuge, die Ihnen gefallen könnten:</translation>
+    </message>
+</context>
+<context>
+    <name>ProductWidget</name>
+    <message>
+        <source>Buy Now</source>
+        <translation>Jetzt kaufen</translation>
+    </message>
+    <message>
+        <source>Learn more...</source>
+        <translation>Mehr erfahren...</translation>
+    </message>
+    <message>
+        <source>Downloading...</source>
+        <translation>Wird heruntergeladen...</translation>
+    </message>
+    <message>
+        <source>v%1
+up to date</source>
+        <translation>v%1
+aktuell</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>Product display language:</source>
+        <translation>Anzeigesprache der Produkte:</translation>
+    </message>
+    <message>
+        <source>Kivo Manager Menu</source>
+        <translation>Kivo-Manager-Menü</translation>
+    </message>
+    <message>
+        <source>Solvane Manager settings</source>
+        <translation>Einstellungen von Solvane Manager</translation>
+    </message>
+</context>
+<context>
+    <name>StandInWindow</name>
+    <message>
+        <source>The product list appears here once the catalog has been loaded.</source>
+        <translation>Die Produktliste erscheint hier, sobald der Katalog geladen ist.</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>Command to run: checkupdate, uploadevents, show, install or quit.</source>
+        <translation>Auszuführender Befehl: checkupdate, uploadevents, show, install oder quit.</translation>
+    </message>
+    <message>
+        <source>Product ID</source>
+        <translation>Produkt-ID</translation>
+    </message>
+</context>
+</TS>
