@@ -1,6 +1,6 @@
 #include "manager/operations/httpgetoperation.h"
 
-#include "manager/operations/logcategory.h"
+#include "manager/app/logging.h"
 
 #include <QNetworkRequest>
 #include <QSslConfiguration>
@@ -48,13 +48,13 @@ void HttpGetOperation::perform()
     m_reply = m_network.get(request);
     if (m_reply->error() != QNetworkReply::NoError) {
         setErrorText(m_reply->errorString());
-        qCWarning(lcKivoLib) << "Network request failed:" << errorText();
+        qCWarning(managerLogCategory) << "Network request failed:" << errorText();
         finish(Failure);
         return;
     }
 
     m_progressMark = 0.1f;
-    qCDebug(lcKivoLib) << "HttpGetOperation started on " << m_url.toString();
+    qCDebug(managerLogCategory) << "HttpGetOperation started on " << m_url.toString();
     connect(m_reply, &QNetworkReply::finished, this, &HttpGetOperation::onFinished);
     connect(m_reply, &QNetworkReply::downloadProgress, this, &HttpGetOperation::onProgress);
     connect(m_reply, &QNetworkReply::errorOccurred, this, &HttpGetOperation::onError);
@@ -65,16 +65,16 @@ void HttpGetOperation::onFinished()
     if (m_reply->error() != QNetworkReply::NoError) {
         m_networkError = m_reply->error();
         setErrorText(m_reply->errorString());
-        qCWarning(lcKivoLib) << "HttpGetOperation error: " << errorText();
+        qCWarning(managerLogCategory) << "HttpGetOperation error: " << errorText();
         finish(Failure);
         return;
     }
     if (!writeBody(m_reply->readAll())) {
-        qCWarning(lcKivoLib) << "HttpGetOperation error: " << errorText();
+        qCWarning(managerLogCategory) << "HttpGetOperation error: " << errorText();
         finish(Failure);
         return;
     }
-    qCDebug(lcKivoLib) << "HttpGetOperation succeeded, result written to " << m_destination->fileName();
+    qCDebug(managerLogCategory) << "HttpGetOperation succeeded, result written to " << m_destination->fileName();
     finish(Success);
 }
 
@@ -93,7 +93,7 @@ void HttpGetOperation::onProgress(qint64 received, qint64 total)
     reportProgress(fraction);
     if (fraction >= m_progressMark) {
         m_progressMark += 0.1f;
-        qCDebug(lcKivoLib) << "  downloading" << fraction << received;
+        qCDebug(managerLogCategory) << "  downloading" << fraction << received;
     }
 }
 
@@ -106,6 +106,8 @@ bool HttpGetOperation::writeBody(const QByteArray &body)
                          .arg(m_destination->fileName(), m_destination->errorString()));
         return false;
     }
+    if (m_destination->size() > 0) // a reopened temporary file keeps its old content
+        m_destination->resize(0);
     const bool written = m_destination->write(body) == body.size() && m_destination->flush();
     const QString reason = m_destination->errorString();
     m_destination->close();

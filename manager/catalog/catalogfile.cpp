@@ -1,0 +1,58 @@
+#include "manager/catalog/catalogfile.h"
+
+#include "manager/app/logging.h"
+#include "manager/operations/httpgetoperation.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QTemporaryFile>
+
+CatalogDownload downloadCatalogFile(const QUrl &url, const QString &cacheFile, const QString &rootKey)
+{
+    CatalogDownload download;
+    QTemporaryFile part(cacheFile + QStringLiteral(".XXXXXX.part"));
+    if (!part.open()) {
+        download.errorText = QStringLiteral("Can't create %1: %2").arg(part.fileTemplate(), part.errorString());
+        qCWarning(managerLogCategory) << download.errorText;
+        return download;
+    }
+    part.close();
+
+    HttpGetOperation operation(url, &part, true);
+    download.result = operation.exec();
+    download.networkError = operation.networkError();
+    download.errorText = operation.errorText();
+    if (download.result != 0)
+        return download;
+
+    const QJsonDocument document = readJsonFile(part.fileName());
+    if (!document.object().value(rootKey).isObject()) {
+        download.result = 1;
+        download.errorText = QStringLiteral("The answer from %1 is not a catalog").arg(url.toString());
+        qCWarning(managerLogCategory) << download.errorText << "- keeping the cached" << cacheFile;
+        return download;
+    }
+
+    QFile body(part.fileName());
+    QSaveFile target(cacheFile);
+    if (!body.open(QIODevice::ReadOnly) || !target.open(QIODevice::WriteOnly)
+        || target.write(body.readAll()) != body.size() || !target.commit()) {
+        download.result = 1;
+        download.errorText = QStringLiteral("Can't replace %1: %2").arg(cacheFile, target.errorString());
+        qCWarning(managerLogCategory) << download.errorText;
+        return download;
+    }
+    download.replaced = true;
+    return download;
+}
+
+QJsonDocument readJsonFile(const QString &path, bool *opened)
+{
+    QFile file(path);
+    const bool ok = file.open(QIODevice::ReadOnly | QIODevice::Text);
+    if (opened)
+        *opened = ok;
+    return QJsonDocument::fromJson(ok ? file.readAll() : QByteArray());
+}

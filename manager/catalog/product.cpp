@@ -1,0 +1,222 @@
+#include "manager/catalog/product.h"
+
+#include "manager/app/environment.h"
+#include "manager/app/logging.h"
+#include "manager/catalog/productsettings.h"
+
+#include <QDateTime>
+#include <QDir>
+
+namespace {
+
+// Web hosts of the products' information pages: this brand's and the earlier company's.
+const char kBrandWebHost[] = "www.solvane-labs.example";
+const char kLegacyWebHost[] = "www.keltrix.example";
+
+struct ProductKeyRow {
+    bool exact;       // equality, else containment (both case-sensitive)
+    const char *test; // text tested against the name
+    const char *key;
+    bool addOn;
+};
+
+// Tried in order, the first match wins: "Solvane Photo 2" must stand before "Solvane Photo".
+const ProductKeyRow kProductKeys[] = {
+    {true, "Vexilo Pellume", "Vexilo Pellume v3", false},
+    {true, "Vexilo Benchly", "Vexilo Benchly v3", false},
+    {true, "Vexilo Norvik", "Vexilo Norvik", false},
+    {true, "Vexilo Deskra", "Vexilo Deskra v3", false},
+    {false, "Servra", "Vexilo Deskra v3", false},
+    {false, "Vexilo Fildra", "Vexilo Fildra", false},
+    {false, "Solvane Photo 2", "Solvane Photo 2", false},
+    {false, "Solvane Photo", "Solvane Photo", false},
+    {false, "Ambrel Set", "Ambrel Set", true},
+    {false, "Quorin Set", "Quorin Set", true},
+    {false, "Tessily Set", "Tessily Set", true},
+    {false, "Mavrel Set", "Mavrel Set", true},
+};
+
+const ProductKeyRow *findProductKey(const QString &name)
+{
+    for (const ProductKeyRow &row : kProductKeys) {
+        const QString test = QString::fromLatin1(row.test);
+        if (row.exact ? name == test : name.contains(test))
+            return &row;
+    }
+    return nullptr;
+}
+
+// The settings keys of a product group.
+const QString kVersionKey = QStringLiteral("version");
+const QString kUrlKey = QStringLiteral("url");
+const QString kHelpUrlKey = QStringLiteral("helpUrl");
+const QString kTimeKey = QStringLiteral("time-utc");
+const QString kInstallPathKey = QStringLiteral("installPath");
+
+QString readProductSetting(const QString &productName, const QString &key)
+{
+    SettingsValues values{{key, QString()}};
+    readSettingsGroup(productName, values, usesAllUsersSettings(productName));
+    return values.value(key);
+}
+
+} // namespace
+
+QString productKey(const QString &productName)
+{
+    if (const ProductKeyRow *row = findProductKey(productName))
+        return QString::fromLatin1(row->key);
+    qCDebug(managerLogCategory) << "dunno about " << productName;
+    return QString();
+}
+
+bool isKnownProduct(const QString &productName)
+{
+    return !productKey(productName).isEmpty();
+}
+
+bool usesAllUsersSettings(const QString &productName)
+{
+    const ProductKeyRow *row = findProductKey(productName);
+    return row && !row->addOn;
+}
+
+ProductVersion readInstalledVersion(const QString &productName)
+{
+    const QString text = readProductSetting(productName, kVersionKey);
+    return text.isEmpty() ? ProductVersion() : ProductVersion::fromString(text);
+}
+
+int productDisplayGroup(const QString &productName, int forSale)
+{
+    if (productName == QLatin1String("Solvane Photo 2"))
+        return 0;
+    if (productName == QLatin1String("Solvane Photo"))
+        return 1;
+    switch (forSale) {
+    case 0: return 4;
+    case 1: return 2;
+    case 2: return 3;
+    case 3: return 1;
+    case 4: return 3;
+    case 5: return 5;
+    default: return 5; // kinds this manager does not know go last
+    }
+}
+
+Product::Product(const QString &name, const ProductVersion &catalogVersion, const QUrl &url, const QUrl &url2,
+                 const QUrl &helpUrl, const QString &sha1, int forSale, const QString &fsProduct,
+                 const QString &fsProductVerbose)
+    : m_name(name)
+    , m_catalogVersion(catalogVersion)
+    , m_url(url.adjusted(QUrl::StripTrailingSlash))
+    , m_url2(url2.adjusted(QUrl::StripTrailingSlash))
+    , m_helpUrl(helpUrl.adjusted(QUrl::StripTrailingSlash))
+    , m_resourcesDir(AppEnvironment::resourcesPath(name))
+    , m_sha1(sha1)
+    , m_forSale(forSale)
+    , m_fsProduct(fsProduct)
+    , m_fsProductVerbose(fsProductVerbose)
+{
+    m_installedVersion = readInstalledVersion(name);
+    qCDebug(managerLogCategory) << "Checking installation for" << name << m_installedVersion.toString();
+    if (!m_installedVersion.isSet())
+        setState(ProductNotInstalled, false);
+    else if (m_installedVersion < m_catalogVersion)
+        setState(ProductUpdateAvailable, false);
+    else
+        setState(ProductInstalled, false);
+    m_displayGroup = productDisplayGroup(name, forSale);
+    m_installPath = readProductSetting(name, kInstallPathKey);
+}
+
+bool Product::isInstalled() const
+{
+    return m_state == ProductInstalled || m_state == ProductUpdateAvailable;
+}
+
+QList<ProductAction> Product::actions() const
+{
+    switch (m_state) {
+    case ProductInstalled:
+        return {ProductActionOpen, ProductActionUninstall};
+    case ProductUpdateAvailable:
+        return {ProductActionUpdate, ProductActionUninstall};
+    case ProductNotInstalled:
+        break;
+    }
+    if (m_forSale == 2 || m_forSale == 4)
+        return {};
+    return {ProductActionInstall};
+}
+
+QString Product::actionName(int action)
+{
+    switch (action) {
+    case ProductActionInstall: return tr("Install");
+    case ProductActionOpen: return tr("Open");
+    case ProductActionUpdate: return tr("Update");
+    case ProductActionUninstall: return tr("Uninstall");
+    default: return QString();
+    }
+}
+
+QString Product::iconFile() const
+{
+    return QDir(m_resourcesDir).absoluteFilePath(QStringLiteral("icon.png"));
+}
+
+QString Product::descriptionFile() const
+{
+    return QDir(m_resourcesDir).absoluteFilePath(QStringLiteral("description.txt"));
+}
+
+QString Product::resourcesUrl() const
+{
+    return m_helpUrl.toString() + QStringLiteral("/resources");
+}
+
+QUrl Product::learnMoreUrl(const QString &productName)
+{
+    const QString page = productName.simplified().remove(QLatin1Char(' '));
+    QUrl url;
+    url.setScheme(QStringLiteral("https"));
+    if (AppEnvironment::isManagerIdentity()) {
+        url.setHost(QString::fromLatin1(kBrandWebHost));
+        url.setPath(QStringLiteral("/redirect/%1-learn.html").arg(page));
+    } else {
+        url.setHost(QString::fromLatin1(kLegacyWebHost));
+        url.setPath(QStringLiteral("/assets/redirect/%1-learn.html").arg(page));
+    }
+    return url;
+}
+
+void Product::setState(ProductState state, bool persist)
+{
+    m_state = state;
+    if (!persist)
+        return;
+    if (state == ProductInstalled) {
+        SettingsValues values{{kVersionKey, m_catalogVersion.toString()},
+                              {kUrlKey, m_downloadUrl},
+                              {kTimeKey, QDateTime::currentDateTimeUtc().toString(Qt::TextDate)}};
+        if (!m_helpUrl.isEmpty())
+            values.insert(kHelpUrlKey, m_helpUrl.toString());
+        writeSettingsGroup(m_name, values);
+        m_installedVersion = m_catalogVersion;
+    } else if (state == ProductNotInstalled) {
+        removeSettingsGroup(m_name, SettingsValues());
+        m_installedVersion = ProductVersion();
+    }
+}
+
+void Product::setInstallPath(const QString &path)
+{
+    m_installPath = path;
+    writeSettingsGroup(m_name, SettingsValues{{kInstallPathKey, path}});
+}
+
+void Product::setDownloadUrl(const QString &url)
+{
+    m_downloadUrl = url;
+}

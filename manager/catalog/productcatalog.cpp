@@ -1,0 +1,119 @@
+#include "manager/catalog/productcatalog.h"
+
+#include "manager/app/environment.h"
+#include "manager/app/logging.h"
+#include "manager/catalog/catalogfile.h"
+#include "manager/catalog/safefilename.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QNetworkReply>
+
+namespace {
+
+const QString kCatalogFileName = QStringLiteral("product_catalog.json");
+const QString kRootKey = QStringLiteral("ProductCatalog");
+
+// A string holding a decimal integer; 0 for anything else (a JSON number too).
+int decimalText(const QJsonValue &value)
+{
+    bool ok = false;
+    const int number = value.toString().toInt(&ok, 10);
+    return ok ? number : 0;
+}
+
+QUrl tolerantUrl(const QJsonValue &value)
+{
+    return QUrl(value.toString(), QUrl::TolerantMode);
+}
+
+} // namespace
+
+ProductCatalog::ProductCatalog(QObject *parent)
+    : ProductCatalog(QUrl(), QString(), parent)
+{
+}
+
+ProductCatalog::ProductCatalog(const QUrl &url, const QString &folder, QObject *parent)
+    : QObject(parent)
+    , m_url(url.isEmpty() ? AppEnvironment::productsUrl() : url)
+    , m_folder(folder.isEmpty() ? AppEnvironment::cachePath() : folder)
+    , m_file(QFileInfo(m_folder + QLatin1Char('/') + kCatalogFileName).absoluteFilePath())
+{
+    qCDebug(managerLogCategory) << "Product Catalog URL: " << m_url.toString();
+    qCDebug(managerLogCategory) << "Product destination URL: " << m_folder;
+    readCatalog();
+}
+
+bool ProductCatalog::readCatalog()
+{
+    qCDebug(managerLogCategory) << "reading catalog from " << m_file.fileName();
+    if (!m_file.exists())
+        return false;
+    m_products.clear();
+    const QJsonDocument document = readJsonFile(m_file.fileName());
+    for (const Product &product : parseProductCatalog(document)) {
+        qCDebug(managerLogCategory) << "catalog: adding product " << product.name() << product.catalogVersion().toString();
+        m_products.append(product);
+    }
+    return true;
+}
+
+bool ProductCatalog::updateCatalog()
+{
+    const CatalogDownload download = downloadCatalogFile(m_url, m_file.fileName(), kRootKey);
+    if (download.result == 0) {
+        qCDebug(managerLogCategory) << "downloaded catalog";
+        return readCatalog();
+    }
+    if (download.networkError == QNetworkReply::ContentConflictError)
+        emit needsUpgrade();
+    return false;
+}
+
+QList<Product> ProductCatalog::products() const
+{
+    return m_products;
+}
+
+QUrl ProductCatalog::url() const
+{
+    return m_url;
+}
+
+QString ProductCatalog::fileName() const
+{
+    return m_file.fileName();
+}
+
+QList<Product> ProductCatalog::parseProductCatalog(const QJsonDocument &document)
+{
+    const QJsonObject catalog = document.object().value(kRootKey).toObject();
+    const int version = catalog.value(QStringLiteral("Version")).toInt(0);
+    if (version > kFormatVersion) {
+        qCWarning(managerLogCategory) << "KivoManager supposed to be up to date";
+        return {};
+    }
+
+    QList<Product> products;
+    for (const QJsonValue &element : catalog.value(QStringLiteral("Products")).toArray()) {
+        const QJsonObject entry = element.toObject();
+        const QString name = entry.value(QStringLiteral("Product")).toString();
+        QString why;
+        if (!isSafeFileName(name, &why)) {
+            // The name becomes folder and file names (resources, installer cache).
+            qCWarning(managerLogCategory) << "catalog: skipping product" << name << "-" << why;
+            continue;
+        }
+        products.append(Product(name, ProductVersion::fromJson(entry.value(QStringLiteral("Version")).toArray()),
+                                tolerantUrl(entry.value(QStringLiteral("URL"))),
+                                tolerantUrl(entry.value(QStringLiteral("URL2"))),
+                                tolerantUrl(entry.value(QStringLiteral("HelpURL"))),
+                                entry.value(QStringLiteral("sha1")).toString(),
+                                decimalText(entry.value(QStringLiteral("forSale"))),
+                                entry.value(QStringLiteral("fsProduct")).toString(),
+                                entry.value(QStringLiteral("fsProductVerbose")).toString()));
+    }
+    return products;
+}

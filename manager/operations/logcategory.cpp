@@ -1,3 +1,0 @@
-#include "manager/operations/logcategory.h"
-
-Q_LOGGING_CATEGORY(lcKivoLib, "kivomanager.lib")
