@@ -1,0 +1,291 @@
+// VXLPlatformWin: factory, initialisation, shutdown and release, and the operations that only store
+// or forward a value. Divisions: factory; lifecycle; small operations; operations of later parts.
+#include "vizoruv/platform/vxl_platform_win.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr int kDefaultPreviewSize = 1200;
+constexpr int kEconomyNoDetailBit = 1 << 1;
+constexpr int kNotYet = -1;  // answer of the operations whose work has not landed
+
+// Host-mode platforms are torn down one at a time.
+std::mutex gReleaseMutex;
+
+std::string textOrEmpty(const char* text) {
+    return text ? std::string(text) : std::string();
+}
+
+}  // namespace
+
+// ---- Factory ----
+
+IVXLPlatform* VxlPlatformCreate(const char* productName, const char* binDir, const char* folder3,
+                                const char* userFolder, int requireLibraries, int previewOnly, int economyLevel) {
+    VXLPlatformWin* platform = new (std::nothrow) VXLPlatformWin();
+    if (!platform)
+        return nullptr;
+    if (!platform->init(productName, binDir, folder3, userFolder, requireLibraries, previewOnly, economyLevel)) {
+        platform->Release();
+        return nullptr;
+    }
+    return platform;
+}
+
+// ---- Lifecycle ----
+
+VXLPlatformWin::VXLPlatformWin() = default;
+
+VXLPlatformWin::~VXLPlatformWin() {
+    shutdown();
+}
+
+bool VXLPlatformWin::init(const char* productName, const char* binDir, const char* folder3,
+                          const char* userFolder, int requireLibraries, int previewOnly, int economyLevel) {
+    productName_ = textOrEmpty(productName);
+    folder3_ = textOrEmpty(folder3);
+    binDir_ = textOrEmpty(binDir);
+    userFolder_ = textOrEmpty(userFolder);
+    hostRecord_ = nullptr;
+    previewSize_ = kDefaultPreviewSize;
+    hostRecordHandOver_ = true;
+    iso_ = -1;
+    flashNotFired_ = 0;
+    decoderByte_ = 0;
+    camera_.clear();
+    lens_.clear();
+    previewOnly_ = previewOnly != 0;
+    noFullSizeSource_ = previewOnly != 0 && economyLevel > 0;
+    economyNoDetail_ = (economyLevel & kEconomyNoDetailBit) != 0;
+    analyseEngine_ = analyseNoise_ = analyseFaces_ = analyseRedEye_ = analyseFaceLibrary_ = 1;
+    stopFlag_ = 0;
+    singleThreaded_ = false;
+    engineHandle_ = nullptr;
+    userData_ = nullptr;
+
+    // An empty module folder names no library: nothing is looked up relative to the working folder.
+    if (!binDir_.empty())
+        libraries_.load(binDir_);
+    if (engine().VXL_CreateEngine)
+        engineHandle_ = engine().VXL_CreateEngine();
+
+    clearMasks();
+    return requireLibraries == 0 || libraries_.anyLoaded();
+}
+
+void VXLPlatformWin::shutdown() {
+    if (shutDown_)
+        return;
+    clearMasks();
+    if (engineHandle_ && engine().VXL_DestroyEngine)
+        engine().VXL_DestroyEngine(engineHandle_);
+    engineHandle_ = nullptr;
+    libraries_.unload();
+    shutDown_ = 1;
+}
+
+void VXLPlatformWin::Release() {
+    if (hostMode()) {
+        std::lock_guard<std::mutex> lock(gReleaseMutex);
+        shutdown();
+        delete this;
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(instanceMutex_);
+        shutdown();
+    }
+    delete this;
+}
+
+// ---- Small operations ----
+
+int VXLPlatformWin::CloseImage() {
+    if (hostMode() || previewOnly_)
+        return 0;
+    stopWorkers();
+    releaseSourceBuffers();
+    previewOnly_ = true;
+    return 0;
+}
+
+void VXLPlatformWin::SetSingleThreaded(bool singleThreaded) {
+    singleThreaded_ = singleThreaded;
+    if (engineHandle_ && engine().VXL_SetSingleThreadedEngine)
+        engine().VXL_SetSingleThreadedEngine(engineHandle_, singleThreaded ? 1 : 0);
+}
+
+void VXLPlatformWin::SetUserData(void* userData) {
+    userData_ = userData;
+}
+
+void* VXLPlatformWin::GetUserData() {
+    return userData_;
+}
+
+std::string VXLPlatformWin::GetAutoSkintoneParameters(unsigned skinToneType, int* first, int* second) {
+    int32_t a = 0, b = 0;
+    std::string key;
+    if (engine().VXL_GetAutoSkintoneParameters) {
+        const char* text = engine().VXL_GetAutoSkintoneParameters(skinToneType, &a, &b);
+        key = textOrEmpty(text);
+    }
+    if (first)
+        *first = a;
+    if (second)
+        *second = b;
+    return key;
+}
+
+void VXLPlatformWin::clearMasks() {
+    for (ImageView& mask : masks_) {
+        std::free(mask.data[0]);
+        mask = ImageView();
+    }
+}
+
+void VXLPlatformWin::SetMasks(const ImageView* first, const ImageView* second) {
+    clearMasks();
+    const ImageView* given[2] = {first, second};
+    for (int i = 0; i < 2; ++i) {
+        const ImageView* mask = given[i];
+        if (!mask || !mask->data[0])
+            continue;
+        // A mask whose geometry gives no pixel block is refused, not copied past its end.
+        if (mask->rowBytes <= 0 || mask->height <= 0)
+            continue;
+        const size_t bytes = size_t(mask->rowBytes) * size_t(mask->height);
+        uint8_t* copy = static_cast<uint8_t*>(std::malloc(bytes));
+        if (!copy)
+            continue;
+        std::memcpy(copy, mask->data[0], bytes);
+        masks_[i] = *mask;
+        masks_[i].data[0] = copy;
+    }
+}
+
+void VXLPlatformWin::SetAIEngines(void* first, void* second, void* third) {
+    if (engineHandle_ && engine().VXL_SetAIEngines)
+        engine().VXL_SetAIEngines(engineHandle_, first, second, third);
+}
+
+// ---- Operations of later parts: they answer -1 (or nothing) until their work lands ----
+
+int VXLPlatformWin::OpenImageFile(const char*, const CorrectionStack*, int, void*, void*, const VXLRAWParams*,
+                                  VXLDetector*) {
+    return kNotYet;
+}
+
+int VXLPlatformWin::OpenHostImage(HostFilterRecord*, const CorrectionStack*, int, void*, void*, const char*,
+                                  VXLDetector*) {
+    return kNotYet;
+}
+
+int VXLPlatformWin::GetImage(ImageView*, bool, bool) {
+    return kNotYet;
+}
+
+int VXLPlatformWin::ApplyCorrection(const CorrectionStack*, CorrectionReport*, bool) {
+    return kNotYet;
+}
+
+int VXLPlatformWin::StartCorrection(const CorrectionStack*, VxlProgressCallback, void*) {
+    return kNotYet;
+}
+
+int VXLPlatformWin::ConvertResultForDisplay(bool) {
+    return kNotYet;
+}
+
+int VXLPlatformWin::GetResizedImage(ImageView*, bool, int, bool) {
+    return kNotYet;
+}
+
+int VXLPlatformWin::ProcessFile(const char*, const char*, const CorrectionStack*, void*, const OutputSettings*,
+                                const MaskTransform*, int, const char*, const ImageView*, VxlProgressCallback, void*,
+                                void*, void*, void*, const VXLRAWParams*, VXLDetector*, void*) {
+    return kNotYet;
+}
+
+int VXLPlatformWin::ProcessHostImage(HostFilterRecord*, const CorrectionStack*, int, int, const char*,
+                                     VXLDetector*) {
+    return kNotYet;
+}
+
+std::vector<std::string> VXLPlatformWin::GetLutKeys() {
+    return {};
+}
+
+int VXLPlatformWin::GetFaces(VXL_FACE**, int*) {
+    return kNotYet;
+}
+
+int VXLPlatformWin::GetFaceLandmarks(const EngineFaceRecord**, int*) {
+    return kNotYet;
+}
+
+int VXLPlatformWin::SetFace(const VXL_FACE*) {
+    return kNotYet;
+}
+
+int VXLPlatformWin::SetFaces(const VXL_FACE*, int) {
+    return kNotYet;
+}
+
+int VXLPlatformWin::ResetFaces() {
+    return kNotYet;
+}
+
+int VXLPlatformWin::GetHistogram(uint8_t*, const MaskTransform*, bool, int) {
+    return kNotYet;
+}
+
+int VXLPlatformWin::Reserved16() {
+    return -1;
+}
+
+int VXLPlatformWin::Reserved17() {
+    return -1;
+}
+
+int VXLPlatformWin::Reserved18() {
+    return -1;
+}
+
+int VXLPlatformWin::Reserved19() {
+    return -1;
+}
+
+int VXLPlatformWin::Reserved20() {
+    return -1;
+}
+
+int VXLPlatformWin::GetImageInfo(bool*, std::string*, std::string*, int*, int*, int*, float*, float*, float*,
+                                 float*) {
+    return kNotYet;
+}
+
+int VXLPlatformWin::GetThumbnail(const char*, int, ImageView*, int*, void*) {
+    return kNotYet;
+}
+
+int VXLPlatformWin::GetMaskOverlays(ImageView*, ImageView*, const CorrectionStack*, int, int, float, int, int) {
+    return kNotYet;
+}
+
+int VXLPlatformWin::FreeThumbnail(ImageView*) {
+    return kNotYet;
+}
+
+int VXLPlatformWin::GetToneCurves(uint8_t*, const VXLParams*, int, int, int, int) {
+    return kNotYet;
+}
+
+int VXLPlatformWin::GetFingerprint(std::string*) {
+    return kNotYet;
+}
+
+void VXLPlatformWin::SetFaceMesh(int, const float*) {}
