@@ -567,15 +567,24 @@ void resampleCurve(const int32_t *source, int32_t sourceCount, int32_t *destinat
         return;
     }
     const int64_t b = int64_t(destinationCount) * 1024 / sourceCount;
-    // Destination span [first, last] of source segment k .. k + 1.
-    auto spanFirst = [&](int64_t k) { return std::min<int64_t>((k * b + 1023) >> 10, destinationCount - 2); };
-    auto spanLast = [&](int64_t k) { return std::min<int64_t>(((k + 1) * b + 1023) >> 10, destinationCount - 1); };
+    const int64_t lastSegment = sourceCount - 2;
+    // Destination span [first, last] of source segment k .. k + 1. The last segment reaches the
+    // last destination point, so the curve's end value is kept whatever the ratio.
+    auto spanFirst = [&](int64_t k) {
+        return std::min<int64_t>((k * b + 1023) >> 10, destinationCount - 2);
+    };
+    auto spanLast = [&](int64_t k) {
+        return k == lastSegment ? int64_t(destinationCount) - 1
+                                : std::min<int64_t>(((k + 1) * b + 1023) >> 10, destinationCount - 1);
+    };
     for (int32_t i = 0; i < destinationCount; ++i) {
-        int64_t k = std::min<int64_t>((1023 + i * a) >> 10, sourceCount - 2);
-        // The rounded-up segment guess can land one segment past the point; step back so the
-        // point is interpolated inside its own segment, never extrapolated.
+        int64_t k = std::min<int64_t>((1023 + i * a) >> 10, lastSegment);
+        // The rounded-up segment guess can land one segment past the point; move to the segment
+        // whose span holds the point, so it is interpolated, never extrapolated.
         while (k > 0 && i < spanFirst(k))
             --k;
+        while (k < lastSegment && i > spanLast(k))
+            ++k;
         const int64_t d = spanFirst(k);
         const int64_t e = spanLast(k);
         const int64_t delta = int64_t(source[k + 1]) - source[k];
