@@ -97,8 +97,8 @@ constexpr IdentityDefaults kGeneralDefaults = {
     .fbSkinToning = 50,
     .fbLipSharp = 50,
     .iInLUTstrength = 100,
-    .colorSkinToning = 0xFFF5BCA9u,
-    .colorBlush = 0xFFFD7171u,
+    .colorSkinToning = kDefaultSkinToningColour,
+    .colorBlush = kDefaultBlushColour,
     .iBuiltinInLutSky = 50,
     .iLightDiffusion = 50,
     .iFidelity = 50,
@@ -199,11 +199,11 @@ void fillSharedValues(VXLParams& p)
     p.iBlackEnhance = 12;
     p.makeup1 = p.makeup2 = p.makeup3 = p.makeup4 = p.makeup5 = 50;
     p.makeup1Mode = p.makeup2Mode = p.makeup3Mode = p.makeup4Mode = 1;
-    p.makeupColor1 = 0xFFFACBACu;
-    p.makeupColor2 = 0xFFFF8284u;
-    p.makeupColor3 = 0xFF401F1Au;
-    p.makeupColor4 = 0xFFFF5655u;
-    p.makeupColor5 = 0xFF960000u;
+    p.makeupColor1 = kDefaultMakeupColours[0];
+    p.makeupColor2 = kDefaultMakeupColours[1];
+    p.makeupColor3 = kDefaultMakeupColours[2];
+    p.makeupColor4 = kDefaultMakeupColours[3];
+    p.makeupColor5 = kDefaultMakeupColours[4];
     p.bFAE = true;
     p.iBuiltinOutLutVibrancy = 10;
     p.iNeutralDensity = 70;

@@ -52,6 +52,12 @@ static_assert(sizeof(SelectiveColorRecord) == 28, "selective-colour record is se
 
 constexpr int kSelectiveColorRecords = 8; // records in selectiveColor and in blackWhite
 
+// Colours a new block or a new render layer starts with (0xAARRGGBB).
+constexpr std::uint32_t kDefaultSkinToningColour = 0xFFF5BCA9u;
+constexpr std::uint32_t kDefaultBlushColour = 0xFFFD7171u;
+constexpr std::uint32_t kDefaultMakeupColours[5] = {0xFFFACBACu, 0xFFFF8284u, 0xFF401F1Au, 0xFFFF5655u,
+                                                   0xFF960000u};
+
 // Colours are 0xAARRGGBB. "group" names the group switch that gates a feature (a feature takes
 // effect only when its own switch and its group's switch are on); the platform and the equality
 // test apply that rule.
