@@ -48,6 +48,17 @@ CatalogDownload downloadCatalogFile(const QUrl &url, const QString &cacheFile, c
     return download;
 }
 
+QJsonArray catalogEntries(const QJsonDocument &document, const QString &rootKey, const QString &arrayKey,
+                          int maxVersion)
+{
+    const QJsonObject catalog = document.object().value(rootKey).toObject();
+    if (catalog.value(QStringLiteral("Version")).toInt(0) > maxVersion) {
+        qCWarning(managerLogCategory) << "KivoManager supposed to be up to date";
+        return {};
+    }
+    return catalog.value(arrayKey).toArray();
+}
+
 QJsonDocument readJsonFile(const QString &path, bool *opened)
 {
     QFile file(path);

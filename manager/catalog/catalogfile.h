@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QString>
 #include <QUrl>
@@ -18,6 +19,11 @@ struct CatalogDownload {
 // body is a JSON object whose member rootKey is an object, atomically replaces cacheFile with
 // it. A body that is not a catalog leaves cacheFile as it was and counts as a failure.
 CatalogDownload downloadCatalogFile(const QUrl &url, const QString &cacheFile, const QString &rootKey);
+
+// The entries of a catalog: the array `arrayKey` of the object `rootKey` of the document.
+// Empty when the object's "Version" is above maxVersion (logged: this manager is outdated).
+QJsonArray catalogEntries(const QJsonDocument &document, const QString &rootKey, const QString &arrayKey,
+                          int maxVersion);
 
 // The whole file as a JSON document; an empty document when it is missing or does not parse.
 QJsonDocument readJsonFile(const QString &path, bool *opened = nullptr);

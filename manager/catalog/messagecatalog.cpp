@@ -61,15 +61,8 @@ QString MessageCatalog::bundlePath(const QString &id) const
 
 QList<Message> MessageCatalog::parseMessageCatalog(const QJsonDocument &document)
 {
-    const QJsonObject catalog = document.object().value(kRootKey).toObject();
-    const int version = catalog.value(QStringLiteral("Version")).toInt(0);
-    if (version > kFormatVersion) {
-        qCWarning(managerLogCategory) << "KivoManager supposed to be up to date";
-        return {};
-    }
-
     QList<Message> messages;
-    for (const QJsonValue &element : catalog.value(QStringLiteral("Messages")).toArray()) {
+    for (const QJsonValue &element : catalogEntries(document, kRootKey, QStringLiteral("Messages"), kFormatVersion)) {
         const QJsonObject entry = element.toObject();
         const QString id = entry.value(QStringLiteral("Id")).toString();
         QString why;

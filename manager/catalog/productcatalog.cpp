@@ -89,15 +89,8 @@ QString ProductCatalog::fileName() const
 
 QList<Product> ProductCatalog::parseProductCatalog(const QJsonDocument &document)
 {
-    const QJsonObject catalog = document.object().value(kRootKey).toObject();
-    const int version = catalog.value(QStringLiteral("Version")).toInt(0);
-    if (version > kFormatVersion) {
-        qCWarning(managerLogCategory) << "KivoManager supposed to be up to date";
-        return {};
-    }
-
     QList<Product> products;
-    for (const QJsonValue &element : catalog.value(QStringLiteral("Products")).toArray()) {
+    for (const QJsonValue &element : catalogEntries(document, kRootKey, QStringLiteral("Products"), kFormatVersion)) {
         const QJsonObject entry = element.toObject();
         const QString name = entry.value(QStringLiteral("Product")).toString();
         QString why;

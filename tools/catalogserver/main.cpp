@@ -52,24 +52,22 @@ int main(int argc, char **argv)
         err << "catalogserver: can't load the certificate or key\n";
         return 2;
     }
-    for (const QString &rule : parser.values(QStringLiteral("status"))) {
-        QString path;
-        int code = 0;
-        if (!splitAssignment(rule, &path, &code)) {
-            err << "catalogserver: bad --status " << rule << '\n';
-            return 2;
+    // --status and --delay take PATH=NUMBER.
+    const auto applyRules = [&](const QString &option, void (CatalogServer::*apply)(const QString &, int)) {
+        for (const QString &rule : parser.values(option)) {
+            QString path;
+            int number = 0;
+            if (!splitAssignment(rule, &path, &number)) {
+                err << "catalogserver: bad --" << option << ' ' << rule << '\n';
+                return false;
+            }
+            (server.*apply)(path, number);
         }
-        server.answerStatus(path, code);
-    }
-    for (const QString &rule : parser.values(QStringLiteral("delay"))) {
-        QString path;
-        int ms = 0;
-        if (!splitAssignment(rule, &path, &ms)) {
-            err << "catalogserver: bad --delay " << rule << '\n';
-            return 2;
-        }
-        server.delayAnswer(path, ms);
-    }
+        return true;
+    };
+    if (!applyRules(QStringLiteral("status"), &CatalogServer::answerStatus)
+        || !applyRules(QStringLiteral("delay"), &CatalogServer::delayAnswer))
+        return 2;
     for (const QString &path : parser.values(QStringLiteral("cut")))
         server.cutBody(path);
 
