@@ -408,6 +408,26 @@ TEST(Engine, EveryAllocationFailureIsCleanedUp)
              if (makeWorkingCopy(e->allocator, image, 320, &copy) == kResultOk)
                  imageRelease(e->allocator, &copy);
          }},
+        {"operations of later units and face edits", [](BeautyEngine *e, EngineImage *image) {
+             VXL_FACE faces[2] = {faceWithId(1), faceWithId(2)};
+             VXL_FACE *found = nullptr;
+             int32_t count = 0;
+             uint32_t length = 0;
+             engineDetectFaces(e, image, &found, &count);
+             if (found)
+                 engineFreeFaces(e, found, count);
+             engineFitFaces(e, image, faces, 2);
+             engineExportState(e, 1000, faces, 2, nullptr, &length);
+             const uint8_t blob[48] = {};
+             found = nullptr;
+             engineImportState(e, blob, sizeof blob, 1000, &found, &count);
+             if (found)
+                 engineFreeFaces(e, found, count);
+             engineReplaceFace(e, &faces[1], faces, 2);
+             engineFaceExtraValue(e, &faces[0]);
+             for (VXL_FACE &face : faces)
+                 freeFaceBuffers(e->allocator, &face);
+         }},
         {"set parameters, roll and filters", [](BeautyEngine *e, EngineImage *image) {
              BeautyParams block{};
              block.size = 96;

@@ -293,3 +293,43 @@ TEST(EngineImage, RectanglePredicates)
     EXPECT_EQ(faceRegionValid(&wideFace, &absent, &absent, 100, 100), 0);
     EXPECT_EQ(faceRegionValid(nullptr, &absent, &absent, 100, 100), 0);
 }
+
+TEST(EngineImage, WorkingCopySizes)
+{
+    CountingAllocator counter;
+    struct Case {
+        int32_t width, height;
+        PixelFormat format;
+        int32_t copyWidth, copyHeight;
+    } cases[] = {
+        {1000, 333, kFormatYuv420Planar, 320, 106},
+        {1000, 335, kFormatYuv420Planar, 320, 108},  // 107 raised to even
+        {335, 1000, kFormatYuv422Planar, 108, 320},  // 4:2:2 raises only the width
+        {1000, 335, kFormatYuv444Planar, 320, 107},
+        {300, 200, kFormatYuv420Planar, 300, 200},   // within the maximum: a clone
+    };
+    for (const Case &c : cases) {
+        EngineImage image, copy;
+        ASSERT_EQ(imageAllocate(counter.allocator(), &image, c.width, c.height, c.format), kResultOk);
+        PlaneLayout layout[4];
+        const int planes = imagePlaneLayout(c.format, c.width, c.height, layout);
+        fillPattern(image, planes, layout);
+        ASSERT_EQ(makeWorkingCopy(counter.allocator(), &image, 320, &copy), kResultOk);
+        EXPECT_EQ(copy.width, c.copyWidth) << c.width << "x" << c.height;
+        EXPECT_EQ(copy.height, c.copyHeight) << c.width << "x" << c.height;
+        EXPECT_EQ(copy.format, c.format);
+        if (c.copyWidth == c.width)
+            EXPECT_EQ(std::memcmp(copy.planes[1].pixels, image.planes[1].pixels,
+                                  size_t(layout[1].rowBytes) * layout[1].rows), 0);
+        imageRelease(counter.allocator(), &copy);
+        imageRelease(counter.allocator(), &image);
+    }
+    EngineImage image, copy;
+    ASSERT_EQ(imageAllocate(counter.allocator(), &image, 1000, 500, kFormatGrey8), kResultOk);
+    EXPECT_EQ(makeWorkingCopy(counter.allocator(), &image, 0, &copy), kResultBadArgument);
+    // The resampler does not shrink grey images: refused rather than handed back unfilled.
+    EXPECT_EQ(makeWorkingCopy(counter.allocator(), &image, 320, &copy), kResultUnsupported);
+    EXPECT_EQ(copy.planes[0].pixels, nullptr);
+    imageRelease(counter.allocator(), &image);
+    EXPECT_EQ(counter.liveBlocks(), 0u);
+}
