@@ -1,0 +1,639 @@
+/*
+ * Window evaluation and scene statistics.
+ *
+ * Divisions: scan context; feature tables by angle; window sums; view and roll checks; window
+ * evaluation; thresholds and rolls; scene statistics; skin coverage; integer helpers; cascade
+ * evaluation.
+ *
+ * Window arithmetic is u32 and wraps like the integral images: a rectangle's sum is exact
+ * whenever the true sum fits 32 bits.
+ */
+#include "facesdk/detect/window.h"
+
+#include "facesdk/detect/features.h"
+#include "facesdk/detect/frame.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+/* ---- scan context ---- */
+
+void setScanContext(FaceDetector *detector, const DetectorPlane *image, const int32_t rect[4],
+                    const uint32_t *integral, const uint32_t *squared, int32_t squaresShift, int32_t roll,
+                    int32_t view, int32_t base, uint32_t scale, int32_t threshold, int32_t skinEnabled,
+                    uint32_t scanOptions)
+{
+    if (image)
+        detector->scanImage = image;
+    if (integral)
+        detector->scanIntegral = integral;
+    if (squared)
+        detector->scanSquared = squared;
+    std::memcpy(detector->scanRect, rect, sizeof detector->scanRect);
+    detector->squaresShift = squaresShift;
+    detector->roll = roll;
+    detector->view = view;
+    detector->modelBase = base;
+    detector->scale = scale;
+    const uint64_t squaredScale = uint64_t(scale) * scale;
+    const uint64_t inverse = squaredScale ? (uint64_t(1) << 30) / squaredScale : 1;
+    detector->inverseSquaredScale = int32_t(std::max<uint64_t>(inverse, 1));
+    detector->scoreThreshold = threshold;
+    detector->frame.prefilter.enabled = skinEnabled;
+    detector->scanOptions = scanOptions;
+}
+
+int setWindowModel(FaceDetector *detector, int32_t base, int32_t roll, int32_t view)
+{
+    if (base != 22 && roll != 0 && roll != 90 && roll != 180 && roll != -90)
+        roll = 0;
+    detector->modelBase = base;
+    detector->roll = roll;
+    detector->view = view;
+    detector->scoreThreshold = 350;
+    return 1;
+}
+
+/* ---- feature tables by angle ---- */
+
+namespace {
+
+constexpr int32_t kSupportedRolls[16] = {0, 30, 45, 60, 90, 120, 135, 150, 180, -150, -135, -120, -90, -60, -45, -30};
+
+const FeatureEvaluator *frontalFeatures(int index)
+{
+    for (int32_t roll : kSupportedRolls)
+        if (angleIndex(roll) == index)
+            return featureTable(frontalOrientation(roll));
+    return featureTable(kOrientIdentity);
+}
+
+const FeatureEvaluator *profileFeatures(int index, bool negativeView)
+{
+    for (int32_t roll : {0, 90, 180, -90})
+        if (angleIndex(roll) == index)
+            return featureTable(profileOrientation(roll, negativeView));
+    return featureTable(kOrientIdentity);
+}
+
+/* ---- window sums ---- */
+
+/* Pixels of k window units at the current scale. */
+inline int32_t unitsToPixels(uint32_t scale, int32_t k)
+{
+    return k >= 0 ? int32_t((uint64_t(scale) * uint32_t(k)) >> 10) : -int32_t((uint64_t(scale) * uint32_t(-k)) >> 10);
+}
+
+/* A coordinate of the check layouts: a + b units, each term scaled on its own, optionally
+ * seen from the far side of the 22-unit window (22 - (a + b)) when a roll turns it. */
+struct Coord {
+    int32_t a, b;
+    bool far;
+    int32_t pixels(uint32_t scale) const
+    {
+        const int32_t near = unitsToPixels(scale, a) + unitsToPixels(scale, b);
+        return far ? unitsToPixels(scale, 22) - near : near;
+    }
+};
+
+/* A rectangle [x0, x1) x [y0, y1) of the window in check-layout coordinates. */
+struct CheckRect {
+    Coord x0, x1, y0, y1;
+};
+
+struct WindowReader {
+    const uint32_t *corner; /* integral entry at the window's corner */
+    int32_t stride;         /* entries per row */
+    uint32_t scale;         /* Q10 */
+
+    uint32_t at(int32_t x, int32_t y) const { return corner[ptrdiff_t(y) * stride + x]; }
+    uint32_t sum(int32_t x0, int32_t y0, int32_t x1, int32_t y1) const
+    {
+        return at(x1, y1) - at(x0, y1) - at(x1, y0) + at(x0, y0);
+    }
+    uint32_t sum(const CheckRect &r) const
+    {
+        int32_t x0 = r.x0.pixels(scale), x1 = r.x1.pixels(scale), y0 = r.y0.pixels(scale), y1 = r.y1.pixels(scale);
+        if (x0 > x1)
+            std::swap(x0, x1);
+        if (y0 > y1)
+            std::swap(y0, y1);
+        return sum(x0, y0, x1, y1);
+    }
+};
+
+CheckRect rect(int32_t x0a, int32_t x0b, int32_t x1a, int32_t x1b, int32_t y0a, int32_t y0b, int32_t y1a, int32_t y1b)
+{
+    return CheckRect{{x0a, x0b, false}, {x1a, x1b, false}, {y0a, y0b, false}, {y1a, y1b, false}};
+}
+
+/* The upright layout's rectangle turned with the roll: a point (x, y) lies at (22 - y, x) for
+ * roll 90, (22 - x, 22 - y) for 180 and (y, 22 - x) for -90. */
+CheckRect turn(const CheckRect &r, int32_t roll)
+{
+    auto flip = [](Coord c) { return Coord{c.a, c.b, !c.far}; };
+    switch (roll) {
+    case 90: return CheckRect{flip(r.y1), flip(r.y0), r.x0, r.x1};
+    case 180: return CheckRect{flip(r.x1), flip(r.x0), flip(r.y1), flip(r.y0)};
+    case -90: return CheckRect{r.y0, r.y1, flip(r.x1), flip(r.x0)};
+    default: return r;
+    }
+}
+
+/* (top-left + bottom-right) - (top-right + bottom-left) over the block [cx - hw, cx + hw) x
+ * [cy - hh, cy + hh) split at (cx, cy), turned with the roll. */
+int32_t checkerboard(const WindowReader &w, int32_t cx, int32_t cy, int32_t hw, int32_t hh, int32_t roll)
+{
+    const uint32_t tl = w.sum(turn(rect(cx, -hw, cx, 0, cy, -hh, cy, 0), roll));
+    const uint32_t tr = w.sum(turn(rect(cx, 0, cx, hw, cy, -hh, cy, 0), roll));
+    const uint32_t bl = w.sum(turn(rect(cx, -hw, cx, 0, cy, 0, cy, hh), roll));
+    const uint32_t br = w.sum(turn(rect(cx, 0, cx, hw, cy, 0, cy, hh), roll));
+    return int32_t((tl + br) - (tr + bl));
+}
+
+/* ---- view and roll checks ---- */
+
+/* Half profile: the sign of the view from a checkerboard across the face. */
+void checkHalfProfileView(FaceDetector *detector, const WindowReader &w)
+{
+    const int32_t roll = detector->roll;
+    if (roll == 0 || roll == 180)
+        detector->view = checkerboard(w, 11, 11, 4, 8, 0) < 0 ? -45 : 45;
+    else if (roll == 90 || roll == -90)
+        detector->view = checkerboard(w, 11, 11, 8, 4, 0) > 0 ? -45 : 45;
+    else
+        detector->view = 45;
+}
+
+/* Profile: the sign of the view from the two halves of a one-unit strip along one edge. */
+void checkProfileView(FaceDetector *detector, const WindowReader &w)
+{
+    int32_t d = 0;
+    switch (detector->roll) {
+    case 0: d = int32_t(w.sum(rect(11, -8, 11, 0, 0, 0, 1, 0)) - w.sum(rect(11, 0, 11, 8, 0, 0, 1, 0))); break;
+    case 90: d = int32_t(w.sum(rect(22, -1, 22, 0, 11, -8, 11, 0)) - w.sum(rect(22, -1, 22, 0, 11, 0, 11, 8))); break;
+    case 180: d = int32_t(w.sum(rect(11, 0, 11, 8, 22, -1, 22, 0)) - w.sum(rect(11, -8, 11, 0, 22, -1, 22, 0))); break;
+    case -90: d = int32_t(w.sum(rect(0, 0, 1, 0, 11, 0, 11, 8)) - w.sum(rect(0, 0, 1, 0, 11, -8, 11, 0))); break;
+    default: break;
+    }
+    detector->view = d < 1 ? -90 : 90;
+}
+
+/* Frontal at an axis roll: tilt of the face from a band above the eyes and the two cheeks. */
+void refineFrontalRoll(FaceDetector *detector, const WindowReader &w)
+{
+    const int32_t roll = detector->roll;
+    const int32_t a = int32_t(w.sum(turn(rect(9, -4, 9, 8, 6, -4, 6, 0), roll)));
+    const int32_t b = int32_t(w.sum(turn(rect(9, 0, 9, 4, 6, -4, 6, 0), roll)));
+    if (int32_t(uint32_t(a) - 3u * uint32_t(b)) < 0)
+        return; /* gate: no eye band */
+    const int32_t k = checkerboard(w, 11, 4, 8, 4, roll);
+    const int32_t r = int32_t(w.sum(turn(rect(17, -1, 17, 0, 11, -4, 11, 0), roll)) -
+                              w.sum(turn(rect(17, -1, 17, 0, 11, 0, 11, 4), roll)));
+    const int32_t l = int32_t(w.sum(turn(rect(6, -1, 6, 0, 11, -4, 11, 0), roll)) -
+                              w.sum(turn(rect(6, -1, 6, 0, 11, 0, 11, 4), roll)));
+    int32_t refined = roll;
+    if (k > 0 && r > 0 && l < 0)
+        refined = roll - 30;
+    else if (k < 0 && r < 0 && l > 0)
+        refined = roll + 30;
+    if (refined > 180)
+        refined -= 360;
+    if (refined <= -180)
+        refined += 360;
+    detector->roll = refined;
+}
+
+void viewAndRollChecks(FaceDetector *detector, const WindowReader &w, int32_t windowSize)
+{
+    const int32_t view = detector->view, roll = detector->roll;
+    if (view == 45 || view == -45) {
+        checkHalfProfileView(detector, w);
+    } else if (view == 90 || view == -90) {
+        checkProfileView(detector, w);
+    } else if (view == 0 && (roll == 0 || roll == 90 || roll == 180 || roll == -90) &&
+               (detector->rollRefinementAllowed || windowSize > 30)) {
+        refineFrontalRoll(detector, w);
+    }
+}
+
+int cascadeView(int32_t view)
+{
+    switch (view) {
+    case 45: return kViewHalfPositive;
+    case -45: return kViewHalfNegative;
+    case 90: return kViewProfilePositive;
+    case -90: return kViewProfileNegative;
+    default: return kViewFrontal;
+    }
+}
+
+/* ---- window evaluation ---- */
+
+/* Steps shared by both evaluations: placement in the search rectangle and normalisation.
+ * Answers 0 to go on, or the rejection. */
+int placeAndNormalise(FaceDetector *detector, int32_t x, int32_t y, bool normalise, WindowReader *reader,
+                      int32_t *windowSize)
+{
+    const int32_t *r = detector->scanRect;
+    const int32_t xs = x - 1, ys = y - 1;
+    const int32_t s = int32_t((uint64_t(detector->scale) * uint32_t(detector->modelBase)) >> 10);
+    *windowSize = s;
+    if (!detector->scanImage || !detector->scanIntegral || xs < r[0] || ys < r[1] || xs > r[0] + r[2] - s - 1 ||
+        ys > r[1] + r[3] - s - 1)
+        return kWindowOutside;
+    const int32_t stride = int32_t(detector->scanImage->width);
+    reader->corner = detector->scanIntegral + ptrdiff_t(ys) * stride + xs;
+    reader->stride = stride;
+    reader->scale = detector->scale;
+    if (normalise) {
+        WindowReader squares = *reader;
+        squares.corner = detector->scanSquared + ptrdiff_t(ys) * stride + xs;
+        const uint32_t area = uint32_t(s) * uint32_t(s);
+        const uint32_t mean = reader->sum(0, 0, s, s) >> 10;
+        const uint32_t s2 = squares.sum(0, 0, s, s);
+        const uint32_t variance =
+            (((s2 >> detector->normShift1) * (area >> 2)) >> detector->normShift2) - mean * mean;
+        /* The flatness bound is taken in 64 bits: area^2 passes 32 bits from 256-pixel windows. */
+        const uint64_t flatBound = (uint64_t(area) * area) >> detector->frame.prefilter.flatnessShift;
+        int32_t value = -1;
+        if (variance > flatBound) {
+            const uint32_t root = isqrt32(variance);
+            const uint32_t quotient = root ? area / root : 0;
+            value = quotient < 14 ? -1 : int32_t(quotient);
+        }
+        detector->normalisation = value;
+    }
+    return detector->normalisation < 0 ? kWindowFlat : 0;
+}
+
+WindowContext makeContext(const FaceDetector *detector, const WindowReader &reader, int32_t tolerance,
+                          const FeatureEvaluator *features)
+{
+    WindowContext c;
+    c.corner = reader.corner;
+    c.stride = reader.stride;
+    c.scale = detector->scale;
+    c.roll = detector->roll;
+    c.unit = int32_t(detector->scale >> 10);
+    c.unitStride = c.unit * reader.stride;
+    c.base = detector->modelBase;
+    c.normalisation = detector->normalisation;
+    c.inverseSquaredScale = detector->inverseSquaredScale;
+    c.tolerance = tolerance;
+    c.features = features;
+    return c;
+}
+
+} // namespace
+
+int evaluateWindow(FaceDetector *detector, int32_t x, int32_t y, int flags)
+{
+    WindowReader reader;
+    int32_t windowSize;
+    const int rc = placeAndNormalise(detector, x, y, flags & kWindowNormalise, &reader, &windowSize);
+    if (rc != 0)
+        return rc;
+    if (detector->modelBase == 22 && !(flags & (kWindowVariant1 | kWindowNoChecks)))
+        viewAndRollChecks(detector, reader, windowSize);
+
+    const int index = angleIndex(detector->roll);
+    if (index < 0 || index >= kAngleIndexCount)
+        return kWindowOutside;
+    const int32_t view = detector->view;
+    const int viewSlot = cascadeView(view);
+    const FeatureEvaluator *features =
+        viewSlot == kViewFrontal ? frontalFeatures(index) : profileFeatures(index, view < 0);
+    const CascadeModel *const *table = detector->cascades.tables[viewSlot];
+    const CascadeModel *model =
+        table ? table[index * 4 + (detector->modelBase == 22 ? 2 : 0) + (flags & kWindowVariant1)] : nullptr;
+    if (!model)
+        return kWindowOutside;
+    const WindowContext context = makeContext(detector, reader, detector->cascadeTolerance, features);
+    return evaluateCascade(&context, model);
+}
+
+int evaluateVerifyWindow(FaceDetector *detector, int32_t x, int32_t y)
+{
+    WindowReader reader;
+    int32_t windowSize;
+    const int rc = placeAndNormalise(detector, x, y, true, &reader, &windowSize);
+    if (rc != 0)
+        return rc;
+    const int index = angleIndex(detector->roll);
+    if (index < 0 || index >= kAngleIndexCount || !detector->cascades.verify)
+        return kWindowOutside;
+    const WindowContext context = makeContext(detector, reader, 0, frontalFeatures(index));
+    return evaluateCascade(&context, detector->cascades.verify);
+}
+
+/* ---- thresholds and rolls ---- */
+
+int windowThreshold(const FaceDetector *detector, int32_t size)
+{
+    const bool tracking = detector->flags & kDetectorFlagTracking;
+    int32_t t = 350;
+    if (size < 22) {
+        const int32_t b = ((66 - std::max(size, 12)) << 10) / 54;
+        const int32_t k = tracking ? ((b + 1) << 9) >> 10 : (b * 205 + 512) >> 10;
+        t = (358912 - 350 * k) >> 10; /* 358912 = 350.5 x 1024 */
+    }
+    if (tracking)
+        return t;
+    const bool small = size < 42;
+    switch (detector->roll) {
+    case 0: case 30: case -30: case 45: case -45:
+        return t;
+    case 135: case -135:
+        return (t * (small ? 1536 : 1434)) >> 10;
+    case 60: case -60:
+        return (t * (small ? 1536 : 1331)) >> 10;
+    case 120: case -120:
+        t = (t * (small ? 1536 : 1434)) >> 10;
+        [[fallthrough]];
+    default:
+        return (t * (small ? 1536 : 1229)) >> 10;
+    }
+}
+
+int snapRoll(int32_t roll, int32_t offset)
+{
+    static const int32_t kOrder[16] = {0, 90, 180, -90, 45, -45, 135, -135, 30, 60, 120, 150, -150, -120, -60, -30};
+    int32_t d = roll + offset;
+    if (d > 180)
+        d -= 360;
+    else if (d < -179)
+        d += 360;
+    int32_t best = kOrder[0];
+    for (int32_t angle : kOrder)
+        if (std::abs(angle - d) < std::abs(best - d))
+            best = angle;
+    return best;
+}
+
+int angleIndex(int32_t roll)
+{
+    const int32_t v = roll < 0 ? roll + 360 : roll;
+    return ((v + 15) >> 4) + (v >= 240 ? 1 : 0);
+}
+
+/* ---- scene statistics ---- */
+
+namespace {
+
+/* The bin at which the cumulative count first reaches share, minus one (0 for bin 0); a share
+ * of 0 takes the first non-empty bin. */
+int32_t histogramPoint(const uint32_t *histogram, uint32_t share)
+{
+    uint32_t cumulative = 0;
+    for (int32_t bin = 0; bin < 256; ++bin) {
+        cumulative += histogram[bin];
+        if (share == 0 ? histogram[bin] > 0 : cumulative >= share)
+            return bin > 0 ? bin - 1 : 0;
+    }
+    return 255;
+}
+
+} // namespace
+
+int sceneStatistics(FaceDetector *detector)
+{
+    SkinPrefilter &p = detector->frame.prefilter;
+    const bool chroma = detector->flags & kDetectorFlagSkinPrefilter;
+    const bool tracking = detector->flags & kDetectorFlagTracking;
+    const DetectorPlane &image = detector->frame.working;
+    if (!image.data)
+        return 0;
+
+    const uint32_t histogramBytes = 256 * sizeof(uint32_t) * (chroma ? 3 : 1);
+    uint32_t *histograms = static_cast<uint32_t *>(allocatorAlloc(detector->allocator, histogramBytes));
+    if (!histograms)
+        return 0;
+    std::memset(histograms, 0, histogramBytes);
+    uint32_t *lumaHist = histograms, *cbHist = histograms + 256, *crHist = histograms + 512;
+
+    p.luma1 = p.luma99 = p.cr1 = p.cr99 = p.cb1 = p.cb99 = p.chromaSpread = 0;
+    if (!tracking) {
+        setSkinPrefilter(detector, 1);
+        p.lightingClass = 0;
+    }
+
+    const uint32_t W = image.width, H = image.height;
+    const uint8_t *luma = image.data;
+    const uint8_t *pairs = luma + size_t(W) * H;
+    uint32_t samples = 0;
+    uint64_t chromaSquares = 0;
+    for (uint32_t y = 0; y < H; y += 16) {
+        for (uint32_t x = 0; x < W; x += 16) {
+            ++lumaHist[luma[size_t(y) * W + x]];
+            ++samples;
+            if (chroma) {
+                const uint8_t *pair = pairs + size_t(y / 2) * W + (x & ~1u);
+                const int32_t cb = pair[0], cr = pair[1];
+                ++cbHist[cb];
+                ++crHist[cr];
+                chromaSquares += uint64_t((cb - 128) * (cb - 128) + (cr - 128) * (cr - 128));
+            }
+        }
+    }
+
+    const uint32_t low = samples * 10 >> 10, high = samples * 1014 >> 10;
+    p.luma1 = histogramPoint(lumaHist, low);
+    p.luma99 = histogramPoint(lumaHist, high);
+    {
+        const uint32_t half = (samples - lumaHist[0]) * 512 >> 10;
+        uint32_t cumulative = 0;
+        p.medianLuma = 255;
+        for (int32_t bin = 1; bin < 256; ++bin) {
+            cumulative += lumaHist[bin];
+            if (cumulative >= half) {
+                p.medianLuma = bin - 1;
+                break;
+            }
+        }
+    }
+    const uint32_t dark = lumaHist[0] + lumaHist[1] + lumaHist[2] + lumaHist[3] + lumaHist[4];
+    p.darkFraction = samples ? int32_t(uint64_t(dark) * 1024 / samples) : 0;
+    bool chromaFlat = false;
+    if (chroma) {
+        p.chromaSpread = int32_t(isqrt64(samples ? chromaSquares / samples : 0));
+        p.cr1 = histogramPoint(crHist, low);
+        p.cr99 = histogramPoint(crHist, high);
+        p.cb1 = histogramPoint(cbHist, low);
+        p.cb99 = histogramPoint(cbHist, high);
+        const int32_t crRange = p.cr99 - p.cr1, cbRange = p.cb99 - p.cb1;
+        chromaFlat = crRange < 20 && cbRange < 20;
+        if ((detector->faceCount == 0 && chromaFlat) || (crRange < 10 && cbRange < 10))
+            setSkinPrefilter(detector, 0);
+    }
+    allocatorFree(detector->allocator, histograms);
+
+    detector->sceneChromaFactor = p.chromaSpread == 0 ? 0 : std::min(25, (p.chromaSpread * 53 + 345) / 100);
+    if (p.medianLuma < 40) {
+        p.mode = 0;
+        p.threshold = 0;
+        p.lightingClass = p.medianLuma < 20 ? 1 : 2;
+    }
+    const int32_t top = p.luma99;
+    const int32_t share = top > 141 ? 70 : top >> 1;
+    p.mode1Threshold = std::max(share, 50) * 65536 / 100;
+    p.mode2Threshold = 2 * p.mode1Threshold;
+    if (chroma) {
+        p.threshold = p.mode == 1 ? p.mode1Threshold : p.mode == 2 ? p.mode2Threshold : 0;
+    } else {
+        p.mode = 0;
+        p.threshold = 0;
+    }
+    p.flatnessShift = top < 31 ? 19 : top < 41 ? 18 : top < 51 ? 17 : top < 61 ? 16 : top < 71 ? 15 : 14;
+    const int32_t lighting = p.lightingClass;
+    detector->cascadeTolerance = lighting >= 1 && lighting <= 3 ? 70 : detector->working.sensitivity;
+    if (chroma) {
+        p.enabled = 1;
+        if (p.medianLuma < 40 || chromaFlat || lighting == 1 || lighting == 2)
+            p.enabled = 0;
+    } else {
+        p.enabled = 0;
+    }
+    return 1;
+}
+
+/* ---- skin coverage ---- */
+
+void skinCoverage(FaceDetector *detector, bool useMode)
+{
+    FrameBuffers &set = detector->frame;
+    SkinPrefilter &p = set.prefilter;
+    const int32_t *region = detector->skinRegion;
+    const uint64_t count = uint64_t(region[2] >> 1) * uint64_t(region[3] >> 1);
+    const int32_t column = (region[2] >> 1) - 1 + std::max((region[0] >> 1) - 1, 0);
+    const int32_t row = (region[3] >> 1) - 1 + std::max((region[1] >> 1) - 1, 0);
+    p.coverage[0] = p.coverage[1] = p.coverage[2] = 1024;
+    if (count == 0 || !set.skinIntegral.data || column < 0 || row < 0 || uint32_t(column) >= set.skinIntegral.width ||
+        uint32_t(row) >= set.skinIntegral.height)
+        return;
+    const uint32_t total = reinterpret_cast<const uint32_t *>(set.skinIntegral.data)[size_t(row) * set.skinIntegral.width + column];
+    if (useMode && p.mode != 0) {
+        p.coverage[0] = int32_t(std::min<uint64_t>(uint64_t(total / uint32_t(p.mode)) * 1024 / count, 1024));
+        p.coverage[1] = int32_t(std::min<uint64_t>(uint64_t(total / 2) * 1024 / count, 1024));
+        p.coverage[2] = int32_t(std::min<uint64_t>(uint64_t(total) * 1024 / count, 1024));
+    }
+}
+
+/* ---- integer helpers ---- */
+
+namespace {
+
+/* round(65536 sin(d degrees)) for d = 0..90 */
+constexpr int32_t kSine[91] = {
+        0,  1144,  2287,  3430,  4572,  5712,  6850,  7987,  9121, 10252, 11380, 12505, 13626, 14742,
+    15855, 16962, 18064, 19161, 20252, 21336, 22415, 23486, 24550, 25607, 26656, 27697, 28729, 29753,
+    30767, 31772, 32768, 33754, 34729, 35693, 36647, 37590, 38521, 39441, 40348, 41243, 42126, 42995,
+    43852, 44695, 45525, 46341, 47143, 47930, 48703, 49461, 50203, 50931, 51643, 52339, 53020, 53684,
+    54332, 54963, 55578, 56175, 56756, 57319, 57865, 58393, 58903, 59396, 59870, 60326, 60764, 61183,
+    61584, 61966, 62328, 62672, 62997, 63303, 63589, 63856, 64104, 64332, 64540, 64729, 64898, 65048,
+    65177, 65287, 65376, 65446, 65496, 65526, 65536,
+};
+
+} // namespace
+
+int32_t sinDeg(int32_t a)
+{
+    int64_t v = a;
+    if (v < 0)
+        v = 359 - ((-v - 1) % 360);
+    else if (v > 360)
+        v = ((v - 361) % 360) + 1;
+    if (v <= 90)
+        return kSine[v];
+    if (v <= 180)
+        return kSine[180 - v];
+    if (v <= 270)
+        return -kSine[v - 180];
+    return -kSine[360 - v];
+}
+
+uint32_t isqrt32(uint32_t value)
+{
+    uint32_t root = 0, bit = 1u << 30;
+    while (bit > value)
+        bit >>= 2;
+    while (bit) {
+        if (value >= root + bit) {
+            value -= root + bit;
+            root = (root >> 1) + bit;
+        } else {
+            root >>= 1;
+        }
+        bit >>= 2;
+    }
+    return root;
+}
+
+uint32_t isqrt64(uint64_t value)
+{
+    uint64_t root = 0, bit = uint64_t(1) << 62;
+    while (bit > value)
+        bit >>= 2;
+    while (bit) {
+        if (value >= root + bit) {
+            value -= root + bit;
+            root = (root >> 1) + bit;
+        } else {
+            root >>= 1;
+        }
+        bit >>= 2;
+    }
+    return uint32_t(root);
+}
+
+/* ---- cascade evaluation ---- */
+
+int evaluateCascade(const WindowContext *context, const CascadeModel *model)
+{
+    const int32_t tolerance = context->tolerance;
+    int32_t strictCount = 0, forgivable = 0;
+    if (tolerance > 0) {
+        strictCount = int32_t((uint64_t(model->total) * 128 + 512) >> 10);
+        forgivable = (strictCount * tolerance) >> 7;
+        const int32_t roll = context->roll;
+        if ((roll != 0 && roll != 90 && roll != 180 && roll != -90) || context->base < 22)
+            forgivable = ((forgivable + 1) * 512) >> 10;
+    }
+    int32_t sum = 0, previousThreshold = 0, position = 0;
+    for (uint32_t g = 0; g < model->groupCount; ++g) {
+        const CascadeGroup &group = model->groups[g];
+        const uint8_t *record = static_cast<const uint8_t *>(group.records);
+        for (uint32_t i = 0; i < group.count; ++i, record += group.stride, ++position) {
+            int32_t threshold;
+            std::memcpy(&threshold, record, sizeof threshold);
+            const uint8_t kind = record[4];
+            if (kind >= kFeatureKinds)
+                return -1; /* damaged model data: reject rather than read past the table */
+            const int32_t vote = context->features[kind](context, record);
+            if (tolerance <= 0) {
+                sum += vote;
+                if (sum < threshold)
+                    return -1;
+            } else if (sum + vote >= threshold) {
+                sum += vote;
+            } else {
+                if (position < strictCount || forgivable <= 0)
+                    return -1;
+                --forgivable;
+                sum += threshold - previousThreshold;
+            }
+            previousThreshold = threshold;
+        }
+    }
+    return int32_t((uint32_t(sum - model->offset) * model->scale) >> 16);
+}
+
+CascadeSet defaultCascadeSet()
+{
+    CascadeSet set;
+    for (auto &table : set.tables)
+        table = nullptr;
+    set.verify = nullptr;
+    return set;
+}
