@@ -256,9 +256,11 @@ namespace {
 
 // Where sampling starts and how it steps through the source.
 struct SampleWalk {
-    const uint8_t *start;
-    int64_t columnStep;  // bytes per output pixel
-    int64_t rowStep;     // bytes per output row
+    const uint8_t *firstRow;  // start of the first source row read
+    int64_t column;           // byte of the first sample in its row
+    int64_t columnStep;       // bytes per output pixel
+    int64_t lastColumn;       // last byte of a row that holds samples
+    int64_t rowStep;          // bytes per output row
 };
 
 int checkSampling(const EngineImage *image, int selector, const EngineRect *rect,
@@ -279,12 +281,14 @@ void zeroGrey(EngineImage *grey)
 
 void walkIntoGrey(const SampleWalk &walk, EngineImage *grey)
 {
+    // Interleaved chroma read at the rectangle's right edge can step one sample past the row
+    // (the column step does not follow the pairs); such reads take the row's last sample.
     uint8_t *target = grey->planes[0].pixels;
-    const uint8_t *row = walk.start;
+    const uint8_t *row = walk.firstRow;
     for (int32_t y = 0; y < grey->height; ++y, row += walk.rowStep) {
-        const uint8_t *source = row;
-        for (int32_t x = 0; x < grey->width; ++x, source += walk.columnStep)
-            *target++ = *source;
+        int64_t column = walk.column;
+        for (int32_t x = 0; x < grey->width; ++x, column += walk.columnStep)
+            *target++ = row[std::min(column, walk.lastColumn)];
     }
 }
 
@@ -332,7 +336,13 @@ int copyPlaneToGrey(const EngineImage *image, int selector, const EngineRect *re
     const EnginePlane &source = image->planes[plane];
     if (!source.pixels || source.stride <= 0)
         return kResultBadArgument;
-    walkIntoGrey({source.pixels + row * source.stride + column, columnStep, rowStep * source.stride},
+    // Bytes of a row that hold samples: the plane's width for luma, 4:4:4 chroma and the
+    // interleaved pairs, half of it for the 4:2:x chroma planes.
+    const int64_t rowBytes = plane != 0 && planar && format != kFormatYuv444Planar
+                                 ? image->width / 2
+                                 : image->width;
+    walkIntoGrey({source.pixels + row * source.stride, column, columnStep, rowBytes - 1,
+                  rowStep * source.stride},
                  grey);
     return kResultOk;
 }
@@ -359,8 +369,9 @@ int copyPackedPlaneToGrey(const EngineImage *image, int selector, const EngineRe
         offset = selector == kSelectLuma ? 0 : (selector == kSelectCb) == evenX ? 1 : 3;
     else
         offset = selector == kSelectLuma ? 1 : (selector == kSelectCb) == evenX ? 0 : 2;
-    const int64_t start = int64_t(rect->y) * source.stride + 2 * int64_t(rect->x) + offset;
-    walkIntoGrey({source.pixels + start, 2 * int64_t(sx), int64_t(sy) * source.stride}, grey);
+    walkIntoGrey({source.pixels + int64_t(rect->y) * source.stride, 2 * int64_t(rect->x) + offset,
+                  2 * int64_t(sx), 2 * int64_t(image->width) - 1, int64_t(sy) * source.stride},
+                 grey);
     return kResultOk;
 }
 
@@ -392,9 +403,9 @@ int rectsOverlap(const EngineRect &a, const EngineRect &b)
 
 int rectNeedsClamp(const EngineRect &r, int32_t width, int32_t height)
 {
-    const bool inside = r.x >= 0 && r.x <= width - 1 && r.y >= 0 && r.y <= height - 1 &&
-                        r.width >= 0 && r.width <= width - r.x && r.height >= 0 &&
-                        r.height <= height - r.y;
+    const int64_t w = width, h = height;
+    const bool inside = r.x >= 0 && r.x <= w - 1 && r.y >= 0 && r.y <= h - 1 && r.width >= 0 &&
+                        r.width <= w - r.x && r.height >= 0 && r.height <= h - r.y;
     return inside ? 0 : 1;
 }
 

@@ -249,6 +249,23 @@ TEST(EngineImage, SamplingIntoGrey)
     EXPECT_EQ(copyPlaneToGrey(&image, kSelectLuma, &outside, &grey), kResultBadArgument);
     imageRelease(counter.allocator(), &image);
 
+    // Cr of the whole image: the last sample would lie one byte past the interleaved row.
+    {
+        CountingAllocator tight;
+        EngineImage nv12;
+        ASSERT_EQ(imageAllocate(tight.allocator(), &nv12, 4, 2, kFormatYuv420SemiPlanar), kResultOk);
+        const uint8_t chroma[4] = {1, 2, 3, 4};
+        std::memcpy(nv12.planes[1].pixels, chroma, 4);
+        uint8_t row[4];
+        EngineImage rowGrey{kFormatGrey8, 4, 1, 0, {{4, 0, row}}};
+        const EngineRect whole{0, 0, 4, 2};
+        ASSERT_EQ(copyPlaneToGrey(&nv12, kSelectCr, &whole, &rowGrey), kResultOk);
+        EXPECT_EQ(row[0], 2);
+        EXPECT_EQ(row[2], 4);
+        EXPECT_EQ(row[3], 4);  // held at the row's last byte
+        imageRelease(tight.allocator(), &nv12);
+    }
+
     // Packed Y0 Cb Y1 Cr starting at an odd column: Cb sits 3 bytes on, Cr 1.
     uint8_t packed[2 * 8] = {10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25};
     EngineImage yuyv{kFormatYuv422Yuyv, 8, 1, 0, {{16, 0, packed}}};
