@@ -2,6 +2,7 @@
 
 #include "manager/app/logging.h"
 
+#include <QHostAddress>
 #include <QNetworkRequest>
 #include <QSslConfiguration>
 #include <QSslSocket>
@@ -29,9 +30,13 @@ QNetworkReply::NetworkError HttpGetOperation::networkError() const
 
 void HttpGetOperation::perform()
 {
+    // The platform's idea of "online" ignores loopback, which stays reachable without any
+    // network (Qt's own request path makes the same exception).
+    const QHostAddress host(m_url.host());
+    const bool loopback = host.isLoopback() || m_url.host() == QLatin1String("localhost");
     QT_WARNING_PUSH
     QT_WARNING_DISABLE_DEPRECATED
-    const bool offline = m_network.networkAccessible() == QNetworkAccessManager::NotAccessible;
+    const bool offline = !loopback && m_network.networkAccessible() == QNetworkAccessManager::NotAccessible;
     QT_WARNING_POP
     if (!m_url.isValid() || offline) {
         finish(Failure);
