@@ -18,7 +18,7 @@ constexpr int kMinAnalysedSide = 8;
 constexpr int kMaxSamplesPerSide = 1024;   // larger images are sampled on a grid
 constexpr double kMiddleGrey = 0.18;       // linear key the exposure estimate aims at
 constexpr double kMaxExposureEv = 2.0;
-constexpr double kNeutralMaxChroma = 0.35; // (max - min) / max of a neutral candidate
+constexpr double kCastNorm = 4.0;          // Minkowski norm of the colour-cast estimate
 constexpr double kNoiseThresholdBase = 1.5;  // sigma above which level 0 reports noise
 constexpr double kNoiseThresholdStep = 1.0;  // added per level
 constexpr double kDefaultTintThreshold = 0.06;
@@ -48,8 +48,8 @@ void analyseTone(VxlProfile* profile, const PixelLayout& layout, const VxlEngine
     grid->luma.assign(size_t(grid->width) * grid->height, 0.0f);
 
     double lumaSum = 0.0, logSum = 0.0;
-    double neutralSum[3] = {0, 0, 0};
-    uint32_t neutralCount = 0;
+    double castSum[3] = {0, 0, 0};
+    uint32_t castCount = 0;
     uint32_t samples = 0;
     for (int gy = 0; gy < grid->height; ++gy) {
         const uint8_t* row = rowOf(image, gy * stepY);
@@ -66,13 +66,12 @@ void analyseTone(VxlProfile* profile, const PixelLayout& layout, const VxlEngine
             logSum += std::log(srgbToLinear(luma) + 1e-4);
             ++samples;
 
-            // Neutral candidates: neither dark nor clipped, and not strongly coloured.
+            // Colour-cast evidence: every pixel that is neither dark nor clipped.
             const float mx = std::max({rgb[0], rgb[1], rgb[2]});
-            const float mn = std::min({rgb[0], rgb[1], rgb[2]});
-            if (luma > 0.08f && mx < 0.97f && mx > 0.0f && (mx - mn) / mx < kNeutralMaxChroma) {
+            if (luma > 0.05f && mx < 0.98f) {
                 for (int c = 0; c < 3; ++c)
-                    neutralSum[c] += srgbToLinear(rgb[c]);
-                ++neutralCount;
+                    castSum[c] += std::pow(srgbToLinear(rgb[c]), kCastNorm);
+                ++castCount;
             }
         }
     }
@@ -83,24 +82,10 @@ void analyseTone(VxlProfile* profile, const PixelLayout& layout, const VxlEngine
     profile->blackPoint = percentile(profile->lumaHistogram, samples, 0.005);
     profile->whitePoint = percentile(profile->lumaHistogram, samples, 0.995);
 
-    // Colour cast: the neutral candidates' mean should be grey. With too few of them the whole
-    // picture's mean stands in (grey world).
-    if (neutralCount < samples / 50) {
-        std::fill(neutralSum, neutralSum + 3, 0.0);
-        neutralCount = 0;
-        for (int gy = 0; gy < grid->height; ++gy) {
-            const uint8_t* row = rowOf(image, gy * stepY);
-            for (int gx = 0; gx < grid->width; ++gx) {
-                float rgb[3];
-                readRgb(layout, row, gx * stepX, rgb);
-                for (int c = 0; c < 3; ++c)
-                    neutralSum[c] += srgbToLinear(rgb[c]);
-                ++neutralCount;
-            }
-        }
-    }
+    // Colour cast ("shades of grey"): the p-norm mean of each channel should be equal in a
+    // balanced picture; the norm leans on bright surfaces, which mostly reflect the light's colour.
     for (int c = 0; c < 3; ++c)
-        profile->channelMean[c] = neutralSum[c] / std::max<uint32_t>(1, neutralCount);
+        profile->channelMean[c] = castCount ? std::pow(castSum[c] / castCount, 1.0 / kCastNorm) : 0.0;
     const double grey = kLumaR * profile->channelMean[0] + kLumaG * profile->channelMean[1] +
                         kLumaB * profile->channelMean[2];
     profile->colourValid = grey > 1e-4;

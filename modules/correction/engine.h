@@ -56,7 +56,7 @@ struct VxlProfile {
     uint32_t channelHistogram[3][256];  // R, G, B
     uint32_t samples;
 
-    // Colour: mean linear R, G, B of the neutral-candidate pixels, and the cast's size.
+    // Colour: the p-norm mean of linear R, G, B over the unclipped pixels, and the cast's size.
     double channelMean[3];
     double castStrength;      // largest relative distance of a channel mean from their grey, 0..1
     bool colourValid;

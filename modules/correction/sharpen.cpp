@@ -108,7 +108,7 @@ int32_t VXL_CalcAutoSharpness(const VxlEngineImage* image, int32_t reserved, flo
         *edgePercent = samples ? int32_t(edges * 100 / samples) : 0;
     if (radiusTenths) {
         const double megapixels = double(image->width) * image->height / 1e6;
-        *radiusTenths = int32_t(std::clamp(std::lround(10.0 * std::sqrt(std::max(megapixels, 1.0) / 2.0)), 5L, 30L));
+        *radiusTenths = int32_t(std::clamp(std::lround(10.0 * std::sqrt(std::max(megapixels, 2.0) / 2.0)), 5L, 30L));
     }
     return VXL_OK;
 }

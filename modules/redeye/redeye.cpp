@@ -13,8 +13,8 @@ namespace redeye {
 namespace {
 
 constexpr float kMinRed = 0.27f;         // red sample, 0..1: darker pixels are not flash pupils
-constexpr float kPupilRatio = 1.8f;      // red / mean(green, blue) of a pupil pixel
-constexpr float kSkinRatio = 1.5f;       // at or below this a pixel is left alone in correction
+constexpr float kPupilRatio = 2.5f;      // red / mean(green, blue) of a pupil pixel (brown irises stay under)
+constexpr float kSkinRatio = 2.0f;       // at or below this a pixel is left alone in correction
 constexpr int kMinBlobPixels = 4;
 constexpr double kMaxBlobShare = 0.01;   // of the picture's pixels
 constexpr double kMinFill = 0.4;         // blob pixels / box area (a disc fills ~0.79)
