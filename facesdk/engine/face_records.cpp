@@ -7,6 +7,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "facesdk/detect/detector.h"
 #include "facesdk/engine/fixed_scale.h"
 #include "facesdk/engine/result_codes.h"
 
@@ -70,6 +71,30 @@ void toFaceWork(const VXL_FACE &face, FaceWork *out, int32_t imageWidth, int32_t
     }
     eyeBoxesFromEyes({face.eye1X, face.eye1Y}, {face.eye2X, face.eye2Y}, imageWidth, imageHeight,
                      &out->eye1Box, &out->eye2Box);
+}
+
+void detectedFaceToFace(const DetectedFacePublic &detected, VXL_FACE *out, int32_t f)
+{
+    std::memset(out, 0, sizeof *out);
+    out->x = scaleQ10(detected.box[0], f);
+    out->y = scaleQ10(detected.box[1], f);
+    out->width = scaleQ10(detected.box[2], f);
+    out->height = scaleQ10(detected.box[3], f);
+    out->roll = detected.roll;
+    out->score = detected.view;            // the detector's value at offset 108
+    out->detectorValue = detected.faceScore;  // its value at offset 36
+    // Centres of the part boxes {x, y, w, h}, halves truncated toward zero.
+    const auto centre = [f](const int32_t box[4]) {
+        return VXL_POINT{scaleQ10(box[0] + box[2] / 2, f), scaleQ10(box[1] + box[3] / 2, f)};
+    };
+    const VXL_POINT eye1 = centre(detected.firstEyeBox), eye2 = centre(detected.secondEyeBox);
+    const VXL_POINT lower = centre(detected.lowerFaceBox);
+    out->eye1X = eye1.x;
+    out->eye1Y = eye1.y;
+    out->eye2X = eye2.x;
+    out->eye2Y = eye2.y;
+    out->lowerX = lower.x;
+    out->lowerY = lower.y;
 }
 
 void scaleFaceRecord(const FaceWork &record, FaceWork *out, int32_t fx, int32_t fy)

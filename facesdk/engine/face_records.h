@@ -75,6 +75,14 @@ inline int32_t &fittedFlag(VXL_FACE &face) { return face.points[face.pointCount 
 
 // ---- Conversions and geometry ---------------------------------------------------------------
 
+struct DetectedFacePublic;  // the face detector's 128-byte face record
+
+// A VXL_FACE (zero-filled first) from a face the detector reported on an image scaled by
+// 1024 / f: box, roll and the centres of the three part boxes scaled by f (in 1/1024 units),
+// the detector's values at offsets 108 and 36 as score and detectorValue. Id and regionValue
+// are the caller's to set.
+void detectedFaceToFace(const DetectedFacePublic &detected, VXL_FACE *out, int32_t f);
+
 // A FaceWork of the face for an image of the given size; coordinates stay in image units.
 void toFaceWork(const VXL_FACE &face, FaceWork *out, int32_t imageWidth, int32_t imageHeight);
 

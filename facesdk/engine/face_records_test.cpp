@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "facesdk/detect/detector.h"
 #include "facesdk/engine/fixed_scale.h"
 #include "facesdk/engine/result_codes.h"
 #include "facesdk/engine/testing_allocator.h"
@@ -196,4 +197,37 @@ TEST(FaceRecords, SavedPointGroupsCopyOnlyTheirBytes)
     EXPECT_EQ(faces[1].points[67].y, -67);
     EXPECT_EQ(faces[1].points[44].x, 0);
     freeFaceBuffers(counter.allocator(), &faces[1]);
+}
+
+TEST(FaceRecords, DetectedFaceScalesToTheImage)
+{
+    DetectedFacePublic detected{};
+    detected.box[0] = 10;
+    detected.box[1] = 20;
+    detected.box[2] = 51;
+    detected.box[3] = 60;
+    detected.roll = -30;
+    detected.faceScore = 77;
+    detected.view = 45;
+    const int32_t eye1[4] = {20, 30, 9, 9}, eye2[4] = {40, 30, 9, 9}, lower[4] = {0, 0, 0, 0};
+    std::memcpy(detected.firstEyeBox, eye1, sizeof eye1);
+    std::memcpy(detected.secondEyeBox, eye2, sizeof eye2);
+    std::memcpy(detected.lowerFaceBox, lower, sizeof lower);
+    VXL_FACE face;
+    std::memset(&face, 0x5a, sizeof face);
+    detectedFaceToFace(detected, &face, 2048 + 512);  // factor 2.5
+    EXPECT_EQ(face.x, 25);
+    EXPECT_EQ(face.y, 50);
+    EXPECT_EQ(face.width, 128);  // 127.5 rounds away from zero
+    EXPECT_EQ(face.height, 150);
+    EXPECT_EQ(face.roll, -30);
+    EXPECT_EQ(face.score, 45);
+    EXPECT_EQ(face.detectorValue, 77);
+    EXPECT_EQ(face.eye1X, 60);  // (20 + 4) x 2.5
+    EXPECT_EQ(face.eye1Y, 85);
+    EXPECT_EQ(face.eye2X, 110);
+    EXPECT_EQ(face.lowerX, 0);
+    EXPECT_EQ(face.id, 0);
+    EXPECT_EQ(face.points, nullptr);
+    EXPECT_EQ(face.savedPoints, nullptr);
 }
