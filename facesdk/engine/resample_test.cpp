@@ -7,46 +7,9 @@
 #include <vector>
 
 #include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/testing_allocator.h"
+#include "facesdk/engine/testing_image.h"
 
 namespace {
-
-// An image allocated through a counting allocator and released with it.
-struct OwnedImage {
-    CountingAllocator counter;
-    EngineImage image{};
-    OwnedImage(int width, int height, PixelFormat format)
-    {
-        EXPECT_EQ(imageAllocate(counter.allocator(), &image, width, height, format), kResultOk);
-    }
-    ~OwnedImage() { imageRelease(counter.allocator(), &image); }
-    int rows(int plane) const
-    {
-        return plane > 0 && formatFamily(image.format) == kFamilyYuv420 ? image.height / 2
-                                                                         : image.height;
-    }
-    uint8_t &at(int plane, int x, int y)
-    {
-        return image.planes[plane].pixels[size_t(y) * image.planes[plane].stride + x];
-    }
-    void fillRandom(unsigned seed)
-    {
-        std::mt19937 random(seed);
-        for (int p = 0; p < formatPlaneCount(image.format); ++p)
-            for (int y = 0; y < rows(p); ++y)
-                for (int x = 0; x < image.planes[p].stride; ++x)
-                    at(p, x, y) = uint8_t(random());
-    }
-    bool samePixels(OwnedImage &other)
-    {
-        for (int p = 0; p < formatPlaneCount(image.format); ++p)
-            for (int y = 0; y < rows(p); ++y)
-                for (int x = 0; x < image.planes[p].stride; ++x)
-                    if (at(p, x, y) != other.at(p, x, y))
-                        return false;
-        return true;
-    }
-};
 
 const PixelFormat kResizeFormats[] = {kFormatYuv444Planar, kFormatYuv422Planar,
                                       kFormatYuv420Planar, kFormatYuv422Yuyv,
@@ -256,8 +219,9 @@ TEST(Resample, BilinearMatchesAFloatReferenceAndRepeatsTheLastRowAndColumn)
                         near = near || std::fabs(out.at(0, x, y) - reference(ex, ey)) <= 2.0;
                 ASSERT_TRUE(near) << x << "," << y << ": " << int(out.at(0, x, y)) << " vs "
                                   << reference(fx, fy);
-                if (fx + stepX < sw - 1 && fy + stepY < sh - 1)
+                if (fx + stepX < sw - 1 && fy + stepY < sh - 1) {
                     ASSERT_NEAR(out.at(0, x, y), reference(fx, fy), 2.0) << x << "," << y;
+                }
             }
     }
 }
