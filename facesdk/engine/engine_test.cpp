@@ -192,10 +192,11 @@ TEST(Engine, ArgumentChecksOfEveryOperation)
         EngineFixture fixture;
         const uint32_t usedBefore = fixture.engine->operationsUsed;
         const int result = c.call(fixture);
-        if (c.result == kPassesChecks)
+        if (c.result == kPassesChecks) {
             EXPECT_NE(result, kResultBadArgument) << c.name;
-        else
+        } else {
             EXPECT_EQ(result, c.result) << c.name;
+        }
         EXPECT_EQ(fixture.engine->operationsUsed, usedBefore | c.bit) << c.name;
         if (fixture.outFaces)
             engineFreeFaces(fixture.engine, fixture.outFaces, fixture.outCount);

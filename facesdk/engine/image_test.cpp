@@ -335,9 +335,10 @@ TEST(EngineImage, WorkingCopySizes)
         EXPECT_EQ(copy.width, c.copyWidth) << c.width << "x" << c.height;
         EXPECT_EQ(copy.height, c.copyHeight) << c.width << "x" << c.height;
         EXPECT_EQ(copy.format, c.format);
-        if (c.copyWidth == c.width)
+        if (c.copyWidth == c.width) {
             EXPECT_EQ(std::memcmp(copy.planes[1].pixels, image.planes[1].pixels,
                                   size_t(layout[1].rowBytes) * layout[1].rows), 0);
+        }
         imageRelease(counter.allocator(), &copy);
         imageRelease(counter.allocator(), &image);
     }

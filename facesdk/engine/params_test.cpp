@@ -103,8 +103,9 @@ TEST(Params, BlockSizes)
         BeautyParams block = fullBlock();
         block.size = c.size;
         EXPECT_EQ(storeParams(&settings, &block), c.result) << c.size;
-        if (c.result != kResultOk)
+        if (c.result != kResultOk) {
             EXPECT_EQ(settings.mask, 0u) << "a refused block stores nothing";
+        }
     }
     StageSettings settings{};
     BeautyParams block = fullBlock();
@@ -192,8 +193,9 @@ TEST(Params, ArgumentsAreClampedOrRefused)
         c.spoil(next);
         EXPECT_EQ(storeParams(&old, &next), kResultBadArgument) << c.name;
         EXPECT_EQ(old.flags, 1u) << c.name;
-        if (c.stored)
+        if (c.stored) {
             EXPECT_EQ(stageStrength(old, c.stored), 90) << c.name;
+        }
         EXPECT_EQ(stageStrength(old, c.notStored), 10) << c.name;
     }
 }
