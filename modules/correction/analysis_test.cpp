@@ -36,7 +36,7 @@ TEST(EngineAnalysis, ExposureEstimateFollowsBrightness) {
 TEST(EngineAnalysis, EstimatesAgreeAcrossPixelCodes) {
     const Profile reference = analyse(TestImage(120, 90, VXL_PIXEL_RGB8, scene(0.5f, 1.1f, 1.0f, 0.8f)));
     for (int32_t code : kAllPixelCodes) {
-        const Profile p = analyse(TestImage(120, 90, code, scene(0.5f, 1.1f, 1.0f, 0.8f), 3));
+        const Profile p = analyse(TestImage(120, 90, code, scene(0.5f, 1.1f, 1.0f, 0.8f), 6));
         EXPECT_NEAR(p->exposureEv, reference->exposureEv, 0.02) << code;
         for (int c = 0; c < 3; ++c)
             EXPECT_NEAR(p->channelMean[c], reference->channelMean[c], 0.005) << code << " channel " << c;
@@ -76,6 +76,8 @@ TEST(EngineAnalysis, BadImagesGiveAFailedProfile) {
         {"short rows", {64, 64, 100, VXL_PIXEL_RGB8, good.bytes.data()}, VXL_STATUS_BAD_ARGUMENT},
         {"negative width", {-64, 64, 192, VXL_PIXEL_RGB8, good.bytes.data()}, VXL_STATUS_BAD_ARGUMENT},
         {"unknown code", {64, 64, 192, 8, good.bytes.data()}, VXL_STATUS_BAD_FORMAT},
+        {"odd 16-bit rows", {16, 16, 97, VXL_PIXEL_RGB16, good.bytes.data()}, VXL_STATUS_BAD_ARGUMENT},
+        {"odd 16-bit start", {16, 16, 96, VXL_PIXEL_RGB16, good.bytes.data() + 1}, VXL_STATUS_BAD_ARGUMENT},
         {"too small", {4, 64, 192, VXL_PIXEL_RGB8, good.bytes.data()}, VXL_STATUS_TOO_SMALL},
     };
     for (Case& c : cases) {

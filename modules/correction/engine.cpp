@@ -42,6 +42,9 @@ int32_t checkImage(const VxlEngineImage* image, PixelLayout* layout) {
         return VXL_ERR_FORMAT;
     if (int64_t(image->rowBytes) < int64_t(image->width) * layout->bytesPerPixel())
         return VXL_ERR_ARGUMENT;
+    // 16-bit samples are read in place: every row must start on a sample boundary.
+    if (layout->bytesPerSample == 2 && ((image->rowBytes | reinterpret_cast<uintptr_t>(image->pixels)) & 1))
+        return VXL_ERR_ARGUMENT;
     return VXL_OK;
 }
 

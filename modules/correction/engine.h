@@ -95,7 +95,8 @@ struct PixelLayout {
 // The layout of a pixel code, or false for a code outside VxlPixelCode.
 bool layoutOf(int32_t code, PixelLayout* layout);
 
-// Checks an image record: known code, positive size, pixels, row bytes that hold a row.
+// Checks an image record: known code, positive size, pixels, row bytes that hold a row, and for
+// 16-bit codes pixels and row bytes on 2-byte boundaries.
 // Answers VXL_OK, VXL_ERR_ARGUMENT or VXL_ERR_FORMAT.
 int32_t checkImage(const VxlEngineImage* image, PixelLayout* layout);
 

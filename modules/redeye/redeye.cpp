@@ -79,6 +79,9 @@ int32_t checkImage(const ReImage* image, Layout* layout) {
         return RE_ERR_FORMAT;
     if (int64_t(image->rowBytes) < int64_t(image->width) * layout->channels * layout->bytesPerSample)
         return RE_ERR_ARGUMENT;
+    // 16-bit samples are read in place: every row must start on a sample boundary.
+    if (layout->bytesPerSample == 2 && ((image->rowBytes | reinterpret_cast<uintptr_t>(image->pixels)) & 1))
+        return RE_ERR_ARGUMENT;
     return RE_OK;
 }
 

@@ -17,7 +17,8 @@ struct Layout {
 // The layout of a pixel code, or false for an unknown code.
 bool layoutOf(int32_t code, Layout* layout);
 
-// Checks a record: size field, known code, positive size, pixels, row bytes that hold a row.
+// Checks a record: size field, known code, positive size, pixels, row bytes that hold a row, and
+// for 16-bit codes pixels and row bytes on 2-byte boundaries.
 int32_t checkImage(const ReImage* image, Layout* layout);
 
 struct Box {

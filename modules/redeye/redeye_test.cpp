@@ -76,6 +76,7 @@ TEST(RedEye, MalformedRecordsAreRefused) {
         {"zero height", [](ReImage& r) { r.height = 0; }, RE_ERR_ARGUMENT},
         {"short rows", [](ReImage& r) { r.rowBytes = 10; }, RE_ERR_ARGUMENT},
         {"unknown code", [](ReImage& r) { r.format = 4; }, RE_ERR_FORMAT},
+        {"odd 16-bit rows", [](ReImage& r) { r.format = RE_PIXEL_RGB16; r.width = 10; r.rowBytes = 61; }, RE_ERR_ARGUMENT},
     };
     for (const Case& c : cases) {
         ReImage record = face.record;
