@@ -4,10 +4,9 @@
 // Divisions: callback and helper types; the operation table; the object; the operations
 // implemented here (create, release, parameters, face value) and those of other units.
 //
-// Where the run plugs in: slot 1 of the table is innerRun (declared below). Its placeholder
-// lives in run_placeholder.cpp, which answers -1 and releases only the images it knows of;
-// the change that brings the beautify run deletes that file and defines innerRun and
-// releaseRunData with exactly these signatures.
+// The run is slot 1 (innerRun) and releaseRunData, both defined with the beautify run
+// (beautify_run.cpp); the operations of units still to come answer -1 from
+// pending_operations.cpp until they land.
 #pragma once
 
 #include <cstdint>
@@ -155,7 +154,7 @@ int innerFaceValue(InnerEngine *inner, int32_t faceId, uint32_t *value);
 
 // ---- Operations of other units --------------------------------------------------------------
 
-// The beautify run and the release of its data (run placeholder until the run lands).
+// The beautify run and the release of its data (beautify_run.cpp).
 int innerRun(InnerEngine *inner, EngineImage *detection, EngineImage *working, EngineImage *image,
              FaceWork *faces, int32_t count, FeatureStatus **status, ProgressCallback progress,
              void *user);
