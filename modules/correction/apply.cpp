@@ -1,10 +1,12 @@
 // VXL_Apply: the automatic correction of one image from its profile and a parameter block.
 //
-// Tint gains, exposure, highlight shoulder, black point and contrast are all functions of one
-// channel value, so they are folded into one table per channel (256 or 65536 entries) and the
-// pixel loop only looks values up; vibrance, which mixes channels, runs per pixel afterwards.
+// Noise removal runs first, on the colours the noise was measured on. Tint gains, exposure,
+// highlight shoulder, black point and contrast are all functions of one channel value, so they are
+// folded into one table per channel (256 or 65536 entries) and the pixel loop only looks values
+// up; vibrance, which mixes channels, runs per pixel afterwards.
 #include "modules/correction/vexilo_exports.h"
 
+#include "modules/correction/denoise.h"
 #include "modules/correction/engine.h"
 
 #include <algorithm>
@@ -160,6 +162,13 @@ int32_t VXL_Apply(const VxlEngineImage* image, VxlEngineHandle handle, const Vxl
     const bool single = engine && engine->singleThreaded;
 
     const Plan plan = makePlan(profile, params, amount);
+    if (params->noiseRemovalOn && isProfile(profile) && !(profile->flags & (VXL_PROFILE_FAILED | VXL_PROFILE_NO_NOISE))) {
+        // noiseStrength: percent of the smoothing (0 takes all of it); noiseDetail: percent of fine
+        // texture kept.
+        const double share = params->noiseStrength > 0 ? std::min(params->noiseStrength, 100) / 100.0 : 1.0;
+        removeNoise(image, layout, profile->noiseSigma, share * plan.amount,
+                    std::clamp(params->noiseDetail, 0, 100) / 100.0, single);
+    }
     if (layout.bytesPerSample == 1)
         applyTables<uint8_t>(image, layout, plan, single);
     else
