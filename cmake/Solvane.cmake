@@ -22,10 +22,13 @@ function(solvane_add_tests target)
   endif()
   add_executable(${target} ${ARG_SOURCES})
   target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main Threads::Threads)
+  # gtest_discover_tests flattens list-valued PROPERTIES (an ENVIRONMENT list would keep only its
+  # first entry), so the test environment is applied through `env` in front of every test command.
+  set_target_properties(${target} PROPERTIES CROSSCOMPILING_EMULATOR "env;${SOLVANE_TEST_ENVIRONMENT}")
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "${SOLVANE_TEST_ENVIRONMENT}" TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}")
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}")
 endfunction()
 
 # solvane_add_benchmark(<target> SOURCES <files...> LIBS <libs...>)

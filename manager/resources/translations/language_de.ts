@@ -103,7 +103,7 @@ aktuell</translation>
     </message>
 </context>
 <context>
-    <name>StandInWindow</name>
+    <name>MainWindow</name>
     <message>
         <source>The product list appears here once the catalog has been loaded.</source>
         <translation>Die Produktliste erscheint hier, sobald der Katalog geladen ist.</translation>

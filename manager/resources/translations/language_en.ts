@@ -103,7 +103,7 @@ up to date</translation>
     </message>
 </context>
 <context>
-    <name>StandInWindow</name>
+    <name>MainWindow</name>
     <message>
         <source>The product list appears here once the catalog has been loaded.</source>
         <translation>The product list appears here once the catalog has been loaded.</translation>

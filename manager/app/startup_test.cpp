@@ -1,0 +1,193 @@
+// Runs the real SolvaneManager twice as separate processes in a private home.
+#include "manager/app/startup.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <memory>
+
+#include <signal.h>
+
+namespace {
+
+// A process exit code as the parent sees it (-1 reads as 255).
+int exitStatus(int code) { return code & 0xff; }
+
+class ManagerProcesses : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(root.isValid());
+        program = qEnvironmentVariable("SOLVANE_BINARY_DIR") + "/manager/app/SolvaneManager";
+        ASSERT_TRUE(QFileInfo(program).isExecutable()) << program.toStdString();
+        env = QProcessEnvironment::systemEnvironment();
+        const QString runtime = root.path() + "/run";
+        QDir().mkpath(runtime);
+        QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        env.insert("HOME", root.path());
+        env.insert("TMPDIR", root.path() + "/tmp");
+        QDir().mkpath(root.path() + "/tmp");
+        env.insert("XDG_RUNTIME_DIR", runtime);
+        env.insert("XDG_DATA_HOME", root.path() + "/data");
+        env.insert("XDG_CONFIG_HOME", root.path() + "/config");
+        env.insert("XDG_CACHE_HOME", root.path() + "/cache");
+        env.insert("XDG_DATA_DIRS", root.path() + "/machine-data");
+        env.insert("XDG_CONFIG_DIRS", root.path() + "/machine-config");
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.remove("SOLVANE_REGISTRY_USER_DIR");
+        env.remove("SOLVANE_REGISTRY_MACHINE_DIR");
+        logPath = root.path() + "/data/Solvane Vizoruv Labs/Solvane Photo 2/SolvaneManager.log";
+    }
+
+    void TearDown() override {
+        if (first && first->state() != QProcess::NotRunning) {
+            ::kill(pid_t(first->processId()), SIGCONT);
+            first->kill();
+            first->waitForFinished(5000);
+        }
+    }
+
+    // Starts the first instance and waits until it has taken the start-up lock.
+    void startFirst(const QStringList& arguments = {}) {
+        first = std::make_unique<QProcess>();
+        first->setProcessEnvironment(env);
+        first->setProcessChannelMode(QProcess::SeparateChannels);
+        first->start(program, arguments);
+        ASSERT_TRUE(first->waitForStarted(5000));
+        QByteArray out;
+        QElapsedTimer timer;
+        timer.start();
+        while (!out.contains("KivoManager client version 1.1.0.229\n") && timer.elapsed() < 15000) {
+            first->waitForReadyRead(200);
+            out += first->readAllStandardOutput();
+        }
+        ASSERT_TRUE(out.contains("KivoManager client version 1.1.0.229\n")) << out.constData();
+    }
+
+    // Runs a later start to its end; returns its exit status, or -1000 when it did not end in time.
+    int runLater(const QStringList& arguments, int timeoutMs = 15000, qint64* elapsedMs = nullptr) {
+        QProcess later;
+        later.setProcessEnvironment(env);
+        QElapsedTimer timer;
+        timer.start();
+        later.start(program, arguments);
+        if (!later.waitForFinished(timeoutMs)) {
+            later.kill();
+            later.waitForFinished();
+            return -1000;
+        }
+        if (elapsedMs)
+            *elapsedMs = timer.elapsed();
+        return later.exitStatus() == QProcess::NormalExit ? exitStatus(later.exitCode()) : -2000;
+    }
+
+    QByteArray log() const {
+        QFile file(logPath);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // Waits until the log holds `text`.
+    bool logShows(const QByteArray& text, int timeoutMs = 5000) const {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < timeoutMs) {
+            if (log().contains(text))
+                return true;
+            QThread::msleep(50);
+        }
+        return false;
+    }
+
+    bool firstEndsWith(int code, int timeoutMs = 10000) {
+        return first->waitForFinished(timeoutMs) && first->exitStatus() == QProcess::NormalExit && first->exitCode() == code;
+    }
+
+    QTemporaryDir root;
+    QString program, logPath;
+    QProcessEnvironment env;
+    std::unique_ptr<QProcess> first;
+};
+
+TEST_F(ManagerProcesses, ShowIsForwardedAndCarriedOutByTheFirstInstance) {
+    startFirst();
+    EXPECT_EQ(runLater({"-c", "show"}), 0);
+    EXPECT_TRUE(logShows("Debug: message= \"show\" "));
+    EXPECT_TRUE(logShows("Debug: command 6 \"\" "));
+    EXPECT_EQ(first->state(), QProcess::Running);
+    EXPECT_EQ(runLater({"-c", "install", "-p", "Servra"}), 0);
+    EXPECT_TRUE(logShows("Debug: message= \"install::Servra\" "));
+    EXPECT_TRUE(logShows("Debug: command 7 \"Servra\" "));
+}
+
+TEST_F(ManagerProcesses, QuitEndsTheFirstInstanceWithZero) {
+    startFirst();
+    EXPECT_EQ(runLater({"-c", "quit"}), 0);
+    EXPECT_TRUE(firstEndsWith(0));
+}
+
+TEST_F(ManagerProcesses, LaterStartWithoutCommandLeavesTheFirstAlone) {
+    startFirst();
+    EXPECT_EQ(runLater({}), 255);
+    EXPECT_EQ(runLater({"-p", "Servra"}), 255);
+    QThread::msleep(300);
+    EXPECT_EQ(first->state(), QProcess::Running);
+    EXPECT_FALSE(log().contains("message="));
+    EXPECT_EQ(runLater({"-c", "quit"}), 0);
+    EXPECT_TRUE(firstEndsWith(0));
+}
+
+TEST_F(ManagerProcesses, ThreePartMessageRunsTheCommandWithTheFirstKey) {
+    startFirst();
+    EXPECT_EQ(runLater({"-c", "show::k1::k2"}), 0);
+    EXPECT_TRUE(logShows("Debug: message= \"show::k1::k2\" "));
+    EXPECT_TRUE(logShows("Debug: command 6 \"k1\" "));
+}
+
+TEST_F(ManagerProcesses, LaterStartGivesUpWhenTheFirstInstanceDoesNotAnswer) {
+    startFirst();
+    // Stop it only once it has dispatched and released the start-up lock.
+    ASSERT_TRUE(logShows("Debug: command 0 \"\" "));
+    ASSERT_EQ(::kill(pid_t(first->processId()), SIGSTOP), 0);
+    qint64 elapsed = 0;
+    EXPECT_EQ(runLater({"-c", "show"}, 20000, &elapsed), kNoAnswerExitCode);
+    EXPECT_GE(elapsed, kForwardAnswerTimeoutMs * 9 / 10);  // a coarse timer may fire 5% early
+    ASSERT_EQ(::kill(pid_t(first->processId()), SIGCONT), 0);
+    EXPECT_EQ(runLater({"-c", "quit"}), 0);
+    EXPECT_TRUE(firstEndsWith(0));
+}
+
+TEST_F(ManagerProcesses, QuitWithoutARunningInstanceEndsAtOnce) {
+    EXPECT_EQ(runLater({"-c", "quit"}), 0);
+    EXPECT_FALSE(log().contains("command "));
+}
+
+TEST_F(ManagerProcesses, HiddenStartsEndWithZeroAfterASecond) {
+    for (const char* word : {"uploadevents", "checkupdate"}) {
+        qint64 elapsed = 0;
+        EXPECT_EQ(runLater({"-c", word, "-p", "Servra"}, 15000, &elapsed), 0) << word;
+        EXPECT_GE(elapsed, 1000) << word;
+    }
+}
+
+TEST_F(ManagerProcesses, UnknownOptionIsRejectedWithOne) {
+    EXPECT_EQ(runLater({"--frobnicate"}), 1);
+    EXPECT_EQ(runLater({"-c"}), 1);
+}
+
+TEST_F(ManagerProcesses, CrashedFirstInstanceDoesNotBlockTheNextStart) {
+    startFirst();
+    first->kill();
+    first->waitForFinished(5000);
+    startFirst();
+    EXPECT_EQ(runLater({"-c", "show"}), 0);
+    EXPECT_TRUE(logShows("Debug: command 6 \"\" "));
+    EXPECT_EQ(runLater({"-c", "quit"}), 0);
+    EXPECT_TRUE(firstEndsWith(0));
+}
+
+}  // namespace
