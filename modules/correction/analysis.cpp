@@ -203,16 +203,22 @@ VxlProfile* VXL_Calc(const VxlEngineImage* image, void* reserved, VxlEngineHandl
         return profile;
     }
 
-    // Tone and colour are the base of every correction: always analysed.
-    LumaGrid grid;
-    analyseTone(profile, layout, image, &grid);
-    if (mask & VXL_CALC_NOISE)
-        analyseNoise(profile, grid);
-    else
-        profile->flags |= VXL_PROFILE_NO_NOISE;
-    if (mask & VXL_CALC_DESCRIPT)
-        analyseDescriptors(profile, layout, image, grid);
-    profile->status = VXL_STATUS_OK;
+    try {
+        // Tone and colour are the base of every correction: always analysed.
+        LumaGrid grid;
+        analyseTone(profile, layout, image, &grid);
+        if (mask & VXL_CALC_NOISE)
+            analyseNoise(profile, grid);
+        else
+            profile->flags |= VXL_PROFILE_NO_NOISE;
+        if (mask & VXL_CALC_DESCRIPT)
+            analyseDescriptors(profile, layout, image, grid);
+        profile->status = VXL_STATUS_OK;
+    } catch (const std::bad_alloc&) {
+        profile->status = VXL_STATUS_NO_MEMORY;
+        profile->flags = VXL_PROFILE_FAILED | VXL_PROFILE_NO_NOISE;
+        profile->descriptorsValid = false;
+    }
     return profile;
 }
 

@@ -150,30 +150,32 @@ using namespace vexilo;
 
 int32_t VXL_Apply(const VxlEngineImage* image, VxlEngineHandle handle, const VxlProfile* profile,
                   VxlEngineParams* params, void* reserved, int32_t amount, void* reserved2) {
-    PixelLayout layout;
-    const int32_t check = checkImage(image, &layout);
-    if (check != VXL_OK)
-        return check;
-    if (!params)
-        return VXL_ERR_ARGUMENT;
-    if (!params->enable)
-        return VXL_OK;
-    const Engine* engine = engineOf(handle);
-    const bool single = engine && engine->singleThreaded;
+    return answerOf([&]() -> int32_t {
+        PixelLayout layout;
+        const int32_t check = checkImage(image, &layout);
+        if (check != VXL_OK)
+            return check;
+        if (!params)
+            return VXL_ERR_ARGUMENT;
+        if (!params->enable)
+            return VXL_OK;
+        const Engine* engine = engineOf(handle);
+        const bool single = engine && engine->singleThreaded;
 
-    const Plan plan = makePlan(profile, params, amount);
-    if (params->noiseRemovalOn && isProfile(profile) && !(profile->flags & (VXL_PROFILE_FAILED | VXL_PROFILE_NO_NOISE))) {
-        // noiseStrength: percent of the smoothing (0 takes all of it); noiseDetail: percent of fine
-        // texture kept.
-        const double share = params->noiseStrength > 0 ? std::min(params->noiseStrength, 100) / 100.0 : 1.0;
-        removeNoise(image, layout, profile->noiseSigma, share * plan.amount,
-                    std::clamp(params->noiseDetail, 0, 100) / 100.0, single);
-    }
-    if (layout.bytesPerSample == 1)
-        applyTables<uint8_t>(image, layout, plan, single);
-    else
-        applyTables<uint16_t>(image, layout, plan, single);
-    if (plan.vibrance != 0.0 && plan.amount > 0.0)
-        applyVibrance(image, layout, plan.vibrance * plan.amount, single);
-    return VXL_OK;
+        const Plan plan = makePlan(profile, params, amount);
+        if (params->noiseRemovalOn && isProfile(profile) && !(profile->flags & (VXL_PROFILE_FAILED | VXL_PROFILE_NO_NOISE))) {
+            // noiseStrength: percent of the smoothing (0 takes all of it); noiseDetail: percent of fine
+            // texture kept.
+            const double share = params->noiseStrength > 0 ? std::min(params->noiseStrength, 100) / 100.0 : 1.0;
+            removeNoise(image, layout, profile->noiseSigma, share * plan.amount,
+                        std::clamp(params->noiseDetail, 0, 100) / 100.0, single);
+        }
+        if (layout.bytesPerSample == 1)
+            applyTables<uint8_t>(image, layout, plan, single);
+        else
+            applyTables<uint16_t>(image, layout, plan, single);
+        if (plan.vibrance != 0.0 && plan.amount > 0.0)
+            applyVibrance(image, layout, plan.vibrance * plan.amount, single);
+        return VXL_OK;
+    });
 }

@@ -103,71 +103,75 @@ int32_t VXL_RGBFromBGProfile(const VxlBGProfile* profile, double* r, double* g, 
 int32_t VXL_BGSyncApply(const VxlEngineImage* image, const uint8_t* mask, VxlEngineHandle handle, int32_t reserved,
                         double targetR, double targetG, double targetB, int32_t exposure, double r, double g,
                         double b, int32_t tolerance, int32_t background, int32_t foreground) {
-    PixelLayout layout;
-    const int32_t check = checkImage(image, &layout);
-    if (check != VXL_OK)
-        return check;
-    const Engine* engine = engineOf(handle);
-    const double measured[3] = {r, g, b};
-    const double shift[3] = {(targetR - r) / 255.0, (targetG - g) / 255.0, (targetB - b) / 255.0};
-    const double bgShare = std::clamp(background, 0, 100) / 100.0;
-    const double fgShare = std::clamp(foreground, 0, 100) / 100.0;
-    const double gain = std::exp2(std::clamp(exposure, -100, 100) / 100.0);
-    const double reach = std::max(1, tolerance);  // colour distance (0..255 units) still counted as background
+    return answerOf([&]() -> int32_t {
+        PixelLayout layout;
+        const int32_t check = checkImage(image, &layout);
+        if (check != VXL_OK)
+            return check;
+        const Engine* engine = engineOf(handle);
+        const double measured[3] = {r, g, b};
+        const double shift[3] = {(targetR - r) / 255.0, (targetG - g) / 255.0, (targetB - b) / 255.0};
+        const double bgShare = std::clamp(background, 0, 100) / 100.0;
+        const double fgShare = std::clamp(foreground, 0, 100) / 100.0;
+        const double gain = std::exp2(std::clamp(exposure, -100, 100) / 100.0);
+        const double reach = std::max(1, tolerance);  // colour distance (0..255 units) still counted as background
 
-    forRowBands(engine && engine->singleThreaded, image->height, image->width, [&](int first, int end) {
-        for (int y = first; y < end; ++y) {
-            uint8_t* row = rowOf(image, y);
-            const uint8_t* maskRow = mask ? mask + size_t(y) * image->width : nullptr;
-            for (int x = 0; x < image->width; ++x) {
-                float c[3];
-                readRgb(layout, row, x, c);
-                const double weight = maskRow ? maskRow[x] / 255.0
-                                              : std::max(0.0, 1.0 - distance(c, measured) / reach);
-                const double share = weight * bgShare + (1.0 - weight) * fgShare;
-                if (share <= 0.0)
-                    continue;
-                const double pixelGain = 1.0 + (gain - 1.0) * weight;
-                for (int k = 0; k < 3; ++k)
-                    c[k] = float(c[k] * pixelGain + shift[k] * share);
-                writeRgb(layout, row, x, c);
+        forRowBands(engine && engine->singleThreaded, image->height, image->width, [&](int first, int end) {
+            for (int y = first; y < end; ++y) {
+                uint8_t* row = rowOf(image, y);
+                const uint8_t* maskRow = mask ? mask + size_t(y) * image->width : nullptr;
+                for (int x = 0; x < image->width; ++x) {
+                    float c[3];
+                    readRgb(layout, row, x, c);
+                    const double weight = maskRow ? maskRow[x] / 255.0
+                                                  : std::max(0.0, 1.0 - distance(c, measured) / reach);
+                    const double share = weight * bgShare + (1.0 - weight) * fgShare;
+                    if (share <= 0.0)
+                        continue;
+                    const double pixelGain = 1.0 + (gain - 1.0) * weight;
+                    for (int k = 0; k < 3; ++k)
+                        c[k] = float(c[k] * pixelGain + shift[k] * share);
+                    writeRgb(layout, row, x, c);
+                }
             }
-        }
+        });
+        return VXL_OK;
     });
-    return VXL_OK;
 }
 
 int32_t VXL_FillBGMask(const VxlEngineImage* image, VxlEngineHandle handle, const VxlProfile* profile,
                        uint8_t* mask, const VxlBGMaskRequest* request) {
-    PixelLayout layout;
-    const int32_t check = checkImage(image, &layout);
-    if (check != VXL_OK)
-        return check;
-    if (!mask || !request)
-        return VXL_ERR_ARGUMENT;
-    double bg[3];
-    borderColour(image, layout, bg);
-    // amount widens the colour distance that still counts as background; strength sharpens the edge.
-    const double reach = 10.0 + 1.2 * std::clamp(request->amount, 0, 100);
-    const double softness = 1.0 + (100 - std::clamp(request->strength, 0, 100)) / 2.0;
-    for (int y = 0; y < image->height; ++y) {
-        const uint8_t* row = rowOf(image, y);
-        uint8_t* out = mask + size_t(y) * image->width;
-        for (int x = 0; x < image->width; ++x) {
-            float c[3];
-            readRgb(layout, row, x, c);
-            const double t = std::clamp((reach - distance(c, bg)) / softness + 0.5, 0.0, 1.0);
-            out[x] = uint8_t(std::lround(t * 255.0));
+    return answerOf([&]() -> int32_t {
+        PixelLayout layout;
+        const int32_t check = checkImage(image, &layout);
+        if (check != VXL_OK)
+            return check;
+        if (!mask || !request)
+            return VXL_ERR_ARGUMENT;
+        double bg[3];
+        borderColour(image, layout, bg);
+        // amount widens the colour distance that still counts as background; strength sharpens the edge.
+        const double reach = 10.0 + 1.2 * std::clamp(request->amount, 0, 100);
+        const double softness = 1.0 + (100 - std::clamp(request->strength, 0, 100)) / 2.0;
+        for (int y = 0; y < image->height; ++y) {
+            const uint8_t* row = rowOf(image, y);
+            uint8_t* out = mask + size_t(y) * image->width;
+            for (int x = 0; x < image->width; ++x) {
+                float c[3];
+                readRgb(layout, row, x, c);
+                const double t = std::clamp((reach - distance(c, bg)) / softness + 0.5, 0.0, 1.0);
+                out[x] = uint8_t(std::lround(t * 255.0));
+            }
         }
-    }
-    if (request->smooth) {
-        std::vector<float> plane(size_t(image->width) * image->height);
-        for (size_t i = 0; i < plane.size(); ++i)
-            plane[i] = mask[i];
-        const Engine* engine = engineOf(handle);
-        gaussianBlurPlane(plane.data(), image->width, image->height, 1.5f, engine && engine->singleThreaded);
-        for (size_t i = 0; i < plane.size(); ++i)
-            mask[i] = uint8_t(std::clamp(plane[i] + 0.5f, 0.0f, 255.0f));
-    }
-    return VXL_OK;
+        if (request->smooth) {
+            std::vector<float> plane(size_t(image->width) * image->height);
+            for (size_t i = 0; i < plane.size(); ++i)
+                plane[i] = mask[i];
+            const Engine* engine = engineOf(handle);
+            gaussianBlurPlane(plane.data(), image->width, image->height, 1.5f, engine && engine->singleThreaded);
+            for (size_t i = 0; i < plane.size(); ++i)
+                mask[i] = uint8_t(std::clamp(plane[i] + 0.5f, 0.0f, 255.0f));
+        }
+        return VXL_OK;
+    });
 }

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -59,15 +61,41 @@ void forRowBands(bool single, int rows, int width, const std::function<void(int,
         return;
     }
     std::vector<std::thread> bands;
+    std::vector<std::exception_ptr> failures(threads);
     bands.reserve(threads);
     const int step = rows / threads;
-    for (int i = 0; i < threads; ++i) {
-        const int first = i * step;
-        const int end = i == threads - 1 ? rows : first + step;
-        bands.emplace_back(work, first, end);
+    int started = 0;
+    for (; started < threads; ++started) {
+        const int first = started * step;
+        const int end = started == threads - 1 ? rows : first + step;
+        std::exception_ptr* failure = &failures[started];
+        try {
+            bands.emplace_back([&work, first, end, failure] {
+                try {
+                    work(first, end);
+                } catch (...) {
+                    *failure = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            break;  // no more threads: the calling thread takes the rest
+        }
+    }
+    std::exception_ptr inlineFailure;
+    if (started < threads) {
+        try {
+            work(started * step, rows);
+        } catch (...) {
+            inlineFailure = std::current_exception();
+        }
     }
     for (std::thread& band : bands)
         band.join();
+    if (inlineFailure)
+        std::rethrow_exception(inlineFailure);
+    for (const std::exception_ptr& failure : failures)
+        if (failure)
+            std::rethrow_exception(failure);
 }
 
 namespace {

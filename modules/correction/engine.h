@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <new>
 
 namespace vexilo {
 
@@ -153,10 +154,22 @@ inline double clamp01(double v) {
     return v < 0.0 ? 0.0 : (v > 1.0 ? 1.0 : v);
 }
 
+// Runs work and answers its code; running out of memory answers VXL_ERR_MEMORY instead of letting
+// the exception cross the library's C boundary.
+template <typename Work>
+int32_t answerOf(Work&& work) {
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        return VXL_ERR_MEMORY;
+    }
+}
+
 // ---- Row bands ----
 
 // Runs work(firstRow, endRow) over [0, rows): on the calling thread when single is set or the
-// image is small, else in bands on up to eight threads, and waits for all of them.
+// image is small, else in bands on up to eight threads, and waits for all of them. Bands whose
+// thread cannot start run on the calling thread; an exception of a band is thrown again here.
 void forRowBands(bool single, int rows, int width, const std::function<void(int, int)>& work);
 
 // Blurs a float plane in place with three box passes per direction (close to a Gaussian of the

@@ -120,19 +120,21 @@ void resample(const VxlEngineImage* source, const VxlEngineImage* target, const 
 using namespace vexilo;
 
 int32_t VXL_Resize(const VxlEngineImage* source, const VxlEngineImage* target) {
-    PixelLayout in, out;
-    int32_t check = checkImage(source, &in);
-    if (check == VXL_OK)
-        check = checkImage(target, &out);
-    if (check != VXL_OK)
-        return check;
-    if (source->format != target->format)
-        return VXL_ERR_FORMAT;
-    if (in.bytesPerSample == 1)
-        resample<uint8_t>(source, target, in);
-    else
-        resample<uint16_t>(source, target, in);
-    return VXL_OK;
+    return answerOf([&]() -> int32_t {
+        PixelLayout in, out;
+        int32_t check = checkImage(source, &in);
+        if (check == VXL_OK)
+            check = checkImage(target, &out);
+        if (check != VXL_OK)
+            return check;
+        if (source->format != target->format)
+            return VXL_ERR_FORMAT;
+        if (in.bytesPerSample == 1)
+            resample<uint8_t>(source, target, in);
+        else
+            resample<uint16_t>(source, target, in);
+        return VXL_OK;
+    });
 }
 
 int32_t VXL_CropToFill(const VxlEngineImage* source, VxlEngineImage* crop, int32_t* targetWidth,

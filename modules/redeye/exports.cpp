@@ -17,6 +17,17 @@ using namespace redeye;
 
 namespace {
 
+// Runs work and answers its code; running out of memory answers RE_ERR_MEMORY instead of letting
+// the exception cross the library's C boundary.
+template <typename Work>
+int32_t answerOf(Work&& work) {
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        return RE_ERR_MEMORY;
+    }
+}
+
 bool isListHead(const ReListLink* list) {
     return list && list->next && list->prev;
 }
@@ -31,54 +42,60 @@ redeye::Box scaled(const Box& box, double sx, double sy) {
 
 int32_t ReDetectAutoEx(const ReImage* scanned, const ReRequest* request, void* reserved1, void* reserved2,
                        void* reserved3, uint32_t flags, ReListLink* list) {
-    Layout layout;
-    const int32_t check = checkImage(scanned, &layout);
-    if (check != RE_OK)
-        return check;
-    if (!isListHead(list) || (request && request->size != int32_t(sizeof(ReRequest))))
-        return RE_ERR_ARGUMENT;
-    const int targetWidth = scanned->targetWidth > 0 ? scanned->targetWidth : scanned->width;
-    const int targetHeight = scanned->targetHeight > 0 ? scanned->targetHeight : scanned->height;
-    const double sx = double(targetWidth) / scanned->width, sy = double(targetHeight) / scanned->height;
+    return answerOf([&]() -> int32_t {
+        Layout layout;
+        const int32_t check = checkImage(scanned, &layout);
+        if (check != RE_OK)
+            return check;
+        if (!isListHead(list) || (request && request->size != int32_t(sizeof(ReRequest))))
+            return RE_ERR_ARGUMENT;
+        const int targetWidth = scanned->targetWidth > 0 ? scanned->targetWidth : scanned->width;
+        const int targetHeight = scanned->targetHeight > 0 ? scanned->targetHeight : scanned->height;
+        const double sx = double(targetWidth) / scanned->width, sy = double(targetHeight) / scanned->height;
 
-    int added = 0;
-    for (const Box& box : findRedPupils(scanned, layout, flags)) {
-        const Box area = scaled(box, sx, sy);
-        ReRegion region = {};
-        region.x = area.x;
-        region.y = area.y;
-        region.width = area.width;
-        region.height = area.height;
-        region.confidence = area.confidence;
-        if (ReListInsert(list, &region) != RE_OK)
-            return RE_ERR_MEMORY;
-        ++added;
-    }
-    return added > 0 ? RE_OK : RE_NONE_FOUND;
+        int added = 0;
+        for (const Box& box : findRedPupils(scanned, layout, flags)) {
+            const Box area = scaled(box, sx, sy);
+            ReRegion region = {};
+            region.x = area.x;
+            region.y = area.y;
+            region.width = area.width;
+            region.height = area.height;
+            region.confidence = area.confidence;
+            if (ReListInsert(list, &region) != RE_OK)
+                return RE_ERR_MEMORY;
+            ++added;
+        }
+        return added > 0 ? RE_OK : RE_NONE_FOUND;
+    });
 }
 
 int32_t ReCorrectRegions(const ReImage* image, const ReListLink* list, void* reserved1, void* reserved2,
                          void* reserved3) {
-    Layout layout;
-    const int32_t check = checkImage(image, &layout);
-    if (check != RE_OK)
-        return check;
-    if (!isListHead(list))
-        return RE_ERR_ARGUMENT;
-    for (const ReRegion* region = ReListNext(list, nullptr); region; region = ReListNext(list, region))
-        correctInBox(image, layout, {region->x, region->y, region->width, region->height, region->confidence});
-    return RE_OK;
+    return answerOf([&]() -> int32_t {
+        Layout layout;
+        const int32_t check = checkImage(image, &layout);
+        if (check != RE_OK)
+            return check;
+        if (!isListHead(list))
+            return RE_ERR_ARGUMENT;
+        for (const ReRegion* region = ReListNext(list, nullptr); region; region = ReListNext(list, region))
+            correctInBox(image, layout, {region->x, region->y, region->width, region->height, region->confidence});
+        return RE_OK;
+    });
 }
 
 int32_t ReCorrectAuto(const ReImage* image, uint32_t flags) {
-    Layout layout;
-    const int32_t check = checkImage(image, &layout);
-    if (check != RE_OK)
-        return check;
-    int changed = 0;
-    for (const Box& box : findRedPupils(image, layout, flags ? flags : RE_DETECT_ALL))
-        changed += correctInBox(image, layout, box);
-    return changed > 0 ? RE_OK : RE_NONE_FOUND;
+    return answerOf([&]() -> int32_t {
+        Layout layout;
+        const int32_t check = checkImage(image, &layout);
+        if (check != RE_OK)
+            return check;
+        int changed = 0;
+        for (const Box& box : findRedPupils(image, layout, flags ? flags : RE_DETECT_ALL))
+            changed += correctInBox(image, layout, box);
+        return changed > 0 ? RE_OK : RE_NONE_FOUND;
+    });
 }
 
 const ReRegion* ReListNext(const ReListLink* list, const ReRegion* previous) {

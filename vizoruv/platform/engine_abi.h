@@ -59,6 +59,7 @@ enum : int32_t {
 enum : int32_t {
     VXL_STATUS_OK = 0,
     VXL_STATUS_BAD_ARGUMENT = 1, /* null image or pixels, or row bytes too short */
+    VXL_STATUS_NO_MEMORY = 3,    /* out of memory */
     VXL_STATUS_TOO_SMALL = 5,    /* under 8 pixels on a side */
     VXL_STATUS_BAD_FORMAT = 7,   /* a pixel code outside VxlPixelCode */
 };
