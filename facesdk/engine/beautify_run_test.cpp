@@ -6,6 +6,7 @@
 #include <map>
 #include <vector>
 
+#include "facesdk/engine/engine.h"
 #include "facesdk/engine/result_codes.h"
 #include "facesdk/engine/testing_image.h"
 
@@ -143,6 +144,8 @@ TEST_F(RunFixture, WorkingAndDetectionSizes)
     const Case cases[] = {{640, 480, 640, 480, 320, 240},
                           {3000, 2000, 1024, 682, 320, 212},
                           {1024, 4000, 262, 1024, 80, 320},
+                          {2048, 1536, 1024, 768, 320, 240},
+                          {4000, 3000, 1024, 768, 320, 240},
                           {333, 171, 332, 170, 320, 164}};
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
@@ -599,4 +602,32 @@ TEST(RunHelpers, FormatHelpersReadAndWriteLuma)
     }
     innerFreeFaceData(inner);
     EXPECT_EQ(counter.liveBlocks(), 0u);
+}
+
+TEST(RunThroughEngine, LargeCrFirstPicturesComeBackUnchangedWithoutStages)
+{
+    // The engine's beautify operation on pictures above the working size: faces in picture
+    // coordinates, every feature enabled, no stage installed.
+    for (auto [width, height] : {std::pair{2048, 1536}, std::pair{4000, 3000}}) {
+        SCOPED_TRACE(width);
+        OwnedImage image(width, height, kFormatYuv420SemiPlanarCrFirst);
+        image.fillRandom(width);
+        OwnedImage original(width, height, kFormatYuv420SemiPlanarCrFirst);
+        original.copyPixelsFrom(image);
+        BeautyEngine *engine = nullptr;
+        ASSERT_EQ(engineCreate(&engine), kResultOk);
+        VXL_FACE faces[2] = {};
+        faces[0] = {0, width / 8, height / 8, width / 3, width / 3, 0};
+        faces[1] = {0, width / 2, height / 4, width / 4, width / 4, 0};
+        for (VXL_FACE &face : faces) {
+            face.eye1X = face.x + face.width / 4;
+            face.eye2X = face.x + face.width * 3 / 4;
+            face.eye1Y = face.eye2Y = face.y + face.height / 3;
+        }
+        const BeautySettings settings = allFeatures();
+        EXPECT_EQ(engineBeautify(engine, &image.image, faces, 2, &settings), kResultOk);
+        EXPECT_TRUE(image.samePixels(original));
+        EXPECT_EQ(image.image.format, kFormatYuv420SemiPlanarCrFirst);
+        engineDestroy(engine);
+    }
 }
