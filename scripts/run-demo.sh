@@ -17,4 +17,9 @@ base=$(cat "$url_file")
 export KELTRIX_APP_MANAGER_SCHEME=http SOLVANE_BRAND_HOST=127.0.0.1 SOLVANE_LEGACY_HOST=127.0.0.1
 export SOLVANE_API_PORT=${base##*:}
 echo "run-demo: catalog server at $base"
+# Without a display the manager runs offscreen (it still serves commands of later starts).
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  echo "run-demo: no display, running offscreen"
+  export QT_QPA_PLATFORM=offscreen
+fi
 "$build/manager/app/SolvaneManager" "$@"

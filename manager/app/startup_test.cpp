@@ -1,14 +1,20 @@
 // Runs the real SolvaneManager twice as separate processes in a private home.
 #include "manager/app/startup.h"
 
+#include "manager/ui/mainwindow.h"
+
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
 #include <memory>
 
@@ -188,6 +194,99 @@ TEST_F(ManagerProcesses, CrashedFirstInstanceDoesNotBlockTheNextStart) {
     EXPECT_TRUE(logShows("Debug: command 6 \"\" "));
     EXPECT_EQ(runLater({"-c", "quit"}), 0);
     EXPECT_TRUE(firstEndsWith(0));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ManagerProcesses, SimultaneousStartsAreSerialisedByTheLock) {
+    QProcess a, b;
+    for (QProcess* p : {&a, &b})
+        p->setProcessEnvironment(env);
+    a.start(program, QStringList{});
+    b.start(program, {"-c", "show"});
+    ASSERT_TRUE(a.waitForStarted(5000) && b.waitForStarted(5000));
+    // Whichever took the lock first stays as the first instance; the other forwards its
+    // command (0) or, having none, ends with -1.
+    QElapsedTimer timer;
+    timer.start();
+    while (!a.waitForFinished(20) && !b.waitForFinished(20) && timer.elapsed() < 15000) {
+    }
+    QProcess* ended = a.state() == QProcess::NotRunning ? &a : &b;
+    QProcess* staying = ended == &a ? &b : &a;
+    ASSERT_EQ(ended->state(), QProcess::NotRunning);
+    EXPECT_EQ(exitStatus(ended->exitCode()), ended == &a ? 255 : 0);
+    EXPECT_EQ(staying->state(), QProcess::Running);
+    EXPECT_EQ(runLater({"-c", "quit"}), 0);
+    EXPECT_TRUE(staying->waitForFinished(10000));
+    EXPECT_EQ(staying->exitCode(), 0);
+}
+
+TEST(StartupLock, LivesInTheUsersRuntimeFolder) {
+    QTemporaryDir runtime;
+    QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+    EXPECT_EQ(startupLockPath(), runtime.path() + "/SolvaneManager.lock");
+    qputenv("XDG_RUNTIME_DIR", saved);
+}
+
+// The first instance's handler, driven in-process over a real local connection.
+class ForwardedCommand : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QApplication>(argc, argv);
+        ASSERT_TRUE(server.listen(QString("forward-test-%1").arg(QCoreApplication::applicationPid())));
+        client.connectToServer(server.serverName());
+        ASSERT_TRUE(client.waitForConnected(1000) && server.waitForNewConnection(1000));
+        accepted = server.nextPendingConnection();
+    }
+
+    QByteArray answer() {
+        client.waitForReadyRead(1000);
+        return client.readAll();
+    }
+
+    int argc = 1;
+    char name[16] = "forward_test";
+    char* argv[2] = {name, nullptr};
+    std::unique_ptr<QApplication> app;
+    QLocalServer server;
+    QLocalSocket client;
+    QLocalSocket* accepted = nullptr;
+};
+
+TEST_F(ForwardedCommand, ShowRestoresAMinimisedWindowAndAnswersZero) {
+    MainWindow window(CommandNone, QString());
+    window.showMinimized();
+    handleForwardedCommand(&window, "show::k1::k2", accepted);
+    EXPECT_FALSE(window.windowState() & Qt::WindowMinimized);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(answer(), "0");
+}
+
+TEST_F(ForwardedCommand, QuitAnswersZeroAndEndsTheEventLoop) {
+    MainWindow window(CommandNone, QString());
+    QTimer::singleShot(0, [&] { handleForwardedCommand(&window, "quit", accepted); });
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });
+    EXPECT_EQ(app->exec(), 0);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(answer(), "0");
+}
+
+TEST_F(ForwardedCommand, UploadEventsOfAHiddenStartEndsAfterOneSecond) {
+    MainWindow window(CommandUploadEvents, QString());
+    window.setTransientInstance(true);
+    window.doCommand(CommandUploadEvents, QString());
+    QElapsedTimer timer;
+    timer.start();
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });
+    EXPECT_EQ(app->exec(), 0);
+    EXPECT_GE(timer.elapsed(), 900);
+    EXPECT_EQ(window.pendingCommand(), CommandUploadEvents);
 }
 
 }  // namespace
