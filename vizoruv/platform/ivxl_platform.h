@@ -28,7 +28,8 @@
 //   24    FreeThumbnail              -1 until the queries land (then always 0)
 //   25    GetToneCurves              -1 until the tone curves land (then always 0)
 //   26    GetFingerprint             -1 until the engine session lands
-//   27    CloseImage                 works (stopping workers and freeing buffers join with them)
+//   27    CloseImage                 works; its steps that stop the workers and free the full-size
+//                                    buffers are empty until those parts land
 //   28-32, 34, 35                    work
 //   33    SetFaceMesh                does nothing until the face-mesh list lands
 #pragma once
@@ -120,7 +121,7 @@ constexpr int kVxlPlatformSlotCount = 36;
 // folder3 (handed to the encoder) and userFolder (holding the "Input" and "Output" LUT folders) are
 // UTF-8. requireLibraries non-zero: fail unless at least one outside library loaded. previewOnly
 // non-zero: keep the full-size image only until it is analysed. economyLevel: above 0 with
-// previewOnly keeps no full-size source at all; bit 1 skips 16-bit RAW development and the
-// face-detector image. Answers the platform, or null when initialisation fails.
+// previewOnly keeps no full-size source at all; bit 1 (value 2) skips 16-bit RAW development and
+// the face-detector image. Answers the platform, or null when initialisation fails.
 IVXLPlatform* VxlPlatformCreate(const char* productName, const char* binDir, const char* folder3,
                                 const char* userFolder, int requireLibraries, int previewOnly, int economyLevel);
