@@ -385,7 +385,11 @@ int prepareRunInput(InnerEngine *inner, EngineImage *detection, EngineImage *wor
         inner->workingImage = *working;
         if (!planesUsable(*working))
             return kResultBadArgument;
-        inner->workingImageConverted = convertCrFirst(*working, &inner->workingImage);
+        // A working image that shares the caller's chroma plane was swapped with it already.
+        if (working->planes[1].pixels == image->planes[1].pixels && inner->runImageConverted)
+            inner->workingImage.format = inner->runImage.format;
+        else
+            inner->workingImageConverted = convertCrFirst(*working, &inner->workingImage);
         workW = working->width;
         workH = working->height;
     } else {

@@ -217,6 +217,12 @@ TEST_F(RunFixture, CrFirstImagesAreWorkedOnCbFirstAndGivenBackInTheirOwnOrder)
     EXPECT_EQ(run(&image.image, outside, 1), kResultBadArgument);
     EXPECT_TRUE(image.samePixels(original));
 
+    // The picture handed in as its own working image is swapped once, and back once.
+    gLog = StageLog{};
+    ASSERT_EQ(run(&image.image, faces, 1, nullptr, nullptr, nullptr, &image.image), kResultOk);
+    EXPECT_EQ(gLog.seenChroma[0], 50);
+    EXPECT_TRUE(image.samePixels(original));
+
     // A following Cb-first image is not swapped.
     OwnedImage cbFirst(200, 200, kFormatYuv420SemiPlanar);
     cbFirst.copyPixelsFrom(image);
