@@ -1,0 +1,415 @@
+#include "facesdk/detect/window.h"
+
+#include "facesdk/detect/convert.h"
+#include "facesdk/detect/features.h"
+#include "facesdk/detect/frame.h"
+#include "facesdk/engine/testing_allocator.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <random>
+#include <vector>
+
+namespace {
+
+// A cascade of one rectangle classifier whose every vote is `vote`: it passes every window
+// with score `vote` (threshold 0, offset 0, scale 1.0 in Q16).
+struct PassingCascade {
+    int16_t votes[64];
+    RectFeatureRecord record;
+    CascadeGroup group;
+    CascadeModel model;
+    const CascadeModel *table[kCascadeTableSize];
+
+    explicit PassingCascade(int16_t vote)
+    {
+        for (auto &v : votes)
+            v = vote;
+        record = RectFeatureRecord{0, 9, 10, 10, 1, 1, 2, {}, votes};
+        group = CascadeGroup{&record, 1, sizeof record};
+        model = CascadeModel{&group, 1, 0, 65536, 1};
+        for (auto &entry : table)
+            entry = &model;
+    }
+};
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        DetectorConfig config{};
+        config.size = sizeof config;
+        config.sensitivity = 100;
+        ASSERT_EQ(faceDetectorCreate(memory.allocator(), &config, &detector), kResultOk);
+    }
+    void TearDown() override
+    {
+        faceDetectorDestroy(detector);
+        EXPECT_EQ(memory.liveBlocks(), 0u);
+    }
+
+    // Prepares a native frame whose luma comes from `pixel` and chroma from `pair`, builds its
+    // integrals over the whole frame and sets a 22-pixel model at scale 1.0.
+    void prepare(int w, int h, const std::function<uint8_t(int, int)> &pixel,
+                 const std::function<std::pair<uint8_t, uint8_t>(int, int)> &pair = nullptr)
+    {
+        frame.assign(size_t(w) * h * 3 / 2, 128);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                frame[size_t(y) * w + x] = pixel(x, y);
+        if (pair)
+            for (int by = 0; by < h / 2; ++by)
+                for (int bx = 0; bx < w / 2; ++bx) {
+                    const auto p = pair(bx, by);
+                    frame[size_t(w) * h + size_t(by) * w + 2 * bx] = p.first;
+                    frame[size_t(w) * h + size_t(by) * w + 2 * bx + 1] = p.second;
+                }
+        DetectorImage image{};
+        image.size = sizeof image;
+        image.format = kDetectorNative;
+        image.width = w;
+        image.height = h;
+        image.stride = w;
+        image.pixels = frame.data();
+        ASSERT_EQ(prepareFrame(detector, nullptr, &image, nullptr, nullptr), kResultOk);
+        detector->frame.prefilter.flatnessShift = 14;
+        setWindowModel(detector, 22, 0, 0);
+        detector->scale = 1024;
+        detector->normShift1 = 0;
+        detector->normShift2 = 18 - detector->squaresShift;
+        const int32_t whole[4] = {0, 0, w, h};
+        ASSERT_EQ(prepareSearchRegion(detector, whole, false), 1);
+        detector->cascades.tables[kViewFrontal] = passing.table;
+    }
+
+    CountingAllocator memory;
+    FaceDetector *detector = nullptr;
+    std::vector<uint8_t> frame;
+    PassingCascade passing{500};
+};
+
+// Moderate contrast: a fine checkerboard of 100 and 140.
+uint8_t checkered(int x, int y) { return ((x ^ y) & 1) ? 140 : 100; }
+
+TEST_F(WindowTest, WindowsMustStayInsideTheSearchRectangle)
+{
+    prepare(64, 64, checkered);
+    // Window size 22: the last corner is x' = 64 - 22 - 1 = 41, that is x = 42.
+    EXPECT_EQ(evaluateWindow(detector, 42, 42, kWindowNormalise | kWindowNoChecks), 500);
+    EXPECT_EQ(evaluateWindow(detector, 43, 1, kWindowNormalise | kWindowNoChecks), kWindowOutside);
+    EXPECT_EQ(evaluateWindow(detector, 1, 43, kWindowNormalise | kWindowNoChecks), kWindowOutside);
+    EXPECT_EQ(evaluateWindow(detector, 0, 1, kWindowNormalise | kWindowNoChecks), kWindowOutside);
+    EXPECT_EQ(evaluateWindow(detector, 1, 1, kWindowNormalise | kWindowNoChecks), 500);
+    EXPECT_GE(detector->normalisation, 14);
+    // No cascade for the entry: rejected as well.
+    detector->cascades.tables[kViewFrontal] = nullptr;
+    EXPECT_EQ(evaluateWindow(detector, 1, 1, kWindowNormalise | kWindowNoChecks), kWindowOutside);
+}
+
+TEST_F(WindowTest, FlatWindowsAreRejectedAndTheNormalisationIsReused)
+{
+    prepare(64, 32, [](int x, int y) { return x < 32 ? uint8_t(0) : checkered(x, y); });
+    EXPECT_EQ(evaluateWindow(detector, 2, 2, kWindowNormalise | kWindowNoChecks), kWindowFlat);
+    EXPECT_EQ(detector->normalisation, -1);
+    EXPECT_EQ(evaluateWindow(detector, 40, 2, kWindowNoChecks), kWindowFlat); // stored value reused
+    EXPECT_EQ(evaluateWindow(detector, 40, 2, kWindowNormalise | kWindowNoChecks), 500);
+    EXPECT_EQ(evaluateWindow(detector, 2, 2, kWindowNoChecks), 500); // stored value of the last call
+    // A uniform 44-pixel window (scale 2.0, variance shifts 4 and 14): the variance term stays
+    // within its flatness bound, the area squared >> 14.
+    prepare(96, 96, [](int, int) { return uint8_t(90); });
+    detector->scale = 2048;
+    detector->normShift1 = 4;
+    detector->normShift2 = 14;
+    EXPECT_EQ(evaluateWindow(detector, 2, 2, kWindowNormalise | kWindowNoChecks), kWindowFlat);
+    // Very strong contrast also counts as flat: the normalisation falls below 14.
+    prepare(32, 32, [](int x, int y) { return ((x ^ y) & 1) ? uint8_t(255) : uint8_t(0); });
+    EXPECT_EQ(evaluateWindow(detector, 2, 2, kWindowNormalise | kWindowNoChecks), kWindowFlat);
+}
+
+TEST_F(WindowTest, ProfileAndHalfProfileChecksSettleTheViewSign)
+{
+    // Profile at roll 0: the top strip's left half against its right half.
+    for (const bool leftBrighter : {true, false}) {
+        prepare(32, 32, [leftBrighter](int x, int y) {
+            if (y == 1 && x >= 4 && x < 12)
+                return uint8_t(leftBrighter ? 160 : 100);
+            return checkered(x, y);
+        });
+        setWindowModel(detector, 22, 0, 90);
+        EXPECT_EQ(evaluateWindow(detector, 1, 1, kWindowNormalise | 0x8), kWindowOutside); // no profile cascade
+        EXPECT_EQ(detector->view, leftBrighter ? 90 : -90);
+    }
+    // A half-profile request at roll 30 has no cascade; its view becomes 45.
+    setWindowModel(detector, 22, 30, -45);
+    EXPECT_EQ(evaluateWindow(detector, 1, 1, kWindowNormalise), kWindowOutside);
+    EXPECT_EQ(detector->view, 45);
+    // Flags with bit 0 or bit 4 never touch the view.
+    setWindowModel(detector, 22, 30, -45);
+    evaluateWindow(detector, 1, 1, 27);
+    EXPECT_EQ(detector->view, -45);
+}
+
+// An upright face layout that tilts one way: the checkerboard above the eyes positive, the
+// right cheek column brighter above, the left one brighter below.
+uint8_t tiltedUpright(int x, int y)
+{
+    int v = 120;
+    if (x >= 3 && x < 11 && y >= 0 && y < 4)
+        v += 10; // top-left quadrant of the checkerboard
+    if (x >= 11 && x < 19 && y >= 4 && y < 8)
+        v += 10; // bottom-right quadrant
+    if (x == 16 && y >= 7 && y < 11)
+        v += 20; // right column, upper half
+    if (x == 5 && y >= 11 && y < 15)
+        v += 10; // left column, lower half
+    return uint8_t(v + (((x ^ y) & 1) ? 3 : -3));
+}
+
+TEST_F(WindowTest, FrontalRollIsRefinedByTheTurnedLayout)
+{
+    struct Case {
+        int roll, refined;
+        std::function<std::pair<int, int>(int, int)> place; // upright pixel -> window pixel
+    };
+    const Case cases[] = {
+        {0, -30, [](int x, int y) { return std::make_pair(x, y); }},
+        {90, 60, [](int x, int y) { return std::make_pair(21 - y, x); }},
+        {180, 150, [](int x, int y) { return std::make_pair(21 - x, 21 - y); }},
+        {-90, -120, [](int x, int y) { return std::make_pair(y, 21 - x); }},
+    };
+    for (const Case &c : cases) {
+        std::vector<uint8_t> window(22 * 22);
+        for (int y = 0; y < 22; ++y)
+            for (int x = 0; x < 22; ++x) {
+                const auto [wx, wy] = c.place(x, y);
+                window[wy * 22 + wx] = tiltedUpright(x, y);
+            }
+        // Window pixel (X, Y) of the window asked at (1, 1) is frame pixel (1 + X, 1 + Y).
+        prepare(32, 32, [&window](int x, int y) {
+            return x >= 1 && x < 23 && y >= 1 && y < 23 ? window[(y - 1) * 22 + (x - 1)] : uint8_t(120);
+        });
+        detector->rollRefinementAllowed = 1;
+        setWindowModel(detector, 22, c.roll, 0);
+        evaluateWindow(detector, 1, 1, 27); // no checks with flags 27
+        EXPECT_EQ(detector->roll, c.roll);
+        EXPECT_EQ(evaluateWindow(detector, 1, 1, 10), 500) << c.roll;
+        EXPECT_EQ(detector->roll, c.refined) << c.roll;
+    }
+}
+
+TEST_F(WindowTest, VerifyWindowUsesTheFixedCascade)
+{
+    prepare(32, 32, checkered);
+    EXPECT_EQ(evaluateVerifyWindow(detector, 1, 1), kWindowOutside); // no verification model supplied
+    PassingCascade verify(77);
+    detector->cascades.verify = &verify.model;
+    EXPECT_EQ(evaluateVerifyWindow(detector, 1, 1), 77);
+}
+
+TEST_F(WindowTest, ThresholdsBySizeAndRoll)
+{
+    struct Case {
+        int roll, size, threshold;
+    };
+    // The formula's own values (358912 = 350.5 x 1024).
+    for (const Case &c : {Case{0, 12, 280}, Case{0, 21, 292}, Case{0, 22, 350}, Case{0, 100, 350}, Case{-45, 30, 350},
+                          Case{90, 30, 525}, Case{90, 42, 420}, Case{180, 42, 420}, Case{120, 42, 588},
+                          Case{-120, 30, 787}, Case{135, 42, 490}, Case{60, 42, 454}, Case{-60, 41, 525}}) {
+        detector->roll = c.roll;
+        EXPECT_EQ(windowThreshold(detector, c.size), c.threshold) << c.roll << " " << c.size;
+    }
+    DetectorConfig tracking{};
+    tracking.size = sizeof tracking;
+    tracking.flags = kDetectorFlagTracking;
+    ASSERT_EQ(faceDetectorConfigure(detector, &tracking), kResultOk);
+    detector->roll = 90;
+    EXPECT_EQ(windowThreshold(detector, 12), 175);
+    EXPECT_EQ(windowThreshold(detector, 50), 350);
+}
+
+TEST(WindowHelpers, SnappingAnglesSineAndSquareRoots)
+{
+    EXPECT_EQ(snapRoll(170, 0), 180);
+    EXPECT_EQ(snapRoll(-179, 0), -150);
+    EXPECT_EQ(snapRoll(100, 100), -150); // 200 wraps to -160
+    EXPECT_EQ(snapRoll(15, 0), 0);       // tie between 0 and 30: the earlier in the list
+    EXPECT_EQ(snapRoll(-20, -20), -45);
+
+    const int rolls[16] = {0, 30, 45, 60, 90, 120, 135, 150, 180, -150, -135, -120, -90, -60, -45, -30};
+    const int indices[16] = {0, 2, 3, 4, 6, 8, 9, 10, 12, 14, 15, 16, 18, 20, 21, 22};
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(angleIndex(rolls[i]), indices[i]) << rolls[i];
+
+    EXPECT_EQ(sinDeg(-90), -65536);
+    EXPECT_EQ(sinDeg(450), 65536);
+    EXPECT_EQ(sinDeg(360), 0);
+    for (int a = -1000; a <= 1000; ++a)
+        ASSERT_EQ(sinDeg(a), std::lround(65536 * std::sin(a * M_PI / 180))) << a;
+
+    EXPECT_EQ(isqrt32(4294967295u), 65535u);
+    EXPECT_EQ(isqrt32(15), 3u);
+    EXPECT_EQ(isqrt32(16), 4u);
+    EXPECT_EQ(isqrt32(0), 0u);
+    std::mt19937 random(1);
+    for (int i = 0; i < 100000; ++i) {
+        const uint32_t v = random();
+        const uint32_t r = isqrt32(v);
+        ASSERT_TRUE(uint64_t(r) * r <= v && uint64_t(r + 1) * (r + 1) > v) << v;
+        const uint64_t big = (uint64_t(random()) << 32) | random();
+        const uint64_t r64 = isqrt64(big);
+        ASSERT_TRUE(r64 * r64 <= big && (r64 + 1) * (r64 + 1) > big) << big;
+    }
+}
+
+TEST_F(WindowTest, SceneStatisticsSetThresholdsShiftAndLighting)
+{
+    struct Case {
+        uint8_t luma;
+        int threshold, shift, lighting, tolerance;
+    };
+    // Every sample has the same luma v: the 99 % point and the median are v - 1.
+    for (const Case &c : {Case{201, 70 * 65536 / 100, 14, 0, 128}, Case{26, 32768, 19, 2, 70},
+                          Case{16, 32768, 19, 1, 70}, Case{61, 32768, 16, 0, 128}}) {
+        prepare(64, 48, [&c](int, int) { return c.luma; });
+        EXPECT_EQ(sceneStatistics(detector), 1);
+        const SkinPrefilter &p = detector->frame.prefilter;
+        EXPECT_EQ(p.luma99, c.luma - 1);
+        EXPECT_EQ(p.medianLuma, c.luma - 1);
+        EXPECT_EQ(p.mode1Threshold, c.threshold) << int(c.luma);
+        EXPECT_EQ(p.mode2Threshold, 2 * c.threshold);
+        EXPECT_EQ(p.flatnessShift, c.shift) << int(c.luma);
+        EXPECT_EQ(p.lightingClass, c.lighting) << int(c.luma);
+        EXPECT_EQ(p.mode, 0);
+        EXPECT_EQ(p.enabled, 0); // no skin prefilter flag
+        EXPECT_EQ(detector->cascadeTolerance, c.tolerance) << int(c.luma);
+    }
+}
+
+TEST_F(WindowTest, SceneStatisticsWithChromaEnableTheSkinPrefilter)
+{
+    DetectorConfig config{};
+    config.size = sizeof config;
+    config.flags = kDetectorFlagSkinPrefilter;
+    ASSERT_EQ(faceDetectorConfigure(detector, &config), kResultOk);
+    // Colourful and bright: chroma ranges wide, median 119.
+    prepare(128, 96, [](int, int) { return uint8_t(120); },
+            [](int bx, int by) { return std::make_pair(uint8_t(60 + (bx * 7) % 120), uint8_t(70 + (by * 11) % 120)); });
+    ASSERT_EQ(sceneStatistics(detector), 1);
+    const SkinPrefilter &p = detector->frame.prefilter;
+    EXPECT_EQ(p.enabled, 1);
+    EXPECT_EQ(p.mode, 1);
+    EXPECT_EQ(p.threshold, p.mode1Threshold);
+    EXPECT_GT(p.chromaSpread, 0);
+    EXPECT_EQ(detector->sceneChromaFactor, std::min(25, (p.chromaSpread * 53 + 345) / 100));
+    EXPECT_GE(p.cb99 - p.cb1, 20);
+    // Grey scenes switch it off.
+    prepare(128, 96, [](int, int) { return uint8_t(120); });
+    ASSERT_EQ(sceneStatistics(detector), 1);
+    EXPECT_EQ(p.enabled, 0);
+    EXPECT_EQ(p.mode, 0);
+    EXPECT_EQ(p.threshold, 0);
+    // A histogram that cannot be allocated changes nothing.
+    memory.failAt = memory.allocations + 1;
+    EXPECT_EQ(sceneStatistics(detector), 0);
+    memory.failAt = 0;
+}
+
+TEST_F(WindowTest, SkinCoverageOfThePreparedRegion)
+{
+    DetectorConfig config{};
+    config.size = sizeof config;
+    config.flags = kDetectorFlagSkinPrefilter;
+    ASSERT_EQ(faceDetectorConfigure(detector, &config), kResultOk);
+    prepare(16, 16, checkered);
+    // Skin class 1 everywhere: the integral at the region's far corner holds the whole sum.
+    std::fill(detector->frame.skinMap.data, detector->frame.skinMap.data + 64, 1);
+    detector->skinRegion[0] = detector->skinRegion[1] = 0;
+    detector->skinRegion[2] = detector->skinRegion[3] = 8;
+    const int32_t half[4] = {0, 0, 8, 8};
+    integrateSkinMap(detector->frame.skinMap.data, 8, reinterpret_cast<uint32_t *>(detector->frame.skinIntegral.data),
+                     half, false);
+    detector->frame.prefilter.mode = 1;
+    skinCoverage(detector, true); // total 16 over 16 blocks
+    EXPECT_EQ(detector->frame.prefilter.coverage[0], 1024);
+    EXPECT_EQ(detector->frame.prefilter.coverage[1], 512);
+    EXPECT_EQ(detector->frame.prefilter.coverage[2], 1024);
+    detector->frame.prefilter.mode = 2;
+    skinCoverage(detector, true);
+    EXPECT_EQ(detector->frame.prefilter.coverage[0], 512);
+    skinCoverage(detector, false);
+    EXPECT_EQ(detector->frame.prefilter.coverage[1], 1024);
+}
+
+// 160 classifiers of vote 1 each whose thresholds climb by one: a window passes exactly while
+// no classifier fails; the failures chosen below are forgiven up to the tolerance.
+struct ClimbingCascade {
+    int16_t one[64], zero[64];
+    std::vector<RectFeatureRecord> records;
+    CascadeGroup group;
+    CascadeModel model;
+    ClimbingCascade(const std::vector<int> &failing, int lastVote)
+    {
+        for (int i = 0; i < 64; ++i) {
+            one[i] = 1;
+            zero[i] = 0;
+        }
+        static int16_t last[64];
+        for (auto &v : last)
+            v = int16_t(lastVote);
+        for (int i = 0; i < 160; ++i) {
+            bool fails = std::find(failing.begin(), failing.end(), i) != failing.end();
+            records.push_back(RectFeatureRecord{i + 1, 9, 5, 5, 1, 1, 2, {}, fails ? zero : i == 159 ? last : one});
+        }
+        group = CascadeGroup{records.data(), 160, sizeof(RectFeatureRecord)};
+        model = CascadeModel{&group, 1, 160, 65536, 160};
+    }
+};
+
+int runCascade(const ClimbingCascade &cascade, int tolerance, int roll, int base)
+{
+    static uint32_t integral[23 * 23] = {}; // a flat window: every rectangle feature reads bucket 32
+    WindowContext c{};
+    c.corner = integral;
+    c.stride = 23;
+    c.scale = 1024;
+    c.unit = 1;
+    c.base = base;
+    c.roll = roll;
+    c.normalisation = 100;
+    c.inverseSquaredScale = 1;
+    c.tolerance = tolerance;
+    c.features = featureTable(kOrientIdentity);
+    return evaluateCascade(&c, &cascade.model);
+}
+
+TEST(Cascade, StrictAndTolerantEvaluation)
+{
+    const ClimbingCascade clean({}, 11);
+    EXPECT_EQ(runCascade(clean, 0, 0, 22), 10); // (170 - 160) x 1.0
+    const ClimbingCascade exact({}, 1);
+    EXPECT_EQ(runCascade(exact, 0, 0, 22), 0); // ends exactly on the last threshold
+    const ClimbingCascade early({5}, 11);
+    EXPECT_EQ(runCascade(early, 0, 0, 22), -1);
+    EXPECT_EQ(runCascade(early, 128, 0, 22), -1); // the first 20 are always strict
+
+    std::vector<int> twenty, ten, eleven;
+    for (int i = 0; i < 20; ++i)
+        twenty.push_back(30 + i);
+    for (int i = 0; i < 10; ++i)
+        ten.push_back(30 + i);
+    eleven = ten;
+    eleven.push_back(50);
+    const ClimbingCascade forgiven(twenty, 11);
+    EXPECT_EQ(runCascade(forgiven, 0, 0, 22), -1);
+    EXPECT_EQ(runCascade(forgiven, 128, 0, 22), 10); // each forgiven step adds its increment
+    std::vector<int> twentyOne = twenty;
+    twentyOne.push_back(60);
+    EXPECT_EQ(runCascade(ClimbingCascade(twentyOne, 11), 128, 0, 22), -1);
+    EXPECT_EQ(runCascade(ClimbingCascade(ten, 11), 128, 30, 22), 10); // half as many off the axes
+    EXPECT_EQ(runCascade(ClimbingCascade(eleven, 11), 128, 30, 22), -1);
+    EXPECT_EQ(runCascade(ClimbingCascade(eleven, 11), 128, 0, 14), -1); // and with the 14-pixel base
+}
+
+} // namespace
