@@ -67,7 +67,7 @@ void integralRows(const EngineImage *grey, const IntegralRegion &region, uint32_
 int boxBlurRect(EngineAllocator *allocator, EngineImage *grey, const EngineRect *rect,
                 int32_t window)
 {
-    if (!allocator || !greyPlaneUsable(grey) || window < 1)
+    if (!allocator || !greyPlaneUsable(grey) || window < 0)
         return kResultBadArgument;
     const EngineRect area = rect ? *rect : EngineRect{0, 0, grey->width, grey->height};
     if (area.x < 0 || area.y < 0 || area.width <= 0 || area.height <= 0 ||

@@ -21,9 +21,10 @@ struct IntegralRegion {
     int32_t rows;    // rows
 };
 
-// One pass over the rectangle (null: the whole image). An even window is made odd (window | 1).
-// 0; -4 for a bad image, a window below 1 or a rectangle that is empty or reaches past the
-// image; -3 when the ring cannot be allocated (the image is then unchanged).
+// One pass over the rectangle (null: the whole image). An even window is made odd (window | 1),
+// so 0 and 1 leave the pixels as they are. 0; -4 for a bad image, a negative window or a
+// rectangle that is empty or reaches past the image; -3 when the ring cannot be allocated (the
+// image is then unchanged).
 int boxBlurRect(EngineAllocator *allocator, EngineImage *grey, const EngineRect *rect,
                 int32_t window);
 

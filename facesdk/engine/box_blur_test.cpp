@@ -111,6 +111,8 @@ TEST(BoxBlur, RejectedCallsChangeNothing)
     for (const EngineRect &rect : {pastRight, pastBottom, negative})
         EXPECT_EQ(boxBlurRect(counter.allocator(), &image.image, &rect, 3), kResultBadArgument);
     EXPECT_EQ(boxBlurRect(counter.allocator(), nullptr, nullptr, 3), kResultBadArgument);
+    EXPECT_EQ(boxBlurRect(counter.allocator(), &image.image, nullptr, -3), kResultBadArgument);
+    EXPECT_EQ(boxBlurRect(counter.allocator(), &image.image, nullptr, 0), kResultOk);
     counter.failAt = counter.allocations + 1;
     EXPECT_EQ(boxBlurRepeat(counter.allocator(), &image.image, nullptr, 5, 2), kResultNoMemory);
     EXPECT_EQ(image.pixels, before);

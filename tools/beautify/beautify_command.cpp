@@ -37,7 +37,9 @@ int runBeautifyCommand(const QStringList &arguments, QTextStream &out, QTextStre
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Runs one beautify call on a picture and prints the run result and the status of every "
-        "feature (96: not run)."));
+        "feature (96: not run).\n"
+        "Faces: {\"faces\": [{\"id\": 1, \"box\": [x, y, w, h], \"roll\": 0, "
+        "\"eyes\": [[x, y], [x, y]], \"lower\": [x, y], \"landmarks\": [[x, y], ...]}]}"));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("input"), QStringLiteral("PNG or JPEG picture"));
     parser.addPositionalArgument(QStringLiteral("output"), QStringLiteral("result picture (PNG or JPEG by its suffix)"));
