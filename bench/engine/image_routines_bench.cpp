@@ -47,7 +47,7 @@ void bilinearFacePatch(benchmark::State &state)
 {
     Image source(4000, 3000, kFormatGrey8);
     Image patch(256, 256, kFormatGrey8);
-    const ImageView view = wholeImageView(source.image);
+    const EngineImageView view = wholeEngineImageView(source.image);
     const EngineRect face{1200, 800, 900, 900};
     for (auto _ : state)
         resizePlaneBilinear(&view, &face, &patch.image);

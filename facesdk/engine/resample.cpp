@@ -105,9 +105,9 @@ void samplePacked422(const uint8_t *src, uint8_t *dst, const ResampleJob &job, b
 
 }  // namespace
 
-ImageView wholeImageView(const EngineImage &image)
+EngineImageView wholeEngineImageView(const EngineImage &image)
 {
-    ImageView view{};
+    EngineImageView view{};
     view.image = image;
     return view;
 }
@@ -250,7 +250,7 @@ bool planesPresent(const EngineImage &image)
 }
 
 // Window sizes of the view and checks that the rectangle lies inside the window.
-bool rectInsideView(const ImageView &view, const EngineRect &rect)
+bool rectInsideView(const EngineImageView &view, const EngineRect &rect)
 {
     const int64_t x = int64_t(rect.x) - view.originX;
     const int64_t y = int64_t(rect.y) - view.originY;
@@ -340,7 +340,7 @@ void resampleSemiPlanarChroma(const EngineImage &src, int32_t x, int32_t y,
     }
 }
 
-int resampleFormat(const ImageView &view, const EngineRect &rect, EngineImage &dst,
+int resampleFormat(const EngineImageView &view, const EngineRect &rect, EngineImage &dst,
                    ResampleMode mode)
 {
     const EngineImage &src = view.image;
@@ -399,7 +399,7 @@ int resampleFormat(const ImageView &view, const EngineRect &rect, EngineImage &d
 }
 
 // The view's plane 0 as one grey plane, and the start of the rectangle in it.
-bool greyViewUsable(const ImageView *view, const EngineRect *rect, const EngineImage *dst)
+bool greyViewUsable(const EngineImageView *view, const EngineRect *rect, const EngineImage *dst)
 {
     return view && rect && view->image.planes[0].pixels && view->image.planes[0].stride > 0 &&
            rectInsideView(*view, *rect) && dst && dst->planes[0].pixels && dst->width > 0 &&
@@ -413,19 +413,19 @@ int imageResize(const EngineImage *source, EngineImage *destination)
 {
     if (!source || !destination)
         return kResultBadArgument;
-    const ImageView view = wholeImageView(*source);
+    const EngineImageView view = wholeEngineImageView(*source);
     const EngineRect whole{0, 0, source->width, source->height};
     return resampleFormat(view, whole, *destination, ResampleMode::WholeImage);
 }
 
-int resampleImage(const ImageView *view, const EngineRect *rect, EngineImage *destination)
+int resampleImage(const EngineImageView *view, const EngineRect *rect, EngineImage *destination)
 {
     if (!view || !rect || !destination)
         return kResultBadArgument;
     return resampleFormat(*view, *rect, *destination, ResampleMode::Rectangle);
 }
 
-int resizeGreyRegion(const ImageView *view, const EngineRect *rect, EngineImage *destination)
+int resizeGreyRegion(const EngineImageView *view, const EngineRect *rect, EngineImage *destination)
 {
     if (!greyViewUsable(view, rect, destination))
         return kResultBadArgument;
@@ -436,7 +436,7 @@ int resizeGreyRegion(const ImageView *view, const EngineRect *rect, EngineImage 
     return kResultOk;
 }
 
-int resizePlaneBilinear(const ImageView *view, const EngineRect *rect, EngineImage *destination)
+int resizePlaneBilinear(const EngineImageView *view, const EngineRect *rect, EngineImage *destination)
 {
     if (!greyViewUsable(view, rect, destination))
         return kResultBadArgument;
@@ -470,7 +470,7 @@ struct LumaReader {
     }
 };
 
-int extractRotated(const ImageView *view, const EngineRect *rect, EngineImage *dst, int angle,
+int extractRotated(const EngineImageView *view, const EngineRect *rect, EngineImage *dst, int angle,
                    int32_t pixelBytes, int32_t lumaOffset)
 {
     if (!greyViewUsable(view, rect, dst))
@@ -519,7 +519,7 @@ int extractRotated(const ImageView *view, const EngineRect *rect, EngineImage *d
 
 }  // namespace
 
-int extractRotatedGrey(const ImageView *view, const EngineRect *rect, EngineImage *destination,
+int extractRotatedGrey(const EngineImageView *view, const EngineRect *rect, EngineImage *destination,
                        int angle)
 {
     if (!view)
@@ -531,7 +531,7 @@ int extractRotatedGrey(const ImageView *view, const EngineRect *rect, EngineImag
     return extractRotated(view, rect, destination, angle, 1, 0);
 }
 
-int extractRotatedGreyPacked(const ImageView *view, const EngineRect *rect,
+int extractRotatedGreyPacked(const EngineImageView *view, const EngineRect *rect,
                              EngineImage *destination, int angle)
 {
     if (!view)

@@ -32,7 +32,7 @@ struct ResampleJob {
 
 // A source for resampleImage and the rotated extraction: an image whose planes may be a window
 // of a larger image, with the window's origin in that image and that image's size.
-struct ImageView {
+struct EngineImageView {
     EngineImage image;    // the window; its width and height are the window's
     int32_t originX;      // window origin in the larger image
     int32_t originY;
@@ -41,7 +41,7 @@ struct ImageView {
 };
 
 // A view of a whole image: origin 0, sizes its own.
-ImageView wholeImageView(const EngineImage &image);
+EngineImageView wholeEngineImageView(const EngineImage &image);
 
 // extent x 65536 / destination extent, truncated (as extent x 2^26 / (destination x 1024));
 // 0 for a destination extent that is not positive.
@@ -83,15 +83,15 @@ int imageResize(const EngineImage *source, EngineImage *destination);
 // destination, which has the view's format. Formats 0x10000001, 0x10200001, 0x20000001 ..
 // 0x20000003, 0x20200001, 0x30100001, 0x30100002, 0x30200001, 0x40000001. 0; -4 for invalid
 // records or a rectangle outside the view's window; -6 for any other format.
-int resampleImage(const ImageView *view, const EngineRect *rect, EngineImage *destination);
+int resampleImage(const EngineImageView *view, const EngineRect *rect, EngineImage *destination);
 
 // The nearest sampler on plane 0 of a grey view: rectangle into the whole destination.
 // 0, -4 (invalid records, rectangle outside the window).
-int resizeGreyRegion(const ImageView *view, const EngineRect *rect, EngineImage *destination);
+int resizeGreyRegion(const EngineImageView *view, const EngineRect *rect, EngineImage *destination);
 
 // The bilinear sampler on plane 0 of a grey view: rectangle into the whole destination.
 // 0, -4 (invalid records, rectangle outside the window).
-int resizePlaneBilinear(const ImageView *view, const EngineRect *rect, EngineImage *destination);
+int resizePlaneBilinear(const EngineImageView *view, const EngineRect *rect, EngineImage *destination);
 
 // ---- Rotated grey patch ---------------------------------------------------------------------
 
@@ -99,10 +99,10 @@ int resizePlaneBilinear(const ImageView *view, const EngineRect *rect, EngineIma
 // by 0, 90, -90 or 180 degrees into the whole grey destination. For 90 and -90 destination row
 // i follows a source column and destination column j a source row. 0; -4 for invalid records,
 // a rectangle outside the window or any other angle (nothing written); -6 for other formats.
-int extractRotatedGrey(const ImageView *view, const EngineRect *rect, EngineImage *destination,
+int extractRotatedGrey(const EngineImageView *view, const EngineRect *rect, EngineImage *destination,
                        int angle);
 // The same for packed 4:2:2 views (luma at byte 1 of each pixel for 0x20000002, else byte 0).
-int extractRotatedGreyPacked(const ImageView *view, const EngineRect *rect,
+int extractRotatedGreyPacked(const EngineImageView *view, const EngineRect *rect,
                              EngineImage *destination, int angle);
 
 // ---- Curves ---------------------------------------------------------------------------------

@@ -41,7 +41,7 @@ TEST(Resample, SameSizeCopiesEveryFormatUnchanged)
     OwnedImage source(40, 30, kFormatYuv420Planar);
     source.fillRandom(9);
     OwnedImage part(16, 12, kFormatYuv420Planar);
-    const ImageView view = wholeImageView(source.image);
+    const EngineImageView view = wholeEngineImageView(source.image);
     const EngineRect rect{8, 6, 16, 12};
     ASSERT_EQ(resampleImage(&view, &rect, &part.image), kResultOk);
     for (int y = 0; y < 12; ++y)
@@ -60,7 +60,7 @@ TEST(Resample, NearestTruncatesPositions)
     OwnedImage grey(20, 10, kFormatGrey8);
     grey.fillRandom(1);
     OwnedImage half(10, 5, kFormatGrey8);
-    const ImageView view = wholeImageView(grey.image);
+    const EngineImageView view = wholeEngineImageView(grey.image);
     const EngineRect whole{0, 0, 20, 10};
     ASSERT_EQ(resampleImage(&view, &whole, &half.image), kResultOk);
     for (int y = 0; y < 5; ++y)
@@ -76,7 +76,7 @@ TEST(Resample, NearestTruncatesPositions)
             for (int x = 0; x < sw; ++x)
                 source.at(0, x, y) = uint8_t(x);  // the column, so the sample tells its column
         OwnedImage out(dw, dh, kFormatGrey8);
-        const ImageView sourceView = wholeImageView(source.image);
+        const EngineImageView sourceView = wholeEngineImageView(source.image);
         const EngineRect rect{0, 0, sw, sh};
         ASSERT_EQ(resizeGreyRegion(&sourceView, &rect, &out.image), kResultOk);
         for (int x = 0; x < dw; ++x) {
@@ -108,7 +108,7 @@ TEST(Resample, OddRectanglesStartChromaHalfASampleIn)
         for (int x = 0; x < 8; ++x)
             source.at(1, x, y) = source.at(2, x, y) = uint8_t(10 * y + x);
     OwnedImage wide(8, 4, kFormatYuv420Planar);
-    const ImageView view = wholeImageView(source.image);
+    const EngineImageView view = wholeEngineImageView(source.image);
     const EngineRect odd{3, 3, 4, 2};   // chroma columns 1..3, row 1; steps of half a sample
     ASSERT_EQ(resampleImage(&view, &odd, &wide.image), kResultOk);
     // Positions 0.5, 1, 1.5, 2 from chroma column 1: columns 1, 2, 2, 3 (without the half
@@ -136,13 +136,13 @@ TEST(Resample, FormatsAndRectanglesOutsideTheListAreRejected)
 
     OwnedImage rgb(16, 8, kFormatRgb24);
     OwnedImage rgbOut(8, 4, kFormatRgb24);
-    const ImageView rgbView = wholeImageView(rgb.image);
+    const EngineImageView rgbView = wholeEngineImageView(rgb.image);
     const EngineRect rect{0, 0, 16, 8};
     EXPECT_EQ(resampleImage(&rgbView, &rect, &rgbOut.image), kResultUnsupported);
 
     OwnedImage grey(16, 8, kFormatGrey8);
     OwnedImage greyOut(8, 4, kFormatGrey8);
-    const ImageView greyView = wholeImageView(grey.image);
+    const EngineImageView greyView = wholeEngineImageView(grey.image);
     const EngineRect outside{10, 0, 8, 8};
     EXPECT_EQ(resampleImage(&greyView, &outside, &greyOut.image), kResultBadArgument);
     OwnedImage other(8, 4, kFormatYuv420Planar);
@@ -153,7 +153,7 @@ TEST(Resample, ViewsAddressTheirWindowInLargerImageCoordinates)
 {
     OwnedImage large(32, 32, kFormatGrey8);
     large.fillRandom(8);
-    ImageView window{};
+    EngineImageView window{};
     window.image = large.image;
     window.image.width = 16;
     window.image.height = 16;
@@ -176,7 +176,7 @@ TEST(Resample, BilinearMatchesAFloatReferenceAndRepeatsTheLastRowAndColumn)
     tiny.at(0, 0, 1) = 200;
     tiny.at(0, 1, 1) = 40;
     OwnedImage big(4, 4, kFormatGrey8);
-    const ImageView tinyView = wholeImageView(tiny.image);
+    const EngineImageView tinyView = wholeEngineImageView(tiny.image);
     const EngineRect all{0, 0, 2, 2};
     ASSERT_EQ(resizePlaneBilinear(&tinyView, &all, &big.image), kResultOk);
     const uint8_t expected[4][4] = {{0, 50, 100, 100},
@@ -193,7 +193,7 @@ TEST(Resample, BilinearMatchesAFloatReferenceAndRepeatsTheLastRowAndColumn)
         OwnedImage source(sw, sh, kFormatGrey8);
         source.fillRandom(sw);
         OwnedImage out(dw, dh, kFormatGrey8);
-        const ImageView view = wholeImageView(source.image);
+        const EngineImageView view = wholeEngineImageView(source.image);
         const EngineRect rect{0, 0, sw, sh};
         ASSERT_EQ(resizePlaneBilinear(&view, &rect, &out.image), kResultOk);
         const double stepX = resampleStep(sw, dw) / 65536.0;
@@ -230,7 +230,7 @@ TEST(Resample, RotatedExtractionTurnsThePatch)
 {
     OwnedImage source(20, 16, kFormatGrey8);
     source.fillRandom(12);
-    const ImageView view = wholeImageView(source.image);
+    const EngineImageView view = wholeEngineImageView(source.image);
     const EngineRect rect{4, 3, 8, 6};
     auto src = [&](int x, int y) { return source.at(0, std::min(x, 19), std::min(y, 15)); };
 
@@ -263,7 +263,7 @@ TEST(Resample, RotatedExtractionTurnsThePatch)
         OwnedImage packed(20, 16, format);
         packed.fillRandom(13);
         const int luma = format == kFormatYuv422Uyvy ? 1 : 0;
-        const ImageView packedView = wholeImageView(packed.image);
+        const EngineImageView packedView = wholeEngineImageView(packed.image);
         OwnedImage out(6, 8, kFormatGrey8);
         ASSERT_EQ(extractRotatedGreyPacked(&packedView, &rect, &out.image, -90), kResultOk);
         for (int i = 0; i < 8; ++i)
