@@ -292,6 +292,7 @@ int faceDetectorCreate(EngineAllocator *allocator, const DetectorConfig *config,
     listInit(&detector->eyeCandidates);
     listInit(&detector->rollRing);
     detector->nextFaceId = 1;
+    detector->maxFaces = kNoFaceLimit; /* 0 means no limit, also when no configuration covers it */
     detector->cascades = defaultCascadeSet();
 
     int rc = configure(detector, config);

@@ -55,6 +55,7 @@ TEST_F(DetectorTest, NullConfigGivesAStillDetectorWithTheDefaultSearchList)
     EXPECT_EQ(detector->working.framesPerFullScan, 1u);
     EXPECT_EQ(detector->working.searchWidthPercent, 100u);
     EXPECT_EQ(detector->missFrames, 0);
+    EXPECT_EQ(detector->maxFaces, 0x7fffffffu); // no limit, not "stop at 0 faces"
     // The roll ring holds the sixteen angles in ring order.
     std::vector<int> ring;
     for (DetectorListNode *n = detector->rollRing.next; n != &detector->rollRing; n = n->next)
