@@ -61,20 +61,36 @@ namespace {
 
 constexpr int32_t kSupportedRolls[16] = {0, 30, 45, 60, 90, 120, 135, 150, 180, -150, -135, -120, -90, -60, -45, -30};
 
-const FeatureEvaluator *frontalFeatures(int index)
+/* The evaluator tables by angle index: frontal models, and non-frontal ones at angle index x 2
+ * + (1 for a negative view). Indices of no supported roll take the identity. */
+struct AngleFeatureTables {
+    const FeatureEvaluator *frontal[kAngleIndexCount];
+    const FeatureEvaluator *profile[kAngleIndexCount * 2];
+    AngleFeatureTables()
+    {
+        for (auto &t : frontal)
+            t = featureTable(kOrientIdentity);
+        for (auto &t : profile)
+            t = featureTable(kOrientIdentity);
+        for (int32_t roll : kSupportedRolls)
+            frontal[angleIndex(roll)] = featureTable(frontalOrientation(roll));
+        for (int32_t roll : {0, 90, 180, -90})
+            for (int negative = 0; negative < 2; ++negative)
+                profile[angleIndex(roll) * 2 + negative] = featureTable(profileOrientation(roll, negative));
+    }
+};
+
+const AngleFeatureTables &angleFeatureTables()
 {
-    for (int32_t roll : kSupportedRolls)
-        if (angleIndex(roll) == index)
-            return featureTable(frontalOrientation(roll));
-    return featureTable(kOrientIdentity);
+    static const AngleFeatureTables tables;
+    return tables;
 }
+
+const FeatureEvaluator *frontalFeatures(int index) { return angleFeatureTables().frontal[index]; }
 
 const FeatureEvaluator *profileFeatures(int index, bool negativeView)
 {
-    for (int32_t roll : {0, 90, 180, -90})
-        if (angleIndex(roll) == index)
-            return featureTable(profileOrientation(roll, negativeView));
-    return featureTable(kOrientIdentity);
+    return angleFeatureTables().profile[index * 2 + (negativeView ? 1 : 0)];
 }
 
 /* ---- window sums ---- */
