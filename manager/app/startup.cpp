@@ -177,7 +177,13 @@ int runManager(int argc, char** argv) {
     const QCommandLineOption productOption(QStringLiteral("p"), QCoreApplication::translate("main", "Product ID"), QStringLiteral("none"));
     parser.addOption(commandOption);
     parser.addOption(productOption);
-    parser.process(app);
+    // The parser's own message, as QCommandLineParser::process shows it; returning (rather than
+    // exiting from inside the parser) lets the application object leave the shared block.
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()), qPrintable(parser.errorText()));
+        lock.unlock();
+        return 1;
+    }
     const QString word = parser.value(commandOption);
     const QString productKey = parser.value(productOption);
 

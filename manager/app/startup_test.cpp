@@ -50,9 +50,14 @@ protected:
         logPath = root.path() + "/data/Solvane Vizoruv Labs/Solvane Photo 2/SolvaneManager.log";
     }
 
+    // A first instance still running is asked to quit: a killed one would leave its shared
+    // block and semaphore behind in the system.
     void TearDown() override {
-        if (first && first->state() != QProcess::NotRunning) {
-            ::kill(pid_t(first->processId()), SIGCONT);
+        if (!first || first->state() == QProcess::NotRunning)
+            return;
+        ::kill(pid_t(first->processId()), SIGCONT);
+        runLater({"-c", "quit"}, 10000);
+        if (!first->waitForFinished(5000)) {
             first->kill();
             first->waitForFinished(5000);
         }
@@ -286,7 +291,6 @@ TEST_F(ForwardedCommand, UploadEventsOfAHiddenStartEndsAfterOneSecond) {
     QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });
     EXPECT_EQ(app->exec(), 0);
     EXPECT_GE(timer.elapsed(), 900);
-    EXPECT_EQ(window.pendingCommand(), CommandUploadEvents);
 }
 
 }  // namespace
