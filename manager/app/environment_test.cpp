@@ -77,6 +77,8 @@ TEST(AppEnvironment, UrlsUseTheSchemeVariableButTheFeedStaysHttps) {
     EXPECT_EQ(AppEnvironment::productsUrl().toString(), "https://catalog.test:443/products/1.1.0.229/windows/uid");
     EXPECT_EQ(AppEnvironment::appcastUrl().toString(), "https://catalog.test:20080/windows/appcast.xml");
 
+    env.setEnv("KELTRIX_APP_MANAGER_SCHEME", "");  // set but empty: a URL needs a scheme
+    EXPECT_EQ(AppEnvironment::productsUrl().scheme(), "https");
     env.setEnv("KELTRIX_APP_MANAGER_SCHEME", "http");
     EXPECT_EQ(AppEnvironment::productsUrl().toString(), "http://catalog.test:443/products/1.1.0.229/windows/uid");
     const QUrl messages = AppEnvironment::messagesUrl();
