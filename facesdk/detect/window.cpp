@@ -267,10 +267,14 @@ int placeAndNormalise(FaceDetector *detector, int32_t x, int32_t y, bool normali
         WindowReader squares = *reader;
         squares.corner = detector->scanSquared + ptrdiff_t(ys) * stride + xs;
         const uint32_t area = uint32_t(s) * uint32_t(s);
-        const uint32_t mean = reader->sum(0, 0, s, s) >> 10;
+        const uint32_t s1 = reader->sum(0, 0, s, s);
         const uint32_t s2 = squares.sum(0, 0, s, s);
+        /* The squared mean is taken as (S1 x S1) >> 20 rather than (S1 >> 10) squared: truncating
+         * the mean first leaves a uniform window a variance of up to twice its mean, enough to
+         * pass the flatness bound of small windows. */
+        const uint32_t meanSquare = uint32_t((uint64_t(s1) * s1) >> 20);
         const uint32_t variance =
-            (((s2 >> detector->normShift1) * (area >> 2)) >> detector->normShift2) - mean * mean;
+            (((s2 >> detector->normShift1) * (area >> 2)) >> detector->normShift2) - meanSquare;
         /* The flatness bound is taken in 64 bits: area^2 passes 32 bits from 256-pixel windows. */
         const uint64_t flatBound = (uint64_t(area) * area) >> detector->frame.prefilter.flatnessShift;
         int32_t value = -1;

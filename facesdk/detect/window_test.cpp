@@ -110,16 +110,19 @@ TEST_F(WindowTest, WindowsMustStayInsideTheSearchRectangle)
 
 TEST_F(WindowTest, FlatWindowsAreRejectedAndTheNormalisationIsReused)
 {
-    prepare(64, 32, [](int x, int y) { return x < 32 ? uint8_t(0) : checkered(x, y); });
+    prepare(64, 32, [](int x, int y) { return x < 32 ? uint8_t(90) : checkered(x, y); });
     EXPECT_EQ(evaluateWindow(detector, 2, 2, kWindowNormalise | kWindowNoChecks), kWindowFlat);
     EXPECT_EQ(detector->normalisation, -1);
     EXPECT_EQ(evaluateWindow(detector, 40, 2, kWindowNoChecks), kWindowFlat); // stored value reused
     EXPECT_EQ(evaluateWindow(detector, 40, 2, kWindowNormalise | kWindowNoChecks), 500);
     EXPECT_EQ(evaluateWindow(detector, 2, 2, kWindowNoChecks), 500); // stored value of the last call
-    // A uniform 44-pixel window (scale 2.0, variance shifts 4 and 14): the variance term stays
-    // within its flatness bound, the area squared >> 14.
+    // Uniform windows of every grey and of a larger size are flat.
+    for (int grey = 0; grey < 256; grey += 17) {
+        prepare(32, 32, [grey](int, int) { return uint8_t(grey); });
+        ASSERT_EQ(evaluateWindow(detector, 2, 2, kWindowNormalise | kWindowNoChecks), kWindowFlat) << grey;
+    }
     prepare(96, 96, [](int, int) { return uint8_t(90); });
-    detector->scale = 2048;
+    detector->scale = 2048; // a 44-pixel window: variance shifts 4 and 14
     detector->normShift1 = 4;
     detector->normShift2 = 14;
     EXPECT_EQ(evaluateWindow(detector, 2, 2, kWindowNormalise | kWindowNoChecks), kWindowFlat);
@@ -164,7 +167,7 @@ uint8_t tiltedUpright(int x, int y)
         v += 20; // right column, upper half
     if (x == 5 && y >= 11 && y < 15)
         v += 10; // left column, lower half
-    return uint8_t(v + (((x ^ y) & 1) ? 3 : -3));
+    return uint8_t(v + (((x ^ y) & 1) ? 12 : -12));
 }
 
 TEST_F(WindowTest, FrontalRollIsRefinedByTheTurnedLayout)
