@@ -16,13 +16,13 @@
 
 /* ---- lists ---- */
 
-void listInit(DetectorListNode *head)
+void detectorListInit(DetectorListNode *head)
 {
     head->next = head;
     head->previous = head;
 }
 
-void listAppend(DetectorListNode *head, DetectorListNode *node)
+void detectorListAppend(DetectorListNode *head, DetectorListNode *node)
 {
     node->next = head;
     node->previous = head->previous;
@@ -30,7 +30,7 @@ void listAppend(DetectorListNode *head, DetectorListNode *node)
     head->previous = node;
 }
 
-void listUnlink(DetectorListNode *node)
+void detectorListUnlink(DetectorListNode *node)
 {
     node->previous->next = node->next;
     node->next->previous = node->previous;
@@ -47,7 +47,7 @@ void freeAllFaces(FaceDetector *detector)
     DetectorListNode *head = &detector->faces;
     while (head->next != head) {
         DetectorListNode *link = head->next;
-        listUnlink(link);
+        detectorListUnlink(link);
         allocatorFree(detector->allocator, faceOfLink(link));
     }
     detector->faceCount = 0;
@@ -58,7 +58,7 @@ static void freeNodeList(FaceDetector *detector, DetectorListNode *head)
 {
     while (head->next != head) {
         DetectorListNode *node = head->next;
-        listUnlink(node);
+        detectorListUnlink(node);
         allocatorFree(detector->allocator, node);
     }
 }
@@ -265,7 +265,7 @@ int buildRollRing(FaceDetector *detector)
         if (!node)
             return kResultNoMemory; /* a missing node would break the ring's walk later */
         node->angle = angle;
-        listAppend(&detector->rollRing, &node->link);
+        detectorListAppend(&detector->rollRing, &node->link);
     }
     return kResultOk;
 }
@@ -288,9 +288,9 @@ int faceDetectorCreate(EngineAllocator *allocator, const DetectorConfig *config,
     FaceDetector *detector = static_cast<FaceDetector *>(block);
     detector->allocator = allocator;
     detector->methods = faceDetectorMethods();
-    listInit(&detector->faces);
-    listInit(&detector->eyeCandidates);
-    listInit(&detector->rollRing);
+    detectorListInit(&detector->faces);
+    detectorListInit(&detector->eyeCandidates);
+    detectorListInit(&detector->rollRing);
     detector->nextFaceId = 1;
     detector->maxFaces = kNoFaceLimit; /* 0 means no limit, also when no configuration covers it */
     detector->cascades = defaultCascadeSet();

@@ -228,9 +228,9 @@ struct FaceDetector {
 /* ---- shared helpers of the detector's sources ---- */
 
 const FaceDetectorMethods *faceDetectorMethods();
-void listInit(DetectorListNode *head);
-void listAppend(DetectorListNode *head, DetectorListNode *node);
-void listUnlink(DetectorListNode *node);
+void detectorListInit(DetectorListNode *head);
+void detectorListAppend(DetectorListNode *head, DetectorListNode *node);
+void detectorListUnlink(DetectorListNode *node);
 /* Frees every face record; the list is empty afterwards. */
 void freeAllFaces(FaceDetector *detector);
 

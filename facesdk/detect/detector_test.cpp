@@ -250,7 +250,7 @@ TEST_F(DetectorTest, SetModeResetTrackingAndFaceWalk)
         faces[i] = static_cast<DetectedFace *>(allocatorAlloc(memory.allocator(), sizeof(DetectedFace)));
         *faces[i] = DetectedFace{};
         faces[i]->report.id = i + 1;
-        listAppend(&detector->faces, &faces[i]->link);
+        detectorListAppend(&detector->faces, &faces[i]->link);
         ++detector->faceCount;
     }
     EXPECT_EQ(faceDetectorNextFace(detector, nullptr), faces[0]);
