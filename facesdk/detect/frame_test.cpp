@@ -246,6 +246,62 @@ TEST_F(FrameTest, SkinClassesFollowTheChromaRule)
     }
 }
 
+TEST_F(FrameTest, TrackingFramesRescaleTheirFacesAndKeepAnAlternateSet)
+{
+    configure(kDetectorFlagTracking); // five frames per full scan
+    std::vector<uint8_t> grey(200 * 100, 60);
+    DetectorImage small = image(kDetectorGrey, 100, 50, 100, grey.data());
+    ASSERT_EQ(prepareFrame(detector, nullptr, &small, nullptr, nullptr), kResultOk);
+    EXPECT_EQ(detector->hasAlternate, 1);
+    EXPECT_NE(detector->alternate.integral.block, nullptr);
+    EXPECT_EQ(detector->baseStep, 6); // max(2, (7 x 853 + 512) >> 10) below 120 pixels
+    EXPECT_EQ(detector->frameIndex, 5);
+
+    DetectedFace *face = static_cast<DetectedFace *>(allocatorAlloc(memory.allocator(), sizeof(DetectedFace)));
+    *face = DetectedFace{};
+    face->report.box[0] = 10;
+    face->report.box[1] = 20;
+    face->report.box[2] = 30;
+    face->report.box[3] = 15;
+    face->creationArea = 5000;
+    detectorListAppend(&detector->faces, &face->link);
+    detector->faceCount = 1;
+
+    DetectorImage large = image(kDetectorGrey, 200, 100, 200, grey.data());
+    ASSERT_EQ(prepareFrame(detector, nullptr, &large, nullptr, nullptr), kResultOk);
+    EXPECT_EQ(std::vector<int32_t>(face->report.box, face->report.box + 4), (std::vector<int32_t>{20, 40, 60, 30}));
+    EXPECT_EQ(face->creationArea, 20000u);
+    EXPECT_EQ(detector->frame.working.width, 200u);
+
+    // The first frame of a spread scan builds the whole rectangle, in the alternate set (from
+    // that set's own working image).
+    detector->frameIndex = 0;
+    std::fill(detector->alternate.working.data, detector->alternate.working.data + 200 * 100, 60);
+    const int32_t whole[4] = {0, 0, 200, 100};
+    const uint32_t *current = reinterpret_cast<const uint32_t *>(detector->frame.integral.data);
+    const uint32_t *alternate = reinterpret_cast<const uint32_t *>(detector->alternate.integral.data);
+    ASSERT_EQ(prepareSearchRegion(detector, whole, true), 1);
+    EXPECT_EQ(reinterpret_cast<const uint32_t *>(detector->frame.integral.data), current); // swapped back
+    EXPECT_EQ(alternate[99 * 200 + 199], 200u * 100 * 60);
+}
+
+TEST_F(FrameTest, TrackingRegionsConvertOnlyTheirRectangle)
+{
+    configure(kDetectorFlagTracking);
+    std::vector<uint8_t> grey(64 * 64, 60);
+    DetectorImage frame = image(kDetectorGrey, 64, 64, 64, grey.data());
+    ASSERT_EQ(prepareFrame(detector, nullptr, &frame, nullptr, nullptr), kResultOk);
+    EXPECT_EQ(detector->regionOnly, 0); // a new cycle converts the whole frame
+    std::fill(grey.begin(), grey.end(), 200);
+    detector->frameIndex = 1;
+    const int32_t region[4] = {8, 8, 16, 16};
+    std::copy(region, region + 4, detector->trackingRegion);
+    ASSERT_EQ(prepareFrame(detector, nullptr, &frame, nullptr, nullptr), kResultOk);
+    EXPECT_EQ(detector->regionOnly, 1);
+    EXPECT_EQ(detector->frame.working.data[10 * 64 + 10], 200);
+    EXPECT_EQ(detector->frame.working.data[30 * 64 + 30], 60); // outside the region: last frame's
+}
+
 TEST(RectangleHelpers, ClipOverlapAndNearestIndex)
 {
     int32_t out[4];
