@@ -67,4 +67,19 @@ up to date</source>
 actualizado</translation>
     </message>
 </context>
+<context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>Product display language:</source>
+        <translation>Idioma de visualización de los productos:</translation>
+    </message>
+    <message>
+        <source>Kivo Manager Menu</source>
+        <translation>Menú de Kivo Manager</translation>
+    </message>
+    <message>
+        <source>Solvane Manager settings</source>
+        <translation>Configuración de Solvane Manager</translation>
+    </message>
+</context>
 </TS>

@@ -89,6 +89,10 @@ up to date</source>
         <source>Solvane Manager settings</source>
         <translation>Paramètres de Solvane Manager</translation>
     </message>
+    <message>
+        <source>Kivo Manager Menu</source>
+        <translation>Menu Kivo Manager</translation>
+    </message>
 </context>
 <context>
     <name>main</name>

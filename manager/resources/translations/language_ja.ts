@@ -42,4 +42,19 @@
         <translation>更新中...</translation>
     </message>
 </context>
+<context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>Product display language:</source>
+        <translation>製品の表示言語:</translation>
+    </message>
+    <message>
+        <source>Kivo Manager Menu</source>
+        <translation>Kivo Manager メニュー</translation>
+    </message>
+    <message>
+        <source>Solvane Manager settings</source>
+        <translation>Solvane Manager の設定</translation>
+    </message>
+</context>
 </TS>

@@ -42,4 +42,19 @@
         <translation>업데이트 중...</translation>
     </message>
 </context>
+<context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>Product display language:</source>
+        <translation>제품 표시 언어:</translation>
+    </message>
+    <message>
+        <source>Kivo Manager Menu</source>
+        <translation>Kivo Manager 메뉴</translation>
+    </message>
+    <message>
+        <source>Solvane Manager settings</source>
+        <translation>Solvane Manager 설정</translation>
+    </message>
+</context>
 </TS>

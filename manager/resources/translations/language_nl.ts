@@ -67,4 +67,19 @@ up to date</source>
 bijgewerkt</translation>
     </message>
 </context>
+<context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>Product display language:</source>
+        <translation>Weergavetaal van producten:</translation>
+    </message>
+    <message>
+        <source>Kivo Manager Menu</source>
+        <translation>Kivo Manager-menu</translation>
+    </message>
+    <message>
+        <source>Solvane Manager settings</source>
+        <translation>Instellingen van Solvane Manager</translation>
+    </message>
+</context>
 </TS>

@@ -67,4 +67,19 @@ up to date</source>
 atualizado</translation>
     </message>
 </context>
+<context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>Product display language:</source>
+        <translation>Idioma de exibição dos produtos:</translation>
+    </message>
+    <message>
+        <source>Kivo Manager Menu</source>
+        <translation>Menu do Kivo Manager</translation>
+    </message>
+    <message>
+        <source>Solvane Manager settings</source>
+        <translation>Configurações do Solvane Manager</translation>
+    </message>
+</context>
 </TS>

@@ -42,4 +42,19 @@
         <translation>Обновление...</translation>
     </message>
 </context>
+<context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>Product display language:</source>
+        <translation>Язык отображения продуктов:</translation>
+    </message>
+    <message>
+        <source>Kivo Manager Menu</source>
+        <translation>Меню Kivo Manager</translation>
+    </message>
+    <message>
+        <source>Solvane Manager settings</source>
+        <translation>Настройки Solvane Manager</translation>
+    </message>
+</context>
 </TS>

@@ -42,4 +42,19 @@
         <translation>正在更新...</translation>
     </message>
 </context>
+<context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>Product display language:</source>
+        <translation>产品显示语言：</translation>
+    </message>
+    <message>
+        <source>Kivo Manager Menu</source>
+        <translation>Kivo Manager 菜单</translation>
+    </message>
+    <message>
+        <source>Solvane Manager settings</source>
+        <translation>Solvane Manager 设置</translation>
+    </message>
+</context>
 </TS>
