@@ -41,17 +41,6 @@ int classifyFaces(BeautyEngine *engine, const EngineImage *image, VXL_FACE *face
     return kResultFailed;
 }
 
-int engineExportState(BeautyEngine *, int32_t, const VXL_FACE *, int32_t, uint8_t *, uint32_t *)
-{
-    return kResultFailed;
-}
-
-int engineImportState(BeautyEngine *engine, const uint8_t *, uint32_t, int32_t, VXL_FACE **,
-                      int32_t *)
-{
-    return engine ? kResultFailed : kResultOk;
-}
-
 // ---- Inner operations -----------------------------------------------------------------------
 
 int innerFitFaces(InnerEngine *, EngineImage *, FaceWork *, int32_t, const int32_t *)

@@ -1,11 +1,14 @@
 // A counting allocator for tests: it serves blocks from the heap, counts the blocks that are
 // live, notices frees of blocks it never handed out, and can be told to fail the N-th
-// allocation, so that every allocation failure path of an object can be run.
+// allocation, so that every allocation failure path of an object can be run. Its operations
+// take a lock, so worker threads that free jobs through it stay safe; the numbering of
+// allocations is only deterministic when one thread allocates.
 //
 // Header only: tests of any folder include it without linking anything.
 #pragma once
 
 #include <cstdlib>
+#include <mutex>
 #include <set>
 
 #include "facesdk/engine/allocator.h"
@@ -16,6 +19,7 @@ struct CountingAllocator {
     int releases = 0;           // calls of release
     int badFrees = 0;           // frees of blocks this allocator did not hand out (or twice)
     std::set<void *> live;      // blocks handed out and not yet freed
+    std::mutex lock;            // guards the counters and the set
 
     CountingAllocator() : handle{{&kOps}, this} {}
     CountingAllocator(const CountingAllocator &) = delete;
@@ -40,10 +44,16 @@ private:
     {
         return reinterpret_cast<Handle *>(allocator)->owner;
     }
-    static void release(EngineAllocator *allocator) { ++self(allocator)->releases; }
+    static void release(EngineAllocator *allocator)
+    {
+        CountingAllocator *counter = self(allocator);
+        std::lock_guard<std::mutex> guard(counter->lock);
+        ++counter->releases;
+    }
     static void *alloc(EngineAllocator *allocator, uint32_t size)
     {
         CountingAllocator *counter = self(allocator);
+        std::lock_guard<std::mutex> guard(counter->lock);
         if (++counter->allocations == counter->failAt || size == 0)
             return nullptr;
         void *block = std::malloc(size);
@@ -56,6 +66,7 @@ private:
         if (!block)
             return;
         CountingAllocator *counter = self(allocator);
+        std::lock_guard<std::mutex> guard(counter->lock);
         if (counter->live.erase(block) == 0) {
             ++counter->badFrees;
             return;
