@@ -1,0 +1,47 @@
+#include "manager/operations/productoperation.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QThread>
+
+ProductOperation::ProductOperation(const QSharedPointer<Product> &product, const QString &folder, QObject *parent)
+    : Operation(parent)
+    , m_product(product)
+    , m_working(*product)
+    , m_folder(folder)
+{
+    Q_ASSERT(product);
+}
+
+QSharedPointer<Product> ProductOperation::product() const
+{
+    return m_product;
+}
+
+QString ProductOperation::folder() const
+{
+    return m_folder;
+}
+
+QString ProductOperation::installerFile() const
+{
+    return QDir(m_folder).absoluteFilePath(m_working.name() + QStringLiteral(".msi"));
+}
+
+Product &ProductOperation::workingProduct()
+{
+    return m_working;
+}
+
+void ProductOperation::publishProduct()
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() == app->thread()) {
+        *m_product = m_working;
+        return;
+    }
+    // The application object lives as long as the program, unlike this operation, which its
+    // last holder may drop before the posted call runs.
+    QMetaObject::invokeMethod(
+        app, [record = m_product, changed = m_working] { *record = changed; }, Qt::QueuedConnection);
+}

@@ -1,0 +1,40 @@
+// ProductOperation: the common part of the install and uninstall operations. It keeps the card's
+// shared Product record, a working copy taken when the operation is made, and the installer
+// cache folder.
+//
+// perform() runs on the controller thread and changes only the working copy; publishProduct()
+// hands the copy to the main thread, where it replaces the shared record. The handover is
+// posted before done() emits, so receivers on the main thread that are reached through queued
+// connections see the new record when they handle finished() or error().
+#pragma once
+
+#include "manager/catalog/product.h"
+#include "manager/operations/operation.h"
+
+#include <QSharedPointer>
+#include <QString>
+
+class ProductOperation : public Operation
+{
+    Q_OBJECT
+public:
+    ProductOperation(const QSharedPointer<Product> &product, const QString &folder, QObject *parent = nullptr);
+
+    // The card's record (changed only on the main thread, see above).
+    QSharedPointer<Product> product() const;
+    QString folder() const;
+    // The product's installer in the folder: "<name>.msi", absolute.
+    QString installerFile() const;
+
+protected:
+    // The working copy that perform() changes.
+    Product &workingProduct();
+    // Replaces the shared record by the working copy: at once on the main thread, else posted
+    // to it.
+    void publishProduct();
+
+private:
+    QSharedPointer<Product> m_product; // the card's record; never null
+    Product m_working;                 // copy made on construction
+    QString m_folder;                  // installer cache folder
+};
