@@ -63,4 +63,3 @@ int innerFaceMeasure(InnerEngine *, EngineImage *, FaceWork *, int32_t, uint8_t 
     return kResultFailed;
 }
 
-int innerPresetFilter(InnerEngine *, EngineImage *, int32_t, int32_t) { return kResultFailed; }
