@@ -1,0 +1,65 @@
+// The platform's 3D lookup table and the text readers that fill it from LUT files.
+//
+// Divided into: result codes and sizes; the table record; the dispatcher and the table helpers
+// (identity, resampling to the 16-grid, tetrahedral lookup shared with the application code).
+//
+// Whatever grid a file holds, the table ends up on a 16 x 16 x 16 grid: a 16-point file is copied,
+// every other size is resampled tetrahedrally. The store keeps the strides of the 16-grid so that a
+// lookup is index = r x 256 + g x 16 + b.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+// ---- Result codes and sizes ----------------------------------------------------------------
+
+constexpr int kLutOk = 0;
+constexpr int kLutInvalidArgument = 22;          // grid size out of range, unknown file type
+constexpr int kLutInvalidData = -1094995529;     // 0xBEBBB1B7: unreadable file, bad line, no size
+
+constexpr int kLutGrid = 16;                     // grid of every loaded table
+constexpr int kLutPathBytes = 1000;              // path store, terminating zero included
+constexpr int kLutMaxFileGrid = 256;             // largest grid a file may declare (n^3 x 12 bytes)
+constexpr int kLutLineBytes = 4096;              // line buffer of the readers
+
+// ---- The table record ----------------------------------------------------------------------
+
+struct Lut3D;
+// One application routine: runs rows [slice x height / count, (slice + 1) x height / count).
+using LutKernel = void (*)(const Lut3D& lut, std::uint8_t* pixels, int rowBytes, int width, int height,
+                           int strength, int slice, int sliceCount);
+
+struct Lut3D {
+    char path[kLutPathBytes];             // full path of the file, UTF-8, zero-terminated
+    std::uint8_t channelOffsets[4];       // sample index of red, green, blue in a pixel, and 3
+    std::int32_t pixelStep;               // samples per pixel, 3 or 4; set by the application
+    LutKernel kernel;                     // routine chosen by the last application, or null
+    std::int32_t gridSize;                // 0 while empty, 16 after a successful read
+    float store[kLutGrid][kLutGrid][kLutGrid][3]; // output red, green, blue (nominally 0..1), [r][g][b]
+};
+
+// A zeroed table: empty path, grid size 0.
+std::unique_ptr<Lut3D> createLut3D();
+
+// ---- Reading -------------------------------------------------------------------------------
+
+// Opens lut.path and runs the reader that the type word names ("cube"/"itx", "dat"/"davlut",
+// "3dl", "m3d"/"mga"; case is ignored). Answers kLutOk, kLutInvalidArgument for an unknown word or
+// a grid size below 2 or above kLutMaxFileGrid, kLutInvalidData for a file that cannot be opened,
+// ends early, holds a line that does not parse or declares no size. A failed read may leave the
+// store partly written; the caller discards such a table.
+int readLutFile(Lut3D* lut, const char* typeWord);
+
+// ---- Table helpers -------------------------------------------------------------------------
+
+// store[i][j][k] = (i, j, k) / (size - 1); grid size = size (2..16).
+void makeIdentityLut(Lut3D* lut, int size);
+
+// Fills the store from an n x n x n table of (r, g, b) triples (strides n^2, n, 1 entries, red
+// slowest) by tetrahedral lookup at (i, j, k) x (n - 1) / 15; grid size = 16.
+void resampleLutTo16(Lut3D* lut, const float* source, int n);
+
+// Tetrahedral lookup in a table of n^3 triples with the given red and green strides (in entries;
+// blue stride 1) at grid coordinates (r, g, b), each limited to 0..n - 1.
+void lookupTetrahedral(const float* table, int n, int strideR, int strideG, float r, float g, float b,
+                       float out[3]);
