@@ -1,0 +1,184 @@
+// Reading and writing preset files.
+#include "editing/model/preset_file.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+#include <QtDebug>
+
+#include "editing/model/preset_group.h"
+#include "editing/model/preset_profile_element.h"
+#include "manager/app/environment.h"
+
+namespace {
+
+QString tr(const char* text) { return QCoreApplication::translate("PresetFile", text); }
+
+void logReaderError(const QXmlStreamReader& reader)
+{
+    qDebug() << "   Error Type:" << reader.error();
+    qDebug() << " Error String:" << reader.errorString();
+    qDebug() << "  Line Number:" << reader.lineNumber();
+    qDebug() << "Column Number:" << reader.columnNumber();
+    qDebug() << " Char. Offset:" << reader.characterOffset();
+}
+
+QString readerErrorText(const QString& path, const QXmlStreamReader& reader)
+{
+    return tr("%1: %2 (line %3, column %4)")
+        .arg(path, reader.errorString())
+        .arg(reader.lineNumber())
+        .arg(reader.columnNumber());
+}
+
+QString boolText(bool value) { return value ? QStringLiteral("true") : QStringLiteral("false"); }
+
+void writeGroup(QXmlStreamWriter& writer, PresetGroup& group)
+{
+    writer.writeStartElement(QStringLiteral("group"));
+    if (!group.uuid().isEmpty())
+        writer.writeAttribute(QStringLiteral("uuid"), group.uuid());
+    if (!group.names().isEmpty()) {
+        writer.writeStartElement(QStringLiteral("names"));
+        for (auto it = group.names().constBegin(); it != group.names().constEnd(); ++it) {
+            writer.writeStartElement(QStringLiteral("name"));
+            writer.writeAttribute(QStringLiteral("lang"), it.key());
+            writer.writeCharacters(it.value());
+            writer.writeEndElement();
+        }
+        writer.writeEndElement();
+    }
+    // The type first: in editor mode it decides what "readonly5" means.
+    writer.writeTextElement(QStringLiteral("type"), groupTypeWord(group.type()));
+    writer.writeTextElement(QStringLiteral("readonly5"), boolText(group.isReadOnly()));
+    writer.writeTextElement(QStringLiteral("default_uid"), QString::number(group.defaultUid()));
+    writer.writeTextElement(QStringLiteral("scene_uid"), QString::number(group.sceneUid()));
+    writer.writeTextElement(QStringLiteral("develop"), boolText(group.isDevelop()));
+
+    QMap<int, int> unlisted = group.uidMap();
+    for (const SharedPreset& preset : group.presets()) {
+        writePreset(*preset, writer);
+        unlisted.remove(preset->uid);
+    }
+    // Mapped presets carry nothing but the uid they stand for.
+    for (auto it = unlisted.constBegin(); it != unlisted.constEnd(); ++it) {
+        if (it.key() == it.value())
+            continue;
+        writer.writeStartElement(QStringLiteral("profile"));
+        writer.writeTextElement(QStringLiteral("uid"), QString::number(it.key()));
+        writer.writeTextElement(QStringLiteral("mapto"), QString::number(it.value()));
+        writer.writeEndElement();
+    }
+    writer.writeEndElement();
+}
+
+} // namespace
+
+SharedPreset PresetFileContents::findPreset(const QString& name) const
+{
+    for (const SharedPreset& preset : presets)
+        if (preset->presetDisplayName() == name)
+            return preset;
+    for (PresetGroup* group : groups)
+        if (const SharedPreset preset = group->findPresetByName(name))
+            return preset;
+    return SharedPreset();
+}
+
+void PresetFileContents::discard()
+{
+    qDeleteAll(groups);
+    groups.clear();
+    presets.clear();
+}
+
+QString presetsRootElementName()
+{
+    return AppEnvironment::isPhotoIdentity() ? QStringLiteral("solvaneProfiles") : QStringLiteral("profiles");
+}
+
+PresetFileContents readPresetFile(const QString& path, bool namesOnly, bool isSystem, bool withIcons)
+{
+    PresetFileContents contents;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        contents.errorString = tr("%1: %2").arg(path, file.errorString());
+        return contents;
+    }
+    contents.path = path;
+
+    const QString rootName = presetsRootElementName();
+    bool sawRoot = false;
+    QXmlStreamReader reader(&file);
+    while (!reader.atEnd()) {
+        if (reader.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QStringRef name = reader.name();
+        if (name == rootName && !sawRoot) {
+            sawRoot = true; // its attributes mean nothing to us; go on with its children
+        } else if (!sawRoot) {
+            contents.errorString = tr("%1: not a preset file of this application (root element \"%2\", expected \"%3\")")
+                                       .arg(path, name.toString(), rootName);
+            reader.skipCurrentElement();
+        } else if (name == QLatin1String("group")) {
+            PresetGroup* group = readPresetGroup(reader, namesOnly, isSystem, withIcons);
+            if (reader.hasError()) {
+                logReaderError(reader);
+                delete group;
+                continue;
+            }
+            group->setFilePath(path);
+            contents.groups.append(group);
+        } else if (name == QLatin1String("profile")) {
+            const SharedPreset preset = readPreset(reader, namesOnly, isSystem, withIcons);
+            if (preset && !reader.hasError())
+                contents.presets.append(preset);
+        } else {
+            reader.skipCurrentElement();
+        }
+    }
+    if (reader.hasError())
+        contents.errorString = readerErrorText(path, reader);
+    return contents;
+}
+
+bool writePresetFile(const QString& path, const QList<PresetGroup*>& groups, const QList<SharedPreset>& presets,
+                     QString* errorString)
+{
+    const auto fail = [errorString](const QString& text) {
+        if (errorString)
+            *errorString = text;
+        return false;
+    };
+
+    // Load every stack before the target is opened: loading may read this very file.
+    for (PresetGroup* group : groups)
+        for (const SharedPreset& preset : group->presets())
+            preset->ensurePresetParams();
+    for (const SharedPreset& preset : presets)
+        preset->ensurePresetParams();
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(tr("%1: %2").arg(path, file.errorString()));
+    QXmlStreamWriter writer(&file);
+    writer.setAutoFormatting(true);
+    writer.writeStartDocument();
+    writer.writeStartElement(presetsRootElementName());
+    for (PresetGroup* group : groups)
+        writeGroup(writer, *group);
+    for (const SharedPreset& preset : presets)
+        writePreset(*preset, writer);
+    writer.writeEndElement();
+    writer.writeEndDocument();
+    if (writer.hasError()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return fail(tr("%1: %2").arg(path, reason));
+    }
+    if (!file.commit())
+        return fail(tr("%1: %2").arg(path, file.errorString()));
+    return true;
+}
