@@ -1,0 +1,25 @@
+// The decoders and encoders of each container, for wic_codec.cpp's dispatch.
+#pragma once
+
+#include "sys/wic/wic.h"
+
+namespace wic {
+
+int decodeJpeg(const uint8_t* bytes, size_t size, Frame* frame, std::string* error);
+int decodePng(const uint8_t* bytes, size_t size, Frame* frame, std::string* error);
+int decodeTiff(const uint8_t* bytes, size_t size, Frame* frame, std::string* error);
+int decodeBmp(const uint8_t* bytes, size_t size, Frame* frame, std::string* error);
+int decodeGif(const uint8_t* bytes, size_t size, Frame* frame, std::string* error);
+
+// `frame.pixels` is already in the encoder's pixel format (encoderPixelFormat).
+int encodeJpeg(const EncodeFrame& frame, float quality, std::vector<uint8_t>* out, std::string* error);
+int encodePng(const EncodeFrame& frame, std::vector<uint8_t>* out, std::string* error);
+int encodeTiff(const EncodeFrame& frame, int compressionMethod, std::vector<uint8_t>* out, std::string* error);
+int encodeBmp(const EncodeFrame& frame, bool v5Header, std::vector<uint8_t>* out, std::string* error);
+
+// Shared helpers.
+int fail(std::string* error, int code, const std::string& text);
+// kWicOk when the size can be decoded, else kWicTooLarge with a reason.
+int checkDimensions(uint64_t width, uint64_t height, std::string* error);
+
+}  // namespace wic

@@ -1,0 +1,178 @@
+// JPEG frames through libjpeg: decoding to Bgr24 or Gray8 with the ICC profile of the APP2
+// segments and the JFIF density, encoding from Bgr24 or Gray8.
+#include "sys/wic/codecs.h"
+
+#include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+namespace wic {
+namespace {
+
+struct ErrorManager {
+    jpeg_error_mgr base;
+    jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+    bool dataDamaged;  // a warning that the data is truncated or corrupt
+};
+
+void onError(j_common_ptr info) {
+    auto* manager = reinterpret_cast<ErrorManager*>(info->err);
+    manager->base.format_message(info, manager->message);
+    longjmp(manager->jump, 1);
+}
+
+void onMessage(j_common_ptr info, int level) {
+    auto* manager = reinterpret_cast<ErrorManager*>(info->err);
+    if (level >= 0 || manager->dataDamaged)
+        return;
+    // Stray bytes between segments are harmless; every other warning means damaged pixel data.
+    if (manager->base.msg_code == JWRN_EXTRANEOUS_DATA)
+        return;
+    manager->base.format_message(info, manager->message);
+    manager->dataDamaged = true;
+}
+
+void installErrorManager(ErrorManager* manager) {
+    jpeg_std_error(&manager->base);
+    manager->base.error_exit = onError;
+    manager->base.emit_message = onMessage;
+    manager->message[0] = 0;
+    manager->dataDamaged = false;
+}
+
+double densityToDpi(int unit, int density) {
+    if (unit == 1)
+        return density;
+    if (unit == 2)
+        return density * 2.54;
+    return 0;
+}
+
+// Adobe CMYK / YCCK frames come out inverted; turned into B, G, R by the naive formula.
+void cmykRowToBgr(const uint8_t* cmyk, uint32_t width, bool inverted, uint8_t* bgr) {
+    for (uint32_t x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
+        int c = cmyk[0], m = cmyk[1], y = cmyk[2], k = cmyk[3];
+        if (!inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+        }
+        bgr[0] = uint8_t(y * k / 255);
+        bgr[1] = uint8_t(m * k / 255);
+        bgr[2] = uint8_t(c * k / 255);
+    }
+}
+
+}  // namespace
+
+int decodeJpeg(const uint8_t* bytes, size_t size, Frame* frame, std::string* error) {
+    jpeg_decompress_struct info;
+    ErrorManager manager;
+    info.err = &manager.base;
+    installErrorManager(&manager);
+    Frame result;
+    std::vector<uint8_t> cmykRow;
+    JOCTET* icc = nullptr;
+    unsigned int iccLength = 0;
+    if (setjmp(manager.jump)) {
+        jpeg_destroy_decompress(&info);
+        std::free(icc);
+        const int reason = manager.base.msg_code;
+        if (reason == JERR_IMAGE_TOO_BIG || reason == JERR_EMPTY_IMAGE)
+            return fail(error, kWicTooLarge, std::string("JPEG size refused: ") + manager.message);
+        return fail(error, kWicBadData, std::string("corrupt JPEG data: ") + manager.message);
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, bytes, static_cast<unsigned long>(size));
+    jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_read_header(&info, TRUE);
+    int code = checkDimensions(info.image_width, info.image_height, error);
+    if (code != kWicOk) {
+        jpeg_destroy_decompress(&info);
+        return code;
+    }
+    const bool grey = info.jpeg_color_space == JCS_GRAYSCALE;
+    const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+    info.out_color_space = grey ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_EXT_BGR;
+    if (jpeg_read_icc_profile(&info, &icc, &iccLength) && icc != nullptr)
+        result.iccProfile.assign(icc, icc + iccLength);
+    std::free(icc);
+    icc = nullptr;
+    if (info.saw_JFIF_marker) {
+        result.dpiX = densityToDpi(info.density_unit, info.X_density);
+        result.dpiY = densityToDpi(info.density_unit, info.Y_density);
+    }
+    jpeg_start_decompress(&info);
+    allocateBitmap(&result.bitmap, grey ? PixelFormat::Gray8 : PixelFormat::Bgr24, info.output_width,
+                   info.output_height);
+    if (cmyk)
+        cmykRow.resize(size_t(info.output_width) * 4);
+    while (info.output_scanline < info.output_height) {
+        uint8_t* row = &result.bitmap.pixels[size_t(info.output_scanline) * result.bitmap.stride];
+        JSAMPROW target = cmyk ? cmykRow.data() : row;
+        jpeg_read_scanlines(&info, &target, 1);
+        if (cmyk)
+            cmykRowToBgr(cmykRow.data(), info.output_width, info.saw_Adobe_marker, row);
+        if (manager.dataDamaged)
+            break;
+    }
+    if (!manager.dataDamaged)
+        jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    if (manager.dataDamaged)
+        return fail(error, kWicBadData, std::string("corrupt or truncated JPEG data: ") + manager.message);
+    result.container = Container::Jpeg;
+    *frame = std::move(result);
+    return kWicOk;
+}
+
+int encodeJpeg(const EncodeFrame& frame, float quality, std::vector<uint8_t>* out, std::string* error) {
+    const BitmapRef& pixels = frame.pixels;
+    jpeg_compress_struct info;
+    ErrorManager manager;
+    info.err = &manager.base;
+    installErrorManager(&manager);
+    unsigned char* buffer = nullptr;
+    unsigned long bufferSize = 0;
+    if (setjmp(manager.jump)) {
+        jpeg_destroy_compress(&info);
+        std::free(buffer);
+        return fail(error, kWicWriteFailed, std::string("JPEG encoder: ") + manager.message);
+    }
+    jpeg_create_compress(&info);
+    jpeg_mem_dest(&info, &buffer, &bufferSize);
+    info.image_width = pixels.width;
+    info.image_height = pixels.height;
+    const bool grey = pixels.format == PixelFormat::Gray8;
+    info.input_components = grey ? 1 : 3;
+    info.in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    jpeg_set_defaults(&info);
+    int percent = int(std::lround(quality * 100.0f));
+    jpeg_set_quality(&info, percent < 1 ? 1 : percent > 100 ? 100 : percent, TRUE);
+    info.write_JFIF_header = TRUE;
+    info.density_unit = 1;
+    info.X_density = uint16_t(std::lround(std::min(std::max(frame.dpiX, 1.0), 65535.0)));
+    info.Y_density = uint16_t(std::lround(std::min(std::max(frame.dpiY, 1.0), 65535.0)));
+    jpeg_start_compress(&info, TRUE);
+    if (!frame.iccProfile.empty())
+        jpeg_write_icc_profile(&info, frame.iccProfile.data(), unsigned(frame.iccProfile.size()));
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(pixels.pixels + size_t(info.next_scanline) * pixels.stride);
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    out->assign(buffer, buffer + bufferSize);
+    std::free(buffer);
+    return kWicOk;
+}
+
+}  // namespace wic
