@@ -2,14 +2,13 @@
 
 #include "manager/app/environment.h"
 #include "manager/app/logging.h"
-#include "manager/operations/httpgetoperation.h"
+#include "manager/operations/filedownload.h"
 #include "sys/msi/msi.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryFile>
 
 namespace {
 
@@ -67,32 +66,22 @@ void InstallOperation::onProgress(float fraction)
 
 bool InstallOperation::download(const Product &product, const QString &installer)
 {
-    // The download lands next to the installer and replaces it only once it is complete and
-    // matches the catalog's checksum, so a failed attempt leaves a cached installer as it was.
-    QDir().mkpath(folder());
-    QTemporaryFile file(installer + QStringLiteral(".XXXXXX"));
-    if (!file.open())
-        return false;
-    file.close();
-    HttpGetOperation get(product.url(), &file, true);
-    connect(&get, &Operation::progress, this, &InstallOperation::onProgress);
-    if (get.exec(kDownloadTimeoutMs) != Success)
-        return false;
+    FileDownload download;
+    download.url = product.url();
+    download.target = installer;
+    download.timeoutMs = kDownloadTimeoutMs;
+    download.progress = [this](float fraction) { onProgress(fraction); };
     if (!product.sha1().isEmpty()) {
-        // The catalog's digest may be written in either case; it names the same bytes.
-        const QByteArray digest = fileChecksum(file.fileName()).toHex();
-        if (QString::fromLatin1(digest).compare(product.sha1(), Qt::CaseInsensitive) != 0) {
-            qCWarning(managerLogCategory) << "Downloaded installer checksum" << digest << "does not match" << product.sha1();
+        download.accept = [&product](const QString &file) {
+            // The catalog's digest may be written in either case; it names the same bytes.
+            const QByteArray digest = fileChecksum(file).toHex();
+            if (QString::fromLatin1(digest).compare(product.sha1(), Qt::CaseInsensitive) == 0)
+                return true;
+            qCWarning(managerLogCategory) << "Downloaded installer checksum" << digest << "is not" << product.sha1();
             return false;
-        }
+        };
     }
-    file.setAutoRemove(false);
-    QFile::remove(installer);
-    if (!file.rename(installer)) {
-        QFile::remove(file.fileName());
-        return false;
-    }
-    return true;
+    return downloadToFile(download);
 }
 
 void InstallOperation::perform()
