@@ -1,0 +1,311 @@
+#include "manager/operations/installoperation.h"
+
+#include "manager/app/environment.h"
+#include "manager/catalog/productsettings.h"
+#include "manager/operations/operationfactory.h"
+#include "manager/operations/operationtestsupport.h"
+#include "manager/operations/uninstalloperation.h"
+#include "sys/registry/registry.h"
+
+#include <QDateTime>
+
+using namespace optest;
+
+namespace {
+
+const char kInstallerPath[] = "/installers/ambrel-set.msi";
+const char kCancelledText[] = "The installation was cancelled by the user.";
+
+msipackage::Manifest ambrelManifest()
+{
+    msipackage::Manifest manifest;
+    manifest.productCode = QStringLiteral("{5F1C0A53-7A0B-4E36-9D4B-2C1E3F5A6B70}");
+    manifest.upgradeCode = QStringLiteral("{5F1C0A53-7A0B-4E36-9D4B-2C1E3F5A0000}");
+    manifest.productName = QStringLiteral("Ambrel Set");
+    manifest.publisher = QStringLiteral("Solvane Vizoruv Labs");
+    manifest.productVersion = QStringLiteral("1.0.2.5");
+    manifest.installFolder = QStringLiteral("Solvane Vizoruv Labs/Ambrel Set");
+    manifest.registryKey = QStringLiteral("SOFTWARE\\Solvane Vizoruv Labs\\Ambrel Set");
+    manifest.executablePath = QStringLiteral("bin/ambrel-set");
+    return manifest;
+}
+
+QByteArray packageBytes(const msipackage::Manifest &manifest)
+{
+    QTemporaryDir dir;
+    QString error;
+    EXPECT_TRUE(msipackage::writePackage(dir.filePath("p.msi"), manifest,
+                                         {{QStringLiteral("bin/ambrel-set"), QByteArray("ambrel program ").repeated(4000)},
+                                          {QStringLiteral("looks/warm.cube"), "LUT_3D_SIZE 2\n"}},
+                                         &error))
+        << error.toStdString();
+    return readFile(dir.filePath("p.msi"));
+}
+
+SettingsValues storedGroup()
+{
+    SettingsValues values{{"version", ""}, {"url", ""}, {"helpUrl", ""}, {"time-utc", ""}, {"installPath", ""}};
+    readSettingsGroup(QStringLiteral("Ambrel Set"), values, false);
+    return values;
+}
+
+QStringList installedCodes()
+{
+    QStringList codes;
+    char16_t code[kMsiProductCodeLength + 1];
+    for (std::uint32_t index = 0; MsiEnumProductsW(index, code) == ERROR_SUCCESS; ++index)
+        codes << QString::fromUtf16(code);
+    return codes;
+}
+
+bool cancelEverything(MsiUserQuestion, const std::u16string &)
+{
+    return false;
+}
+
+class InstallOperationTest : public OperationTestBase
+{
+protected:
+    void SetUp() override
+    {
+        OperationTestBase::SetUp();
+        m_package = packageBytes(ambrelManifest());
+        writeFile(sitePath(QString(kInstallerPath).mid(1)), m_package);
+    }
+
+    QSharedPointer<Product> ambrel(const QString &sha1)
+    {
+        return QSharedPointer<Product>::create(QStringLiteral("Ambrel Set"), ProductVersion(1, 0, 2, 5),
+                                               m_server.url(kInstallerPath), QUrl(), m_server.url("/help/ambrel-set/"),
+                                               sha1, 3, QString(), QString());
+    }
+
+    Outcome install(const QSharedPointer<Product> &product)
+    {
+        NormalOperationFactory factory;
+        return runOnController(QSharedPointer<Operation>(factory.createInstall(product, installerCache())), product);
+    }
+
+    QString cachedInstaller() const { return installerCache() + "/Ambrel Set.msi"; }
+    QString installFolder() const
+    {
+        return QString::fromStdString(msiRootFolder()) + "/Programs/Solvane Vizoruv Labs/Ambrel Set";
+    }
+
+    QByteArray m_package;
+};
+
+TEST_F(InstallOperationTest, DownloadsVerifiesInstallsAndRecordsTheProduct)
+{
+    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-1);
+    auto product = ambrel(sha1Hex(m_package));
+    const Outcome outcome = install(product);
+
+    ASSERT_TRUE(outcome.succeeded) << outcome.errorText.toStdString();
+    EXPECT_EQ(outcome.result, Operation::Success);
+    EXPECT_EQ(m_server.requestCount(kInstallerPath), 1);
+    EXPECT_FALSE(outcome.progress.isEmpty());
+    EXPECT_FLOAT_EQ(outcome.progress.last(), 1.0f);
+
+    // The receiver on the main thread already saw the changed record.
+    EXPECT_EQ(outcome.seen.productState(), ProductInstalled);
+    EXPECT_EQ(outcome.seen.installedVersion().toString(), "1.0.2.5");
+    const QString program = installFolder() + "/bin/ambrel-set";
+    EXPECT_EQ(outcome.seen.installPath(), program);
+    EXPECT_EQ(outcome.seen.downloadUrl(), m_server.url(kInstallerPath).toString());
+
+    EXPECT_EQ(readFile(program), QByteArray("ambrel program ").repeated(4000));
+    EXPECT_EQ(installedCodes(), QStringList{ambrelManifest().productCode});
+    EXPECT_FALSE(QFile::exists(cachedInstaller()));
+
+    const SettingsValues group = storedGroup();
+    EXPECT_EQ(group["version"], "1.0.2.5");
+    EXPECT_EQ(group["url"], m_server.url(kInstallerPath).toString());
+    EXPECT_EQ(group["helpUrl"], m_server.url("/help/ambrel-set").toString());
+    EXPECT_EQ(group["installPath"], program);
+    const QDateTime written = QDateTime::fromString(group["time-utc"], Qt::TextDate);
+    EXPECT_TRUE(written.isValid() && written >= before.addSecs(-1)) << group["time-utc"].toStdString();
+}
+
+TEST_F(InstallOperationTest, CachedInstallerIsReusedOnlyWhenItsChecksumMatches)
+{
+    const QByteArray stale = packageBytes([] {
+        msipackage::Manifest older = ambrelManifest();
+        older.productVersion = QStringLiteral("0.9.0.0");
+        return older;
+    }());
+    const struct {
+        const char *name;
+        QByteArray cached;     // empty: no cached file
+        QString sha1;
+        int downloads;
+    } cases[] = {
+        {"matching cache", m_package, sha1Hex(m_package), 0},
+        {"no cache", QByteArray(), sha1Hex(m_package), 1},
+        {"other package in the cache", stale, sha1Hex(m_package), 1},
+        {"damaged cache", m_package.left(100), sha1Hex(m_package), 1},
+        {"upper-case catalog checksum", m_package, sha1Hex(m_package).toUpper(), 1},
+        {"no catalog checksum", m_package, QString(), 1},
+    };
+    for (const auto &testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        m_server.clearRequests();
+        QFile::remove(cachedInstaller());
+        if (!testCase.cached.isEmpty())
+            writeFile(cachedInstaller(), testCase.cached);
+
+        const Outcome outcome = install(ambrel(testCase.sha1));
+        ASSERT_TRUE(outcome.succeeded) << outcome.errorText.toStdString();
+        EXPECT_EQ(m_server.requestCount(kInstallerPath), testCase.downloads);
+        const QString expectedUrl = testCase.downloads ? m_server.url(kInstallerPath).toString() : QString();
+        EXPECT_EQ(storedGroup()["url"], expectedUrl);
+        char16_t version[32];
+        std::uint32_t length = 32;
+        ASSERT_EQ(MsiGetProductInfoW(reinterpret_cast<const char16_t *>(ambrelManifest().productCode.utf16()),
+                                     u"VersionString", version, &length),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(QString::fromUtf16(version), "1.0.2.5");
+        EXPECT_FALSE(QFile::exists(cachedInstaller()));
+    }
+}
+
+TEST_F(InstallOperationTest, FailuresGiveResultOneWithTheirTextAndLoseNothing)
+{
+    const QByteArray oldCache = "an earlier, unfinished installer";
+    const QByteArray corrupt = "<html>gateway error</html>";
+    const struct {
+        const char *name;
+        std::function<void(InstallOperationTest *)> arrange;
+        bool withChecksum;
+        QString error;
+        QByteArray cacheAfter; // what the cached installer holds afterwards
+    } cases[] = {
+        {"not found", [](InstallOperationTest *t) { t->m_server.answerStatus(kInstallerPath, 404); }, true,
+         "Can't download installer for product Ambrel Set", oldCache},
+        {"cut transfer", [](InstallOperationTest *t) { t->m_server.cutBody(kInstallerPath); }, true,
+         "Can't download installer for product Ambrel Set", oldCache},
+        {"download not matching the catalog",
+         [corrupt](InstallOperationTest *t) { t->m_server.answerBody(kInstallerPath, corrupt); }, true,
+         "Can't download installer for product Ambrel Set", oldCache},
+        {"corrupt package", [corrupt](InstallOperationTest *t) { t->m_server.answerBody(kInstallerPath, corrupt); },
+         false,
+         "Can't install product Ambrel Set error: The installation package could not be opened because it is damaged "
+         "or is not an installer package. Download it again or contact the product's maker.",
+         corrupt},
+        {"user cancels", [](InstallOperationTest *) { msiSetUserInterface(&cancelEverything); }, true,
+         QString("Can't install product Ambrel Set error: ") + kCancelledText, QByteArray()},
+        {"no message library",
+         [corrupt](InstallOperationTest *t) {
+             t->m_server.answerBody(kInstallerPath, corrupt);
+             msiSetSystemFolder(t->m_env.path("empty-system").toStdString());
+         },
+         false, "Can't install product Ambrel Set error: Cannot query MSI error status.", corrupt},
+    };
+    for (const auto &testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        m_server.clearBehaviours();
+        msiSetUserInterface(nullptr);
+        msiSetSystemFolder(std::string());
+        writeFile(cachedInstaller(), oldCache);
+        testCase.arrange(this);
+
+        auto product = ambrel(testCase.withChecksum ? sha1Hex(m_package) : QString());
+        const Outcome outcome = install(product);
+        EXPECT_FALSE(outcome.succeeded);
+        EXPECT_EQ(outcome.result, Operation::Failure);
+        EXPECT_EQ(outcome.errorText, testCase.error);
+        EXPECT_EQ(product->productState(), ProductNotInstalled);
+        EXPECT_FALSE(product->installedVersion().isSet());
+        EXPECT_EQ(storedGroup()["version"], "");
+        EXPECT_TRUE(installedCodes().isEmpty());
+        EXPECT_FALSE(QFileInfo::exists(installFolder()));
+        // A cancelled install keeps the verified package for the next attempt.
+        EXPECT_EQ(readFile(cachedInstaller()), testCase.cacheAfter.isEmpty() ? m_package : testCase.cacheAfter);
+    }
+}
+
+TEST_F(InstallOperationTest, RestartCodesCountAsSuccess)
+{
+    for (const char *restart : {"required", "initiated"}) {
+        SCOPED_TRACE(restart);
+        msipackage::Manifest manifest = ambrelManifest();
+        manifest.restart = QLatin1String(restart);
+        m_server.answerBody(kInstallerPath, packageBytes(manifest));
+        const Outcome outcome = install(ambrel(QString()));
+        EXPECT_TRUE(outcome.succeeded) << outcome.errorText.toStdString();
+        EXPECT_EQ(outcome.seen.productState(), ProductInstalled);
+        EXPECT_FALSE(QFile::exists(cachedInstaller()));
+    }
+}
+
+TEST_F(InstallOperationTest, UninstallRemovesTheProductAndItsSettingsGroup)
+{
+    auto product = ambrel(QString());
+    ASSERT_TRUE(install(product).succeeded);
+    ASSERT_EQ(product->productState(), ProductInstalled);
+
+    NormalOperationFactory factory;
+    const Outcome outcome = runOnController(QSharedPointer<Operation>(factory.createUninstall(product)), product);
+    ASSERT_TRUE(outcome.succeeded) << outcome.errorText.toStdString();
+    EXPECT_EQ(outcome.seen.productState(), ProductNotInstalled);
+    EXPECT_FALSE(outcome.seen.installedVersion().isSet());
+    EXPECT_TRUE(installedCodes().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(installFolder()));
+    EXPECT_TRUE(registry::readValue("HKEY_CURRENT_USER\\SOFTWARE\\Solvane Vizoruv Labs\\Ambrel Set", "exePath").isEmpty());
+    EXPECT_EQ(storedGroup()["version"], "");
+    EXPECT_EQ(storedGroup()["installPath"], "");
+
+    const Outcome again = runOnController(QSharedPointer<Operation>(factory.createUninstall(product)), product);
+    EXPECT_EQ(again.result, Operation::Failure);
+    EXPECT_EQ(again.errorText, "Can't uninstall product Ambrel Set error: Can't find product Ambrel Set");
+}
+
+TEST_F(InstallOperationTest, UninstallFindsTheProductByNameAndPublisher)
+{
+    struct Installed {
+        const char *code;
+        const char *name;
+        const char *publisher;
+    };
+    const Installed products[] = {
+        {"{00000000-0000-0000-0000-000000000001}", "Ambrel Set", "Some Other Maker"},
+        {"{00000000-0000-0000-0000-000000000002}", "Ambrel Set Studio", "Solvane Vizoruv Labs Ltd."},
+        {"{00000000-0000-0000-0000-000000000003}", "Ambrel Set", "Solvane Vizoruv Labs"},
+    };
+    for (const Installed &installed : products) {
+        msipackage::Manifest manifest = ambrelManifest();
+        manifest.productCode = QLatin1String(installed.code);
+        manifest.upgradeCode.clear();
+        manifest.productName = QLatin1String(installed.name);
+        manifest.publisher = QLatin1String(installed.publisher);
+        manifest.installFolder = QLatin1String(installed.code).mid(1, 36);
+        const QString file = m_env.path("p.msi");
+        writeFile(file, packageBytes(manifest));
+        ASSERT_EQ(installPackage(file).first, true);
+    }
+    EXPECT_EQ(findInstalledProductCode("Ambrel Set"), "{00000000-0000-0000-0000-000000000002}");
+    EXPECT_EQ(findInstalledProductCode("ambrel set"), "");
+    EXPECT_EQ(uninstallProduct("Ambrel Set"), qMakePair(true, QString()));
+    EXPECT_EQ(findInstalledProductCode("Ambrel Set"), "{00000000-0000-0000-0000-000000000003}");
+
+    msiSetUserInterface(&cancelEverything);
+    EXPECT_EQ(uninstallProduct("Ambrel Set"), qMakePair(false, QString("error uninstallingAmbrel Set")));
+    EXPECT_EQ(installedCodes().size(), 2);
+}
+
+TEST(OperationFactory, DefaultFolderIsTheApplicationCache)
+{
+    TestEnvironment env;
+    NormalOperationFactory factory;
+    auto product = QSharedPointer<Product>::create(QStringLiteral("Ambrel Set"), ProductVersion(1, 0, 0, 0), QUrl(), QUrl(), QUrl(),
+                                                   QString(), 3, QString(), QString());
+    QScopedPointer<Operation> install(factory.createInstall(product));
+    QScopedPointer<Operation> uninstall(factory.createUninstall(product));
+    ASSERT_TRUE(qobject_cast<InstallOperation *>(install.data()));
+    ASSERT_TRUE(qobject_cast<UninstallOperation *>(uninstall.data()));
+    EXPECT_EQ(qobject_cast<InstallOperation *>(install.data())->installerFile(),
+              QDir(AppEnvironment::cachePath()).absoluteFilePath("Ambrel Set.msi"));
+    EXPECT_EQ(qobject_cast<UninstallOperation *>(uninstall.data())->folder(), AppEnvironment::cachePath());
+}
+
+} // namespace
