@@ -1,42 +1,156 @@
 #include "manager/ui/mainwindow.h"
 
+#include "manager/app/environment.h"
 #include "manager/app/logging.h"
+#include "manager/catalog/messagecatalog.h"
+#include "manager/catalog/productcatalog.h"
+#include "manager/operations/controller.h"
+#include "manager/operations/helpupdateroperation.h"
+#include "manager/ui/messagepager.h"
+#include "manager/ui/messageview.h"
+#include "manager/ui/productwidget.h"
+#include "manager/ui/selfupdate.h"
+#include "manager/ui/settingsdialog.h"
 #include "ui_mainwindow.h"
 
 #include <QCoreApplication>
+#include <QGridLayout>
+#include <QLabel>
+#include <QNetworkConfigurationManager>
+#include <QPushButton>
 #include <QTimer>
 
 namespace {
+
+const int kWindowWidth = 600;
+const int kTopFrameHeight = 245;
 const int kTransientExitDelayMs = 1000;
-}
+const int kHelpUpdateIntervalMs = 3600000;
+
+const char kInstallMessagePage[] = ":/install_message/";
+const char kGreyHeadingStyle[] = "QLabel { color: rgb(130,130,130); font-size: 14px }";
+const char kUpdateButtonStyle[] =
+    "QPushButton { background-color: rgba(66,69,255,255); color: rgba(255,255,255,255); border-radius: 4px; "
+    "border-width: 0px; padding-top: 5px; padding-bottom: 5px; }";
+
+}  // namespace
 
 MainWindow::MainWindow(KMCCommand command, const QString& productKey, QWidget* parent)
-    : QMainWindow(parent), ui_(new Ui::MainWindow), pendingCommand_(command), pendingProductKey_(productKey) {
-    ui_->setupUi(this);
-    retranslateUi();
-    ui_->versionLabel->setText(QStringLiteral("v%1").arg(QCoreApplication::applicationVersion()));
+    : QMainWindow(parent), form_(new Ui::MainWindow),
+      controllerFactory_(new ControllerFactory<OperationController>), controllerThread_(controllerFactory_.get()),
+      productCatalog_(new ProductCatalog(QUrl(), QString(), this)),
+      messageCatalog_(new MessageCatalog(QUrl(), QString(), this)),
+      selfUpdateUrl_(startSelfUpdate(nullptr, AppEnvironment::appcastUrl())), pendingCommand_(command),
+      pendingProductKey_(productKey), networkAccessManager_(new QNetworkAccessManager(this)) {
+    form_->setupUi(this);
+    setWindowTitle(tr("Solvane Manager"));
+    form_->headerFrame->hide();
+    form_->topFrame->setFixedSize(kWindowWidth, kTopFrameHeight);
+    setFixedWidth(kWindowWidth);
+    form_->versionLabel->setText(QStringLiteral("v%1").arg(QCoreApplication::applicationVersion()));
+
+    productListLayout_ = new QGridLayout(form_->scrollAreaWidgetContents);
+    productListLayout_->setObjectName(QStringLiteral("gridLayout"));
+    productListLayout_->setSpacing(20);
+    productListLayout_->setContentsMargins(10, 15, 0, 22);
+    auto* updating = new QLabel(tr("Updating..."), form_->scrollAreaWidgetContents);
+    updating->setStyleSheet(QLatin1String(kGreyHeadingStyle));
+    productListLayout_->addWidget(updating, 0, 0, Qt::AlignCenter);
+
+    updateOfflineWidgets();
+
+    connect(form_->messages, &MessageView::currentMessageChanged, form_->messagesPager,
+            &MessageViewPager::setCurrentMessage);
+    connect(form_->messagesPager, &MessageViewPager::messageSelected, form_->messages, &MessageView::setCurrentMessage);
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+    connect(networkAccessManager_, &QNetworkAccessManager::networkAccessibleChanged, this,
+            &MainWindow::onAccessibilityChanged);
+    QT_WARNING_POP
+    QSharedPointer<OperationController> controller = controllerThread_.controllerAs<OperationController>();
+    connect(this, &MainWindow::operationStart, controller.data(), &OperationController::doPerform);
+    connect(controller.data(), &OperationController::finished, this, &MainWindow::onOperationFinished);
+
     QTimer::singleShot(0, this, &MainWindow::updateCatalogs);
+    connect(productCatalog_, &ProductCatalog::needsUpgrade, this, &MainWindow::doIsOutOfDate);
 }
 
-MainWindow::~MainWindow() = default;
-
-void MainWindow::retranslateUi() { setWindowTitle(tr("Solvane Manager")); }
-
-bool MainWindow::checkRequestedProduct(const QString& productKey) {
-    Q_UNUSED(productKey)
-    // No catalog is loaded yet, so no product is known to be out of date.
-    return outOfDate_;
+MainWindow::~MainWindow() {
+    form_.reset();
+    pendingProductKey_.clear();
+    if (selfUpdateUrl_) {
+        stopSelfUpdate(selfUpdateUrl_);
+        selfUpdateUrl_ = nullptr;
+    }
+    // The cards sit in the list's widget as well; they go here, before the widget tree.
+    productWidgets_.clear();
+    // The controller thread is a member: it quits and is waited for after this body.
 }
 
-void MainWindow::updateCatalogs() { doCommand(pendingCommand_, pendingProductKey_); }
+void MainWindow::updateOfflineWidgets() {
+    const bool offer = offline_ && !outOfDate_;
+    form_->offlineButton->setVisible(offer);
+    form_->refreshButton->setVisible(offer);
+}
 
-void MainWindow::doAppTrackUpload() {
-    if (pendingCommand_ == CommandUploadEvents)
-        QTimer::singleShot(kTransientExitDelayMs, [] { QCoreApplication::exit(0); });
+void MainWindow::updateCatalogs() {
+    offline_ = !productCatalog_->updateCatalog();
+    qCDebug(managerLogCategory) << "number of products " << productCatalog_->products().size();
+    rebuildProductList(false);
+    if (!offline_) {
+        QT_WARNING_PUSH
+        QT_WARNING_DISABLE_DEPRECATED
+        networkAccessManager_->setConfiguration(QNetworkConfigurationManager().defaultConfiguration());
+        QT_WARNING_POP
+        if (!outOfDate_ && installedCount_ > 0) {
+            messageCatalog_->syncMessages(forSale3Shown_);
+            showMessages(messageCatalog_->pages());
+        }
+    }
+    doCommand(pendingCommand_, pendingProductKey_);
+}
+
+void MainWindow::showMessages(const QStringList& pages) {
+    form_->messagesPager->setMessageCount(pages.size());
+    form_->messagesPager->setCurrentMessage(0);
+    form_->messages->setMessages(pages);
+}
+
+void MainWindow::showCatalogMessages() { showMessages(messageCatalog_->pages()); }
+
+void MainWindow::on_refreshButton_clicked() {
+    form_->offlineButton->hide();
+    form_->refreshButton->hide();
+    updateCatalogs();
+    emit connectionChanged(offline_);
+}
+
+void MainWindow::on_offlineButton_clicked() { on_refreshButton_clicked(); }
+
+void MainWindow::onAccessibilityChanged(QNetworkAccessManager::NetworkAccessibility accessible) {
+    Q_UNUSED(accessible)
+    on_refreshButton_clicked();
+}
+
+void MainWindow::doIsOutOfDate() {
+    outOfDate_ = true;
+    qCDebug(managerLogCategory) << "doIsOutOfDate";
+    clearProductListLayout();
+    updateButton_ = new QPushButton(tr("A new version of the Kivo Manager is available.  Click to update."),
+                                    form_->scrollAreaWidgetContents);
+    if (AppEnvironment::isManagerIdentity())
+        updateButton_->setText(tr("A new version of Solvane Manager is available.  Click to update."));
+    updateButton_->setStyleSheet(QLatin1String(kUpdateButtonStyle));
+    updateButton_->setVisible(outOfDate_);
+    connect(updateButton_, &QPushButton::pressed, this, [this] {
+        qCDebug(managerLogCategory) << "forcing update check";
+        checkForUpdateNow(selfUpdateUrl_);
+    });
+    productListLayout_->addWidget(updateButton_, 0, 0, 1, 2);
+    updateOfflineWidgets();
 }
 
 void MainWindow::doCommand(KMCCommand command, const QString& productKey) {
-    qCDebug(managerLogCategory) << "command" << int(command) << productKey;
     switch (command) {
     case CommandCheckUpdate:
         if (pendingCommand_ != CommandCheckUpdate)
@@ -47,13 +161,101 @@ void MainWindow::doCommand(KMCCommand command, const QString& productKey) {
         pendingCommand_ = CommandUploadEvents;
         doAppTrackUpload();
         break;
-    case CommandInstall:
-        if (!productKey.isEmpty())
+    case CommandInstall: {
+        if (productKey.isEmpty())
+            break;
+        showMessages({QLatin1String(kInstallMessagePage)});
+        bool found = false;
+        // A copy: installing rebuilds the list, which may add cards to the map.
+        const QMap<QString, QSharedPointer<ProductWidget>> cards = productWidgets_;
+        for (const QSharedPointer<ProductWidget>& card : cards) {
+            if (::productKey(card->product().name()) != productKey)
+                continue;
+            found = true;
+            if (card->product().productState() == ProductInstalled) {
+                qCDebug(managerLogCategory) << "already installed and up to date, bypassing installation.";
+                showCatalogMessages();
+            } else {
+                qCDebug(managerLogCategory) << "has product widget, installing.";
+                card->setInstallRequested(true);
+                rebuildProductList(false);
+                card->startInstall();
+            }
+        }
+        if (found)
+            break;
+        qCDebug(managerLogCategory) << "No widget for product to be installed, trying to find it in catalogue.";
+        for (const Product& product : productCatalog_->products()) {
+            if (::productKey(product.name()) != productKey)
+                continue;
+            found = true;
+            QSharedPointer<ProductWidget> card = createProductWidget(product);
+            qCDebug(managerLogCategory) << "installing product which is in catalogue, but without widget.";
+            card->startInstall();
+        }
+        if (!found) {
             qCDebug(managerLogCategory) << "Product requested to be installed is not in catalogue!" << productKey;
+            showCatalogMessages();
+        }
         break;
+    }
     default:
         break;
     }
 }
 
+void MainWindow::doTrackProductInstalled(const Product* product) {
+    Q_UNUSED(product)
+    rebuildProductList(true);
+    if (pendingCommand_ == CommandInstall) {
+        showCatalogMessages();
+        pendingCommand_ = CommandNone;
+    }
+}
+
+void MainWindow::doTrackProductUninstalled(const Product* product) {
+    Q_UNUSED(product)
+    rebuildProductList(false);
+}
+
+void MainWindow::doProductInstallFailed(const Product* product) { Q_UNUSED(product) }
+
+void MainWindow::doUpdateProductHelp() {
+    if (outOfDate_)
+        return;
+    emit operationStart(QSharedPointer<Operation>(new HelpUpdaterOperation(productCatalog_->products())));
+    QTimer::singleShot(kHelpUpdateIntervalMs, this, &MainWindow::doUpdateProductHelp);
+}
+
+void MainWindow::doAppTrackUpload() {
+    if (pendingCommand_ == CommandUploadEvents)
+        QTimer::singleShot(kTransientExitDelayMs, [] { QCoreApplication::exit(0); });
+}
+
+void MainWindow::onOperationFinished(QSharedPointer<Operation> operation) {
+    if (qobject_cast<UploadFilesOperation*>(operation.data()) && pendingCommand_ == CommandUploadEvents && transient_)
+        QCoreApplication::exit(0);
+}
+
+bool MainWindow::checkRequestedProduct(const QString& productKey) {
+    productCatalog_->updateCatalog();
+    for (const Product& product : productCatalog_->products()) {
+        if (::productKey(product.name()) != productKey)
+            continue;
+        if (product.productState() == ProductUpdateAvailable)
+            return true;
+        break;
+    }
+    return outOfDate_;
+}
+
 void MainWindow::setTransientInstance(bool transient) { transient_ = transient; }
+
+void MainWindow::on_settingsButton_clicked() {
+    auto* dialog = new SettingsDialog(this);
+    dialog->exec();
+    rebuildProductList(true);
+    delete dialog;
+}
+
+void MainWindow::on_settingsButton2_clicked() { emit form_->settingsButton->clicked(false); }

@@ -1,13 +1,36 @@
-// The manager's main window. Until the product cards and message pages exist this is a small
-// window that carries out the commands of the command line and of later starts.
+// MainWindow: the manager's only window and the owner of what it keeps while it runs: the
+// controller thread that runs operations, the product and message catalogs, the product cards
+// and the running self-update.
+//
+// Refresh cycle (updateCatalogs, first run 0 ms after construction): download the product
+// catalog (offline when that fails: the cached catalog serves and the status bar offers to
+// reconnect), rebuild the card list, synchronise and show the message pages when online, then
+// carry out the pending command. An HTTP 409 on the catalog switches for good to out-of-date
+// mode, in which one self-update button replaces the whole card list.
+//
+// Everything here runs on the GUI thread. The catalog downloads wait in nested event loops, so
+// timers, forwarded commands and button presses may enter other slots meanwhile.
 #pragma once
 
 #include "manager/app/commands.h"
+#include "manager/operations/controllerthread.h"
+#include "manager/operations/operation.h"
 
 #include <QMainWindow>
+#include <QMap>
+#include <QNetworkAccessManager>
+#include <QSharedPointer>
 #include <QString>
 
 #include <memory>
+
+class MessageCatalog;
+class Product;
+class ProductCatalog;
+class ProductWidget;
+class QGridLayout;
+class QPushButton;
+class QUrl;
 
 namespace Ui {
 class MainWindow;
@@ -17,32 +40,81 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
-    // `command` and `productKey` are the start's own command line; they are carried out once the
-    // event loop runs (updateCatalogs).
+    // `command` and `productKey` are the start's own command line; they are carried out by
+    // every refresh until done.
     explicit MainWindow(KMCCommand command, const QString& productKey, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // Whether a "checkupdate" start for `productKey` needs the window: true when that product is
-    // installed in an older version than the catalog's, or when the manager is out of date.
+    // For a "checkupdate" start: downloads the catalog and answers whether the window is
+    // needed: the product of productKey is installed in an older version than the catalog's,
+    // or the manager is out of date.
     bool checkRequestedProduct(const QString& productKey);
 
+    // Card map key of a product: "<displayGroup>-<name>".
+    static QString productWidgetKey(const Product& product);
+
+    // State for the start-up code and tests.
     KMCCommand pendingCommand() const { return pendingCommand_; }
     bool isTransientInstance() const { return transient_; }
+    bool isOffline() const { return offline_; }
+    bool isOutOfDate() const { return outOfDate_; }
+    int installedCount() const { return installedCount_; }
+    const QMap<QString, QSharedPointer<ProductWidget>>& productWidgets() const { return productWidgets_; }
+    QGridLayout* productListLayout() const { return productListLayout_; }
+    ProductCatalog* productCatalog() const { return productCatalog_; }
+    MessageCatalog* messageCatalog() const { return messageCatalog_; }
+
+signals:
+    void operationStart(QSharedPointer<Operation> operation);
+    // The offline flag after a refresh; every card receives it.
+    void connectionChanged(bool offline);
 
 public slots:
-    // Refreshes the window's content and then runs the pending command.
     void updateCatalogs();
-    // For a pending "uploadevents": ends the program with 0 after 1000 ms.
+    void doTrackProductInstalled(const Product* product);
+    void doTrackProductUninstalled(const Product* product);
+    void doIsOutOfDate();
     void doAppTrackUpload();
+    // Hands a help update of the catalog's products to the controller and runs again in an
+    // hour; nothing in the manager calls it the first time.
+    void doUpdateProductHelp();
     void doCommand(KMCCommand command, const QString& productKey);
+    void onOperationFinished(QSharedPointer<Operation> operation);
+    void onAccessibilityChanged(QNetworkAccessManager::NetworkAccessibility accessible);
+    void doProductInstallFailed(const Product* product);
     void setTransientInstance(bool transient);
+    void on_settingsButton_clicked();
+    void on_settingsButton2_clicked();
+    void on_refreshButton_clicked();
+    void on_offlineButton_clicked();
 
 private:
-    void retranslateUi();
+    // The card list (productlist.cpp).
+    void rebuildProductList(bool refreshStates);
+    QSharedPointer<ProductWidget> createProductWidget(const Product& product);
+    // Takes every item out of the list layout: cards are hidden, other widgets deleted.
+    void clearProductListLayout();
+    void updateOfflineWidgets();
 
-    std::unique_ptr<Ui::MainWindow> ui_;
+    void showMessages(const QStringList& pages);
+    // The message catalog's pages as they stand, after an install command.
+    void showCatalogMessages();
+
+    std::unique_ptr<Ui::MainWindow> form_;
+    QGridLayout* productListLayout_ = nullptr;                   // on scrollAreaWidgetContents
+    std::unique_ptr<ControllerFactoryBase> controllerFactory_;  // used once, by the thread's constructor
+    ControllerThread controllerThread_;
+    ProductCatalog* productCatalog_;  // child
+    MessageCatalog* messageCatalog_;  // child
+    QMap<QString, QSharedPointer<ProductWidget>> productWidgets_;
+    QUrl* selfUpdateUrl_ = nullptr;  // owned; handed back to stopSelfUpdate
     KMCCommand pendingCommand_;
     QString pendingProductKey_;
-    bool transient_ = false;
-    bool outOfDate_ = false;
+    bool forSale3Shown_ = false;     // an installed card of forSale 3 is shown
+    int installedCount_ = 0;         // cards in the installed group after the last rebuild
+    bool outOfDate_ = false;         // HTTP 409 seen: the manager must update itself
+    bool offline_ = false;           // the last catalog download failed
+    QNetworkAccessManager* networkAccessManager_;  // child; only watches accessibility
+    bool transient_ = false;         // the window of a start that is never shown
+    QPushButton* updateButton_ = nullptr;  // the out-of-date button, once made
 };

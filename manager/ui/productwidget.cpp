@@ -1,0 +1,233 @@
+#include "manager/ui/productwidget.h"
+
+#include "manager/app/environment.h"
+#include "manager/app/logging.h"
+#include "manager/operations/controller.h"
+#include "manager/operations/controllerthread.h"
+#include "manager/operations/operationfactory.h"
+#include "manager/operations/productresourcedownloadoperation.h"
+#include "ui_productwidget.h"
+
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QUrl>
+
+namespace {
+
+const int kResourceKeepDays = 7;
+const int kButtonHeight = 35;
+const int kActionButtonMaximumWidth = 89;
+const int kBuyButtonMaximumWidth = 120;
+const int kVersionLabelHeight = 45;
+
+}  // namespace
+
+ProductWidget::ProductWidget(const Product& product, ControllerThread* controllerThread, bool offline, QWidget* parent)
+    : ProductWidget(product, controllerThread, offline, new NormalOperationFactory, parent) {}
+
+ProductWidget::ProductWidget(const Product& product, ControllerThread* controllerThread, bool offline,
+                             OperationFactory* factory, QWidget* parent)
+    : QWidget(parent), form_(new Ui::ProductWidget), product_(QSharedPointer<Product>::create(product)),
+      controllerThread_(controllerThread), factory_(factory), offline_(offline),
+      displayName_(product.fsProductVerbose().isEmpty() ? product.name() : product.fsProductVerbose()) {
+    qRegisterMetaType<const Product*>();
+    form_->setupUi(this);
+    form_->nameLabel->setText(displayName_);
+    if (controllerThread_) {
+        if (QSharedPointer<Controller> controller = controllerThread_->controller())
+            connect(this, SIGNAL(operationStart(QSharedPointer<Operation>)), controller.data(),
+                    SLOT(doPerform(QSharedPointer<Operation>)));
+    }
+    updateResources();
+    updateState();
+}
+
+ProductWidget::~ProductWidget() = default;
+
+void ProductWidget::updateResources() {
+    const QFileInfo icon(product_->iconFile());
+    const QFileInfo description(product_->descriptionFile());
+    const QDateTime oldest = QDateTime::currentDateTime().addDays(-kResourceKeepDays);
+    if (icon.exists() && description.exists() && product_->productState() != ProductUpdateAvailable &&
+        icon.lastModified() > oldest && description.lastModified() > oldest) {
+        qCDebug(managerLogCategory) << "Using cache for " << product_->name() << icon.lastModified();
+        return;
+    }
+    QSharedPointer<Operation> operation(new ProductResourceDownloadOperation(*product_));
+    connect(operation.data(), &Operation::finished, this, &ProductWidget::onResourceDownloadOperationFinished);
+    emit operationStart(operation);
+}
+
+void ProductWidget::clearButtonLayout() {
+    while (QLayoutItem* item = form_->buttonLayout->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+}
+
+QPushButton* ProductWidget::addPushButton(const QString& objectName, const QString& text, int maximumWidth) {
+    auto* button = new QPushButton(text, form_->statusFrame);
+    button->setObjectName(objectName);
+    button->setFixedHeight(kButtonHeight);
+    button->setMaximumWidth(maximumWidth);
+    button->setEnabled(!offline_);
+    form_->buttonLayout->addWidget(button, 1);
+    return button;
+}
+
+void ProductWidget::updateState() {
+    clearButtonLayout();
+    form_->progressBar->hide();
+    form_->statusLabel->hide();
+
+    const Product& product = *product_;
+    const int forSale = product.forSale();
+    if ((forSale == 0 || forSale == 2) && product.productState() == ProductNotInstalled) {
+        if (forSale != 0 && forSale != 5 && !product.fsProduct().isEmpty()) {
+            QPushButton* buy = addPushButton(QStringLiteral("buyButton"), tr("Buy Now"), kBuyButtonMaximumWidth);
+            connect(buy, &QPushButton::clicked, this, &ProductWidget::onBuyPressed);
+        }
+        form_->statusLabel->setText(tr("Learn more..."));
+        form_->statusLabel->setEnabled(!offline_);
+        form_->statusLabel->show();
+        learnMoreShown_ = true;
+    }
+
+    for (const ProductAction action : product.actions()) {
+        switch (action) {
+        case ProductActionInstall: {
+            QPushButton* install = addPushButton(QStringLiteral("installButton"), Product::actionName(action),
+                                                 kActionButtonMaximumWidth);
+            connect(install, &QPushButton::clicked, this, &ProductWidget::onInstallPressed);
+            break;
+        }
+        case ProductActionOpen: {
+            auto* version = new QLabel(tr("v%1\nup to date").arg(product.installedVersion().toString()),
+                                       form_->statusFrame);
+            version->setObjectName(QStringLiteral("versionLabel"));
+            version->setFixedHeight(kVersionLabelHeight);
+            version->setMaximumWidth(kActionButtonMaximumWidth);
+            version->setAlignment(Qt::AlignCenter);
+            version->setWordWrap(true);
+            form_->buttonLayout->addWidget(version, 1);
+            break;
+        }
+        case ProductActionUpdate: {
+            QPushButton* update = addPushButton(QStringLiteral("updateButton"), Product::actionName(action),
+                                                kActionButtonMaximumWidth);
+            connect(update, &QPushButton::clicked, this, &ProductWidget::onUpdatePressed);
+            break;
+        }
+        case ProductActionUninstall:
+            break;
+        }
+    }
+
+    const QString description = AppEnvironment::readWholeFile(product.descriptionFile());
+    if (!description.isEmpty()) {
+        form_->descriptionLabel->setText(description);
+        form_->descriptionLabel->show();
+    } else {
+        form_->descriptionLabel->hide();
+    }
+
+    QPixmap icon;
+    if (icon.load(product.iconFile())) {
+        icon_ = icon;
+        form_->iconLabel->setPixmap(icon_);
+    }
+
+    style()->unpolish(this);
+    style()->polish(this);
+}
+
+void ProductWidget::startInstall() {
+    qCDebug(managerLogCategory) << "Starting install of " << product_->name();
+    QSharedPointer<Operation> operation(factory_->createInstall(product_, nullptr));
+    connect(operation.data(), &Operation::finished, this, &ProductWidget::onInstallOperationFinished);
+    connect(operation.data(), &Operation::error, this, &ProductWidget::onOperationError);
+    connect(operation.data(), &Operation::progress, this, &ProductWidget::onOperationProgress);
+
+    clearButtonLayout();
+    form_->statusLabel->setEnabled(false);
+    auto* downloading = new QLabel(tr("Downloading..."), form_->statusFrame);
+    downloading->setObjectName(QStringLiteral("versionLabel"));
+    downloading->setAlignment(Qt::AlignHCenter);
+    form_->buttonLayout->addWidget(downloading, 0);
+    form_->progressBar->setValue(0);
+    form_->progressBar->show();
+    emit operationStart(operation);
+}
+
+void ProductWidget::onInstallPressed() { startInstall(); }
+
+void ProductWidget::onUpdatePressed() {
+    qCDebug(managerLogCategory) << "updating";
+    startInstall();
+}
+
+void ProductWidget::onUninstallPressed() {
+    qCDebug(managerLogCategory) << "Starting uninstall of " << product_->name();
+    QSharedPointer<Operation> operation(factory_->createUninstall(product_, nullptr));
+    connect(operation.data(), &Operation::finished, this, &ProductWidget::onUninstallOperationFinished);
+    connect(operation.data(), &Operation::error, this, &ProductWidget::onOperationError);
+    for (int i = 0; i < form_->buttonLayout->count(); ++i) {
+        if (QWidget* widget = form_->buttonLayout->itemAt(i)->widget())
+            widget->setEnabled(false);
+    }
+    emit operationStart(operation);
+}
+
+void ProductWidget::onInstallOperationFinished() {
+    qCDebug(managerLogCategory) << "install operation finished on product " << product_->name();
+    emit productInstalled(product_.data());
+    form_->progressBar->hide();
+    installRequested_ = false;
+    updateState();
+}
+
+void ProductWidget::onUninstallOperationFinished() {
+    qCDebug(managerLogCategory) << "uninstall operation finished on product " << product_->name();
+    emit productUninstalled(product_.data());
+    updateState();
+}
+
+void ProductWidget::onOperationError() {
+    qCWarning(managerLogCategory) << "operation error";
+    installRequested_ = false;
+    emit productInstallFailed(product_.data());
+    updateState();
+}
+
+void ProductWidget::onOperationProgress(float fraction) { form_->progressBar->setValue(int(fraction * 100)); }
+
+void ProductWidget::onResourceDownloadOperationFinished() { updateState(); }
+
+void ProductWidget::onConnectionChanged(bool offline) {
+    const bool previous = offline_;
+    offline_ = offline;
+    if (previous != offline_)
+        updateState();
+    emit connectionChanged(offline_);
+}
+
+void ProductWidget::onBuyPressed() {
+    qCDebug(managerLogCategory) << "Buy Pressed";
+    const QString address = product_->fsProduct();
+    if (!address.startsWith(QLatin1String("http")))
+        return;
+    const QUrl url(address, QUrl::TolerantMode);
+    qCDebug(managerLogCategory) << "  opening" << url;
+    QDesktopServices::openUrl(url);
+}
+
+void ProductWidget::on_statusLabel_clicked() {
+    if (!learnMoreShown_)
+        return;
+    qCDebug(managerLogCategory) << "linking";
+    QDesktopServices::openUrl(Product::learnMoreUrl(product_->name()));
+}
