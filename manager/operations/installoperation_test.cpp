@@ -8,6 +8,9 @@
 #include "sys/registry/registry.h"
 
 #include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 using namespace optest;
 
@@ -306,6 +309,45 @@ TEST(OperationFactory, DefaultFolderIsTheApplicationCache)
     EXPECT_EQ(qobject_cast<InstallOperation *>(install.data())->installerFile(),
               QDir(AppEnvironment::cachePath()).absoluteFilePath("Ambrel Set.msi"));
     EXPECT_EQ(qobject_cast<UninstallOperation *>(uninstall.data())->folder(), AppEnvironment::cachePath());
+}
+
+} // namespace
+
+namespace {
+
+// The demo site's installers are real packages whose checksums are the demo catalog's: every
+// product installs (reusing nothing, verified against "sha1" where the catalog gives one),
+// records its program path and uninstalls again.
+TEST_F(InstallOperationTest, DemoCatalogInstallersInstallAndUninstall)
+{
+    m_server.setRoot(CatalogFixtures::demoSiteFolder());
+    const QByteArray catalog = readFile(CatalogFixtures::demoSiteFolder() + "/products/1.1.0.229/windows/uid")
+                                   .replace("@BASE@", m_server.baseUrl().toString().toUtf8());
+    const QJsonArray entries =
+        QJsonDocument::fromJson(catalog).object()["ProductCatalog"].toObject()["Products"].toArray();
+    ASSERT_EQ(entries.size(), 4);
+    int withChecksum = 0;
+    NormalOperationFactory factory;
+    for (const QJsonValue &value : entries) {
+        const QJsonObject entry = value.toObject();
+        SCOPED_TRACE(entry["Product"].toString().toStdString());
+        const QString sha1 = entry["sha1"].toString();
+        withChecksum += sha1.isEmpty() ? 0 : 1;
+        auto product = QSharedPointer<Product>::create(
+            entry["Product"].toString(), ProductVersion::fromJson(entry["Version"].toArray()), QUrl(entry["URL"].toString()),
+            QUrl(), QUrl(entry["HelpURL"].toString()), sha1, entry["forSale"].toString().toInt(), QString(), QString());
+
+        const Outcome installed = runOnController(QSharedPointer<Operation>(factory.createInstall(product, installerCache())), product);
+        ASSERT_TRUE(installed.succeeded) << installed.errorText.toStdString();
+        EXPECT_TRUE(QFile::exists(installed.seen.installPath())) << installed.seen.installPath().toStdString();
+        EXPECT_EQ(installed.seen.installPath(), AppEnvironment::installedExecutablePath(productKey(product->name())));
+
+        const Outcome removed = runOnController(QSharedPointer<Operation>(factory.createUninstall(product)), product);
+        EXPECT_TRUE(removed.succeeded) << removed.errorText.toStdString();
+        EXPECT_FALSE(QFile::exists(installed.seen.installPath()));
+    }
+    EXPECT_EQ(withChecksum, 3);
+    EXPECT_TRUE(installedCodes().isEmpty());
 }
 
 } // namespace
