@@ -118,10 +118,7 @@ void InstallOperation::perform()
     qCDebug(managerLogCategory) << "Starting installer for " << installer;
     const QPair<bool, QString> outcome = installPackage(installer);
     if (!outcome.first) {
-        qCWarning(managerLogCategory) << "Can't install product " << product.name() << " error: " << outcome.second;
-        setErrorText(QStringLiteral("Can't install product ") + product.name() + QStringLiteral(" error: ") +
-                     outcome.second);
-        done(Failure);
+        fail(QStringLiteral("install"), outcome.second);
         return;
     }
 

@@ -1,13 +1,15 @@
 #include "manager/operations/productoperation.h"
 
+#include "manager/app/logging.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QThread>
 
 ProductOperation::ProductOperation(const QSharedPointer<Product> &product, const QString &folder, QObject *parent)
     : Operation(parent)
-    , m_product(product)
-    , m_working(*product)
+    , m_product(product ? product : QSharedPointer<Product>::create())
+    , m_working(*m_product)
     , m_folder(folder)
 {
     Q_ASSERT(product);
@@ -44,4 +46,12 @@ void ProductOperation::publishProduct()
     // last holder may drop before the posted call runs.
     QMetaObject::invokeMethod(
         app, [record = m_product, changed = m_working] { *record = changed; }, Qt::QueuedConnection);
+}
+
+void ProductOperation::fail(const QString &action, const QString &message)
+{
+    const QString prefix = QStringLiteral("Can't ") + action + QStringLiteral(" product ");
+    qCWarning(managerLogCategory) << prefix << m_working.name() << " error: " << message;
+    setErrorText(prefix + m_working.name() + QStringLiteral(" error: ") + message);
+    done(Failure);
 }

@@ -29,6 +29,9 @@ public:
 protected:
     // The working copy that perform() changes.
     Product &workingProduct();
+    // Ends with Failure: logs the warning "Can't <action> product <name> error: <message>" and
+    // makes the same words the error text.
+    void fail(const QString &action, const QString &message);
     // Replaces the shared record by the working copy: at once on the main thread, else posted
     // to it.
     void publishProduct();

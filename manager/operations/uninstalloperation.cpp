@@ -59,10 +59,7 @@ void UninstallOperation::perform()
     qCDebug(managerLogCategory) << "Starting to uninstall " << installerFile();
     const QPair<bool, QString> outcome = uninstallProduct(product.name());
     if (!outcome.first) {
-        qCWarning(managerLogCategory) << "Can't uninstall product " << product.name() << " error: " << outcome.second;
-        setErrorText(QStringLiteral("Can't uninstall product ") + product.name() + QStringLiteral(" error: ") +
-                     outcome.second);
-        done(Failure);
+        fail(QStringLiteral("uninstall"), outcome.second);
         return;
     }
     product.setState(ProductNotInstalled, true);

@@ -54,15 +54,7 @@ bool fromJson(const QByteArray& text, Manifest* manifest, QString* reason) {
         return false;
     }
     const QJsonObject object = document.object();
-    manifest->productCode = stringKey(object, "ProductCode");
-    manifest->upgradeCode = stringKey(object, "UpgradeCode");
-    manifest->productName = stringKey(object, "ProductName");
-    manifest->publisher = stringKey(object, "Publisher");
-    manifest->productVersion = stringKey(object, "ProductVersion");
-    manifest->installFolder = stringKey(object, "InstallFolder");
-    manifest->registryKey = stringKey(object, "RegistryKey");
-    manifest->executablePath = stringKey(object, "ExecutablePath");
-    manifest->restart = stringKey(object, "Restart");
+    *manifest = manifestFromJson(object);
     const QJsonValue files = object.value(QStringLiteral("Files"));
     if (!files.isArray()) {
         *reason = QStringLiteral("the manifest has no file list");
@@ -137,6 +129,20 @@ bool validate(const Manifest& manifest, QString* reason) {
 }
 
 }  // namespace
+
+Manifest manifestFromJson(const QJsonObject& object) {
+    Manifest manifest;
+    manifest.productCode = stringKey(object, "ProductCode");
+    manifest.upgradeCode = stringKey(object, "UpgradeCode");
+    manifest.productName = stringKey(object, "ProductName");
+    manifest.publisher = stringKey(object, "Publisher");
+    manifest.productVersion = stringKey(object, "ProductVersion");
+    manifest.installFolder = stringKey(object, "InstallFolder");
+    manifest.registryKey = stringKey(object, "RegistryKey");
+    manifest.executablePath = stringKey(object, "ExecutablePath");
+    manifest.restart = stringKey(object, "Restart");
+    return manifest;
+}
 
 bool isProductCode(const QString& code) {
     static const QRegularExpression pattern(

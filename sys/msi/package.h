@@ -15,6 +15,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QJsonObject>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -43,6 +44,9 @@ struct Manifest {
     QString restart;         // "", "required" or "initiated"
     QList<PackageFile> files;
 };
+
+// The product fields of a manifest object (everything but "Files"); missing keys stay empty.
+Manifest manifestFromJson(const QJsonObject& object);
 
 // A package opened for installation. open() reads and checks the head and the manifest;
 // extractTo() writes the files and checks each against its size and checksum.

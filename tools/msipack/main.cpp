@@ -38,16 +38,7 @@ int main(int argc, char** argv) {
     if (parseError.error != QJsonParseError::NoError)
         return fail(QStringLiteral("%1: %2").arg(manifestFile.fileName(), parseError.errorString()));
 
-    msipackage::Manifest manifest;
-    manifest.productCode = object.value(QStringLiteral("ProductCode")).toString();
-    manifest.upgradeCode = object.value(QStringLiteral("UpgradeCode")).toString();
-    manifest.productName = object.value(QStringLiteral("ProductName")).toString();
-    manifest.publisher = object.value(QStringLiteral("Publisher")).toString();
-    manifest.productVersion = object.value(QStringLiteral("ProductVersion")).toString();
-    manifest.installFolder = object.value(QStringLiteral("InstallFolder")).toString();
-    manifest.registryKey = object.value(QStringLiteral("RegistryKey")).toString();
-    manifest.executablePath = object.value(QStringLiteral("ExecutablePath")).toString();
-    manifest.restart = object.value(QStringLiteral("Restart")).toString();
+    const msipackage::Manifest manifest = msipackage::manifestFromJson(object);
 
     const QDir filesRoot(source.filePath(QStringLiteral("files")));
     QStringList paths;
