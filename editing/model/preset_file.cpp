@@ -160,10 +160,8 @@ bool writePresetFile(const QString& path, const QList<PresetGroup*>& groups, con
     for (const SharedPreset& preset : presets)
         preset->ensurePresetParams();
 
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(tr("%1: %2").arg(path, file.errorString()));
-    QXmlStreamWriter writer(&file);
+    QByteArray document;
+    QXmlStreamWriter writer(&document);
     writer.setAutoFormatting(true);
     writer.writeStartDocument();
     writer.writeStartElement(presetsRootElementName());
@@ -173,8 +171,14 @@ bool writePresetFile(const QString& path, const QList<PresetGroup*>& groups, con
         writePreset(*preset, writer);
     writer.writeEndElement();
     writer.writeEndDocument();
-    if (writer.hasError()) {
-        const QString reason = file.errorString();
+
+    // Unbuffered, so that a short write (disk full, size limit) shows in write's count: a buffered
+    // save file reports every byte written and commits what reached the disk.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return fail(tr("%1: %2").arg(path, file.errorString()));
+    if (file.write(document) != document.size()) {
+        const QString reason = file.error() != QFileDevice::NoError ? file.errorString() : tr("the file could not be written whole");
         file.cancelWriting();
         return fail(tr("%1: %2").arg(path, reason));
     }

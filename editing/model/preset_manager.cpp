@@ -98,11 +98,19 @@ bool compareGroups(PresetGroup* a, PresetGroup* b, const GroupSortContext& conte
 PresetManager::PresetManager(QObject* parent) : QObject(parent)
 {
     registerPresetMetaTypes();
+    qRegisterMetaType<PresetGroup*>("PresetGroup*");
+    qRegisterMetaType<QList<PresetGroup*>>("QList<PresetGroup*>");
 }
 
 PresetManager::~PresetManager()
 {
     qDeleteAll(m_groups);
+}
+
+void PresetManager::markPackOrLoose(PresetGroup* group)
+{
+    group->setLoose(group->uuid().isEmpty());
+    group->setPack(!group->uuid().isEmpty());
 }
 
 void PresetManager::adoptGroup(PresetGroup* group, int position)
@@ -114,8 +122,7 @@ void PresetManager::adoptGroup(PresetGroup* group, int position)
     connect(group, &PresetGroup::presetChanged, this, &PresetManager::presetChanged);
     connect(group, &PresetGroup::presetsAdded, this,
             [this, group](const QList<SharedPreset>& presets) { emit presetsAdded(group, presets); });
-    group->setLoose(group->uuid().isEmpty());
-    group->setPack(!group->uuid().isEmpty());
+    markPackOrLoose(group);
 }
 
 void PresetManager::insertGroup(PresetGroup* group, int position)
@@ -151,6 +158,8 @@ void PresetManager::sortedAddGroup(PresetGroup* group)
 {
     if (!group)
         return;
+    // The order asks whether the new group is a pack: mark it before looking for its place.
+    markPackOrLoose(group);
     int position;
     if (AppEnvironment::isPhotoIdentity()) {
         const GroupSortContext context(m_groups);

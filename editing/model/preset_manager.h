@@ -90,6 +90,8 @@ public slots:
 private:
     // Lists the group, forwards its signals and marks it as a pack or a loose group.
     void adoptGroup(PresetGroup* group, int position);
+    // A group with a uuid is a pack, one without is loose.
+    static void markPackOrLoose(PresetGroup* group);
     bool isPinned(PresetGroup* group) const;
     int skipPinnedGroups() const;
 

@@ -15,6 +15,13 @@
 #include "editing/model/preset_profile_element.h"
 #include "manager/app/environment.h"
 
+// Readable failure messages for Qt strings.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QStringList& list, std::ostream* out)
+{
+    *out << '{' << list.join(QStringLiteral(", ")).toStdString() << '}';
+}
+
 namespace preset_test {
 
 // Settings and the preset folder live in a temporary folder for the whole run; the UI language is
