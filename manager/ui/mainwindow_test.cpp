@@ -1,0 +1,378 @@
+#include "manager/ui/mainwindow.h"
+
+#include "manager/app/test_environment.h"
+#include "manager/catalog/messagecatalog.h"
+#include "manager/catalog/productcatalog.h"
+#include "manager/ui/messageview.h"
+#include "manager/ui/productwidget.h"
+#include "manager/ui/testsupport.h"
+#include "sys/sparkle/updatedialog.h"
+#include "tools/catalogserver/catalogserver.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using uitest::actionRow;
+using uitest::actionWidget;
+using uitest::setInstalledVersion;
+using uitest::waitUntil;
+
+namespace {
+
+const QString kProductsPath = QStringLiteral("/products/1.1.0.229/windows/uid");
+const QString kMessagesPath = QStringLiteral("/messages/1.1.0.229/");
+
+// The main window against the demo site on a loopback server; the catalog hosts and the update
+// feed point there through the environment.
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.start());
+        const QString port = QString::number(server.baseUrl().port());
+        env.setEnv("SOLVANE_BRAND_HOST", "127.0.0.1");
+        env.setEnv("SOLVANE_LEGACY_HOST", "127.0.0.1");
+        env.setEnv("SOLVANE_API_PORT", port);
+        env.setEnv("SOLVANE_UPDATE_PORT", port);
+        env.setEnv("KELTRIX_APP_MANAGER_SCHEME", "http");
+        AppEnvironment::prepareFolders();  // as the start-up does
+    }
+
+    // A window whose first refresh (0 ms after construction) has finished.
+    std::unique_ptr<MainWindow> open(KMCCommand command = CommandNone, const QString& productKey = QString()) {
+        const int before = server.requestCount(kProductsPath);
+        auto window = std::make_unique<MainWindow>(command, productKey);
+        EXPECT_TRUE(waitUntil([&] { return server.requestCount(kProductsPath) > before; }));
+        return window;
+    }
+
+    static ProductWidget* card(MainWindow& window, const QString& name) {
+        for (const QSharedPointer<ProductWidget>& card : window.productWidgets()) {
+            if (card->product().name() == name)
+                return card.data();
+        }
+        return nullptr;
+    }
+
+    // Row of a widget in the product list, -1 when it is not placed.
+    static int rowOf(MainWindow& window, QWidget* widget) {
+        const int index = window.productListLayout()->indexOf(widget);
+        if (index < 0)
+            return -1;
+        int row = 0, column = 0, rowSpan = 0, columnSpan = 0;
+        window.productListLayout()->getItemPosition(index, &row, &column, &rowSpan, &columnSpan);
+        return row;
+    }
+
+    // Product names of the placed cards with their rows, top to bottom: "name@row".
+    static QStringList placedCards(MainWindow& window) {
+        QMap<int, QString> rows;
+        for (const QSharedPointer<ProductWidget>& card : window.productWidgets()) {
+            const int row = rowOf(window, card.data());
+            if (row >= 0)
+                rows.insert(row, QStringLiteral("%1@%2").arg(card->product().name()).arg(row));
+        }
+        return rows.values();
+    }
+
+    static QLabel* labelAt(MainWindow& window, int row) {
+        QLayoutItem* item = window.productListLayout()->itemAtPosition(row, 0);
+        return item ? qobject_cast<QLabel*>(item->widget()) : nullptr;
+    }
+
+    static MessageView* view(MainWindow& window) { return window.findChild<MessageView*>("messages"); }
+
+    static void clearInstalled() {
+        QSettings(QSettings::SystemScope, QCoreApplication::organizationName(), QCoreApplication::applicationName())
+            .clear();
+    }
+
+    TestEnvironment env;
+    CatalogServer server{CatalogFixtures::demoSiteFolder()};
+};
+
+TEST_F(MainWindowTest, LoadedCatalogShowsCardsInTwoGroupsWithVersionsAndStates) {
+    setInstalledVersion("Solvane Photo 2", "2.4.1.310");
+    std::unique_ptr<MainWindow> window = open();
+
+    EXPECT_EQ(window->windowTitle(), "Solvane Manager");
+    EXPECT_EQ(window->findChild<QLabel*>("versionLabel")->text(), "v1.1.0.229");
+    EXPECT_EQ(window->width(), 600);
+    EXPECT_TRUE(window->findChild<QFrame*>("headerFrame")->isHidden());
+    EXPECT_FALSE(window->isOffline());
+    EXPECT_TRUE(window->findChild<QPushButton*>("offlineButton")->isHidden());
+    EXPECT_TRUE(window->findChild<QPushButton*>("refreshButton")->isHidden());
+
+    EXPECT_EQ(window->productWidgets().keys(),
+              QStringList({"0-Solvane Photo 2", "1-Ambrel Set", "2-Vexilo Norvik", "3-Vexilo Pellume"}));
+    EXPECT_EQ(window->installedCount(), 1);
+    EXPECT_EQ(placedCards(*window),
+              QStringList({"Solvane Photo 2@1", "Vexilo Norvik@5", "Vexilo Pellume@6"}));
+    ASSERT_NE(labelAt(*window, 0), nullptr);
+    EXPECT_EQ(labelAt(*window, 0)->text(), "Your applications, plug-ins, workflows, and signature editions:");
+    ASSERT_NE(labelAt(*window, 3), nullptr);
+    EXPECT_EQ(labelAt(*window, 3)->text(), "Tools you might love:");
+
+    // Each card draws its product's state.
+    EXPECT_EQ(actionWidget<QLabel>(card(*window, "Solvane Photo 2"), "versionLabel")->text(),
+              "v2.4.1.310\nup to date");
+    EXPECT_EQ(actionRow(card(*window, "Vexilo Norvik")), QStringList{"installButton"});
+    EXPECT_EQ(actionRow(card(*window, "Vexilo Pellume")), QStringList{"buyButton"});
+    EXPECT_EQ(card(*window, "Vexilo Pellume")->displayName(), "Vexilo Pellume 3");
+
+    // Online with an installed product: the message pages were synchronised and shown.
+    EXPECT_EQ(server.requestCount(kMessagesPath), 1);
+    EXPECT_FALSE(window->messageCatalog()->pages().isEmpty());
+    EXPECT_EQ(view(*window)->messages(), window->messageCatalog()->pages());
+}
+
+TEST_F(MainWindowTest, CardListGroupsByInstallationAndSaleKind) {
+    struct Case {
+        const char* name;
+        QList<QPair<QString, QString>> installed;
+        QStringList placed;
+        const char* firstHeading;  // null: none
+        const char* secondHeading;
+    } cases[] = {
+        {"nothing installed", {}, {"Solvane Photo 2@4", "Vexilo Norvik@5", "Vexilo Pellume@6"}, nullptr,
+         "Tools you might love:"},
+        {"photo editor too old", {{"Solvane Photo 2", "2.0.0.9"}}, {"Vexilo Norvik@4", "Vexilo Pellume@5"}, nullptr,
+         "Tools you might love:"},
+        {"photo editor at the minimum", {{"Solvane Photo 2", "2.0.1.0"}},
+         {"Solvane Photo 2@1", "Vexilo Norvik@5", "Vexilo Pellume@6"},
+         "Your applications, plug-ins, workflows, and signature editions:", "Tools you might love:"},
+        // An installed kind-3 product narrows the second group to kinds 3 and 4: nothing here.
+        {"kind 3 installed", {{"Ambrel Set", "1.0.2.5"}}, {"Ambrel Set@1"},
+         "Your applications, plug-ins, workflows, and signature editions:", ""},
+    };
+    for (const Case& c : cases) {
+        clearInstalled();
+        for (const auto& product : c.installed)
+            setInstalledVersion(product.first, product.second);
+        server.clearRequests();
+        std::unique_ptr<MainWindow> window = open();
+        EXPECT_EQ(placedCards(*window), c.placed) << c.name;
+        EXPECT_EQ(window->installedCount(), c.firstHeading ? 1 : 0) << c.name;
+        QLabel* first = labelAt(*window, 0);
+        if (c.firstHeading) {
+            ASSERT_NE(first, nullptr) << c.name;
+            EXPECT_EQ(first->text(), c.firstHeading) << c.name;
+        } else {
+            EXPECT_EQ(first, nullptr) << c.name;
+            EXPECT_EQ(server.requestCount(kMessagesPath), 0) << c.name;  // no pages without an installed card
+        }
+        QLabel* second = labelAt(*window, window->installedCount() + 2);
+        ASSERT_NE(second, nullptr) << c.name;
+        EXPECT_EQ(second->text(), c.secondHeading) << c.name;
+        if (QString(c.secondHeading).isEmpty())
+            EXPECT_EQ(second->sizePolicy().verticalPolicy(), QSizePolicy::Expanding) << c.name;
+    }
+}
+
+TEST_F(MainWindowTest, ConflictReplacesTheCardsByTheUpdateButtonForGood) {
+    server.answerStatus(kProductsPath, 409);
+    std::unique_ptr<MainWindow> window = open();
+    EXPECT_TRUE(window->isOutOfDate());
+    EXPECT_TRUE(window->isOffline());
+    EXPECT_TRUE(window->findChild<QPushButton*>("offlineButton")->isHidden());
+    EXPECT_TRUE(window->findChild<QPushButton*>("refreshButton")->isHidden());
+
+    const auto onlyItemIsTheUpdateButton = [&] {
+        QGridLayout* list = window->productListLayout();
+        if (list->count() != 1)
+            return static_cast<QPushButton*>(nullptr);
+        auto* button = qobject_cast<QPushButton*>(list->itemAt(0)->widget());
+        EXPECT_NE(button, nullptr);
+        if (button) {
+            EXPECT_EQ(button->text(), "A new version of Solvane Manager is available.  Click to update.");
+            EXPECT_TRUE(button->isVisibleTo(window.get()));
+        }
+        return button;
+    };
+    ASSERT_NE(onlyItemIsTheUpdateButton(), nullptr);
+    EXPECT_TRUE(window->checkRequestedProduct("Vexilo Norvik"));
+
+    // A later refresh, even one that succeeds, keeps the button and shows no cards.
+    server.clearBehaviours();
+    window->findChild<QPushButton*>("refreshButton")->click();
+    QPushButton* button = onlyItemIsTheUpdateButton();
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(window->productWidgets().size(), 4);
+
+    // Pressing it asks the update component for a check with its dialog.
+    const auto updateDialogShown = [] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (qobject_cast<UpdateDialog*>(widget) && widget->isVisible())
+                return true;
+        }
+        return false;
+    };
+    EXPECT_FALSE(updateDialogShown());
+    emit button->pressed();
+    EXPECT_TRUE(updateDialogShown());
+    window.reset();  // stopping the self-update closes its dialog
+    EXPECT_FALSE(updateDialogShown());
+}
+
+TEST_F(MainWindowTest, FailedDownloadWorksOfflineFromTheCachedCatalogAndOffersToReconnect) {
+    setInstalledVersion("Solvane Photo 2", "2.4.1.310");
+    open().reset();  // caches the catalog
+
+    server.answerStatus(kProductsPath, 500);
+    server.clearRequests();
+    std::unique_ptr<MainWindow> window = open();
+    EXPECT_TRUE(window->isOffline());
+    EXPECT_FALSE(window->isOutOfDate());
+    EXPECT_EQ(placedCards(*window), QStringList({"Solvane Photo 2@1", "Vexilo Norvik@5", "Vexilo Pellume@6"}));
+    EXPECT_EQ(server.requestCount(kMessagesPath), 0);
+    auto* offlineButton = window->findChild<QPushButton*>("offlineButton");
+    EXPECT_FALSE(offlineButton->isHidden());
+    EXPECT_EQ(offlineButton->text(), "offline, click to re-connect");
+    EXPECT_FALSE(window->findChild<QPushButton*>("refreshButton")->isHidden());
+    ProductWidget* norvik = card(*window, "Vexilo Norvik");
+    EXPECT_TRUE(norvik->isOffline());
+    EXPECT_FALSE(actionWidget<QPushButton>(norvik, "installButton")->isEnabled());
+
+    // The offer re-runs the refresh; the cards hear the new connection state.
+    server.clearBehaviours();
+    QSignalSpy changed(window.get(), &MainWindow::connectionChanged);
+    offlineButton->click();
+    ASSERT_EQ(changed.count(), 1);
+    EXPECT_FALSE(changed.at(0).at(0).toBool());
+    EXPECT_FALSE(window->isOffline());
+    EXPECT_TRUE(offlineButton->isHidden());
+    EXPECT_FALSE(norvik->isOffline());
+    EXPECT_TRUE(actionWidget<QPushButton>(norvik, "installButton")->isEnabled());
+    EXPECT_EQ(server.requestCount(kMessagesPath), 1);
+
+    // The refresh button does the same, and a failure takes the window offline again.
+    server.answerStatus(kProductsPath, 500);
+    window->findChild<QPushButton*>("refreshButton")->click();
+    ASSERT_EQ(changed.count(), 2);
+    EXPECT_TRUE(changed.at(1).at(0).toBool());
+    EXPECT_TRUE(norvik->isOffline());
+}
+
+TEST_F(MainWindowTest, InstallCommands) {
+    enum Outcome { Unchanged, CatalogPages, InstallStarted };
+    struct Case {
+        const char* name;
+        const char* key;
+        Outcome outcome;
+    } cases[] = {
+        {"empty key", "", Unchanged},
+        {"installed and current", "Solvane Photo 2", CatalogPages},
+        {"not in the catalog", "Vexilo Benchly v3", CatalogPages},
+        {"card not installed", "Vexilo Norvik", InstallStarted},
+    };
+    setInstalledVersion("Solvane Photo 2", "2.4.1.310");
+    server.answerStatus("/installers/vexilo-norvik.msi", 404);
+    std::unique_ptr<MainWindow> window = open();
+    const QStringList catalogPages = window->messageCatalog()->pages();
+    ASSERT_FALSE(catalogPages.isEmpty());
+    const QStringList sentinel{":/default_message/"};
+
+    for (const Case& c : cases) {
+        view(*window)->setMessages(sentinel);
+        ProductWidget* norvik = card(*window, "Vexilo Norvik");
+        QSignalSpy failed(norvik, &ProductWidget::productInstallFailed);
+        window->doCommand(CommandInstall, c.key);
+        switch (c.outcome) {
+        case Unchanged:
+            EXPECT_EQ(view(*window)->messages(), sentinel) << c.name;
+            break;
+        case CatalogPages:
+            EXPECT_EQ(view(*window)->messages(), catalogPages) << c.name;
+            break;
+        case InstallStarted:
+            EXPECT_EQ(view(*window)->messages(), QStringList{":/install_message/"}) << c.name;
+            EXPECT_TRUE(norvik->installRequested()) << c.name;
+            EXPECT_EQ(rowOf(*window, norvik), 5) << c.name;
+            EXPECT_EQ(actionRow(norvik), QStringList{"versionLabel"}) << c.name;  // "Downloading..."
+            ASSERT_TRUE(waitUntil([&] { return failed.count() == 1; })) << c.name;
+            EXPECT_EQ(server.requestCount("/installers/vexilo-norvik.msi"), 1) << c.name;
+            EXPECT_FALSE(norvik->installRequested()) << c.name;
+            EXPECT_EQ(actionRow(norvik), QStringList{"installButton"}) << c.name;
+            // A failed install changes nothing else: the install page stays.
+            EXPECT_EQ(view(*window)->messages(), QStringList{":/install_message/"}) << c.name;
+            break;
+        }
+        if (c.outcome != InstallStarted)
+            EXPECT_EQ(server.requestCount("/installers/vexilo-norvik.msi"), 0) << c.name;
+    }
+    EXPECT_EQ(window->productWidgets().size(), 4);
+}
+
+TEST_F(MainWindowTest, PendingInstallIsRetriedByEveryRefreshUntilAnInstallFinishes) {
+    server.answerStatus("/installers/vexilo-norvik.msi", 404);
+    std::unique_ptr<MainWindow> window = open(CommandInstall, "Vexilo Norvik");
+    ASSERT_TRUE(waitUntil([&] { return server.requestCount("/installers/vexilo-norvik.msi") == 1; }));
+    EXPECT_EQ(window->pendingCommand(), CommandInstall);
+    window->findChild<QPushButton*>("refreshButton")->click();
+    ASSERT_TRUE(waitUntil([&] { return server.requestCount("/installers/vexilo-norvik.msi") == 2; }));
+    EXPECT_EQ(window->pendingCommand(), CommandInstall);
+
+    window->doTrackProductInstalled(nullptr);
+    EXPECT_EQ(window->pendingCommand(), CommandNone);
+}
+
+TEST_F(MainWindowTest, RequestedCardIsShownWhateverItsKindAndScrolledTo) {
+    server.answerStatus("/installers/ambrel-set.msi", 404);
+    std::unique_ptr<MainWindow> window = open();
+    window->resize(600, 560);
+    window->show();
+    ProductWidget* ambrel = card(*window, "Ambrel Set");
+    EXPECT_EQ(rowOf(*window, ambrel), -1);  // kind 3 is not offered while nothing is installed
+    auto* scrollBar = window->findChild<QScrollArea*>("scrollArea")->verticalScrollBar();
+    EXPECT_EQ(scrollBar->value(), 0);
+
+    QSignalSpy failed(ambrel, &ProductWidget::productInstallFailed);
+    window->doCommand(CommandInstall, "Ambrel Set");
+    EXPECT_EQ(placedCards(*window),
+              QStringList({"Solvane Photo 2@4", "Ambrel Set@5", "Vexilo Norvik@6", "Vexilo Pellume@7"}));
+    ASSERT_TRUE(waitUntil([&] { return failed.count() == 1; }));
+    uitest::spin(200);
+    const QRect visible(QPoint(0, scrollBar->value()), window->findChild<QScrollArea*>("scrollArea")->viewport()->size());
+    EXPECT_GT(scrollBar->value(), 0);
+    EXPECT_TRUE(visible.contains(ambrel->geometry())) << scrollBar->value();
+
+    // Once the install has failed, the next pass follows the ordinary rules again.
+    window->findChild<QPushButton*>("refreshButton")->click();
+    EXPECT_EQ(rowOf(*window, ambrel), -1);
+}
+
+TEST_F(MainWindowTest, CheckUpdateShowAndUploadEvents) {
+    std::unique_ptr<MainWindow> window = open(CommandCheckUpdate);
+    EXPECT_EQ(window->pendingCommand(), CommandNone);  // the refresh's doCommand cleared it
+
+    window->doCommand(CommandShow, "Vexilo Norvik");
+    EXPECT_EQ(window->pendingCommand(), CommandNone);
+    EXPECT_FALSE(card(*window, "Vexilo Norvik")->installRequested());
+
+    // A product with an update makes a "checkupdate" start show its window; others do not.
+    EXPECT_FALSE(window->checkRequestedProduct("Vexilo Norvik"));
+    EXPECT_FALSE(window->checkRequestedProduct("Unknown Product"));
+    setInstalledVersion("Vexilo Norvik", "1.7");
+    EXPECT_TRUE(window->checkRequestedProduct("Vexilo Norvik"));
+
+    window->setTransientInstance(true);
+    window->doCommand(CommandUploadEvents, QString());
+    EXPECT_EQ(window->pendingCommand(), CommandUploadEvents);
+    QElapsedTimer timer;
+    timer.start();
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_GE(timer.elapsed(), 900);
+}
+
+}  // namespace
