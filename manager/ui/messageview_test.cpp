@@ -317,7 +317,7 @@ TEST_F(MessageViewLinkTest, WebLinksGoToTheBrowserOtherSchemesNowhere)
     click(view, "file");
     click(view, "ftp");
     click(view, "web");
-    QTRY_COMPARE_WITH_TIMEOUT(m_receiver.opened.size() > 0, true, 10000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_receiver.opened.isEmpty(); }, 10000));
     QTest::qWait(300);
     EXPECT_EQ(m_receiver.opened, QStringList{"http://127.0.0.1:9/offer"});
     EXPECT_EQ(view.url(), QUrl("qrc:" + m_root + "index.html"));
