@@ -14,8 +14,10 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QSet>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
