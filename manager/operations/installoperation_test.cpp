@@ -351,3 +351,18 @@ TEST_F(InstallOperationTest, DemoCatalogInstallersInstallAndUninstall)
 }
 
 } // namespace
+
+namespace {
+
+TEST(InstallerMessage, ComesFromTheMessageLibraryWhenThereIsOne)
+{
+    QTemporaryDir emptySystem;
+    msiSetSystemFolder(std::string());
+    EXPECT_EQ(installerMessage(ERROR_INSTALL_USEREXIT), kCancelledText);
+    EXPECT_EQ(installerMessage(4242), ""); // a code without a text
+    msiSetSystemFolder(emptySystem.path().toStdString());
+    EXPECT_EQ(installerMessage(ERROR_INSTALL_USEREXIT), "Cannot query MSI error status.");
+    msiSetSystemFolder(std::string());
+}
+
+} // namespace
