@@ -198,13 +198,13 @@ TEST_F(PresetManagerTest, RemoveGroupDeletesItsFileQuietly)
     notifier.blockSignals(false);
     manager.setNotifier(&notifier);
     QSignalSpy aboutToRemove(&manager, &PresetManager::presetGroupAboutToBeRemoved);
-    bool blockedDuringRemoval = false;
+    bool fileExistedWhenAnnounced = false;
     QObject::connect(&manager, &PresetManager::presetGroupAboutToBeRemoved, [&] {
-        blockedDuringRemoval = QFile::exists(path); // still there when announced
+        fileExistedWhenAnnounced = QFile::exists(path); // still there when announced
     });
 
     manager.removeGroup(group);
-    EXPECT_TRUE(blockedDuringRemoval);
+    EXPECT_TRUE(fileExistedWhenAnnounced);
     EXPECT_EQ(aboutToRemove.count(), 1);
     EXPECT_FALSE(QFile::exists(path));
     EXPECT_TRUE(watch.isNull()); // deleted
