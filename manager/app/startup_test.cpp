@@ -45,6 +45,12 @@ protected:
         env.insert("XDG_DATA_DIRS", root.path() + "/machine-data");
         env.insert("XDG_CONFIG_DIRS", root.path() + "/machine-config");
         env.insert("QT_QPA_PLATFORM", "offscreen");
+        // The window's catalog downloads and update check stay on loopback, where nothing listens.
+        for (const char* name : {"SOLVANE_BRAND_HOST", "SOLVANE_LEGACY_HOST"})
+            env.insert(name, "127.0.0.1");
+        for (const char* name : {"SOLVANE_API_PORT", "SOLVANE_UPDATE_PORT"})
+            env.insert(name, "9");
+        env.insert("KELTRIX_APP_MANAGER_SCHEME", "http");
         env.remove("SOLVANE_REGISTRY_USER_DIR");
         env.remove("SOLVANE_REGISTRY_MACHINE_DIR");
         logPath = root.path() + "/data/Solvane Vizoruv Labs/Solvane Photo 2/SolvaneManager.log";
@@ -243,6 +249,12 @@ protected:
     void SetUp() override {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
+        // The window's catalog downloads and update check stay on loopback, where nothing listens.
+        qputenv("SOLVANE_BRAND_HOST", "127.0.0.1");
+        qputenv("SOLVANE_LEGACY_HOST", "127.0.0.1");
+        qputenv("SOLVANE_API_PORT", "9");
+        qputenv("SOLVANE_UPDATE_PORT", "9");
+        qputenv("KELTRIX_APP_MANAGER_SCHEME", "http");
         app = std::make_unique<QApplication>(argc, argv);
         ASSERT_TRUE(server.listen(QString("forward-test-%1").arg(QCoreApplication::applicationPid())));
         client.connectToServer(server.serverName());

@@ -151,6 +151,7 @@ void MainWindow::doIsOutOfDate() {
 }
 
 void MainWindow::doCommand(KMCCommand command, const QString& productKey) {
+    qCDebug(managerLogCategory) << "command" << int(command) << productKey;
     switch (command) {
     case CommandCheckUpdate:
         if (pendingCommand_ != CommandCheckUpdate)
