@@ -5,6 +5,10 @@
 #include <QMouseEvent>
 #include <QSignalSpy>
 
+#include <cstdlib>
+#include <ostream>
+#include <string>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -49,6 +53,11 @@ struct LayoutCase {
     QList<int> lefts;
 };
 
+void PrintTo(const LayoutCase &c, std::ostream *out)
+{
+    *out << c.count << " pages on " << c.width << " pixels";
+}
+
 class PagerLayoutTest : public ::testing::TestWithParam<LayoutCase> {};
 
 TEST_P(PagerLayoutTest, DotsSitInARowNearTheMiddle)
@@ -65,7 +74,12 @@ INSTANTIATE_TEST_SUITE_P(Counts, PagerLayoutTest,
                                            LayoutCase{600, 1, {}}, LayoutCase{600, 0, {}}, LayoutCase{600, -4, {}},
                                            LayoutCase{601, 4, {260, 280, 300, 320}},
                                            // Too narrow for the row: the start is truncated toward zero.
-                                           LayoutCase{101, 9, {-44, -24, -4, 16, 36, 56, 76, 96, 116}}));
+                                           LayoutCase{101, 9, {-44, -24, -4, 16, 36, 56, 76, 96, 116}}),
+                         [](const ::testing::TestParamInfo<LayoutCase> &info) {
+                             const int count = info.param.count;
+                             return "Width" + std::to_string(info.param.width) + (count < 0 ? "Minus" : "Count") +
+                                    std::to_string(std::abs(count));
+                         });
 
 TEST(MessageViewPagerTest, StartsEmptyWithTheSizesOfTheStrip)
 {
