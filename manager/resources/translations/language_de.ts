@@ -86,6 +86,30 @@ up to date</source>
         <translation>v%1
 aktuell</translation>
     </message>
+    <message>
+        <source>Form</source>
+        <translation>Formular</translation>
+    </message>
+    <message>
+        <source>ProductWidget</source>
+        <translation>Produktkarte</translation>
+    </message>
+    <message>
+        <source>ProductWidget/groupBox</source>
+        <translation>Produktkarte/Gruppe</translation>
+    </message>
+    <message>
+        <source>Icon</source>
+        <translation>Symbol</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>Description</source>
+        <translation>Beschreibung</translation>
+    </message>
 </context>
 <context>
     <name>SettingsDialog</name>
@@ -103,13 +127,6 @@ aktuell</translation>
     </message>
 </context>
 <context>
-    <name>MainWindow</name>
-    <message>
-        <source>The product list appears here once the catalog has been loaded.</source>
-        <translation>Die Produktliste erscheint hier, sobald der Katalog geladen ist.</translation>
-    </message>
-</context>
-<context>
     <name>main</name>
     <message>
         <source>Command to run: checkupdate, uploadevents, show, install or quit.</source>
@@ -118,6 +135,53 @@ aktuell</translation>
     <message>
         <source>Product ID</source>
         <translation>Produkt-ID</translation>
+    </message>
+</context>
+<context>
+    <name>UpdateDialog</name>
+    <message>
+        <source>Software Update</source>
+        <translation>Softwareaktualisierung</translation>
+    </message>
+    <message>
+        <source>Download</source>
+        <translation>Herunterladen</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Checking for updates...</source>
+        <translation>Suche nach Aktualisierungen...</translation>
+    </message>
+    <message>
+        <source>A new version of %1 is available.</source>
+        <translation>Eine neue Version von %1 ist verfügbar.</translation>
+    </message>
+    <message>
+        <source>%1 %2 is available; you have %3.</source>
+        <translation>%1 %2 ist verfügbar; installiert ist %3.</translation>
+    </message>
+    <message>
+        <source>Remind Me Later</source>
+        <translation>Später erinnern</translation>
+    </message>
+    <message>
+        <source>The update check failed.</source>
+        <translation>Die Suche nach Aktualisierungen ist fehlgeschlagen.</translation>
+    </message>
+    <message>
+        <source>You&apos;re up to date.</source>
+        <translation>Sie sind auf dem neuesten Stand.</translation>
+    </message>
+    <message>
+        <source>%1 %2 is the newest version available.</source>
+        <translation>%1 %2 ist die neueste verfügbare Version.</translation>
     </message>
 </context>
 </TS>

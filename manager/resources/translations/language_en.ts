@@ -86,6 +86,30 @@ up to date</source>
         <translation>v%1
 up to date</translation>
     </message>
+    <message>
+        <source>Form</source>
+        <translation>Form</translation>
+    </message>
+    <message>
+        <source>ProductWidget</source>
+        <translation>ProductWidget</translation>
+    </message>
+    <message>
+        <source>ProductWidget/groupBox</source>
+        <translation>ProductWidget/groupBox</translation>
+    </message>
+    <message>
+        <source>Icon</source>
+        <translation>Icon</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>Description</source>
+        <translation>Description</translation>
+    </message>
 </context>
 <context>
     <name>SettingsDialog</name>
@@ -103,13 +127,6 @@ up to date</translation>
     </message>
 </context>
 <context>
-    <name>MainWindow</name>
-    <message>
-        <source>The product list appears here once the catalog has been loaded.</source>
-        <translation>The product list appears here once the catalog has been loaded.</translation>
-    </message>
-</context>
-<context>
     <name>main</name>
     <message>
         <source>Command to run: checkupdate, uploadevents, show, install or quit.</source>
@@ -118,6 +135,53 @@ up to date</translation>
     <message>
         <source>Product ID</source>
         <translation>Product ID</translation>
+    </message>
+</context>
+<context>
+    <name>UpdateDialog</name>
+    <message>
+        <source>Software Update</source>
+        <translation>Software Update</translation>
+    </message>
+    <message>
+        <source>Download</source>
+        <translation>Download</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Checking for updates...</source>
+        <translation>Checking for updates...</translation>
+    </message>
+    <message>
+        <source>A new version of %1 is available.</source>
+        <translation>A new version of %1 is available.</translation>
+    </message>
+    <message>
+        <source>%1 %2 is available; you have %3.</source>
+        <translation>%1 %2 is available; you have %3.</translation>
+    </message>
+    <message>
+        <source>Remind Me Later</source>
+        <translation>Remind Me Later</translation>
+    </message>
+    <message>
+        <source>The update check failed.</source>
+        <translation>The update check failed.</translation>
+    </message>
+    <message>
+        <source>You&apos;re up to date.</source>
+        <translation>You&apos;re up to date.</translation>
+    </message>
+    <message>
+        <source>%1 %2 is the newest version available.</source>
+        <translation>%1 %2 is the newest version available.</translation>
     </message>
 </context>
 </TS>
