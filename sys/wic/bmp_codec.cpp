@@ -42,7 +42,7 @@ struct BitField {
 
 }  // namespace
 
-int decodeBmp(const uint8_t* bytes, size_t size, Frame* frame, std::string* error) {
+int decodeBmp(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame, std::string* error) {
     if (size < 26 || bytes[0] != 'B' || bytes[1] != 'M')
         return fail(error, kWicBadData, "truncated BMP header");
     const uint32_t pixelOffset = le32(bytes + 10);
@@ -124,6 +124,17 @@ int decodeBmp(const uint8_t* bytes, size_t size, Frame* frame, std::string* erro
     if (bpp == 32)
         format = alpha.mask ? PixelFormat::Bgra32 : standard32 ? PixelFormat::Bgr32 : PixelFormat::Bgr24;
     Frame result;
+    if (ppmX > 0 && ppmY > 0) {
+        result.dpiX = ppmX / kInchesPerMetre;
+        result.dpiY = ppmY / kInchesPerMetre;
+    }
+    result.container = Container::Bmp;
+    if (headerOnly) {
+        result.bitmap.width = uint32_t(width);
+        result.bitmap.height = uint32_t(height);
+        *frame = std::move(result);
+        return kWicOk;
+    }
     allocateBitmap(&result.bitmap, format, uint32_t(width), uint32_t(height));
     for (int64_t y = 0; y < height; ++y) {
         const uint8_t* in = bytes + pixelOffset + rowBytes * uint64_t(topDown ? y : height - 1 - y);
@@ -148,11 +159,6 @@ int decodeBmp(const uint8_t* bytes, size_t size, Frame* frame, std::string* erro
                 target[3] = alpha.extract(pixel);
         }
     }
-    if (ppmX > 0 && ppmY > 0) {
-        result.dpiX = ppmX / kInchesPerMetre;
-        result.dpiY = ppmY / kInchesPerMetre;
-    }
-    result.container = Container::Bmp;
     *frame = std::move(result);
     return kWicOk;
 }

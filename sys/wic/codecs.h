@@ -5,11 +5,12 @@
 
 namespace wic {
 
-int decodeJpeg(const uint8_t* bytes, size_t size, Frame* frame, std::string* error);
-int decodePng(const uint8_t* bytes, size_t size, Frame* frame, std::string* error);
-int decodeTiff(const uint8_t* bytes, size_t size, Frame* frame, std::string* error);
-int decodeBmp(const uint8_t* bytes, size_t size, Frame* frame, std::string* error);
-int decodeGif(const uint8_t* bytes, size_t size, Frame* frame, std::string* error);
+// headerOnly: size, resolution and profile only; the bitmap keeps no pixels.
+int decodeJpeg(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame, std::string* error);
+int decodePng(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame, std::string* error);
+int decodeTiff(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame, std::string* error);
+int decodeBmp(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame, std::string* error);
+int decodeGif(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame, std::string* error);
 
 // `frame.pixels` is already in the encoder's pixel format (encoderPixelFormat).
 int encodeJpeg(const EncodeFrame& frame, float quality, std::vector<uint8_t>* out, std::string* error);

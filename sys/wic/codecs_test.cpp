@@ -231,6 +231,13 @@ TEST(CodecsTest, ProfileAndResolutionTravelWithTheFrame) {
         EXPECT_EQ(frame.iccProfile, c.profile);
         EXPECT_NEAR(frame.dpiX, 300, 0.05);
         EXPECT_NEAR(frame.dpiY, 300, 0.05);
+        Frame probed;
+        ASSERT_EQ(probeMemory(bytes.data(), bytes.size(), &probed, nullptr), kWicOk);
+        EXPECT_EQ(probed.iccProfile, c.profile);
+        EXPECT_NEAR(probed.dpiX, 300, 0.05);
+        EXPECT_EQ(probed.bitmap.width, 16u);
+        EXPECT_EQ(probed.bitmap.height, 8u);
+        EXPECT_TRUE(probed.bitmap.pixels.empty());
     }
     std::vector<uint8_t> bmp = encoded(Container::Bmp, gradient(16, 8), {}, {}, 300);
     Frame frame;

@@ -27,7 +27,7 @@ int readGif(GifFileType* gif, GifByteType* target, int length) {
 
 }  // namespace
 
-int decodeGif(const uint8_t* bytes, size_t size, Frame* frame, std::string* error) {
+int decodeGif(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame, std::string* error) {
     GifSource source{bytes, size, 0};
     int gifError = 0;
     GifFileType* gif = DGifOpen(&source, readGif, &gifError);
@@ -37,6 +37,15 @@ int decodeGif(const uint8_t* bytes, size_t size, Frame* frame, std::string* erro
     if (code != kWicOk) {
         DGifCloseFile(gif, &gifError);
         return code;
+    }
+    if (headerOnly) {
+        Frame result;
+        result.bitmap.width = uint32_t(gif->SWidth);
+        result.bitmap.height = uint32_t(gif->SHeight);
+        result.container = Container::Gif;
+        DGifCloseFile(gif, &gifError);
+        *frame = std::move(result);
+        return kWicOk;
     }
     if (DGifSlurp(gif) != GIF_OK || gif->ImageCount < 1) {
         std::string reason = GifErrorString(gif->Error);

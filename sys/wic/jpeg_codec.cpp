@@ -73,7 +73,7 @@ void cmykRowToBgr(const uint8_t* cmyk, uint32_t width, bool inverted, uint8_t* b
 
 }  // namespace
 
-int decodeJpeg(const uint8_t* bytes, size_t size, Frame* frame, std::string* error) {
+int decodeJpeg(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame, std::string* error) {
     jpeg_decompress_struct info;
     ErrorManager manager;
     info.err = &manager.base;
@@ -109,6 +109,14 @@ int decodeJpeg(const uint8_t* bytes, size_t size, Frame* frame, std::string* err
     if (info.saw_JFIF_marker) {
         result.dpiX = densityToDpi(info.density_unit, info.X_density);
         result.dpiY = densityToDpi(info.density_unit, info.Y_density);
+    }
+    if (headerOnly) {
+        result.bitmap.width = info.image_width;
+        result.bitmap.height = info.image_height;
+        jpeg_destroy_decompress(&info);
+        result.container = Container::Jpeg;
+        *frame = std::move(result);
+        return kWicOk;
     }
     jpeg_start_decompress(&info);
     allocateBitmap(&result.bitmap, grey ? PixelFormat::Gray8 : PixelFormat::Bgr24, info.output_width,

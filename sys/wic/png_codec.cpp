@@ -45,9 +45,25 @@ void flushMemory(png_structp) {}
 
 constexpr double kInchesPerMetre = 39.3700787;
 
+// The ICC profile and the resolution (both come before the pixel data).
+void readPngExtras(png_structp png, png_infop info, Frame* frame) {
+    png_charp name = nullptr;
+    int compression = 0;
+    png_bytep profile = nullptr;
+    png_uint_32 profileLength = 0;
+    if (png_get_iCCP(png, info, &name, &compression, &profile, &profileLength) && profile)
+        frame->iccProfile.assign(profile, profile + profileLength);
+    png_uint_32 resX = 0, resY = 0;
+    int unit = 0;
+    if (png_get_pHYs(png, info, &resX, &resY, &unit) && unit == PNG_RESOLUTION_METER) {
+        frame->dpiX = resX / kInchesPerMetre;
+        frame->dpiY = resY / kInchesPerMetre;
+    }
+}
+
 }  // namespace
 
-int decodePng(const uint8_t* bytes, size_t size, Frame* frame, std::string* error) {
+int decodePng(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame, std::string* error) {
     PngContext context;
     context.bytes = bytes;
     context.size = size;
@@ -73,6 +89,15 @@ int decodePng(const uint8_t* bytes, size_t size, Frame* frame, std::string* erro
     if (code != kWicOk) {
         png_destroy_read_struct(&png, &info, nullptr);
         return code;
+    }
+    if (headerOnly) {
+        result.bitmap.width = width;
+        result.bitmap.height = height;
+        readPngExtras(png, info, &result);
+        png_destroy_read_struct(&png, &info, nullptr);
+        result.container = Container::Png;
+        *frame = std::move(result);
+        return kWicOk;
     }
     const bool transparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
     if (colourType == PNG_COLOR_TYPE_PALETTE)
@@ -107,18 +132,7 @@ int decodePng(const uint8_t* bytes, size_t size, Frame* frame, std::string* erro
     png_read_image(png, rows.data());
     png_read_end(png, nullptr);
 
-    png_charp name = nullptr;
-    int compression = 0;
-    png_bytep profile = nullptr;
-    png_uint_32 profileLength = 0;
-    if (png_get_iCCP(png, info, &name, &compression, &profile, &profileLength) && profile)
-        result.iccProfile.assign(profile, profile + profileLength);
-    png_uint_32 resX = 0, resY = 0;
-    int unit = 0;
-    if (png_get_pHYs(png, info, &resX, &resY, &unit) && unit == PNG_RESOLUTION_METER) {
-        result.dpiX = resX / kInchesPerMetre;
-        result.dpiY = resY / kInchesPerMetre;
-    }
+    readPngExtras(png, info, &result);
     png_destroy_read_struct(&png, &info, nullptr);
     result.container = Container::Png;
     *frame = std::move(result);

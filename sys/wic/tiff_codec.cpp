@@ -113,7 +113,7 @@ PixelFormat directFormat(TIFF* tiff, uint16_t samples, uint16_t bits, uint16_t p
 
 }  // namespace
 
-int decodeTiff(const uint8_t* bytes, size_t size, Frame* frame, std::string* error) {
+int decodeTiff(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame, std::string* error) {
     MemoryFile file;
     file.readBytes = bytes;
     file.size = size;
@@ -145,6 +145,14 @@ int decodeTiff(const uint8_t* bytes, size_t size, Frame* frame, std::string* err
         result.dpiY = toDpi(resY, unit);
     }
 
+    if (headerOnly) {
+        TIFFClose(tiff);
+        result.bitmap.width = width;
+        result.bitmap.height = height;
+        result.container = Container::Tiff;
+        *frame = std::move(result);
+        return kWicOk;
+    }
     const PixelFormat format = directFormat(tiff, samples, bits, photometric);
     bool read = true;
     if (format != PixelFormat::Unknown) {

@@ -110,6 +110,10 @@ Container sniffContainer(const uint8_t* bytes, size_t size);
 // Decodes frame 0 of the bytes. `error` (may be null) receives a readable reason on failure.
 int decodeMemory(const uint8_t* bytes, size_t size, Frame* frame, std::string* error);
 
+// Reads only what precedes the pixels: container, size (in the bitmap's width and height; no
+// pixels), resolution and profile.
+int probeMemory(const uint8_t* bytes, size_t size, Frame* frame, std::string* error);
+
 // Reads the whole file and decodes it.
 int decodeFile(const std::string& path, Frame* frame, std::string* error);
 

@@ -38,16 +38,28 @@ Container sniffContainer(const uint8_t* b, size_t size) {
     return Container::Unknown;
 }
 
-int decodeMemory(const uint8_t* bytes, size_t size, Frame* frame, std::string* error) {
+namespace {
+
+int decodeWith(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame, std::string* error) {
     switch (sniffContainer(bytes, size)) {
-    case Container::Jpeg: return decodeJpeg(bytes, size, frame, error);
-    case Container::Png: return decodePng(bytes, size, frame, error);
-    case Container::Tiff: return decodeTiff(bytes, size, frame, error);
-    case Container::Bmp: return decodeBmp(bytes, size, frame, error);
-    case Container::Gif: return decodeGif(bytes, size, frame, error);
+    case Container::Jpeg: return decodeJpeg(bytes, size, headerOnly, frame, error);
+    case Container::Png: return decodePng(bytes, size, headerOnly, frame, error);
+    case Container::Tiff: return decodeTiff(bytes, size, headerOnly, frame, error);
+    case Container::Bmp: return decodeBmp(bytes, size, headerOnly, frame, error);
+    case Container::Gif: return decodeGif(bytes, size, headerOnly, frame, error);
     case Container::Unknown: break;
     }
     return fail(error, kWicUnknownFormat, "no decoder recognises the data");
+}
+
+}  // namespace
+
+int decodeMemory(const uint8_t* bytes, size_t size, Frame* frame, std::string* error) {
+    return decodeWith(bytes, size, false, frame, error);
+}
+
+int probeMemory(const uint8_t* bytes, size_t size, Frame* frame, std::string* error) {
+    return decodeWith(bytes, size, true, frame, error);
 }
 
 int readFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {

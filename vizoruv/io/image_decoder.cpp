@@ -1,0 +1,282 @@
+// Decoding: read the file, its metadata facts and its frame; classify the pixel format; convert to
+// sRGB; build the 16-bit and 8-bit full-size images, turn them upright; fit the preview; make the
+// face-detector copy.
+#include "vizoruv/io/image_decoder.h"
+
+#include "vizoruv/io/colour_profiles.h"
+#include "vizoruv/io/image_geometry.h"
+#include "vizoruv/io/metadata.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr uint32_t kDetectorWidth = 320;
+constexpr size_t kLensTextLimit = 1023;  // wide characters of the lens text
+
+int decodeFailure(std::string* error, const std::string& text) {
+    if (error)
+        *error = text;
+    return -1;
+}
+
+// The first unsigned 16-bit number of a value: integers as they are, a list by its first element.
+bool firstNumber(const MetaValue& v, uint32_t* number) {
+    switch (v.type) {
+    case MetaType::UInt8:
+    case MetaType::UInt16:
+    case MetaType::UInt32:
+        *number = uint32_t(v.number);
+        return true;
+    case MetaType::Int16:
+    case MetaType::Int32:
+        *number = uint32_t(v.number) & 0xFFFF;
+        return true;
+    case MetaType::Blob:
+        if (v.bytes.size() < 2)
+            return false;
+        *number = uint32_t(v.bytes[0] | (v.bytes[1] << 8));
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The first of the paths that answers an 8-bit string; the EXIF sub-block's own path decides alone
+// when it answers anything.
+const MetaValue* firstString(const ImageMetadata& metadata, bool exifBlock, uint16_t tag, MetaValue* holder) {
+    const std::string item = "/{ushort=" + std::to_string(tag) + "}";
+    if (exifBlock) {
+        *holder = metadata.query("/app1/ifd/exif" + item);
+        if (!holder->is(MetaType::Empty))
+            return holder->is(MetaType::String) ? holder : nullptr;
+    }
+    for (const char* block : {"/ifd", "/app1/ifd"}) {
+        *holder = metadata.query(block + item);
+        if (holder->is(MetaType::String))
+            return holder;
+    }
+    return nullptr;
+}
+
+void describe(ImageBuffer* buffer, int bits, int channels, uint32_t width, uint32_t height, uint32_t rowBytes) {
+    buffer->bitsPerChannel = uint8_t(bits);
+    buffer->channels = uint8_t(channels);
+    buffer->width = int32_t(width);
+    buffer->height = int32_t(height);
+    buffer->rowBytes = int32_t(rowBytes);
+}
+
+// Copies the rows of a bitmap into a fresh block of `length` bytes.
+bool fillBuffer(ImageBuffer* buffer, const wic::Bitmap& bitmap, uint32_t rowBytes, size_t length) {
+    if (length == 0 || !allocateBufferPixels(buffer, length))
+        return false;
+    const size_t used = size_t(bitmap.width) * wic::bitsPerPixel(bitmap.format) / 8;
+    for (uint32_t y = 0; y < bitmap.height; ++y)
+        std::memcpy(buffer->pixels + size_t(y) * rowBytes, &bitmap.pixels[size_t(y) * bitmap.stride], used);
+    return true;
+}
+
+wic::BitmapRef refOf(const ImageBuffer& buffer, wic::PixelFormat format) {
+    return wic::BitmapRef{format, uint32_t(buffer.width), uint32_t(buffer.height), uint32_t(buffer.rowBytes),
+                          buffer.pixels};
+}
+
+wic::PixelFormat straightAlpha(wic::PixelFormat format) {
+    switch (format) {
+    case wic::PixelFormat::Pbgra32: return wic::PixelFormat::Bgra32;
+    case wic::PixelFormat::Prgba32: return wic::PixelFormat::Rgba32;
+    case wic::PixelFormat::Pbgra64: return wic::PixelFormat::Bgra64;
+    case wic::PixelFormat::Prgba64: return wic::PixelFormat::Rgba64;
+    default: return format;
+    }
+}
+
+int decode(const std::string& path, const DecodeRequest& request, DecodedImage* image, std::string* error) {
+    std::vector<uint8_t> bytes;
+    wic::Frame frame;
+    std::string reason;
+    if (wic::readFileBytes(path, &bytes, &reason) != wic::kWicOk ||
+        wic::decodeMemory(bytes.data(), bytes.size(), &frame, &reason) != wic::kWicOk)
+        return decodeFailure(error, path + ": " + reason);
+
+    ImageMetadata metadata;
+    metadata.read(bytes.data(), bytes.size(), nullptr);  // unreadable metadata leaves the facts alone
+    readImageFacts(metadata, &image->facts);
+    bytes = std::vector<uint8_t>();
+    image->container = frame.container;
+    image->dpiX = frame.dpiX;
+    image->dpiY = frame.dpiY;
+    image->sourceProfile = frame.iccProfile;
+
+    // Pixel format: the listed RGB layouts stay; 8-bit grey is refused; the rest becomes 32-bit BGRA.
+    wic::Bitmap& source = frame.bitmap;
+    const wic::PixelFormat format = source.format;
+    if (format == wic::PixelFormat::Gray8)
+        return decodeFailure(error, path + ": 8-bit grey images are not supported");
+    const int formatChannels = wic::channelCount(format);
+    if (format == wic::PixelFormat::Gray16 || (formatChannels != 3 && formatChannels != 4)) {
+        wic::Bitmap converted;
+        if (!wic::convertFormat(wic::refOf(source), wic::PixelFormat::Bgra32, &converted))
+            return decodeFailure(error, path + ": cannot convert the pixel format");
+        source = std::move(converted);
+    } else if (straightAlpha(format) != format) {
+        wic::Bitmap converted;
+        if (!wic::convertFormat(wic::refOf(source), straightAlpha(format), &converted))
+            return decodeFailure(error, path + ": cannot convert the pixel format");
+        source = std::move(converted);
+    }
+    image->channels = wic::channelCount(source.format);
+    image->bitsPerChannel = wic::bitsPerChannel(source.format);
+
+    // To sRGB; a profile that cannot be used leaves the pixels as they are.
+    if (!request.noColourManagement && !isSrgbContext(frame.iccProfile))
+        transformBitmap(frame.iccProfile, {}, &source);
+
+    const uint32_t width = source.width, height = source.height;
+    const int orientation = image->facts.orientation;
+    const bool swaps = orientation >= 5 && orientation <= 8;
+    image->facts.recordedWidth = int32_t(swaps ? height : width);
+    image->facts.recordedHeight = int32_t(swaps ? width : height);
+
+    if (request.sixteenBit) {
+        const bool four = image->channels == 4;
+        const uint32_t bpp = four ? 64 : 48;
+        wic::Bitmap wide;
+        if (!wic::convertFormat(wic::refOf(source), four ? wic::PixelFormat::Rgba64 : wic::PixelFormat::Rgb48, &wide))
+            return decodeFailure(error, path + ": cannot make the 16-bit image");
+        const uint32_t rowBytes = rowStride(width, bpp);
+        if (!fillBuffer(&image->sixteenBit, wide, rowBytes, rotatableByteLength(width, height, bpp)))
+            return decodeFailure(error, path + ": image too large for a 16-bit buffer");
+        describe(&image->sixteenBit, 16, four ? 4 : 3, width, height, rowBytes);
+        orientBuffer(orientation, &image->sixteenBit);
+    }
+
+    // The 8-bit full-size image, upright.
+    {
+        wic::Bitmap rgba;
+        if (!wic::convertFormat(wic::refOf(source), wic::PixelFormat::Rgba32, &rgba))
+            return decodeFailure(error, path + ": cannot make the 8-bit image");
+        source = wic::Bitmap();
+        const uint32_t rowBytes = rowStride(width, 32);
+        const size_t length = request.roomForRotation ? rotatableByteLength(width, height, 32) : size_t(rowBytes) * height;
+        if (!fillBuffer(&image->fullSize, rgba, rowBytes, length))
+            return decodeFailure(error, path + ": image too large for an 8-bit buffer");
+        describe(&image->fullSize, 8, 4, width, height, rowBytes);
+        orientBuffer(orientation, &image->fullSize);
+    }
+
+    // Preview.
+    const uint32_t fullWidth = uint32_t(image->fullSize.width), fullHeight = uint32_t(image->fullSize.height);
+    const uint32_t maxSide = uint32_t(request.maxPreviewSide);
+    wic::Bitmap preview;
+    const wic::BitmapRef full = refOf(image->fullSize, wic::PixelFormat::Rgba32);
+    if (fullWidth > maxSide || fullHeight > maxSide) {
+        const float side = float(maxSide);
+        FitBox fit = aspectFitRect({0, 0, side, side}, float(fullWidth), float(fullHeight));
+        const uint32_t previewWidth = fit.width < 1 ? 1 : uint32_t(fit.width);
+        const uint32_t previewHeight = fit.height < 1 ? 1 : uint32_t(fit.height);
+        if (!wic::scaleBitmap(full, previewWidth, previewHeight, wic::Interpolation::HighQualityCubic, &preview))
+            return decodeFailure(error, path + ": cannot make the preview");
+    } else if (!wic::convertFormat(full, wic::PixelFormat::Rgba32, &preview)) {
+        return decodeFailure(error, path + ": cannot make the preview");
+    }
+    const uint32_t previewRowBytes = rowStride(preview.width, 32);
+    if (!fillBuffer(&image->preview, preview, previewRowBytes, size_t(previewRowBytes) * preview.height))
+        return decodeFailure(error, path + ": out of memory for the preview");
+    describe(&image->preview, 8, 4, preview.width, preview.height, previewRowBytes);
+
+    // Face-detector copy: best effort.
+    const uint32_t detectorHeight = uint32_t(double(preview.height) * kDetectorWidth / preview.width);
+    if (request.detectorCopy && detectorHeight > 0) {
+        wic::Bitmap rgb, scaled;
+        if (wic::convertFormat(wic::refOf(preview), wic::PixelFormat::Rgb24, &rgb) &&
+            wic::scaleBitmap(wic::refOf(rgb), kDetectorWidth, detectorHeight, wic::Interpolation::HighQualityCubic,
+                             &scaled)) {
+            const uint32_t rowBytes = rowStride(kDetectorWidth, 24);
+            if (fillBuffer(&image->detector, scaled, rowBytes, size_t(rowBytes) * detectorHeight))
+                describe(&image->detector, 8, 3, kDetectorWidth, detectorHeight, rowBytes);
+        }
+    }
+    if (!request.fullSize8)
+        freeImageBuffer(&image->fullSize);
+    return 0;
+}
+
+}  // namespace
+
+namespace {
+
+void freeDecodedBuffers(DecodedImage* image) {
+    freeImageBuffer(&image->fullSize);
+    freeImageBuffer(&image->preview);
+    freeImageBuffer(&image->sixteenBit);
+    freeImageBuffer(&image->detector);
+}
+
+}  // namespace
+
+DecodedImage::~DecodedImage() { freeDecodedBuffers(this); }
+
+ImageBuffer takeImageBuffer(ImageBuffer* buffer) {
+    ImageBuffer taken = *buffer;
+    *buffer = ImageBuffer();
+    return taken;
+}
+
+void readImageFacts(const ImageMetadata& metadata, ImageFacts* facts) {
+    MetaValue v = metadata.query("System.Photo.Orientation");
+    if (v.is(MetaType::UInt16))
+        facts->orientation = int32_t(int16_t(v.number));
+    struct { const char* path; float* fact; } exposure[] = {
+        {"System.Photo.ShutterSpeed", &facts->shutterSpeed},
+        {"System.Photo.Aperture", &facts->aperture},
+        {"System.Photo.ExposureBias", &facts->exposureBias},
+        {"System.Photo.FocalLength", &facts->focalLength},
+    };
+    for (const auto& e : exposure) {
+        v = metadata.query(e.path);
+        if (v.is(MetaType::Double))
+            *e.fact = float(v.real);
+    }
+    v = metadata.query("System.Photo.LensModel");
+    if (v.is(MetaType::WideString))
+        facts->lens = wideToUtf8(v.wide.substr(0, kLensTextLimit));
+
+    const bool exifBlock = metadata.query("/app1/ifd/exif").is(MetaType::Object);
+    if (exifBlock) {
+        uint32_t number = 0;
+        // ISO speed is an unsigned 16-bit count; high values are capped, never wrapped negative.
+        if (firstNumber(metadata.query("/app1/ifd/exif/{ushort=34855}"), &number))
+            facts->iso = int32_t(number >= 3200 ? 3200 : number);
+        if (firstNumber(metadata.query("/app1/ifd/exif/{ushort=37385}"), &number) && !(number & 1))
+            facts->flashNotFired = true;
+    }
+    MetaValue holder;
+    if (const MetaValue* make = firstString(metadata, exifBlock, 271, &holder))
+        facts->camera += make->text + " ";
+    if (const MetaValue* model = firstString(metadata, exifBlock, 272, &holder))
+        facts->camera += model->text;
+    if (facts->lens.empty())
+        if (const MetaValue* lens = firstString(metadata, exifBlock, 42036, &holder))
+            facts->lens += lens->text;
+    if (exifBlock) {
+        const MetaValue index = metadata.query("/app1/ifd/exif/interop/{ushort=1}");
+        const MetaValue space = metadata.query("/app1/ifd/exif/{ushort=40961}");
+        if (index.is(MetaType::String) && index.text == "R03" && space.is(MetaType::UInt16) && space.number == 0xFFFF)
+            facts->adobeRgbMark = true;
+    }
+}
+
+int decodeImageFile(const std::string& path, const DecodeRequest& request, DecodedImage* image, std::string* error) {
+    try {
+        int result = decode(path, request, image, error);
+        if (result != 0)
+            freeDecodedBuffers(image);
+        return result;
+    } catch (const std::bad_alloc&) {
+        freeDecodedBuffers(image);
+        return decodeFailure(error, path + ": out of memory");
+    }
+}
