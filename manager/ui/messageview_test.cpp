@@ -177,6 +177,22 @@ TEST_F(MessageViewTest, RotatesInOrderAndWrapsAroundExceptUnderTheMouse)
     EXPECT_EQ(view.url(), MessageView::pageUrl(kBuiltinPages[1]));
 }
 
+TEST_F(MessageViewTest, PointerOverThePagePausesRotation)
+{
+    QWidget window;
+    window.resize(600, 300);
+    auto *view = new MessageView(&window);
+    view->setGeometry(0, 0, 600, 220);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    view->setMessages(kBuiltinPages);
+
+    QCursor::setPos(view->mapToGlobal(QPoint(300, 110)));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !view->isRotationAllowed(); }, 2000));
+    QCursor::setPos(window.mapToGlobal(QPoint(300, 260)));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view->isRotationAllowed(); }, 2000));
+}
+
 // Real time: one tick ten seconds after the first list, however many lists follow.
 TEST_F(MessageViewTest, TimerTicksEveryTenSecondsAndNewListsDoNotRestartIt)
 {
