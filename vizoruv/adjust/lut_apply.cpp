@@ -190,7 +190,7 @@ int applyLutToPixels(Lut3D* lut, std::uint8_t* pixels, int rowBytes, int width, 
                      bool bgrOrder, bool hasAlpha, int kind, int strength)
 {
     return applyLutToPixelsSliced(lut, pixels, rowBytes, width, height, sixteenBit, bgrOrder, hasAlpha, kind,
-                                  strength, 1);
+                                  strength, rowBandCount(height));
 }
 
 int composeLutInto(Lut3D* target, const Lut3D* source, int strength)

@@ -22,11 +22,13 @@ constexpr int kLutMaxStrength = 200;
 // first. Records the channel offsets, pixel step and kernel in the table. Does nothing when lut is
 // null, strength <= 0 or the table is empty. Answers kLutOk, or kLutInvalidArgument for an unknown
 // interpolation kind or a bad geometry (null pixels, negative sizes, rows shorter than width pixels).
+// Large images are cut into slices on threads of their own, as many as the masked blend uses
+// (rowBandCount); the result does not depend on the slicing.
 int applyLutToPixels(Lut3D* lut, std::uint8_t* pixels, int rowBytes, int width, int height, bool sixteenBit,
                      bool bgrOrder, bool hasAlpha, int kind, int strength);
 
-// As applyLutToPixels, with the rows cut into `slices` bands run on threads of their own (at most
-// one per band; 1 runs on the caller's thread). The result equals the single-slice application.
+// As applyLutToPixels, with the rows cut into `slices` slices run on threads of their own (1 runs
+// on the caller's thread).
 int applyLutToPixelsSliced(Lut3D* lut, std::uint8_t* pixels, int rowBytes, int width, int height, bool sixteenBit,
                            bool bgrOrder, bool hasAlpha, int kind, int strength, int slices);
 

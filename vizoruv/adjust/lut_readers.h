@@ -8,8 +8,10 @@
 // lookup is index = r x 256 + g x 16 + b.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 // ---- Result codes and sizes ----------------------------------------------------------------
 
@@ -61,5 +63,35 @@ void resampleLutTo16(Lut3D* lut, const float* source, int n);
 
 // Tetrahedral lookup in a table of n^3 triples with the given red and green strides (in entries;
 // blue stride 1) at grid coordinates (r, g, b), each limited to 0..n - 1.
-void lookupTetrahedral(const float* table, int n, int strideR, int strideG, float r, float g, float b,
-                       float out[3]);
+// Inline so that the application kernels get it with their fixed strides.
+inline void lookupTetrahedral(const float* table, int n, int strideR, int strideG, float r, float g, float b,
+                       float out[3])
+{
+    const float top = static_cast<float>(n - 1);
+    const float p[3] = {std::clamp(r, 0.0f, top), std::clamp(g, 0.0f, top), std::clamp(b, 0.0f, top)};
+    const int strides[3] = {strideR, strideG, 1};
+    int base[3];
+    float f[3];
+    int step[3];
+    for (int a = 0; a < 3; ++a) {
+        base[a] = static_cast<int>(p[a]);
+        f[a] = p[a] - static_cast<float>(base[a]);
+        step[a] = base[a] + 1 < n ? strides[a] : 0;
+    }
+    // Walk from the base corner along the axes in order of falling fraction.
+    int order[3] = {0, 1, 2};
+    if (f[order[0]] < f[order[1]])
+        std::swap(order[0], order[1]);
+    if (f[order[1]] < f[order[2]])
+        std::swap(order[1], order[2]);
+    if (f[order[0]] < f[order[1]])
+        std::swap(order[0], order[1]);
+    const float largest = f[order[0]], middle = f[order[1]], smallest = f[order[2]];
+    const float* c0 = table + (base[0] * strideR + base[1] * strideG + base[2]) * 3;
+    const float* c1 = c0 + step[order[0]] * 3;
+    const float* c2 = c1 + step[order[1]] * 3;
+    const float* c3 = c2 + step[order[2]] * 3;
+    const float w0 = 1.0f - largest, w1 = largest - middle, w2 = middle - smallest, w3 = smallest;
+    for (int c = 0; c < 3; ++c)
+        out[c] = w0 * c0[c] + w1 * c1[c] + w2 * c2[c] + w3 * c3[c];
+}

@@ -88,9 +88,7 @@ void runBand(void* context, RowBand band)
 
 int maskedBlendBandCount(int rows)
 {
-    if (rows >= 2048)
-        return 8;
-    return std::max(1, rows / 256);
+    return rowBandCount(rows);
 }
 
 int maskedBlendInBands(const ImageView& source, const ImageView& target, int amount, const ImageView* mask,

@@ -20,6 +20,13 @@ void runBandJob(void* arg)
 
 } // namespace
 
+int rowBandCount(int rows)
+{
+    if (rows >= 2048)
+        return 8;
+    return rows / 256 > 1 ? rows / 256 : 1;
+}
+
 RowBand rowBand(int rows, int bandCount, int index)
 {
     const int perBand = rows / bandCount;

@@ -10,6 +10,9 @@ struct RowBand {
     int end;
 };
 
+// Bands for `rows` rows: 8 from 2048 rows on, else one per 256 rows, at least one.
+int rowBandCount(int rows);
+
 // Band i of n over `rows` rows: rows / n rows each, the last band also takes the remainder.
 RowBand rowBand(int rows, int bandCount, int index);
 
