@@ -38,9 +38,8 @@ ProductWidget::ProductWidget(const Product& product, ControllerThread* controlle
     form_->setupUi(this);
     form_->nameLabel->setText(displayName_);
     if (controllerThread_) {
-        if (QSharedPointer<Controller> controller = controllerThread_->controller())
-            connect(this, SIGNAL(operationStart(QSharedPointer<Operation>)), controller.data(),
-                    SLOT(doPerform(QSharedPointer<Operation>)));
+        if (QSharedPointer<OperationController> controller = controllerThread_->controllerAs<OperationController>())
+            connect(this, &ProductWidget::operationStart, controller.data(), &OperationController::doPerform);
     }
     updateResources();
     updateState();

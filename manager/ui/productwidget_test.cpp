@@ -202,7 +202,6 @@ TEST_F(ProductCard, ResourcesAreFetchedWhenMissingStaleOrTheProductHasAnUpdate) 
         age(record.iconFile(), c.ageSeconds);
         age(record.descriptionFile(), c.ageSeconds);
         ProductWidget card(record, &controllerThread, false);
-        QSignalSpy started(&card, &ProductWidget::operationStart);
         if (c.download) {
             EXPECT_TRUE(waitUntil([&] { return server.requestCount("/help/tool/resources/icon.png") == 1; })) << c.name;
         } else {
