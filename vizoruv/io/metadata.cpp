@@ -30,6 +30,7 @@ const BlockPath kBlockPaths[] = {
     {"/ifd/{ushort=34853}", "GPSInfo"},
     {"/thumb", "Thumbnail"},
     {"/ifd", "Image"},
+    {"", "Image"},  // a TIFF's root reader is its IFD0: "/{ushort=N}"
 };
 
 const char* const kXmpPrefixes[] = {"/ifd/xmp", "/xmp"};
@@ -378,6 +379,14 @@ bool ImageMetadata::empty() const {
 }
 
 MetaValue ImageMetadata::query(const std::string& path) const {
+    try {
+        return lookUp(path);
+    } catch (const std::exception&) {
+        return MetaValue();  // a key Exiv2 does not know
+    }
+}
+
+MetaValue ImageMetadata::lookUp(const std::string& path) const {
     const Resolved r = resolve(path);
     MetaValue v;
     switch (r.kind) {

@@ -5,7 +5,7 @@
 // Query paths: the container prefix "/app1" is optional (a JPEG's "/app1/ifd/…" and a TIFF's
 // "/ifd/…" name the same item). One table (kBlockPaths in metadata.cpp) maps each block path onto
 // its Exiv2 group:
-//   "/ifd"                                   Exif.Image      (IFD0)
+//   "/ifd", "" (a TIFF's root)                Exif.Image      (IFD0)
 //   "/ifd/exif", "/ifd/{ushort=34665}"       Exif.Photo      (the EXIF sub-block)
 //   "/ifd/exif/interop", "…/{ushort=40965}"  Exif.Iop        (interoperability)
 //   "/ifd/gps", "/ifd/{ushort=34853}"        Exif.GPSInfo
@@ -92,6 +92,8 @@ public:
     std::vector<std::string> keys() const;
 
 private:
+    MetaValue lookUp(const std::string& path) const;
+
     struct Store;
     std::unique_ptr<Store> store_;
 };
