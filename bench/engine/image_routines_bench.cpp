@@ -2,26 +2,14 @@
 // run's working size costs per destination pixel, not per source pixel.
 #include <benchmark/benchmark.h>
 
-#include <random>
-
 #include "facesdk/engine/box_blur.h"
 #include "facesdk/engine/resample.h"
 
+#include "bench/engine/bench_image.h"
+
 namespace {
 
-struct Image {
-    EngineImage image{};
-    Image(int width, int height, PixelFormat format)
-    {
-        imageAllocate(defaultAllocator(), &image, width, height, format);
-        std::mt19937 random(1);
-        for (int p = 0; p < formatPlaneCount(format); ++p)
-            for (int y = 0; y < (p && formatFamily(format) == kFamilyYuv420 ? height / 2 : height); ++y)
-                for (int x = 0; x < image.planes[p].stride; ++x)
-                    image.planes[p].pixels[size_t(y) * image.planes[p].stride + x] = uint8_t(random());
-    }
-    ~Image() { imageRelease(defaultAllocator(), &image); }
-};
+using Image = BenchImage;
 
 void boxBlurWindow(benchmark::State &state)
 {

@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <random>
 
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/colour_filters.h"
@@ -13,24 +12,14 @@
 #include "facesdk/engine/warp_anchor.h"
 #include "facesdk/engine/warp_apply.h"
 
+#include "bench/engine/bench_image.h"
+
 namespace {
 
 constexpr int32_t kWidth = 4000;
 constexpr int32_t kHeight = 3000;
 
-struct Image {
-    EngineImage image{};
-    Image(int width, int height, PixelFormat format)
-    {
-        imageAllocate(defaultAllocator(), &image, width, height, format);
-        std::mt19937 random(1);
-        for (int p = 0; p < formatPlaneCount(format); ++p)
-            for (int y = 0; y < (p && formatFamily(format) == kFamilyYuv420 ? height / 2 : height); ++y)
-                for (int x = 0; x < image.planes[p].stride; ++x)
-                    image.planes[p].pixels[size_t(y) * image.planes[p].stride + x] = uint8_t(random());
-    }
-    ~Image() { imageRelease(defaultAllocator(), &image); }
-};
+using Image = BenchImage;
 
 // An engine whose run has one face over the whole image with a ready anchor, and a mesh of
 // 20 x 20 nodes whose interior is displaced by up to three pixels.

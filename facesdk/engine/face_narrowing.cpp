@@ -9,6 +9,7 @@
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/inner_engine.h"
 #include "facesdk/engine/result_codes.h"
+#include "facesdk/engine/wide_sqrt.h"
 
 namespace {
 
@@ -36,25 +37,6 @@ VXL_POINT turnAbout(int32_t cx, int32_t cy, int32_t u, int32_t v, int32_t s, int
 }
 
 }  // namespace
-
-int64_t isqrt64(int64_t v)
-{
-    if (v <= 0)
-        return 0;
-    uint64_t remainder = uint64_t(v), root = 0, bit = uint64_t(1) << 62;
-    while (bit > remainder)
-        bit >>= 2;
-    while (bit) {
-        if (remainder >= root + bit) {
-            remainder -= root + bit;
-            root = (root >> 1) + bit;
-        } else {
-            root >>= 1;
-        }
-        bit >>= 2;
-    }
-    return int64_t(root);
-}
 
 int pointInQuad(VXL_POINT p, const VXL_POINT quad[4])
 {
@@ -142,8 +124,9 @@ int narrowFaceOnGrid(InnerEngine *inner, const FaceWork *face, int32_t *planeX, 
     const int32_t eyeLine = eye1.y;
     const int32_t midX = (eye1.x + eye2.x) / 2;
     const int32_t ex = eye2.x - eye1.x, ey = eye2.y - eye1.y;
-    const int32_t distance =
-        int32_t(isqrt64(int32_t(uint32_t(ex) * uint32_t(ex) + uint32_t(ey) * uint32_t(ey))));
+    // The squared distance is summed in 32 bits; a sum that wraps negative counts as 0.
+    const int32_t squared = int32_t(uint32_t(ex) * uint32_t(ex) + uint32_t(ey) * uint32_t(ey));
+    const int32_t distance = int32_t(isqrt64(uint64_t(std::max(squared, 0))));
 
     const int32_t reach = 3 * distance / 4;
     const int32_t leftEdge = std::max(2, std::min(midX - reach, midX + leftExtent));

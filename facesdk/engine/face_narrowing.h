@@ -49,6 +49,3 @@ int32_t *warpVerticalWeights(InnerEngine *inner);
 
 // 1 when the point lies strictly on the inner side of all four edges taken in corner order.
 int pointInQuad(VXL_POINT point, const VXL_POINT quad[4]);
-
-// floor(sqrt(v)) for v > 0, else 0.
-int64_t isqrt64(int64_t v);

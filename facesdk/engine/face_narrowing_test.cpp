@@ -56,13 +56,6 @@ int narrow(WarpRun &run, FaceWork face, PixelGrid &grid, int32_t left, int32_t r
 
 TEST(FaceNarrowing, Helpers)
 {
-    const struct {
-        int64_t v, root;
-    } roots[] = {{-5, 0}, {0, 0}, {1, 1}, {15, 3}, {16, 4}, {10069, 100},
-                 {int64_t(1) << 62, int64_t(1) << 31}, {INT64_MAX, 3037000499}};
-    for (const auto &r : roots)
-        EXPECT_EQ(isqrt64(r.v), r.root) << r.v;
-
     EXPECT_EQ(pointInQuad({200, 200}, kQuad), 1);
     EXPECT_EQ(pointInQuad({60, 200}, kQuad), 0);   // on an edge
     EXPECT_EQ(pointInQuad({30, 200}, kQuad), 0);

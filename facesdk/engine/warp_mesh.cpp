@@ -143,6 +143,33 @@ int64_t meshScaleY(const WarpMesh *mesh)
     return uint32_t(mesh->meshHeight) * 256u / uint32_t(mesh->builtHeight);
 }
 
+// 1 when the segment from .. to (image pixels) at `at` meets some item's region: along a row
+// (x from .. to at row `at`) or along a column (y from .. to at column `at`).
+int segmentHitsAnyItem(const WarpMesh *mesh, bool alongRow, int32_t at, int32_t from, int32_t to)
+{
+    const int64_t sx = meshScaleX(mesh), sy = meshScaleY(mesh);
+    const int64_t alongScale = alongRow ? sx : sy, acrossScale = alongRow ? sy : sx;
+    const int64_t start = from * alongScale, end = to * alongScale, position = at * acrossScale;
+    for (const WarpItemNode *n = mesh->items; n; n = n->next) {
+        const int64_t centre = int64_t(alongRow ? n->centreX : n->centreY) * 256;
+        const int64_t across = position - int64_t(alongRow ? n->centreY : n->centreX) * 256;
+        bool hit;
+        if (n->type != kWarpItemDirectional) {
+            const int64_t r = int64_t(n->radius) * 256, limit = int64_t(n->radiusSquared) * 256;
+            hit = segmentHits(across, start, end, centre, r, r, r, r, limit, limit, limit, limit);
+        } else if (alongRow) {
+            hit = segmentHits(across, start, end, centre, n->left, n->right, n->top, n->bottom,
+                              n->leftTop, n->leftBottom, n->rightTop, n->rightBottom);
+        } else {
+            hit = segmentHits(across, start, end, centre, n->top, n->bottom, n->left, n->right,
+                              n->leftTop, n->rightTop, n->leftBottom, n->rightBottom);
+        }
+        if (hit)
+            return 1;
+    }
+    return 0;
+}
+
 // ---- Source positions -----------------------------------------------------------------------
 
 struct CellPosition {
@@ -392,42 +419,12 @@ int warpMeshEnsureGrid(InnerEngine *inner, WarpMesh *mesh, int32_t width, int32_
 
 int warpMeshRowHitsItem(const WarpMesh *mesh, int32_t x0, int32_t x1, int32_t y)
 {
-    const int64_t sx = meshScaleX(mesh), sy = meshScaleY(mesh);
-    const int64_t from = x0 * sx, to = x1 * sx, row = y * sy;
-    for (const WarpItemNode *n = mesh->items; n; n = n->next) {
-        const int64_t cx = int64_t(n->centreX) * 256, dy = row - int64_t(n->centreY) * 256;
-        bool hit;
-        if (n->type == kWarpItemDirectional) {
-            hit = segmentHits(dy, from, to, cx, n->left, n->right, n->top, n->bottom, n->leftTop,
-                              n->leftBottom, n->rightTop, n->rightBottom);
-        } else {
-            const int64_t r = int64_t(n->radius) * 256, limit = int64_t(n->radiusSquared) * 256;
-            hit = segmentHits(dy, from, to, cx, r, r, r, r, limit, limit, limit, limit);
-        }
-        if (hit)
-            return 1;
-    }
-    return 0;
+    return segmentHitsAnyItem(mesh, true, y, x0, x1);
 }
 
 int warpMeshColumnHitsItem(const WarpMesh *mesh, int32_t x, int32_t y0, int32_t y1)
 {
-    const int64_t sx = meshScaleX(mesh), sy = meshScaleY(mesh);
-    const int64_t from = y0 * sy, to = y1 * sy, column = x * sx;
-    for (const WarpItemNode *n = mesh->items; n; n = n->next) {
-        const int64_t cy = int64_t(n->centreY) * 256, dx = column - int64_t(n->centreX) * 256;
-        bool hit;
-        if (n->type == kWarpItemDirectional) {
-            hit = segmentHits(dx, from, to, cy, n->top, n->bottom, n->left, n->right, n->leftTop,
-                              n->rightTop, n->leftBottom, n->rightBottom);
-        } else {
-            const int64_t r = int64_t(n->radius) * 256, limit = int64_t(n->radiusSquared) * 256;
-            hit = segmentHits(dx, from, to, cy, r, r, r, r, limit, limit, limit, limit);
-        }
-        if (hit)
-            return 1;
-    }
-    return 0;
+    return segmentHitsAnyItem(mesh, false, x, y0, y1);
 }
 
 // ---- Source positions and the source rectangle ----------------------------------------------
