@@ -3,8 +3,10 @@
 #include "manager/app/test_environment.h"
 #include "manager/catalog/messagecatalog.h"
 #include "manager/catalog/productcatalog.h"
+#include "manager/operations/helpupdateroperation.h"
 #include "manager/ui/messageview.h"
 #include "manager/ui/productwidget.h"
+#include "manager/ui/settingsdialog.h"
 #include "manager/ui/testsupport.h"
 #include "sys/sparkle/updatedialog.h"
 #include "tools/catalogserver/catalogserver.h"
@@ -13,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QGridLayout>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -201,6 +204,9 @@ TEST_F(MainWindowTest, ConflictReplacesTheCardsByTheUpdateButtonForGood) {
     };
     ASSERT_NE(onlyItemIsTheUpdateButton(), nullptr);
     EXPECT_TRUE(window->checkRequestedProduct("Vexilo Norvik"));
+    QSignalSpy handedOn(window.get(), &MainWindow::operationStart);
+    QMetaObject::invokeMethod(window.get(), "doUpdateProductHelp");
+    EXPECT_EQ(handedOn.count(), 0);  // no help updates while out of date
 
     // A later refresh, even one that succeeds, keeps the button and shows no cards.
     server.clearBehaviours();
@@ -373,6 +379,52 @@ TEST_F(MainWindowTest, CheckUpdateShowAndUploadEvents) {
     QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });
     EXPECT_EQ(QCoreApplication::exec(), 0);
     EXPECT_GE(timer.elapsed(), 900);
+}
+
+TEST_F(MainWindowTest, HelpUpdateIsHandedToTheControllerWithTheCatalogsProducts) {
+    setInstalledVersion("Vexilo Norvik", "1.8");
+    std::unique_ptr<MainWindow> window = open();
+    QSignalSpy handedOn(window.get(), &MainWindow::operationStart);
+    QMetaObject::invokeMethod(window.get(), "doUpdateProductHelp");
+    ASSERT_EQ(handedOn.count(), 1);
+    EXPECT_NE(qobject_cast<HelpUpdaterOperation*>(handedOn.at(0).at(0).value<QSharedPointer<Operation>>().data()),
+              nullptr);
+    // The controller runs it: the installed, current product's help bundle is fetched.
+    EXPECT_TRUE(waitUntil([&] { return server.requestCount("/help/vexilo-norvik/version.txt") == 1; }));
+}
+
+TEST_F(MainWindowTest, StatusBarSettingsButtonRunsTheDialogAndRedrawsTheCards) {
+    std::unique_ptr<MainWindow> window = open();
+    ProductWidget* norvik = card(*window, "Vexilo Norvik");
+    QPointer<QPushButton> install = actionWidget<QPushButton>(norvik, "installButton");
+    bool dialogRan = false;
+    QTimer::singleShot(100, [&] {
+        auto* dialog = qobject_cast<SettingsDialog*>(QApplication::activeModalWidget());
+        dialogRan = dialog && dialog->parentWidget() == window.get();
+        if (dialog)
+            dialog->reject();
+    });
+    window->findChild<QPushButton*>("settingsButton2")->click();
+    EXPECT_TRUE(dialogRan);
+    EXPECT_TRUE(install.isNull());  // redrawn
+    EXPECT_NE(actionWidget<QPushButton>(norvik, "installButton"), nullptr);
+    EXPECT_TRUE(window->findChildren<SettingsDialog*>().isEmpty());         // and deleted
+}
+
+TEST_F(MainWindowTest, FinishedUploadEndsAHiddenUploadStartAtOnce) {
+    std::unique_ptr<MainWindow> window = open(CommandUploadEvents);
+    window->setTransientInstance(true);
+    // Nothing in the manager makes one; a finished upload is all the window looks at.
+    struct Upload : UploadFilesOperation {
+        void perform() override { done(Success); }
+    };
+    QSharedPointer<Operation> upload(new Upload);
+    QElapsedTimer timer;
+    timer.start();
+    QTimer::singleShot(0, [&] { window->onOperationFinished(upload); });
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_LT(timer.elapsed(), 900);  // before the one-second exit of the command itself
 }
 
 }  // namespace
