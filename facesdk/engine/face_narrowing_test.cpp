@@ -130,12 +130,14 @@ TEST(FaceNarrowing, UprightFaceDrawsCheeksFromFurtherOut)
         for (int32_t px = 0; px < 400; ++px) {
             EXPECT_EQ(grid.dy(px, py), 0);
             const int32_t dx = grid.dx(px, py);
-            if (py <= 150 || px <= 60 || px >= 340 || py >= 360 || px == 200)
+            if (py <= 150 || px <= 60 || px >= 340 || py >= 360 || px == 200) {
                 EXPECT_EQ(dx, 0) << px << ',' << py;
-            if (px < 200)
+            }
+            if (px < 200) {
                 EXPECT_LE(dx, 0) << px << ',' << py;
-            else
+            } else {
                 EXPECT_GE(dx, 0) << px << ',' << py;
+            }
             EXPECT_EQ(dx % 256, 0);
             largest = std::max(largest, std::abs(dx / 256));
         }

@@ -42,8 +42,9 @@ struct MeshFixture {
         std::vector<int32_t> list;
         for (const WarpItemNode *n = mesh->items; n; n = n->next) {
             list.push_back(n->id);
-            if (n->next)
+            if (n->next) {
                 EXPECT_EQ(n->next->previous, n);
+            }
         }
         return list;
     }
