@@ -144,6 +144,85 @@ TEST(ColourFilters, CurvesFollowTheirDefinitions)
     EXPECT_EQ(filterSetForLook(12), nullptr);
 }
 
+// A grey ramp (every luma, neutral chroma) through every look gives the look's documented
+// curves, read through the colour conversions: on grey pixels R = G = B = Y, so the R, G and B
+// curves are read at the pixel's own luma. Curves given by points are checked at their points.
+TEST(ColourFilters, GreyRampFollowsTheDocumentedCurves)
+{
+    const int at[] = {0, 32, 64, 96, 128, 160, 192, 224, 255};
+    auto pointsAt = [&](const int (&values)[9], int i) {
+        for (int k = 0; k < 9; ++k)
+            if (at[k] == i)
+                return values[k];
+        return -1;  // between points: not documented
+    };
+    auto roundUp = [](double v) { return int(std::floor(v + 0.5)); };
+    auto clamp = [](int v) { return std::min(255, std::max(0, v)); };
+    const int b5[9] = {35, 58, 81, 105, 128, 151, 174, 197, 220};
+    const int r7[9] = {0, 8, 16, 47, 130, 193, 239, 248, 254}, g7[9] = {0, 19, 43, 88, 131, 171, 211, 240, 254},
+              b7[9] = {0, 41, 90, 97, 102, 107, 142, 212, 254};
+    const int r8[9] = {0, 73, 109, 139, 165, 190, 213, 235, 255}, g8[9] = {0, 32, 63, 95, 127, 159, 191, 224, 255},
+              b8[9] = {0, 19, 42, 69, 99, 133, 171, 212, 255};
+    const int r9[9] = {0, 2, 29, 60, 93, 129, 168, 212, 254}, g9[9] = {0, 27, 55, 84, 116, 148, 183, 219, 254},
+              b9[9] = {20, 62, 94, 122, 150, 177, 203, 230, 254};
+    const int r10[9] = {0, 38, 73, 100, 128, 160, 192, 224, 255}, g10[9] = {0, 20, 45, 87, 128, 160, 192, 224, 255},
+              b10[9] = {0, 28, 55, 89, 124, 160, 192, 224, 255};
+    // The documented R, G, B curves at i and the documented chroma curves at 128; -1 where the
+    // curve is not documented at i.
+    auto documented = [&](int look, int i, int rgb[3], int *cb, int *cr) {
+        *cb = *cr = 128;
+        rgb[0] = rgb[1] = rgb[2] = i;
+        switch (look) {
+        case 2: rgb[0] = roundUp(i * 235.0 / 255); rgb[1] = std::max(0, i - 20); rgb[2] = 40 + roundUp(i * 150.0 / 255); break;
+        case 3: *cb = 105; *cr = 141; break;
+        case 5:
+            rgb[0] = clamp(roundUp((i - 40) * 255.0 / 195));
+            rgb[1] = clamp(roundUp((i - 20) * 255.0 / 235));
+            rgb[2] = pointsAt(b5, i);
+            break;
+        case 6: *cb = 50 + 64; *cr = 70 + 64; break;
+        case 7: rgb[0] = pointsAt(r7, i); rgb[1] = pointsAt(g7, i); rgb[2] = pointsAt(b7, i); break;
+        case 8: rgb[0] = pointsAt(r8, i); rgb[1] = pointsAt(g8, i); rgb[2] = pointsAt(b8, i); break;
+        case 9: rgb[0] = pointsAt(r9, i); rgb[1] = pointsAt(g9, i); rgb[2] = pointsAt(b9, i); break;
+        case 10: rgb[0] = pointsAt(r10, i); rgb[1] = pointsAt(g10, i); rgb[2] = pointsAt(b10, i); break;
+        default: break;
+        }
+    };
+    for (int look = 0; look <= 10; ++look) {
+        if (look == kLookNone)
+            continue;
+        OwnedImage ramp(256, 2, kFormatYuv444Planar);
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 256; ++x) {
+                ramp.at(0, x, y) = uint8_t(x);
+                ramp.at(1, x, y) = ramp.at(2, x, y) = 128;
+            }
+        ASSERT_EQ(presetFilterImage(ramp.counter.allocator(), &ramp.image, look), kResultOk);
+        int checked = 0;
+        for (int i = 0; i < 256; ++i) {
+            int rgb[3], cb, cr;
+            documented(look, i, rgb, &cb, &cr);
+            if (rgb[0] < 0 || rgb[1] < 0 || rgb[2] < 0)
+                continue;
+            // Chroma curves other than neutral move the pixel off grey before the RGB curves,
+            // which are the identity in those looks.
+            if (cb != 128 || cr != 128) {
+                rgb[0] = clamp(roundUp(i + 1.402 * (cr - 128)));
+                rgb[1] = clamp(roundUp(i - 0.714136 * (cr - 128) - 0.344136 * (cb - 128)));
+                rgb[2] = clamp(roundUp(i + 1.772 * (cb - 128)));
+            }
+            const double y = (19654.0 * rgb[0] + 38470.0 * rgb[1] + 7471.0 * rgb[2]) / 65536;
+            const double u = (-11059.0 * rgb[0] - 21709.0 * rgb[1] + 32768.0 * rgb[2]) / 65536 + 128;
+            const double v = (32768.0 * rgb[0] - 27439.0 * rgb[1] - 5329.0 * rgb[2]) / 65536 + 128;
+            EXPECT_NEAR(ramp.at(0, i, 1), clamp(roundUp(y)), 1) << "look " << look << " at " << i;
+            EXPECT_NEAR(ramp.at(1, i, 1), clamp(roundUp(u)), 1) << "look " << look << " at " << i;
+            EXPECT_NEAR(ramp.at(2, i, 1), clamp(roundUp(v)), 1) << "look " << look << " at " << i;
+            ++checked;
+        }
+        EXPECT_GE(checked, 9) << look;
+    }
+}
+
 // The chroma maps of look 11 against sample rows of the look, and its neutral pair.
 TEST(ColourFilters, ChromaMapsOfLookEleven)
 {
