@@ -136,21 +136,55 @@ struct Yuv {
     uint8_t y, cb, cr;
 };
 
-// The look applied to one pixel with the given chroma. All products fit 32 bits.
-Yuv transformPixel(const FilterSet &set, int32_t y, int32_t cb, int32_t cr)
+// What a chroma pair contributes to the conversion to RGB, worked out once for the pixels that
+// share the pair.
+struct PairTerms {
+    int32_t red;    // added to Y x 65536 for R
+    int32_t green;  // for G
+    int32_t blue;   // for B
+    int32_t cb, cr; // the pixel's original chroma (look 11 maps it)
+};
+
+PairTerms pairTerms(const FilterSet &set, int32_t cb, int32_t cr)
+{
+    if (set.cbMap)
+        return {0, 0, 0, cb, cr};
+    const int32_t cbc = set.cb[cb], crc = set.cr[cr];
+    return {(crc - 128) * 91881, 8877568 - crc * 46802 - cbc * 22554, (cbc - 128) * 116130, cb, cr};
+}
+
+struct Rgb {
+    int32_t r, g, b;
+};
+
+// The look's R, G and B of a pixel. All products fit 32 bits.
+Rgb rgbOf(const FilterSet &set, int32_t y, const PairTerms &terms)
+{
+    const int32_t yy = int32_t(set.y[y]) * 65536;
+    return {set.r[clampByte(roundQ16(yy + terms.red))], set.g[clampByte(roundQ16(yy + terms.green))],
+            set.b[clampByte(roundQ16(yy + terms.blue))]};
+}
+
+// The new luma of a pixel with the pair's chroma.
+uint8_t transformLuma(const FilterSet &set, int32_t y, const PairTerms &terms)
+{
+    if (set.cbMap)
+        return uint8_t(y);
+    const Rgb c = rgbOf(set, y, terms);
+    return clampByte(roundQ16(19654 * c.r + 38470 * c.g + 7471 * c.b));
+}
+
+// The new luma and chroma of a pixel with the pair's chroma.
+Yuv transformPixel(const FilterSet &set, int32_t y, const PairTerms &terms)
 {
     if (set.cbMap) {
-        const int32_t pair = cb * 256 + cr;
+        const int32_t pair = terms.cb * 256 + terms.cr;
         return {uint8_t(y), set.cbMap[pair], set.crMap[pair]};
     }
-    const int32_t yy = int32_t(set.y[y]) * 65536;
-    const int32_t cbc = set.cb[cb], crc = set.cr[cr];
-    const int32_t r = set.r[clampByte(roundQ16(yy + (crc - 128) * 91881))];
-    const int32_t g = set.g[clampByte(roundQ16(yy - crc * 46802 - cbc * 22554 + 8877568))];
-    const int32_t b = set.b[clampByte(roundQ16(yy + (cbc - 128) * 116130))];
-    return {clampByte(roundQ16(19654 * r + 38470 * g + 7471 * b)),
-            clampByte(roundQ16(-11059 * r - 21709 * g + 32768 * b) + 128),
-            clampByte(roundQ16(32768 * r - 27439 * g - 5329 * b) + 128)};
+    const Rgb c = rgbOf(set, y, terms);
+    return {clampByte(roundQ16(19654 * c.r + 38470 * c.g + 7471 * c.b)),
+            clampByte(roundQ16(-11059 * c.r - 21709 * c.g + 32768 * c.b) + 128),
+            clampByte(roundQ16(32768 * c.r - 27439 * c.g - 5329 * c.b) + 128)};
 }
 
 // ---- Row kernels ----------------------------------------------------------------------------
@@ -230,15 +264,17 @@ int filterRowsPlanar(int32_t first, int32_t end, EngineImage *image, int32_t, co
             const int32_t k = x >> layout.widthShift;
             // An odd last column has no chroma sample of its own: it reads its neighbour's.
             const int32_t kc = std::min(k, chromaWidth - 1);
-            const uint8_t cb = cbRow[kc * chromaStep], cr = crRow[kc * chromaStep];
-            for (int32_t p = 0; p < pairWidth && x + p < width; ++p) {
-                const Yuv out = transformPixel(*set, luma[x + p], cb, cr);
-                luma[x + p] = out.y;
-                if (p == 0 && writesChroma && k < chromaWidth) {
-                    cbRow[k * chromaStep] = out.cb;
-                    crRow[k * chromaStep] = out.cr;
-                }
+            const PairTerms terms = pairTerms(*set, cbRow[kc * chromaStep], crRow[kc * chromaStep]);
+            if (writesChroma && k < chromaWidth) {
+                const Yuv out = transformPixel(*set, luma[x], terms);
+                luma[x] = out.y;
+                cbRow[k * chromaStep] = out.cb;
+                crRow[k * chromaStep] = out.cr;
+            } else {
+                luma[x] = transformLuma(*set, luma[x], terms);
             }
+            for (int32_t p = 1; p < pairWidth && x + p < width; ++p)
+                luma[x + p] = transformLuma(*set, luma[x + p], terms);
         }
     }
     return kResultOk;
@@ -259,9 +295,9 @@ int filterRowsPacked(int32_t first, int32_t end, EngineImage *image, int32_t, co
         uint8_t *row = image->planes[0].pixels + int64_t(y) * image->planes[0].stride;
         for (int32_t k = 0; k < pairs; ++k) {
             uint8_t *p = row + 4 * k;
-            const uint8_t cb = p[pair.cb], cr = p[pair.cr];
-            p[pair.y0] = transformPixel(*set, p[pair.y0], cb, cr).y;
-            const Yuv second = transformPixel(*set, p[pair.y1], cb, cr);
+            const PairTerms terms = pairTerms(*set, p[pair.cb], p[pair.cr]);
+            p[pair.y0] = transformLuma(*set, p[pair.y0], terms);
+            const Yuv second = transformPixel(*set, p[pair.y1], terms);
             p[pair.y1] = second.y;
             p[pair.cb] = second.cb;
             p[pair.cr] = second.cr;
