@@ -277,9 +277,11 @@ int encode(const EncodeRequest& request, std::string* error) {
         static const ProfileBytes kNone;
         chooseEmbeddedProfile(mode, &embedded, request.proPhoto ? *request.proPhoto : kNone,
                               request.adobe ? *request.adobe : kNone, request.adobeRgbMark);
-        if (keepSource && (container == wic::Container::Jpeg || container == wic::Container::Tiff) &&
-            container == source.container)
-            embedded = source.profile;  // the source's own block travels with the copy
+        // A JPEG or TIFF copied block by block takes the source's own profile along (a JPEG with the
+        // Adobe RGB mark gets the chosen profile instead).
+        if (keepSource && !source.profile.empty() && container == source.container &&
+            (container == wic::Container::Tiff || (container == wic::Container::Jpeg && !request.adobeRgbMark)))
+            embedded = source.profile;
     }
 
     // Pixels: the area in an owned copy of the frame format.
@@ -318,8 +320,8 @@ int encode(const EncodeRequest& request, std::string* error) {
         else if (request.settings.defaultDpi > 0)
             dpi = request.settings.defaultDpi;
     }
-    if (container == wic::Container::Jpeg && resolution > 0)
-        dpi = resolution;
+    if ((container == wic::Container::Jpeg || container == wic::Container::Tiff) && resolution > 0)
+        dpi = resolution;  // the JFIF density, or the TIFF's own resolution tags
 
     wic::PropertyBag options;
     if (container == wic::Container::Jpeg)
