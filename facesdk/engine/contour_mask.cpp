@@ -267,16 +267,6 @@ void setAt(EngineImage *mask, bool byX, int64_t scan, int64_t line)
     mask->planes[0].pixels[size_t(y) * mask->planes[0].stride + size_t(x)] = 255;
 }
 
-int smooth(InnerEngine *inner, EngineImage *mask, const EngineRect &rect, int passes)
-{
-    for (int pass = 0; pass < passes; ++pass) {
-        const int result = boxBlurRect(inner->allocator, mask, &rect, 3);
-        if (result != kResultOk)
-            return result;
-    }
-    return kResultOk;
-}
-
 }  // namespace
 
 int buildContourStrokeMask(InnerEngine *inner, const FaceListEntry *entry,
@@ -305,7 +295,7 @@ int buildContourStrokeMask(InnerEngine *inner, const FaceListEntry *entry,
                 setAt(mask, setup.byX, runStart + j, s.q2 - k);
             }
     }
-    return smooth(inner, mask, setup.smoothing, 1);
+    return boxBlurRepeat(inner->allocator, mask, &setup.smoothing, 3, 1);
 }
 
 int buildContourFillMask(InnerEngine *inner, const FaceListEntry *entry,
@@ -327,5 +317,5 @@ int buildContourFillMask(InnerEngine *inner, const FaceListEntry *entry,
                 setAt(mask, setup.byX, v, line);
         }
     }
-    return smooth(inner, mask, setup.smoothing, 2);
+    return boxBlurRepeat(inner->allocator, mask, &setup.smoothing, 3, 2);
 }
