@@ -4,11 +4,9 @@
 // unpacked record into images and mirroring masks; the catalogue. The matching packer is in
 // lzw_pack.h.
 //
-// A packed blob is {u32 format tag 2, u32 code bytes, code stream}. The stream is LZW with
-// codes of 9 to 16 bits, most significant bit first: 256 clears the dictionary, 257 ends the
-// stream, the first free code is 258 and the width grows by one bit whenever the next free code
-// reaches 512, 1024, ... An unpacked record is {u32 width, u32 height, u32 hasImage,
-// u32 hasMask, picture bytes, mask bytes}, each image width x height bytes without padding.
+// The blob layout and its codes are described with the packer (lzw_pack.h). An unpacked
+// record is {u32 width, u32 height, u32 hasImage, u32 hasMask, picture bytes, mask bytes},
+// each image width x height bytes without padding.
 #pragma once
 
 #include <cstddef>
@@ -27,7 +25,6 @@ struct ModelBlob {
     uint64_t size;        // packed length in bytes; informational, never read
     const uint8_t *blob;  // the packed blob
 };
-
 
 // ---- Growable byte array --------------------------------------------------------------------
 
