@@ -163,7 +163,7 @@ int writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, s
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file)
         return fail(error, kWicWriteFailed, "cannot create " + path + ": " + std::strerror(errno));
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed)
         return fail(error, kWicWriteFailed, "cannot write " + path);
