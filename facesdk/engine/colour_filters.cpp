@@ -250,9 +250,15 @@ int filterRowsPlanar(int32_t first, int32_t end, EngineImage *image, int32_t, co
     const int32_t chromaWidth = width >> layout.widthShift;
     const int32_t pairWidth = 1 << layout.widthShift;
     const int chromaStep = layout.interleaved ? 2 : 1;
-    for (int32_t y = first; y < end; ++y) {
+    const int32_t chromaRows = image->height >> layout.heightShift;
+    // The last row of an odd 4:2:0 image has no chroma row of its own: it reads the one above,
+    // so it goes first, while that row still holds the original chroma.
+    const bool loneLastRow = layout.heightShift && (image->height & 1) && end == image->height &&
+                             end - 1 > first;
+    for (int32_t step = 0; step < end - first; ++step) {
+        const int32_t y = !loneLastRow ? first + step : step == 0 ? end - 1 : first + step - 1;
         uint8_t *luma = image->planes[0].pixels + int64_t(y) * image->planes[0].stride;
-        const int64_t chromaRow = y >> layout.heightShift;
+        const int64_t chromaRow = std::min(y >> layout.heightShift, chromaRows - 1);
         uint8_t *cbRow = image->planes[1].pixels + chromaRow * image->planes[1].stride;
         uint8_t *crRow = layout.interleaved
                              ? cbRow + 1
@@ -260,11 +266,13 @@ int filterRowsPlanar(int32_t first, int32_t end, EngineImage *image, int32_t, co
         // 4:2:0 rows alternate from the job's (even) first row: luma only, then luma and the
         // chroma the two rows share, so both rows see the original chroma.
         const bool writesChroma = layout.heightShift == 0 || ((y - first) & 1);
+        PairTerms terms = {};
         for (int32_t x = 0; x < width; x += pairWidth) {
             const int32_t k = x >> layout.widthShift;
-            // An odd last column has no chroma sample of its own: it reads its neighbour's.
-            const int32_t kc = std::min(k, chromaWidth - 1);
-            const PairTerms terms = pairTerms(*set, cbRow[kc * chromaStep], crRow[kc * chromaStep]);
+            // An odd last column has no chroma sample of its own: it keeps its neighbours'
+            // original chroma.
+            if (k < chromaWidth)
+                terms = pairTerms(*set, cbRow[k * chromaStep], crRow[k * chromaStep]);
             if (writesChroma && k < chromaWidth) {
                 const Yuv out = transformPixel(*set, luma[x], terms);
                 luma[x] = out.y;
@@ -369,11 +377,18 @@ int presetFilterImage(EngineAllocator *allocator, EngineImage *image, int32_t lo
     const int created = workerPoolCreate(allocator, kFilterWorkers, &pool);
     if (created != kResultOk)
         return created;
-    for (int32_t first = 0; first < image->height; first += kFilterBandRows) {
+    // A lone last row of an odd 4:2:0 image reads the chroma row of the two rows above it, so
+    // it stays in their job instead of racing it in a job of its own.
+    const bool joinLoneRow = formatFamily(image->format) == kFamilyYuv420 &&
+                             image->height % kFilterBandRows == 1 && image->height > 1;
+    const int32_t lastStart = joinLoneRow ? image->height - 1 : image->height;
+    for (int32_t first = 0; first < lastStart; first += kFilterBandRows) {
         FilterJob job;
         std::memset(&job, 0, sizeof job);
         job.firstRow = first;
         job.endRow = std::min(first + kFilterBandRows, image->height);
+        if (job.endRow == lastStart)
+            job.endRow = image->height;
         job.image = image;
         job.look = look;
         job.r = set.r, job.g = set.g, job.b = set.b;

@@ -333,6 +333,39 @@ TEST(ColourFilters, DocumentedPixels)
     }
 }
 
+// Odd sizes: a last column without a chroma sample of its own and a last 4:2:0 row without a
+// chroma row take their neighbours' chroma; a packed format's unpaired last pixel is left.
+TEST(ColourFilters, OddSizesStayInsideThePlanes)
+{
+    OwnedImage one(2, 2, kFormatYuv444Planar);
+    for (int p = 0; p < 3; ++p)
+        for (int i = 0; i < 4; ++i)
+            one.image.planes[p].pixels[i] = uint8_t(p == 0 ? 100 : p == 1 ? 90 : 170);
+    ASSERT_EQ(presetFilterImage(one.counter.allocator(), &one.image, 7), kResultOk);
+    const uint8_t expected = one.at(0, 0, 0);
+    for (int height : {67, 201})  // 201: the lone last row joins the band above it
+        for (PixelFormat format : kLookFormats) {
+            OwnedImage image(65, height, format);
+            const bool fourTwoZero = formatFamily(format) == kFamilyYuv420;
+            const bool packed = format == kFormatYuv422Yuyv || format == kFormatYuv422Uyvy;
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < 65; ++x) {
+                    SampleAt s = sampleAt(image, x, y);
+                    *s.y = 100;
+                    // Chroma samples an odd image does not have are left to the allocation.
+                    if ((format == kFormatYuv444Planar || x < 64) && (!fourTwoZero || y < height - 1)) {
+                        *s.cb = 90;
+                        *s.cr = 170;
+                    }
+                }
+            ASSERT_EQ(presetFilterImage(image.counter.allocator(), &image.image, 7), kResultOk);
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < 65; ++x)
+                    ASSERT_EQ(*sampleAt(image, x, y).y, packed && x == 64 ? 100 : expected)
+                        << std::hex << format << std::dec << " at " << x << ',' << y;
+        }
+}
+
 // Through the engine: look 1 and bad looks leave the image alone, formats outside the run
 // answer -6, a Cr-first image comes back in its own order, and a pool that cannot be made
 // leaves the pixels as they were.
