@@ -311,6 +311,36 @@ TEST(WarpApply, OnlyTheAnchorRectangleChanges)
     EXPECT_GT(changedInside, rect.width * rect.height / 2);
 }
 
+// The whole road of a run's face: the grid build narrows the face below its eye line, and
+// apply draws the cheeks from further out, so a vertical line on the left cheek moves towards
+// the eye midpoint (x 200) while it stays where it was above the eyes.
+TEST(WarpApply, NarrowedFaceMovesTheCheekTowardsTheMidline)
+{
+    WarpRun run(400, 400, 255);
+    const VXL_POINT quad[4] = {{60, 60}, {340, 60}, {340, 360}, {60, 360}};
+    run.addFace({100, 80, 200, 240}, {140, 140, 20, 20}, {240, 140, 20, 20}, quad, -120, 120);
+    Mesh m(run, 40, 40);
+    OwnedImage image(400, 400, kFormatYuv420Planar);
+    for (int y = 0; y < 400; ++y)
+        for (int x = 0; x < 400; ++x)
+            image.at(0, x, y) = x == 140 ? 250 : 50;
+    ASSERT_EQ(warpMeshApply(run.inner, m.mesh, &image.image, &image.image, 0, 0), kResultOk);
+    EXPECT_EQ(run.inner->warpMargin, 0);  // an upright face
+    auto lineAt = [&](int y) {
+        int best = 0;
+        for (int x = 100; x < 200; ++x)
+            if (image.at(0, x, y) > image.at(0, best, y))
+                best = x;
+        return best;
+    };
+    EXPECT_EQ(lineAt(100), 140);
+    EXPECT_EQ(lineAt(150), 140);
+    EXPECT_GE(lineAt(317), 148);
+    EXPECT_LE(lineAt(317), 158);
+    EXPECT_GT(lineAt(250), 140);
+    EXPECT_LT(lineAt(250), lineAt(317));
+}
+
 // Every allocation of creating a mesh, adding an item and applying it fails in turn: a failure
 // is answered with -3 or leaves a band as it was (worker pools), and nothing leaks.
 TEST(WarpApply, AllocationFailuresLeaveNothingBehind)
