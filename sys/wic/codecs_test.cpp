@@ -6,6 +6,9 @@
 #include <lcms2.h>
 #include <zlib.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -288,6 +291,34 @@ TEST(CodecsTest, BadInputGivesAClearErrorInEveryFormat) {
     Frame frame;
     EXPECT_EQ(decodeFile("/nonexistent/folder/picture.jpg", &frame, &error), kWicNotFound);
     EXPECT_NE(error.find("picture.jpg"), std::string::npos);
+}
+
+TEST(CodecsTest, AnEmptyJpegProfileSegmentGivesNoProfile) {
+    std::vector<uint8_t> bytes = encoded(Container::Jpeg, gradient(8, 8));
+    const uint8_t header[] = {0xFF, 0xE2, 0x00, 0x10, 'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0, 1, 1};
+    bytes.insert(bytes.begin() + 2, header, header + sizeof header);
+    Frame frame;
+    std::string error;
+    ASSERT_EQ(decodeMemory(bytes.data(), bytes.size(), &frame, &error), kWicOk) << error;
+    EXPECT_TRUE(frame.iccProfile.empty());
+}
+
+TEST(CodecsTest, AFailedFileWriteLeavesTheOldFile) {
+    char pattern[] = "/tmp/wic-test-XXXXXX";
+    const std::string folder = mkdtemp(pattern);
+    const std::string path = folder + "/kept.bin";
+    ASSERT_EQ(writeFileBytes(path, {1, 2, 3}, nullptr), kWicOk);
+    // A folder of the partial file's name blocks the write.
+    ASSERT_EQ(mkdir((path + ".writing").c_str(), 0700), 0);
+    std::string error;
+    EXPECT_EQ(writeFileBytes(path, {9, 9}, &error), kWicWriteFailed);
+    EXPECT_NE(error.find("kept.bin"), std::string::npos);
+    std::vector<uint8_t> bytes;
+    ASSERT_EQ(readFileBytes(path, &bytes, nullptr), kWicOk);
+    EXPECT_EQ(bytes, (std::vector<uint8_t>{1, 2, 3}));
+    rmdir((path + ".writing").c_str());
+    std::remove(path.c_str());
+    rmdir(folder.c_str());
 }
 
 TEST(CodecsTest, EncoderRefusesUnknownOptionsAndBadValues) {

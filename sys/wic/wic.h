@@ -146,7 +146,8 @@ struct EncodeFrame {
 int encodeMemory(Container container, const EncodeFrame& frame, const PropertyBag& options,
                  std::vector<uint8_t>* out, std::string* error);
 
-// Writes bytes to a file, replacing it; kWicWriteFailed when it cannot be written whole.
+// Writes bytes to a file, replacing it; kWicWriteFailed when it cannot be written whole, and then
+// the file is left as it was.
 int writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error);
 
 }  // namespace wic

@@ -160,13 +160,18 @@ int encodeMemory(Container container, const EncodeFrame& frame, const PropertyBa
 }
 
 int writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
-    FILE* file = std::fopen(path.c_str(), "wb");
+    // Written beside the target and renamed over it: a failed write leaves the old file as it was.
+    const std::string partial = path + ".writing";
+    FILE* file = std::fopen(partial.c_str(), "wb");
     if (!file)
         return fail(error, kWicWriteFailed, "cannot create " + path + ": " + std::strerror(errno));
     const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     const bool closed = std::fclose(file) == 0;
-    if (!written || !closed)
-        return fail(error, kWicWriteFailed, "cannot write " + path);
+    if (!written || !closed || std::rename(partial.c_str(), path.c_str()) != 0) {
+        const std::string reason = std::strerror(errno);
+        std::remove(partial.c_str());
+        return fail(error, kWicWriteFailed, "cannot write " + path + ": " + reason);
+    }
     return kWicOk;
 }
 

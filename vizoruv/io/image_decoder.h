@@ -38,6 +38,9 @@ struct ImageFacts {
 // Reads the facts from a picture's metadata; facts without a source keep their values.
 void readImageFacts(const ImageMetadata& metadata, ImageFacts* facts);
 
+// The platform's callers choose: opening an image asks the 8-bit images and, unless economy mode
+// says otherwise, the detector copy; file processing asks roomForRotation, and sixteenBit for 16-bit
+// output (and for a file with a RAW extension that was decoded here, unless 8-bit output is asked).
 struct DecodeRequest {
     int32_t maxPreviewSide = 1200;  // longest preview side (compared unsigned: negative means no limit)
     bool fullSize8 = true;          // make the 8-bit full-size image
