@@ -32,8 +32,9 @@ void onMessage(j_common_ptr info, int level) {
     auto* manager = reinterpret_cast<ErrorManager*>(info->err);
     if (level >= 0 || manager->dataDamaged)
         return;
-    // Stray bytes between segments are harmless; every other warning means damaged pixel data.
-    if (manager->base.msg_code == JWRN_EXTRANEOUS_DATA)
+    // Stray bytes between segments and a malformed profile segment (read as no profile) are
+    // harmless; every other warning means damaged pixel data.
+    if (manager->base.msg_code == JWRN_EXTRANEOUS_DATA || manager->base.msg_code == JWRN_BOGUS_ICC)
         return;
     manager->base.format_message(info, manager->message);
     manager->dataDamaged = true;
