@@ -160,6 +160,7 @@ TEST_F(EncoderTest, RoundTripsInEveryFormatAndDepth) {
         {"image/tiff", wic::PixelFormat::Rgb48, wic::Container::Tiff, 0},
         {"image/bmp", wic::PixelFormat::Rgba32, wic::Container::Bmp, 0},
         {"image/x-anything", wic::PixelFormat::Rgba32, wic::Container::Tiff, 0},
+        {"image/png", wic::PixelFormat::Bgra32, wic::Container::Png, 0},  // a host's B, G, R, A buffer
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.mime) + " " + wic::formatName(c.format));
@@ -169,6 +170,7 @@ TEST_F(EncoderTest, RoundTripsInEveryFormatAndDepth) {
         ImageBuffer buffer = viewOf(pixels);
         const std::string out = folder.file("out");
         EncodeRequest r = request(buffer, "", out, c.mime);
+        r.bgrOrder = c.format == wic::PixelFormat::Bgra32;
         r.carryMetadata = false;
         std::string error;
         ASSERT_EQ(encodeImage(r, &error), kEncodeWritten) << error;
