@@ -21,7 +21,7 @@ struct TestImage {
         view.format = wide ? kImageFormat16 : kImageFormat8;
         view.width = width;
         view.height = height;
-        view.rowBytes = width * channels * sampleBytes + 5;
+        view.rowBytes = width * channels * sampleBytes + 6; // spare bytes, kept even for 16-bit rows
         view.bytesPerPixel = channels * sampleBytes;
         view.hasAlpha = channels == 4;
         bytes.resize(std::size_t(view.rowBytes) * height + 1);
