@@ -96,7 +96,7 @@ int32_t cubicSplineValue(const int64_t *x, const int64_t *y, const int64_t *y2, 
     const int64_t a = (x[hi] - v) * 65536 / h, b = (v - x[lo]) * 65536 / h;
     auto cubicTerm = [](int64_t t, int64_t second) {
         const int64_t t3 = ((((t * t) >> 16) * t) >> 16) - t;
-        return ((t3 * second) >> 16) << 16;  // rounded down to a multiple of 65536
+        return ((t3 * second) >> 16) * 65536;  // rounded down to a multiple of 65536
     };
     const int64_t c = cubicTerm(a, y2[lo]) + cubicTerm(b, y2[hi]);
     return int32_t(round16(y[lo] * a + y[hi] * b + (c / 393216) * h * h));

@@ -373,8 +373,8 @@ int64_t hypot64(int64_t a, int64_t b, int s)
     const int64_t ai = whole(a), bi = whole(b);
     const int64_t ra = a - ai * one, rb = b - bi * one;
     const int64_t h = (one * (ai * ai + bi * bi) + 2 * (ai * ra + bi * rb) + ((ra * ra) >> s) +
-                       ((rb * rb) >> s))
-                      << s;
+                       ((rb * rb) >> s)) *
+                      one;
     if (h > 0) {
         const int64_t root = int64_t(isqrt64(uint64_t(h)));
         if (root != 0)
@@ -409,7 +409,7 @@ void householderTridiagonal(int64_t v[3][3], int64_t d[3], int64_t e[3], int s)
                 h += fx.mul(d[k], d[k]);
             }
             int64_t f = d[i - 1];
-            int64_t g = int64_t(isqrt64(uint64_t(h) << s));
+            int64_t g = h > 0 ? int64_t(isqrt64(uint64_t(h) << s)) : 0;
             if (f >= 1)
                 g = -g;
             e[i] = fx.mul(scale, g);

@@ -78,10 +78,9 @@ bool weights(const MeshTriangle &f, VXL_POINT p, int bits, int64_t *w0, int64_t 
     const int64_t den = int64_t(f1.y - f2.y) * (f0.x - f2.x) + int64_t(f2.x - f1.x) * (f0.y - f2.y);
     if (den == 0)
         return false;
-    *w0 = ((int64_t(f2.x - f1.x) * (p.y - f2.y) + int64_t(f1.y - f2.y) * (p.x - f2.x)) << bits) /
-          den;
-    *w1 = ((int64_t(f0.x - f2.x) * (p.y - f2.y) + int64_t(p.x - f2.x) * (f2.y - f0.y)) << bits) /
-          den;
+    const int64_t one = int64_t(1) << bits;
+    *w0 = (int64_t(f2.x - f1.x) * (p.y - f2.y) + int64_t(f1.y - f2.y) * (p.x - f2.x)) * one / den;
+    *w1 = (int64_t(f0.x - f2.x) * (p.y - f2.y) + int64_t(p.x - f2.x) * (f2.y - f0.y)) * one / den;
     return true;
 }
 
