@@ -154,10 +154,20 @@ Resolved resolve(std::string path) {
 
 // ---- Values ----
 
+// The XMP toolkit is shared by every thread that reads or writes metadata (an open image and file
+// processing may run at once); it takes this lock around its work.
+void lockXmpToolkit(void* mutex, bool lock) {
+    if (lock)
+        static_cast<std::recursive_mutex*>(mutex)->lock();
+    else
+        static_cast<std::recursive_mutex*>(mutex)->unlock();
+}
+
 void initialiseExiv2() {
     static std::once_flag once;
+    static std::recursive_mutex xmpMutex;  // the toolkit may take it again inside its own work
     std::call_once(once, [] {
-        Exiv2::XmpParser::initialize();
+        Exiv2::XmpParser::initialize(lockXmpToolkit, &xmpMutex);
         Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
     });
 }

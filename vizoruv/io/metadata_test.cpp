@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 using namespace io_test;
 
@@ -159,4 +161,27 @@ TEST(MetadataTest, DamagedMetadataReadsAsAnErrorWithoutCrashing) {
     std::vector<uint8_t> garbage(100, 0x42);
     EXPECT_FALSE(m.read(garbage.data(), garbage.size(), &error));
     EXPECT_FALSE(error.empty());
+}
+
+TEST(MetadataTest, ThreadsReadAndWriteXmpAtTheSameTime) {
+    const std::vector<uint8_t> png = encodeBytes(wic::Container::Png, smooth(8, 8));
+    std::atomic<int> good{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 25; ++round) {
+                std::vector<uint8_t> bytes = png;
+                ImageMetadata m;
+                const std::u16string text = u"thread " + std::u16string(1, char16_t(u'0' + t));
+                if (!m.read(bytes.data(), bytes.size(), nullptr) || !m.set("/xmp/xmp:CreatorTool", MetaValue::ofWide(text)) ||
+                    !m.writeInto(&bytes, nullptr))
+                    return;
+                ImageMetadata back;
+                if (back.read(bytes.data(), bytes.size(), nullptr) && back.query("/xmp/xmp:CreatorTool").wide == text)
+                    ++good;
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(good.load(), 100);
 }
