@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "vizoruv/adjust/lut_apply.h"
+
 #include <cstring>
 #include <string>
 
@@ -67,6 +69,26 @@ TEST_P(LutFormat, IdentityAndSkewedTablesLandOnTheSixteenGrid)
         EXPECT_EQ(lut->gridSize, kLutGrid);
         EXPECT_LE(storeError(*lut, fn), format.tolerance);
     }
+
+    // On pixels: the identity leaves every level within rounding, the skewed table maps known colours.
+    int result = -1;
+    auto identityLut = readFile(folder.write(std::string("i.") + format.extension, format.text(format.grid, identity)),
+                                format.extension, &result);
+    std::vector<std::uint8_t> levels;
+    for (int v = 0; v < 256; ++v)
+        levels.insert(levels.end(), {std::uint8_t(v), std::uint8_t(255 - v), std::uint8_t(v * 7 % 256)});
+    auto pixels = levels;
+    applyLutToPixels(identityLut.get(), pixels.data(), 256 * 3, 256, 1, false, false, false, kLutTetrahedral, 100);
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        EXPECT_LE(std::abs(int(pixels[i]) - int(levels[i])), 1) << i;
+
+    auto skewedLut = readFile(folder.write(std::string("k.") + format.extension, format.text(format.grid, skewed)),
+                              format.extension, &result);
+    std::uint8_t colours[] = {255, 0, 0, 0, 0, 255, 255, 255, 255};
+    applyLutToPixels(skewedLut.get(), colours, 9, 3, 1, false, false, false, kLutTetrahedral, 100);
+    const int expected[] = {0, 255, 191, 255, 255, 63, 255, 0, 191}; // (b, 1 - g, r / 2 + 1/4)
+    for (int i = 0; i < 9; ++i)
+        EXPECT_LE(std::abs(colours[i] - expected[i]), 1) << i;
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, LutFormat, ::testing::ValuesIn(kFormats),
