@@ -8,7 +8,8 @@
 #include "vizoruv/io/metadata.h"
 
 #include <algorithm>
-#include <cmath>
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <random>
