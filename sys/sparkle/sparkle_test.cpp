@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -54,6 +55,14 @@ TEST(SparkleAppcast, NewestItemDecidesWhateverItsPosition) {
     EXPECT_EQ(sparkle::evaluateAppcast(appcast({"1.1.0.229"}), "1.1.0.229").status, sparkle::CheckResult::UpToDate);
     EXPECT_EQ(sparkle::evaluateAppcast(appcast({"1.0"}), "1.1.0.229").status, sparkle::CheckResult::UpToDate);
     EXPECT_EQ(sparkle::evaluateAppcast(appcast({}), "1.1.0.229").status, sparkle::CheckResult::UpToDate);
+}
+
+TEST(SparkleAppcast, DemoSiteFeedAnnouncesTheRunningVersion) {
+    QFile feed(CatalogFixtures::demoSiteFolder() + "/windows/appcast.xml");
+    ASSERT_TRUE(feed.open(QIODevice::ReadOnly));
+    const sparkle::CheckResult result = sparkle::evaluateAppcast(feed.readAll(), "1.1.0.229");
+    EXPECT_EQ(result.status, sparkle::CheckResult::UpToDate) << result.error.toStdString();
+    EXPECT_EQ(result.version, "1.1.0.229");
 }
 
 TEST(SparkleAppcast, BrokenDocumentsFailWithTheReason) {
