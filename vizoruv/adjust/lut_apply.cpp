@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 #include "vizoruv/adjust/row_bands.h"
 
@@ -197,6 +198,11 @@ int composeLutInto(Lut3D* target, const Lut3D* source, int strength)
 {
     if (!source || strength <= 0)
         return 1;
+    if (source == target) {
+        // Composing a table with itself reads entries that are being rewritten: read a copy.
+        const std::unique_ptr<Lut3D> copy = std::make_unique<Lut3D>(*source);
+        return composeLutInto(target, copy.get(), strength);
+    }
     const int n = source->gridSize;
     if (n <= 0)
         return 0;

@@ -244,6 +244,17 @@ TEST(LutApply, BadArgumentsAreRefused)
 
 TEST(LutApply, SlicesGiveTheSameImage)
 {
+    // Tall images are sliced by default.
+    {
+        auto lut = curvedLut();
+        const auto original = randomPixels<std::uint16_t>(5 * 700, 3, 98);
+        auto single = original, byDefault = original;
+        applyLutToPixelsSliced(lut.get(), reinterpret_cast<std::uint8_t*>(single.data()), 30, 5, 700, true, false,
+                               false, kLutTetrahedral, 80, 1);
+        applyLutToPixels(lut.get(), reinterpret_cast<std::uint8_t*>(byDefault.data()), 30, 5, 700, true, false, false,
+                         kLutTetrahedral, 80);
+        EXPECT_EQ(byDefault, single);
+    }
     auto lut = curvedLut();
     const int width = 37, height = 53;
     const auto original = randomPixels<std::uint8_t>(width * height, 4, 99);
@@ -321,6 +332,16 @@ TEST(LutCompose, CopyOrderAndStrength)
     EXPECT_EQ(composeLutInto(half.get(), nullptr, 100), 1);
     EXPECT_EQ(composeLutInto(half.get(), a.get(), 0), 1);
     EXPECT_EQ(std::memcmp(&before, half.get(), sizeof(Lut3D)), 0);
+}
+
+TEST(LutCompose, ATableComposedWithItself)
+{
+    auto a = linearLut(0.5f, 0.25f);
+    auto twice = createLut3D();
+    composeLutInto(twice.get(), a.get(), 100);
+    composeLutInto(twice.get(), a.get(), 100);
+    composeLutInto(a.get(), a.get(), 100);
+    EXPECT_LE(maxDifference(*a, *twice), 1e-6f);
 }
 
 TEST(LutCompose, MismatchedOrEmptySourcesAnswerZero)
