@@ -28,10 +28,12 @@ uint8_t quantise(double weight)
     return uint8_t(std::lround(clamped * 15.0) * 17);
 }
 
-// 1 inside [low, high], falling to 0 over `soft` pixels outside it.
-double softBand(double d, double low, double high, double soft)
+// 1 inside [low, high], falling to 0 over `soft` pixels outside it (`softHigh` above high
+// when given).
+double softBand(double d, double low, double high, double soft, double softHigh = -1.0)
 {
-    return smoothstep(low - soft, low, d) * (1.0 - smoothstep(high, high + soft, d));
+    const double upper = softHigh < 0 ? soft : softHigh;
+    return smoothstep(low - soft, low, d) * (1.0 - smoothstep(high, high + upper, d));
 }
 
 std::vector<uint8_t> drawPlane(uint32_t width, uint32_t height,
@@ -114,10 +116,15 @@ bool insideOpening(const EyeLayout &eye, double x, double y)
     return x > eye.inner && x < eye.outer && y > eye.upper.y(x) && y < eye.lower.y(x);
 }
 
-// Fade in from the inner corner and, along the lid, toward the outer corner.
-double alongLid(const EyeLayout &eye, double x, double fadeIn)
+// Height of the lid line at x: the upper lid, never below the lower one (the two curves
+// cross slightly near the corners).
+double lidTop(const EyeLayout &eye, double x) { return std::min(eye.upper.y(x), eye.lower.y(x)); }
+
+// Fade in from the inner corner, and out over `fadeOut` pixels past the outer corner.
+double alongLid(const EyeLayout &eye, double x, double fadeIn, double fadeOut = 6.0)
 {
-    return smoothstep(eye.inner - fadeIn * 0.3, eye.inner + fadeIn, x);
+    return smoothstep(eye.inner - fadeIn * 0.3, eye.inner + fadeIn, x) *
+           (1.0 - smoothstep(eye.outer, eye.outer + fadeOut, x));
 }
 
 // ---- Drawings -------------------------------------------------------------------------------
@@ -131,8 +138,8 @@ TemplateArt eyeDark(int level)
     return {eye.width, eye.height, {}, drawPlane(eye.width, eye.height, [&](double x, double y) {
                 if (insideOpening(eye, x, y))
                     return 0.0;
-                const double above = eye.upper.y(x) - y;
-                const double band = softBand(above, 2.0, height * 0.45, height * 0.55);
+                const double above = lidTop(eye, x) - y;
+                const double band = softBand(above, 2.0, height * 0.45, 3.0, height * 0.55);
                 return density * band * alongLid(eye, x, 70.0);
             })};
 }
@@ -145,9 +152,8 @@ TemplateArt upperLiner(int level)
     return {eye.width, eye.height, {}, drawPlane(eye.width, eye.height, [&](double x, double y) {
                 const double along = (x - eye.inner) / (eye.outer - eye.inner);
                 const double t = thickness * (0.35 + 0.65 * std::clamp(along, 0.0, 1.0));
-                const double above = eye.upper.y(x) - y;
-                return softBand(above, 0.0, t, 2.5) * alongLid(eye, x, 30.0) *
-                       (1.0 - smoothstep(eye.outer - 2.0, eye.outer + 1.0, x));
+                const double above = lidTop(eye, x) - y;
+                return softBand(above, 0.0, t, 2.5) * alongLid(eye, x, 30.0, 1.0);
             })};
 }
 
@@ -169,7 +175,7 @@ TemplateArt eyeLayer(int style, int layer)
     return {eye.width, eye.height, {}, drawPlane(eye.width, eye.height, [&](double x, double y) {
                 if (insideOpening(eye, x, y))
                     return 0.0;
-                const double above = eye.upper.y(x) - y;
+                const double above = lidTop(eye, x) - y;
                 switch (layer) {
                 case 0:  // lid, right above the lashes
                     return softBand(above, 0.5, 5.0 + 2.0 * style, 3.0) * alongLid(eye, x, 8.0);
