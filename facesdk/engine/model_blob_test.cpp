@@ -244,6 +244,24 @@ TEST(ModelBlob, LoadTemplateImagesAndMirror)
     EngineImage none{};
     EXPECT_EQ(mirrorGreyRows(&none), kResultUnsupported);
 
+    // Width 150 swaps columns 74 and 75; width 415 keeps column 207 where it is.
+    for (int width : {150, 415}) {
+        EngineImage wide{};
+        ASSERT_EQ(imageAllocate(counter.allocator(), &wide, width, 2, kFormatGrey8), kResultOk);
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < width; ++x)
+                wide.planes[0].pixels[size_t(y) * wide.planes[0].stride + x] = uint8_t(x);
+        ASSERT_EQ(mirrorGreyRows(&wide), kResultOk);
+        const uint8_t *row = wide.planes[0].pixels + wide.planes[0].stride;
+        for (int x = 0; x < width; ++x)
+            ASSERT_EQ(row[x], uint8_t(width - 1 - x));
+        if (width == 150)
+            EXPECT_EQ(row[74], 75);
+        else
+            EXPECT_EQ(row[207], 207);
+        imageRelease(counter.allocator(), &wide);
+    }
+
     for (EngineImage *image : {&pic, &mask, &mask2})
         imageRelease(counter.allocator(), image);
     EXPECT_EQ(counter.liveBlocks(), 0u);
