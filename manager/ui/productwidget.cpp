@@ -18,7 +18,6 @@
 
 namespace {
 
-const int kResourceKeepDays = 7;
 const int kButtonHeight = 35;
 const int kActionButtonMaximumWidth = 89;
 const int kBuyButtonMaximumWidth = 120;
@@ -48,12 +47,9 @@ ProductWidget::ProductWidget(const Product& product, ControllerThread* controlle
 ProductWidget::~ProductWidget() = default;
 
 void ProductWidget::updateResources() {
-    const QFileInfo icon(product_->iconFile());
-    const QFileInfo description(product_->descriptionFile());
-    const QDateTime oldest = QDateTime::currentDateTime().addDays(-kResourceKeepDays);
-    if (icon.exists() && description.exists() && product_->productState() != ProductUpdateAvailable &&
-        icon.lastModified() > oldest && description.lastModified() > oldest) {
-        qCDebug(managerLogCategory) << "Using cache for " << product_->name() << icon.lastModified();
+    if (ProductResourceDownloadOperation::cachedResourcesAreFresh(*product_)) {
+        qCDebug(managerLogCategory) << "Using cache for " << product_->name()
+                                    << QFileInfo(product_->iconFile()).lastModified();
         return;
     }
     QSharedPointer<Operation> operation(new ProductResourceDownloadOperation(*product_));
