@@ -49,7 +49,11 @@ void lutApplication(benchmark::State& state)
     auto pixels = randomBytes(std::size_t(rowBytes) * kHeight, 1);
     auto lut = gradeLut();
     for (auto _ : state)
-        applyLutToPixelsSliced(lut.get(), pixels.data(), rowBytes, kWidth, kHeight, wide, false, true, kind, 100, slices);
+        if (applyLutToPixelsSliced(lut.get(), pixels.data(), rowBytes, kWidth, kHeight, wide, false, true, kind, 100,
+                                   slices) != kLutOk) {
+            state.SkipWithError("the application refused the image");
+            break;
+        }
     state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
 }
 BENCHMARK(lutApplication)
@@ -95,10 +99,12 @@ void maskedBlendImage(benchmark::State& state)
     mask.bytesPerPixel = 1;
     mask.data[0] = maskBytes.data();
     for (auto _ : state) {
-        if (bands == 0)
-            maskedBlend(source, target, 40, withMask ? &mask : nullptr, false);
-        else
-            maskedBlendInBands(source, target, 40, withMask ? &mask : nullptr, false, bands);
+        const int result = bands == 0 ? maskedBlend(source, target, 40, withMask ? &mask : nullptr, false)
+                                      : maskedBlendInBands(source, target, 40, withMask ? &mask : nullptr, false, bands);
+        if (result != 0) {
+            state.SkipWithError("the blend refused the images");
+            break;
+        }
     }
     state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
 }
@@ -107,6 +113,7 @@ BENCHMARK(maskedBlendImage)
     ->Args({0, 0, 1})
     ->Args({0, 0, 0})
     ->Args({0, 1, 0})
+    ->Args({1, 0, 1})
     ->Args({1, 1, 0})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

@@ -51,9 +51,10 @@ void blendRow(Sample* target, const Sample* source, const std::uint8_t* maskRow,
 {
     for (int x = 0; x < width; ++x, target += job.step, source += job.step) {
         const std::uint32_t w = maskRow ? maskWeight<Mask>(maskRow, x, job.invert) : job.fixedWeight;
+        // keep + take is at most 65535 x 65535, which still fits 32 bits.
         for (int c = 0; c < 3; ++c) {
-            const std::uint64_t keep = std::uint64_t(target[c]) * (kFullWeight - w);
-            const std::uint64_t take = std::uint64_t(source[c]) * w;
+            const std::uint32_t keep = std::uint32_t(target[c]) * (kFullWeight - w);
+            const std::uint32_t take = std::uint32_t(source[c]) * w;
             target[c] = static_cast<Sample>(sizeof(Sample) == 1 ? (keep + take + 255) >> 16 : (keep + take) >> 16);
         }
     }
