@@ -25,7 +25,6 @@ namespace {
 const int kWindowWidth = 600;
 const int kTopFrameHeight = 245;
 const int kTransientExitDelayMs = 1000;
-const int kHelpUpdateIntervalMs = 3600000;
 
 const char kInstallMessagePage[] = ":/install_message/";
 const char kGreyHeadingStyle[] = "QLabel { color: rgb(130,130,130); font-size: 14px }";
@@ -70,6 +69,10 @@ MainWindow::MainWindow(KMCCommand command, const QString& productKey, QWidget* p
     QSharedPointer<OperationController> controller = controllerThread_.controllerAs<OperationController>();
     connect(this, &MainWindow::operationStart, controller.data(), &OperationController::doPerform);
     connect(controller.data(), &OperationController::finished, this, &MainWindow::onOperationFinished);
+
+    helpSchedule_ = new HelpUpdateSchedule(this);
+    connect(helpSchedule_, &HelpUpdateSchedule::operationStart, this, &MainWindow::operationStart);
+    connect(helpSchedule_, &HelpUpdateSchedule::due, this, &MainWindow::doUpdateProductHelp);
 
     QTimer::singleShot(0, this, &MainWindow::updateCatalogs);
     connect(productCatalog_, &ProductCatalog::needsUpgrade, this, &MainWindow::doIsOutOfDate);
@@ -224,8 +227,7 @@ void MainWindow::doProductInstallFailed(const Product* product) { Q_UNUSED(produ
 void MainWindow::doUpdateProductHelp() {
     if (outOfDate_)
         return;
-    emit operationStart(QSharedPointer<Operation>(new HelpUpdaterOperation(productCatalog_->products())));
-    QTimer::singleShot(kHelpUpdateIntervalMs, this, &MainWindow::doUpdateProductHelp);
+    helpSchedule_->run(productCatalog_->products());
 }
 
 void MainWindow::doAppTrackUpload() {

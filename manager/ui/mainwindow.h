@@ -25,6 +25,7 @@
 #include <memory>
 
 class MessageCatalog;
+class HelpUpdateSchedule;
 class Product;
 class ProductCatalog;
 class ProductWidget;
@@ -106,6 +107,7 @@ private:
     ControllerThread controllerThread_;
     ProductCatalog* productCatalog_;  // child
     MessageCatalog* messageCatalog_;  // child
+    HelpUpdateSchedule* helpSchedule_;  // child; re-arms doUpdateProductHelp hourly once it has run
     QMap<QString, QSharedPointer<ProductWidget>> productWidgets_;
     QUrl* selfUpdateUrl_ = nullptr;  // owned; handed back to stopSelfUpdate
     KMCCommand pendingCommand_;
