@@ -341,6 +341,8 @@ TEST_F(InstallOperationTest, DemoCatalogInstallersInstallAndUninstall)
         ASSERT_TRUE(installed.succeeded) << installed.errorText.toStdString();
         EXPECT_TRUE(QFile::exists(installed.seen.installPath())) << installed.seen.installPath().toStdString();
         EXPECT_EQ(installed.seen.installPath(), AppEnvironment::installedExecutablePath(productKey(product->name())));
+        // A later start reads the product as installed and current, in whichever scope it looks.
+        EXPECT_EQ(readInstalledVersion(product->name()), product->catalogVersion());
 
         const Outcome removed = runOnController(QSharedPointer<Operation>(factory.createUninstall(product)), product);
         EXPECT_TRUE(removed.succeeded) << removed.errorText.toStdString();

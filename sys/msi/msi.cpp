@@ -13,12 +13,14 @@
 #include <QLockFile>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QSet>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <mutex>
 
 namespace {
@@ -68,8 +70,36 @@ struct InstalledProduct {
     QString versionString;
     QString installLocation;  // absolute
     QString registryKey;      // below HKEY_CURRENT_USER; empty: none
+    QList<msipackage::PackageSetting> settings;  // registered by the package, removed with it
     QStringList files;        // relative to installLocation
 };
+
+// The native settings store a package setting lives in.
+std::unique_ptr<QSettings> settingsStore(const msipackage::PackageSetting& setting) {
+    return std::make_unique<QSettings>(QSettings::NativeFormat,
+                                       setting.machine ? QSettings::SystemScope : QSettings::UserScope,
+                                       setting.organization, setting.application);
+}
+
+bool sameSetting(const msipackage::PackageSetting& a, const msipackage::PackageSetting& b) {
+    return a.machine == b.machine && a.organization == b.organization && a.application == b.application &&
+           a.key == b.key;
+}
+
+void removeSetting(const msipackage::PackageSetting& setting) {
+    std::unique_ptr<QSettings> store = settingsStore(setting);
+    store->remove(setting.key);
+    // A group the product's settings leave empty goes too.
+    const int slash = setting.key.lastIndexOf(QLatin1Char('/'));
+    if (slash > 0) {
+        store->beginGroup(setting.key.left(slash));
+        const bool empty = store->allKeys().isEmpty();
+        store->endGroup();
+        if (empty)
+            store->remove(setting.key.left(slash));
+    }
+    store->sync();
+}
 
 QString userKeyPath(const QString& key) { return QStringLiteral("HKEY_CURRENT_USER\\") + key; }
 
@@ -96,6 +126,7 @@ unsigned loadDatabase(QList<InstalledProduct>* products) {
         product.versionString = object.value(QStringLiteral("VersionString")).toString();
         product.installLocation = object.value(QStringLiteral("InstallLocation")).toString();
         product.registryKey = object.value(QStringLiteral("RegistryKey")).toString();
+        product.settings = msipackage::settingsFromJson(object.value(QStringLiteral("Settings")).toArray());
         for (const QJsonValue& path : object.value(QStringLiteral("Files")).toArray())
             product.files << path.toString();
         if (!msipackage::isProductCode(product.productCode) || !QDir::isAbsolutePath(product.installLocation))
@@ -119,6 +150,7 @@ bool saveDatabase(const QList<InstalledProduct>& products) {
                                 {QStringLiteral("VersionString"), product.versionString},
                                 {QStringLiteral("InstallLocation"), product.installLocation},
                                 {QStringLiteral("RegistryKey"), product.registryKey},
+                                {QStringLiteral("Settings"), msipackage::settingsToJson(product.settings)},
                                 {QStringLiteral("Files"), QJsonArray::fromStringList(product.files)}});
     }
     if (!QDir().mkpath(rootFolder()))
@@ -201,6 +233,14 @@ public:
             else
                 registry::writeValue(userKeyPath(registryKey_), QLatin1String(kExePathValue), oldExePath_);
         }
+        // Settings go back to what they were, in reverse order of writing.
+        for (auto it = oldSettings_.crbegin(); it != oldSettings_.crend(); ++it) {
+            std::unique_ptr<QSettings> store = settingsStore(it->first);
+            if (it->second.isValid())
+                store->setValue(it->first.key, it->second);
+            else
+                removeSetting(it->first);
+        }
     }
 
     // Moves the staged files to the target; an existing target is set aside first.
@@ -223,6 +263,18 @@ public:
         return registry::writeValue(userKeyPath(registryKey_), QLatin1String(kExePathValue), exePath);
     }
 
+    bool writeSettings(const QList<msipackage::PackageSetting>& settings) {
+        for (const msipackage::PackageSetting& setting : settings) {
+            std::unique_ptr<QSettings> store = settingsStore(setting);
+            oldSettings_.append({setting, store->value(setting.key)});
+            store->setValue(setting.key, setting.value);
+            store->sync();
+            if (store->status() != QSettings::NoError)
+                return false;
+        }
+        return true;
+    }
+
     void commit() { committed_ = true; }
 
 private:
@@ -232,6 +284,7 @@ private:
     QString backup_;
     bool movedIn_ = false;
     bool registryWritten_ = false;
+    QList<QPair<msipackage::PackageSetting, QVariant>> oldSettings_;  // invalid value: was absent
     bool committed_ = false;
 };
 
@@ -269,6 +322,7 @@ unsigned installLocked(const QString& packagePath) {
     installed.versionString = manifest.productVersion;
     installed.installLocation = QDir(programs).absoluteFilePath(manifest.installFolder);
     installed.registryKey = manifest.registryKey;
+    installed.settings = manifest.settings;
     for (const msipackage::PackageFile& file : manifest.files)
         installed.files << file.path;
 
@@ -286,6 +340,8 @@ unsigned installLocked(const QString& packagePath) {
     if (!installed.registryKey.isEmpty() && !manifest.executablePath.isEmpty() &&
         !transaction.writeExePath(QDir::toNativeSeparators(QDir(installed.installLocation).filePath(manifest.executablePath))))
         return ERROR_INSTALL_FAILURE;
+    if (!transaction.writeSettings(installed.settings))
+        return ERROR_INSTALL_FAILURE;
     kept.append(installed);
     if (!saveDatabase(kept))
         return ERROR_INSTALL_FAILURE;
@@ -298,6 +354,12 @@ unsigned installLocked(const QString& packagePath) {
             removeInstalledFiles(product);
         if (!product.registryKey.isEmpty() && product.registryKey != installed.registryKey)
             registry::removeValue(userKeyPath(product.registryKey), QLatin1String(kExePathValue));
+        for (const msipackage::PackageSetting& setting : product.settings) {
+            const bool rewritten = std::any_of(installed.settings.cbegin(), installed.settings.cend(),
+                                               [&](const msipackage::PackageSetting& s) { return sameSetting(s, setting); });
+            if (!rewritten)
+                removeSetting(setting);
+        }
     }
 
     if (manifest.restart == QLatin1String("required"))
@@ -337,6 +399,8 @@ unsigned removeLocked(const QString& code) {
     removeInstalledFiles(product);
     if (!product.registryKey.isEmpty())
         registry::removeValue(userKeyPath(product.registryKey), QLatin1String(kExePathValue));
+    for (const msipackage::PackageSetting& setting : product.settings)
+        removeSetting(setting);
     return ERROR_SUCCESS;
 }
 

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtEndian>
 
@@ -256,6 +257,46 @@ TEST_F(Installer, ANewerPackageOfTheFamilyReplacesTheInstalledOne) {
     EXPECT_EQ(productCodes(), QStringList{newer.productCode});
     EXPECT_FALSE(QFileInfo::exists(installFolder()));
     EXPECT_EQ(exePath(), installFolder() + " 1.1/bin/ambrel");
+}
+
+TEST_F(Installer, RegisteredSettingsComeWithTheProductAndGoWithIt) {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, path("settings-machine"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, path("settings-user"));
+    auto setting = [](bool machine, const char* key, const char* value) {
+        msipackage::PackageSetting entry;
+        entry.machine = machine;
+        entry.organization = QStringLiteral("Solvane Vizoruv Labs");
+        entry.application = QStringLiteral("Solvane Manager");
+        entry.key = QLatin1String(key);
+        entry.value = QLatin1String(value);
+        return entry;
+    };
+    auto value = [](QSettings::Scope scope, const char* key) {
+        return QSettings(QSettings::NativeFormat, scope, "Solvane Vizoruv Labs", "Solvane Manager").value(key);
+    };
+    QSettings(QSettings::NativeFormat, QSettings::SystemScope, "Solvane Vizoruv Labs", "Solvane Manager")
+        .setValue("ambrel set/time-utc", "kept");  // not the product's: survives it
+
+    msipackage::Manifest first = ambrelManifest();
+    first.settings = {setting(true, "ambrel set/version", "1.0.2.5"), setting(true, "ambrel set/channel", "beta"),
+                      setting(false, "ambrel set/seen", "1")};
+    ASSERT_EQ(install(writePackage("first.msi", first)), ERROR_SUCCESS);
+    EXPECT_EQ(value(QSettings::SystemScope, "ambrel set/version"), "1.0.2.5");
+    EXPECT_EQ(value(QSettings::SystemScope, "ambrel set/channel"), "beta");
+    EXPECT_EQ(value(QSettings::UserScope, "ambrel set/seen"), "1");
+
+    // An upgrade writes its own settings and takes away those only the old version had.
+    msipackage::Manifest second = ambrelManifest("1.1.0.0");
+    second.productCode = QStringLiteral("{11111111-2222-3333-4444-666666666666}");
+    second.settings = {setting(true, "ambrel set/version", "1.1.0.0")};
+    ASSERT_EQ(install(writePackage("second.msi", second)), ERROR_SUCCESS);
+    EXPECT_EQ(value(QSettings::SystemScope, "ambrel set/version"), "1.1.0.0");
+    EXPECT_FALSE(value(QSettings::SystemScope, "ambrel set/channel").isValid());
+    EXPECT_FALSE(value(QSettings::UserScope, "ambrel set/seen").isValid());
+
+    ASSERT_EQ(remove("{11111111-2222-3333-4444-666666666666}"), ERROR_SUCCESS);
+    EXPECT_FALSE(value(QSettings::SystemScope, "ambrel set/version").isValid());
+    EXPECT_EQ(value(QSettings::SystemScope, "ambrel set/time-utc"), "kept");
 }
 
 TEST_F(Installer, AFailedReinstallKeepsTheInstalledProduct) {

@@ -36,6 +36,8 @@ QJsonObject toJson(const Manifest& manifest) {
         object.insert(QStringLiteral("ExecutablePath"), manifest.executablePath);
     if (!manifest.restart.isEmpty())
         object.insert(QStringLiteral("Restart"), manifest.restart);
+    if (!manifest.settings.isEmpty())
+        object.insert(QStringLiteral("Settings"), settingsToJson(manifest.settings));
     QJsonArray files;
     for (const PackageFile& file : manifest.files) {
         files.append(QJsonObject{{QStringLiteral("Path"), file.path},
@@ -141,7 +143,36 @@ Manifest manifestFromJson(const QJsonObject& object) {
     manifest.registryKey = stringKey(object, "RegistryKey");
     manifest.executablePath = stringKey(object, "ExecutablePath");
     manifest.restart = stringKey(object, "Restart");
+    manifest.settings = settingsFromJson(object.value(QStringLiteral("Settings")).toArray());
     return manifest;
+}
+
+QJsonArray settingsToJson(const QList<PackageSetting>& settings) {
+    QJsonArray array;
+    for (const PackageSetting& setting : settings) {
+        array.append(QJsonObject{{QStringLiteral("Scope"), setting.machine ? QStringLiteral("machine") : QStringLiteral("user")},
+                                 {QStringLiteral("Organization"), setting.organization},
+                                 {QStringLiteral("Application"), setting.application},
+                                 {QStringLiteral("Key"), setting.key},
+                                 {QStringLiteral("Value"), setting.value}});
+    }
+    return array;
+}
+
+QList<PackageSetting> settingsFromJson(const QJsonArray& array) {
+    QList<PackageSetting> settings;
+    for (const QJsonValue& entry : array) {
+        const QJsonObject object = entry.toObject();
+        PackageSetting setting;
+        setting.machine = stringKey(object, "Scope") == QLatin1String("machine");
+        setting.organization = stringKey(object, "Organization");
+        setting.application = stringKey(object, "Application");
+        setting.key = stringKey(object, "Key");
+        setting.value = stringKey(object, "Value");
+        if (!setting.organization.isEmpty() && !setting.application.isEmpty() && !setting.key.isEmpty())
+            settings.append(setting);
+    }
+    return settings;
 }
 
 bool isProductCode(const QString& code) {

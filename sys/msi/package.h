@@ -9,12 +9,16 @@
 // products sharing it replace each other), "ProductName", "Publisher", "ProductVersion",
 // "InstallFolder" (relative folder below the install root), "RegistryKey" (optional, a key below
 // HKEY_CURRENT_USER that receives the value "exePath"), "ExecutablePath" (optional, one of the
-// files), "Restart" (optional: "required" or "initiated") and "Files", an array of
-// {"Path": relative path with "/", "Size": bytes, "Sha1": lower-case hexadecimal}.
+// files), "Restart" (optional: "required" or "initiated"), "Settings" (optional, an array of
+// {"Scope": "user" or "machine", "Organization", "Application", "Key": "group/name", "Value"}:
+// application settings the product registers, written on install and removed with it) and
+// "Files", an array of {"Path": relative path with "/", "Size": bytes, "Sha1": lower-case
+// hexadecimal}.
 #pragma once
 
 #include <QByteArray>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 #include <QPair>
@@ -32,6 +36,15 @@ struct PackageFile {
     QByteArray sha1;  // lower-case hexadecimal
 };
 
+// One application setting a package registers (in the native settings store of that scope).
+struct PackageSetting {
+    bool machine = false;   // the all-users scope; else the user's
+    QString organization;
+    QString application;
+    QString key;            // "group/name"
+    QString value;
+};
+
 struct Manifest {
     QString productCode;
     QString upgradeCode;     // empty when not given
@@ -42,10 +55,12 @@ struct Manifest {
     QString registryKey;     // below HKEY_CURRENT_USER; empty: no registry value
     QString executablePath;  // relative to the install folder; empty: none
     QString restart;         // "", "required" or "initiated"
+    QList<PackageSetting> settings;
     QList<PackageFile> files;
 };
 
 // The product fields of a manifest object (everything but "Files"); missing keys stay empty.
+// Settings entries without an organization, application or key are left out.
 Manifest manifestFromJson(const QJsonObject& object);
 
 // A package opened for installation. open() reads and checks the head and the manifest;
@@ -71,6 +86,10 @@ private:
 bool isProductCode(const QString& code);
 // True for a relative "/"-separated path without empty, "." or ".." parts.
 bool isSafeRelativePath(const QString& path);
+
+// The settings entries as JSON, and back; used by the manifest and the installed-products list.
+QJsonArray settingsToJson(const QList<PackageSetting>& settings);
+QList<PackageSetting> settingsFromJson(const QJsonArray& array);
 
 // Writes a package from a manifest (its "Files" are replaced) and the files' contents, in order.
 // False with *error when the manifest is invalid or the file cannot be written.
