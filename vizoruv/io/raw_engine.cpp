@@ -103,6 +103,26 @@ int copyBitmapIntoView(const libraw_processed_image_t* image, ImageView* view)
     return 0;
 }
 
+// A thumbnail into the view: a bitmap like a developed image; a JPEG's bytes into a fresh block
+// with the byte count as width, answered as kRawErrorJpegThumbnail (the caller decodes it).
+int copyThumbnail(const libraw_processed_image_t* thumb, ImageView* view)
+{
+    if (thumb->type != LIBRAW_IMAGE_JPEG)
+        return copyBitmapIntoView(thumb, view);
+    auto* block = static_cast<uint8_t*>(std::malloc(thumb->data_size ? thumb->data_size : 1));
+    if (!block)
+        return kRawErrorNoMemory;
+    std::memcpy(block, thumb->data, thumb->data_size);
+    std::free(view->data[0]);
+    *view = ImageView{};
+    view->data[0] = block;
+    view->width = static_cast<int32_t>(thumb->data_size);
+    view->height = 1;
+    view->rowBytes = static_cast<int32_t>(thumb->data_size);
+    view->bytesPerPixel = 1;
+    return kRawErrorJpegThumbnail;
+}
+
 } // namespace
 
 struct VXLRawEngine::Facts {
@@ -159,6 +179,7 @@ void VXLRawEngine::releaseImages()
     }
     image_ = nullptr;
     thumbnail_ = nullptr;
+    thumbnailIndex_ = -1;
     developed_ = false;
 }
 
@@ -217,8 +238,9 @@ bool VXLRawEngine::initWithFile(const char* path)
         facts_ = new Facts;
         facts_->make.assign(iparams->make, strnlen(iparams->make, sizeof iparams->make));
         facts_->model.assign(iparams->model, strnlen(iparams->model, sizeof iparams->model));
-        const char* lens = lensInfo->makernotes.Lens;
-        facts_->lens.assign(lens, strnlen(lens, sizeof lensInfo->makernotes.Lens));
+        // The maker-note lens name; files without maker notes (DNG) name the lens in EXIF only.
+        const char* lens = lensInfo->makernotes.Lens[0] ? lensInfo->makernotes.Lens : lensInfo->Lens;
+        facts_->lens.assign(lens, strnlen(lens, sizeof lensInfo->Lens));
         facts_->focalLength = other->focal_len;
         facts_->isoSpeed = other->iso_speed;
         facts_->aperture = other->aperture;
@@ -423,6 +445,11 @@ bool VXLRawEngine::developThumbnail(int size, ImageView* out)
         }
     }
 #endif
+    // LibRaw unpacks a thumbnail once per file: the one made earlier serves again.
+    if (thumbnail_ && thumbnailIndex_ == index) {
+        lastResult_ = copyThumbnail(static_cast<const libraw_processed_image_t*>(thumbnail_), out);
+        return lastResult_ == 0;
+    }
     // Modules older than the thumbnail list hold one thumbnail, unpacked without an index.
     if (auto unpackEx = reinterpret_cast<UnpackThumbExFn>(entry("libraw_unpack_thumb_ex"))) {
         lastResult_ = unpackEx(context, index);
@@ -446,30 +473,11 @@ bool VXLRawEngine::developThumbnail(int size, ImageView* out)
     if (auto clear = reinterpret_cast<ClearMemFn>(entry("libraw_dcraw_clear_mem")); clear && thumbnail_)
         clear(static_cast<libraw_processed_image_t*>(thumbnail_));
     thumbnail_ = thumb;
+    thumbnailIndex_ = index;
     if (error != 0) {
         lastResult_ = error;
         return false;
     }
-
-    if (thumb->type == LIBRAW_IMAGE_JPEG) {
-        // The caller decodes a JPEG thumbnail itself: its bytes go into a fresh block, the byte
-        // count into the width, and the answer is false.
-        auto* block = static_cast<uint8_t*>(std::malloc(thumb->data_size ? thumb->data_size : 1));
-        if (!block) {
-            lastResult_ = kRawErrorNoMemory;
-            return false;
-        }
-        std::memcpy(block, thumb->data, thumb->data_size);
-        std::free(out->data[0]);
-        *out = ImageView{};
-        out->data[0] = block;
-        out->width = static_cast<int32_t>(thumb->data_size);
-        out->height = 1;
-        out->rowBytes = static_cast<int32_t>(thumb->data_size);
-        out->bytesPerPixel = 1;
-        lastResult_ = kRawErrorJpegThumbnail;
-        return false;
-    }
-    lastResult_ = copyBitmapIntoView(thumb, out);
+    lastResult_ = copyThumbnail(thumb, out);
     return lastResult_ == 0;
 }

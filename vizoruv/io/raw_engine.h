@@ -112,6 +112,7 @@ private:
     void* context_ = nullptr;       // libraw_data_t, owned; closed on destruction
     void* image_ = nullptr;         // developed libraw_processed_image_t, owned
     void* thumbnail_ = nullptr;     // thumbnail libraw_processed_image_t, owned
+    int thumbnailIndex_ = -1;       // the thumbnail list's entry that thumbnail_ holds
     Facts* facts_ = nullptr;        // camera facts made by initWithFile, or null
     std::string path_;
     bool unpacked_ = false;         // libraw_unpack ran for this file
