@@ -502,7 +502,7 @@ TEST_F(RunFixture, EveryFailingAllocationLeavesNothingBehind)
     FaceWork faces[] = {makeFace(0, {40, 40, 150, 150}), makeFace(0, {200, 40, 150, 150})};
     const size_t baseline = counter.liveBlocks();
     bool succeeded = false;
-    for (int n = 1; !succeeded && n < 50; ++n) {
+    for (int n = 1; !succeeded && n < 1000; ++n) {
         SCOPED_TRACE(n);
         counter.failAt = counter.allocations + n;
         FeatureStatus *status = nullptr;

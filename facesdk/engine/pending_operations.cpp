@@ -42,24 +42,3 @@ int classifyFaces(BeautyEngine *engine, const EngineImage *image, VXL_FACE *face
 }
 
 // ---- Inner operations -----------------------------------------------------------------------
-
-int innerFitFaces(InnerEngine *, EngineImage *, FaceWork *, int32_t, const int32_t *)
-{
-    return kResultFailed;
-}
-
-int innerAnalyzeFaces(InnerEngine *, EngineImage *, FaceWork *, int32_t, BeautyParams *)
-{
-    return kResultFailed;
-}
-
-int innerFaceOperation(InnerEngine *, EngineImage *, FaceWork *, int32_t, const FaceValueRecord *)
-{
-    return kResultFailed;
-}
-
-int innerFaceMeasure(InnerEngine *, EngineImage *, FaceWork *, int32_t, uint8_t *, uint8_t *)
-{
-    return kResultFailed;
-}
-

@@ -37,3 +37,49 @@ FaceShapeRecord *findShapeRecord(InnerEngine *inner, int32_t faceId);
 // with a ready anchor; a width or height of 0 or less when the quad lies outside the image.
 void warpAnchorSourceRect(InnerEngine *inner, int32_t xStep, int32_t yStep, const FaceWork *face,
                           EngineRect *out);
+
+// ---- Building the anchors -------------------------------------------------------------------
+//
+// The pass builds a face-skin mask of the whole image at a working size of at most 320 pixels,
+// then each face's anchor from its eye boxes, then drops anchors that collide with another face.
+
+struct FaceListEntry;
+struct RegionList;
+
+// The warp parts of all faces' records (found by id) and bit 0x40 of their prepared masks.
+// 0, 97 (no face built), or a negative code of the mask build or of a face.
+int buildWarpAnchors(InnerEngine *inner, EngineImage *image, FaceWork *faces, int32_t count);
+
+// A width x height grey mask (dense rows, allocated here; the caller releases it with
+// imageRelease) with 1 on the skin regions that hold a face's eye midpoint. 0; 97 no such
+// region or no skin at all; -3; -4 zero size; -6 a format without a skin classifier; or a
+// region routine's code.
+int buildFaceSkinMask(InnerEngine *inner, const EngineImage *image, const FaceWork *faces,
+                      int32_t count, int32_t width, int32_t height, EngineImage *mask);
+
+// Mark skin pixels of the rectangle of a working colour image with 1 in the mask (same size).
+// 0; 97 when none is marked; -4 (planar) or -8 (packed) for formats they do not take.
+int classifySkinPlanar(const EngineImage *image, const EngineRect *rect, EngineImage *mask);
+int classifySkinPacked(const EngineImage *image, const EngineRect *rect, EngineImage *mask);
+
+// Keeps valid only the regions whose box holds a face's eye midpoint (faces scaled to the
+// mask's size from the image's).
+void selectFaceRegions(RegionList *list, int32_t maskWidth, int32_t maskHeight,
+                       int32_t imageWidth, int32_t imageHeight, const FaceWork *faces,
+                       int32_t count);
+
+// One face's anchor (image coordinates) measured on the mask. 0; 97; -4; or the measurement's
+// code.
+int buildWarpAnchor(InnerEngine *inner, const EngineImage *image, const FaceListEntry *entry,
+                    const EngineImage *mask, WarpAnchor *anchor);
+
+// Extents left (negative) and right of the eye midpoint, image pixels. 0; 97; -3; -6.
+int measureWarpExtents(InnerEngine *inner, const EngineImage *image, const FaceWork &face,
+                       const EngineImage *mask, int32_t *left, int32_t *right);
+
+// The face box widened to four eye distances and turned by the angle between the eye boxes.
+void warpAnchorQuad(const FaceWork &face, VXL_POINT quad[4]);
+
+// 1 when the face's anchor quad collides with another face of the array, else 0.
+int checkWarpAnchorOverlap(InnerEngine *inner, const FaceWork *face, const FaceWork *faces,
+                           int32_t count, const VXL_POINT quad[4]);
