@@ -62,6 +62,7 @@ void registerImageStateMetaTypes()
     static const bool registered = [] {
         qRegisterMetaType<SharedVxlImageState>("SharedVxlImageState");
         qRegisterMetaType<PushOption>("PushOption");
+        qRegisterMetaType<QUndoCommand*>("QUndoCommand*");
         qRegisterMetaType<CropSettings>("CropSettings");
         qRegisterMetaType<QHeadCropProperties>("QHeadCropProperties");
         registerPresetMetaTypes();

@@ -13,12 +13,12 @@
 #include <QRectF>
 #include <QSharedPointer>
 #include <QString>
+#include <QUndoCommand>
 
 #include "editing/model/master_amount.h"
 #include "editing/model/preset.h"
 #include "vizoruv/io/raw_params.h"
 
-class QUndoCommand;
 class QUndoStack;
 
 // ---- Crop value types -----------------------------------------------------------------------
@@ -108,6 +108,7 @@ private:
 };
 
 Q_DECLARE_METATYPE(SharedVxlImageState)
+Q_DECLARE_METATYPE(QUndoCommand*)
 Q_DECLARE_METATYPE(PushOption)
 Q_DECLARE_METATYPE(CropSettings)
 Q_DECLARE_METATYPE(QHeadCropProperties)
