@@ -3,7 +3,8 @@
 // changes nothing for a bundle that is already registered.
 //
 //   translations   ":/translations/language_<code>.qm" for en, de, fr, es, zh, ru, ko, ja, nl, pt
-//   style          ":/Style/ZyrStylesheet.css", ":/Style/stylesheet.css", ":/Style/Fonts/…", ":/Style/Images/…"
+//   style          ":/Style/ZyrStylesheet.css", ":/Style/stylesheet.css", ":/Style/dialog-styles.css",
+//                  ":/Style/solvane-dialog-styles.css", ":/Style/Fonts/…", ":/Style/Images/…"
 //   message pages  ":/default_message/", ":/solvane_message/" (index.html with its background)
 //   install page   ":/install_message/" (index.html with its background)
 #pragma once
