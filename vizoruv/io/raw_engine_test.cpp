@@ -384,6 +384,18 @@ TEST_F(RawEngineTest, FilesLibRawCannotReadFailWithItsCode)
     }
 }
 
+TEST_F(RawEngineTest, AFileCutShortInItsPictureDataOpensButDoesNotDevelop)
+{
+    rawtest::DngOptions options;
+    options.mosaicCutShort = true;
+    VXLRawEngine engine(kRawEngineLibRaw, module);
+    ASSERT_TRUE(engine.initWithFile(dng(options).c_str()));
+    ImageView view{};
+    EXPECT_FALSE(engine.develop(kRawDevelopFull, 0, &view, nullptr, nullptr));
+    EXPECT_EQ(engine.lastResult(), LIBRAW_IO_ERROR);
+    EXPECT_EQ(view.data[0], nullptr);
+}
+
 TEST_F(RawEngineTest, AnEngineWithoutLibRawOpensNothing)
 {
     const std::string path = dng({});

@@ -31,6 +31,7 @@ struct DngOptions {
     int exposureDenominator = 125;   // exposure time 1/denominator seconds
     int fNumberTenths = 28;          // f/2.8
     int focalLength = 50;            // millimetres
+    bool mosaicCutShort = false;     // the mosaic's strip runs past the end of the file
 };
 
 constexpr int kWhiteLevel = 4095;
@@ -226,6 +227,14 @@ inline std::vector<uint8_t> makeDng(const DngOptions& o)
         firstAt = W::writeIfd(&file, first);
     }
     W::put32(&file, 4, firstAt);
+    if (o.mosaicCutShort) {
+        // The mosaic's StripOffsets entry (tag 273, one long, value mosaicAt) moves to half a strip
+        // before the end.
+        const uint8_t entry[12] = {0x11, 0x01, 4, 0, 1, 0, 0, 0, uint8_t(mosaicAt), 0, 0, 0};
+        const auto at = std::search(file.begin(), file.end(), entry, entry + 12);
+        if (at != file.end())
+            W::put32(&file, size_t(at - file.begin()) + 8, static_cast<uint32_t>(file.size() - mosaicBytes / 2));
+    }
     return file;
 }
 
