@@ -8,9 +8,7 @@
 SliderWrapper::SliderWrapper(QWidget* parent) : QSlider(parent)
 {
     setFocusPolicy(Qt::StrongFocus);
-    QSizePolicy policy = sizePolicy();
-    policy.setVerticalPolicy(QSizePolicy::Minimum);
-    setSizePolicy(policy);
+    setSizePolicy(QSizePolicy(sizePolicy().horizontalPolicy(), QSizePolicy::Minimum));
     connect(this, &QAbstractSlider::actionTriggered, this, [this](int action) {
         // The wheel triggers SliderMove as well; only a drag of the pressed handle counts.
         if (action == QAbstractSlider::SliderMove && isSliderDown())
