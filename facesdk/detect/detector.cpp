@@ -9,9 +9,14 @@
 
 #include "facesdk/detect/detector_object.h"
 #include "facesdk/detect/convert.h"
+#include "facesdk/detect/faces.h"
+#include "facesdk/detect/passes.h"
 #include "facesdk/detect/frame.h"
 #include "facesdk/detect/window.h"
+#include "facesdk/detect/models.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 /* ---- lists ---- */
@@ -35,22 +40,6 @@ void detectorListUnlink(DetectorListNode *node)
     node->previous->next = node->next;
     node->next->previous = node->previous;
     node->next = node->previous = node;
-}
-
-static DetectedFace *faceOfLink(DetectorListNode *link)
-{
-    return reinterpret_cast<DetectedFace *>(reinterpret_cast<char *>(link) - offsetof(DetectedFace, link));
-}
-
-void freeAllFaces(FaceDetector *detector)
-{
-    DetectorListNode *head = &detector->faces;
-    while (head->next != head) {
-        DetectorListNode *link = head->next;
-        detectorListUnlink(link);
-        allocatorFree(detector->allocator, faceOfLink(link));
-    }
-    detector->faceCount = 0;
 }
 
 /* Frees every node of a list whose nodes begin with their link. */
@@ -365,39 +354,164 @@ int faceDetectorResetTracking(FaceDetector *detector)
     return kResultOk;
 }
 
+/* ---- reported faces ---- */
+
+namespace {
+
+/* Mean of the positive values of a history, at least 1. */
+int32_t positiveMean(const int32_t *history, int32_t count)
+{
+    int64_t sum = 0;
+    for (int32_t i = 0; i < count; ++i)
+        if (history[i] > 0)
+            sum += history[i];
+    return count > 0 ? std::max<int32_t>(1, int32_t(sum / count)) : 1;
+}
+
+/* Fills the public scores and box of a face about to be handed out. */
+void finaliseFace(const FaceDetector *detector, DetectedFace *face)
+{
+    const uint32_t flags = detector->flags;
+    const bool tracking = flags & kDetectorFlagTracking;
+    DetectedFacePublic &pub = face->report;
+    if (flags & kDetectorFlagFaceScore) {
+        int32_t &score = pub.faceScore;
+        if (!tracking) {
+            score = score > 0 ? score : (score == 0 || score == -100) ? 0 : -1;
+        } else if (score == -100 || face->missedFrames > 3) {
+            face->faceScoreTally = face->faceScoreCount = 0;
+            score = 0;
+        } else if (face->faceScoreTally > 0) {
+            score = positiveMean(face->faceScoreHistory, face->faceScoreCount);
+        } else if (face->faceScoreTally == 0) {
+            score = 0;
+        } else {
+            score = -1;
+            face->faceScoreCount = 0;
+        }
+    }
+    if (face->missedFrames > 2) {
+        pub.eyeScore = pub.firstEyeScore = pub.secondEyeScore = 0;
+        std::memset(pub.firstEyeBox, 0, sizeof pub.firstEyeBox);
+        std::memset(pub.secondEyeBox, 0, sizeof pub.secondEyeBox);
+        face->eyeTally[0] = face->eyeTally[1] = 0;
+        face->eyeScoreCount[0] = face->eyeScoreCount[1] = 0;
+    } else if (flags & kDetectorFlagEyeScores) {
+        const int32_t *boxes[2] = {pub.firstEyeBox, pub.secondEyeBox};
+        int32_t *scores[2] = {&pub.firstEyeScore, &pub.secondEyeScore};
+        for (int e = 0; e < 2; ++e) {
+            if (boxes[e][2] == 0) {
+                *scores[e] = 0;
+            } else if (face->eyeTally[e] > 0) {
+                *scores[e] = positiveMean(face->eyeScoreHistory[e], face->eyeScoreCount[e]);
+            } else {
+                *scores[e] = -1;
+                face->eyeScoreCount[e] = 0;
+            }
+        }
+        const int32_t a = pub.firstEyeScore, b = pub.secondEyeScore;
+        if (pub.firstEyeBox[2] == 0 && pub.secondEyeBox[2] == 0)
+            pub.eyeScore = 0;
+        else if (a == 0 || b == 0)
+            pub.eyeScore = a == 0 ? b : a;
+        else if (a < 0 && b < 0)
+            pub.eyeScore = -1;
+        else
+            pub.eyeScore = std::max(a, b);
+    } else {
+        pub.eyeScore = pub.firstEyeScore = pub.secondEyeScore = 0;
+        face->eyeTally[0] = face->eyeTally[1] = 0;
+    }
+    std::memcpy(pub.box, face->smoothed, sizeof pub.box);
+    if (pub.faceScore > 0)
+        pub.faceScore *= tracking ? 1 : 2;
+    for (int32_t *score : {&pub.faceScore, &pub.eyeScore, &pub.firstEyeScore, &pub.secondEyeScore})
+        *score = std::min(*score, 100);
+}
+
+} // namespace
+
 DetectedFace *faceDetectorNextFace(FaceDetector *detector, DetectedFace *previous)
 {
     if (!detector)
         return nullptr;
-    DetectorListNode *link = previous ? previous->link.next : detector->faces.next;
-    return link == &detector->faces ? nullptr : faceOfLink(link);
+    DetectorListNode *head = &detector->faces;
+    DetectedFace *face = previous ? nextFaceIn(head, previous) : firstFaceIn(head);
+    if (detector->flags & kDetectorFlagTracking)
+        while (face && face->confirmations < 2)
+            face = nextFaceIn(head, face);
+    if (face)
+        finaliseFace(detector, face);
+    return face;
 }
 
 DetectedFace *faceDetectorFindFace(FaceDetector *detector)
 {
     if (!detector || detector->primaryId == 0)
         return nullptr;
-    for (DetectorListNode *link = detector->faces.next; link != &detector->faces; link = link->next)
-        if (faceOfLink(link)->report.id == detector->primaryId)
-            return faceOfLink(link);
+    for (DetectedFace *f = firstFaceIn(&detector->faces); f; f = nextFaceIn(&detector->faces, f))
+        if (f->report.id == detector->primaryId)
+            return f;
     return nullptr;
 }
 
-/* ---- the detection operations ----
- * The image is checked and the frame prepared; the still and tracking passes that would search
- * it are not part of this library yet, so a detection answers -1 after the preparation. */
+/* ---- the detection operations ---- */
+
+namespace {
+
+/* Records the caller's frame timing; marks it missing when a frame comes without it. */
+void recordFrameTiming(FaceDetector *detector, const DetectorFrameInfo *info)
+{
+    if (info && info->frameTime != 0 && info->frameInterval != 0) {
+        detector->timingInUse = 1;
+        detector->timingMissing = 0;
+        detector->lastFrameInterval = info->frameInterval;
+        std::memmove(detector->frameTimes + 1, detector->frameTimes, sizeof(uint32_t) * 8);
+        detector->frameTimes[0] = info->frameTime;
+        const int32_t count = std::max(detector->frameTimeCount, 1);
+        uint64_t sum = 0;
+        for (int32_t i = 0; i < count; ++i)
+            sum += detector->frameTimes[i];
+        detector->frameTimeAverage = uint32_t(sum / uint64_t(count));
+        const int32_t limit = std::max<int32_t>(2, int32_t(detector->working.framesPerFullScan));
+        if (detector->frameTimeCount < 9 && detector->frameTimeCount < limit)
+            ++detector->frameTimeCount;
+        if (info->frameInterval >= 110)
+            detector->working.boxSmoothing = 0;
+        else if (info->frameInterval <= 100)
+            detector->working.boxSmoothing = detector->configured.boxSmoothing;
+    } else if (info || detector->timingInUse) {
+        detector->timingMissing = 1;
+    }
+}
+
+} // namespace
 
 int faceDetectorDetectEx(FaceDetector *detector, const DetectorImage *image, ProgressCallback callback,
                          void *user, const DetectorFrameInfo *frameInfo)
 {
     if (!detector || !image || !detectorImageValid(image, true))
         return kResultBadArgument;
-    const int rc = prepareFrame(detector, frameInfo, image, callback, user);
+    int rc = prepareFrame(detector, frameInfo, image, callback, user);
     if (rc != kResultOk)
         return rc;
+    recordFrameTiming(detector, frameInfo);
     if (frameInfo && frameInfo->patch)
         return kResultUnsupported;
-    return kResultFailed;
+    const bool tracking = detector->flags & kDetectorFlagTracking;
+    rc = tracking ? detectTracking(detector) : detectStill(detector);
+    ++detector->passesRun;
+    choosePrimaryFace(detector);
+    if (rc != kResultOk)
+        return rc;
+    if (recountFaces(detector) == 0)
+        return kResultNotFound;
+    if (!tracking)
+        return kResultOk;
+    for (DetectedFace *f = firstFaceIn(&detector->faces); f; f = nextFaceIn(&detector->faces, f))
+        if (f->confirmations >= 2)
+            return kResultOk;
+    return kResultNotFound;
 }
 
 int faceDetectorDetect(FaceDetector *detector, const DetectorImage *image, ProgressCallback callback, void *user)
@@ -405,11 +519,115 @@ int faceDetectorDetect(FaceDetector *detector, const DetectorImage *image, Progr
     return faceDetectorDetectEx(detector, image, callback, user, nullptr);
 }
 
+namespace {
+
+bool axisRoll(int32_t roll) { return roll == 0 || roll == 90 || roll == 180 || roll == -90; }
+
+/* Eye score of a rectangle of a source the working images do not hold: the rectangle (or its
+ * turned bounding box) is converted into a temporary image, made upright and measured. */
+int eyeScoreOnCopy(FaceDetector *detector, const DetectorImage *source, const int32_t rect[4], int32_t roll,
+                   int32_t *score)
+{
+    const int32_t W = source->width, H = source->height;
+    int32_t region[4] = {rect[0], rect[1], (rect[2] + 1) & ~1, (rect[3] + 1) & ~1};
+    if (!axisRoll(roll)) {
+        const int64_t c = std::abs(int64_t(sinDeg(roll + 90))), s = std::abs(int64_t(sinDeg(roll)));
+        const int32_t bw = int32_t((rect[2] * c + rect[3] * s) >> 16), bh = int32_t((rect[2] * s + rect[3] * c) >> 16);
+        const int32_t bx = rect[0] + rect[2] / 2 - bw / 2, by = rect[1] + rect[3] / 2 - bh / 2;
+        if (bx >= 0 && by >= 0 && bx + bw <= W && by + bh <= H) {
+            region[0] = bx;
+            region[1] = by;
+            region[2] = (bw + 1) & ~1;
+            region[3] = (bh + 1) & ~1;
+        }
+    }
+    region[0] &= ~1;
+    region[1] &= ~1;
+    region[2] = std::min(region[2], (W - region[0]) & ~1);
+    region[3] = std::min(region[3], (H - region[1]) & ~1);
+    if (region[2] < 2 || region[3] < 2)
+        return kResultOk; /* nothing to measure: the score stays 0 */
+    EngineAllocator *allocator = detector->allocator;
+    const uint32_t cw = uint32_t(region[2]), ch = uint32_t(region[3]);
+    DetectorPlane copy{cw, ch, 1, 1, nullptr, allocatorAlloc(allocator, cw * ch + cw * ch / 2)};
+    copy.data = static_cast<uint8_t *>(copy.block);
+    if (!copy.block)
+        return kResultNoMemory;
+    int rc = convertRegion(detector, source, &copy, region, false);
+    /* the measured image: the copy itself, shrunk to 51 pixels, or turned upright */
+    int32_t outW = int32_t(cw), outH = int32_t(ch), measureRoll = roll;
+    if (axisRoll(roll)) {
+        if (cw >= 86) {
+            outW = 51;
+            outH = std::max<int32_t>(2, int32_t(ch * 51 / cw));
+        }
+    } else {
+        outW = rect[2] >= 86 ? 51 : rect[2];
+        outH = rect[2] >= 86 ? std::max<int32_t>(2, rect[3] * 51 / rect[2]) : rect[3];
+        measureRoll = 0;
+    }
+    const uint32_t outBytes = uint32_t(outW) * uint32_t(outH);
+    DetectorPlane measured{uint32_t(outW), uint32_t(outH), 1, 1, nullptr,
+                           allocatorAlloc(allocator, outBytes + outBytes / 2 + 2)};
+    measured.data = static_cast<uint8_t *>(measured.block);
+    if (!measured.block)
+        rc = kResultNoMemory;
+    if (rc == kResultOk) {
+        std::memset(measured.data, 128, outBytes + outBytes / 2);
+        if (axisRoll(roll)) {
+            resizeNearest(&copy, &measured);
+        } else {
+            const int32_t inCopy[4] = {rect[0] - region[0], rect[1] - region[1], rect[2], rect[3]};
+            cropRotated(&copy, inCopy, &measured, roll > 0 ? 360 - roll : -roll);
+        }
+        /* the measurement reads the working image: lend it the temporary one */
+        const DetectorPlane kept = detector->frame.working;
+        detector->frame.working = measured;
+        const int32_t box[4] = {0, 0, outW, outH};
+        rc = regionEyeScore(detector, box, measureRoll, score);
+        detector->frame.working = kept;
+    }
+    allocatorFree(allocator, measured.block);
+    allocatorFree(allocator, copy.block);
+    return rc;
+}
+
+} // namespace
+
 int faceDetectorDetectInRegion(FaceDetector *detector, const DetectorRegionRequest *request, int32_t *eyeScore)
 {
-    if (!detector || !request || !eyeScore)
+    if (!detector || !request || !eyeScore || !request->image || !request->rect)
         return kResultBadArgument;
-    return kResultFailed; /* the eye analysis is not part of this library yet */
+    const int32_t roll = request->roll;
+    const DetectorImage *image = request->image, *small = request->detectionImage;
+    if (roll < -179 || roll > 180 || !detectorImageValid(image, true) || (small && !detectorImageValid(small, true)))
+        return kResultBadArgument;
+    if (small) {
+        const int64_t a = int64_t(image->width) * 1024 / image->height, b = int64_t(small->width) * 1024 / small->height;
+        if (std::llabs(a - b) > 10)
+            return kResultBadArgument;
+    }
+    const int32_t *r = request->rect;
+    if (r[2] <= 0 || r[3] <= 0 || r[0] < 0 || r[1] < 0 || int64_t(r[0]) + r[2] > image->width ||
+        int64_t(r[1]) + r[3] > image->height)
+        return kResultBadArgument;
+    *eyeScore = 0;
+    const DetectorImage *source = image;
+    int32_t rect[4] = {r[0], r[1], r[2], r[3]};
+    if (small) {
+        const int32_t scaled[4] = {int32_t(int64_t(r[0]) * small->width / image->width),
+                                   int32_t(int64_t(r[1]) * small->height / image->height),
+                                   int32_t(int64_t(r[2]) * small->width / image->width),
+                                   int32_t(int64_t(r[3]) * small->height / image->height)};
+        if (((int64_t(scaled[2]) * 341 + 512) & ~int64_t(1023)) >= 15360) {
+            source = small;
+            std::memcpy(rect, scaled, sizeof rect);
+        }
+    }
+    if (axisRoll(roll) && detector->frame.working.data && detector->previousWidth == source->width &&
+        detector->previousHeight == source->height)
+        return regionEyeScore(detector, rect, roll, eyeScore);
+    return eyeScoreOnCopy(detector, source, rect, roll, eyeScore);
 }
 
 /* ---- the operations table ---- */

@@ -23,11 +23,68 @@ struct DetectorListNode {
     DetectorListNode *previous; /* towards the head */
 };
 
-/* A face record: the public part the caller reads, then the detector's working state. */
+/* Projection profile of a face's luma and chroma along one axis (motion by profiles). */
+struct MotionProfile {
+    int32_t *sums;              /* 3 x count: luma sums, then Cb sums, then Cr sums */
+    uint32_t count;             /* lines sampled along the axis */
+    int32_t valid;              /* 1 when the sums describe the face's last position */
+    int32_t axis;               /* 0: one sum per row, 1: one sum per column */
+    int32_t step;               /* 16.16 pixels between sampled lines along the axis */
+    int32_t rect[4];            /* 16.16 x, y, width, height of the sampled rectangle */
+};
+
+constexpr int kBoxRing = 10;        /* boxes of the smoothing ring */
+constexpr int kRollRing = 10;       /* public rolls of the roll history */
+constexpr int kEyeBoxRing = 5;      /* boxes of each eye-box ring */
+constexpr int kFaceScoreHistory = 9;/* face-score history slots (7 in use) */
+constexpr int kEyeScoreHistory = 5;/* eye-score history slots (3 in use) */
+
+/* A face record: the public part the caller reads, then the detector's working state. Boxes
+ * are {x, y, width, height} in pixels of the working image. */
 struct DetectedFace {
     DetectedFacePublic report;  /* first 128 bytes: what next-face hands out */
+    int32_t reportedBox[4];     /* the box next-face copies into report.box */
+    int32_t secondaryScore;     /* vote sum given at creation */
     DetectorListNode link;      /* place in the detector's face list */
-    uint32_t creationArea;      /* pixels: frame width x height when the face was created */
+    int32_t lumaLow, lumaMean, lumaHigh; /* luma statistics of the middle of the box */
+    uint32_t cbMin, cbMax, crMin, crMax; /* chroma range of the skin samples, 0..255 */
+    uint32_t skinCounts[3];     /* samples of skin class 0, 1 and 2 */
+    int32_t eyeDistance;        /* pixels between the eye centres; 0 when implausible */
+    int32_t rollHistoryFill;    /* unused slot kept with the record across merges */
+    int32_t creationRoll;       /* detector roll when the record was made, degrees */
+    int32_t view;               /* 0, +-45, +-90 */
+    int32_t positives;          /* windows that passed for this face */
+    int32_t box[4];             /* current box */
+    int32_t smoothed[4];        /* smoothed box */
+    int32_t previous[4];        /* current box one frame before */
+    int32_t missedFrames;       /* frames since confirmation: 0 when found in this frame */
+    uint32_t creationArea;      /* pixels: width x height of the box at creation */
+    int32_t creationBox[4];     /* box at creation */
+    int32_t framesTracked;      /* frames the face has been tracked */
+    int32_t confirmations;      /* confirmation count: 1 at creation (2 with flag 0x8) */
+    int32_t lumaDeviation;      /* standard deviation of the sampled luma */
+    int32_t score;              /* summed window score */
+    int32_t faceScoreTally;     /* -2..2: passes minus failures of the face score */
+    int32_t faceScoreCount;     /* values kept in faceScoreHistory (at most 7) */
+    int32_t faceScoreHistory[kFaceScoreHistory]; /* newest first */
+    int32_t eyeTally[2];        /* -2..2 per eye */
+    int32_t eyeScoreCount[2];   /* values kept per eye (at most 3) */
+    int32_t eyeScoreHistory[2][kEyeScoreHistory]; /* newest first */
+    int32_t colourValid;        /* 1 when the chroma range was measured */
+    int32_t boxRingCount;       /* boxes pushed into boxRing since it was emptied */
+    int32_t (*boxRing)[4];      /* 160 bytes: the last 10 current boxes */
+    int32_t rollCount;          /* entries pushed into rollRing */
+    int32_t *rollRing;          /* 40 bytes: the last 10 public rolls */
+    int32_t eyeRingCount[2];    /* boxes pushed into each eye ring */
+    int32_t (*eyeRing[2])[4];   /* 80 bytes each: the last 5 boxes of each eye */
+    int32_t foundByTracking;    /* 1 when the local search made the record */
+    int32_t motion[2];          /* centre motion in pixels per frame, x and y */
+    int32_t relativeMotion[2];  /* motion in 1/1024 of the box width and height */
+    int32_t averageBox[4];      /* mean of the box ring during one smoothing; width 0 = none */
+    int32_t alternateBox[4];    /* predicted box of the next local search; width 0 = none */
+    int32_t carried;            /* kept with the record across merges */
+    MotionProfile rowProfile;   /* one sum per row */
+    MotionProfile columnProfile;/* one sum per column */
 };
 
 /* A node of the roll ring. */
@@ -129,6 +186,8 @@ enum CascadeView { kViewFrontal = 0, kViewHalfPositive, kViewHalfNegative, kView
 struct CascadeSet {
     const CascadeModel *const *tables[kViewCount]; /* kCascadeTableSize entries each, or null */
     const CascadeModel *verify;                    /* the fixed cascade of evaluateVerifyWindow */
+    const CascadeModel *eye;                       /* eye cascade, base 14 */
+    const CascadeModel *eyeVerify;                 /* eye verification cascade, base 14 */
 };
 
 /* ---- the detector object ---- */
@@ -182,6 +241,7 @@ struct FaceDetector {
     int32_t trackingRegion[4];          /* x, y, width, height; width 0 when none */
     int32_t regionOnly;                 /* 1 when only the tracking region was converted */
     int32_t skinRegion[4];              /* the prepared skin region: x, y, width, height */
+    int32_t alternateSkinRegion[4];     /* the prepared skin region of the alternate set */
     int32_t squaresShift;               /* bits dropped from each row's running sum of squares */
     int32_t baseStep, fineStep, coarseStep, smallStep; /* scan grid steps in pixels */
     int32_t rollHint;                   /* degrees, -179..180 */
@@ -217,6 +277,25 @@ struct FaceDetector {
     uint32_t scanOptions;               /* option bits of the passes */
     int32_t sceneChromaFactor;          /* 0..25 */
     CascadeSet cascades;                /* model data */
+
+    /* tracking pass */
+    int32_t cycleCounter;               /* flag 0x4: consecutive cycles that ended with faces */
+    int32_t emptyCycles;                /* cycles that started with no face */
+    int32_t rollIndex;                  /* search-list entry of the cycle */
+    int32_t rollBias;                   /* 0, 90, -90 or 180 */
+    int32_t rememberedRoll;             /* roll of the newest face */
+    int32_t rescan;                     /* flag 0x4: one thorough scan at rememberedRoll */
+    int32_t holdCountdown;              /* frames the size range and roll neighbourhood stay */
+    int32_t neighbourRoll;              /* roll the neighbourhood rolls (rollCycle) were made for */
+    int32_t neighbourIndex;             /* rotating index into rollCycle */
+    int32_t jitter;                     /* grid jitter counter, advanced once per cycle */
+    int32_t alternateBuild;             /* 1 when this frame built its integrals in the alternate set */
+    int32_t faceAdded;                  /* 1 when addCandidate accepted a face in this pass */
+    int32_t extraRolls;                 /* extra roll scans per frame (schedule) */
+    uint32_t scanModeBits;              /* schedule bits; bit 1: fine search */
+    int32_t timingInUse;                /* frame timing was given once */
+    int32_t timingMissing;              /* this frame came without timing */
+    int32_t lastFaceCount;              /* faces at the last choice of the primary face */
 
     /* primary face */
     int32_t primaryMode;                /* always 0 */

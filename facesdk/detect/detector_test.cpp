@@ -297,8 +297,9 @@ TEST_F(DetectorTest, DetectionRefusesBadImagesAndPreparesGoodOnes)
     const uint32_t wrongTag = 87;
     bad.extension = &wrongTag;
     EXPECT_EQ(faceDetectorDetect(detector, &bad, nullptr, nullptr), kResultBadArgument);
-    // The frame is prepared; the search passes are not part of the library yet.
-    EXPECT_EQ(faceDetectorDetect(detector, &image, nullptr, nullptr), kResultFailed);
+    // The frame is prepared and searched; without trained models nothing is found.
+    EXPECT_EQ(faceDetectorDetect(detector, &image, nullptr, nullptr), kResultNotFound);
+    EXPECT_EQ(faceDetectorNextFace(detector, nullptr), nullptr);
     EXPECT_EQ(detector->frame.working.width, 64u);
     EXPECT_EQ(detector->frame.working.data[0], 100);
     DetectorFrameInfo info{};

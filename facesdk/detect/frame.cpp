@@ -86,7 +86,23 @@ void releaseWorkingImages(FaceDetector *detector)
     detector->hasAlternate = 0;
 }
 
-void swapFrameBuffers(FaceDetector *detector) { std::swap(detector->frame, detector->alternate); }
+void swapFrameBuffers(FaceDetector *detector)
+{
+    if (detector->configured.framesPerFullScan < 2 || !detector->hasAlternate)
+        return;
+    FrameBuffers &a = detector->frame, &b = detector->alternate;
+    if (detector->regionOnly) {
+        /* only the region was converted into this frame's image: the full one is the other */
+        std::swap(a.working, b.working);
+        std::swap(a.skinMap, b.skinMap);
+        std::swap(a.prefilter, b.prefilter);
+        std::swap(detector->skinRegion, detector->alternateSkinRegion);
+    }
+    std::swap(a.integral, b.integral);
+    std::swap(a.squared, b.squared);
+    std::swap(a.skinIntegral, b.skinIntegral);
+    std::swap(a.searchRect, b.searchRect);
+}
 
 /* ---- luma remap tables ---- */
 
@@ -412,13 +428,17 @@ void rescaleFaces(FaceDetector *detector, int32_t width, int32_t height)
     const int64_t sx = int64_t(width) * 1024 / detector->previousWidth;
     const int64_t sy = int64_t(height) * 1024 / detector->previousHeight;
     const int64_t oldArea = int64_t(detector->previousWidth) * detector->previousHeight;
-    for (DetectorListNode *link = detector->faces.next; link != &detector->faces; link = link->next) {
-        DetectedFace *face = reinterpret_cast<DetectedFace *>(reinterpret_cast<char *>(link) - offsetof(DetectedFace, link));
-        int32_t *box = face->report.box;
+    auto rescale = [sx, sy](int32_t *box) {
         box[0] = int32_t((box[0] * sx + 512) >> 10);
         box[1] = int32_t((box[1] * sy + 512) >> 10);
         box[2] = int32_t((box[2] * sx + 512) >> 10);
         box[3] = int32_t((box[3] * sy + 512) >> 10);
+    };
+    for (DetectorListNode *link = detector->faces.next; link != &detector->faces; link = link->next) {
+        DetectedFace *face = reinterpret_cast<DetectedFace *>(reinterpret_cast<char *>(link) - offsetof(DetectedFace, link));
+        for (int32_t *box : {face->report.box, face->box, face->smoothed, face->previous, face->reportedBox,
+                             face->creationBox, face->alternateBox})
+            rescale(box);
         face->creationArea = uint32_t(int64_t(face->creationArea) * width * height / oldArea);
     }
 }

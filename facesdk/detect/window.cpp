@@ -648,12 +648,3 @@ int evaluateCascade(const WindowContext *context, const CascadeModel *model)
     }
     return int32_t((uint32_t(sum - model->offset) * model->scale) >> 16);
 }
-
-CascadeSet defaultCascadeSet()
-{
-    CascadeSet set;
-    for (auto &table : set.tables)
-        table = nullptr;
-    set.verify = nullptr;
-    return set;
-}

@@ -76,8 +76,5 @@ uint32_t isqrt64(uint64_t value);           /* floor(sqrt(value)) */
 /* Runs the weak classifiers of a model on the window: the score (> 0 when the window passed),
  * or 0 or -1. */
 int evaluateCascade(const WindowContext *context, const CascadeModel *model);
-/* The detector's cascade tables. The trained models are not part of this library yet: every
- * entry is empty, so every window answers kWindowOutside until they are supplied. */
-CascadeSet defaultCascadeSet();
 
 #endif
