@@ -112,4 +112,23 @@ TEST(ColorSliderPainting, EqualHuesPaintTheWholeCircleFromThatHue)
     EXPECT_LE(circularDistance(atEnd.pixelColor(groove.left() + groove.width() / 20, y).hslHue(), 108), 4);
 }
 
+TEST(ColorSliderPainting, DisabledSliderShowsNoHandle)
+{
+    ColorSlider slider;
+    slider.setOrientation(Qt::Horizontal);
+    slider.setRange(0, 100);
+    slider.setValue(50);
+    slider.resize(300, 30);
+    slider.setGradientSpec(QColor::Hsl);
+    slider.setGradientComponent(ColorSlider::Hue);
+    slider.setGradientColors(QColor::fromHsl(0, 255, 128), QColor::fromHsl(0, 255, 128));
+    const QPoint middle(slider.width() / 2, slider.height() / 2);
+    const QImage enabled = slider.grab().toImage();
+    slider.setEnabled(false);
+    const QImage disabled = slider.grab().toImage();
+    // Halfway along a full circle from red is cyan; the enabled handle covers it with its own face.
+    EXPECT_NEAR(disabled.pixelColor(middle).hslHue(), 180, 6);
+    EXPECT_NE(enabled.pixelColor(middle), disabled.pixelColor(middle));
+}
+
 } // namespace

@@ -19,6 +19,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -216,6 +217,33 @@ TEST(SelectiveColorWidget, AdjustmentsAreWrittenIntoTheSelectedRecord)
     EXPECT_EQ(hueRangeOfRecord(r.featherStart, r.rangeStart, r.rangeEnd, r.featherEnd).width, 41);
     EXPECT_EQ(r.rangeStart, 120 - 21);
     EXPECT_EQ(r.featherStart, 120 - 21 - 15);
+}
+
+TEST(SelectiveColorWidget, DraggedHandlesAreWrittenIntoTheRecord)
+{
+    SelectiveColorFixture f{QStringLiteral("Solvane Manager")};
+    f.show(&f.stack);
+    QTest::mouseClick(f.button(4), Qt::LeftButton); // hue 180: 157, 172, 187, 202
+    auto* handles = f.child<FourHandleSlider>("fourHandleSlider");
+    QSignalSpy changed(f.widget.get(), &SelectiveColorWidget::changed);
+    f.submissions.clear();
+    // Drag handle 3 (featherEnd) ten units up the circle.
+    const QRect marker = handles->markerRect(3);
+    const QPoint from(marker.center().x(), handles->height() / 2);
+    const int unitsPerPixel = 360 / handles->width();
+    const QPoint to(from.x() + 10 / std::max(1, unitsPerPixel), from.y());
+    QTest::mousePress(handles, Qt::LeftButton, Qt::NoModifier, from);
+    dragTo(handles, to);
+    QTest::mouseRelease(handles, Qt::LeftButton, Qt::NoModifier, to);
+    const SelectiveColorRecord& r = f.stack.blocks[0].selectiveColor[4];
+    EXPECT_GT(r.featherEnd, 202);
+    EXPECT_EQ(r.featherEnd, handles->featherEndHue());
+    EXPECT_EQ(r.rangeStart, 172);
+    EXPECT_FALSE(f.submissions.empty());
+    ASSERT_FALSE(changed.isEmpty());
+    EXPECT_FALSE(changed.last().at(0).toBool());
+    EXPECT_EQ(f.child<QLabel>("rangeLabel")->text(),
+              QString::fromUtf8("157°/172° -- 187°\\%1°").arg(r.featherEnd));
 }
 
 TEST(SelectiveColorWidget, DoubleClickRetunesTheSharedHue)
