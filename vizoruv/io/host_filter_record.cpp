@@ -4,6 +4,8 @@
 // geometry, the display copy.
 #include "vizoruv/io/host_filter_record.h"
 
+#include "vizoruv/io/image_geometry.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -202,6 +204,48 @@ bool fetchHostImage(HostFilterRecord* record, wic::Bitmap* bitmap)
     }
     copyHostSamplesToBgr24(record->depth, record->inData, record->inRowBytes, bitmap);
     return true;
+}
+
+namespace {
+
+// One 24-bit image into a host-memory buffer with platform rows.
+void fillHostSourceBuffer(const HostFilterRecord* record, const wic::Bitmap& image, ImageBuffer* buffer)
+{
+    const uint32_t rowBytes = rowStride(image.width, 24);
+    buffer->bitsPerChannel = 8;
+    buffer->channels = 3;
+    buffer->width = int32_t(image.width);
+    buffer->height = int32_t(image.height);
+    buffer->rowBytes = int32_t(rowBytes);
+    if (image.format != wic::PixelFormat::Bgr24 || image.pixels.empty() ||
+        !allocateHostBufferPixels(record, buffer, int64_t(rowBytes) * image.height))
+        return;
+    const size_t used = std::min<size_t>(rowBytes, image.stride);
+    for (uint32_t y = 0; y < image.height; ++y)
+        std::memcpy(buffer->pixels + size_t(y) * rowBytes, image.pixels.data() + size_t(y) * image.stride, used);
+}
+
+} // namespace
+
+void fillHostSourceBuffers(const HostFilterRecord* record, const wic::Bitmap& image, int32_t previewSize,
+                           ImageBuffer* full, ImageBuffer* preview)
+{
+    fillHostSourceBuffer(record, image, full);
+    int32_t previewWidth, previewHeight;
+    hostPreviewSize(previewSize, int32_t(image.width), int32_t(image.height), &previewWidth, &previewHeight);
+    if (previewWidth == int32_t(image.width) && previewHeight == int32_t(image.height)) {
+        fillHostSourceBuffer(record, image, preview);
+        return;
+    }
+    wic::Bitmap scaled;
+    if (previewWidth <= 0 || previewHeight <= 0 ||
+        !wic::scaleBitmap(wic::refOf(image), uint32_t(previewWidth), uint32_t(previewHeight),
+                          wic::Interpolation::HighQualityCubic, &scaled)) {
+        scaled = wic::Bitmap{};
+        scaled.width = uint32_t(std::max(previewWidth, 0));
+        scaled.height = uint32_t(std::max(previewHeight, 0));
+    }
+    fillHostSourceBuffer(record, scaled, preview);
 }
 
 // ---- writing the result ----

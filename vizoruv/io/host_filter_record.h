@@ -151,6 +151,13 @@ bool readHostInput(HostFilterRecord* record, ImageBuffer* buffer);
 // the bitmap cannot be made or advance-state fails.
 bool fetchHostImage(HostFilterRecord* record, wic::Bitmap* bitmap);
 
+// Opening a host image: fills the full-size source `full` from the fetched 24-bit image and
+// `preview` from its copy scaled (high-quality bicubic) to hostPreviewSize: 8 bits, 3 channels
+// B, G, R, rows rowStride(width, 24) apart, blocks from the host. A buffer whose block the host
+// refuses stays without pixels (its geometry is set all the same).
+void fillHostSourceBuffers(const HostFilterRecord* record, const wic::Bitmap& image, int32_t previewSize,
+                           ImageBuffer* full, ImageBuffer* preview);
+
 // Writes a rendered host-sized buffer back: asks the host for its output (and input and mask), then
 // copies the result into the output data, or with a selection mask blends it over the input pixel
 // by pixel (mask 0 keeps the host's output pixel; at depth 32 nothing is blended). 16-bit results

@@ -346,6 +346,52 @@ TEST(HostFilterRecordTest, FetchingTheHostImageForOpening)
     EXPECT_FALSE(fetchHostImage(&failing.record, &bitmap));
 }
 
+TEST(HostFilterRecordTest, OpeningFillsTheSourceBuffersInHostMemory)
+{
+    wic::Bitmap image;
+    ASSERT_TRUE(wic::allocateBitmap(&image, wic::PixelFormat::Bgr24, 30, 20));
+    for (uint32_t y = 0; y < 20; ++y)
+        for (uint32_t x = 0; x < 30; ++x) {
+            uint8_t* p = image.pixels.data() + y * image.stride + x * 3;
+            p[0] = 40;
+            p[1] = 90;
+            p[2] = 200;
+        }
+
+    FakeHost host(8);
+    ImageBuffer full, preview;
+    fillHostSourceBuffers(&host.record, image, 12, &full, &preview);
+    EXPECT_EQ(host.blocks.size(), 2u);
+    EXPECT_EQ(full.width, 30);
+    EXPECT_EQ(full.rowBytes, 92);
+    EXPECT_EQ(full.size, 92 * 20);
+    EXPECT_EQ(full.channels, 3);
+    EXPECT_NE(full.hostBufferId, 0u);
+    EXPECT_EQ(std::memcmp(full.pixels + 19 * 92, image.pixels.data() + 19 * image.stride, 90), 0);
+    EXPECT_EQ(preview.width, 12);
+    EXPECT_EQ(preview.height, 8);
+    EXPECT_EQ(preview.rowBytes, 36);
+    const uint8_t* last = preview.pixels + 7 * 36 + 11 * 3;  // a uniform picture stays uniform
+    EXPECT_EQ(last[0], 40);
+    EXPECT_EQ(last[1], 90);
+    EXPECT_EQ(last[2], 200);
+    freeHostBufferPixels(&host.record, &full);
+    freeHostBufferPixels(&host.record, &preview);
+
+    // A preview size above the picture's keeps it whole; a refusing host leaves the buffers empty.
+    fillHostSourceBuffers(&host.record, image, 1200, &full, &preview);
+    EXPECT_EQ(preview.width, 30);
+    EXPECT_EQ(std::memcmp(preview.pixels, full.pixels, size_t(full.size)), 0);
+    freeHostBufferPixels(&host.record, &full);
+    freeHostBufferPixels(&host.record, &preview);
+    host.refuseAllocation = true;
+    fillHostSourceBuffers(&host.record, image, 12, &full, &preview);
+    EXPECT_EQ(full.pixels, nullptr);
+    EXPECT_EQ(preview.pixels, nullptr);
+    EXPECT_EQ(preview.width, 12);
+    EXPECT_TRUE(host.blocks.empty());
+}
+
 // A host-sized result whose every sample is `value` (in the platform's range at depth 16).
 ImageBuffer uniformResult(FakeHost& host, uint32_t value)
 {

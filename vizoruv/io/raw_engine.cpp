@@ -8,6 +8,7 @@
 
 #include <libraw/libraw.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -37,13 +38,13 @@ void standardErrorSink(const char* text)
     std::fputs(text, stderr);
 }
 
-RawEngineLogSink g_logSink = standardErrorSink;
+std::atomic<RawEngineLogSink> g_logSink{standardErrorSink};
 
 void logLine(const char* format, const char* argument = nullptr)
 {
     char line[2048];
     std::snprintf(line, sizeof line, format, argument ? argument : "");
-    g_logSink(line);
+    g_logSink.load()(line);
 }
 
 bool shiftInRange(float shift)

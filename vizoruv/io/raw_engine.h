@@ -86,8 +86,9 @@ public:
     // copied into the block with the byte count as width (height 1) and the answer is false.
     //
     // The view's block (data[0]) is a malloc block owned by the caller (free it with std::free or
-    // releaseRawView). A block already in the view is reused when its present rowBytes x height
-    // covers the new image, else freed and replaced. `params` may be null (engine defaults). On
+    // releaseRawView). Hand in a zeroed view (ImageView{}) or one that holds such a block: a block
+    // already in the view is reused when its present rowBytes x height covers the new image, else
+    // freed and replaced. `params` may be null (engine defaults). On
     // failure the view keeps what it held. Answers true when the last LibRaw answer was 0.
     bool develop(int mode, int size, ImageView* out, const VXLRAWParams* params, const RawCorrectionPass* pass);
 
