@@ -1,11 +1,11 @@
 #include "editing/model/vxl_image.h"
 
+#include "editing/model/document_test_support.h"
 #include "editing/model/face_box.h"
 #include "editing/model/image_model.h"
 #include "editing/model/platform_test_support.h"
 #include "editing/model/preset_test_support.h"
 #include "editing/model/qvxl_platform.h"
-#include "editing/model/raw_defaults.h"
 
 #include <QPainter>
 #include <QPixmapCache>
@@ -14,30 +14,13 @@
 
 #include <gtest/gtest.h>
 
+using document_test::expectRectNear;
+using document_test::plainState;
 using platform_test::TestPlatform;
 using platform_test::filledPicture;
 using platform_test::regionRecord;
 
 namespace {
-
-void expectRectNear(const QRectF& actual, const QRectF& expected, double tolerance = 1e-9)
-{
-    EXPECT_NEAR(actual.x(), expected.x(), tolerance);
-    EXPECT_NEAR(actual.y(), expected.y(), tolerance);
-    EXPECT_NEAR(actual.width(), expected.width(), tolerance);
-    EXPECT_NEAR(actual.height(), expected.height(), tolerance);
-}
-
-SharedVxlImageState plainState()
-{
-    SharedVxlImageState state(new VxlImageState);
-    state->preset = makeSharedPreset();
-    state->preset->createPresetParams();
-    state->uber.reset(new UberParams{});
-    state->uber->uberValue = 100;
-    state->raw = makeDefaultRawParams();
-    return state;
-}
 
 // Eye regions 20 pixels square centred on the given points.
 QRect eyeAt(int x, int y)

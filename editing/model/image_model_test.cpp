@@ -1,5 +1,6 @@
 #include "editing/model/image_model.h"
 
+#include "editing/model/document_test_support.h"
 #include "editing/model/image_state.h"
 
 #include <QSignalSpy>
@@ -8,15 +9,9 @@
 
 #include <cmath>
 
-namespace {
+using document_test::expectRectNear;
 
-void expectRectNear(const QRectF& actual, const QRectF& expected, double tolerance = 1e-6)
-{
-    EXPECT_NEAR(actual.x(), expected.x(), tolerance);
-    EXPECT_NEAR(actual.y(), expected.y(), tolerance);
-    EXPECT_NEAR(actual.width(), expected.width(), tolerance);
-    EXPECT_NEAR(actual.height(), expected.height(), tolerance);
-}
+namespace {
 
 CropSettings crop(bool flipH, bool flipV, double rotation, double straighten, QRectF rect)
 {

@@ -1,5 +1,6 @@
 #include "editing/model/image_state.h"
 
+#include "editing/model/document_test_support.h"
 #include "editing/model/params_equality.h"
 #include "editing/model/preset_group.h"
 #include "editing/model/preset_manager.h"
@@ -35,13 +36,7 @@ struct DocumentFixture : ::testing::Test {
 
     DocumentFixture()
     {
-        first.reset(new VxlImageState);
-        first->preset = presetWithStack(QStringLiteral("start"));
-        first->uber.reset(new UberParams{});
-        first->uber->params = first->preset->layerParams(0);
-        first->uber->uberValue = 100;
-        first->uber->uberBase = 0;
-        first->raw = makeDefaultRawParams();
+        first = document_test::plainState();
         document.setInitialState(first);
     }
 

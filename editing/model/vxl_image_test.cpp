@@ -1,9 +1,9 @@
 #include "editing/model/vxl_image.h"
 
+#include "editing/model/document_test_support.h"
 #include "editing/model/image_model.h"
 #include "editing/model/platform_test_support.h"
 #include "editing/model/qvxl_platform.h"
-#include "editing/model/raw_defaults.h"
 
 #include <QSignalSpy>
 #include <QStringList>
@@ -12,21 +12,11 @@
 
 #include <cstring>
 
+using document_test::plainState;
 using platform_test::TestPlatform;
 using platform_test::filledPicture;
 
 namespace {
-
-SharedVxlImageState plainState()
-{
-    SharedVxlImageState state(new VxlImageState);
-    state->preset = makeSharedPreset();
-    state->preset->createPresetParams();
-    state->uber.reset(new UberParams{});
-    state->uber->uberValue = 100;
-    state->raw = makeDefaultRawParams();
-    return state;
-}
 
 // A document on a test platform that hands out four distinct pictures.
 struct DocumentPictures : ::testing::Test {
