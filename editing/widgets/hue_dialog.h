@@ -1,5 +1,7 @@
 // The modal dialog in which the user picks one hue (0..359 degrees) for a hue button of the
 // selective-colour editor: a hue gradient slider and a degree spin box kept in step, OK and Cancel.
+// Its style sheet comes from the style bundle (manager/resources), which the host registers;
+// without it the dialog shows unstyled.
 #pragma once
 
 #include <QDialog>
