@@ -32,6 +32,8 @@ using ClearMemFn = void (*)(libraw_processed_image_t*);
 
 constexpr float kMinExposureShift = 0.25f; // LibRaw's accepted range of exp_shift
 constexpr float kMaxExposureShift = 8.0f;
+constexpr double kLibRawGammaPower = 0.45; // LibRaw's own output curve (BT.709)
+constexpr double kLibRawGammaSlope = 4.5;
 
 void standardErrorSink(const char* text)
 {
@@ -390,8 +392,11 @@ bool VXLRawEngine::developFull(const VXLRAWParams& merged)
         out.exp_correc = 1;
         out.exp_shift = merged.exposureShift;
     }
+    // The context keeps its settings between developments: every one is written each time.
+    out.output_color = 1;
+    out.gamm[0] = kLibRawGammaPower;
+    out.gamm[1] = kLibRawGammaSlope;
     if (merged.outputCurve == kRawCurveSrgb) {
-        out.output_color = 1;
         out.gamm[0] = 1.0 / 2.4;
         out.gamm[1] = 12.92;
     }

@@ -233,6 +233,7 @@ TEST_F(RawEngineTest, RepeatedDevelopmentWithTheSameSettingsProcessesOnce)
     ASSERT_TRUE(engine.develop(kRawDevelopFull, 0, &second, &params, nullptr));
     EXPECT_EQ(g_lookups["libraw_dcraw_process"], 2);
     EXPECT_EQ(g_lookups["libraw_unpack"], 1);
+    EXPECT_NE(std::memcmp(first.data[0], second.data[0], first.rowBytes * first.height), 0);
     releaseRawView(&first);
     releaseRawView(&second);
 }
