@@ -499,9 +499,10 @@ int32_t castDirectionWeight(int32_t r1, int32_t g1, int32_t r2, int32_t g2)
 int skinColourGains(InnerEngine *inner, EngineImage *face, int32_t **r, int32_t **g, int32_t **b,
                     int32_t *castWeight)
 {
-    if (!inner || !face || !r || !g || !b || !castWeight)
+    // A copy that a failed preparation left empty is a missing argument, not a wrong format.
+    if (!inner || !imageValid(face) || !face->planes[0].pixels || !r || !g || !b || !castWeight)
         return kResultBadArgument;
-    if (face->format != kFormatRgb24 || !face->planes[0].pixels)
+    if (face->format != kFormatRgb24)
         return kResultUnsupported;
     EngineAllocator *allocator = inner->allocator;
     BandColourStatistics before, after;

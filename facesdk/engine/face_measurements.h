@@ -183,7 +183,7 @@ int32_t castDirectionWeight(int32_t r1, int32_t g1, int32_t r2, int32_t g2);
 
 // The final R, G and B gain tables of the face copy (which it changes); allocated from the
 // engine's allocator, they belong to the caller. *castWeight is set from the direction of the
-// first correction. 0; -3; -4 null arguments; -6 a copy that is not RGB.
+// first correction. 0; -3; -4 null arguments or an empty copy; -6 a copy that is not RGB.
 int skinColourGains(InnerEngine *inner, EngineImage *face, int32_t **r, int32_t **g, int32_t **b,
                     int32_t *castWeight);
 

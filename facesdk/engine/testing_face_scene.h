@@ -5,6 +5,7 @@
 // Header only: tests of any folder include it without linking anything.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -18,7 +19,7 @@ struct FaceScene {
     int32_t width = 640, height = 480;
     EngineRect face = {200, 120, 200, 240};
     YuvColour skin = {150, 110, 160};  // RGB 195, 133, 118
-    int32_t lumaSpread = 0;            // face luma runs from skin.y - spread to skin.y + spread down the face
+    int32_t lumaSpread = 0;            // face luma runs from skin.y - spread to skin.y + spread down the face, clamped
     YuvColour background = {128, 128, 128};
     bool stripes = true;               // black and white stripes give the image its full range
 };
@@ -29,7 +30,8 @@ inline YuvColour faceSceneColour(const FaceScene &scene, int32_t x, int32_t y)
     if (x >= f.x && x < f.x + f.width && y >= f.y && y < f.y + f.height) {
         YuvColour c = scene.skin;
         if (scene.lumaSpread)
-            c.y += -scene.lumaSpread + 2 * scene.lumaSpread * (y - f.y) / (f.height - 1);
+            c.y = std::clamp(c.y - scene.lumaSpread + 2 * scene.lumaSpread * (y - f.y) / (f.height - 1),
+                             0, 255);
         return c;
     }
     if (scene.stripes && x % 40 < 4)
