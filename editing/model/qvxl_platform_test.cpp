@@ -5,7 +5,9 @@
 #include "editing/model/vxl_image.h"
 
 #include <QCoreApplication>
+#include <QPainter>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -297,5 +299,42 @@ TEST(AdapterRealPlatform, AnswersThroughThePlatformObjectWithoutAnOpenImage)
     EXPECT_EQ(face.id, 1);
     EXPECT_NE(adapter.setFace(&face), 0);
     adapter.setFaceMesh(0, nullptr, 478);
+    platform->Release();
+}
+
+TEST(AdapterRealPlatform, AnOpenedPictureComesBackSharedAndCachesIntoTheDocument)
+{
+    QTemporaryDir folder;
+    QImage picture = filledPicture(64, 48, QImage::Format_RGB888, Qt::blue);
+    QPainter(&picture).fillRect(0, 0, 32, 48, Qt::red);
+    const QString path = folder.filePath(QStringLiteral("halves.png"));
+    ASSERT_TRUE(picture.save(path));
+
+    IVXLPlatform* platform = VxlPlatformCreate("Adapter Test", EDITING_MODULES_DIR, "", "", 0, 0, 0);
+    ASSERT_NE(platform, nullptr);
+    if (platform->OpenImageFile(path.toUtf8().constData(), nullptr, 1200, nullptr, nullptr, nullptr, nullptr) != 0) {
+        platform->Release();
+        GTEST_SKIP() << "this platform build cannot open pictures yet";
+    }
+    QVXLPlatform adapter;
+    adapter.setPlatform(platform);
+    EXPECT_TRUE(adapter.hasValidImage());
+
+    VxlImage document;
+    document.setPlatform(&adapter);
+    document.setImages(VxlImage::ImageTypes(15));
+    const QImage source = document.image(VxlImage::SOURCE_FULLRES);
+    ASSERT_EQ(source.size(), QSize(64, 48));
+    EXPECT_EQ(source.text(QStringLiteral("owned")), QStringLiteral("platform"));
+    EXPECT_EQ(source.pixelColor(5, 24), QColor(Qt::red));
+    EXPECT_EQ(source.pixelColor(60, 24), QColor(Qt::blue));
+
+    document.cacheImages();
+    ASSERT_NE(document.cachedImage(VxlImage::SOURCE_FULLRES), nullptr);
+    EXPECT_NE(document.cachedImage(VxlImage::SOURCE_FULLRES)->constBits(), source.constBits());
+    document.deleteCachedImages(VxlImage::ImageTypes(255));
+    // The pictures share the platform's buffers: drop them before the platform goes.
+    document.setPlatform(nullptr);
+    document.setImages(VxlImage::ImageTypes(15));
     platform->Release();
 }
