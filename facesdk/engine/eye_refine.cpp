@@ -168,11 +168,11 @@ int findHighlightCentre(InnerEngine *inner, const EngineImage *image, const Engi
 int refineEyePart(InnerEngine *inner, const EngineImage *image, const FaceListEntry *entry,
                   FaceShapeRecord *record)
 {
-    if (!inner || !image || !entry || !record || !faceInsideImage(entry->face, *image))
+    if (!inner || !image || !entry || !record)
         return kResultBadArgument;
+    if (const int usable = checkPartEntry(*entry, *image); usable != kResultOk)
+        return usable;
     const FaceWork &face = entry->face;
-    if (!entry->inUse || !bothEyeBoxesPresent(face))
-        return kResultNothingToDo;
     EyeBlock eyes[2];
     std::memcpy(eyes, record->refinedEyePart + kRefinedBlocks, sizeof eyes);
     for (EyeBlock &eye : eyes) {
@@ -213,11 +213,11 @@ int refineEyePart(InnerEngine *inner, const EngineImage *image, const FaceListEn
 int buildEyeRects(InnerEngine *inner, const EngineImage *image, const FaceListEntry *entry,
                   uint8_t *part)
 {
-    if (!inner || !image || !entry || !part || !faceInsideImage(entry->face, *image))
+    if (!inner || !image || !entry || !part)
         return kResultBadArgument;
+    if (const int usable = checkPartEntry(*entry, *image); usable != kResultOk)
+        return usable;
     const FaceWork &face = entry->face;
-    if (!entry->inUse || !bothEyeBoxesPresent(face))
-        return kResultNothingToDo;
     int32_t angle = 0, d = 0, s = 0, c = 0;
     rectCentreAngle(face.eye1Box, face.eye2Box, face.roll, &angle, &d);
     turnSineCosine(angle, &s, &c);

@@ -270,11 +270,11 @@ void scoreCandidate(const CurvePatch &p, ValleyCandidate *c, int32_t *U, int32_t
 int buildLowerCurves(InnerEngine *inner, const EngineImage *image, const FaceListEntry *entry,
                      FaceShapeRecord *record)
 {
-    if (!inner || !image || !entry || !record || !faceInsideImage(entry->face, *image))
+    if (!inner || !image || !entry || !record)
         return kResultBadArgument;
+    if (const int usable = checkPartEntry(*entry, *image); usable != kResultOk)
+        return usable;
     const FaceWork &face = entry->face;
-    if (!entry->inUse || !bothEyeBoxesPresent(face))
-        return kResultNothingToDo;
     const int32_t step = patchStepForImage(*image);
     const int32_t curveScale = roundQ10(face.box.width * 1024 / step);
     int32_t angle = 0, distance = 0;

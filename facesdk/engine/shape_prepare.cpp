@@ -48,6 +48,13 @@ int faceInsideImage(const FaceWork &face, const EngineImage &image)
     return faceRegionValid(&face.box, &face.eye1Box, &face.eye2Box, image.width, image.height);
 }
 
+int checkPartEntry(const FaceListEntry &entry, const EngineImage &image)
+{
+    if (!faceInsideImage(entry.face, image))
+        return kResultBadArgument;
+    return entry.inUse && bothEyeBoxesPresent(entry.face) ? kResultOk : kResultNothingToDo;
+}
+
 void evenRectForFamily(EngineRect *rect, PixelFormat format)
 {
     const uint32_t family = formatFamily(format);

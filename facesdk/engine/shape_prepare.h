@@ -33,6 +33,10 @@ int bothEyeBoxesPresent(const FaceWork &face);
 // faceRegionValid of the face's box and eye boxes against the image's size.
 int faceInsideImage(const FaceWork &face, const EngineImage &image);
 
+// Whether an entry can carry a part built from its eyes: 0; -4 when its face fails
+// faceRegionValid against the image; 97 without its in-use flag or both eye boxes.
+int checkPartEntry(const FaceListEntry &entry, const EngineImage &image);
+
 // The rectangle made even for the chroma of the format's family (4:2:2: x and width; 4:2:0:
 // x, y, width and height).
 void evenRectForFamily(EngineRect *rect, PixelFormat format);

@@ -390,11 +390,11 @@ void warpAnchorQuad(const FaceWork &face, VXL_POINT quad[4])
 int buildWarpAnchor(InnerEngine *inner, const EngineImage *image, const FaceListEntry *entry,
                     const EngineImage *mask, WarpAnchor *anchor)
 {
-    if (!inner || !image || !entry || !anchor || !faceInsideImage(entry->face, *image))
+    if (!inner || !image || !entry || !anchor)
         return kResultBadArgument;
+    if (const int usable = checkPartEntry(*entry, *image); usable != kResultOk)
+        return usable;
     const FaceWork &face = entry->face;
-    if (!entry->inUse || !bothEyeBoxesPresent(face))
-        return kResultNothingToDo;
     int32_t left = 0, right = 0;
     const int measured = measureWarpExtents(inner, image, face, mask, &left, &right);
     if (measured != kResultOk)
