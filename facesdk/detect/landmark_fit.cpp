@@ -1,0 +1,834 @@
+/*
+ * Per-face landmark fitting.
+ *
+ * Divisions: integer trigonometry; pose and initial shape; crop resamplers; normalised crops
+ * and the way back; stage drivers; eye anchoring and the jitter filter; the fit.
+ */
+#include "facesdk/detect/landmark_fit.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "facesdk/detect/landmark_coarse.h"
+#include "facesdk/detect/landmark_stages.h"
+#include "facesdk/engine/fixed_point.h"
+#include "facesdk/engine/result_codes.h"
+
+namespace {
+
+/* cos(k / 4 degree) x 65536, k = 0 .. 360. */
+const int32_t kCosineTable[361] = {
+    65536, 65535, 65533, 65530, 65526, 65520, 65513, 65505, 65496, 65485, 65473, 65460,
+    65446, 65430, 65413, 65395, 65376, 65355, 65333, 65310, 65286, 65261, 65234, 65206,
+    65176, 65146, 65114, 65081, 65047, 65012, 64975, 64937, 64898, 64857, 64816, 64773,
+    64729, 64683, 64637, 64589, 64540, 64490, 64438, 64385, 64331, 64276, 64220, 64162,
+    64103, 64043, 63982, 63920, 63856, 63791, 63725, 63657, 63589, 63519, 63448, 63376,
+    63302, 63228, 63152, 63075, 62997, 62917, 62837, 62755, 62672, 62588, 62502, 62416,
+    62328, 62239, 62149, 62058, 61965, 61871, 61776, 61680, 61583, 61485, 61385, 61285,
+    61183, 61080, 60975, 60870, 60763, 60656, 60547, 60437, 60326, 60213, 60100, 59985,
+    59870, 59753, 59635, 59516, 59395, 59274, 59151, 59028, 58903, 58777, 58650, 58522,
+    58393, 58262, 58131, 57998, 57864, 57730, 57594, 57457, 57319, 57179, 57039, 56898,
+    56755, 56612, 56467, 56322, 56175, 56027, 55878, 55728, 55577, 55425, 55272, 55118,
+    54963, 54806, 54649, 54491, 54331, 54171, 54009, 53847, 53683, 53519, 53353, 53187,
+    53019, 52851, 52681, 52510, 52339, 52166, 51993, 51818, 51643, 51466, 51289, 51110,
+    50931, 50750, 50569, 50386, 50203, 50019, 49833, 49647, 49460, 49272, 49083, 48893,
+    48702, 48510, 48318, 48124, 47929, 47734, 47538, 47340, 47142, 46943, 46743, 46542,
+    46340, 46138, 45934, 45730, 45525, 45318, 45112, 44904, 44695, 44485, 44275, 44064,
+    43852, 43639, 43425, 43210, 42995, 42779, 42562, 42344, 42125, 41906, 41686, 41464,
+    41243, 41020, 40797, 40572, 40347, 40122, 39895, 39668, 39440, 39211, 38982, 38752,
+    38521, 38289, 38056, 37823, 37589, 37355, 37119, 36883, 36647, 36409, 36171, 35932,
+    35693, 35453, 35212, 34970, 34728, 34485, 34242, 33998, 33753, 33508, 33262, 33015,
+    32768, 32520, 32271, 32022, 31772, 31522, 31271, 31019, 30767, 30514, 30261, 30007,
+    29752, 29497, 29242, 28985, 28729, 28471, 28213, 27955, 27696, 27437, 27177, 26916,
+    26655, 26394, 26132, 25869, 25606, 25343, 25079, 24815, 24550, 24284, 24019, 23752,
+    23486, 23218, 22951, 22683, 22414, 22145, 21876, 21606, 21336, 21065, 20794, 20523,
+    20251, 19979, 19707, 19434, 19160, 18887, 18613, 18338, 18064, 17789, 17513, 17238,
+    16961, 16685, 16408, 16131, 15854, 15576, 15299, 15020, 14742, 14463, 14184, 13905,
+    13625, 13345, 13065, 12785, 12504, 12224, 11942, 11661, 11380, 11098, 10816, 10534,
+    10252, 9969, 9686, 9403, 9120, 8837, 8554, 8270, 7986, 7702, 7418, 7134,
+    6850, 6565, 6281, 5996, 5711, 5426, 5141, 4856, 4571, 4286, 4000, 3715,
+    3429, 3144, 2858, 2572, 2287, 2001, 1715, 1429, 1143, 857, 571, 285,
+    0,
+};
+
+/* a / b rounded to nearest, halves away from zero; b > 0. */
+int64_t roundDiv(int64_t a, int64_t b)
+{
+    return a >= 0 ? (a + b / 2) / b : -((-a + b / 2) / b);
+}
+
+}  // namespace
+
+/* ---- integer trigonometry ---- */
+
+int32_t landmarkCos(int32_t angle)
+{
+    int32_t a = angle % kFullTurn;
+    if (a < 0)
+        a += kFullTurn;
+    if (a > kFullTurn / 2)
+        a = kFullTurn - a;
+    int32_t sign = 1;
+    if (a > kFullTurn / 4) {
+        a = kFullTurn / 2 - a;
+        sign = -1;
+    }
+    const int32_t index = a >> 5, fraction = a & 31;
+    int32_t value = kCosineTable[index];
+    if (fraction)
+        value += (kCosineTable[index + 1] - value) * fraction / 32;
+    return sign * value;
+}
+
+int32_t landmarkSin(int32_t angle)
+{
+    return landmarkCos(angle + 34560);
+}
+
+int32_t landmarkAtan2(int32_t dy, int32_t dx)
+{
+    if (dx == 0 && dy == 0)
+        return 0;
+    int64_t x = dx, y = dy;
+    int32_t angle = 0;
+    if (y < 0) {
+        angle += kFullTurn / 2;
+        x = -x;
+        y = -y;
+    }
+    if (x < 0) {
+        angle += kFullTurn / 4;
+        const int64_t t = x;
+        x = y;
+        y = -t;
+    }
+    if (y > x) {
+        angle += kFullTurn / 8;
+        const int64_t t = x;
+        x = t + y;
+        y = y - t;
+    }
+    while (x > 1024 || y > 1024) {
+        x >>= 1;
+        y >>= 1;
+    }
+    static const int32_t kSteps[4] = {3400, 1797, 912, 456};
+    for (int k = 1; k <= 4; ++k) {
+        if ((y << k) > x) {
+            const int64_t nx = x + (y >> k), ny = y - (x >> k);
+            x = nx;
+            y = ny;
+            angle += kSteps[k - 1];
+        }
+    }
+    if ((y << 5) > x) {
+        const int64_t nx = x + (y >> 5), ny = y - (x >> 5);
+        x = nx;
+        y = ny;
+        angle += 234;
+    } else {
+        angle += 5;
+    }
+    if (x > 0)
+        angle += int32_t(y * 7331 / x);
+    return angle % kFullTurn;
+}
+
+/* ---- pose and initial shape ---- */
+
+void applyPose(LandmarkWork *work)
+{
+    const LandmarkPose &pose = work->pose;
+    const int64_t c = landmarkCos(pose.angle), s = landmarkSin(pose.angle);
+    for (int i = 0; i < kLandmarkPoints; ++i) {
+        const int64_t x = work->model[2 * i], y = work->model[2 * i + 1];
+        const int64_t rx = x * c - y * s, ry = x * s + y * c;  /* 2^16 */
+        work->image[2 * i] = pose.centreX + int32_t(roundDiv(rx * pose.scaleX, int64_t(1) << 31));
+        work->image[2 * i + 1] = pose.centreY + int32_t(roundDiv(ry * pose.scaleY, int64_t(1) << 31));
+    }
+    work->image[50] = (work->image[48] + work->image[52]) / 2;
+    work->image[51] = (work->image[49] + work->image[53]) / 2;
+}
+
+namespace {
+
+bool eyesGiven(const LandmarkFace &face)
+{
+    return face.eye1X != 0 && face.eye1Y != 0 && face.eye2X != 0 && face.eye2Y != 0;
+}
+
+bool mouthGiven(const LandmarkFace &face)
+{
+    return face.mouthX != 0 && face.mouthY != 0;
+}
+
+int32_t distance(int64_t dx, int64_t dy)
+{
+    const uint64_t squared = uint64_t(dx * dx + dy * dy);
+    return int32_t(isqrtTable(uint32_t(std::min<uint64_t>(squared, 0xffffffffu))));
+}
+
+/* Mean of `count` points from `first` of an interleaved array, in the array's units. */
+void meanPoint(const int32_t *points, int first, int count, int64_t *x, int64_t *y)
+{
+    int64_t sx = 0, sy = 0;
+    for (int i = first; i < first + count; ++i) {
+        sx += points[2 * i];
+        sy += points[2 * i + 1];
+    }
+    *x = sx / count;
+    *y = sy / count;
+}
+
+/* cos^2 in 1/1024: the square of half the table value, divided by 2^20, rounded. */
+int64_t squaredQ10(int32_t value)
+{
+    const int64_t half = value / 2;
+    return roundDiv(half * half, int64_t(1) << 20);
+}
+
+}  // namespace
+
+void eyeCentre(const LandmarkWork *work, int first, int32_t *x, int32_t *y)
+{
+    int64_t mx, my;
+    meanPoint(work->image, first, 6, &mx, &my);
+    *x = int32_t(roundDiv(mx, 1024));
+    *y = int32_t(roundDiv(my, 1024));
+}
+
+void mouthCentre(const LandmarkWork *work, int32_t *x, int32_t *y)
+{
+    int64_t mx, my;
+    meanPoint(work->image, 32, 12, &mx, &my);
+    *x = int32_t(roundDiv(mx, 1024));
+    *y = int32_t(roundDiv(my, 1024));
+}
+
+int initialShape(LandmarkTrack *track, const ModelPart1 *part1, int32_t ratio, int anchored)
+{
+    if (!track->work) {
+        track->work = static_cast<LandmarkWork *>(allocatorAlloc(track->allocator, sizeof(LandmarkWork)));
+        if (!track->work)
+            return kResultNoMemory;
+    }
+    LandmarkWork &work = *track->work;
+    std::memset(&work, 0, sizeof work);
+    LandmarkFace &face = track->face;
+    const int32_t hintA = track->hintA, hintB = track->hintB;
+
+    int64_t d = part1->eyeDistance, c = part1->eyeMouthDistance;
+    if (hintA == 0 && hintB == 0) {
+        std::memcpy(work.model, part1->meanShape, sizeof work.model);
+    } else {
+        for (int i = 0; i < 2 * kLandmarkPoints; ++i)
+            work.model[i] = part1->meanShape[i] + part1->deformationA[i] * hintA / 10 -
+                            part1->deformationB[i] * hintB / 10;
+        int64_t e1x, e1y, e2x, e2y, mx, my;
+        meanPoint(work.model, 12, 6, &e1x, &e1y);
+        meanPoint(work.model, 18, 6, &e2x, &e2y);
+        meanPoint(work.model, 32, 12, &mx, &my);
+        d = distance(e2x - e1x, e2y - e1y);
+        c = distance(mx - (e1x + e2x) / 2, my - (e1y + e2y) / 2);
+    }
+    const int64_t d8 = std::max<int64_t>(1, roundDiv(d, 8));
+    const int64_t c8 = std::max<int64_t>(1, roundDiv(c, 8));
+    LandmarkPose &pose = work.pose;
+
+    if (eyesGiven(face)) {
+        const int32_t dx = face.eye2X - face.eye1X, dy = face.eye2Y - face.eye1Y;
+        const int32_t angle = landmarkAtan2(dy, dx);
+        const int32_t roll = angle / 128;
+        face.roll = roll > 180 ? roll - 360 : roll;
+        const int64_t m = distance(dx, dy);
+        const int64_t midX = int64_t(face.eye1X + face.eye2X) * 512;
+        const int64_t midY = int64_t(face.eye1Y + face.eye2Y) * 512;
+        /* Eye-to-mouth distance, measured in half pixels so the midpoint stays whole. */
+        const int64_t t = mouthGiven(face)
+                              ? distance(2 * int64_t(face.mouthX) - face.eye1X - face.eye2X,
+                                         2 * int64_t(face.mouthY) - face.eye1Y - face.eye2Y) / 2
+                              : m * 72942 / 65536;
+        int64_t sx, sy;
+        if (anchored) {
+            sx = m * 4096 * 1018 / d8;
+            sy = t * 4096 * (hintA != 0 ? 990 : 1000) / c8;
+        } else {
+            sx = m * 4096 * 973 / d8;
+            sy = t * 4096 * 968 / c8;
+        }
+        face.width = int32_t(ratio * m / 100);
+        const int32_t cosine = landmarkCos(angle), sine = landmarkSin(angle);
+        const int64_t cos2 = squaredQ10(cosine), sin2 = squaredQ10(sine);
+        pose.angle = angle;
+        pose.scaleX = int32_t(roundDiv(sx * cos2 + sy * sin2, 1024));
+        pose.scaleY = int32_t(roundDiv(sy * cos2 + sx * sin2, 1024));
+        pose.centreX = int32_t(midX - roundDiv(t * 512 * sine, 65536));
+        pose.centreY = int32_t(midY + roundDiv(t * 512 * cosine, 65536));
+        if (hintA == 0)
+            pose.centreY += int32_t(t * 10);
+        return m > 21 ? kResultOk : kResultFitRejected;
+    }
+
+    pose.angle = face.roll * 128 + (face.roll < 0 ? kFullTurn : 0);
+    const int64_t width = face.width;
+    const int64_t g = std::max<int64_t>(1, ratio * roundDiv(d, 32));
+    pose.scaleX = int32_t(width * 99800 / g * 1024);
+    pose.scaleY = int32_t(width * 101300 / g * (hintA != 0 ? 73400 : 74056) / 64);
+    pose.centreX = int32_t((face.x * 1024) + width * 512);
+    const int64_t h = width * 100 / std::max<int32_t>(1, ratio) * 73400 / 65536;
+    pose.centreY = int32_t((face.y + h) * 1024 + (hintA == 0 ? h * 10 : 0));
+    return kResultFitRejected;
+}
+
+int reinitialiseFromFit(LandmarkTrack *track, const ModelPart1 *part1, int32_t ratio, int flag)
+{
+    LandmarkFace &face = track->face;
+    const LandmarkWork *work = track->work;
+    eyeCentre(work, 12, &face.eye1X, &face.eye1Y);
+    eyeCentre(work, 18, &face.eye2X, &face.eye2Y);
+    if (flag || work->coarseScore <= 900)
+        mouthCentre(work, &face.mouthX, &face.mouthY);
+    return initialShape(track, part1, ratio, 1);
+}
+
+/* ---- crop resamplers ---- */
+
+namespace {
+
+inline uint8_t pixelAt(const EngineImage *image, int64_t x, int64_t y)
+{
+    if (x < 0 || y < 0 || x >= image->width || y >= image->height)
+        return 0;
+    return image->planes[0].pixels[y * image->planes[0].stride + x];
+}
+
+/* Bilinear sample of a size x size buffer at (x, y) in 1/1024 pixel; 0 outside. */
+uint8_t bilinearAt(const uint8_t *buffer, int size, int64_t x, int64_t y)
+{
+    const int64_t x0 = x >> 10, y0 = y >> 10;
+    const int64_t fx = x & 1023, fy = y & 1023;
+    auto at = [&](int64_t px, int64_t py) -> int64_t {
+        return px < 0 || py < 0 || px >= size || py >= size ? 0 : buffer[py * size + px];
+    };
+    const int64_t top = at(x0, y0) * (1024 - fx) + at(x0 + 1, y0) * fx;
+    const int64_t bottom = at(x0, y0 + 1) * (1024 - fx) + at(x0 + 1, y0 + 1) * fx;
+    return uint8_t((top * (1024 - fy) + bottom * fy + (1 << 19)) >> 20);
+}
+
+}  // namespace
+
+int areaAverage(const EngineImage *image, int32_t x0, int32_t y0, int32_t side, uint8_t *dst,
+                int32_t size, int bits, EngineAllocator *allocator)
+{
+    if (side <= 0 || size <= 0)
+        return kResultBadLayer;
+    const int64_t one = int64_t(1) << bits;
+    const int64_t factor = int64_t(side) * one / size;   /* source pixels per output pixel */
+    if (bits == 8) {
+        if (factor <= one || factor * factor > 257 * one * one)
+            return kResultBadLayer;
+    } else if (factor < one) {
+        return kResultBadLayer;
+    }
+    auto *line = static_cast<int64_t *>(allocatorAlloc(allocator, uint32_t(size * sizeof(int64_t))));
+    if (!line)
+        return kResultNoMemory;
+    for (int32_t v = 0; v < size; ++v) {
+        std::fill(line, line + size, 0);
+        const int64_t top = v * factor, bottom = (v + 1) * factor;
+        int64_t rowWeights = 0;
+        for (int64_t row = top >> bits; row < ((bottom + one - 1) >> bits); ++row) {
+            const int64_t wy = std::min(bottom, (row + 1) * one) - std::max(top, row * one);
+            if (wy <= 0)
+                continue;
+            rowWeights += wy;
+            for (int32_t u = 0; u < size; ++u) {
+                const int64_t left = u * factor, right = (u + 1) * factor;
+                int64_t sum = 0;
+                for (int64_t column = left >> bits; column < ((right + one - 1) >> bits); ++column) {
+                    const int64_t wx = std::min(right, (column + 1) * one) - std::max(left, column * one);
+                    sum += wx * pixelAt(image, x0 + column, y0 + row);
+                }
+                line[u] += wy * sum;
+            }
+        }
+        const int64_t total = rowWeights * factor;
+        for (int32_t u = 0; u < size; ++u)
+            dst[v * size + u] = uint8_t(total > 0 ? (line[u] + total / 2) / total : 0);
+    }
+    allocatorFree(allocator, line);
+    return kResultOk;
+}
+
+/* ---- normalised crops and the way back ---- */
+
+int cropSizeOf(int type)
+{
+    switch (type) {
+    case kStageCoarse: return 96;
+    case kStageLevel2: return 128;
+    case kStageLevel3: return 192;
+    case kStageLevel4: return 320;
+    default: return 0;
+    }
+}
+
+namespace {
+
+/* The quarter turns of the crop chosen by the face's roll in degrees. */
+int quadrantOf(int32_t roll)
+{
+    if (roll >= 46 && roll <= 135)
+        return 1;
+    if (roll >= -135 && roll <= -46)
+        return -1;
+    if (roll > 135 || roll < -135)
+        return 2;
+    return 0;
+}
+
+void turnPoint(int quadrant, int size, int32_t *x, int32_t *y)
+{
+    const int32_t last = (size - 1) * 1024;
+    const int32_t px = *x, py = *y;
+    switch (quadrant) {
+    case 1: *x = py; *y = last - px; break;
+    case -1: *x = last - py; *y = px; break;
+    case 2: *x = last - px; *y = last - py; break;
+    default: break;
+    }
+}
+
+void unturnPoint(int quadrant, int size, int32_t *x, int32_t *y)
+{
+    turnPoint(quadrant == 2 ? 2 : -quadrant, size, x, y);
+}
+
+/* The square around the points' bounding box and its scale. */
+struct CropSquare {
+    int64_t left, top, side;
+    int32_t scale;   /* J */
+};
+
+CropSquare cropSquare(const int32_t *points, int count, int32_t angle, int type, int size)
+{
+    int64_t left = INT64_MAX, top = INT64_MAX, right = INT64_MIN, bottom = INT64_MIN;
+    for (int i = 0; i < count; ++i) {
+        left = std::min<int64_t>(left, points[2 * i] >> 10);
+        top = std::min<int64_t>(top, points[2 * i + 1] >> 10);
+        right = std::max<int64_t>(right, (int64_t(points[2 * i]) + 1023) >> 10);
+        bottom = std::max<int64_t>(bottom, (int64_t(points[2 * i + 1]) + 1023) >> 10);
+    }
+    const int64_t width = right - left + 1, height = bottom - top + 1;
+    const int64_t side = std::max(width, height);
+    const int32_t degrees = angle >> 7;
+    if (width > height) {
+        if (degrees >= 136 && degrees <= 314)
+            top -= side - height;   /* the bottom stays */
+    } else if (degrees >= 46 && degrees <= 224) {
+        left -= side - width;       /* the right edge stays */
+    }
+    int64_t full = side * 2;
+    if (type == kStageLevel3)
+        full = side + side / 2;
+    else if (type == kStageLevel4)
+        full = side + side / 4;
+    left -= (full - side) / 2;
+    top -= (full - side) / 2;
+    return {left, top, full, int32_t(full * 1024 / size)};
+}
+
+}  // namespace
+
+/* The least-squares similarity mapping `points` onto the reference (1/65536 pixel). */
+void fitSimilarity(const int32_t *points, const int32_t *reference, int count, CropTransform *t)
+{
+    int64_t mx = 0, my = 0, rx = 0, ry = 0;
+    for (int i = 0; i < count; ++i) {
+        mx += points[2 * i];
+        my += points[2 * i + 1];
+        rx += reference[2 * i] / 64;
+        ry += reference[2 * i + 1] / 64;
+    }
+    mx /= count;
+    my /= count;
+    rx /= count;
+    ry /= count;
+    int64_t dot = 0, cross = 0, norm = 0;
+    for (int i = 0; i < count; ++i) {
+        const int64_t x = points[2 * i] - mx, y = points[2 * i + 1] - my;
+        const int64_t xr = reference[2 * i] / 64 - rx, yr = reference[2 * i + 1] / 64 - ry;
+        dot += (x * xr + y * yr) >> 10;
+        cross += (x * yr - y * xr) >> 10;
+        norm += (x * x + y * y) >> 10;
+    }
+    norm = std::max<int64_t>(norm, 1);
+    t->a = int32_t(dot * 1024 / norm);
+    t->b = int32_t(cross * 1024 / norm);
+    /* p' = R (p - m) + r, kept as R p + t */
+    t->tx = int32_t(rx - ((t->a * mx - t->b * my) >> 10));
+    t->ty = int32_t(ry - ((t->b * mx + t->a * my) >> 10));
+}
+
+void similarityForward(const CropTransform &t, int32_t *x, int32_t *y)
+{
+    const int64_t px = *x, py = *y;
+    *x = int32_t(((t.a * px - t.b * py) >> 10) + t.tx);
+    *y = int32_t(((t.b * px + t.a * py) >> 10) + t.ty);
+}
+
+void similarityInverse(const CropTransform &t, int64_t qx, int64_t qy, int64_t *x, int64_t *y)
+{
+    const int64_t dx = qx - t.tx, dy = qy - t.ty;
+    const int64_t det = std::max<int64_t>(1, int64_t(t.a) * t.a + int64_t(t.b) * t.b);
+    *x = (int64_t(t.a) * dx + int64_t(t.b) * dy) * 1024 / det;
+    *y = (int64_t(t.a) * dy - int64_t(t.b) * dx) * 1024 / det;
+}
+
+int normalisedCrop(const LandmarkTrack *track, const EngineImage *image, int size, uint8_t *crop,
+                   int32_t *cropPoints, CropTransform *transform, const int32_t *referenceShape,
+                   int type)
+{
+    if (cropSizeOf(type) == 0)
+        return kResultUnsupported;
+    const LandmarkWork &work = *track->work;
+    const int count = type == kStageLevel2 ? kTrackingPoints : kLandmarkPoints;
+    const CropSquare square = cropSquare(work.image, count, work.pose.angle, type, size);
+    const int32_t scale = square.scale;
+    if (scale < 1024 && (type != kStageLevel2 || !image))
+        return kResultUnsupported;
+    *transform = {};
+    transform->originX = int32_t(square.left * 1024);
+    transform->originY = int32_t(square.top * 1024);
+    transform->scale = scale;
+    transform->quadrant = quadrantOf(track->face.roll);
+
+    uint8_t *square8 = nullptr;
+    if (image) {
+        const uint32_t bytes = uint32_t(size) * uint32_t(size);
+        square8 = static_cast<uint8_t *>(allocatorAlloc(track->allocator, 2 * bytes));
+        if (!square8)
+            return kResultNoMemory;
+        uint8_t *turned = square8 + bytes;
+        int result = kResultOk;
+        if (scale > 1024) {
+            result = areaAverage(image, int32_t(square.left), int32_t(square.top), int32_t(square.side),
+                                 square8, size, 8, track->allocator);
+            if (result == kResultBadLayer)
+                result = areaAverage(image, int32_t(square.left), int32_t(square.top),
+                                     int32_t(square.side), square8, size, 6, track->allocator);
+            if (result == kResultBadLayer)
+                result = kResultUnsupported;
+        } else {
+            /* 1:1 copies rows; a smaller square is enlarged bilinearly (type 2 only). */
+            for (int v = 0; v < size; ++v)
+                for (int u = 0; u < size; ++u) {
+                    const int64_t sx = int64_t(u) * scale, sy = int64_t(v) * scale;
+                    const int64_t fx = sx & 1023, fy = sy & 1023;
+                    const int64_t x0 = square.left + (sx >> 10), y0 = square.top + (sy >> 10);
+                    const int64_t top = pixelAt(image, x0, y0) * (1024 - fx) + pixelAt(image, x0 + 1, y0) * fx;
+                    const int64_t bottom = pixelAt(image, x0, y0 + 1) * (1024 - fx) + pixelAt(image, x0 + 1, y0 + 1) * fx;
+                    square8[v * size + u] = uint8_t((top * (1024 - fy) + bottom * fy + (1 << 19)) >> 20);
+                }
+        }
+        if (result != kResultOk) {
+            allocatorFree(track->allocator, square8);
+            return result;
+        }
+        /* Quarter turns of the crop: each turned pixel takes the pixel its point came from. */
+        for (int v = 0; v < size; ++v)
+            for (int u = 0; u < size; ++u) {
+                int32_t x = u * 1024, y = v * 1024;
+                unturnPoint(transform->quadrant, size, &x, &y);
+                turned[v * size + u] = square8[(y >> 10) * size + (x >> 10)];
+            }
+        std::memcpy(square8, turned, bytes);
+    }
+
+    for (int i = 0; i < kLandmarkPoints; ++i) {
+        int32_t x = int32_t((int64_t(work.image[2 * i]) - transform->originX) * 1024 / scale);
+        int32_t y = int32_t((int64_t(work.image[2 * i + 1]) - transform->originY) * 1024 / scale);
+        turnPoint(transform->quadrant, size, &x, &y);
+        cropPoints[2 * i] = x;
+        cropPoints[2 * i + 1] = y;
+    }
+    fitSimilarity(cropPoints, referenceShape, count, transform);
+    for (int i = 0; i < kLandmarkPoints; ++i)
+        similarityForward(*transform, &cropPoints[2 * i], &cropPoints[2 * i + 1]);
+
+    if (image) {
+        for (int v = 0; v < size; ++v)
+            for (int u = 0; u < size; ++u) {
+                int64_t x, y;
+                similarityInverse(*transform, int64_t(u) * 1024, int64_t(v) * 1024, &x, &y);
+                crop[v * size + u] = bilinearAt(square8, size, x, y);
+            }
+        allocatorFree(track->allocator, square8);
+    }
+    return kResultOk;
+}
+
+void cropBackMap(LandmarkTrack *track, const int32_t *cropPoints, const CropTransform &transform,
+                 int size)
+{
+    for (int i = 0; i < kLandmarkPoints; ++i) {
+        int64_t x, y;
+        similarityInverse(transform, cropPoints[2 * i], cropPoints[2 * i + 1], &x, &y);
+        int32_t px = int32_t(x), py = int32_t(y);
+        unturnPoint(transform.quadrant, size, &px, &py);
+        track->work->image[2 * i] = int32_t(int64_t(px) * transform.scale / 1024 + transform.originX);
+        track->work->image[2 * i + 1] = int32_t(int64_t(py) * transform.scale / 1024 + transform.originY);
+    }
+}
+
+/* ---- stage drivers ---- */
+
+int runStageDriver(LandmarkTrack *track, const EngineImage *image, int type, const void *part,
+                   const int32_t *referenceShape, CropStage stage, int pass)
+{
+    const int size = cropSizeOf(type);
+    if (size == 0)
+        return kResultUnsupported;
+    EngineAllocator *allocator = track->allocator;
+    auto *crop = static_cast<uint8_t *>(allocatorAlloc(allocator, uint32_t(size * size)));
+    auto *points = static_cast<int32_t *>(allocatorAlloc(allocator, 2 * kLandmarkPoints * sizeof(int32_t)));
+    int result = kResultNoMemory;
+    if (crop && points) {
+        std::memset(crop, 0, size_t(size) * size);
+        CropTransform transform;
+        result = normalisedCrop(track, image, size, crop, points, &transform, referenceShape, type);
+        if (result == kResultOk) {
+            stage(track, part, crop, points, pass);
+            cropBackMap(track, points, transform, size);
+        }
+    }
+    allocatorFree(allocator, points);
+    allocatorFree(allocator, crop);
+    return result;
+}
+
+/* ---- eye anchoring and the jitter filter ---- */
+
+namespace {
+
+void anchorEyes(LandmarkTrack *track)
+{
+    LandmarkWork &work = *track->work;
+    const LandmarkFace &face = track->face;
+    int32_t e1x, e1y, e2x, e2y;
+    eyeCentre(&work, 12, &e1x, &e1y);
+    eyeCentre(&work, 18, &e2x, &e2y);
+    auto shift = [&](int first, int32_t givenX, int32_t givenY, int32_t cx, int32_t cy) {
+        for (int i = first; i < first + 6; ++i) {
+            if (givenX != 0)
+                work.image[2 * i] += (givenX - cx) * 1024;
+            if (givenY != 0)
+                work.image[2 * i + 1] += (givenY - cy) * 1024;
+        }
+    };
+    shift(0, face.eye1X, face.eye1Y, e1x, e1y);
+    shift(12, face.eye1X, face.eye1Y, e1x, e1y);
+    shift(6, face.eye2X, face.eye2Y, e2x, e2y);
+    shift(18, face.eye2X, face.eye2Y, e2x, e2y);
+}
+
+void jitterFilter(LandmarkWork &work, const int32_t *previousOutput)
+{
+    int32_t(&h)[3][2 * kLandmarkPoints] = work.jitter;
+    const bool filled = h[2][0] != 0;
+    int32_t output[2 * kLandmarkPoints];
+    for (int i = 0; i < 2 * kLandmarkPoints; ++i) {
+        const int32_t v = work.image[i];
+        if (!filled) {
+            output[i] = v;
+            continue;
+        }
+        const bool a = v - h[0][i] < 0, b = h[0][i] - h[1][i] < 0, c = h[1][i] - h[2][i] < 0;
+        output[i] = (a == b && b == c) ? (previousOutput[i] + 3 * v) / 4 : previousOutput[i];
+    }
+    std::memcpy(h[2], h[1], sizeof h[2]);
+    std::memcpy(h[1], h[0], sizeof h[1]);
+    std::memcpy(h[0], work.image, sizeof h[0]);
+    std::memcpy(work.image, output, sizeof output);
+}
+
+/* Pose angles 2 and 3 from the 24 shape coefficients of model part 2. */
+const int32_t kPoseWeights2[kShapeCoefficients] = {133, 173, -50, -266, -462, 263, 193, 138,
+                                                   75,  2,   -7,  -32,  -86,  -99, 50,  229,
+                                                   -48, -40, 4,   133,  -288, 10,  32,  -218};
+const int32_t kPoseWeights3[kShapeCoefficients] = {2,    -73,  137, -596, 397,  183, -142, 41,
+                                                   327,  -49,  -264, 67,  -410, 39,  -196, 360,
+                                                   -538, -450, -50, -88,  -213, 885, -281, 3};
+
+void finalStep(LandmarkTrack *track, const ModelPart2 *part2)
+{
+    LandmarkWork &work = *track->work;
+    std::fill(work.shapeCoefficients, work.shapeCoefficients + kShapeCoefficients, 0);
+    int32_t points[2 * kLandmarkPoints];
+    CropTransform transform;
+    if (normalisedCrop(track, nullptr, 128, nullptr, points, &transform, part2->referenceShape,
+                       kStageLevel2) == kResultOk)
+        projectShape(part2->shape, kShapeCoefficients, points, nullptr, work.shapeCoefficients);
+    int64_t sum2 = 0, sum3 = 0;
+    for (int i = 0; i < kShapeCoefficients; ++i) {
+        sum2 += (int64_t(work.shapeCoefficients[i]) * kPoseWeights2[i]) >> 10;
+        sum3 += (int64_t(work.shapeCoefficients[i]) * kPoseWeights3[i]) >> 10;
+    }
+    work.poseAngle2 = int32_t(sum2 / 65536);
+    work.poseAngle3 = int32_t(sum3 / 65536);
+}
+
+int coarsePass(LandmarkTrack *track, const EngineImage *image, const ModelPart1 *part1, int pass)
+{
+    return runStageDriver(track, image, kStageCoarse, part1, part1->referenceShape, coarseStage, pass);
+}
+
+int fitStill(LandmarkTrack *track, const EngineImage *image, const LandmarkModels &models,
+             int32_t ratio, int eyeAnchoring)
+{
+    const int initial = initialShape(track, models.part1, ratio, eyeAnchoring);
+    if (initial < 0)
+        return initial;
+    LandmarkWork &work = *track->work;
+    std::memset(work.jitter, 0, sizeof work.jitter);
+    applyPose(&work);
+    const bool noUsableEyes = initial == kResultFitRejected;
+    track->state = kFitPending;
+    const bool eyes = eyesGiven(track->face);
+
+    /* Coarse passes and the re-initialisation; `ended` stops the chain with `answer`. */
+    bool ended = false;
+    int answer = kResultOk;
+    auto stop = [&](int result) {
+        ended = true;
+        answer = result;
+    };
+    auto coarseFailed = [&](int result) {
+        work.coarseScore = 0;
+        if (result == kResultUnsupported) {
+            track->state = kFitRejected;
+            result = kResultOk;
+        }
+        stop(result);
+    };
+    for (int pass = 0; pass < (eyes ? 2 : 3) && !ended; ++pass) {
+        const int result = coarsePass(track, image, models.part1, pass);
+        if (result != kResultOk)
+            coarseFailed(result);
+    }
+    if (!ended && work.coarseScore > 800 && !eyes) {
+        const int again = reinitialiseFromFit(track, models.part1, ratio, noUsableEyes);
+        if (again < 0) {
+            stop(again);
+        } else {
+            applyPose(&work);
+            if (again == kResultFitRejected) {
+                track->state = kFitRejected;
+                stop(kResultOk);
+            } else {
+                const int result = coarsePass(track, image, models.part1, 0);
+                if (result != kResultOk)
+                    coarseFailed(result);
+            }
+        }
+    }
+    /* A level-2 failure ends the fit without the final step; later levels after it. */
+    if (!ended && models.part2) {
+        const int result = runStageDriver(track, image, kStageLevel2, models.part2,
+                                          models.part2->referenceShape, fineStage2, 0);
+        if (result != kResultOk)
+            return result == kResultUnsupported ? kResultOk : result;
+    }
+    if (!ended && models.part3) {
+        const int result = runStageDriver(track, image, kStageLevel3, models.part3,
+                                          models.part3->referenceShape, fineStage3, 0);
+        if (result != kResultOk)
+            stop(result == kResultUnsupported ? kResultOk : result);
+    }
+    if (!ended && models.part4) {
+        const int result = runStageDriver(track, image, kStageLevel4, models.part4,
+                                          models.part4->referenceShape, fineStage4, 0);
+        if (result != kResultOk)
+            stop(result == kResultUnsupported ? kResultOk : result);
+    }
+    if (!ended) {
+        track->state = kFitDone;
+        if (eyeAnchoring)
+            anchorEyes(track);
+    }
+    if (models.part2)
+        finalStep(track, models.part2);
+    return answer;
+}
+
+int fitTracking(LandmarkTrack *track, const EngineImage *image, const LandmarkModels &models,
+                int32_t ratio, int eyeAnchoring, int32_t *saved)
+{
+    if (!track->work) {
+        const int initial = initialShape(track, models.part1, ratio, eyeAnchoring);
+        if (initial < 0)
+            return initial;
+        applyPose(track->work);
+    }
+    LandmarkWork &work = *track->work;
+    track->state = kFitPending;
+    std::memcpy(saved, work.image, sizeof work.image);
+
+    const LandmarkFace &face = track->face;
+    if (eyesGiven(face)) {
+        int32_t e1x, e1y, e2x, e2y;
+        eyeCentre(&work, 12, &e1x, &e1y);
+        eyeCentre(&work, 18, &e2x, &e2y);
+        work.pose.angle = landmarkAtan2(e2y - e1y, e2x - e1x);
+        const int64_t span = std::max(std::abs(e2x - e1x), std::abs(e2y - e1y));
+        const int64_t dx = std::abs(int64_t(face.eye1X + face.eye2X - e1x - e2x)) * 512;
+        const int64_t dy = std::abs(int64_t(face.eye1Y + face.eye2Y - e1y - e2y)) * 512;
+        /* Coinciding fitted eyes (a cleared work record) count as drift. */
+        if (span == 0 || dx / span >= 206 || dy / span >= 206) {
+            const int initial = initialShape(track, models.part1, ratio, eyeAnchoring);
+            if (initial < 0)
+                return initial;
+            applyPose(track->work);
+            track->trackedFrames = 0;
+            std::memset(work.jitter, 0, sizeof work.jitter);
+            std::memset(saved, 0, sizeof work.image);
+        }
+    }
+    track->trackedFrames += 1;
+
+    int result = kResultOk;
+    if (models.part2) {
+        result = runStageDriver(track, image, kStageLevel2, models.part2,
+                                models.part2->referenceShape, trackingStage, 0);
+        if (result == kResultUnsupported) {
+            track->state = kFitRejected;
+            result = kResultOk;
+        } else if (result != kResultOk) {
+            work.coarseScore = 0;
+        } else {
+            track->state = kFitDone;
+            if (eyeAnchoring)
+                anchorEyes(track);
+        }
+    }
+    if (saved[0] > 0 && result == kResultOk)
+        jitterFilter(work, saved);
+    return result;
+}
+
+}  // namespace
+
+/* ---- the fit ---- */
+
+int fitFaceLandmarks(LandmarkTrack *track, const EngineImage *image, const LandmarkModels &models,
+                     int32_t ratio, int eyeAnchoring, int tracking)
+{
+    auto *saved = static_cast<int32_t *>(allocatorAlloc(track->allocator, 2 * kLandmarkPoints * sizeof(int32_t)));
+    if (!saved)
+        return kResultNoMemory;
+    const int result = tracking ? fitTracking(track, image, models, ratio, eyeAnchoring, saved)
+                                : fitStill(track, image, models, ratio, eyeAnchoring);
+    allocatorFree(track->allocator, saved);
+    return result;
+}

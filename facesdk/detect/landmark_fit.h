@@ -1,0 +1,113 @@
+/*
+ * Per-face landmark fitting: the initial shape from the eyes or the box, the chain of stages
+ * on normalised square crops of the grey image, and the fixed-point geometry all stages share.
+ *
+ * Divisions: the work record and crop transform; integer trigonometry; pose and initial shape;
+ * normalised crops and the way back; stage drivers; the fit.
+ *
+ * Units: points in 1/1024 pixel, angles in 1/128 degree (a full turn is 46080), cosines and
+ * sines scaled by 65536.
+ */
+#ifndef FACESDK_DETECT_LANDMARK_FIT_H
+#define FACESDK_DETECT_LANDMARK_FIT_H
+
+#include <cstdint>
+
+#include "facesdk/detect/landmark.h"
+
+constexpr int32_t kFullTurn = 46080;     /* 360 degrees in 1/128 degree */
+constexpr int32_t kShapeCoefficients = 24;
+
+/* ---- records ---- */
+
+struct LandmarkPose {
+    int32_t angle;      /* 1/128 degree, 0 <= angle < 46080 */
+    int32_t scaleX;     /* model units to 1/1024 pixel, Q15 */
+    int32_t scaleY;
+    int32_t centreX;    /* 1/1024 pixel */
+    int32_t centreY;
+};
+
+struct LandmarkWork {
+    LandmarkPose pose;
+    int32_t model[2 * kLandmarkPoints];   /* model-frame points */
+    int32_t image[2 * kLandmarkPoints];   /* current fit, 1/1024 pixel */
+    int32_t coarseCoefficients[6];        /* left by the last coarse stage */
+    int32_t poseAngle2;
+    int32_t poseAngle3;
+    int32_t coarseScore;                  /* higher is worse */
+    int32_t shapeCoefficients[kShapeCoefficients];
+    int32_t jitter[3][2 * kLandmarkPoints];  /* raw points of the last three frames, newest first */
+};
+
+struct CropTransform {
+    int32_t a, b;          /* similarity, 1/1024: a = s cos, b = s sin */
+    int32_t tx, ty;        /* 1/1024 crop pixel: p' = [a -b; b a] p / 1024 + t */
+    int32_t originX;       /* crop square's origin in the image, 1/1024 pixel */
+    int32_t originY;
+    int32_t scale;         /* J: image pixels per crop pixel, 1/1024 */
+    int32_t quadrant;      /* 0 none, 1 quarter turn, -1 the other quarter turn, 2 half turn */
+};
+
+enum StageType : int { kStageCoarse = 1, kStageLevel2 = 2, kStageLevel3 = 3, kStageLevel4 = 4 };
+
+/* ---- integer trigonometry ---- */
+
+int32_t landmarkCos(int32_t angle);            /* 65536 cos */
+int32_t landmarkSin(int32_t angle);            /* cos(angle + 34560) */
+int32_t landmarkAtan2(int32_t dy, int32_t dx); /* 0 .. 46079; 0 for (0, 0) */
+
+/* ---- pose and initial shape ---- */
+
+/* Image points from the model-frame points through the pose; point 25 becomes the midpoint
+ * of points 24 and 26. */
+void applyPose(LandmarkWork *work);
+/* 0, 102 (no usable eyes) or -3. */
+int initialShape(LandmarkTrack *track, const ModelPart1 *part1, int32_t ratio, int anchored);
+int reinitialiseFromFit(LandmarkTrack *track, const ModelPart1 *part1, int32_t ratio, int flag);
+/* Mean of the six points from `first`, rounded to whole pixels; mouth: points 32 .. 43. */
+void eyeCentre(const LandmarkWork *work, int first, int32_t *x, int32_t *y);
+void mouthCentre(const LandmarkWork *work, int32_t *x, int32_t *y);
+
+/* ---- normalised crops ---- */
+
+/* Side of the crop of each stage type; 0 for other types. */
+int cropSizeOf(int type);
+/* Builds the size x size crop of the track's current image points and the crop points.
+ * 0; -3; -6 for a refused type or a ratio the resamplers cannot make. */
+int normalisedCrop(const LandmarkTrack *track, const EngineImage *image, int size, uint8_t *crop,
+                   int32_t *cropPoints, CropTransform *transform, const int32_t *referenceShape,
+                   int type);
+/* The crop points back into all 62 image points of the work record. */
+void cropBackMap(LandmarkTrack *track, const int32_t *cropPoints, const CropTransform &transform,
+                 int size);
+
+/* The least-squares similarity (rotation and scale about the points' mean, then the
+ * translation onto the reference mean) mapping `count` points (1/1024 pixel) onto the
+ * reference (interleaved, 1/65536 pixel). Fills a, b, tx, ty. */
+void fitSimilarity(const int32_t *points, const int32_t *reference, int count, CropTransform *t);
+void similarityForward(const CropTransform &t, int32_t *x, int32_t *y);
+void similarityInverse(const CropTransform &t, int64_t qx, int64_t qy, int64_t *x, int64_t *y);
+
+/* ---- resamplers of the crop (exposed for tests) ---- */
+
+/* Area averaging of a width x height window at (x0, y0) of the grey plane (zero outside the
+ * plane) into dst of dw x dh; `bits` 8 or 6. 0; -101 when the ratio is refused; -3. */
+int areaAverage(const EngineImage *image, int32_t x0, int32_t y0, int32_t side, uint8_t *dst,
+                int32_t size, int bits, EngineAllocator *allocator);
+
+/* ---- the fit ---- */
+
+/* Fits one track. 0 or a negative result; sets the track's fit state. */
+int fitFaceLandmarks(LandmarkTrack *track, const EngineImage *image, const LandmarkModels &models,
+                     int32_t ratio, int eyeAnchoring, int tracking);
+
+/* A stage working on a crop: (track, model part, crop, crop points, pass). */
+typedef int (*CropStage)(LandmarkTrack *track, const void *part, const uint8_t *crop,
+                         int32_t *cropPoints, int pass);
+/* Crop, stage, back-mapping. -3 when a buffer cannot be allocated; the crop's answer otherwise
+ * (the stage's own answer is not looked at). */
+int runStageDriver(LandmarkTrack *track, const EngineImage *image, int type, const void *part,
+                   const int32_t *referenceShape, CropStage stage, int pass);
+
+#endif

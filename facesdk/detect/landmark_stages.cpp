@@ -1,0 +1,459 @@
+/*
+ * The landmark fitter's stage parts.
+ *
+ * Divisions: patch features; per-point experts; refinement; fine stages; tracking stage.
+ */
+#include "facesdk/detect/landmark_stages.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "facesdk/detect/landmark_fit.h"
+#include "facesdk/engine/result_codes.h"
+
+/* ---- patch features ---- */
+
+namespace {
+
+/* Bin masks over the 24 orientation classes: kind 0 has uneven bins, any other kind bins of
+ * 45 degrees. */
+const uint32_t kMasksKind0[8] = {0xc00003, 0xc, 0xf0, 0x300, 0x3c00, 0xc000, 0xf0000, 0x300000};
+const uint32_t kMasksOther[8] = {0x7, 0x38, 0x1c0, 0xe00, 0x7000, 0x38000, 0x1c0000, 0xe00000};
+
+inline int32_t cropAt(const uint8_t *crop, int size, int32_t x, int32_t y)
+{
+    return x < 0 || y < 0 || x >= size || y >= size ? 0 : crop[y * size + x];
+}
+
+}  // namespace
+
+int orientationClass(int32_t dx, int32_t dy)
+{
+    const int32_t ax = std::abs(dx), ay = std::abs(dy);
+    const int32_t big = std::max(ax, ay), small = std::min(ax, ay);
+    /* 0 near an axis, 2 near a diagonal: split at the tangents 1/4 and 1/2 */
+    const int sub = big > 4 * small ? 0 : big > 2 * small ? 1 : 2;
+    const bool steep = ay >= ax;
+    if (dy >= 0 && dx > 0)
+        return steep ? 3 + (2 - sub) : sub;
+    if (dy > 0 && dx <= 0)
+        return steep ? 6 + sub : 9 + (2 - sub);
+    if (dy <= 0 && dx < 0)
+        return steep ? 15 + (2 - sub) : 12 + sub;
+    return steep ? 18 + sub : 21 + (2 - sub);
+}
+
+void patchFeatures(const uint8_t *crop, int size, int32_t x, int32_t y, int kind, bool tracking,
+                   uint16_t *out)
+{
+    const int32_t left = (x >> 10) - 5, top = (y >> 10) - 5;
+    const uint32_t *masks = kind == 0 ? kMasksKind0 : kMasksOther;
+    uint32_t bins[kPatchFeatures] = {};
+    for (int cy = 0; cy < 3; ++cy)
+        for (int cx = 0; cx < 3; ++cx) {
+            uint32_t *cell = bins + (cy * 3 + cx) * 8;
+            for (int j = 1 + 3 * cy; j < 5 + 3 * cy; ++j)
+                for (int i = 1 + 3 * cx; i < 5 + 3 * cx; ++i) {
+                    const int32_t px = left + i, py = top + j;
+                    const int32_t dx = cropAt(crop, size, px + 1, py) - cropAt(crop, size, px - 1, py);
+                    const int32_t dy = cropAt(crop, size, px, py + 1) - cropAt(crop, size, px, py - 1);
+                    const int32_t ax = std::abs(dx), ay = std::abs(dy);
+                    const uint32_t magnitude = uint32_t(std::max(ax, ay) + std::min(ax, ay) / 2);
+                    const uint32_t bit = 1u << orientationClass(dx, dy);
+                    for (int b = 0; b < 8; ++b)
+                        if (masks[b] & bit)
+                            cell[tracking ? 7 - b : b] += magnitude;
+                }
+        }
+    uint64_t total = 0;
+    for (uint32_t v : bins)
+        total += v;
+    const uint64_t target = tracking ? 256 : 65536;
+    for (int k = 0; k < kPatchFeatures; ++k)
+        /* A patch whose whole weight falls in one bin would reach 65536: held at 65535. */
+        out[k] = uint16_t(total ? std::min<uint64_t>(65535, bins[k] * target / total) : 0);
+}
+
+void pointFeatures(const uint8_t *crop, int size, const int32_t *points, int count,
+                   const uint8_t *kinds, bool tracking, uint16_t *out)
+{
+    for (int i = 0; i < count; ++i)
+        patchFeatures(crop, size, points[2 * i], points[2 * i + 1], kinds ? kinds[i] : 1, tracking,
+                      out + i * kPatchFeatures);
+}
+
+/* ---- per-point experts ---- */
+
+void localSearch(const uint8_t *crop, int size, int32_t *point, int kind, const int32_t *weights,
+                 int64_t window, int maxHalfWidth)
+{
+    int32_t halfWidth = int32_t(uint32_t(uint64_t(window) & 0xffffffffu) >> 10);
+    const int32_t halfHeight = int32_t(uint32_t(uint64_t(window) >> 32) >> 10);
+    if (maxHalfWidth > 0)
+        halfWidth = std::min(halfWidth, maxHalfWidth);
+    const int columns = 2 * halfWidth + 1, rows = 2 * halfHeight + 1;
+    if (columns < 3 || rows < 3 || columns > 129 || rows > 129)
+        return;
+    const int step = (size == 96 || size == 192) ? 2 : 1;
+    int64_t cost[129 * 129] = {};
+    uint16_t features[kPatchFeatures];
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < columns; c += step) {
+            patchFeatures(crop, size, point[0] + (c - halfWidth) * 1024, point[1] + (r - halfHeight) * 1024,
+                          kind, false, features);
+            int64_t sum = 0;
+            for (int k = 0; k < kPatchFeatures; ++k)
+                sum += int64_t(features[k]) * weights[k] / 1024;
+            cost[r * columns + c] = sum;
+        }
+    int64_t best = 1000000;
+    int bestRow = -1, bestColumn = -1;
+    for (int r = 0; r + 3 <= rows; ++r)
+        for (int c = 0; c + 3 <= columns; c += step) {
+            int64_t total = 0;
+            for (int i = 0; i < 3; ++i)
+                for (int j = 0; j < 3; ++j)
+                    total += cost[(r + i) * columns + c + j];
+            if (total < best) {
+                best = total;
+                bestRow = r;
+                bestColumn = c;
+            }
+        }
+    if (bestRow < 0)
+        return;
+    int64_t cheapest = 0;
+    int cellRow = -1, cellColumn = -1;
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            const int64_t v = cost[(bestRow + i) * columns + bestColumn + j];
+            if (v != 0 && (cellRow < 0 || v < cheapest)) {
+                cheapest = v;
+                cellRow = bestRow + i;
+                cellColumn = bestColumn + j;
+            }
+        }
+    if (cellRow < 0)
+        return;
+    point[0] += (cellColumn - halfWidth) * 1024;
+    point[1] += (cellRow - halfHeight) * 1024;
+}
+
+void patchRegression(const uint16_t *features, const int32_t *weights, int32_t limit, int32_t *point)
+{
+    int64_t dx = 0, dy = 0;
+    for (int k = 0; k < kPatchFeatures; ++k) {
+        dx += int64_t(features[k]) * weights[k];
+        dy += int64_t(features[k]) * weights[kPatchFeatures + k];
+    }
+    const int64_t bound = int64_t(limit) * 1024;
+    dx = std::clamp<int64_t>(dx / 1024, -bound, bound);
+    dy = std::clamp<int64_t>(dy / 1024, -bound, bound);
+    point[0] -= int32_t(dx);
+    point[1] -= int32_t(dy);
+}
+
+void runPointExperts(const uint8_t *crop, int size, int32_t *points, int count,
+                     const PointExperts &experts, const uint16_t *features, int32_t stepLimit,
+                     bool regressionActiveOnly, bool searchAllowed, int maxHalfWidth)
+{
+    int searchRecord = 0, regressionRecord = 0;
+    for (int i = 0; i < count; ++i) {
+        const bool active = !experts.activeFlags || experts.activeFlags[i];
+        const bool search = searchAllowed && experts.searcherFlags && experts.searcherFlags[i] == 0;
+        if (search) {
+            const int record = searchRecord++;
+            if (active && experts.searchRecords && experts.searchWindows)
+                localSearch(crop, size, points + 2 * i, experts.kinds ? experts.kinds[i] : 1,
+                            experts.searchRecords + record * kPatchFeatures,
+                            experts.searchWindows[record], maxHalfWidth);
+            continue;
+        }
+        if (regressionActiveOnly && !active)
+            continue;
+        const int record = regressionRecord++;
+        if (active && experts.regressionRecords)
+            patchRegression(features + i * kPatchFeatures,
+                            experts.regressionRecords + record * 2 * kPatchFeatures, stepLimit,
+                            points + 2 * i);
+    }
+}
+
+/* ---- refinement ---- */
+
+namespace {
+
+struct Integral {
+    const uint32_t *sums;   /* inclusive: sums[y * size + x] = sum over [0..x] x [0..y] */
+    int size;
+    uint32_t at(int x, int y) const { return x < 0 || y < 0 ? 0 : sums[y * size + x]; }
+    int64_t rect(int x, int y, int w, int h) const
+    {
+        return int64_t(at(x + w - 1, y + h - 1)) - at(x - 1, y + h - 1) - at(x + w - 1, y - 1) +
+               at(x - 1, y - 1);
+    }
+};
+
+/* Score of one detection window: bias plus the votes of the weak learners that pass. */
+int64_t windowScore(const Integral &integral, const PointDetector &detector, int wx, int wy)
+{
+    int64_t score = detector.bias;
+    for (const WeakLearner &learner : detector.learners) {
+        if (learner.type < 1 || learner.type > 4)
+            continue;
+        const int x = wx + learner.x, y = wy + learner.y, w = learner.width, h = learner.height;
+        if (w <= 0 || h <= 0 || x + w - 1 >= integral.size - 1 || y + h - 1 >= integral.size - 1)
+            continue;
+        const int64_t total = integral.rect(x, y, w, h);
+        if (total == 0)
+            continue;
+        int64_t difference = 0;
+        switch (learner.type) {
+        case 1: difference = integral.rect(x, y, w / 2, h) - integral.rect(x + w / 2, y, w - w / 2, h); break;
+        case 2: difference = integral.rect(x, y, w, h / 2) - integral.rect(x, y + h / 2, w, h - h / 2); break;
+        case 3:
+            difference = integral.rect(x, y, w / 2, h / 2) + integral.rect(x + w / 2, y + h / 2, w - w / 2, h - h / 2) -
+                         integral.rect(x + w / 2, y, w - w / 2, h / 2) - integral.rect(x, y + h / 2, w / 2, h - h / 2);
+            break;
+        default: {
+            const int64_t middle = integral.rect(x + w / 3, y, w - 2 * (w / 3), h);
+            difference = 2 * middle - (total - middle);
+            break;
+        }
+        }
+        const int64_t threshold = learner.threshold >= 0 ? int64_t(learner.threshold) + 1 : learner.threshold;
+        if (difference * 32768 >= total * threshold)
+            score += learner.vote;
+    }
+    return score;
+}
+
+void refineOne(const Integral &integral, const PointDetector &detector, int cap, int32_t *point)
+{
+    const int size = integral.size;
+    const int e = std::min(detector.window[0], cap), f = std::min(detector.window[1], cap);
+    const int width = std::min(detector.window[2], cap), height = std::min(detector.window[3], cap);
+    if (width <= 0 || height <= 0)
+        return;
+    const int px = (point[0] + 512) >> 10, py = (point[1] + 512) >> 10;
+    const int x0 = px - e, y0 = py - f;
+    int64_t scores[9 * 9];
+    bool evaluated[9 * 9] = {};
+    int64_t highest = INT64_MIN, lowest = INT64_MAX;
+    int bestX = -1, bestY = -1;
+    for (int j = 0; j < height; ++j)
+        for (int i = 0; i < width; ++i) {
+            const int wx = x0 + i - 4, wy = y0 + j - 4;
+            if (wx < 0 || wy < 0 || wx >= size || wy >= size)
+                continue;
+            const int64_t score = windowScore(integral, detector, wx, wy);
+            scores[j * 9 + i] = score;
+            evaluated[j * 9 + i] = true;
+            if (score >= highest) {
+                highest = score;
+                bestX = i;
+                bestY = j;
+            }
+            lowest = std::min(lowest, score);
+        }
+    if (bestX < 0)
+        return;
+    const int reach = width >= 6 ? 2 : 1;
+    int64_t total = 0, sumX = 0, sumY = 0;
+    for (int j = std::max(0, bestY - 1); j <= std::min(height - 1, bestY + 1); ++j)
+        for (int i = std::max(0, bestX - reach); i <= std::min(width - 1, bestX + reach); ++i) {
+            if (!evaluated[j * 9 + i])
+                continue;
+            const int64_t weight = scores[j * 9 + i] - lowest;
+            total += weight;
+            sumX += weight * (x0 + i);
+            sumY += weight * (y0 + j);
+        }
+    if (total == 0)
+        return;
+    const int32_t meanX = int32_t((sumX * 32 / total) * 32) + 1024;
+    const int32_t meanY = int32_t((sumY * 32 / total) * 32) + 1024;
+    if ((meanX >> 10) != (point[0] >> 10))
+        point[0] = meanX;
+    if ((meanY >> 10) != (point[1] >> 10))
+        point[1] = meanY;
+}
+
+}  // namespace
+
+int refinePoints(const uint8_t *crop, int size, int32_t *points, bool eyes, bool mouth,
+                 EngineAllocator *allocator, const RefinementTables *tables)
+{
+    if (!crop || (size != 128 && size != 192 && size != 320))
+        return kResultBadArgument;
+    if (!tables)
+        tables = refinementTables(size);
+    auto *sums = static_cast<uint32_t *>(allocatorAlloc(allocator, uint32_t(size * size * sizeof(uint32_t))));
+    if (!sums)
+        return kResultNoMemory;
+    for (int y = 0; y < size; ++y) {
+        uint32_t row = 0;
+        for (int x = 0; x < size; ++x) {
+            row += crop[y * size + x];
+            sums[y * size + x] = row + (y > 0 ? sums[(y - 1) * size + x] : 0);
+        }
+    }
+    const Integral integral{sums, size};
+    const int cap = size == 128 ? 6 : 9;
+    if (mouth)
+        for (int i = 0; i < kMouthListPoints; ++i)
+            refineOne(integral, tables->mouth[i], cap, points + 2 * (32 + i));
+    if (eyes)
+        for (int i = 0; i < kEyeListPoints; ++i)
+            refineOne(integral, tables->eyes[i], cap, points + 2 * kEyeListIndices[i]);
+    allocatorFree(allocator, sums);
+    return kResultOk;
+}
+
+/* ---- fine stages ---- */
+
+namespace {
+
+uint16_t *allocFeatures(LandmarkTrack *track, int count)
+{
+    return static_cast<uint16_t *>(allocatorAlloc(track->allocator, uint32_t(count * kPatchFeatures * sizeof(uint16_t))));
+}
+
+}  // namespace
+
+int fineStage2(LandmarkTrack *track, const void *part, const uint8_t *crop, int32_t *points, int)
+{
+    const auto &model = *static_cast<const ModelPart2 *>(part);
+    uint16_t *features = allocFeatures(track, kLandmarkPoints);
+    if (!features)
+        return kResultNoMemory;
+    pointFeatures(crop, 128, points, kLandmarkPoints, model.experts.kinds, false, features);
+    runPointExperts(crop, 128, points, kLandmarkPoints, model.experts, features, 5, true, true, 0);
+    applyShapeModel(model.eyes, 10, nullptr, points, kEyeGroup);
+    applyShapeModel(model.shape, 24, model.shapeLimits, points, nullptr);
+    refinePoints(crop, 128, points, true, true, track->allocator);
+    applyShapeModel(model.eyes, 10, nullptr, points, kEyeGroup);
+    applyShapeModel(model.mouth, 6, nullptr, points, kMouthGroup);
+    allocatorFree(track->allocator, features);
+    return kResultOk;
+}
+
+int fineStage3(LandmarkTrack *track, const void *part, const uint8_t *crop, int32_t *points, int)
+{
+    const auto &model = *static_cast<const ModelPart3 *>(part);
+    uint16_t *features = allocFeatures(track, kLandmarkPoints);
+    if (!features)
+        return kResultNoMemory;
+    pointFeatures(crop, 192, points, kLandmarkPoints, model.experts.kinds, false, features);
+    runPointExperts(crop, 192, points, kLandmarkPoints, model.experts, features, 6, false, true, 0);
+    applyShapeModel(model.eyes, 16, nullptr, points, kEyeGroup);
+    applyShapeModel(model.nose, 6, nullptr, points, kNoseGroup);
+    applyShapeModel(model.mouth, 12, nullptr, points, kMouthGroup);
+    applyShapeModel(model.shape, 36, nullptr, points, nullptr);
+    refinePoints(crop, 192, points, false, true, track->allocator);
+    applyShapeModel(model.mouth, 8, nullptr, points, kMouthGroup);
+    applyShapeModel(model.shape, 36, model.shapeLimits, points, nullptr);
+    refinePoints(crop, 192, points, true, false, track->allocator);
+    applyShapeModel(model.eyes, 16, nullptr, points, kEyeGroup);
+    allocatorFree(track->allocator, features);
+    return kResultOk;
+}
+
+int fineStage4(LandmarkTrack *track, const void *part, const uint8_t *crop, int32_t *points, int)
+{
+    const auto &model = *static_cast<const ModelPart4 *>(part);
+    uint16_t *features = allocFeatures(track, kLandmarkPoints);
+    if (!features)
+        return kResultNoMemory;
+    pointFeatures(crop, 320, points, kLandmarkPoints, model.experts.kinds, false, features);
+    runPointExperts(crop, 320, points, kLandmarkPoints, model.experts, features, 3, true, false, 0);
+    applyShapeModel(model.eyes, 10, nullptr, points, kEyeGroup);
+    applyShapeModel(model.mouth, 12, nullptr, points, kMouthGroup);
+    refinePoints(crop, 320, points, true, true, track->allocator);
+    applyShapeModel(model.eyes, 10, nullptr, points, kEyeGroup);
+    applyShapeModel(model.mouth, 10, nullptr, points, kMouthGroup);
+    allocatorFree(track->allocator, features);
+    return kResultOk;
+}
+
+/* ---- tracking stage ---- */
+
+namespace {
+
+constexpr int kTrackFeatures = kTrackingPoints * kPatchFeatures;   /* 3384 */
+
+int64_t trackScore(const ModelPart2 &model, const uint16_t *features)
+{
+    int64_t score = 0;
+    for (int j = 0; j < kTrackFeatures; ++j)
+        score += (int64_t(features[j]) * model.scoreWeights[j]) >> 15;
+    return score + (int64_t(model.scoreBias) >> 15);
+}
+
+void cascadeStep(const int16_t *weights, const int16_t *biases, const uint16_t *features, int32_t *points)
+{
+    for (int i = 0; i < kTrackingPoints; ++i)
+        for (int c = 0; c < 2; ++c) {
+            const int16_t *row = weights + (size_t(i) * 2 + c) * kTrackFeatures;
+            int64_t sum = 0;
+            for (int j = 0; j < kTrackFeatures; ++j)
+                sum += int64_t(features[j]) * row[j];
+            points[2 * i + c] += biases[2 * i + c] + int32_t(sum / 4096);
+        }
+}
+
+bool insideTrackingRange(const int32_t *points)
+{
+    for (int i = 0; i < 2 * kTrackingPoints; ++i)
+        if (points[i] < 5 * 1024 || points[i] > 124 * 1024)
+            return false;
+    return true;
+}
+
+/* A score that grew past twice the reference (half of it when negative) is worse. */
+bool scoreWorse(int64_t score, int64_t reference)
+{
+    return score > (reference < 0 ? reference / 2 : 2 * reference);
+}
+
+}  // namespace
+
+int trackingStage(LandmarkTrack *track, const void *part, const uint8_t *crop, int32_t *points, int)
+{
+    const auto &model = *static_cast<const ModelPart2 *>(part);
+    const int32_t bytes = 2 * kLandmarkPoints * sizeof(int32_t);
+    uint16_t *features = allocFeatures(track, kTrackingPoints);
+    auto *saved = static_cast<int32_t *>(allocatorAlloc(track->allocator, bytes));
+    if (!features || !saved) {
+        allocatorFree(track->allocator, saved);
+        allocatorFree(track->allocator, features);
+        return kResultNoMemory;
+    }
+    const uint8_t *kinds = model.experts.kinds;
+    for (int i = 0; i < kTrackingPoints; ++i) {
+        points[2 * i] = model.shape.mean[i] / 64;
+        points[2 * i + 1] = model.shape.mean[model.shape.points + i] / 64;
+    }
+    std::memcpy(saved, points, bytes);
+    pointFeatures(crop, 128, points, kTrackingPoints, kinds, true, features);
+    int64_t previous = trackScore(model, features);
+
+    for (int step = 0; step < 2; ++step) {
+        cascadeStep(model.trackWeights[step], model.trackBiases[step], features, points);
+        if (!insideTrackingRange(points))
+            std::memcpy(points, saved, bytes);
+        pointFeatures(crop, 128, points, kTrackingPoints, kinds, true, features);
+        const int64_t score = trackScore(model, features);
+        if (scoreWorse(score, previous)) {
+            std::memcpy(points, saved, bytes);
+            pointFeatures(crop, 128, points, kTrackingPoints, kinds, true, features);
+        } else {
+            std::memcpy(saved, points, bytes);
+            previous = score;
+        }
+    }
+    allocatorFree(track->allocator, saved);
+    allocatorFree(track->allocator, features);
+    return kResultOk;
+}

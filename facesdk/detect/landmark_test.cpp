@@ -1,0 +1,318 @@
+// The landmark library's interface: descriptor, create, the face lists and their history,
+// process and the getters, and allocation failures at every step.
+#include "facesdk/detect/landmark.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "facesdk/detect/landmark_fit.h"
+#include "facesdk/engine/result_codes.h"
+#include "facesdk/engine/testing_allocator.h"
+
+namespace {
+
+LandmarkFace eyesFace(int32_t id, int32_t x1 = 160, int32_t y1 = 170, int32_t x2 = 240, int32_t y2 = 170)
+{
+    LandmarkFace face{};
+    face.size = 60;
+    face.x = 120;
+    face.y = 120;
+    face.width = 160;
+    face.height = 160;
+    face.eye1X = x1;
+    face.eye1Y = y1;
+    face.eye2X = x2;
+    face.eye2Y = y2;
+    face.id = id;
+    return face;
+}
+
+// A grey picture with a face-like pattern: dark eyes, a dark mouth, a bright nose ridge.
+struct Picture {
+    std::vector<uint8_t> pixels;
+    EngineImage image{};
+    explicit Picture(int side = 400, PixelFormat format = kFormatGrey8) : pixels(size_t(side) * side, 140)
+    {
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x) {
+                uint8_t v = uint8_t(120 + (x * 7 + y * 3) % 40);
+                if (std::hypot(x - 160, y - 170) < 10 || std::hypot(x - 240, y - 170) < 10)
+                    v = 20;
+                else if (std::abs(x - 200) < 30 && std::abs(y - 260) < 6)
+                    v = 40;
+                pixels[size_t(y) * side + x] = v;
+            }
+        image.format = format;
+        image.width = side;
+        image.height = side;
+        image.planes[0] = {side, 0, pixels.data()};
+    }
+};
+
+struct FitterFixture : ::testing::Test {
+    CountingAllocator counter;
+    LandmarkFitter *fitter = nullptr;
+    void create(uint32_t flags, uint32_t level = 0)
+    {
+        const LandmarkOptions options{12, flags, level};
+        ASSERT_EQ(landmarkInterface()->create(counter.allocator(), &options, &fitter), kResultOk);
+    }
+    ~FitterFixture() override
+    {
+        landmarkDestroy(fitter);
+        EXPECT_EQ(counter.liveBlocks(), 0u);
+        EXPECT_EQ(counter.badFrees, 0);
+    }
+};
+
+TEST(Landmark, DescriptorAndInterface)
+{
+    const LandmarkDescriptor *info = landmarkInterface()->info();
+    EXPECT_EQ(info, landmarkInfo());
+    EXPECT_EQ(info->size, 64u);
+    EXPECT_EQ(info->version, 0x1000bu);
+    EXPECT_STREQ(info->buildDate, "Apr 27 2024 10:44:32");
+    EXPECT_EQ(info->unused, nullptr);
+    std::vector<uint32_t> formats;
+    for (const uint32_t *f = info->formats; *f; ++f)
+        formats.push_back(*f);
+    EXPECT_EQ(formats, (std::vector<uint32_t>{0x40000001, 0x30200001, 0x20200001, 0x30100001, 0x30100002, 0x10200001}));
+}
+
+TEST(Landmark, CreateCodesAndDetailLevels)
+{
+    CountingAllocator counter;
+    LandmarkFitter *const sentinel = reinterpret_cast<LandmarkFitter *>(0x10);
+    LandmarkFitter *fitter = sentinel;
+    const LandmarkOptions wrongSize{16, 0, 0};
+    EXPECT_EQ(landmarkCreate(counter.allocator(), &wrongSize, &fitter), kResultBadRecordSize);
+    EXPECT_EQ(fitter, sentinel);
+    const LandmarkOptions options{12, 0, 0};
+    EXPECT_EQ(landmarkCreate(counter.allocator(), nullptr, &fitter), kResultBadArgument);
+    EXPECT_EQ(landmarkCreate(counter.allocator(), &options, nullptr), kResultBadArgument);
+    EXPECT_EQ(landmarkCreate(nullptr, &options, &fitter), kResultFailed);
+    EXPECT_EQ(fitter, nullptr);
+
+    struct Level {
+        uint32_t level;
+        bool parts[4];
+    } levels[] = {{0, {true, true, true, true}}, {1, {true, false, false, false}},
+                  {2, {true, true, false, false}}, {3, {true, true, true, false}},
+                  {9, {true, true, true, true}}};
+    for (const Level &l : levels) {
+        const LandmarkOptions o{12, 3, l.level};
+        ASSERT_EQ(landmarkCreate(counter.allocator(), &o, &fitter), kResultOk);
+        EXPECT_EQ(fitter->ratio, 220);
+        EXPECT_EQ(fitter->eyeAnchoring, 1);
+        EXPECT_EQ(fitter->tracking, 1);
+        EXPECT_EQ(fitter->part1 != nullptr, l.parts[0]) << l.level;
+        EXPECT_EQ(fitter->part2 != nullptr, l.parts[1]) << l.level;
+        EXPECT_EQ(fitter->part3 != nullptr, l.parts[2]) << l.level;
+        EXPECT_EQ(fitter->part4 != nullptr, l.parts[3]) << l.level;
+        landmarkDestroy(fitter);
+    }
+    EXPECT_EQ(counter.liveBlocks(), 0u);
+    landmarkDestroy(nullptr);
+}
+
+TEST_F(FitterFixture, AddFaceCodesAndStoredCopy)
+{
+    create(0);
+    EXPECT_EQ(landmarkAddFace(nullptr, nullptr), kResultBadArgument);
+    EXPECT_EQ(landmarkAddFace(fitter, nullptr), kResultBadArgument);
+    LandmarkFace face = eyesFace(1);
+    face.size = 56;
+    EXPECT_EQ(landmarkAddFace(fitter, &face), kResultBadRecordSize);
+
+    struct Case {
+        const char *name;
+        LandmarkFace face;
+        int expected;
+    } cases[] = {
+        {"eyes 2048 apart", eyesFace(1, 100, 100, 2148, 100), kResultOk},
+        {"eyes 2049 apart", eyesFace(2, 100, 100, 2149, 100), kResultBadGeometry},
+        {"eyes 2049 apart vertically", eyesFace(2, 100, 100, 100, 2149), kResultBadGeometry},
+        {"one eye coordinate 0: box limits apply", eyesFace(3, 0, 100, 2149, 100), kResultOk},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(landmarkAddFace(fitter, &c.face), c.expected) << c.name;
+    LandmarkFace wide = eyesFace(4, 0, 0, 0, 0);
+    wide.width = 4097;
+    EXPECT_EQ(landmarkAddFace(fitter, &wide), kResultBadGeometry);
+    EXPECT_EQ(landmarkFaceCount(fitter), 2);
+
+    // Roll and hints: 181 is stored as 0; -179 and 180 stay; hint A is clamped only with eyes.
+    for (int32_t roll : {181, -179, 180, -180}) {
+        LandmarkFace r = eyesFace(10 + roll, 0, 0, 0, 0);
+        r.roll = roll;
+        r.hintA = 50;
+        ASSERT_EQ(landmarkAddFace(fitter, &r), kResultOk);
+        const LandmarkFace *copy = landmarkGetFace(fitter, landmarkFindFace(fitter, 10 + roll));
+        ASSERT_NE(copy, nullptr);
+        EXPECT_EQ(copy->roll, roll == 181 || roll == -180 ? 0 : roll);
+        EXPECT_EQ(copy->hintA, 0);
+    }
+    LandmarkFace hinted = eyesFace(20);
+    hinted.hintA = 35;
+    hinted.hintB = -7;
+    ASSERT_EQ(landmarkAddFace(fitter, &hinted), kResultOk);
+    const LandmarkFace *copy = landmarkGetFace(fitter, landmarkFindFace(fitter, 20));
+    EXPECT_EQ(copy->size, 60u);
+    EXPECT_EQ(copy->hintA, 20);
+    EXPECT_EQ(copy->hintB, -7);
+    EXPECT_EQ(landmarkGetFace(fitter, -1), nullptr);
+    EXPECT_EQ(landmarkGetFace(fitter, 99), nullptr);
+    EXPECT_EQ(landmarkFindFace(fitter, 12345), -1);
+    EXPECT_EQ(landmarkFindFace(nullptr, 1), kResultBadArgument);
+    EXPECT_EQ(landmarkFaceCount(nullptr), 0);
+}
+
+TEST_F(FitterFixture, ProcessAndGetterCodes)
+{
+    create(0);
+    Picture picture;
+    Picture rgb(400, kFormatRgb24);
+    EXPECT_EQ(landmarkProcess(nullptr, &picture.image), kResultBadArgument);
+    EXPECT_EQ(landmarkProcess(fitter, nullptr), kResultBadArgument);
+    EXPECT_EQ(landmarkProcess(fitter, &rgb.image), kResultBadPixelFormat);
+    // No faces: 0, and the next add does not flush.
+    EXPECT_EQ(landmarkProcess(fitter, &picture.image), kResultOk);
+    EXPECT_EQ(fitter->processed, 0);
+
+    const LandmarkFace a = eyesFace(1), b = eyesFace(2);
+    ASSERT_EQ(landmarkAddFace(fitter, &a), kResultOk);
+    ASSERT_EQ(landmarkAddFace(fitter, &b), kResultOk);
+    EXPECT_EQ(landmarkProcess(fitter, &picture.image), kResultOk);
+    EXPECT_EQ(fitter->processed, 1);
+
+    const int32_t *points = reinterpret_cast<const int32_t *>(0x10);
+    int32_t count = 99;
+    EXPECT_EQ(landmarkGetPoints(fitter, 5, &points, &count), kResultBadIndex);
+    EXPECT_EQ(points, nullptr);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(landmarkGetPoints(fitter, -1, &points, &count), kResultBadArgument);
+    EXPECT_EQ(landmarkGetPoints(fitter, 0, nullptr, &count), kResultBadArgument);
+    EXPECT_EQ(landmarkGetPoints(nullptr, 0, &points, &count), kResultBadArgument);
+    EXPECT_EQ(landmarkGetAngles(fitter, 2, nullptr, nullptr, nullptr), kResultBadIndex);
+    EXPECT_EQ(landmarkGetAngles(fitter, -1, nullptr, nullptr, nullptr), kResultBadArgument);
+
+    ASSERT_EQ(landmarkGetPoints(fitter, 1, &points, &count), kResultOk);
+    EXPECT_EQ(count, 62);
+    // The fitted eye contours lie around the given eyes.
+    double e1x = 0, e1y = 0;
+    for (int i = 12; i < 18; ++i) {
+        e1x += points[2 * i] / 6.0;
+        e1y += points[2 * i + 1] / 6.0;
+    }
+    EXPECT_NEAR(e1x, 160, 8);
+    EXPECT_NEAR(e1y, 170, 8);
+    int32_t roll = 99, angle2 = 99, angle3 = 99;
+    EXPECT_EQ(landmarkGetAngles(fitter, 0, &roll, &angle2, &angle3), kResultOk);
+    EXPECT_EQ(roll, 0);
+
+    // A rejected face still hands out its points with 102.
+    fitter->current.first->state = kFitRejected;
+    EXPECT_EQ(landmarkGetPoints(fitter, 0, &points, nullptr), kResultFitRejected);
+    EXPECT_NE(points, nullptr);
+    fitter->current.first->state = kFitUnused;
+    EXPECT_EQ(landmarkGetAngles(fitter, 0, nullptr, nullptr, nullptr), kResultFitState101);
+}
+
+TEST_F(FitterFixture, TrackingReportsFortySevenPointsAndReusesEntriesById)
+{
+    create(kLandmarkTracking, 2);
+    Picture picture;
+    const LandmarkFace face = eyesFace(7);
+    ASSERT_EQ(landmarkAddFace(fitter, &face), kResultOk);
+    ASSERT_EQ(landmarkProcess(fitter, &picture.image), kResultOk);
+    const int32_t *points = nullptr;
+    int32_t count = 0;
+    EXPECT_EQ(landmarkGetPoints(fitter, 0, &points, &count), kResultOk);
+    EXPECT_EQ(count, 47);
+    LandmarkTrack *first = fitter->current.first;
+    ASSERT_NE(first->work, nullptr);
+
+    // The next add flushes the frame; the same id takes its entry (and work record) back.
+    const LandmarkFace other = eyesFace(8);
+    ASSERT_EQ(landmarkAddFace(fitter, &other), kResultOk);
+    EXPECT_EQ(fitter->history.count, 1);
+    ASSERT_EQ(landmarkAddFace(fitter, &face), kResultOk);
+    EXPECT_EQ(fitter->current.last, first);
+    EXPECT_EQ(fitter->history.count, 0);
+
+    // landmarkClear zeroes the work records of tracking entries; the entries stay.
+    first->work->pose.centreX = 77;
+    landmarkClear(fitter);
+    EXPECT_EQ(first->work->pose.centreX, 0);
+
+    // Face 8 is not added again: after 30 flushes it is gone, after 29 it is still there.
+    for (int frame = 0; frame < 29; ++frame) {
+        landmarkFlush(fitter);
+        ASSERT_EQ(landmarkAddFace(fitter, &face), kResultOk);
+    }
+    EXPECT_EQ(fitter->history.count, 1);
+    landmarkFlush(fitter);
+    ASSERT_EQ(landmarkAddFace(fitter, &face), kResultOk);
+    EXPECT_EQ(fitter->history.count, 0);
+}
+
+TEST_F(FitterFixture, WithoutTrackingTheFirstHistoryEntryIsReusedAndClearChangesNothing)
+{
+    create(0, 1);
+    Picture picture;
+    const LandmarkFace face = eyesFace(3);
+    ASSERT_EQ(landmarkAddFace(fitter, &face), kResultOk);
+    ASSERT_EQ(landmarkProcess(fitter, &picture.image), kResultOk);
+    LandmarkTrack *entry = fitter->current.first;
+    const int32_t centre = entry->work->pose.centreX;
+    landmarkClear(fitter);
+    EXPECT_EQ(entry->work->pose.centreX, centre);
+    const LandmarkFace other = eyesFace(99);
+    ASSERT_EQ(landmarkAddFace(fitter, &other), kResultOk);
+    EXPECT_EQ(fitter->current.first, entry);
+    EXPECT_EQ(entry->face.id, 99);
+}
+
+// Runs create, two adds and a process with the N-th allocation failing. Allocations inside a
+// stage are not all reported (a stage whose buffer is missing leaves the points as they are),
+// so every N up to the count of a clean run is tried, not only until the first success.
+int fitWithFailure(CountingAllocator &counter, uint32_t flags, const EngineImage &image)
+{
+    LandmarkFitter *fitter = nullptr;
+    const LandmarkOptions options{12, flags, 0};
+    int result = landmarkCreate(counter.allocator(), &options, &fitter);
+    if (result != kResultOk) {
+        EXPECT_EQ(fitter, nullptr);
+        return result;
+    }
+    const LandmarkFace a = eyesFace(1), b = eyesFace(2, 150, 200, 210, 190);
+    result = landmarkAddFace(fitter, &a);
+    if (result == kResultOk)
+        result = landmarkAddFace(fitter, &b);
+    if (result == kResultOk)
+        result = landmarkProcess(fitter, &image);
+    landmarkDestroy(fitter);
+    return result;
+}
+
+TEST(Landmark, AllocationFailureAtEveryStepLeaksNothing)
+{
+    Picture picture;
+    for (uint32_t flags : {0u, kLandmarkTracking}) {
+        CountingAllocator clean;
+        ASSERT_EQ(fitWithFailure(clean, flags, picture.image), kResultOk);
+        ASSERT_GT(clean.allocations, 20);
+        for (int n = 1; n <= clean.allocations; ++n) {
+            CountingAllocator counter;
+            counter.failAt = n;
+            const int result = fitWithFailure(counter, flags, picture.image);
+            EXPECT_TRUE(result == kResultOk || result == kResultNoMemory) << "allocation " << n << ": " << result;
+            EXPECT_EQ(counter.liveBlocks(), 0u) << "allocation " << n;
+            EXPECT_EQ(counter.badFrees, 0);
+        }
+    }
+}
+
+}  // namespace
