@@ -7,7 +7,9 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "facesdk/detect/classifier.h"
 #include "facesdk/detect/detector.h"
+#include "facesdk/detect/landmark.h"
 #include "facesdk/engine/fixed_scale.h"
 #include "facesdk/engine/result_codes.h"
 
@@ -71,6 +73,40 @@ void toFaceWork(const VXL_FACE &face, FaceWork *out, int32_t imageWidth, int32_t
     }
     eyeBoxesFromEyes({face.eye1X, face.eye1Y}, {face.eye2X, face.eye2Y}, imageWidth, imageHeight,
                      &out->eye1Box, &out->eye2Box);
+}
+
+void toClassifierFace(const VXL_FACE &face, ClassifierFace *out, int32_t f)
+{
+    std::memset(out, 0, sizeof *out);
+    out->size = sizeof(ClassifierFace);
+    out->x = scaleQ10(face.x, f);
+    out->y = scaleQ10(face.y, f);
+    out->width = scaleQ10(face.width, f);
+    out->height = scaleQ10(face.height, f);
+    out->eye1X = scaleQ10(face.eye1X, f);
+    out->eye1Y = scaleQ10(face.eye1Y, f);
+    out->eye2X = scaleQ10(face.eye2X, f);
+    out->eye2Y = scaleQ10(face.eye2Y, f);
+    out->id = face.id;
+    out->roll = face.roll;
+}
+
+void toLandmarkFace(const VXL_FACE &face, LandmarkFace *out, int32_t f)
+{
+    std::memset(out, 0, sizeof *out);
+    out->size = sizeof(LandmarkFace);
+    out->x = scaleQ10(face.x, f);
+    out->y = scaleQ10(face.y, f);
+    out->width = scaleQ10(face.width, f);
+    out->height = scaleQ10(face.height, f);
+    out->eye1X = scaleQ10(face.eye1X, f);
+    out->eye1Y = scaleQ10(face.eye1Y, f);
+    out->eye2X = scaleQ10(face.eye2X, f);
+    out->eye2Y = scaleQ10(face.eye2Y, f);
+    out->id = face.id;
+    out->mouthX = scaleQ10(face.lowerX, f);
+    out->mouthY = scaleQ10(face.lowerY, f);
+    out->hintA = face.score;
 }
 
 void detectedFaceToFace(const DetectedFacePublic &detected, VXL_FACE *out, int32_t f)

@@ -83,6 +83,17 @@ struct DetectedFacePublic;  // the face detector's 128-byte face record
 // are the caller's to set.
 void detectedFaceToFace(const DetectedFacePublic &detected, VXL_FACE *out, int32_t f);
 
+struct ClassifierFace;  // the face classifier's 64-byte face record
+struct LandmarkFace;    // the landmark fitter's 60-byte face record
+
+// The face as the classifier's record for an image scaled by f / 1024 (zero-filled first):
+// box and eyes as R(v x f), id and roll copied; no landmarks.
+void toClassifierFace(const VXL_FACE &face, ClassifierFace *out, int32_t f);
+// The face as the landmark fitter's record (zero-filled first): box, eyes and the lower-face
+// point as R(v x f) for the mouth point, id copied, the face's score as pose hint A; roll and
+// hint B stay 0.
+void toLandmarkFace(const VXL_FACE &face, LandmarkFace *out, int32_t f);
+
 // A FaceWork of the face for an image of the given size; coordinates stay in image units.
 void toFaceWork(const VXL_FACE &face, FaceWork *out, int32_t imageWidth, int32_t imageHeight);
 

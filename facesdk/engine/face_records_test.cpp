@@ -4,7 +4,9 @@
 
 #include <cstring>
 
+#include "facesdk/detect/classifier.h"
 #include "facesdk/detect/detector.h"
+#include "facesdk/detect/landmark.h"
 #include "facesdk/engine/fixed_scale.h"
 #include "facesdk/engine/result_codes.h"
 #include "facesdk/engine/testing_allocator.h"
@@ -230,4 +232,41 @@ TEST(FaceRecords, DetectedFaceScalesToTheImage)
     EXPECT_EQ(face.id, 0);
     EXPECT_EQ(face.points, nullptr);
     EXPECT_EQ(face.savedPoints, nullptr);
+}
+
+TEST(FaceRecords, ClassifierAndLandmarkFacesScaleToTheirImage)
+{
+    VXL_FACE face = makeFace(5, {150, 140}, {251, 141});
+    face.lowerX = 201;
+    face.lowerY = 260;
+    face.score = 17;
+    const int32_t half = 512;  // the libraries' copy is half the size; x.5 rounds away from zero
+
+    ClassifierFace classifierFace;
+    std::memset(&classifierFace, 0x5a, sizeof classifierFace);
+    toClassifierFace(face, &classifierFace, half);
+    EXPECT_EQ(classifierFace.size, 64u);
+    EXPECT_EQ(classifierFace.x, 50);
+    EXPECT_EQ(classifierFace.height, 110);
+    EXPECT_EQ(classifierFace.eye1X, 75);
+    EXPECT_EQ(classifierFace.eye2X, 126);
+    EXPECT_EQ(classifierFace.eye2Y, 71);
+    EXPECT_EQ(classifierFace.id, 5);
+    EXPECT_EQ(classifierFace.roll, -12);
+    EXPECT_EQ(classifierFace.points, nullptr);
+    EXPECT_EQ(classifierFace.pointCount, 0u);
+
+    LandmarkFace landmarkFace;
+    std::memset(&landmarkFace, 0x5a, sizeof landmarkFace);
+    toLandmarkFace(face, &landmarkFace, half);
+    EXPECT_EQ(landmarkFace.size, 60u);
+    EXPECT_EQ(landmarkFace.width, 100);
+    EXPECT_EQ(landmarkFace.roll, 0);
+    EXPECT_EQ(landmarkFace.eye1Y, 70);
+    EXPECT_EQ(landmarkFace.eye2X, 126);
+    EXPECT_EQ(landmarkFace.id, 5);
+    EXPECT_EQ(landmarkFace.mouthX, 101);
+    EXPECT_EQ(landmarkFace.mouthY, 130);
+    EXPECT_EQ(landmarkFace.hintA, 17);
+    EXPECT_EQ(landmarkFace.hintB, 0);
 }
