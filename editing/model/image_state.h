@@ -70,7 +70,8 @@ SharedVxlImageState copyImageState(const SharedVxlImageState& source);
 // How a pushed state joins the undo history.
 enum PushOption : int32_t {
     PushNewStep = 0,       // a step of its own
-    PushMergeSameId = 1,   // folded into the previous step when that has the same command id
+    PushMergeSameId = 1,   // folded into the previous step when that was pushed with this option
+                           // and the same command id (a slider drag makes one step)
 };
 
 // Registers SharedVxlImageState, PushOption and the crop types for queued signals and spies.

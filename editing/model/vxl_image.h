@@ -23,6 +23,7 @@
 #include <QSharedPointer>
 #include <QSize>
 #include <QString>
+#include <QVector>
 
 #include <functional>
 #include <memory>
