@@ -335,6 +335,24 @@ TEST_F(Thumbnails, FollowTheCropsAspectOutsideThePhotoIdentities)
     EXPECT_EQ(image.pixelColor(68, 56), QColor(Qt::red));
 }
 
+TEST_F(Thumbnails, ShowThePictureAsTheImageModelOrientsIt)
+{
+    // The host's model follows the state: turned 90 degrees clockwise, the red left half of the
+    // picture becomes its top half; the 300 x 400 crop fits 84 x 112.
+    CropSettings turned;
+    turned.rotation = 90;
+    document.setCropSettings(turned, PushNewStep);
+    geometry.setSize({400, 300}, {4000, 3000});
+    geometry.applyCropSettings(turned);
+    document.setImages(VxlImage::RESULT_LOWRES);
+    const QImage image = thumbnail();
+    ASSERT_EQ(image.size(), QSize(84, 112));
+    EXPECT_EQ(image.pixelColor(42, 20), QColor(Qt::red));
+    EXPECT_EQ(image.pixelColor(5, 50), QColor(Qt::red));
+    EXPECT_EQ(image.pixelColor(42, 90), QColor(Qt::blue));
+    EXPECT_EQ(image.pixelColor(78, 62), QColor(Qt::blue));
+}
+
 TEST_F(Thumbnails, FillTheFixedSizeInThePhotoIdentities)
 {
     preset_test::IdentityScope photo(preset_test::kPhotoIdentity);
