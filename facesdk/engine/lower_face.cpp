@@ -229,9 +229,10 @@ int traceDarkContour(EngineAllocator *allocator, int32_t scaledWidth, VXL_POINT 
     auto *block = static_cast<uint8_t *>(allocatorAlloc(allocator, bytes));
     if (!block)
         return kResultNoMemory;
-    uint8_t *filtered = block;
-    auto *dark = reinterpret_cast<int32_t *>(block + size_t(w) * h);
+    // The int arrays first, so that every one of them stays aligned.
+    auto *dark = reinterpret_cast<int32_t *>(block);
     int32_t *up = dark + w, *low = up + w, *response = low + w;
+    uint8_t *filtered = reinterpret_cast<uint8_t *>(response + h);
     verticalMeanFilter(chroma, w, h, filtered);
     curveForPatch(curves.lowerCurveDark, curves, w, h, scaledWidth, dark);
     curveForPatch(curves.lowerCurveUpper, curves, w, h, scaledWidth, up);

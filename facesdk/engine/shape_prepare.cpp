@@ -358,7 +358,7 @@ int fitFacesPrepared(InnerEngine *inner, FaceWork *faces, int32_t count, int32_t
     // store full of other faces' records gets room for the new ones.
     uint32_t used = 0;
     for (uint32_t i = 0; inner->shapeRecords && i < inner->shapeRecordCount; ++i)
-        if (inner->shapeRecords[i].faceId != 0 || inner->shapeRecords[i].preparedMask != 0)
+        if (!recordIsFree(inner->shapeRecords[i]))
             ++used;
     const uint32_t wanted = std::max({uint32_t(count) + missing, used + missing,
                                       inner->shapeRecords ? inner->shapeRecordCount : 0u});
