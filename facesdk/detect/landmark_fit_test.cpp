@@ -1,0 +1,301 @@
+// Landmark fitting geometry: integer trigonometry, the initial shape with and without eyes and
+// pose hints, normalised crops of every stage type and their way back, and the fit states.
+#include "facesdk/detect/landmark_fit.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "facesdk/engine/result_codes.h"
+#include "facesdk/engine/testing_allocator.h"
+
+namespace {
+
+TEST(LandmarkFit, IntegerTrigonometryFollowsTheDoubleFunctions)
+{
+    EXPECT_EQ(landmarkCos(0), 65536);
+    EXPECT_EQ(landmarkCos(5760), 46340);   // 45 degrees
+    EXPECT_EQ(landmarkCos(11520), 0);
+    EXPECT_EQ(landmarkCos(23040), -65536);
+    EXPECT_EQ(landmarkSin(11520), 65536);
+    EXPECT_EQ(landmarkAtan2(0, 0), 0);
+    for (int angle = -46080; angle < 2 * 46080; angle += 977) {
+        const double radians = angle / 128.0 * M_PI / 180;
+        EXPECT_NEAR(landmarkCos(angle), 65536 * std::cos(radians), 3) << angle;
+        EXPECT_NEAR(landmarkSin(angle), 65536 * std::sin(radians), 3) << angle;
+    }
+    for (int degrees = 0; degrees < 360; degrees += 7) {
+        const double radians = degrees * M_PI / 180;
+        const int32_t dx = int32_t(std::lround(1500 * std::cos(radians)));
+        const int32_t dy = int32_t(std::lround(1500 * std::sin(radians)));
+        const int32_t angle = landmarkAtan2(dy, dx);
+        EXPECT_GE(angle, 0);
+        EXPECT_LT(angle, 46080);
+        double difference = std::fabs(angle - degrees * 128.0);
+        difference = std::min(difference, 46080 - difference);
+        EXPECT_LT(difference, 0.6 * 128) << degrees << " degrees";
+    }
+}
+
+// A track with its own allocator and a face copy.
+struct TrackFixture : ::testing::Test {
+    CountingAllocator counter;
+    LandmarkTrack track{};
+    ModelPart1 *part1 = nullptr;
+    void SetUp() override
+    {
+        track.allocator = counter.allocator();
+        track.face.size = 60;
+        part1 = loadModelPart1(counter.allocator());
+        ASSERT_NE(part1, nullptr);
+    }
+    void TearDown() override
+    {
+        allocatorFree(counter.allocator(), track.work);
+        allocatorFree(counter.allocator(), part1);
+        EXPECT_EQ(counter.liveBlocks(), 0u);
+    }
+    void setEyes(int32_t x1, int32_t y1, int32_t x2, int32_t y2)
+    {
+        track.face.eye1X = x1;
+        track.face.eye1Y = y1;
+        track.face.eye2X = x2;
+        track.face.eye2Y = y2;
+    }
+    // Fitted eye centre in pixels (doubles).
+    void centre(int first, int count, double *x, double *y)
+    {
+        *x = *y = 0;
+        for (int i = first; i < first + count; ++i) {
+            *x += track.work->image[2 * i] / 1024.0 / count;
+            *y += track.work->image[2 * i + 1] / 1024.0 / count;
+        }
+    }
+};
+
+TEST_F(TrackFixture, InitialShapeFromEyesFollowsTheEyeLine)
+{
+    for (double degrees : {0.0, 30.0, -60.0, 150.0}) {
+        const double a = degrees * M_PI / 180;
+        const double m = 80;
+        setEyes(300, 300, int32_t(std::lround(300 + m * std::cos(a))), int32_t(std::lround(300 + m * std::sin(a))));
+        ASSERT_EQ(initialShape(&track, part1, 220, 1), kResultOk);
+        applyPose(track.work);
+        EXPECT_NEAR(track.face.roll, degrees, 1) << degrees;
+        const int32_t dx = track.face.eye2X - 300, dy = track.face.eye2Y - 300;
+        EXPECT_EQ(track.face.width, 220 * int32_t(std::sqrt(double(dx * dx + dy * dy))) / 100);
+        double e1x, e1y, e2x, e2y, mx, my;
+        centre(12, 6, &e1x, &e1y);
+        centre(18, 6, &e2x, &e2y);
+        centre(32, 12, &mx, &my);
+        // Anchored scale: the model's eyes land on the given ones within a few percent.
+        EXPECT_NEAR(e1x, track.face.eye1X, 3) << degrees;
+        EXPECT_NEAR(e1y, track.face.eye1Y, 3) << degrees;
+        EXPECT_NEAR(e2x, track.face.eye2X, 3) << degrees;
+        EXPECT_NEAR(e2y, track.face.eye2Y, 3) << degrees;
+        // The mouth lies about 1.11 eye distances off the eye line, towards the face's "down".
+        const double midX = (e1x + e2x) / 2, midY = (e1y + e2y) / 2;
+        EXPECT_NEAR(-(mx - midX) * std::sin(a) + (my - midY) * std::cos(a), 1.113 * m, 6) << degrees;
+        // Point 25 is the midpoint of 24 and 26 after the pose.
+        EXPECT_EQ(track.work->image[50], (track.work->image[48] + track.work->image[52]) / 2);
+    }
+    // Eyes 21 pixels apart: 102, and the shape is still placed.
+    setEyes(100, 100, 121, 100);
+    EXPECT_EQ(initialShape(&track, part1, 220, 0), kResultFitRejected);
+    EXPECT_NE(track.work->pose.scaleX, 0);
+    setEyes(100, 100, 122, 100);
+    EXPECT_EQ(initialShape(&track, part1, 220, 0), kResultOk);
+}
+
+TEST_F(TrackFixture, InitialShapeWithoutEyesUsesTheBoxAndRoll)
+{
+    track.face.x = 100;
+    track.face.y = 50;
+    track.face.width = 176;
+    track.face.height = 176;
+    track.face.roll = -90;
+    ASSERT_EQ(initialShape(&track, part1, 220, 0), kResultFitRejected);
+    EXPECT_EQ(track.work->pose.angle, 46080 - 90 * 128);
+    EXPECT_EQ(track.work->pose.centreX, (100 + 88) * 1024);
+    // h = 176 x 100 / 220 x 73400 / 65536 = 89 pixels below the top, then 10/1024 of it more.
+    EXPECT_EQ(track.work->pose.centreY, (50 + 89) * 1024 + 890);
+    const int32_t scaleWithoutHint = track.work->pose.scaleY;
+    track.hintA = 5;
+    ASSERT_EQ(initialShape(&track, part1, 220, 0), kResultFitRejected);
+    EXPECT_EQ(track.work->pose.centreY, (50 + 89) * 1024);
+    EXPECT_LT(track.work->pose.scaleY, scaleWithoutHint);   // 73400 instead of 74056
+}
+
+TEST_F(TrackFixture, PoseHintsDeformTheMeanShape)
+{
+    // A model whose deformation A widens the mouth and B lifts the brows.
+    std::vector<int32_t> deformA(124, 0), deformB(124, 0);
+    for (int i = 32; i < 44; ++i)
+        deformA[2 * i] = part1->meanShape[2 * i] / 10;
+    for (int i = 0; i < 12; ++i)
+        deformB[2 * i + 1] = 300;
+    ModelPart1 model = *part1;
+    model.deformationA = deformA.data();
+    model.deformationB = deformB.data();
+    setEyes(200, 200, 280, 200);
+    track.face.mouthX = 240;
+    track.face.mouthY = 290;
+
+    ASSERT_EQ(initialShape(&track, &model, 220, 0), kResultOk);
+    EXPECT_EQ(std::memcmp(track.work->model, part1->meanShape, sizeof track.work->model), 0);
+    const int32_t plainScaleY = track.work->pose.scaleY;
+    const int32_t plainCentreY = track.work->pose.centreY;
+
+    track.hintA = 10;
+    track.hintB = 20;
+    ASSERT_EQ(initialShape(&track, &model, 220, 0), kResultOk);
+    for (int i = 0; i < 124; ++i)
+        EXPECT_EQ(track.work->model[i], part1->meanShape[i] + deformA[i] * 10 / 10 - deformB[i] * 20 / 10) << i;
+    // The deformed shape is measured again (the brows do not move the eyes, so only the mouth
+    // width changed and the eye-to-mouth distance stays): same scales, but no extra drop.
+    EXPECT_EQ(track.work->pose.scaleY, plainScaleY);
+    EXPECT_EQ(track.work->pose.centreY, plainCentreY - 90 * 10);
+    // Anchored with hint A: 990 instead of 1000 in the y scale.
+    ASSERT_EQ(initialShape(&track, &model, 220, 1), kResultOk);
+    const int32_t hinted = track.work->pose.scaleY;
+    track.hintA = 0;
+    track.hintB = 0;
+    ASSERT_EQ(initialShape(&track, &model, 220, 1), kResultOk);
+    EXPECT_NEAR(double(hinted) / track.work->pose.scaleY, 0.99, 0.002);
+}
+
+// A picture with a bright 13 x 13 block at a known place and a mean shape placed over it.
+struct CropFixture : TrackFixture {
+    std::vector<uint8_t> pixels;
+    EngineImage image{};
+    void makePicture(int side, int markX, int markY)
+    {
+        pixels.assign(size_t(side) * side, 30);
+        for (int y = markY - 6; y <= markY + 6; ++y)
+            for (int x = markX - 6; x <= markX + 6; ++x)
+                pixels[size_t(y) * side + x] = 250;
+        image.format = kFormatGrey8;
+        image.width = side;
+        image.height = side;
+        image.planes[0] = {side, 0, pixels.data()};
+    }
+};
+
+TEST_F(CropFixture, CropsOfEveryTypeMapPointsAndPixelsAlike)
+{
+    makePicture(800, 400, 380);
+    setEyes(330, 350, 470, 350);   // shape span about 260 pixels: every type crops
+    ASSERT_EQ(initialShape(&track, part1, 220, 0), kResultOk);
+    applyPose(track.work);
+    // Put point 30 on the bright mark.
+    track.work->image[60] = 400 * 1024;
+    track.work->image[61] = 380 * 1024;
+    const std::vector<int32_t> original(track.work->image, track.work->image + 124);
+    ModelPart2 *part2 = loadModelPart2(counter.allocator());
+    ModelPart3 *part3 = loadModelPart3(counter.allocator());
+    ModelPart4 *part4 = loadModelPart4(counter.allocator());
+    const int32_t *references[5] = {nullptr, part1->referenceShape, part2->referenceShape,
+                                    part3->referenceShape, part4->referenceShape};
+    for (int type = 1; type <= 4; ++type) {
+        const int size = cropSizeOf(type);
+        std::vector<uint8_t> crop(size_t(size) * size);
+        int32_t points[124];
+        CropTransform transform;
+        ASSERT_EQ(normalisedCrop(&track, &image, size, crop.data(), points, &transform, references[type], type), kResultOk) << type;
+        EXPECT_GT(transform.scale, 1024) << type;
+        // The crop point of the mark sits on the bright pixels of the crop.
+        const int cx = points[60] >> 10, cy = points[61] >> 10;
+        int brightest = 0;
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx)
+                brightest = std::max<int>(brightest, crop[size_t(cy + dy) * size + cx + dx]);
+        EXPECT_GT(brightest, 150) << type;
+        // The normalised points lie close to the reference shape.
+        double error = 0;
+        for (int i = 0; i < 62; ++i)
+            error += std::hypot(points[2 * i] - references[type][2 * i] / 64.0, points[2 * i + 1] - references[type][2 * i + 1] / 64.0);
+        EXPECT_LT(error / 62 / 1024, 0.05 * size) << type;
+        // And they map back onto the image points.
+        cropBackMap(&track, points, transform, size);
+        for (int i = 0; i < 124; ++i)
+            EXPECT_NEAR(track.work->image[i], original[i], 1024 * transform.scale / 1024.0 / 64 + 8) << type << " " << i;
+        std::memcpy(track.work->image, original.data(), sizeof(int32_t) * 124);
+    }
+    int32_t points[124];
+    CropTransform transform;
+    EXPECT_EQ(normalisedCrop(&track, &image, 96, nullptr, points, &transform, references[1], 5), kResultUnsupported);
+    for (void *part : {static_cast<void *>(part2), static_cast<void *>(part3), static_cast<void *>(part4)})
+        allocatorFree(counter.allocator(), part);
+}
+
+TEST_F(CropFixture, SmallShapesCannotBeEnlargedExceptForTypeTwo)
+{
+    makePicture(300, 150, 150);
+    setEyes(140, 140, 160, 140);   // span about 37 pixels: below 48
+    ASSERT_EQ(initialShape(&track, part1, 220, 0), kResultFitRejected);
+    applyPose(track.work);
+    ModelPart2 *part2 = loadModelPart2(counter.allocator());
+    std::vector<uint8_t> crop(128 * 128);
+    int32_t points[124];
+    CropTransform transform;
+    EXPECT_EQ(normalisedCrop(&track, &image, 96, crop.data(), points, &transform, part1->referenceShape, kStageCoarse), kResultUnsupported);
+    EXPECT_EQ(normalisedCrop(&track, &image, 128, crop.data(), points, &transform, part2->referenceShape, kStageLevel2), kResultOk);
+    EXPECT_LT(transform.scale, 1024);
+    // Points only (no image), as the final step normalises: enlarging is refused there too.
+    EXPECT_EQ(normalisedCrop(&track, nullptr, 128, nullptr, points, &transform, part2->referenceShape, kStageLevel2), kResultUnsupported);
+    allocatorFree(counter.allocator(), part2);
+}
+
+TEST_F(CropFixture, RollSelectsTheQuarterTurns)
+{
+    makePicture(600, 300, 300);
+    setEyes(250, 280, 350, 280);
+    ASSERT_EQ(initialShape(&track, part1, 220, 0), kResultOk);
+    applyPose(track.work);
+    struct Case {
+        int32_t roll;
+        int32_t quadrant;
+    } cases[] = {{45, 0}, {46, 1}, {135, 1}, {136, 2}, {-136, 2}, {-46, -1}, {-45, 0}, {180, 2}};
+    std::vector<uint8_t> crop(96 * 96);
+    for (const Case &c : cases) {
+        track.face.roll = c.roll;
+        int32_t points[124];
+        CropTransform transform;
+        ASSERT_EQ(normalisedCrop(&track, &image, 96, crop.data(), points, &transform, part1->referenceShape, kStageCoarse), kResultOk);
+        EXPECT_EQ(transform.quadrant, c.quadrant) << c.roll;
+        // Whatever the turn, the similarity brings the points back near the reference.
+        double error = 0;
+        for (int i = 0; i < 62; ++i)
+            error += std::hypot(points[2 * i] - part1->referenceShape[2 * i] / 64.0,
+                                points[2 * i + 1] - part1->referenceShape[2 * i + 1] / 64.0);
+        EXPECT_LT(error / 62 / 1024, 3.0) << c.roll;
+        const std::vector<int32_t> before(track.work->image, track.work->image + 124);
+        cropBackMap(&track, points, transform, 96);
+        for (int i = 0; i < 124; ++i)
+            EXPECT_NEAR(track.work->image[i], before[i], 400) << c.roll;
+    }
+}
+
+TEST_F(CropFixture, AreaAveragingRefusesWhatItCannotShrink)
+{
+    makePicture(200, 150, 150);
+    std::vector<uint8_t> out(50 * 50);
+    EXPECT_EQ(areaAverage(&image, 0, 0, 50, out.data(), 50, 8, counter.allocator()), kResultBadLayer);   // factor 1
+    EXPECT_EQ(areaAverage(&image, 0, 0, 100, out.data(), 50, 8, counter.allocator()), kResultOk);
+    EXPECT_EQ(out[50 * 50 - 1], 30);
+    EXPECT_EQ(areaAverage(&image, 0, 0, 40, out.data(), 50, 6, counter.allocator()), kResultBadLayer);   // enlarging
+    std::vector<uint8_t> tiny(10 * 10);
+    EXPECT_EQ(areaAverage(&image, 0, 0, 160, tiny.data(), 10, 8, counter.allocator()), kResultOk);       // 16 x 16 = 256
+    EXPECT_EQ(areaAverage(&image, 0, 0, 180, tiny.data(), 10, 8, counter.allocator()), kResultBadLayer);  // 18 x 18 = 324
+    EXPECT_EQ(areaAverage(&image, 0, 0, 180, tiny.data(), 10, 6, counter.allocator()), kResultOk);
+    // The mean is kept: 169 bright pixels of 250 in a 30 background over 180 x 180.
+    int sum = 0;
+    for (uint8_t v : tiny)
+        sum += v;
+    EXPECT_NEAR(sum / 100.0, 30 + 169 * 220.0 / (180 * 180), 0.6);
+}
+
+}  // namespace
