@@ -20,17 +20,12 @@
 
 namespace {
 
-// Reads the luma and the second chroma byte of pixel (x, y) of one pixel layout.
-struct PixelReader {
-    const EngineImage *image;
-    bool (*read)(const EngineImage &image, int32_t x, int32_t y, uint8_t *luma, uint8_t *chroma);
-};
-
 const uint8_t *rowOf(const EngineImage &image, int plane, int32_t y)
 {
     return image.planes[plane].pixels + size_t(y) * image.planes[plane].stride;
 }
 
+// Readers of the luma and the second chroma byte of pixel (x, y), one per pixel layout.
 bool readPlanar444(const EngineImage &im, int32_t x, int32_t y, uint8_t *l, uint8_t *c)
 {
     *l = rowOf(im, 0, y)[x];

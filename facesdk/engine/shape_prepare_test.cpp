@@ -188,6 +188,8 @@ TEST_F(ShapeFit, UnusableArgumentsAreRefused)
     EXPECT_EQ(innerFitFaces(inner, nullptr, &a.work, 1, nullptr), kResultBadArgument);
     EXPECT_EQ(innerFitFaces(nullptr, &image.image, &a.work, 1, nullptr), kResultBadArgument);
     EXPECT_EQ(innerFitFaces(inner, &image.image, nullptr, 1, nullptr), kResultBadArgument);
+    OwnedImage grey(kWidth, kHeight, kFormatGrey8);
+    EXPECT_EQ(innerFitFaces(inner, &grey.image, &a.work, 1, nullptr), kResultUnsupported);
     EXPECT_EQ(inner->shapeRecords, nullptr);
     // Faces all numbered 0 share the first record with id 0.
     EXPECT_TRUE(resultIsSuccess(fit({0, 0})));
