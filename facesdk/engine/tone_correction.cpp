@@ -148,13 +148,33 @@ int32_t toneBandBoundary(const ToneBandPlan &plan, int32_t k)
 namespace {
 
 // The mask weight 0..255 of an image pixel: the mask byte itself when the mask has the image's
-// size, else bilinear between the four mask bytes around it in exact integer steps.
+// size, else bilinear between the four mask bytes around it in exact integer steps. For a whole
+// row the two mask rows are blended once per mask column (blendRow), so that a pixel costs one
+// horizontal step; the result is the same as the four-byte formula.
 struct MaskSampler {
     const uint8_t *pixels;
     int32_t stride;
     int32_t lastX, lastY;  // last mask column and row
     int32_t shift;         // unit = 1 << shift image pixels per mask pixel
 
+    // The mask columns blended vertically for image row y, times the unit: lastX + 1 entries.
+    void blendRow(int32_t y, int32_t *columns) const
+    {
+        const int32_t unit = 1 << shift;
+        const int32_t fy = y & (unit - 1);
+        const int32_t y0 = std::min(y >> shift, lastY), y1 = std::min(y0 + 1, lastY);
+        const uint8_t *row0 = pixels + size_t(y0) * stride;
+        const uint8_t *row1 = pixels + size_t(y1) * stride;
+        for (int32_t x = 0; x <= lastX; ++x)
+            columns[x] = (unit - fy) * row0[x] + fy * row1[x];
+    }
+    int32_t weightInRow(int32_t x, const int32_t *columns) const
+    {
+        const int32_t unit = 1 << shift;
+        const int32_t fx = x & (unit - 1);
+        const int32_t x0 = std::min(x >> shift, lastX), x1 = std::min(x0 + 1, lastX);
+        return int32_t((int64_t(unit - fx) * columns[x0] + int64_t(fx) * columns[x1]) >> (2 * shift));
+    }
     int32_t weightAt(int32_t x, int32_t y) const
     {
         if (shift == 0)
@@ -171,6 +191,10 @@ struct MaskSampler {
         return int32_t(sum >> (2 * shift));
     }
 };
+
+// Mask rows up to this width are blended once per row on the stack; wider ones (which the mask
+// sizes of the operation never reach) are sampled per pixel.
+constexpr int32_t kBlendedMaskColumns = 2048;
 
 // Job block of one row band; the pool gives every job its own copy.
 struct ToneBandJob {
@@ -234,8 +258,13 @@ void correctRows(const ToneBandJob &job)
     const EngineImage &image = *job.image;
     const YuvAddressing &a = *job.addressing;
     const int32_t group = 1 << a.chromaShiftX;
+    const MaskSampler &mask = job.sampler;
+    const bool blended = mask.shift > 0 && mask.lastX < kBlendedMaskColumns;
+    int32_t columns[kBlendedMaskColumns];
     for (int32_t y = job.firstRow; y < job.endRow; ++y) {
         const YuvRow row = yuvRow(a, image, y);
+        if (blended)
+            mask.blendRow(y, columns);
         for (int32_t x = 0; x < image.width; x += group) {
             const int32_t sampleIndex = x >> row.chromaShiftX;
             const int32_t sample = std::min(sampleIndex, row.lastSample) * row.chromaStep;
@@ -245,8 +274,9 @@ void correctRows(const ToneBandJob &job)
             PassPixel first{};
             for (int32_t px = x; px < std::min(x + group, image.width); ++px) {
                 uint8_t &luma = row.luma[px * row.lumaStep];
-                const PassPixel out = correctPixel(job, luma, cb, cr, job.sampler.weightAt(px, y),
-                                                   owner && px == x);
+                const int32_t weight =
+                    blended ? mask.weightInRow(px, columns) : mask.weightAt(px, y);
+                const PassPixel out = correctPixel(job, luma, cb, cr, weight, owner && px == x);
                 luma = uint8_t(out.y);
                 if (px == x)
                     first = out;
