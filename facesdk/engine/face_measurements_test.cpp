@@ -200,6 +200,17 @@ TEST(FaceMeasurements, CopiesAndLevelsOfASyntheticFace)
     EXPECT_EQ(g, 233);
     EXPECT_EQ(imageCurve[77], 77);
     EXPECT_EQ(faceCurve[128], 146);
+
+    // The skin (195, 133, 118) has grey level 148, band 3: ratios 195 x 1024 / 148 and so on;
+    // the other bands keep the reference.
+    BandColourStatistics stats;
+    ASSERT_EQ(bandColourRatios(&copies.face, &stats), kResultOk);
+    EXPECT_EQ(stats.ratio[0][3], 1349);
+    EXPECT_EQ(stats.ratio[1][3], 920);
+    EXPECT_EQ(stats.ratio[2][3], 816);
+    EXPECT_EQ(stats.ratio[0][2], 1311);
+    EXPECT_EQ(stats.meanR, 195);
+    EXPECT_EQ(stats.meanG, 133);
     allocatorFree(counter.allocator(), imageCurve);
     allocatorFree(counter.allocator(), faceCurve);
 

@@ -107,6 +107,8 @@ TEST(ToneCorrection, MaskDivisorAndBands)
         {201, 1, true, {0, 100, 201}},                  // the lone last row joins the band above
         {1000, 2, true, {0, 102, 204, 306, 408, 510, 612, 714, 816, 918, 1000}},  // grown by 2
         {960, 2, true, {0, 100, 200, 300, 400, 500, 600, 700, 800, 900, 960}},
+        // Band 105; boundaries taken down to multiples of 4, the power of two below 5.
+        {1000, 5, false, {0, 104, 208, 312, 420, 524, 628, 732, 840, 944, 1000}},
     };
     for (const Bands &b : bands) {
         const ToneBandPlan plan = planToneBands(b.height, b.step, b.yuv420);
