@@ -157,38 +157,42 @@ struct MaskSampler {
     int32_t lastX, lastY;  // last mask column and row
     int32_t shift;         // unit = 1 << shift image pixels per mask pixel
 
-    // The mask columns blended vertically for image row y, times the unit: lastX + 1 entries.
-    void blendRow(int32_t y, int32_t *columns) const
+    // Mask column x blended vertically between the two mask rows around image row y, times
+    // the unit.
+    int32_t columnAt(int32_t y, int32_t x) const
     {
         const int32_t unit = 1 << shift;
         const int32_t fy = y & (unit - 1);
         const int32_t y0 = std::min(y >> shift, lastY), y1 = std::min(y0 + 1, lastY);
-        const uint8_t *row0 = pixels + size_t(y0) * stride;
-        const uint8_t *row1 = pixels + size_t(y1) * stride;
-        for (int32_t x = 0; x <= lastX; ++x)
-            columns[x] = (unit - fy) * row0[x] + fy * row1[x];
+        return (unit - fy) * pixels[size_t(y0) * stride + x] + fy * pixels[size_t(y1) * stride + x];
     }
-    int32_t weightInRow(int32_t x, const int32_t *columns) const
+    // The weight at image column x between the blended columns around it.
+    int32_t betweenColumns(int32_t x, const int32_t *column0, const int32_t *column1) const
     {
         const int32_t unit = 1 << shift;
         const int32_t fx = x & (unit - 1);
-        const int32_t x0 = std::min(x >> shift, lastX), x1 = std::min(x0 + 1, lastX);
-        return int32_t((int64_t(unit - fx) * columns[x0] + int64_t(fx) * columns[x1]) >> (2 * shift));
+        return int32_t((int64_t(unit - fx) * *column0 + int64_t(fx) * *column1) >> (2 * shift));
+    }
+    int32_t columnIndex(int32_t x) const { return std::min(x >> shift, lastX); }
+
+    // lastX + 1 blended columns for image row y.
+    void blendRow(int32_t y, int32_t *columns) const
+    {
+        for (int32_t x = 0; x <= lastX; ++x)
+            columns[x] = columnAt(y, x);
+    }
+    int32_t weightInRow(int32_t x, const int32_t *columns) const
+    {
+        const int32_t x0 = columnIndex(x);
+        return betweenColumns(x, &columns[x0], &columns[std::min(x0 + 1, lastX)]);
     }
     int32_t weightAt(int32_t x, int32_t y) const
     {
         if (shift == 0)
             return pixels[size_t(std::min(y, lastY)) * stride + std::min(x, lastX)];
-        const int32_t unit = 1 << shift;
-        const int32_t fx = x & (unit - 1), fy = y & (unit - 1);
-        const int32_t x0 = std::min(x >> shift, lastX), x1 = std::min(x0 + 1, lastX);
-        const int32_t y0 = std::min(y >> shift, lastY), y1 = std::min(y0 + 1, lastY);
-        const uint8_t *row0 = pixels + size_t(y0) * stride;
-        const uint8_t *row1 = pixels + size_t(y1) * stride;
-        const int64_t sum = int64_t(unit - fx) * (unit - fy) * row0[x0] +
-                            int64_t(fx) * (unit - fy) * row0[x1] +
-                            int64_t(unit - fx) * fy * row1[x0] + int64_t(fx) * fy * row1[x1];
-        return int32_t(sum >> (2 * shift));
+        const int32_t x0 = columnIndex(x);
+        const int32_t column0 = columnAt(y, x0), column1 = columnAt(y, std::min(x0 + 1, lastX));
+        return betweenColumns(x, &column0, &column1);
     }
 };
 
