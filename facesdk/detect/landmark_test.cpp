@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "facesdk/detect/landmark_fit.h"
@@ -312,6 +313,88 @@ TEST(Landmark, AllocationFailureAtEveryStepLeaksNothing)
             EXPECT_EQ(counter.liveBlocks(), 0u) << "allocation " << n;
             EXPECT_EQ(counter.badFrees, 0);
         }
+    }
+}
+
+
+TEST(LandmarkFitStates, ShapeSizeDecidesHowFarTheFitGoes)
+{
+    // The shape spans about 1.9 eye distances: 20 pixels apart is under 48 (no coarse crop,
+    // rejected), 60 under 128 (stops before level 3), 160 over 256 (every level).
+    struct Case {
+        int32_t eyeDistance;
+        int answer;
+        int32_t state;
+    } cases[] = {{20, kResultFitRejected, kFitRejected}, {60, kResultOk, kFitPending}, {160, kResultOk, kFitDone}};
+    Picture picture(700);
+    for (const Case &c : cases) {
+        CountingAllocator counter;
+        LandmarkFitter *fitter = nullptr;
+        const LandmarkOptions options{12, 0, 0};
+        ASSERT_EQ(landmarkCreate(counter.allocator(), &options, &fitter), kResultOk);
+        const LandmarkFace face = eyesFace(1, 350 - c.eyeDistance / 2, 300, 350 + c.eyeDistance / 2, 300);
+        ASSERT_EQ(landmarkAddFace(fitter, &face), kResultOk);
+        EXPECT_EQ(landmarkProcess(fitter, &picture.image), kResultOk) << c.eyeDistance;
+        const int32_t *points = nullptr;
+        EXPECT_EQ(landmarkGetPoints(fitter, 0, &points, nullptr), c.answer) << c.eyeDistance;
+        EXPECT_EQ(fitter->current.first->state, c.state) << c.eyeDistance;
+        landmarkDestroy(fitter);
+        EXPECT_EQ(counter.liveBlocks(), 0u);
+    }
+}
+
+TEST_F(FitterFixture, WithoutEyesThePoorCoarseScoreReinitialisesFromTheFittedEyes)
+{
+    // The untrained appearance model scores every crop as poor (above 800): a face given by
+    // its box alone is fitted again from the eyes the first passes found, and its copy
+    // receives them.
+    create(0, 1);
+    Picture picture;
+    LandmarkFace face = eyesFace(1, 0, 0, 0, 0);
+    ASSERT_EQ(landmarkAddFace(fitter, &face), kResultOk);
+    ASSERT_EQ(landmarkProcess(fitter, &picture.image), kResultOk);
+    const LandmarkTrack &track = *fitter->current.first;
+    EXPECT_GT(track.work->coarseScore, 800);
+    EXPECT_NE(track.face.eye1X, 0);
+    EXPECT_NE(track.face.eye2X, 0);
+    EXPECT_EQ(track.state, kFitDone);
+}
+
+TEST_F(FitterFixture, TrackingPassesTheFirstFramesAndReinitialisesOnDrift)
+{
+    create(kLandmarkTracking, 2);
+    Picture picture;
+    LandmarkFace face = eyesFace(5);
+    for (int frame = 1; frame <= 3; ++frame) {
+        ASSERT_EQ(landmarkAddFace(fitter, &face), kResultOk);
+        ASSERT_EQ(landmarkProcess(fitter, &picture.image), kResultOk);
+        const LandmarkWork &work = *fitter->current.first->work;
+        // The jitter history fills; the output is the raw fit.
+        EXPECT_EQ(std::memcmp(work.image, work.jitter[0], sizeof work.image), 0) << frame;
+        EXPECT_EQ(fitter->current.first->trackedFrames, frame);
+    }
+    // Given eyes whose midpoint moves by 206/1024 of the fitted eye span (or more)
+    // re-initialise; a move that stays below it does not.
+    for (bool drifts : {false, true}) {
+        const LandmarkWork &work = *fitter->current.first->work;
+        int32_t e1x, e1y, e2x, e2y;
+        eyeCentre(&work, 12, &e1x, &e1y);
+        eyeCentre(&work, 18, &e2x, &e2y);
+        const int32_t span = std::max(std::abs(e2x - e1x), std::abs(e2y - e1y));
+        // Moving the first eye by `moved` pixels moves the midpoint by half of it.
+        int32_t moved = 0;
+        while (int64_t(moved + 1) * 512 / span < 206)
+            ++moved;
+        if (drifts)
+            ++moved;
+        face.eye1X = e1x + moved;
+        face.eye1Y = e1y;
+        face.eye2X = e2x;
+        face.eye2Y = e2y;
+        const int before = fitter->current.first->trackedFrames;
+        ASSERT_EQ(landmarkAddFace(fitter, &face), kResultOk);
+        ASSERT_EQ(landmarkProcess(fitter, &picture.image), kResultOk);
+        EXPECT_EQ(fitter->current.first->trackedFrames, drifts ? 1 : before + 1) << moved << " of " << span;
     }
 }
 
