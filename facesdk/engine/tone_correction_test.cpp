@@ -322,6 +322,21 @@ TEST(ToneCorrection, ResultsThatLeaveTheImageAlone)
     EXPECT_EQ(f.image.image.format, kFormatYuv420SemiPlanarCrFirst);
     EXPECT_EQ(imageBytes(f.image.image), before);
 
+    // The pixel pass itself takes only the layouts it has a band worker for.
+    {
+        CountingAllocator counter;
+        OwnedImage grey(64, 64, kFormatGrey8);
+        OwnedImage mask(64, 64, kFormatGrey8);
+        const std::vector<int32_t> table(768, 1024);
+        EXPECT_EQ(runToneColourBands(counter.allocator(), &grey.image, table.data(), table.data(),
+                                     &mask.image, 255, table.data(), table.data(), table.data(), 255),
+                  kResultBadPixelFormat);
+        EXPECT_EQ(runToneColourBands(counter.allocator(), &grey.image, table.data(), table.data(),
+                                     nullptr, 255, table.data(), table.data(), table.data(), 255),
+                  kResultBadArgument);
+        EXPECT_EQ(counter.liveBlocks(), 0u);
+    }
+
     // Grey and RGB images are refused by the set-up.
     for (PixelFormat format : {kFormatGrey8, kFormatRgb24}) {
         OwnedImage other(640, 480, format);
