@@ -57,9 +57,9 @@ struct InnerEngineOps {
     int (*run)(InnerEngine *inner, EngineImage *detection, EngineImage *working, EngineImage *image,
                FaceWork *faces, int32_t count, FeatureStatus **status, ProgressCallback progress,
                void *user);
-    // 2: builds the faces' shape records; order may be null. 0, 97, negative.
+    // 2: builds the faces' shape records; order (may be null) receives the ranked ids. 0, 97, negative.
     int (*fitFaces)(InnerEngine *inner, EngineImage *image, FaceWork *faces, int32_t count,
-                    const int32_t *order);
+                    int32_t *order);
     // 3: checks a parameter block and stores its settings. 0, -4.
     int (*setParams)(InnerEngine *inner, const BeautyParams *block);
     // 4: the prepared-stages mask of a face's shape record. 0, -4.
@@ -163,7 +163,7 @@ void releaseRunData(InnerEngine *inner);
 // Shape preparation, per-face analysis, face-region operation, face measure, preset looks
 // (pending_operations.cpp answers -1 for each until its unit lands).
 int innerFitFaces(InnerEngine *inner, EngineImage *image, FaceWork *faces, int32_t count,
-                  const int32_t *order);
+                  int32_t *order);
 int innerAnalyzeFaces(InnerEngine *inner, EngineImage *image, FaceWork *faces, int32_t count,
                       BeautyParams *results);
 int innerFaceOperation(InnerEngine *inner, EngineImage *image, FaceWork *faces, int32_t count,

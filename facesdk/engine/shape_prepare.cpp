@@ -382,7 +382,7 @@ int fitFacesPrepared(InnerEngine *inner, FaceWork *faces, int32_t count, int32_t
 }  // namespace
 
 int innerFitFaces(InnerEngine *inner, EngineImage *image, FaceWork *faces, int32_t count,
-                  const int32_t *order)
+                  int32_t *order)
 {
     if (!inner || !image || !faces || count <= 0)
         return kResultBadArgument;
@@ -398,7 +398,7 @@ int innerFitFaces(InnerEngine *inner, EngineImage *image, FaceWork *faces, int32
     inner->runImageConverted = 0;
     // The interface hands order in as const; fitting is the one writer of the caller's array.
     if (result == kResultOk)
-        result = fitFacesPrepared(inner, faces, count, const_cast<int32_t *>(order));
+        result = fitFacesPrepared(inner, faces, count, order);
     // The caller's Cr-first image goes back in its own byte order on every path, also when the
     // preparation refused it after swapping.
     if (converted)
