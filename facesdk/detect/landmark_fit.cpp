@@ -52,12 +52,6 @@ const int32_t kCosineTable[361] = {
     0,
 };
 
-/* a / b rounded to nearest, halves away from zero; b > 0. */
-int64_t roundDiv(int64_t a, int64_t b)
-{
-    return a >= 0 ? (a + b / 2) / b : -((-a + b / 2) / b);
-}
-
 }  // namespace
 
 /* ---- integer trigonometry ---- */
@@ -144,8 +138,8 @@ void applyPose(LandmarkWork *work)
     for (int i = 0; i < kLandmarkPoints; ++i) {
         const int64_t x = work->model[2 * i], y = work->model[2 * i + 1];
         const int64_t rx = x * c - y * s, ry = x * s + y * c;  /* 2^16 */
-        work->image[2 * i] = pose.centreX + int32_t(roundDiv(rx * pose.scaleX, int64_t(1) << 31));
-        work->image[2 * i + 1] = pose.centreY + int32_t(roundDiv(ry * pose.scaleY, int64_t(1) << 31));
+        work->image[2 * i] = pose.centreX + int32_t(roundedDivide(rx * pose.scaleX, int64_t(1) << 31));
+        work->image[2 * i + 1] = pose.centreY + int32_t(roundedDivide(ry * pose.scaleY, int64_t(1) << 31));
     }
     work->image[50] = (work->image[48] + work->image[52]) / 2;
     work->image[51] = (work->image[49] + work->image[53]) / 2;
@@ -185,7 +179,7 @@ void meanPoint(const int32_t *points, int first, int count, int64_t *x, int64_t 
 int64_t squaredQ10(int32_t value)
 {
     const int64_t half = value / 2;
-    return roundDiv(half * half, int64_t(1) << 20);
+    return roundedDivide(half * half, int64_t(1) << 20);
 }
 
 }  // namespace
@@ -194,16 +188,16 @@ void eyeCentre(const LandmarkWork *work, int first, int32_t *x, int32_t *y)
 {
     int64_t mx, my;
     meanPoint(work->image, first, 6, &mx, &my);
-    *x = int32_t(roundDiv(mx, 1024));
-    *y = int32_t(roundDiv(my, 1024));
+    *x = int32_t(roundedDivide(mx, 1024));
+    *y = int32_t(roundedDivide(my, 1024));
 }
 
 void mouthCentre(const LandmarkWork *work, int32_t *x, int32_t *y)
 {
     int64_t mx, my;
     meanPoint(work->image, 32, 12, &mx, &my);
-    *x = int32_t(roundDiv(mx, 1024));
-    *y = int32_t(roundDiv(my, 1024));
+    *x = int32_t(roundedDivide(mx, 1024));
+    *y = int32_t(roundedDivide(my, 1024));
 }
 
 int initialShape(LandmarkTrack *track, const ModelPart1 *part1, int32_t ratio, int anchored)
@@ -232,8 +226,8 @@ int initialShape(LandmarkTrack *track, const ModelPart1 *part1, int32_t ratio, i
         d = distance(e2x - e1x, e2y - e1y);
         c = distance(mx - (e1x + e2x) / 2, my - (e1y + e2y) / 2);
     }
-    const int64_t d8 = std::max<int64_t>(1, roundDiv(d, 8));
-    const int64_t c8 = std::max<int64_t>(1, roundDiv(c, 8));
+    const int64_t d8 = std::max<int64_t>(1, roundedDivide(d, 8));
+    const int64_t c8 = std::max<int64_t>(1, roundedDivide(c, 8));
     LandmarkPose &pose = work.pose;
 
     if (eyesGiven(face)) {
@@ -261,10 +255,10 @@ int initialShape(LandmarkTrack *track, const ModelPart1 *part1, int32_t ratio, i
         const int32_t cosine = landmarkCos(angle), sine = landmarkSin(angle);
         const int64_t cos2 = squaredQ10(cosine), sin2 = squaredQ10(sine);
         pose.angle = angle;
-        pose.scaleX = int32_t(roundDiv(sx * cos2 + sy * sin2, 1024));
-        pose.scaleY = int32_t(roundDiv(sy * cos2 + sx * sin2, 1024));
-        pose.centreX = int32_t(midX - roundDiv(t * 512 * sine, 65536));
-        pose.centreY = int32_t(midY + roundDiv(t * 512 * cosine, 65536));
+        pose.scaleX = int32_t(roundedDivide(sx * cos2 + sy * sin2, 1024));
+        pose.scaleY = int32_t(roundedDivide(sy * cos2 + sx * sin2, 1024));
+        pose.centreX = int32_t(midX - roundedDivide(t * 512 * sine, 65536));
+        pose.centreY = int32_t(midY + roundedDivide(t * 512 * cosine, 65536));
         if (hintA == 0)
             pose.centreY += int32_t(t * 10);
         return m > 21 ? kResultOk : kResultFitRejected;
@@ -272,7 +266,7 @@ int initialShape(LandmarkTrack *track, const ModelPart1 *part1, int32_t ratio, i
 
     pose.angle = face.roll * 128 + (face.roll < 0 ? kFullTurn : 0);
     const int64_t width = face.width;
-    const int64_t g = std::max<int64_t>(1, ratio * roundDiv(d, 32));
+    const int64_t g = std::max<int64_t>(1, ratio * roundedDivide(d, 32));
     pose.scaleX = int32_t(width * 99800 / g * 1024);
     pose.scaleY = int32_t(width * 101300 / g * (hintA != 0 ? 73400 : 74056) / 64);
     pose.centreX = int32_t((face.x * 1024) + width * 512);

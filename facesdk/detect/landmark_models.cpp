@@ -34,11 +34,6 @@
 
 namespace {
 
-int64_t roundNearest(int64_t a, int64_t b)
-{
-    return a >= 0 ? (a + b / 2) / b : -((-a + b / 2) / b);
-}
-
 inline int pointIndex(const int *indices, uint32_t i)
 {
     return indices ? indices[i] : int(i);
@@ -58,7 +53,7 @@ void projectShape(const ShapeModel &model, uint32_t modesUsed, const int32_t *po
             sum += int64_t(points[2 * p] - (model.mean[i] >> 6)) * mode[i];
             sum += int64_t(points[2 * p + 1] - (model.mean[n + i] >> 6)) * mode[n + i];
         }
-        coefficients[m] = int32_t(roundNearest(sum, 1024));
+        coefficients[m] = int32_t(roundedDivide(sum, 1024));
     }
 }
 
@@ -83,8 +78,8 @@ void applyShapeModel(const ShapeModel &model, uint32_t modesUsed, const int32_t 
             y += int64_t(mode[n + i] >> 4) * (c[m] >> 4);
         }
         const int p = pointIndex(indices, i);
-        points[2 * p] = int32_t(roundNearest(x, 16384));
-        points[2 * p + 1] = int32_t(roundNearest(y, 16384));
+        points[2 * p] = int32_t(roundedDivide(x, 16384));
+        points[2 * p + 1] = int32_t(roundedDivide(y, 16384));
     }
     if (coefficients)
         std::memcpy(coefficients, c, modesUsed * sizeof(int32_t));

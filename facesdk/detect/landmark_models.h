@@ -26,6 +26,13 @@ constexpr int kWeakLearners = 35;            /* per refinement detector */
 constexpr int kEyeListPoints = 16;
 constexpr int kMouthListPoints = 12;
 
+/* a / b rounded to nearest, halves away from zero; b > 0. The one rounding of the fitter's
+ * fixed-point divisions. */
+inline int64_t roundedDivide(int64_t a, int64_t b)
+{
+    return a >= 0 ? (a + b / 2) / b : -((-a + b / 2) / b);
+}
+
 /* ---- shape models ---- */
 
 /* A mean of `points` points (x values, then y values, 1/65536 crop pixel) and `modes` modes of
