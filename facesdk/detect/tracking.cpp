@@ -300,7 +300,11 @@ bool searchTrackedFace(Frame &fr, DetectedFace *face)
 {
     FaceDetector *d = fr.d;
     const uint32_t flags = d->flags;
-    int32_t E[4];
+    /* the search sizes start from the square around the face; the region prepared for it is
+     * the larger box E around that square */
+    const int32_t W = int32_t(d->frame.working.width), H = int32_t(d->frame.working.height);
+    int32_t square[4], E[4];
+    squareAroundFace(0, 0, W, H, face->alternateBox[2] ? face->alternateBox : face->box, square);
     searchBoxAround(d, face->alternateBox[2] ? face->alternateBox : face->box, E);
     if (d->alternateBuild) {
         swapFrameBuffers(d);
@@ -350,9 +354,6 @@ bool searchTrackedFace(Frame &fr, DetectedFace *face)
         tries[n++] = {r0, 90, small};
         tries[n++] = {r0, -90, small};
     }
-    int32_t square[4];
-    std::memcpy(square, E, 16);
-    square[2] = square[3] = std::min(E[2], E[3]);
     bool found = false;
     for (int i = 0; i < n && !found; ++i)
         found = searchAroundFace(d, square, tries[i].roll, tries[i].view, tries[i].step, stable) == 1;

@@ -1,0 +1,382 @@
+// The tracking pass on sequences of synthetic frames, and its upkeep: box smoothing,
+// duplicates, the schedule and the primary face.
+#include "facesdk/detect/passes.h"
+
+#include "facesdk/detect/faces.h"
+#include "facesdk/detect/frame.h"
+#include "facesdk/detect/testing_cascades.h"
+#include "facesdk/engine/testing_allocator.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+class TrackingTest : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        faceDetectorDestroy(detector);
+        EXPECT_EQ(memory.liveBlocks(), 0u);
+        EXPECT_EQ(memory.badFrees, 0);
+    }
+
+    int create(uint32_t flags, uint32_t framesPerFullScan = 0, uint32_t maxTracked = 0, uint32_t smoothing = 0)
+    {
+        DetectorConfig config{};
+        config.size = sizeof config;
+        config.flags = kDetectorFlagTracking | flags;
+        config.framesPerFullScan = framesPerFullScan;
+        config.maxTrackedFaces = maxTracked;
+        config.boxSmoothing = smoothing;
+        const int rc = faceDetectorCreate(memory.allocator(), &config, &detector);
+        if (rc == kResultOk)
+            models.install(detector);
+        return rc;
+    }
+
+    std::vector<DetectedFace *> reported()
+    {
+        std::vector<DetectedFace *> faces;
+        for (DetectedFace *f = faceDetectorNextFace(detector, nullptr); f; f = faceDetectorNextFace(detector, f))
+            faces.push_back(f);
+        return faces;
+    }
+
+    // A face record placed directly in the list, as a pass would leave it.
+    DetectedFace *place(int32_t x, int32_t y, int32_t w, int32_t h, int32_t score = 100)
+    {
+        const int32_t box[4] = {x, y, w, h};
+        DetectedFace *face = nullptr;
+        EXPECT_EQ(addCandidate(detector, box, score, 0, 1, 1, &face), kResultOk);
+        return face;
+    }
+
+    void prepareBlank(int w, int h)
+    {
+        blank = std::make_unique<SyntheticFrame>(w, h);
+        DetectorImage image = blank->image();
+        ASSERT_EQ(prepareFrame(detector, nullptr, &image, nullptr, nullptr), kResultOk);
+    }
+
+    CountingAllocator memory;
+    FaceDetector *detector = nullptr;
+    SyntheticModels models;
+    std::unique_ptr<SyntheticFrame> blank;
+};
+
+TEST_F(TrackingTest, FollowsAMovingGrowingFaceWithOneIdentity)
+{
+    for (uint32_t framesPerFullScan : {1u, 5u}) {
+        SCOPED_TRACE(framesPerFullScan);
+        ASSERT_EQ(create(kDetectorFlagEyeBoxes | kDetectorFlagEyeScores | kDetectorFlagFaceScore |
+                             kDetectorFlagSkinPrefilter,
+                         framesPerFullScan),
+                  kResultOk);
+        int firstReported = -1;
+        for (int n = 0; n < 16; ++n) {
+            SCOPED_TRACE(n);
+            const int x = 30 + 3 * n, y = 40 + n / 2, size = 44 + n;
+            SyntheticFrame frame(200, 150);
+            frame.drawFace(x, y, size, 0);
+            DetectorImage image = frame.image();
+            const int rc = faceDetectorDetect(detector, &image, nullptr, nullptr);
+            if (rc == kResultNotFound) {
+                // a face seen in one frame only is not reported yet
+                EXPECT_EQ(firstReported, -1);
+                EXPECT_EQ(faceDetectorNextFace(detector, nullptr), nullptr);
+                continue;
+            }
+            ASSERT_EQ(rc, kResultOk);
+            if (firstReported < 0)
+                firstReported = n;
+            const std::vector<DetectedFace *> faces = reported();
+            ASSERT_EQ(faces.size(), 1u);
+            const DetectedFacePublic &pub = faces[0]->report;
+            EXPECT_EQ(pub.id, 1);
+            EXPECT_EQ(faceDetectorFindFace(detector), faces[0]);
+            // the smoothed box follows the face, a few frames behind at most
+            EXPECT_NEAR(pub.box[0] + pub.box[2] / 2, x + size / 2, size / 3);
+            EXPECT_NEAR(pub.box[1] + pub.box[3] / 2, y + size / 2, size / 3);
+            EXPECT_GE(pub.box[2], size * 4 / 5);
+            EXPECT_LE(pub.box[2], size * 3 / 2);
+            EXPECT_GT(pub.score, 100); // the rating: window score, windows, eyes, presence
+            EXPECT_GE(faces[0]->confirmations, 2);
+        }
+        EXPECT_GE(firstReported, 1);
+        EXPECT_LE(firstReported, int(framesPerFullScan) + 2);
+        faceDetectorDestroy(detector);
+        detector = nullptr;
+    }
+}
+
+TEST_F(TrackingTest, NewFacesConfirmedAtOnceWithFlag8)
+{
+    ASSERT_EQ(create(kDetectorFlagConfirmAtOnce, 1), kResultOk);
+    SyntheticFrame frame(160, 120);
+    frame.drawFace(40, 30, 48, 0);
+    DetectorImage image = frame.image();
+    ASSERT_EQ(faceDetectorDetect(detector, &image, nullptr, nullptr), kResultOk);
+    ASSERT_EQ(reported().size(), 1u);
+    EXPECT_EQ(reported()[0]->report.id, 1);
+    // the face leaves: it is carried for a few frames as missed, then dropped
+    SyntheticFrame empty(160, 120);
+    image = empty.image();
+    int frames = 0;
+    while (recountFaces(detector) > 0 && frames < 40) {
+        faceDetectorDetect(detector, &image, nullptr, nullptr);
+        ++frames;
+    }
+    EXPECT_EQ(recountFaces(detector), 0);
+    EXPECT_LE(frames, 2 * detector->missFrames + 2);
+}
+
+TEST_F(TrackingTest, MaxTrackedFacesKeepsTheFacesNearestTheCentre)
+{
+    ASSERT_EQ(create(kDetectorFlagConfirmAtOnce, 1, 1), kResultOk);
+    SyntheticFrame frame(240, 160);
+    frame.drawFace(10, 20, 44, 0);  // far from the centre
+    frame.drawFace(110, 60, 44, 0); // near it
+    DetectorImage image = frame.image();
+    ASSERT_EQ(faceDetectorDetect(detector, &image, nullptr, nullptr), kResultOk);
+    const std::vector<DetectedFace *> faces = reported();
+    ASSERT_EQ(faces.size(), 1u);
+    EXPECT_NEAR(faces[0]->report.box[0], 110, 12);
+}
+
+TEST_F(TrackingTest, ACancelFinishesTheFrameBookkeepingAndAnswersMinusTwo)
+{
+    ASSERT_EQ(create(kDetectorFlagConfirmAtOnce, 1), kResultOk);
+    SyntheticFrame frame(160, 120);
+    frame.drawFace(40, 30, 48, 0);
+    DetectorImage image = frame.image();
+    ASSERT_EQ(faceDetectorDetect(detector, &image, nullptr, nullptr), kResultOk);
+    struct Log {
+        std::vector<int> phases;
+        static int cancelOnFirstUnit(void *user, int phase, int)
+        {
+            Log *log = static_cast<Log *>(user);
+            log->phases.push_back(phase);
+            return phase == 1 ? 1 : 0;
+        }
+    } log;
+    EXPECT_EQ(faceDetectorDetect(detector, &image, Log::cancelOnFirstUnit, &log), kResultCancelled);
+    ASSERT_GE(log.phases.size(), 2u);
+    EXPECT_EQ(log.phases.front(), 0);
+    EXPECT_EQ(log.phases.back(), 2);
+    // the tracked face is kept, counted missed for this frame
+    ASSERT_EQ(recountFaces(detector), 1);
+    EXPECT_GE(faceOfLink(detector->faces.next)->missedFrames, 1);
+}
+
+TEST_F(TrackingTest, MemoryRunningOutAnywhereInASequenceLeavesNothingBehind)
+{
+    std::vector<SyntheticFrame> frames;
+    for (int n = 0; n < 4; ++n) {
+        frames.emplace_back(160, 120);
+        frames.back().drawFace(30 + 4 * n, 30, 46, 0);
+    }
+    const uint32_t flags = kDetectorFlagTracking | kDetectorFlagEyeBoxes | kDetectorFlagEyeScores |
+                           kDetectorFlagFaceScore | kDetectorFlagSkinPrefilter | kDetectorFlagRollCycle;
+    int failures = 0;
+    for (int n = 1;; ++n) {
+        CountingAllocator counted;
+        FaceDetector *d = nullptr;
+        DetectorConfig config{};
+        config.size = sizeof config;
+        config.flags = flags;
+        config.framesPerFullScan = 2;
+        ASSERT_EQ(faceDetectorCreate(counted.allocator(), &config, &d), kResultOk);
+        models.install(d);
+        counted.failAt = counted.allocations + n;
+        for (SyntheticFrame &frame : frames) {
+            DetectorImage image = frame.image();
+            const int rc = faceDetectorDetect(d, &image, nullptr, nullptr);
+            EXPECT_TRUE(rc == kResultOk || rc == kResultNotFound || rc == kResultNoMemory) << n << ": " << rc;
+        }
+        const bool failed = counted.allocations >= counted.failAt;
+        counted.failAt = 0;
+        failures += failed;
+        faceDetectorDestroy(d);
+        EXPECT_EQ(counted.liveBlocks(), 0u) << n;
+        EXPECT_EQ(counted.badFrees, 0) << n;
+        if (!failed)
+            break;
+    }
+    EXPECT_GT(failures, 10);
+}
+
+/* ---- box smoothing, duplicates and swallowed faces ---- */
+
+TEST_F(TrackingTest, AStillFaceSnapsToTheAverageOfItsBoxes)
+{
+    ASSERT_EQ(create(0, 1), kResultOk);
+    prepareBlank(320, 240);
+    DetectedFace *face = place(100, 100, 60, 60);
+    face->framesTracked = 3;
+    const int32_t boxes[3][4] = {{100, 100, 60, 60}, {102, 101, 60, 60}, {101, 99, 60, 60}};
+    int32_t smoothedBefore[4];
+    for (const auto &box : boxes) {
+        std::memcpy(smoothedBefore, face->smoothed, 16);
+        std::memcpy(face->box, box, 16);
+        smoothTrackedBoxes(detector, 320, 240);
+    }
+    // after three boxes the average (101, 100, 60, 60) is within a few percent: taken as is
+    EXPECT_EQ(std::vector<int32_t>(face->smoothed, face->smoothed + 4), (std::vector<int32_t>{101, 100, 60, 60}));
+    EXPECT_EQ(face->boxRingCount, 3);
+}
+
+TEST_F(TrackingTest, AJumpResetsTheHistoryAndMovesByTheSmoothingWeight)
+{
+    ASSERT_EQ(create(0, 1, 0, 25), kResultOk);
+    prepareBlank(320, 240);
+    DetectedFace *face = place(100, 100, 60, 60);
+    face->boxRingCount = 4;
+    // a third of the width in one frame: a jump; weight 614/1024 with smoothing 25
+    face->box[0] = 120;
+    smoothTrackedBoxes(detector, 320, 240);
+    EXPECT_EQ(face->boxRingCount, 0);
+    EXPECT_EQ(face->smoothed[0], 100 + ((20 * 614) >> 10));
+    EXPECT_EQ(face->smoothed[1], 100);
+    EXPECT_EQ(face->smoothed[2], 60);
+    EXPECT_EQ(face->report.reserved, 0); // found in this frame: not predicted
+}
+
+TEST_F(TrackingTest, DuplicatesAndSwallowedFacesAreRemoved)
+{
+    ASSERT_EQ(create(0, 1), kResultOk);
+    prepareBlank(320, 240);
+    // overlap of 30 % of the smaller: the one with the smaller area x score goes
+    DetectedFace *big = place(10, 10, 60, 60, 100);
+    DetectedFace *small = place(52, 10, 40, 40, 100);
+    (void)big;
+    (void)small;
+    removeDuplicateFaces(detector);
+    ASSERT_EQ(recountFaces(detector), 1);
+    EXPECT_EQ(faceOfLink(detector->faces.next)->box[2], 60);
+    freeAllFaces(detector);
+
+    // a small face near a face more than eight times its area: the small one goes
+    DetectedFace *large = place(100, 50, 90, 90, 100);
+    DetectedFace *tiny = place(200, 60, 20, 20, 100);
+    (void)large;
+    (void)tiny;
+    removeSwallowedFaces(detector);
+    ASSERT_EQ(recountFaces(detector), 1);
+    EXPECT_EQ(faceOfLink(detector->faces.next)->box[2], 90);
+    freeAllFaces(detector);
+
+    // a face on the chest of a tracked face, missed in this frame: removed
+    DetectedFace *head = place(100, 20, 50, 50, 100);
+    DetectedFace *chest = place(110, 100, 30, 30, 100);
+    head->framesTracked = 5;
+    chest->missedFrames = 1;
+    removeSwallowedFaces(detector);
+    ASSERT_EQ(recountFaces(detector), 1);
+    EXPECT_EQ(faceOfLink(detector->faces.next), head);
+}
+
+/* ---- schedule and primary face ---- */
+
+TEST_F(TrackingTest, ScheduleSpendsSpareTimeOnIntervalThenRollsThenFineSearch)
+{
+    ASSERT_EQ(create(0, 5), kResultOk);
+    detector->timingInUse = 1;
+    detector->lastFrameInterval = 100;
+    detector->frameTimeAverage = 70; // 70 % of the interval
+    std::vector<uint32_t> intervals;
+    std::vector<int32_t> rolls;
+    for (int i = 0; i < 12; ++i) {
+        adaptScanInterval(detector, true);
+        intervals.push_back(detector->working.framesPerFullScan);
+        rolls.push_back(detector->extraRolls);
+    }
+    const int32_t distinct = detector->distinctRolls;
+    EXPECT_EQ(distinct, 5); // the default tracking list: 0, 90, -90, 45, -45
+    EXPECT_EQ(intervals[0], 4u);
+    EXPECT_EQ(intervals[3], 1u);
+    EXPECT_EQ(detector->working.perFrameShare, 1u);
+    EXPECT_EQ(rolls[4], 1);
+    EXPECT_EQ(rolls[3 + distinct], distinct);
+    EXPECT_TRUE(detector->scanOptions & 0x2); // then the fine search
+    // with extra rolls N is 1 whatever else happens
+    detector->working.framesPerFullScan = 3;
+    adaptScanInterval(detector, true);
+    EXPECT_EQ(detector->working.framesPerFullScan, 1u);
+
+    // 90 % of the interval changes nothing
+    detector->frameTimeAverage = 90;
+    const int32_t extra = detector->extraRolls;
+    adaptScanInterval(detector, true);
+    EXPECT_EQ(detector->extraRolls, extra);
+    EXPECT_TRUE(detector->scanOptions & 0x2);
+    // late frames give back in reverse order: fine search, then the extra rolls
+    detector->frameTimeAverage = 120;
+    adaptScanInterval(detector, true);
+    EXPECT_FALSE(detector->scanOptions & 0x2);
+    adaptScanInterval(detector, true);
+    EXPECT_EQ(detector->extraRolls, extra - 1);
+}
+
+TEST_F(TrackingTest, APrimaryFaceHoldsItsRoleForNineteenFrames)
+{
+    ASSERT_EQ(create(0, 1), kResultOk);
+    prepareBlank(200, 200);
+    detector->passesRun = 1;
+    DetectedFace *a = place(80, 80, 40, 40);
+    DetectedFace *b = place(10, 10, 40, 40);
+    a->report.id = 1;
+    b->report.id = 2;
+    a->report.score = 50;
+    b->report.score = 10;
+    std::memcpy(a->report.box, a->box, 16);
+    std::memcpy(b->report.box, b->box, 16);
+    choosePrimaryFace(detector);
+    EXPECT_EQ(detector->primaryId, 1);
+    // b now rates far higher
+    b->report.score = 100;
+    b->report.box[2] = 400;
+    for (int frame = 1; frame <= 19; ++frame) {
+        choosePrimaryFace(detector);
+        EXPECT_EQ(detector->primaryId, 1) << frame;
+    }
+    choosePrimaryFace(detector);
+    EXPECT_EQ(detector->primaryId, 2);
+    EXPECT_EQ(faceDetectorFindFace(detector), b);
+
+    // equal values: the later face wins only when strictly nearer the centre
+    freeAllFaces(detector);
+    DetectedFace *first = place(90, 50, 20, 20);
+    DetectedFace *second = place(50, 90, 20, 20);
+    for (DetectedFace *f : {first, second}) {
+        f->report.score = 10;
+        std::memcpy(f->report.box, f->box, 16);
+    }
+    first->report.id = 7;
+    second->report.id = 8;
+    choosePrimaryFace(detector);
+    EXPECT_EQ(detector->primaryId, 7);
+}
+
+TEST_F(TrackingTest, SizeRangeNeedsAYoungEstablishedFace)
+{
+    ASSERT_EQ(create(0, 1), kResultOk);
+    prepareBlank(200, 200);
+    DetectedFace *f = place(10, 10, 30, 40);
+    uint32_t low, high;
+    trackedSizeRange(detector, &low, &high);
+    EXPECT_EQ(low, 2147483647u); // tracked 0 frames: not established
+    EXPECT_EQ(high, 0u);
+    f->framesTracked = 2;
+    trackedSizeRange(detector, &low, &high);
+    EXPECT_EQ(low, 30u);
+    EXPECT_EQ(high, 40u);
+    f->missedFrames = 6;
+    trackedSizeRange(detector, &low, &high);
+    EXPECT_EQ(low, 2147483647u); // no longer young
+}
+
+} // namespace
