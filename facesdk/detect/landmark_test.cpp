@@ -178,6 +178,9 @@ TEST_F(FitterFixture, ProcessAndGetterCodes)
     EXPECT_EQ(landmarkProcess(nullptr, &picture.image), kResultBadArgument);
     EXPECT_EQ(landmarkProcess(fitter, nullptr), kResultBadArgument);
     EXPECT_EQ(landmarkProcess(fitter, &rgb.image), kResultBadPixelFormat);
+    // Planar and semi-planar YUV are read through their luma plane.
+    Picture yuv(400, kFormatYuv420SemiPlanar);
+    EXPECT_EQ(landmarkProcess(fitter, &yuv.image), kResultOk);
     // No faces: 0, and the next add does not flush.
     EXPECT_EQ(landmarkProcess(fitter, &picture.image), kResultOk);
     EXPECT_EQ(fitter->processed, 0);
@@ -321,16 +324,21 @@ TEST(LandmarkFitStates, ShapeSizeDecidesHowFarTheFitGoes)
 {
     // The shape spans about 1.9 eye distances: 20 pixels apart is under 48 (no coarse crop,
     // rejected), 60 under 128 (stops before level 3), 160 over 256 (every level).
+    // With detail level 2 the fit ends after the level-2 stage, so the 60-pixel face is done.
     struct Case {
         int32_t eyeDistance;
+        uint32_t level;
         int answer;
         int32_t state;
-    } cases[] = {{20, kResultFitRejected, kFitRejected}, {60, kResultOk, kFitPending}, {160, kResultOk, kFitDone}};
+    } cases[] = {{20, 0, kResultFitRejected, kFitRejected},
+                 {60, 0, kResultOk, kFitPending},
+                 {60, 2, kResultOk, kFitDone},
+                 {160, 0, kResultOk, kFitDone}};
     Picture picture(700);
     for (const Case &c : cases) {
         CountingAllocator counter;
         LandmarkFitter *fitter = nullptr;
-        const LandmarkOptions options{12, 0, 0};
+        const LandmarkOptions options{12, 0, c.level};
         ASSERT_EQ(landmarkCreate(counter.allocator(), &options, &fitter), kResultOk);
         const LandmarkFace face = eyesFace(1, 350 - c.eyeDistance / 2, 300, 350 + c.eyeDistance / 2, 300);
         ASSERT_EQ(landmarkAddFace(fitter, &face), kResultOk);
