@@ -85,6 +85,32 @@ TensorShape layerInputShape(const void *layer)
 
 /* ---- single layers ---- */
 
+namespace {
+
+/* Adds one input channel's k x k products to the accumulator. K > 0 fixes the kernel size at
+ * compile time so the 3 x 3 and 5 x 5 kernels of the shipped networks unroll; K = 0 reads it
+ * from `k`. */
+template <uint32_t K>
+void accumulateChannel(const int16_t *plane, uint32_t inW, const int16_t *kernel, uint32_t k,
+                       uint32_t outW, uint32_t outH, int32_t *accumulator)
+{
+    const uint32_t size = K ? K : k;
+    for (uint32_t y = 0; y < outH; ++y) {
+        for (uint32_t x = 0; x < outW; ++x) {
+            int32_t sum = accumulator[y * outW + x];
+            for (uint32_t r = 0; r < size; ++r) {
+                const int16_t *row = plane + (y + r) * inW + x;
+                const int16_t *weights = kernel + r * size;
+                for (uint32_t q = 0; q < size; ++q)
+                    sum = addWrapped(sum, int32_t(row[q]) * weights[q]);
+            }
+            accumulator[y * outW + x] = sum;
+        }
+    }
+}
+
+}  // namespace
+
 void convolutionForward(const ConvLayer &layer, uint32_t fractionBits, const int16_t *in,
                         int16_t *out, int32_t *accumulator)
 {
@@ -94,23 +120,12 @@ void convolutionForward(const ConvLayer &layer, uint32_t fractionBits, const int
     const uint32_t outW = inW - k + 1;
     const uint32_t outH = layer.inHeight - k + 1;
     const uint32_t outPlane = outW * outH;
+    const auto accumulate = k == 3 ? accumulateChannel<3> : k == 5 ? accumulateChannel<5> : accumulateChannel<0>;
     for (uint32_t o = 0; o < layer.outChannels; ++o) {
         std::fill(accumulator, accumulator + outPlane, 0);
-        for (uint32_t c = 0; c < layer.inChannels; ++c) {
-            const int16_t *kernel = layer.weights + (size_t(o) * layer.inChannels + c) * k * k;
-            const int16_t *plane = in + size_t(c) * inPlane;
-            for (uint32_t y = 0; y < outH; ++y) {
-                for (uint32_t x = 0; x < outW; ++x) {
-                    int32_t sum = accumulator[y * outW + x];
-                    for (uint32_t r = 0; r < k; ++r) {
-                        const int16_t *row = plane + (y + r) * inW + x;
-                        for (uint32_t q = 0; q < k; ++q)
-                            sum = addWrapped(sum, int32_t(row[q]) * kernel[r * k + q]);
-                    }
-                    accumulator[y * outW + x] = sum;
-                }
-            }
-        }
+        for (uint32_t c = 0; c < layer.inChannels; ++c)
+            accumulate(in + size_t(c) * inPlane, inW, layer.weights + (size_t(o) * layer.inChannels + c) * k * k,
+                       k, outW, outH, accumulator);
         int16_t *outPlanePtr = out + size_t(o) * outPlane;
         for (uint32_t i = 0; i < outPlane; ++i) {
             const int32_t bias = layer.biasMode == 1 ? layer.biases[o]
@@ -353,8 +368,9 @@ int networkRun(NetworkInstance *instance, const ClassifierTensor *input, Classif
     const ClassifierNetwork &network = *instance->network;
     const uint32_t count = network.layerCount;
     const TensorShape inShape{input->width, input->height, input->channels};
-    if (!sameShape(inShape, instance->shapes[0]) || output->width != 1 || output->channels != 1 ||
-        output->height != shapeCount(instance->shapes[count]))
+    const TensorShape outShape{output->width, output->height, output->channels};
+    if (!sameShape(inShape, instance->shapes[0]) || outShape.width != 1 || outShape.channels != 1 ||
+        !sameShape(outShape, instance->shapes[count]))
         return kResultBadArgument;
 
     const int16_t *source = input->data;
