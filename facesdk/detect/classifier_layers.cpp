@@ -89,22 +89,22 @@ namespace {
 
 /* Adds one input channel's k x k products to the accumulator. K > 0 fixes the kernel size at
  * compile time so the 3 x 3 and 5 x 5 kernels of the shipped networks unroll; K = 0 reads it
- * from `k`. */
+ * from `k`. The innermost loop runs along a row of outputs with one weight, so it vectorises;
+ * the wrapping 32-bit sums do not depend on the order of the terms. */
 template <uint32_t K>
 void accumulateChannel(const int16_t *plane, uint32_t inW, const int16_t *kernel, uint32_t k,
                        uint32_t outW, uint32_t outH, int32_t *accumulator)
 {
     const uint32_t size = K ? K : k;
     for (uint32_t y = 0; y < outH; ++y) {
-        for (uint32_t x = 0; x < outW; ++x) {
-            int32_t sum = accumulator[y * outW + x];
-            for (uint32_t r = 0; r < size; ++r) {
-                const int16_t *row = plane + (y + r) * inW + x;
-                const int16_t *weights = kernel + r * size;
-                for (uint32_t q = 0; q < size; ++q)
-                    sum = addWrapped(sum, int32_t(row[q]) * weights[q]);
+        int32_t *sums = accumulator + y * outW;
+        for (uint32_t r = 0; r < size; ++r) {
+            for (uint32_t q = 0; q < size; ++q) {
+                const int32_t weight = kernel[r * size + q];
+                const int16_t *row = plane + (y + r) * inW + q;
+                for (uint32_t x = 0; x < outW; ++x)
+                    sums[x] = addWrapped(sums[x], int32_t(row[x]) * weight);
             }
-            accumulator[y * outW + x] = sum;
         }
     }
 }
