@@ -225,4 +225,30 @@ TEST(ClassifierLayers, BuildFreesEverythingWhenAnyAllocationFails)
     }
 }
 
+
+TEST(ClassifierLayers, NetworkOfOneConvolutionHasRoomForItsOutput)
+{
+    // No intermediate tensors at all: the accumulator still holds the convolution's output
+    // and the (unused) ping-pong buffers are still made.
+    const int16_t kernel[9] = {256, 0, 0, 0, 256, 0, 0, 0, 256};
+    const int16_t bias[1] = {3};
+    const ConvLayer conv{kLayerConvolution, 1, 1, 3, 10, 3, kernel, bias, {kActivationNone, nullptr}, 1};
+    const void *layers[1] = {&conv};
+    const ClassifierNetwork network{1, kF, layers};
+    CountingAllocator counter;
+    NetworkInstance *instance = nullptr;
+    ASSERT_EQ(networkBuild(&network, counter.allocator(), &instance), kResultOk);
+    int16_t input[30];
+    for (int i = 0; i < 30; ++i)
+        input[i] = int16_t(i * 10);
+    int16_t output[8] = {};
+    ClassifierTensor in{3, 10, 1, input};
+    ClassifierTensor out{1, 8, 1, output};
+    ASSERT_EQ(networkRun(instance, &in, &out), kResultOk);
+    for (int y = 0; y < 8; ++y)   // the diagonal of rows y .. y + 2, plus the bias
+        EXPECT_EQ(output[y], input[3 * y] + input[3 * (y + 1) + 1] + input[3 * (y + 2) + 2] + 3) << y;
+    networkFree(instance);
+    EXPECT_EQ(counter.liveBlocks(), 0u);
+}
+
 }  // namespace

@@ -404,6 +404,13 @@ TEST_F(FitterFixture, TrackingPassesTheFirstFramesAndReinitialisesOnDrift)
         ASSERT_EQ(landmarkProcess(fitter, &picture.image), kResultOk);
         EXPECT_EQ(fitter->current.first->trackedFrames, drifts ? 1 : before + 1) << moved << " of " << span;
     }
+    // After landmarkClear the fitted eyes coincide (all points 0): no eye span to divide by,
+    // which counts as drift, so the next frame starts again from the initial shape.
+    landmarkClear(fitter);
+    ASSERT_EQ(landmarkAddFace(fitter, &face), kResultOk);
+    ASSERT_EQ(landmarkProcess(fitter, &picture.image), kResultOk);
+    EXPECT_EQ(fitter->current.first->trackedFrames, 1);
+    EXPECT_NE(fitter->current.first->work->image[0], 0);
 }
 
 }  // namespace
