@@ -65,6 +65,18 @@ void freeFaceList(FaceDetector *detector, DetectorListNode *head)
         freeFace(detector, faceOfLink(head->next));
 }
 
+void freeFacesWhere(FaceDetector *detector, bool (*drop)(const DetectedFace *face))
+{
+    DetectorListNode *head = &detector->faces;
+    for (DetectedFace *f = firstFaceIn(head); f;) {
+        DetectedFace *next = nextFaceIn(head, f);
+        if (drop(f))
+            freeFace(detector, f);
+        f = next;
+    }
+    recountFaces(detector);
+}
+
 void freeAllFaces(FaceDetector *detector)
 {
     freeFaceList(detector, &detector->faces);
@@ -327,19 +339,6 @@ int sampleMiddle(const FaceDetector *detector, const DetectedFace *face, ColourS
     return n;
 }
 
-/* The bin where the cumulative count first reaches share (the first non-empty bin for share
- * 0), minus one (0 for bin 0). */
-int32_t histogramPoint(const uint32_t *histogram, uint32_t share)
-{
-    uint32_t cumulative = 0;
-    for (int32_t bin = 0; bin < 256; ++bin) {
-        cumulative += histogram[bin];
-        if (share == 0 ? histogram[bin] > 0 : cumulative >= share)
-            return bin > 0 ? bin - 1 : 0;
-    }
-    return 255;
-}
-
 } // namespace
 
 void candidateColourStats(FaceDetector *detector, DetectedFace *face)
@@ -557,13 +556,7 @@ void groupCandidates(FaceDetector *detector)
             else
                 b->score = 0;
         }
-    for (DetectedFace *f = firstFaceIn(head); f;) {
-        DetectedFace *next = nextFaceIn(head, f);
-        if (f->score == 0)
-            freeFace(detector, f);
-        f = next;
-    }
-    recountFaces(detector);
+    freeFacesWhere(detector, [](const DetectedFace *f) { return f->score == 0; });
 }
 
 /* ---- merging ---- */

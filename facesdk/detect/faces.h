@@ -38,6 +38,8 @@ int32_t recountFaces(FaceDetector *detector);
 void spliceFaces(DetectorListNode *to, DetectorListNode *from);
 /* Unlinks the record if linked, frees its history buffers, profiles and the record. */
 void freeFace(FaceDetector *detector, DetectedFace *face);
+/* Frees every face of the detector's list for which drop answers true. */
+void freeFacesWhere(FaceDetector *detector, bool (*drop)(const DetectedFace *face));
 /* Frees every face of a list other than the detector's own. */
 void freeFaceList(FaceDetector *detector, DetectorListNode *head);
 

@@ -721,12 +721,7 @@ void removeDuplicateFaces(FaceDetector *d)
                 dropped = q->framesTracked < r->framesTracked ? q : r;
             dropped->box[2] = 0;
         }
-    for (DetectedFace *f = firstFaceIn(head); f;) {
-        DetectedFace *next = nextFaceIn(head, f);
-        if (f->box[2] == 0)
-            freeFace(d, f);
-        f = next;
-    }
+    freeFacesWhere(d, [](const DetectedFace *f) { return f->box[2] == 0; });
 }
 
 void removeSwallowedFaces(FaceDetector *d)
@@ -769,10 +764,5 @@ void removeSwallowedFaces(FaceDetector *d)
                 s->score = 0;
         }
     }
-    for (DetectedFace *f = firstFaceIn(head); f;) {
-        DetectedFace *next = nextFaceIn(head, f);
-        if (f->score == 0)
-            freeFace(d, f);
-        f = next;
-    }
+    freeFacesWhere(d, [](const DetectedFace *f) { return f->score == 0; });
 }

@@ -42,13 +42,7 @@ protected:
         return rc;
     }
 
-    std::vector<DetectedFace *> reported()
-    {
-        std::vector<DetectedFace *> faces;
-        for (DetectedFace *f = faceDetectorNextFace(detector, nullptr); f; f = faceDetectorNextFace(detector, f))
-            faces.push_back(f);
-        return faces;
-    }
+    std::vector<DetectedFace *> reported() { return reportedFaces(detector); }
 
     // The reported face whose box centre lies nearest the drawn face's centre.
     static const DetectedFace *nearest(const std::vector<DetectedFace *> &faces, const DrawnFace &drawn)

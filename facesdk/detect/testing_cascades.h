@@ -16,6 +16,8 @@
 #include <cstring>
 #include <vector>
 
+#include "facesdk/detect/detector.h"
+
 // One rectangle feature of a synthetic cascade and the buckets in which it votes for a pass.
 struct SyntheticFeature {
     uint8_t kind, anchorX, anchorY, unitW, unitH;
@@ -170,3 +172,12 @@ struct SyntheticFrame {
         return im;
     }
 };
+
+// The faces next-face hands out, in order.
+inline std::vector<DetectedFace *> reportedFaces(FaceDetector *detector)
+{
+    std::vector<DetectedFace *> faces;
+    for (DetectedFace *f = faceDetectorNextFace(detector, nullptr); f; f = faceDetectorNextFace(detector, f))
+        faces.push_back(f);
+    return faces;
+}

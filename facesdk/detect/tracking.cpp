@@ -677,12 +677,7 @@ int detectTracking(FaceDetector *d)
     for (DetectedFace *f = firstFaceIn(&d->faces); f; f = nextFaceIn(&d->faces, f))
         if (f->box[2] != 0 && !fr.cancelled)
             mergeIntoOverlapping(d, f, nullptr, false, true, true);
-    for (DetectedFace *f = firstFaceIn(&d->faces); f;) {
-        DetectedFace *next = nextFaceIn(&d->faces, f);
-        if (f->box[2] == 0)
-            freeFace(d, f);
-        f = next;
-    }
+    freeFacesWhere(d, [](const DetectedFace *f) { return f->box[2] == 0; });
     if (recountFaces(d) > 0 && !fr.cancelled)
         for (DetectedFace *f = firstFaceIn(&fr.tracked); f;) {
             DetectedFace *next = nextFaceIn(&fr.tracked, f);

@@ -38,13 +38,7 @@ protected:
         return rc;
     }
 
-    std::vector<DetectedFace *> reported()
-    {
-        std::vector<DetectedFace *> faces;
-        for (DetectedFace *f = faceDetectorNextFace(detector, nullptr); f; f = faceDetectorNextFace(detector, f))
-            faces.push_back(f);
-        return faces;
-    }
+    std::vector<DetectedFace *> reported() { return reportedFaces(detector); }
 
     // A face record placed directly in the list, as a pass would leave it.
     DetectedFace *place(int32_t x, int32_t y, int32_t w, int32_t h, int32_t score = 100)
@@ -250,20 +244,16 @@ TEST_F(TrackingTest, DuplicatesAndSwallowedFacesAreRemoved)
     ASSERT_EQ(create(0, 1), kResultOk);
     prepareBlank(320, 240);
     // overlap of 30 % of the smaller: the one with the smaller area x score goes
-    DetectedFace *big = place(10, 10, 60, 60, 100);
-    DetectedFace *small = place(52, 10, 40, 40, 100);
-    (void)big;
-    (void)small;
+    place(10, 10, 60, 60, 100);
+    place(52, 10, 40, 40, 100);
     removeDuplicateFaces(detector);
     ASSERT_EQ(recountFaces(detector), 1);
     EXPECT_EQ(faceOfLink(detector->faces.next)->box[2], 60);
     freeAllFaces(detector);
 
     // a small face near a face more than eight times its area: the small one goes
-    DetectedFace *large = place(100, 50, 90, 90, 100);
-    DetectedFace *tiny = place(200, 60, 20, 20, 100);
-    (void)large;
-    (void)tiny;
+    place(100, 50, 90, 90, 100);
+    place(200, 60, 20, 20, 100);
     removeSwallowedFaces(detector);
     ASSERT_EQ(recountFaces(detector), 1);
     EXPECT_EQ(faceOfLink(detector->faces.next)->box[2], 90);

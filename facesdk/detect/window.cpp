@@ -400,10 +400,6 @@ int angleIndex(int32_t roll)
 
 /* ---- scene statistics ---- */
 
-namespace {
-
-/* The bin at which the cumulative count first reaches share, minus one (0 for bin 0); a share
- * of 0 takes the first non-empty bin. */
 int32_t histogramPoint(const uint32_t *histogram, uint32_t share)
 {
     uint32_t cumulative = 0;
@@ -414,8 +410,6 @@ int32_t histogramPoint(const uint32_t *histogram, uint32_t share)
     }
     return 255;
 }
-
-} // namespace
 
 int sceneStatistics(FaceDetector *detector)
 {

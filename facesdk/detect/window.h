@@ -64,6 +64,9 @@ int angleIndex(int32_t roll);
 int sceneStatistics(FaceDetector *detector);
 /* The three coverage values of the prepared skin region. */
 void skinCoverage(FaceDetector *detector, bool useMode);
+/* The bin of a 256-bin histogram at which the cumulative count first reaches share, minus one
+ * (0 for bin 0); a share of 0 takes the first non-empty bin. */
+int32_t histogramPoint(const uint32_t *histogram, uint32_t share);
 
 /* ---- integer helpers ---- */
 
