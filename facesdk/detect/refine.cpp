@@ -474,6 +474,20 @@ bool walkEdge(FaceDetector *d, const DetectedFace *face, int32_t b[4], int edge,
     return shrank;
 }
 
+/* A box too narrow along the other axis than `axis` (0 across, 1 down) is cut along `axis`
+ * to 1.25 times its other side, centred on the old box and kept inside the walked extent. */
+void limitAspect(int32_t b[4], const int32_t old[4], const int32_t walked[4], int axis)
+{
+    const int32_t length = b[2 + (1 - axis)] * 100 / 80;
+    int32_t start = old[axis] + old[2 + axis] / 2 - length / 2;
+    if (start < walked[axis])
+        start = walked[axis];
+    else if (start + length > walked[axis] + walked[2 + axis])
+        start = walked[axis] + walked[2 + axis] - length;
+    b[axis] = start;
+    b[2 + axis] = length;
+}
+
 } // namespace
 
 int refineTrackedBox(FaceDetector *d, DetectedFace *face)
@@ -519,25 +533,10 @@ int refineTrackedBox(FaceDetector *d, DetectedFace *face)
     }
     int32_t *b = face->box;
     if (b[2] > 1 && b[3] > 1) {
-        if (int64_t(b[2]) * 100 < int64_t(b[3]) * 80) {
-            const int32_t h = b[2] * 100 / 80;
-            int32_t top = B0[1] + B0[3] / 2 - h / 2;
-            if (top < walked[1])
-                top = walked[1];
-            else if (top + h - 1 > walked[1] + walked[3] - 1)
-                top = walked[1] + walked[3] - h;
-            b[1] = top;
-            b[3] = h;
-        } else if (int64_t(b[3]) * 100 < int64_t(b[2]) * 80) {
-            const int32_t w = b[3] * 100 / 80;
-            int32_t left = B0[0] + B0[2] / 2 - w / 2;
-            if (left < walked[0])
-                left = walked[0];
-            else if (left + w - 1 > walked[0] + walked[2] - 1)
-                left = walked[0] + walked[2] - w;
-            b[0] = left;
-            b[2] = w;
-        }
+        if (int64_t(b[2]) * 100 < int64_t(b[3]) * 80)
+            limitAspect(b, B0, walked, 1);
+        else if (int64_t(b[3]) * 100 < int64_t(b[2]) * 80)
+            limitAspect(b, B0, walked, 0);
     }
     if (!(d->flags & kDetectorFlagKeepRefinedBox) && overlapArea(b, B0) > 0) {
         const int32_t s = std::min(b[2], b[3]);

@@ -19,15 +19,8 @@ struct DrawnFace {
     int x, y, size, roll;
 };
 
-class StillTest : public ::testing::Test {
+class StillTest : public SyntheticDetectorTest {
 protected:
-    void TearDown() override
-    {
-        faceDetectorDestroy(detector);
-        EXPECT_EQ(memory.liveBlocks(), 0u);
-        EXPECT_EQ(memory.badFrees, 0);
-    }
-
     int create(uint32_t flags, int32_t sensitivity = 0, uint32_t maxFaces = 0, const int16_t *rolls = nullptr)
     {
         DetectorConfig config{};
@@ -36,13 +29,8 @@ protected:
         config.sensitivity = sensitivity;
         config.maxFaces = maxFaces;
         config.rollAngles = rolls;
-        const int rc = faceDetectorCreate(memory.allocator(), &config, &detector);
-        if (rc == kResultOk)
-            models.install(detector);
-        return rc;
+        return createWith(config);
     }
-
-    std::vector<DetectedFace *> reported() { return reportedFaces(detector); }
 
     // The reported face whose box centre lies nearest the drawn face's centre.
     static const DetectedFace *nearest(const std::vector<DetectedFace *> &faces, const DrawnFace &drawn)
@@ -59,10 +47,6 @@ protected:
         }
         return best;
     }
-
-    CountingAllocator memory;
-    FaceDetector *detector = nullptr;
-    SyntheticModels models;
 };
 
 constexpr int16_t kAxisRolls[] = {0, 90, -90, 180, kRollListEnd};

@@ -15,15 +15,8 @@
 
 namespace {
 
-class TrackingTest : public ::testing::Test {
+class TrackingTest : public SyntheticDetectorTest {
 protected:
-    void TearDown() override
-    {
-        faceDetectorDestroy(detector);
-        EXPECT_EQ(memory.liveBlocks(), 0u);
-        EXPECT_EQ(memory.badFrees, 0);
-    }
-
     int create(uint32_t flags, uint32_t framesPerFullScan = 0, uint32_t maxTracked = 0, uint32_t smoothing = 0)
     {
         DetectorConfig config{};
@@ -32,13 +25,8 @@ protected:
         config.framesPerFullScan = framesPerFullScan;
         config.maxTrackedFaces = maxTracked;
         config.boxSmoothing = smoothing;
-        const int rc = faceDetectorCreate(memory.allocator(), &config, &detector);
-        if (rc == kResultOk)
-            models.install(detector);
-        return rc;
+        return createWith(config);
     }
-
-    std::vector<DetectedFace *> reported() { return reportedFaces(detector); }
 
     // A face record placed directly in the list, as a pass would leave it.
     DetectedFace *place(int32_t x, int32_t y, int32_t w, int32_t h, int32_t score = 100)
@@ -56,9 +44,6 @@ protected:
         ASSERT_EQ(prepareFrame(detector, nullptr, &image, nullptr, nullptr), kResultOk);
     }
 
-    CountingAllocator memory;
-    FaceDetector *detector = nullptr;
-    SyntheticModels models;
     std::unique_ptr<SyntheticFrame> blank;
 };
 
