@@ -2,6 +2,8 @@
 // own (argument checks, face conversion, faces arrays); the work itself is the inner engine's.
 #include "facesdk/engine/engine.h"
 
+#include "facesdk/effects/effect_stages.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -86,6 +88,7 @@ int engineCreateWithAllocator(EngineAllocator *allocator, BeautyEngine **out)
     const bool ownsAllocator = allocator == nullptr;
     if (ownsAllocator)
         allocator = defaultAllocator();
+    installEffectStages(); // once per process: the driver then runs every built stage
     auto *engine = static_cast<BeautyEngine *>(allocatorAlloc(allocator, sizeof(BeautyEngine)));
     if (!engine)
         return kResultNoMemory;

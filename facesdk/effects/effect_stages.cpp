@@ -1,0 +1,40 @@
+// The table of built stages. A stage joins by adding its apply function to kEffectStages.
+#include "facesdk/effects/effect_stages.h"
+
+#include "facesdk/engine/params.h"
+
+#include <mutex>
+
+namespace {
+
+struct EffectStageEntry {
+    uint32_t bit;         // feature bit (params.h)
+    FeatureStageFn apply; // the stage
+};
+
+// One entry per built stage, in feature-bit order.
+const EffectStageEntry kEffectStages[] = {
+    {0, nullptr}, // end marker; stages are listed above it
+};
+
+} // namespace
+
+FeatureStageFn effectStage(uint32_t bit)
+{
+    for (const EffectStageEntry &entry : kEffectStages) {
+        if (entry.apply && entry.bit == bit)
+            return entry.apply;
+    }
+    return nullptr;
+}
+
+void installEffectStages()
+{
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        for (const EffectStageEntry &entry : kEffectStages) {
+            if (entry.apply)
+                setFeatureStage(entry.bit, entry.apply);
+        }
+    });
+}
