@@ -305,7 +305,7 @@ int scanScalePair(FaceDetector *d, uint32_t a, uint32_t b, const int32_t rect[4]
     s.rows = spanY / s.I;
     if (s.columns == 0 || s.rows == 0)
         return kResultOk;
-    s.J = int32_t((a + 512) >> 10);
+    s.J = std::max<int32_t>(1, int32_t((a + 512) >> 10));
     if (prefilterActive(d)) {
         const int32_t mode = std::max(d->frame.prefilter.mode, 1);
         const int32_t K = tracking ? d->frame.prefilter.coverage[0] : d->frame.prefilter.coverage[0] / mode;

@@ -332,4 +332,52 @@ TEST_F(StillTest, MemoryRunningOutAnywhereInADetectionLeavesNothingBehind)
     EXPECT_GT(failures, 10);
 }
 
+TEST_F(StillTest, EveryConfigurationOfTheSearchRunsCleanly)
+{
+    // search effort (finer, coarser, second pass), skin prefilter, roll hint, search area,
+    // face sizes and the default roll lists, over frames of several sizes
+    struct Case {
+        uint32_t flags;
+        int32_t effort, sensitivity;
+        uint32_t minFace, maxFace, widthPercent, heightPercent;
+        int width, height;
+    } cases[] = {
+        {kDetectorFlagSkinPrefilter, 0, 0, 0, 0, 0, 0, 200, 150},
+        {kDetectorFlagSkinPrefilter | kDetectorFlagEyeBoxes, 95, 0, 0, 0, 0, 0, 160, 120},
+        {kDetectorFlagRollHint | kDetectorFlagFaceScore, -90, 100, 20, 80, 80, 60, 180, 140},
+        {kDetectorFlagSkinPrefilter | kDetectorFlagNoHalfProfile | kDetectorFlagNoProfile, -50, -30, 30, 0, 0, 0, 90,
+         70},
+        {0, 50, 0, 14, 18, 0, 0, 64, 64},
+        {kDetectorFlagEyeBoxes | kDetectorFlagFaceScore, 0, 0, 200, 0, 0, 0, 100, 100}, // nothing fits
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.width);
+        DetectorConfig config{};
+        config.size = sizeof config;
+        config.flags = c.flags;
+        config.searchEffort = c.effort;
+        config.sensitivity = c.sensitivity;
+        config.minFaceSize = c.minFace;
+        config.maxFaceSize = c.maxFace;
+        config.searchWidthPercent = c.widthPercent;
+        config.searchHeightPercent = c.heightPercent;
+        ASSERT_EQ(createWith(config), kResultOk);
+        SyntheticFrame frame(c.width, c.height);
+        frame.drawFace(c.width / 4, c.height / 4, c.height / 2, 0);
+        DetectorImage image = frame.image();
+        image.rollHint = 30;
+        for (int repeat = 0; repeat < 2; ++repeat) {
+            const int rc = faceDetectorDetect(detector, &image, nullptr, nullptr);
+            EXPECT_TRUE(rc == kResultOk || rc == kResultNotFound) << rc;
+            for (DetectedFace *f : reported()) {
+                const int32_t *b = f->report.box;
+                EXPECT_GE(b[0], 0);
+                EXPECT_GE(b[1], 0);
+                EXPECT_LE(b[0] + b[2], c.width);
+                EXPECT_LE(b[1] + b[3], c.height);
+            }
+        }
+    }
+}
+
 } // namespace

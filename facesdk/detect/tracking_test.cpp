@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -352,6 +353,56 @@ TEST_F(TrackingTest, SizeRangeNeedsAYoungEstablishedFace)
     f->missedFrames = 6;
     trackedSizeRange(detector, &low, &high);
     EXPECT_EQ(low, 2147483647u); // no longer young
+}
+
+TEST_F(TrackingTest, SequencesUnderEveryTrackingOptionRunCleanly)
+{
+    // faces that come, move, turn, leave and come back, frames that change size, with frame
+    // timing that comes and goes, under the options of the tracking pass
+    const uint32_t options[] = {
+        kDetectorFlagAdaptiveScan | kDetectorFlagSizeRange | kDetectorFlagRollCycle,
+        kDetectorFlagSkinPrefilter | kDetectorFlagEyeBoxes | kDetectorFlagEyeScores | kDetectorFlagFaceScore,
+        kDetectorFlagKeepRefinedBox | kDetectorFlagRollHint | kDetectorFlagNoTurnToRoll | kDetectorFlagConfirmAtOnce,
+        kDetectorFlagAdaptiveScan | kDetectorFlagSkinPrefilter | kDetectorFlagNoHalfProfile | kDetectorFlagNoProfile,
+    };
+    for (uint32_t flags : options) {
+        for (uint32_t framesPerFullScan : {1u, 3u}) {
+            SCOPED_TRACE(flags);
+            DetectorConfig config{};
+            config.size = sizeof config;
+            config.flags = kDetectorFlagTracking | flags;
+            config.framesPerFullScan = framesPerFullScan;
+            config.boxSmoothing = 15;
+            config.holdFrames = 3;
+            config.minFramesPerFullScan = 1;
+            config.maxTrackedFaces = 3;
+            ASSERT_EQ(createWith(config), kResultOk);
+            for (int n = 0; n < 24; ++n) {
+                const int width = n < 16 ? 200 : 160, height = n < 16 ? 150 : 120;
+                SyntheticFrame frame(width, height);
+                if (n % 8 != 7) // every eighth frame the faces are gone
+                    frame.drawFace(20 + 3 * (n % 10), 30, 40 + n % 5, n > 10 ? 90 : 0);
+                if (n > 4)
+                    frame.drawFace(width - 70, height - 65, 50, 0);
+                DetectorImage image = frame.image();
+                image.rollHint = 10;
+                DetectorFrameInfo timing{};
+                timing.frameTime = 40 + 20 * (n % 4);
+                timing.frameInterval = n % 6 == 5 ? 0 : 100;
+                const int rc = faceDetectorDetectEx(detector, &image, nullptr, nullptr, n % 3 ? &timing : nullptr);
+                EXPECT_TRUE(rc == kResultOk || rc == kResultNotFound) << n << ": " << rc;
+                std::vector<int> ids;
+                for (DetectedFace *f : reported()) {
+                    EXPECT_GE(f->report.box[0], 0);
+                    EXPECT_LE(f->report.box[0] + f->report.box[2], width);
+                    EXPECT_LE(f->report.box[1] + f->report.box[3], height);
+                    EXPECT_EQ(std::count(ids.begin(), ids.end(), f->report.id), 0); // ids are unique
+                    ids.push_back(f->report.id);
+                }
+                EXPECT_LE(recountFaces(detector), 3);
+            }
+        }
+    }
 }
 
 } // namespace
