@@ -580,12 +580,14 @@ int eyeScoreOnCopy(FaceDetector *detector, const DetectorImage *source, const in
             const int32_t inCopy[4] = {rect[0] - region[0], rect[1] - region[1], rect[2], rect[3]};
             cropRotated(&copy, inCopy, &measured, roll > 0 ? 360 - roll : -roll);
         }
-        /* the measurement reads the working image: lend it the temporary one */
-        const DetectorPlane kept = detector->frame.working;
+        /* the measurement reads the working image: lend it the temporary one, without the
+         * frame's integrals, which belong to another image */
+        const FrameBuffers kept = detector->frame;
         detector->frame.working = measured;
+        detector->frame.integral = detector->frame.squared = DetectorPlane{};
         const int32_t box[4] = {0, 0, outW, outH};
         rc = regionEyeScore(detector, box, measureRoll, score);
-        detector->frame.working = kept;
+        detector->frame = kept;
     }
     allocatorFree(allocator, measured.block);
     allocatorFree(allocator, copy.block);

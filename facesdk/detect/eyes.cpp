@@ -55,6 +55,8 @@ struct EyeSearch {
     int hitCount;
     int32_t exclusionX, exclusionY, exclusionRadius;
     int32_t earlyAccept;           /* 0: none */
+    const int32_t *polygonX;       /* direct mode: window centres must lie in this quadrilateral */
+    const int32_t *polygonY;
 };
 
 /* Asks the window with its corner at (x, y) (0-based) of size M inside bounds; adds to sum. */
@@ -64,6 +66,8 @@ void askEye(EyeSearch &s, const int32_t bounds[4], int32_t x, int32_t y, int32_t
         return;
     const int64_t cx = x + M / 2 - s.exclusionX, cy = y + M / 2 - s.exclusionY;
     if (cx * cx + cy * cy < int64_t(s.exclusionRadius) * s.exclusionRadius)
+        return;
+    if (s.polygonX && !insideConvexPolygon(x + M / 2, y + M / 2, 4, s.polygonX, s.polygonY))
         return;
     const int d = evaluateEyeWindow(s.d, x + 1, y + 1, 0);
     if (d <= 0)
@@ -279,9 +283,66 @@ int32_t nearestRightAngle(int32_t roll)
 
 /* ---- one face ---- */
 
+namespace {
+
+/* (x, y) turned by the roll about (cx, cy), rounded. */
+void turnPoint(int32_t roll, int32_t cx, int32_t cy, int32_t *x, int32_t *y)
+{
+    const int64_t c = sinDeg(roll + 90), s = sinDeg(roll), dx = *x - cx, dy = *y - cy;
+    *x = cx + int32_t((c * dx - s * dy + 0x8000) >> 16);
+    *y = cy + int32_t((s * dx + c * dy + 0x8000) >> 16);
+}
+
+/* The two halves of the search bounds, cut along their longer side. */
+void halvesOf(const int32_t bounds[4], int32_t halves[2][4])
+{
+    const bool across = bounds[2] >= bounds[3];
+    for (int h = 0; h < 2; ++h)
+        std::memcpy(halves[h], bounds, 16);
+    const int axis = across ? 0 : 1, half = bounds[2 + axis] / 2;
+    halves[0][2 + axis] = half;
+    halves[1][axis] += half;
+    halves[1][2 + axis] -= half;
+}
+
+/* Searches the halves of the bounds at the scales around E. */
+void searchScales(EyeSearch &search, const int32_t bounds[4], int32_t E, int scaleCount, bool tracking)
+{
+    FaceDetector *d = search.d;
+    const int32_t k = (scaleCount - 1) / 2;
+    int32_t sizes[4];
+    sizes[k] = E;
+    for (int i = k - 1; i >= 0; --i)
+        sizes[i] = roundQ10(sizes[i + 1], 1126);
+    for (int i = k + 1; i < scaleCount; ++i)
+        sizes[i] = roundQ10(sizes[i - 1], 931);
+    int32_t halves[2][4];
+    halvesOf(bounds, halves);
+    d->modelBase = 14;
+    d->view = 0;
+    d->scoreThreshold = 100;
+    for (int i = 0; i < scaleCount; ++i) {
+        const uint32_t scale = uint32_t(roundQ10(sizes[i], 74898));
+        const int32_t M = roundQ10(14, scale);
+        if (M < 14)
+            continue;
+        const int32_t N = std::max(1, roundQ10(M, tracking ? 123 : 61)), O = std::max(1, N >> 1);
+        setScanScale(d, scale);
+        for (auto &half : halves)
+            searchHalf(search, half, M, N, O);
+    }
+}
+
+bool boxInside(const int32_t box[4], const int32_t bounds[4])
+{
+    return box[0] >= bounds[0] && box[1] >= bounds[1] && box[0] + box[2] <= bounds[0] + bounds[2] &&
+           box[1] + box[3] <= bounds[1] + bounds[3];
+}
+
+} // namespace
+
 int findEyes(FaceDetector *d, DetectedFace *face, const int32_t box[4], bool scores, bool allFaces)
 {
-    (void)allFaces; /* every face is searched on an upright crop */
     const bool tracking = d->flags & kDetectorFlagTracking;
     DetectedFacePublic &pub = face->report;
     const int32_t gap = std::abs(pub.roll - face->creationRoll);
@@ -298,98 +359,118 @@ int findEyes(FaceDetector *d, DetectedFace *face, const int32_t box[4], bool sco
     }
     const SavedScan saved = saveScan(d);
     d->roll = nearestRightAngle(face->creationRoll);
+    const int32_t W = int32_t(d->frame.working.width), H = int32_t(d->frame.working.height);
+    const bool axis = r == 0 || r == 90 || r == 180 || r == -90;
+    const bool direct = !allFaces && axis && E >= 14 && width >= 51 && d->frame.integral.data &&
+                        d->frame.integral.width == d->frame.working.width &&
+                        d->frame.integral.height == d->frame.working.height && boxInside(box, d->frame.searchRect);
 
+    /* the searched part of the face: its width, 0.7 of its height from just above the box */
+    const int32_t x0 = box[0], y0 = box[1] + roundQ10(height, 280) - ((height * 717 + 512) >> 11);
+    const int32_t cx = box[0] + width / 2, cy = box[1] + height / 2;
     const int32_t lighting = d->frame.prefilter.lightingClass;
-    const bool resampled = (width * height > 5202 && lighting != 1 && lighting != 2) || width < 51;
+    const bool resampled = !direct && ((width * height > 5202 && lighting != 1 && lighting != 2) || width < 51);
     const int32_t f = resampled ? 52224 / width : 1024;
     const int32_t step = resampled ? width * 1024 / 51 : 1024;
     const int32_t Wc = (roundQ10(width, f) + 1) & ~1;
     const int32_t Hc = (int32_t((int64_t(roundQ10(height, 717)) * f + 512) >> 10) + 1) & ~1;
-    CropImage crop;
+    CropImage crop{};
     EyeHit *hits = static_cast<EyeHit *>(allocatorAlloc(d->allocator, sizeof(EyeHit) * kMaxEyeHits));
-    if (!hits || !allocateCrop(d, &crop, uint32_t(Wc), uint32_t(Hc))) {
+    if (!hits || (!direct && !allocateCrop(d, &crop, uint32_t(Wc), uint32_t(Hc)))) {
         allocatorFree(d->allocator, hits);
         restoreScan(d, saved);
         return kResultNoMemory;
     }
-    const int32_t x0 = box[0], y0 = box[1] + roundQ10(height, 280) - ((height * 717 + 512) >> 11);
-    const int32_t cx = box[0] + width / 2, cy = box[1] + height / 2;
-    resampleRotated(&d->frame.working, &crop.plane, r, x0, y0, cx, cy, step);
-    scanCrop(d, &crop, 0, 0);
-    d->modelBase = 14;
-    if (resampled)
-        E = 17;
-
-    EyeSearch search{d, hits, 0, Wc / 2, roundQ10(Wc, 614), roundQ10(Wc, 189),
-                     face->foundByTracking ? (tracking ? 800 : 1600) : 0};
-    const int32_t k = (scaleCount - 1) / 2;
-    int32_t sizes[4];
-    sizes[k] = E;
-    for (int i = k - 1; i >= 0; --i)
-        sizes[i] = roundQ10(sizes[i + 1], 1126);
-    for (int i = k + 1; i < scaleCount; ++i)
-        sizes[i] = roundQ10(sizes[i - 1], 931);
-    const int32_t bounds[4] = {0, 0, Wc, Hc};
-    int32_t halves[2][4];
-    if (Wc >= Hc) {
-        const int32_t left[4] = {0, 0, Wc / 2, Hc}, right[4] = {Wc / 2, 0, Wc - Wc / 2, Hc};
-        std::memcpy(halves[0], left, 16);
-        std::memcpy(halves[1], right, 16);
+    EyeSearch search{d, hits, 0, 0, 0, 0, face->foundByTracking ? (tracking ? 800 : 1600) : 0, nullptr, nullptr};
+    int32_t bounds[4], xs[4], ys[4];
+    if (direct) {
+        /* the frame itself, inside the searched part turned with the face */
+        const int32_t h7 = roundQ10(height, 717);
+        const int32_t cornersX[4] = {x0, x0 + width, x0 + width, x0}, cornersY[4] = {y0, y0, y0 + h7, y0 + h7};
+        int32_t lowX = W, lowY = H, highX = 0, highY = 0;
+        for (int i = 0; i < 4; ++i) {
+            xs[i] = cornersX[i];
+            ys[i] = cornersY[i];
+            turnPoint(r, cx, cy, &xs[i], &ys[i]);
+            lowX = std::min(lowX, xs[i]);
+            lowY = std::min(lowY, ys[i]);
+            highX = std::max(highX, xs[i]);
+            highY = std::max(highY, ys[i]);
+        }
+        bounds[0] = std::max(lowX, 0);
+        bounds[1] = std::max(lowY, 0);
+        bounds[2] = std::min(highX, W) - bounds[0];
+        bounds[3] = std::min(highY, H) - bounds[1];
+        search.exclusionX = cx;
+        search.exclusionY = box[1] + roundQ10(height, 614);
+        turnPoint(r, cx, cy, &search.exclusionX, &search.exclusionY);
+        search.exclusionRadius = roundQ10(height, 189);
+        search.polygonX = xs;
+        search.polygonY = ys;
+        d->scanImage = &d->frame.working;
+        d->scanIntegral = reinterpret_cast<const uint32_t *>(d->frame.integral.data);
+        d->scanSquared = reinterpret_cast<const uint32_t *>(d->frame.squared.data);
+        std::memcpy(d->scanRect, d->frame.searchRect, sizeof d->scanRect);
     } else {
-        const int32_t top[4] = {0, 0, Wc, Hc / 2}, bottom[4] = {0, Hc / 2, Wc, Hc - Hc / 2};
-        std::memcpy(halves[0], top, 16);
-        std::memcpy(halves[1], bottom, 16);
+        resampleRotated(&d->frame.working, &crop.plane, r, x0, y0, cx, cy, step);
+        scanCrop(d, &crop, 0, 0);
+        if (resampled)
+            E = 17;
+        const int32_t whole[4] = {0, 0, Wc, Hc};
+        std::memcpy(bounds, whole, 16);
+        search.exclusionX = Wc / 2;
+        search.exclusionY = roundQ10(Wc, 614);
+        search.exclusionRadius = roundQ10(Wc, 189);
     }
-    d->scoreThreshold = 100;
-    for (int i = 0; i < scaleCount; ++i) {
-        const uint32_t scale = uint32_t(roundQ10(sizes[i], 74898));
-        const int32_t M = roundQ10(14, scale);
-        if (M < 14)
-            continue;
-        const int32_t N = std::max(1, roundQ10(M, tracking ? 123 : 61)), O = std::max(1, N >> 1);
-        setScanScale(d, scale);
-        for (auto &half : halves)
-            searchHalf(search, half, M, N, O);
-    }
+    searchScales(search, bounds, E, scaleCount, tracking);
+
+    /* the eye boxes in search coordinates: the frame (direct) or the upright crop */
+    const int32_t searchRoll = direct ? d->roll : 0;
     int32_t eye1[4], eye2[4];
-    int rc = combineEyeHits(d, hits, search.hitCount, bounds, 0, eye1, eye2);
+    int rc = combineEyeHits(d, hits, search.hitCount, direct ? box : bounds, direct ? r : 0, eye1, eye2);
     if (rc == kResultOk && scores) {
         int32_t *boxes[2] = {eye1, eye2};
         int32_t *values[2] = {&pub.firstEyeScore, &pub.secondEyeScore};
         for (int e = 0; e < 2; ++e) {
             if (boxes[e][2] == 0)
                 continue;
-            const int32_t score = measureEyeScore(d, boxes[e], 0, face->eyeScoreHistory[e], &face->eyeScoreCount[e]);
+            const int32_t score =
+                measureEyeScore(d, boxes[e], searchRoll, face->eyeScoreHistory[e], &face->eyeScoreCount[e]);
             *values[e] = score;
             if (score != -100)
                 face->eyeTally[e] += score < 1 ? -1 : 1;
         }
     }
-    /* back from crop to frame coordinates: scale, turn about the face centre, place */
     if (rc == kResultOk) {
-        const int32_t rr = r < 0 ? r + 360 : r;
-        const int64_t c = sinDeg(rr + 90), s = sinDeg(rr);
-        const int32_t W = int32_t(d->frame.working.width), H = int32_t(d->frame.working.height);
         int32_t *boxes[2] = {eye1, eye2};
         int32_t *outs[2] = {pub.firstEyeBox, pub.secondEyeBox};
         for (int e = 0; e < 2; ++e) {
-            int32_t *eb = boxes[e];
+            int32_t *eb = boxes[e], placed[4];
             if (eb[2] == 0)
                 continue;
-            const int64_t vx = (int64_t(eb[0]) * 2 + eb[2]) * step / 2 + int64_t(x0 - cx) * 1024;
-            const int64_t vy = (int64_t(eb[1]) * 2 + eb[3]) * step / 2 + int64_t(y0 - cy) * 1024;
-            const int64_t ex = int64_t(cx) * 1024 + ((c * vx - s * vy + 0x8000) >> 16);
-            const int64_t ey = int64_t(cy) * 1024 + ((s * vx + c * vy + 0x8000) >> 16);
-            const int32_t size = int32_t(int64_t(eb[2]) * step >> 10);
-            const int32_t placed[4] = {int32_t((ex - int64_t(size) * 512) >> 10), int32_t((ey - int64_t(size) * 512) >> 10),
-                                       size, size};
-            if (size <= 0 || placed[0] < 0 || placed[1] < 0 || placed[0] + size > W || placed[1] + size > H)
+            if (direct) {
+                std::memcpy(placed, eb, 16);
+            } else {
+                /* back from the crop: scale, turn about the face centre, place */
+                const int32_t rr = r < 0 ? r + 360 : r;
+                const int64_t c = sinDeg(rr + 90), s = sinDeg(rr);
+                const int64_t vx = (int64_t(eb[0]) * 2 + eb[2]) * step / 2 + int64_t(x0 - cx) * 1024;
+                const int64_t vy = (int64_t(eb[1]) * 2 + eb[3]) * step / 2 + int64_t(y0 - cy) * 1024;
+                const int64_t ex = int64_t(cx) * 1024 + ((c * vx - s * vy + 0x8000) >> 16);
+                const int64_t ey = int64_t(cy) * 1024 + ((s * vx + c * vy + 0x8000) >> 16);
+                const int32_t size = int32_t(int64_t(eb[2]) * step >> 10);
+                placed[0] = int32_t((ex - int64_t(size) * 512) >> 10);
+                placed[1] = int32_t((ey - int64_t(size) * 512) >> 10);
+                placed[2] = placed[3] = size;
+            }
+            if (placed[2] <= 0 || placed[0] < 0 || placed[1] < 0 || placed[0] + placed[2] > W || placed[1] + placed[3] > H)
                 continue;
             std::memcpy(outs[e], placed, 16);
         }
     }
     restoreScan(d, saved);
-    freeCrop(d, &crop);
+    if (!direct)
+        freeCrop(d, &crop);
     allocatorFree(d->allocator, hits);
     return rc;
 }
