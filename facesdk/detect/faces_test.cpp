@@ -309,6 +309,37 @@ TEST_F(FacesTest, LocalSearchNeedsASquareBox)
     EXPECT_EQ(found->secondaryScore, found->score / 4);
 }
 
+TEST_F(FacesTest, EyesFoundInTheFrameAgreeWithEyesFoundOnAnUprightCrop)
+{
+    for (int32_t roll : {0, 90, 180, -90}) {
+        SCOPED_TRACE(roll);
+        SyntheticFrame frame(160, 140);
+        frame.drawFace(40, 40, 60, roll);
+        DetectorImage image = frame.image();
+        ASSERT_EQ(prepareFrame(detector, nullptr, &image, nullptr, nullptr), kResultOk);
+        sceneStatistics(detector);
+        const int32_t whole[4] = {0, 0, 160, 140};
+        ASSERT_EQ(prepareSearchRegion(detector, whole, false), 1);
+        detector->roll = roll;
+        const int32_t box[4] = {40, 40, 60, 60};
+        DetectedFace *face = add(40, 40, 60, 60, 100, roll);
+        int32_t boxes[2][2][4];
+        for (int allFaces = 0; allFaces < 2; ++allFaces) { // direct, then crop mode
+            ASSERT_EQ(findEyes(detector, face, box, true, allFaces), kResultOk);
+            std::memcpy(boxes[allFaces][0], face->report.firstEyeBox, 16);
+            std::memcpy(boxes[allFaces][1], face->report.secondEyeBox, 16);
+        }
+        for (int e = 0; e < 2; ++e) {
+            ASSERT_GT(boxes[0][e][2], 0);
+            ASSERT_GT(boxes[1][e][2], 0);
+            EXPECT_NEAR(boxes[0][e][0] + boxes[0][e][2] / 2, boxes[1][e][0] + boxes[1][e][2] / 2, 3) << e;
+            EXPECT_NEAR(boxes[0][e][1] + boxes[0][e][3] / 2, boxes[1][e][1] + boxes[1][e][3] / 2, 3) << e;
+        }
+        EXPECT_GT(face->report.firstEyeScore, 0);
+        freeAllFaces(detector);
+    }
+}
+
 /* ---- detect-in-region ---- */
 
 TEST_F(FacesTest, DetectInRegionMeasuresTheEyesOfAGivenRectangle)
