@@ -1,7 +1,10 @@
-// What one VGA frame costs the detector before its cascades run, and what a window costs.
+// What one VGA frame costs the detector before its cascades run, what a window costs, and what
+// a still detection and a tracking frame cost with small synthetic cascades (the trained models
+// are not part of the library; their cost per window is BM_EvaluateWindowFullCascade).
 #include "facesdk/detect/convert.h"
 #include "facesdk/detect/features.h"
 #include "facesdk/detect/frame.h"
+#include "facesdk/detect/testing_cascades.h"
 #include "facesdk/detect/window.h"
 #include "facesdk/workers/worker_pool.h"
 
@@ -95,6 +98,51 @@ void BM_EvaluateWindowFullCascade(benchmark::State &state)
     }
 }
 BENCHMARK(BM_EvaluateWindowFullCascade);
+
+// A VGA frame with four synthetic faces, searched by a still detection with eyes and scores.
+void BM_StillDetection(benchmark::State &state)
+{
+    SyntheticFrame frame(kWidth, kHeight);
+    for (int i = 0; i < 4; ++i)
+        frame.drawFace(40 + 150 * i, 100 + 40 * i, 60 + 20 * i, 0);
+    DetectorImage image = frame.image();
+    DetectorConfig config{};
+    config.size = sizeof config;
+    config.flags = kDetectorFlagEyeBoxes | kDetectorFlagFaceScore | kDetectorFlagSkinPrefilter;
+    FaceDetector *detector = nullptr;
+    faceDetectorCreate(defaultAllocator(), &config, &detector);
+    SyntheticModels models;
+    models.install(detector);
+    for (auto _ : state)
+        if (faceDetectorDetect(detector, &image, nullptr, nullptr) != kResultOk)
+            state.SkipWithError("the faces were not found");
+    faceDetectorDestroy(detector);
+}
+BENCHMARK(BM_StillDetection)->Unit(benchmark::kMillisecond);
+
+// One frame of a tracked sequence: a face moving across a VGA frame, five frames per full scan.
+void BM_TrackingFrame(benchmark::State &state)
+{
+    std::vector<SyntheticFrame> frames;
+    for (int i = 0; i < 10; ++i) {
+        frames.emplace_back(kWidth, kHeight);
+        frames.back().drawFace(100 + 6 * i, 120, 80, 0);
+    }
+    DetectorConfig config{};
+    config.size = sizeof config;
+    config.flags = kDetectorFlagTracking | kDetectorFlagEyeBoxes | kDetectorFlagSkinPrefilter;
+    FaceDetector *detector = nullptr;
+    faceDetectorCreate(defaultAllocator(), &config, &detector);
+    SyntheticModels models;
+    models.install(detector);
+    size_t n = 0;
+    for (auto _ : state) {
+        DetectorImage image = frames[n++ % frames.size()].image();
+        benchmark::DoNotOptimize(faceDetectorDetect(detector, &image, nullptr, nullptr));
+    }
+    faceDetectorDestroy(detector);
+}
+BENCHMARK(BM_TrackingFrame)->Unit(benchmark::kMillisecond);
 
 int touchBand(void *argument)
 {

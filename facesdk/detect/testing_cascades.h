@@ -4,7 +4,7 @@
 // face cascades answer one rectangle feature (the top half darker than the bottom half of the
 // window), the eye cascades one ring feature (a dark centre in a bright ring).
 //
-// Header only, for tests.
+// Header only, for tests and benchmarks.
 #pragma once
 
 #include "facesdk/detect/detector_object.h"
@@ -17,9 +17,6 @@
 #include <vector>
 
 #include "facesdk/detect/detector.h"
-#include "facesdk/engine/testing_allocator.h"
-
-#include <gtest/gtest.h>
 
 // One rectangle feature of a synthetic cascade and the buckets in which it votes for a pass.
 struct SyntheticFeature {
@@ -184,29 +181,3 @@ inline std::vector<DetectedFace *> reportedFaces(FaceDetector *detector)
         faces.push_back(f);
     return faces;
 }
-
-// A detector made through a counting allocator with the synthetic models installed; the test
-// fails when blocks are left or freed twice.
-class SyntheticDetectorTest : public ::testing::Test {
-protected:
-    void TearDown() override
-    {
-        faceDetectorDestroy(detector);
-        EXPECT_EQ(memory.liveBlocks(), 0u);
-        EXPECT_EQ(memory.badFrees, 0);
-    }
-    int createWith(const DetectorConfig &config)
-    {
-        faceDetectorDestroy(detector);
-        detector = nullptr;
-        const int rc = faceDetectorCreate(memory.allocator(), &config, &detector);
-        if (rc == kResultOk)
-            models.install(detector);
-        return rc;
-    }
-    std::vector<DetectedFace *> reported() { return reportedFaces(detector); }
-
-    CountingAllocator memory;
-    FaceDetector *detector = nullptr;
-    SyntheticModels models;
-};

@@ -4,7 +4,7 @@
 
 #include "facesdk/detect/faces.h"
 #include "facesdk/detect/frame.h"
-#include "facesdk/detect/testing_cascades.h"
+#include "facesdk/detect/testing_detector.h"
 #include "facesdk/engine/testing_allocator.h"
 
 #include <gtest/gtest.h>
