@@ -1,6 +1,7 @@
 // The table of built stages. A stage joins by adding its apply function to kEffectStages.
 #include "facesdk/effects/effect_stages.h"
 
+#include "facesdk/effects/eye_tone.h"
 #include "facesdk/engine/params.h"
 
 #include <mutex>
@@ -14,6 +15,7 @@ struct EffectStageEntry {
 
 // One entry per built stage, in feature-bit order.
 const EffectStageEntry kEffectStages[] = {
+    {kFeatureEyeTone, applyEyeToneCurves},
     {0, nullptr}, // end marker; stages are listed above it
 };
 

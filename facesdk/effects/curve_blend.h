@@ -1,0 +1,71 @@
+// Weighted application of three tone curves over a rectangle of a YCbCr image, for the effect
+// stages that tone a region through a weight mask (eye tone, teeth whitening).
+//
+// Every luma pixel of the rectangle with weight w becomes p + (((curve[q] - p) x w) >> 8), q the
+// index its stage chooses (the pixel itself, or a contrast-stretched value); every chroma sample
+// whose first luma pixel lies in the rectangle is treated the same with that pixel's weight and
+// its own value as index.
+#pragma once
+
+#include <cstdint>
+
+#include "facesdk/engine/face_measurements.h"
+#include "facesdk/engine/image.h"
+#include "facesdk/engine/result_codes.h"
+
+// 1 when the rectangle is non-empty and inside the image.
+inline bool curveAreaInside(const EngineImage &image, const EngineRect &r)
+{
+    return r.x >= 0 && r.y >= 0 && r.width > 0 && r.height > 0 && r.x + r.width <= image.width &&
+           r.y + r.height <= image.height;
+}
+
+// The formats the curve stages serve: 0x10200001, 0x20200001, 0x30100001, 0x30200001,
+// 0x20000001 and 0x20000002 (a Cr-first image reaches the stages in Cb-first order).
+inline const YuvAddressing *curveFormatAddressing(PixelFormat format)
+{
+    return format == kFormatYuv420SemiPlanarCrFirst ? nullptr : yuvAddressing(format);
+}
+
+// weightAt(j, i) gives the weight (0..256) of column j, row i of the rectangle; lumaIndex(j, i,
+// p) the curve index of luma p there. 0; -4; -6.
+template <class WeightAt, class LumaIndex>
+int blendCurvesWeighted(EngineImage *image, const EngineRect &rect, const uint8_t *curveY,
+                        const uint8_t *curveCb, const uint8_t *curveCr, WeightAt &&weightAt,
+                        LumaIndex &&lumaIndex)
+{
+    if (!imageValid(image) || !curveY || !curveCb || !curveCr)
+        return kResultBadArgument;
+    const YuvAddressing *a = curveFormatAddressing(image->format);
+    if (!a)
+        return kResultUnsupported;
+    if (!curveAreaInside(*image, rect))
+        return kResultBadArgument;
+    const int32_t stepX = 1 << a->chromaShiftX, maskY = (1 << a->chromaShiftY) - 1;
+    // The first column of the rectangle that starts a chroma sample.
+    const int32_t firstChroma = (stepX - (rect.x & (stepX - 1))) & (stepX - 1);
+    for (int32_t i = 0; i < rect.height; ++i) {
+        const int32_t y = rect.y + i;
+        const YuvRow row = yuvRow(*a, *image, y);
+        for (int32_t j = 0; j < rect.width; ++j) {
+            const int32_t w = weightAt(j, i);
+            if (!w)
+                continue;
+            uint8_t &p = row.luma[(rect.x + j) * row.lumaStep];
+            const int32_t q = lumaIndex(j, i, int32_t(p));
+            p = uint8_t(p + (((curveY[q] - p) * w) >> 8));
+        }
+        if (y & maskY)
+            continue;
+        for (int32_t j = firstChroma; j < rect.width; j += stepX) {
+            const int32_t w = weightAt(j, i);
+            if (!w)
+                continue;
+            const int32_t s = ((rect.x + j) >> row.chromaShiftX) * row.chromaStep;
+            uint8_t &cb = row.cb[s], &cr = row.cr[s];
+            cb = uint8_t(cb + (((curveCb[cb] - cb) * w) >> 8));
+            cr = uint8_t(cr + (((curveCr[cr] - cr) * w) >> 8));
+        }
+    }
+    return kResultOk;
+}
