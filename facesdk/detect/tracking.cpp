@@ -155,6 +155,7 @@ struct Frame {
     FaceDetector *d;
     bool cancelled;
     bool limitHit;
+    int failure;                 /* kResultNoMemory once a scan could not allocate its work */
     int32_t cycleRoll, cycleView;
     DetectorListNode tracked;    /* the tracked faces, detached while the new ones are found */
 };
@@ -367,7 +368,9 @@ bool searchTrackedFace(Frame &fr, DetectedFace *face)
     return found;
 }
 
-void scanNewFaces(Frame &fr)
+/* This frame's share of the full scan. -3 when the neighbourhood rolls cannot be allocated
+ * (nothing scanned), else 0. */
+int scanNewFaces(Frame &fr)
 {
     FaceDetector *d = fr.d;
     if (d->hasAlternate) {
@@ -376,6 +379,7 @@ void scanNewFaces(Frame &fr)
     }
     d->faceAdded = 0;
     int32_t roll = fr.cycleRoll, view = fr.cycleView;
+    bool rollsLost = false;
     if ((d->flags & kDetectorFlagRollCycle) && (firstFaceIn(&fr.tracked) || d->holdCountdown > 0)) {
         DetectedFace *best = nullptr;
         bool wide = false;
@@ -393,6 +397,7 @@ void scanNewFaces(Frame &fr)
         if (best && (!d->rollCycle || best->creationRoll != d->neighbourRoll)) {
             if (!d->rollCycle)
                 d->rollCycle = static_cast<int32_t *>(allocatorAlloc(d->allocator, 4 * sizeof(int32_t)));
+            rollsLost = !d->rollCycle;
             if (d->rollCycle) {
                 int32_t previous, next;
                 ringNeighbours(d, best->creationRoll, &previous, &next);
@@ -406,21 +411,34 @@ void scanNewFaces(Frame &fr)
             view = 0;
         }
     }
-    int rc = scanPartial(d, roll, view);
-    if (rc == kResultCancelled)
-        fr.cancelled = true;
-    if (d->timingInUse && !fr.cancelled)
-        for (int i = 1, done = 0; done < d->extraRolls && i < d->searchCount && !fr.cancelled; ++i) {
+    if (rollsLost) {
+        if (d->hasAlternate)
+            swapFrameBuffers(d);
+        return kResultNoMemory;
+    }
+    auto scan = [&fr, d](int32_t r, int32_t v) {
+        const int rc = scanPartial(d, r, v);
+        if (rc == kResultCancelled)
+            fr.cancelled = true;
+        else if (rc == kResultNoMemory)
+            fr.failure = kResultNoMemory;
+    };
+    scan(roll, view);
+    if (d->timingInUse) {
+        int32_t scanned[16] = {roll};
+        int scannedCount = 1;
+        for (int i = 1; scannedCount <= d->extraRolls && i < d->searchCount && !fr.cancelled; ++i) {
             const int32_t index = (d->rollIndex + i) % d->searchCount;
             const int32_t extra = wrapRoll(d->searchRolls[index] + d->rollBias);
-            if (extra == roll)
+            if (std::find(scanned, scanned + scannedCount, extra) != scanned + scannedCount || scannedCount >= 16)
                 continue;
-            if (scanPartial(d, extra, d->searchViews[index]) == kResultCancelled)
-                fr.cancelled = true;
-            ++done;
+            scanned[scannedCount++] = extra;
+            scan(extra, d->searchViews[index]);
         }
+    }
     if (d->hasAlternate)
         swapFrameBuffers(d);
+    return kResultOk;
 }
 
 void adaptScene(Frame &fr, bool cycleStart)
@@ -670,8 +688,12 @@ int detectTracking(FaceDetector *d)
         f = next;
     }
 
-    if (!fr.limitHit && !fr.cancelled)
-        scanNewFaces(fr);
+    if (!fr.limitHit && !fr.cancelled && scanNewFaces(fr) == kResultNoMemory) {
+        /* the tracked faces go back into the list before the frame is given up */
+        spliceFaces(&d->faces, &fr.tracked);
+        recountFaces(d);
+        return kResultNoMemory;
+    }
 
     /* merging: the new faces among themselves, then the tracked ones into them */
     for (DetectedFace *f = firstFaceIn(&d->faces); f; f = nextFaceIn(&d->faces, f))
@@ -711,5 +733,5 @@ int detectTracking(FaceDetector *d)
     ++d->frameIndex;
     if (d->callback(d->callbackUser, 2, 0) != 0)
         fr.cancelled = true;
-    return fr.cancelled ? kResultCancelled : kResultOk;
+    return fr.cancelled ? kResultCancelled : fr.failure;
 }
