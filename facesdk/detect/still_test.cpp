@@ -150,6 +150,28 @@ struct ProgressLog {
     }
 };
 
+TEST_F(StillTest, TheSkinPrefilterSkipsFacesWithoutSkinColour)
+{
+    SyntheticFrame frame(240, 140);
+    frame.drawFace(20, 30, 60, 0);
+    frame.drawFace(140, 30, 60, 0);
+    frame.paintChroma(20, 30, 60, 60, 110, 150); // skin: the first face only
+    DetectorImage image = frame.image();
+    for (uint32_t flags : {0u, uint32_t(kDetectorFlagSkinPrefilter)}) {
+        SCOPED_TRACE(flags);
+        ASSERT_EQ(create(flags), kResultOk);
+        ASSERT_EQ(faceDetectorDetect(detector, &image, nullptr, nullptr), kResultOk);
+        const std::vector<DetectedFace *> faces = reported();
+        if (flags) {
+            ASSERT_EQ(faces.size(), 1u);
+            EXPECT_NEAR(faces[0]->report.box[0], 20, 10);
+            EXPECT_EQ(detector->frame.prefilter.mode, 2); // the whole region counts as covered
+        } else {
+            EXPECT_EQ(faces.size(), 2u);
+        }
+    }
+}
+
 TEST_F(StillTest, ProgressReportsItsPhasesAndACancelAnswersMinusTwo)
 {
     ASSERT_EQ(create(kDetectorFlagEyeBoxes), kResultOk);

@@ -11,6 +11,7 @@
 #include "facesdk/detect/features.h"
 #include "facesdk/detect/window.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -158,6 +159,17 @@ struct SyntheticFrame {
             if (std::fabs(u - ex) < 0.08 && std::fabs(v - 0.4) < 0.08)
                 return 70; // eyes
         return skin;
+    }
+
+    // Chroma pair (Cb, Cr) over the 2 x 2 blocks of a rectangle.
+    void paintChroma(int x, int y, int w, int h, uint8_t cb, uint8_t cr)
+    {
+        uint8_t *pairs = pixels.data() + size_t(width) * height;
+        for (int by = std::max(0, y / 2); by < std::min(height / 2, (y + h) / 2); ++by)
+            for (int bx = std::max(0, x / 2); bx < std::min(width / 2, (x + w) / 2); ++bx) {
+                pairs[size_t(by) * width + 2 * bx] = cb;
+                pairs[size_t(by) * width + 2 * bx + 1] = cr;
+            }
     }
 
     DetectorImage image()
