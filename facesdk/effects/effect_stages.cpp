@@ -1,7 +1,9 @@
 // The table of built stages. A stage joins by adding its apply function to kEffectStages.
 #include "facesdk/effects/effect_stages.h"
 
+#include "facesdk/effects/eye_enlargement.h"
 #include "facesdk/effects/eye_tone.h"
+#include "facesdk/effects/face_warp.h"
 #include "facesdk/engine/params.h"
 
 #include <mutex>
@@ -16,6 +18,8 @@ struct EffectStageEntry {
 // One entry per built stage, in feature-bit order.
 const EffectStageEntry kEffectStages[] = {
     {kFeatureEyeTone, applyEyeToneCurves},
+    {kFeatureEyeEnlargement, applyEyeEnlargement},
+    {kFeatureFaceWarp, applyFaceWarp},
     {0, nullptr}, // end marker; stages are listed above it
 };
 

@@ -1,0 +1,151 @@
+// Face warp: the grid size, the stage on synthetic faces in every run format, strength,
+// statuses and allocation failures.
+#include "facesdk/effects/face_warp.h"
+
+#include <gtest/gtest.h>
+
+#include "facesdk/effects/testing_stage_run.h"
+#include "facesdk/engine/testing_warp_run.h"
+#include "facesdk/engine/warp_anchor.h"
+
+namespace {
+
+TEST(FaceWarpGrid, NodesFollowTheSmallestFace)
+{
+    struct Case {
+        uint32_t smallest, width, height, nodes;
+    } cases[] = {
+        {100, 1024, 682, 50},  // 115 capped
+        {600, 1024, 682, 20},  // 19 raised
+        {0, 1024, 682, 50},
+        {300, 1024, 768, 43},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(warpGridNodes(c.smallest, c.width, c.height), c.nodes) << c.smallest;
+}
+
+struct FaceWarpTest : StageRunFixture {
+    SyntheticFace face;
+    void prepare(OwnedImage &image, double roll, int32_t strength)
+    {
+        makeSyntheticFace(&face, 1, 320, 240, roll, kWidth, kHeight);
+        paintSyntheticFaces(image.image, &face, 1);
+        BeautySettings settings{};
+        settings.warpStrength = strength;
+        use(settings);
+        fit(image, &face, 1);
+        ASSERT_TRUE(findShapeRecord(inner, 1));
+        ASSERT_EQ(findShapeRecord(inner, 1)->warpReady, 1);
+    }
+    void forgetShapes()
+    {
+        freeShapeRecords(inner->allocator, inner->shapeRecords, inner->shapeRecordCount);
+        inner->shapeRecords = nullptr;
+        inner->shapeRecordCount = 0;
+    }
+};
+
+TEST_F(FaceWarpTest, NarrowsTheFaceInsideItsAnchorInEveryFormat)
+{
+    for (PixelFormat format : kStageRunFormats)
+        for (double roll : {0.0, 15.0, -25.0}) {
+            SCOPED_TRACE(testing::Message() << std::hex << format << std::dec << " roll " << roll);
+            OwnedImage image(kWidth, kHeight, format), before(kWidth, kHeight, format);
+            prepare(image, roll, 200);
+            inner->runImage = image.image;
+            inner->runWidth = inner->imageWidth = kWidth;
+            inner->runHeight = inner->imageHeight = kHeight;
+            EngineRect anchor{};
+            warpAnchorSourceRect(inner, 0, 0, &face.work, &anchor);
+            ASSERT_GT(anchor.width, 0);
+            before.copyPixelsFrom(image);
+            int32_t status = 0;
+            const int result = run(image, &face, 1, kFeatureFaceWarp, &status);
+            const PixelChange change = compareImages(before.image, image.image, [&](int x, int y) {
+                // Chroma shared with an anchor pixel may change: one pixel pair of slack.
+                return x >= anchor.x - 2 && x < anchor.x + anchor.width + 2 && y >= anchor.y - 2 &&
+                       y < anchor.y + anchor.height + 2;
+            });
+            EXPECT_EQ(change.outside, 0);
+            if (format == kFormatYuv444Planar) {
+                // The mesh has no warp for planar 4:4:4: nothing to do, and the run says so.
+                EXPECT_EQ(status, kResultNothingToDo);
+                EXPECT_EQ(result, kResultRunIncomplete);
+                EXPECT_EQ(change.inside, 0);
+            } else {
+                EXPECT_EQ(status, kResultOk);
+                EXPECT_EQ(result, kResultOk);
+                EXPECT_GT(change.inside, 500);
+            }
+            forgetShapes();
+        }
+}
+
+TEST_F(FaceWarpTest, StrengthScalesTheChange)
+{
+    int64_t previous = 0;
+    for (int32_t strength : {0, 40, 120, 255}) {
+        OwnedImage image(kWidth, kHeight, kFormatYuv420Planar), before(kWidth, kHeight, kFormatYuv420Planar);
+        prepare(image, 5, strength);
+        before.copyPixelsFrom(image);
+        int32_t status = 0;
+        run(image, &face, 1, kFeatureFaceWarp, &status);
+        const PixelChange change = compareImages(before.image, image.image, [](int, int) { return true; });
+        if (strength == 0) {
+            EXPECT_EQ(status, kResultStageNotRun);
+            EXPECT_EQ(change.inside, 0);
+        } else {
+            EXPECT_EQ(status, kResultOk);
+            EXPECT_GT(change.inside, previous) << strength;
+        }
+        previous = change.inside;
+        forgetShapes();
+    }
+}
+
+TEST(FaceWarpStage, AnswersNothingToDoWithoutAQualifyingFace)
+{
+    OwnedImage image(400, 300, kFormatYuv420Planar), before(400, 300, kFormatYuv420Planar);
+    image.fillRandom(3);
+    before.copyPixelsFrom(image);
+    const VXL_POINT quad[4] = {{150, 120}, {250, 120}, {250, 220}, {150, 220}};
+    {
+        WarpRun run(400, 300, 200);
+        run.inner->runImage = image.image;
+        EXPECT_EQ(applyFaceWarp(run.inner, nullptr, 0), kResultNothingToDo);  // no faces
+        run.addFace({130, 80, 140, 160}, {150, 100, 40, 40}, {210, 100, 40, 40}, quad, -60, 60, 0);
+        EXPECT_EQ(applyFaceWarp(run.inner, nullptr, 0), kResultNothingToDo);  // anchor not ready
+        run.faces[0].face.eye2Box = {};
+        findShapeRecord(run.inner, 1)->warpReady = 1;
+        EXPECT_EQ(applyFaceWarp(run.inner, nullptr, 0), kResultNothingToDo);  // empty second eye
+    }
+    EXPECT_TRUE(image.samePixels(before));
+}
+
+TEST(FaceWarpStage, FailingApplyAndCreationAreReportedAndLeakNothing)
+{
+    OwnedImage image(400, 300, kFormatYuv420Planar);
+    image.fillRandom(4);
+    const VXL_POINT quad[4] = {{150, 120}, {250, 120}, {250, 220}, {150, 220}};
+    WarpRun run(400, 300, 200);
+    run.inner->runImage = image.image;
+    run.addFace({130, 80, 140, 160}, {150, 100, 40, 40}, {210, 100, 40, 40}, quad, -60, 60);
+    run.inner->runImage.format = 0x40000001;  // grey: the apply refuses it
+    EXPECT_EQ(applyFaceWarp(run.inner, nullptr, 0), kResultNothingToDo);
+    run.inner->runImage.format = kFormatYuv420Planar;
+
+    const int start = run.counter.allocations;
+    ASSERT_EQ(applyFaceWarp(run.inner, nullptr, 0), kResultOk);
+    const int used = run.counter.allocations - start;
+    for (int n = 1; n <= used; ++n) {
+        run.counter.failAt = run.counter.allocations + n;
+        const size_t live = run.counter.liveBlocks();
+        const int result = applyFaceWarp(run.inner, nullptr, 0);
+        run.counter.failAt = 0;
+        EXPECT_TRUE(result == kResultFailed || result == kResultNothingToDo || result == kResultOk)
+            << n << ": " << result;
+        EXPECT_EQ(run.counter.liveBlocks(), live) << n;
+    }
+}
+
+} // namespace
