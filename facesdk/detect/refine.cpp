@@ -386,7 +386,6 @@ int trackByProfiles(FaceDetector *d, DetectedFace *face, const int32_t refBox[4]
         r[0] = std::max(lowX, std::min(r[0], highX - r[2]));
         r[1] = std::max(lowY, std::min(r[1], highY - r[3]));
     };
-    int moved = 0;
     if (face->rowProfile.valid && face->columnProfile.valid && face->missedFrames != 0) {
         MotionProfile scratch{};
         for (int search = 0; search < 3; ++search) {
@@ -423,12 +422,9 @@ int trackByProfiles(FaceDetector *d, DetectedFace *face, const int32_t refBox[4]
         out[0] = int32_t(rect[0] >> 16);
         out[1] = int32_t(rect[1] >> 16);
         out[2] = out[3] = int32_t(rect[2] >> 16);
-        moved = 1;
     }
     const int32_t rect32[4] = {int32_t(rect[0]), int32_t(rect[1]), int32_t(rect[2]), int32_t(rect[3])};
-    if (!sampleProfiles(d, &face->columnProfile, &face->rowProfile, 22, 22, rect32))
-        return 0;
-    return moved;
+    return sampleProfiles(d, &face->columnProfile, &face->rowProfile, 22, 22, rect32);
 }
 
 /* ---- refinement ---- */
@@ -568,6 +564,7 @@ int refineTrackedBox(FaceDetector *d, DetectedFace *face)
     std::memcpy(B1, b, 16);
     std::memcpy(b, B0, 16);
     int32_t motionBox[4];
+    std::memcpy(motionBox, B0, 16); /* written only when the profiles were searched */
     if (trackByProfiles(d, face, reference, motionBox)) {
         std::memcpy(b, motionBox, 16);
         if (validateTrackedBox(d, face)) {

@@ -147,7 +147,9 @@ struct SyntheticFrame {
                 const double u = c * dx + sn * dy + s / 2.0, v = -sn * dx + c * dy + s / 2.0;
                 if (u < 0 || v < 0 || u >= s || v >= s)
                     continue;
-                pixels[size_t(py) * width + px] = faceValue(u / s, v / s, skin);
+                // skin has a little texture, as a camera's would
+                const int grain = ((px * 7 + py * 13) % 9) - 4;
+                pixels[size_t(py) * width + px] = uint8_t(faceValue(u / s, v / s, skin) + grain);
             }
     }
 

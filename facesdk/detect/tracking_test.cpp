@@ -114,6 +114,36 @@ TEST_F(TrackingTest, NewFacesConfirmedAtOnceWithFlag8)
     EXPECT_LE(frames, 2 * detector->missFrames + 2);
 }
 
+TEST_F(TrackingTest, AFaceTheCascadesLoseIsFollowedByItsSkinAndMotion)
+{
+    ASSERT_EQ(create(kDetectorFlagSkinPrefilter, 1), kResultOk);
+    for (int n = 0; n < 12; ++n) {
+        SCOPED_TRACE(n);
+        const int x = 40 + (n >= 4 ? (n - 3) * 4 : 0);
+        SyntheticFrame frame(200, 150);
+        frame.drawFace(x, 40, 50, 0);
+        frame.paintChroma(x, 40, 50, 50, 110, 150);  // skin
+        frame.paintChroma(0, 140, 200, 10, 140, 100); // some other colour in the scene
+        if (n == 4)
+            for (auto &table : detector->cascades.tables)
+                table = nullptr; // from here on no window passes
+        DetectorImage image = frame.image();
+        const int rc = faceDetectorDetect(detector, &image, nullptr, nullptr);
+        if (n == 0)
+            continue;
+        ASSERT_EQ(rc, kResultOk);
+        ASSERT_EQ(recountFaces(detector), 1);
+        const DetectedFace *face = faceOfLink(detector->faces.next);
+        EXPECT_EQ(face->report.id, 1);
+        EXPECT_NEAR(face->box[0] + face->box[2] / 2, x + 25, 12);
+        EXPECT_NEAR(face->box[1] + face->box[3] / 2, 65, 8);
+        if (n > 4) {
+            EXPECT_EQ(face->missedFrames, n - 2); // counted missed since the cascades went
+            EXPECT_EQ(face->rowProfile.valid, 1);
+        }
+    }
+}
+
 TEST_F(TrackingTest, MaxTrackedFacesKeepsTheFacesNearestTheCentre)
 {
     ASSERT_EQ(create(kDetectorFlagConfirmAtOnce, 1, 1), kResultOk);
