@@ -3,6 +3,7 @@
 
 #include "facesdk/effects/eye_enlargement.h"
 #include "facesdk/effects/eye_tone.h"
+#include "facesdk/effects/teeth_whitening.h"
 #include "facesdk/effects/face_warp.h"
 #include "facesdk/engine/params.h"
 
@@ -18,6 +19,7 @@ struct EffectStageEntry {
 // One entry per built stage, in feature-bit order.
 const EffectStageEntry kEffectStages[] = {
     {kFeatureEyeTone, applyEyeToneCurves},
+    {kFeatureTeethWhitening, applyTeethWhitening},
     {kFeatureEyeEnlargement, applyEyeEnlargement},
     {kFeatureFaceWarp, applyFaceWarp},
     {0, nullptr}, // end marker; stages are listed above it
