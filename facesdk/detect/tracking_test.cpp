@@ -56,7 +56,7 @@ TEST_F(TrackingTest, FollowsAMovingGrowingFaceWithOneIdentity)
                              kDetectorFlagSkinPrefilter,
                          framesPerFullScan),
                   kResultOk);
-        int firstReported = -1;
+        int firstReported = -1, reports = 0, withEyes = 0, scored = 0;
         for (int n = 0; n < 16; ++n) {
             SCOPED_TRACE(n);
             const int x = 30 + 3 * n, y = 40 + n / 2, size = 44 + n;
@@ -85,7 +85,13 @@ TEST_F(TrackingTest, FollowsAMovingGrowingFaceWithOneIdentity)
             EXPECT_LE(pub.box[2], size * 3 / 2);
             EXPECT_GT(pub.score, 100); // the rating: window score, windows, eyes, presence
             EXPECT_GE(faces[0]->confirmations, 2);
+            ++reports;
+            withEyes += pub.firstEyeBox[2] > 0 && pub.secondEyeBox[2] > 0 && pub.eyeScore > 0;
+            scored += pub.faceScore > 0;
         }
+        // eyes and their scores, and the face score, are measured on most frames
+        EXPECT_GE(withEyes * 2, reports);
+        EXPECT_GE(scored * 2, reports);
         EXPECT_GE(firstReported, 1);
         EXPECT_LE(firstReported, int(framesPerFullScan) + 2);
         faceDetectorDestroy(detector);
