@@ -63,7 +63,7 @@ bool detectorModelValid(DetectorModelId id, const DetectorModelData &data);
 
 /* ---- the set ---- */
 
-/* The cascade tables of the supplied models (Part of every new detector). */
+/* The cascade tables of the supplied models; every new detector starts with them. */
 CascadeSet defaultCascadeSet();
 
 #endif
