@@ -613,7 +613,11 @@ TEST(RunHelpers, FormatHelpersReadAndWriteLuma)
 TEST(RunThroughEngine, LargeCrFirstPicturesComeBackUnchangedWithoutStages)
 {
     // The engine's beautify operation on pictures above the working size: faces in picture
-    // coordinates, every feature enabled, no stage installed.
+    // coordinates, every feature enabled, no stage installed (the built stages are taken out
+    // for the test and put back after it).
+    FeatureStageFn built[kFeatureCount];
+    for (int k = 0; k < kFeatureCount; ++k)
+        built[k] = featureStage(1u << k);
     for (auto [width, height] : {std::pair{2048, 1536}, std::pair{4000, 3000}}) {
         SCOPED_TRACE(width);
         OwnedImage image(width, height, kFormatYuv420SemiPlanarCrFirst);
@@ -622,6 +626,8 @@ TEST(RunThroughEngine, LargeCrFirstPicturesComeBackUnchangedWithoutStages)
         original.copyPixelsFrom(image);
         BeautyEngine *engine = nullptr;
         ASSERT_EQ(engineCreate(&engine), kResultOk);
+        for (int k = 0; k < kFeatureCount; ++k)
+            setFeatureStage(1u << k, nullptr);
         VXL_FACE faces[2] = {};
         faces[0] = {0, width / 8, height / 8, width / 3, width / 3, 0};
         faces[1] = {0, width / 2, height / 4, width / 4, width / 4, 0};
@@ -636,4 +642,6 @@ TEST(RunThroughEngine, LargeCrFirstPicturesComeBackUnchangedWithoutStages)
         EXPECT_EQ(image.image.format, kFormatYuv420SemiPlanarCrFirst);
         engineDestroy(engine);
     }
+    for (int k = 0; k < kFeatureCount; ++k)
+        setFeatureStage(1u << k, built[k]);
 }
