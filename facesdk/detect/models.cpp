@@ -36,55 +36,55 @@ bool detectorModelValid(DetectorModelId id, const DetectorModelData &data)
 
 /* ---- the set ---- */
 
-namespace {
-
-struct ModelTables {
-    CascadeGroup groups[kModelCount][2];
-    CascadeModel models[kModelCount];
-    const CascadeModel *present[kModelCount];
-    const CascadeModel *tables[kViewCount][kCascadeTableSize];
-
-    ModelTables() : groups(), models(), present(), tables()
-    {
-        for (int id = 0; id < kModelCount; ++id) {
-            const DetectorModelData &data = detectorModelData(DetectorModelId(id));
-            if (!detectorModelValid(DetectorModelId(id), data))
+CascadeSet buildCascadeSet(CascadeTableStorage *storage, const DetectorModelData *const data[kModelCount])
+{
+    *storage = CascadeTableStorage();
+    for (int id = 0; id < kModelCount; ++id) {
+        const DetectorModelData &model = *data[id];
+        if (!detectorModelValid(DetectorModelId(id), model))
+            continue;
+        storage->groups[id][0] = CascadeGroup{model.rectangles, model.rectangleCount, sizeof(RectFeatureRecord)};
+        storage->groups[id][1] = CascadeGroup{model.blocks, model.blockCount, sizeof(BlockFeatureRecord)};
+        storage->models[id] =
+            CascadeModel{storage->groups[id], 2, model.offset, model.scale, model.rectangleCount + model.blockCount};
+        storage->present[id] = &storage->models[id];
+    }
+    const CascadeModel *const *present = storage->present;
+    static const int32_t kRolls[16] = {0, 30, 45, 60, 90, 120, 135, 150, 180, -150, -135, -120, -90, -60, -45, -30};
+    for (int32_t roll : kRolls) {
+        const int index = angleIndex(roll) * 4;
+        const bool axis = roll == 0 || roll == 90 || roll == 180 || roll == -90;
+        const bool diagonal = roll == 45 || roll == 135 || roll == -135 || roll == -45;
+        const int family = axis ? kModelFrontalUpright0 : diagonal ? kModelFrontalDiagonal0 : kModelFrontalThirty0;
+        for (int variant = 0; variant < 2; ++variant) {
+            storage->tables[kViewFrontal][index + variant] = present[kModelFrontalSmall0 + variant];
+            storage->tables[kViewFrontal][index + 2 + variant] = present[family + variant];
+            if (!axis)
                 continue;
-            groups[id][0] = CascadeGroup{data.rectangles, data.rectangleCount, sizeof(RectFeatureRecord)};
-            groups[id][1] = CascadeGroup{data.blocks, data.blockCount, sizeof(BlockFeatureRecord)};
-            models[id] = CascadeModel{groups[id], 2, data.offset, data.scale, data.rectangleCount + data.blockCount};
-            present[id] = &models[id];
-        }
-        static const int32_t kRolls[16] = {0, 30, 45, 60, 90, 120, 135, 150, 180, -150, -135, -120, -90, -60, -45, -30};
-        for (int32_t roll : kRolls) {
-            const int index = angleIndex(roll) * 4;
-            const bool axis = roll == 0 || roll == 90 || roll == 180 || roll == -90;
-            const bool diagonal = roll == 45 || roll == 135 || roll == -135 || roll == -45;
-            const int family = axis ? kModelFrontalUpright0 : diagonal ? kModelFrontalDiagonal0 : kModelFrontalThirty0;
-            for (int variant = 0; variant < 2; ++variant) {
-                tables[kViewFrontal][index + variant] = present[kModelFrontalSmall0 + variant];
-                tables[kViewFrontal][index + 2 + variant] = present[family + variant];
-                if (!axis)
-                    continue;
-                tables[kViewHalfPositive][index + 2 + variant] = present[kModelHalfProfile0 + variant];
-                tables[kViewHalfNegative][index + 2 + variant] = present[kModelHalfProfile0 + variant];
-                tables[kViewProfilePositive][index + 2 + variant] = present[kModelProfile0 + variant];
-                tables[kViewProfileNegative][index + 2 + variant] = present[kModelProfile0 + variant];
-            }
+            /* one model serves both signs of a view: the feature tables mirror it */
+            storage->tables[kViewHalfPositive][index + 2 + variant] = present[kModelHalfProfile0 + variant];
+            storage->tables[kViewHalfNegative][index + 2 + variant] = present[kModelHalfProfile0 + variant];
+            storage->tables[kViewProfilePositive][index + 2 + variant] = present[kModelProfile0 + variant];
+            storage->tables[kViewProfileNegative][index + 2 + variant] = present[kModelProfile0 + variant];
         }
     }
-};
-
-} // namespace
+    CascadeSet cascades;
+    for (int view = 0; view < kViewCount; ++view)
+        cascades.tables[view] = storage->tables[view];
+    cascades.verify = present[kModelFaceVerify];
+    cascades.eye = present[kModelEye];
+    cascades.eyeVerify = present[kModelEyeVerify];
+    return cascades;
+}
 
 CascadeSet defaultCascadeSet()
 {
-    static const ModelTables set;
-    CascadeSet cascades;
-    for (int view = 0; view < kViewCount; ++view)
-        cascades.tables[view] = set.tables[view];
-    cascades.verify = set.present[kModelFaceVerify];
-    cascades.eye = set.present[kModelEye];
-    cascades.eyeVerify = set.present[kModelEyeVerify];
-    return cascades;
+    static CascadeTableStorage storage;
+    static const CascadeSet set = [] {
+        const DetectorModelData *data[kModelCount];
+        for (int id = 0; id < kModelCount; ++id)
+            data[id] = &detectorModelData(DetectorModelId(id));
+        return buildCascadeSet(&storage, data);
+    }();
+    return set;
 }

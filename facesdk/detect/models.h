@@ -63,6 +63,16 @@ bool detectorModelValid(DetectorModelId id, const DetectorModelData &data);
 
 /* ---- the set ---- */
 
+/* Where the tables of a set live; it must outlive the set. */
+struct CascadeTableStorage {
+    CascadeGroup groups[kModelCount][2];
+    CascadeModel models[kModelCount];
+    const CascadeModel *present[kModelCount];                   /* null when not supplied */
+    const CascadeModel *tables[kViewCount][kCascadeTableSize];  /* by view, roll, base, variant */
+};
+
+/* The tables of the given models (kModelCount entries; invalid ones are left out). */
+CascadeSet buildCascadeSet(CascadeTableStorage *storage, const DetectorModelData *const data[kModelCount]);
 /* The cascade tables of the supplied models; every new detector starts with them. */
 CascadeSet defaultCascadeSet();
 
