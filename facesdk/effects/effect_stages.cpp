@@ -5,6 +5,7 @@
 #include "facesdk/effects/eye_tone.h"
 #include "facesdk/effects/teeth_whitening.h"
 #include "facesdk/effects/face_warp.h"
+#include "facesdk/effects/skin_smoothing.h"
 #include "facesdk/engine/params.h"
 
 #include <mutex>
@@ -18,6 +19,7 @@ struct EffectStageEntry {
 
 // One entry per built stage, in feature-bit order.
 const EffectStageEntry kEffectStages[] = {
+    {kFeatureSmoothing, applyBoxSmoothing},
     {kFeatureEyeTone, applyEyeToneCurves},
     {kFeatureTeethWhitening, applyTeethWhitening},
     {kFeatureEyeEnlargement, applyEyeEnlargement},
