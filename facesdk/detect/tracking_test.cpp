@@ -333,6 +333,41 @@ TEST_F(TrackingTest, ScheduleSpendsSpareTimeOnIntervalThenRollsThenFineSearch)
     EXPECT_EQ(detector->extraRolls, extra - 1);
 }
 
+TEST_F(TrackingTest, FrameTimingSteersSmoothingAndItsAbsenceResetsTheSchedule)
+{
+    ASSERT_EQ(create(0, 5, 0, 30), kResultOk);
+    SyntheticFrame blankFrame(120, 90);
+    DetectorImage image = blankFrame.image();
+    auto frameWith = [&](uint32_t time, uint32_t interval) {
+        DetectorFrameInfo info{};
+        info.frameTime = time;
+        info.frameInterval = interval;
+        EXPECT_EQ(faceDetectorDetectEx(detector, &image, nullptr, nullptr, &info), kResultNotFound);
+    };
+    frameWith(60, 120); // late frames: no smoothing
+    EXPECT_EQ(detector->working.boxSmoothing, 0u);
+    EXPECT_EQ(detector->frameTimeAverage, 60u);
+    // the spare time shortened the full-scan interval, which restarts the average
+    EXPECT_EQ(detector->working.framesPerFullScan, 4u);
+    EXPECT_EQ(detector->frameTimeCount, 1);
+    frameWith(90, 105); // between 100 and 110: unchanged
+    EXPECT_EQ(detector->working.boxSmoothing, 0u);
+    EXPECT_EQ(detector->frameTimeAverage, 90u);
+    frameWith(30, 100);
+    EXPECT_EQ(detector->working.boxSmoothing, 30u);
+    EXPECT_EQ(detector->timingInUse, 1);
+
+    // a frame without timing: the schedule falls back to its configured values
+    detector->extraRolls = 2;
+    detector->working.framesPerFullScan = 1;
+    EXPECT_EQ(faceDetectorDetectEx(detector, &image, nullptr, nullptr, nullptr), kResultNotFound);
+    EXPECT_EQ(detector->timingMissing, 1);
+    EXPECT_EQ(detector->timingInUse, 0);
+    EXPECT_EQ(detector->extraRolls, 0);
+    EXPECT_EQ(detector->working.perFrameShare, 100u);
+    EXPECT_EQ(detector->working.boxSmoothing, 30u);
+}
+
 TEST_F(TrackingTest, APrimaryFaceHoldsItsRoleForNineteenFrames)
 {
     ASSERT_EQ(create(0, 1), kResultOk);
