@@ -37,6 +37,11 @@ uint32_t detectorFormatIndex(PixelFormat format)
     return 0;
 }
 
+int32_t sideFactorQ10(int32_t to, int32_t from)
+{
+    return int32_t((int64_t(to) << 10) / from);
+}
+
 int mapDetectorResult(int result)
 {
     switch (result) {
@@ -181,8 +186,8 @@ int engineDetectFaces(BeautyEngine *engine, const EngineImage *image, VXL_FACE *
             result = kResultNoMemory;
         } else {
             std::memset(out, 0, size_t(bytes));
-            const int32_t f = (std::max(image->width, image->height) << 10) /
-                              std::max(copy.width, copy.height);
+            const int32_t f = sideFactorQ10(std::max(image->width, image->height),
+                                            std::max(copy.width, copy.height));
             // The same walk again; the detector hands its faces out in the same order.
             int32_t k = 0;
             for (DetectedFace *face = detector->methods->nextFace(detector, nullptr);

@@ -28,3 +28,8 @@ uint32_t detectorFormatIndex(PixelFormat format);
 
 // A detector answer as the engine's: 0 and -2..-6 stay, every other code becomes -1.
 int mapDetectorResult(int result);
+
+// The factor in 1/1024 from an image whose longer side is `from` to one whose longer side is
+// `to` ((to << 10) / from, worked out in 64 bits so that no side overflows it); fitting uses it
+// too. `from` is positive.
+int32_t sideFactorQ10(int32_t to, int32_t from);

@@ -10,6 +10,7 @@
 #include "facesdk/detect/classifier.h"
 #include "facesdk/detect/landmark.h"
 #include "facesdk/engine/engine.h"
+#include "facesdk/engine/face_detection.h"
 #include "facesdk/engine/face_libraries.h"
 #include "facesdk/engine/fixed_scale.h"
 #include "facesdk/engine/result_codes.h"
@@ -21,8 +22,6 @@ constexpr uint32_t kPreparedPointsOffset = 62 * sizeof(VXL_POINT);
 constexpr uint32_t kPreparedPointsBytes = 6 * sizeof(VXL_POINT);
 
 
-// The factor in 1/1024 from the longer side `from` to the longer side `to`.
-int32_t sideFactor(int32_t to, int32_t from) { return (to << 10) / from; }
 int32_t longerSide(const EngineImage &image) { return std::max(image.width, image.height); }
 
 bool eyesInside(const VXL_FACE &face, const EngineImage &image)
@@ -118,7 +117,7 @@ bool alreadyFitted(VXL_FACE &face) { return pointCountFitsBuffer(face) && fitted
 int runFitter(LandmarkFitter *fitter, const EngineImage &image, const EngineImage &grey,
               VXL_FACE *faces, int32_t count)
 {
-    const int32_t toWorking = sideFactor(longerSide(grey), longerSide(image));
+    const int32_t toWorking = sideFactorQ10(longerSide(grey), longerSide(image));
     for (int32_t j = 0; j < count; ++j) {
         LandmarkFace record;
         toLandmarkFace(faces[j], &record, toWorking);
@@ -129,7 +128,7 @@ int runFitter(LandmarkFitter *fitter, const EngineImage &image, const EngineImag
     int result = fitter->ops->process(fitter, &grey);
     if (result < 0)
         return result;
-    const int32_t toImage = sideFactor(longerSide(image), longerSide(grey));
+    const int32_t toImage = sideFactorQ10(longerSide(image), longerSide(grey));
     for (int32_t j = 0; j < count; ++j) {
         VXL_FACE &face = faces[j];
         if (alreadyFitted(face) || !eyesInside(face, image))
@@ -192,7 +191,7 @@ int classifyFaces(BeautyEngine *engine, const EngineImage *image, VXL_FACE *face
         imageRelease(allocator, &grey);
         return kResultNoMemory;
     }
-    const int32_t toWorking = sideFactor(longerSide(grey), longerSide(*image));
+    const int32_t toWorking = sideFactorQ10(longerSide(grey), longerSide(*image));
 
     const ClassifierInterface *library = faceLibraryEntries().classifierInterface();
     const ClassifierOptions options = {sizeof(ClassifierOptions),
