@@ -21,7 +21,6 @@ namespace {
 constexpr uint32_t kPreparedPointsOffset = 62 * sizeof(VXL_POINT);
 constexpr uint32_t kPreparedPointsBytes = 6 * sizeof(VXL_POINT);
 
-
 int32_t longerSide(const EngineImage &image) { return std::max(image.width, image.height); }
 
 bool eyesInside(const VXL_FACE &face, const EngineImage &image)

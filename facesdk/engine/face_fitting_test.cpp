@@ -480,6 +480,22 @@ TEST_F(FittingTest, NeutralModelsFitEveryFaceAndShapeRecordsGetBuilt)
     }
 }
 
+// A Cr-first image is fitted and handed back byte for byte.
+TEST_F(FittingTest, CrFirstImagesComeBackUnchanged)
+{
+    useRealLibraries();
+    OwnedImage image(640, 480, kFormatYuv420SemiPlanarCrFirst), before(640, 480, kFormatYuv420SemiPlanarCrFirst);
+    faces = {faceAt(1, 200, 120, 200)};
+    image.fillRandom(11);
+    for (int p = 0; p < 2; ++p)
+        std::memcpy(before.image.planes[p].pixels, image.image.planes[p].pixels,
+                    size_t(image.image.planes[p].stride) * image.rows(p));
+    fit(image);
+    EXPECT_EQ(storedFlag(faces[0]), 1);
+    EXPECT_EQ(image.image.format, kFormatYuv420SemiPlanarCrFirst);
+    EXPECT_TRUE(image.samePixels(before));
+}
+
 // A face analysed before it had landmarks and fitted afterwards ends up with its landmarks,
 // its class value and its fitted flag, each in its own place.
 TEST_F(FittingTest, AFaceAnalysedBeforeItsFitKeepsLandmarksClassAndFlag)
