@@ -4,6 +4,7 @@
 #include "facesdk/effects/eye_enlargement.h"
 #include "facesdk/effects/eye_tone.h"
 #include "facesdk/effects/teeth_whitening.h"
+#include "facesdk/effects/under_eye.h"
 #include "facesdk/effects/face_warp.h"
 #include "facesdk/effects/skin_smoothing.h"
 #include "facesdk/engine/params.h"
@@ -24,6 +25,7 @@ const EffectStageEntry kEffectStages[] = {
     {kFeatureTeethWhitening, applyTeethWhitening},
     {kFeatureEyeEnlargement, applyEyeEnlargement},
     {kFeatureFaceWarp, applyFaceWarp},
+    {kFeatureUnderEyeBrighten, applyUnderEyeBrighten},
     {0, nullptr}, // end marker; stages are listed above it
 };
 

@@ -7,6 +7,7 @@
 
 #include "facesdk/effects/curve_blend.h"
 #include "facesdk/effects/curve_points.h"
+#include "facesdk/effects/grey_turn.h"
 #include "facesdk/engine/box_blur.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/lower_face.h"
@@ -29,34 +30,6 @@ constexpr CurvePoint kTeethCrRows[] = {
     {192, 183}, {208, 202}, {224, 221}, {240, 239}, {255, 255}};
 
 int32_t scaleDown(int32_t v, int32_t step) { return roundQ10(v * 1024 / step); }
-
-// The mark turned back to the image's orientation: the sampling of the patch undone (sine and
-// cosine in 16.16 of the patch's turn), nearest sample, zero outside. The new buffer covers the
-// turned bounding box; 0 or -3.
-int turnMarkBack(EngineAllocator *allocator, const uint8_t *mark, int32_t w, int32_t h,
-                 int32_t sine, int32_t cosine, uint8_t **out, int32_t *outW, int32_t *outH)
-{
-    const int64_t s = std::abs(sine), c = std::abs(cosine);
-    const int32_t rw = std::max<int32_t>(1, int32_t((c * w + s * h + 65535) >> 16));
-    const int32_t rh = std::max<int32_t>(1, int32_t((s * w + c * h + 65535) >> 16));
-    auto *turned = static_cast<uint8_t *>(allocatorAlloc(allocator, uint32_t(rw) * rh));
-    if (!turned)
-        return kResultNoMemory;
-    for (int32_t y = 0; y < rh; ++y) {
-        const int64_t Y = y - rh / 2;
-        for (int32_t x = 0; x < rw; ++x) {
-            const int64_t X = x - rw / 2;
-            // Patch sample (u, v) lies at X = v sin + u cos, Y = v cos - u sin from the centre.
-            const int64_t u = X * cosine - Y * sine, v = X * sine + Y * cosine;
-            const int32_t j = int32_t((u + 32768) >> 16) + w / 2, i = int32_t((v + 32768) >> 16) + h / 2;
-            turned[size_t(y) * rw + x] = j >= 0 && j < w && i >= 0 && i < h ? mark[size_t(i) * w + j] : 0;
-        }
-    }
-    *out = turned;
-    *outW = rw;
-    *outH = rh;
-    return kResultOk;
-}
 
 // Every face-list entry's record found by id; null without a store.
 const FaceShapeRecord *shapeRecordOf(InnerEngine *inner, const FaceWork &face)
@@ -171,9 +144,10 @@ int whitenFaceTeeth(InnerEngine *inner, EngineImage *image, const FaceWork &face
     allocatorFree(allocator, chroma);
     uint8_t *turned = nullptr;
     int32_t rw = 0, rh = 0;
+    // The mark turned back to the image's orientation: the patch sampling undone.
     if (result == kResultOk)
-        result = turnMarkBack(allocator, mark, pw, ph, sineTable5Fixed[turn], cosineTable5Fixed[turn],
-                              &turned, &rw, &rh);
+        result = turnGrey(allocator, mark, pw, ph, sineTable5Fixed[turn], cosineTable5Fixed[turn],
+                          &turned, &rw, &rh);
     allocatorFree(allocator, block);
     if (result != kResultOk)
         return result;
