@@ -1,6 +1,7 @@
 // The table of built stages. A stage joins by adding its apply function to kEffectStages.
 #include "facesdk/effects/effect_stages.h"
 
+#include "facesdk/effects/contour_regions.h"
 #include "facesdk/effects/eye_enlargement.h"
 #include "facesdk/effects/eye_tone.h"
 #include "facesdk/effects/teeth_whitening.h"
@@ -25,6 +26,9 @@ const EffectStageEntry kEffectStages[] = {
     {kFeatureTeethWhitening, applyTeethWhitening},
     {kFeatureEyeEnlargement, applyEyeEnlargement},
     {kFeatureFaceWarp, applyFaceWarp},
+    {kFeatureContourFillTint, applyContourFillTint},
+    {kFeatureContourStrokeTint, applyContourStrokeTint},
+    {kFeatureContourContrast, applyContourContrast},
     {kFeatureUnderEyeBrighten, applyUnderEyeBrighten},
     {0, nullptr}, // end marker; stages are listed above it
 };
