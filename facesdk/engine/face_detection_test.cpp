@@ -420,6 +420,19 @@ TEST_F(TestCascadeDetection, DrawnFacesAreFoundInTheCallersCoordinates)
     engineFreeFaces(engine, faces, count);
 }
 
+// The detector answers "no face" (-5) for a picture without faces; the engine passes it on and
+// leaves the out-values alone.
+TEST_F(TestCascadeDetection, APictureWithoutFacesPassesTheDetectorsNotFoundOn)
+{
+    OwnedImage image(640, 480, kFormatYuv420Planar);
+    paintFaces(image, {});
+    VXL_FACE *faces = nullptr;
+    int32_t count = -1;
+    EXPECT_EQ(engineDetectFaces(engine, &image.image, &faces, &count), kResultNotFound);
+    EXPECT_EQ(faces, nullptr);
+    EXPECT_EQ(count, -1);
+}
+
 // A Cr-first image is detected as it is and handed back byte for byte.
 TEST_F(TestCascadeDetection, CrFirstImagesComeBackUnchanged)
 {
