@@ -5,8 +5,7 @@
 // implemented here (create, release, parameters, face value) and those of other units.
 //
 // The run is slot 1 (innerRun) and releaseRunData, both defined with the beautify run
-// (beautify_run.cpp); the operations of units still to come answer -1 from
-// pending_operations.cpp until they land.
+// (beautify_run.cpp); the other operations live with the units that build them.
 #pragma once
 
 #include <cstdint>
@@ -160,8 +159,7 @@ int innerRun(InnerEngine *inner, EngineImage *detection, EngineImage *working, E
              void *user);
 void releaseRunData(InnerEngine *inner);
 
-// Shape preparation, per-face analysis, face-region operation, face measure, preset looks
-// (pending_operations.cpp answers -1 for each until its unit lands).
+// Shape preparation, per-face analysis, face-region operation, face measure, preset looks.
 int innerFitFaces(InnerEngine *inner, EngineImage *image, FaceWork *faces, int32_t count,
                   int32_t *order);
 int innerAnalyzeFaces(InnerEngine *inner, EngineImage *image, FaceWork *faces, int32_t count,
