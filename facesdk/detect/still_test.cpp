@@ -102,6 +102,34 @@ TEST_F(StillTest, FindsFacesAtSeveralScalesAndRollsWithEyesAndScores)
     EXPECT_EQ(faceDetectorFindFace(detector), nearest(faces, drawn[2]));
 }
 
+TEST_F(StillTest, FacesBelowTwentyTwoPixelsAreFoundByTheFourteenPixelModels)
+{
+    // only the 14-pixel models answer: the top darker than the bottom, the hair band, the two
+    // halves alike, the eyes
+    SyntheticCascade small({{10, 14, 7, 14, 7, 0, 27}, {10, 14, 3, 14, 3, 0, 30}, {9, 7, 14, 7, 14, 30, 34},
+                            {11, 6, 6, 3, 2, 0, 31}},
+                           200);
+    DetectorConfig config{};
+    config.size = sizeof config;
+    config.minFaceSize = 14;
+    config.searchEffort = 85; // a one-pixel grid: small faces leave little room
+    ASSERT_EQ(createWith(config), kResultOk);
+    const CascadeModel *frontal[kCascadeTableSize] = {};
+    for (int32_t roll : {0, 90, 180, -90})
+        frontal[angleIndex(roll) * 4] = frontal[angleIndex(roll) * 4 + 1] = &small.model;
+    detector->cascades.tables[kViewFrontal] = frontal;
+    SyntheticFrame frame(120, 90);
+    frame.drawFace(40, 30, 17, 0);
+    DetectorImage image = frame.image();
+    ASSERT_EQ(faceDetectorDetect(detector, &image, nullptr, nullptr), kResultOk);
+    const std::vector<DetectedFace *> faces = reported();
+    ASSERT_EQ(faces.size(), 1u);
+    EXPECT_NEAR(faces[0]->report.box[0], 40, 4);
+    EXPECT_NEAR(faces[0]->report.box[1], 30, 4);
+    EXPECT_NEAR(faces[0]->report.box[2], 17, 4);
+    EXPECT_LT(faces[0]->report.box[2], 22);
+}
+
 TEST_F(StillTest, AFrameWithoutFacesAndAModelThatNeverPassesFindNothing)
 {
     ASSERT_EQ(create(kDetectorFlagEyeBoxes), kResultOk);
