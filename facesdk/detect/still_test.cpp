@@ -130,6 +130,35 @@ TEST_F(StillTest, FacesBelowTwentyTwoPixelsAreFoundByTheFourteenPixelModels)
     EXPECT_LT(faces[0]->report.box[2], 22);
 }
 
+TEST_F(StillTest, TurnedViewsAreSearchedWithTheirOwnModelsUnlessSwitchedOff)
+{
+    // only a profile model: the face is reported with a profile view, its sign settled by the
+    // window's edge strip; with flag 0x20000 profiles are not searched
+    SyntheticFrame frame(160, 120);
+    frame.drawFace(40, 30, 48, 0);
+    DetectorImage image = frame.image();
+    for (uint32_t flags : {uint32_t(kDetectorFlagEyeBoxes), uint32_t(kDetectorFlagEyeBoxes | kDetectorFlagNoProfile)}) {
+        SCOPED_TRACE(flags);
+        ASSERT_EQ(create(flags), kResultOk);
+        const CascadeModel *profile[kCascadeTableSize] = {};
+        profile[angleIndex(0) * 4 + 2] = profile[angleIndex(0) * 4 + 3] = &models.face22->model;
+        detector->cascades.tables[kViewFrontal] = nullptr;
+        detector->cascades.tables[kViewProfilePositive] = profile;
+        detector->cascades.tables[kViewProfileNegative] = profile;
+        const int rc = faceDetectorDetect(detector, &image, nullptr, nullptr);
+        if (flags & kDetectorFlagNoProfile) {
+            EXPECT_EQ(rc, kResultNotFound);
+            continue;
+        }
+        ASSERT_EQ(rc, kResultOk);
+        const std::vector<DetectedFace *> faces = reported();
+        ASSERT_EQ(faces.size(), 1u);
+        EXPECT_EQ(std::abs(faces[0]->report.view), 90);
+        EXPECT_EQ(faces[0]->report.firstEyeBox[2], 0); // profiles get no eye search
+        EXPECT_NEAR(faces[0]->report.box[0], 40, 8);
+    }
+}
+
 TEST_F(StillTest, AFrameWithoutFacesAndAModelThatNeverPassesFindNothing)
 {
     ASSERT_EQ(create(kDetectorFlagEyeBoxes), kResultOk);
