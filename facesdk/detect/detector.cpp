@@ -374,11 +374,14 @@ void finaliseFace(const FaceDetector *detector, DetectedFace *face)
     const uint32_t flags = detector->flags;
     const bool tracking = flags & kDetectorFlagTracking;
     DetectedFacePublic &pub = face->report;
+    /* the public values are computed afresh from the measurements at every call, so walking
+     * the faces twice reports the same values */
     if (flags & kDetectorFlagFaceScore) {
+        const int32_t measured = face->faceScoreMeasured;
         int32_t &score = pub.faceScore;
         if (!tracking) {
-            score = score > 0 ? score : (score == 0 || score == -100) ? 0 : -1;
-        } else if (score == -100 || face->missedFrames > 3) {
+            score = measured > 0 ? measured : (measured == 0 || measured == -100) ? 0 : -1;
+        } else if (measured == -100 || face->missedFrames > 3) {
             face->faceScoreTally = face->faceScoreCount = 0;
             score = 0;
         } else if (face->faceScoreTally > 0) {

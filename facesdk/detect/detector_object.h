@@ -64,6 +64,7 @@ struct DetectedFace {
     int32_t confirmations;      /* confirmation count: 1 at creation (2 with flag 0x8) */
     int32_t lumaDeviation;      /* standard deviation of the sampled luma */
     int32_t score;              /* summed window score */
+    int32_t faceScoreMeasured;  /* the last face score measured; -100: face too small */
     int32_t faceScoreTally;     /* -2..2: passes minus failures of the face score */
     int32_t faceScoreCount;     /* values kept in faceScoreHistory (at most 7) */
     int32_t faceScoreHistory[kFaceScoreHistory]; /* newest first */

@@ -595,7 +595,7 @@ int measureFaceScore(FaceDetector *d, DetectedFace *face)
         std::memcpy(box, anchored, sizeof box);
     }
     if (box[2] <= 13) {
-        face->report.faceScore = -100;
+        face->faceScoreMeasured = -100;
         return -1;
     }
     CropImage crop;
@@ -641,7 +641,7 @@ int measureFaceScore(FaceDetector *d, DetectedFace *face)
         score = std::max(score, 1);
         ++face->faceScoreTally;
     }
-    face->report.faceScore = score;
+    face->faceScoreMeasured = score;
     std::memmove(face->faceScoreHistory + 1, face->faceScoreHistory, sizeof(int32_t) * 6);
     face->faceScoreHistory[0] = score;
     face->faceScoreCount = std::min(face->faceScoreCount + 1, 7);

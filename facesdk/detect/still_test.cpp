@@ -344,9 +344,9 @@ TEST_F(StillTest, FaceScoresOfSmallAndMissingFaces)
     ASSERT_EQ(addCandidate(detector, tiny, 500, 0, 0, 5, &small), kResultOk);
     ASSERT_EQ(addCandidate(detector, blank, 500, 0, 0, 5, &empty), kResultOk);
     EXPECT_EQ(measureFaceScore(detector, small), -1);
-    EXPECT_EQ(small->report.faceScore, -100);
+    EXPECT_EQ(small->faceScoreMeasured, -100);
     EXPECT_EQ(measureFaceScore(detector, empty), kResultOk);
-    EXPECT_EQ(empty->report.faceScore, -1); // no window passed: below 200
+    EXPECT_EQ(empty->faceScoreMeasured, -1); // no window passed: below 200
     EXPECT_EQ(empty->faceScoreTally, -1);
     // next-face reports a stored -100 as 0 and a failed score as -1
     DetectedFace *first = faceDetectorNextFace(detector, nullptr);
@@ -365,10 +365,12 @@ TEST_F(StillTest, NextFaceDoublesStillFaceScoresUpToOneHundred)
         ASSERT_EQ(addCandidate(detector, box, 150, 0, 0, 1, nullptr), kResultOk);
     }
     DetectedFace *a = faceOfLink(detector->faces.next), *b = faceOfLink(detector->faces.next->next);
-    a->report.faceScore = 30;
-    b->report.faceScore = 70;
-    EXPECT_EQ(faceDetectorNextFace(detector, nullptr)->report.faceScore, 60);
-    EXPECT_EQ(faceDetectorNextFace(detector, a)->report.faceScore, 100);
+    a->faceScoreMeasured = 30;
+    b->faceScoreMeasured = 70;
+    for (int walk = 0; walk < 2; ++walk) { // a second walk reports the same
+        EXPECT_EQ(faceDetectorNextFace(detector, nullptr)->report.faceScore, 60);
+        EXPECT_EQ(faceDetectorNextFace(detector, a)->report.faceScore, 100);
+    }
     EXPECT_EQ(a->report.score, 100); // a score above 100 shows as 100
 }
 
