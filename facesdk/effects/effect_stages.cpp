@@ -3,6 +3,7 @@
 
 #include "facesdk/effects/contour_regions.h"
 #include "facesdk/effects/eye_enlargement.h"
+#include "facesdk/effects/eye_overlay.h"
 #include "facesdk/effects/eye_tone.h"
 #include "facesdk/effects/teeth_whitening.h"
 #include "facesdk/effects/under_eye.h"
@@ -26,6 +27,7 @@ const EffectStageEntry kEffectStages[] = {
     {kFeatureTeethWhitening, applyTeethWhitening},
     {kFeatureEyeEnlargement, applyEyeEnlargement},
     {kFeatureFaceWarp, applyFaceWarp},
+    {kFeatureTemplateOverlay, applyTemplateOverlay},
     {kFeatureContourFillTint, applyContourFillTint},
     {kFeatureContourStrokeTint, applyContourStrokeTint},
     {kFeatureContourContrast, applyContourContrast},
