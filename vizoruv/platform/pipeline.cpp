@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "vizoruv/adjust/adjustment_set.h"
@@ -90,6 +91,14 @@ ImageView viewWithPixels(const ImageView& image, std::uint8_t* pixels)
     for (int c = 0; c < 3; ++c)
         view.data[c] = pixels ? pixels + c * sample : nullptr;
     return view;
+}
+
+// Pixels to work on, with rows long enough for their pixels (3 or 4 samples of the image's size).
+bool usableImage(const ImageView& image)
+{
+    const std::int64_t sampleBytes = isSixteen(image) ? 2 : 1;
+    return image.data[0] && image.width > 0 && image.height > 0 &&
+           std::int64_t(image.rowBytes) >= 3 * sampleBytes * image.width;
 }
 
 size_t imageBytes(const ImageView& image)
@@ -559,7 +568,7 @@ PipelineHooks pipelineHooks()
 bool processImage(const ImageView& image, const AdjustmentLayer& layer, EngineSession* session,
                   CorrectionReport* report, const std::uint8_t* sourcePixels, PipelineRun& run)
 {
-    if (!image.data[0] || !run.platform)
+    if (!usableImage(image) || !run.platform)
         return false;
     RenderState state(run);
     return renderLayer(image, layer, session, report, sourcePixels, state);
@@ -569,7 +578,7 @@ bool renderAdjustmentSet(const ImageView& image, PipelineRun& run)
 {
     if (!run.set || isBypassed(*run.set) || run.set->layers.empty())
         return true;
-    if (!image.data[0] || !run.platform || image.width < 1 || image.height < 1)
+    if (!usableImage(image) || !run.platform)
         return false;
     const AdjustmentSet& set = *run.set;
     RenderState state(run);
@@ -587,8 +596,13 @@ bool renderAdjustmentSet(const ImageView& image, PipelineRun& run)
     // The first layer's result feeds layers 1 and 2; layer 3 starts from the blended image; later
     // layers from what the one before left in the working copy.
     const size_t bytes = imageBytes(image);
-    std::vector<std::uint8_t> firstResult(image.data[0], image.data[0] + bytes);
-    std::vector<std::uint8_t> working(bytes);
+    std::vector<std::uint8_t> firstResult, working;
+    try {
+        firstResult.assign(image.data[0], image.data[0] + bytes);
+        working.resize(bytes);
+    } catch (const std::bad_alloc&) {
+        return false;  // no room for the further layers: the caller keeps its earlier result
+    }
     const ImageView workingView = viewWithPixels(image, working.data());
     int renderedPasses = 1;
     for (int i = 1; i < set.count(); ++i) {

@@ -583,6 +583,89 @@ TEST_F(Pipeline, AMaskedLayerChangesThePictureOnlyInsideItsMask)
     EXPECT_EQ(picture.pixels, original.pixels);
 }
 
+// ---- Whole-image finishing steps ----
+
+TEST_F(Pipeline, LocalContrastAndSharpeningWorkOnTheWholeImage)
+{
+    // A hard edge down the middle, so that both passes have detail to work on.
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
+            std::memset(picture.at(x, y), x < kWidth / 2 ? 60 : 180, 3);
+    const Picture edge = picture;
+    for (const auto& edit : std::vector<std::function<void(VXLParams&)>>{
+             [](VXLParams& p) { p.bGroupTone = p.bLocalContrast = true; p.iLocalContrast = 80; },
+             [](VXLParams& p) { p.bGroupDetails = p.sharpenOn = true; p.shrp_scal_1 = 1.5f; }}) {
+        picture = edge;
+        AdjustmentSet set = setOf({layerOf(edit)}, {1});
+        PipelineRun r = run(&set);
+        ASSERT_TRUE(renderAdjustmentSet(picture.view(), r));
+        // Sharper: the dark side next to the edge gets darker, the bright side brighter.
+        EXPECT_LT(picture.at(kWidth / 2 - 1, kHeight / 2)[0], 60);
+        EXPECT_GT(picture.at(kWidth / 2, kHeight / 2)[0], 180);
+        EXPECT_TRUE(picture.alphaKept());
+    }
+}
+
+TEST_F(Pipeline, TheBackgroundColourIsReportedAndSynchronised)
+{
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            picture.at(x, y)[0] = 40;
+            picture.at(x, y)[1] = 80;
+            picture.at(x, y)[2] = 120;
+        }
+    CorrectionReport report{};
+    report.force = 1;
+    AdjustmentSet set = setOf({layerOf()}, {1});
+    PipelineRun r = run(&set);
+    r.report = &report;
+    ASSERT_TRUE(renderAdjustmentSet(picture.view(), r));
+    EXPECT_EQ(report.backgroundFound, 1);
+    EXPECT_EQ(report.backgroundColour, 0x285078);
+    EXPECT_EQ(picture.at(5, 5)[0], 40);  // reported only: the background stays
+
+    set = setOf({layerOf([](VXLParams& p) {
+                    p.bGroupFinishing = p.bgmOn = true;
+                    p.bgmMode = 0xc82828;  // towards red
+                    p.bgm_iBG = 100;
+                    p.bgm_iTolerance = 30;
+                })},
+                {1});
+    r = run(&set);
+    ASSERT_TRUE(renderAdjustmentSet(picture.view(), r));
+    EXPECT_GT(picture.at(5, 5)[0], 40);
+    EXPECT_LT(picture.at(5, 5)[2], 120);
+}
+
+TEST_F(Pipeline, SixteenBitThreeChannelPicturesRunEveryStep)
+{
+    std::vector<uint16_t> wide(size_t(kWidth) * kHeight * 3);
+    for (size_t i = 0; i < wide.size(); ++i)
+        wide[i] = uint16_t(original.pixels[i / 3 * 4 + i % 3] * 257);
+    const std::vector<uint16_t> before = wide;
+    ImageView v{};
+    v.format = kImageFormat16;
+    v.width = kWidth;
+    v.height = kHeight;
+    v.rowBytes = kWidth * 6;
+    v.bytesPerPixel = 6;
+    for (int c = 0; c < 3; ++c)
+        v.data[c] = reinterpret_cast<uint8_t*>(wide.data()) + c * 2;
+    PipelineRun r = run();
+    ASSERT_TRUE(processImage(v, layerOf([](VXLParams& p) {
+                                 brighten(p);
+                                 p.bGroupQuickCorrect = true;
+                                 p.iDeltaB = -1;
+                             }),
+                             session.get(), nullptr, nullptr, r));
+    uint64_t sumBefore = 0, sumAfter = 0;
+    for (size_t i = 0; i < wide.size(); ++i) {
+        sumBefore += before[i];
+        sumAfter += wide[i];
+    }
+    EXPECT_GT(sumAfter, sumBefore);
+}
+
 // ---- Progress, stop and errors ----
 
 TEST_F(Pipeline, ProgressIsReportedStepByStepOnTheCorrectionWorkerOnly)
@@ -670,6 +753,12 @@ TEST_F(Pipeline, ErrorsLoseNothing)
     empty.data[0] = empty.data[1] = empty.data[2] = nullptr;
     EXPECT_FALSE(renderAdjustmentSet(empty, r));
     EXPECT_FALSE(processImage(empty, layerOf(brighten), session.get(), nullptr, nullptr, r));
+
+    // Rows too short for their pixels are refused before any pixel is touched.
+    ImageView shortRows = picture.view();
+    shortRows.rowBytes = kWidth * 2;
+    EXPECT_FALSE(renderAdjustmentSet(shortRows, r));
+    EXPECT_EQ(picture.pixels, original.pixels);
 }
 
 }  // namespace
