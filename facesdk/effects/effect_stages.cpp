@@ -5,6 +5,7 @@
 #include "facesdk/effects/eye_enlargement.h"
 #include "facesdk/effects/eye_overlay.h"
 #include "facesdk/effects/eye_tone.h"
+#include "facesdk/effects/skin_softening.h"
 #include "facesdk/effects/teeth_whitening.h"
 #include "facesdk/effects/under_eye.h"
 #include "facesdk/effects/face_warp.h"
@@ -32,6 +33,7 @@ const EffectStageEntry kEffectStages[] = {
     {kFeatureContourStrokeTint, applyContourStrokeTint},
     {kFeatureContourContrast, applyContourContrast},
     {kFeatureUnderEyeBrighten, applyUnderEyeBrighten},
+    {kFeatureSkinSoftening, applySkinSoftening},
     {0, nullptr}, // end marker; stages are listed above it
 };
 
