@@ -559,6 +559,23 @@ void smoothEyeBoxes(FaceDetector *d, DetectedFace *face)
 
 /* ---- all faces ---- */
 
+/* Mean of the last min(count, 10) rolls of the ring, in whole degrees. The rolls are taken
+ * relative to the newest, so that rolls on both sides of 180 (179 and -179) average near 180
+ * rather than near 0. */
+int32_t meanRoll(const int32_t *ring, int32_t count)
+{
+    const int n = std::min(count, kRollRing);
+    const int32_t newest = ring[(count - 1) % kRollRing];
+    int64_t sum = 0;
+    for (int i = 0; i < n; ++i) {
+        int32_t delta = ring[(count - 1 - i) % kRollRing] - newest;
+        delta = delta > 180 ? delta - 360 : delta <= -180 ? delta + 360 : delta;
+        sum += delta;
+    }
+    int32_t mean = newest + int32_t(((sum * 1024 / n) + 512) >> 10);
+    return mean > 180 ? mean - 360 : mean <= -180 ? mean + 360 : mean;
+}
+
 int locateEyes(FaceDetector *d, DetectedFace *only)
 {
     const uint32_t flags = d->flags;
@@ -600,13 +617,8 @@ int locateEyes(FaceDetector *d, DetectedFace *only)
             f->rollCount = 0;
         f->rollRing[f->rollCount % kRollRing] = pub.roll;
         ++f->rollCount;
-        if (f->rollCount >= 4) {
-            const int n = std::min(f->rollCount, kRollRing);
-            int64_t sum = 0;
-            for (int i = 0; i < n; ++i)
-                sum += f->rollRing[(f->rollCount - 1 - i) % kRollRing];
-            pub.roll = int32_t(((sum * 1024 / n) + 512) >> 10);
-        }
+        if (f->rollCount >= 4)
+            pub.roll = meanRoll(f->rollRing, f->rollCount);
         if (d->callback(d->callbackUser, 1, 1) != 0)
             return kResultCancelled;
     }

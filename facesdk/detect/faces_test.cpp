@@ -340,6 +340,25 @@ TEST_F(FacesTest, EyesFoundInTheFrameAgreeWithEyesFoundOnAnUprightCrop)
     }
 }
 
+TEST(RollHistory, TheMeanOfRecentRollsCrossesTheSeamAt180)
+{
+    struct Case {
+        std::vector<int32_t> rolls;
+        int32_t mean;
+    } cases[] = {
+        {{10, 20, 30, 40}, 25},
+        {{179, -179, 179, -179}, 180},
+        {{170, 180, -170, -160}, -175},
+        {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 90, 90}, 18}, // only the last ten count
+    };
+    for (const Case &c : cases) {
+        int32_t ring[10];
+        for (size_t i = 0; i < c.rolls.size(); ++i)
+            ring[i % 10] = c.rolls[i];
+        EXPECT_EQ(meanRoll(ring, int32_t(c.rolls.size())), c.mean);
+    }
+}
+
 /* ---- detect-in-region ---- */
 
 TEST_F(FacesTest, DetectInRegionMeasuresTheEyesOfAGivenRectangle)

@@ -38,6 +38,8 @@ int findEyes(FaceDetector *detector, DetectedFace *face, const int32_t box[4], b
 /* One eye cascade window: model 0 eye, 1 eye verification, other values -105. */
 int evaluateEyeWindow(FaceDetector *detector, int32_t x, int32_t y, int model);
 void smoothEyeBoxes(FaceDetector *detector, DetectedFace *face);
+/* Mean of the last min(count, 10) public rolls of a face's roll ring, across the 180 seam. */
+int32_t meanRoll(const int32_t *ring, int32_t count);
 /* Eye score of a rectangle at a roll, for detect-in-region: 0 or -3. */
 int regionEyeScore(FaceDetector *detector, const int32_t box[4], int32_t roll, int32_t *score);
 
