@@ -4,6 +4,7 @@
 #include "facesdk/effects/contour_regions.h"
 #include "facesdk/effects/eye_enlargement.h"
 #include "facesdk/effects/eye_overlay.h"
+#include "facesdk/effects/eye_templates.h"
 #include "facesdk/effects/eye_tone.h"
 #include "facesdk/effects/skin_softening.h"
 #include "facesdk/effects/teeth_whitening.h"
@@ -29,7 +30,9 @@ const EffectStageEntry kEffectStages[] = {
     {kFeatureEyeEnlargement, applyEyeEnlargement},
     {kFeatureFaceWarp, applyFaceWarp},
     {kFeatureTemplateOverlay, applyTemplateOverlay},
+    {kFeatureEyeTemplatePairs, applyEyeTemplatePairs},
     {kFeatureContourFillTint, applyContourFillTint},
+    {kFeatureEyeDarkTemplate, applyEyeDarkTemplate},
     {kFeatureContourStrokeTint, applyContourStrokeTint},
     {kFeatureContourContrast, applyContourContrast},
     {kFeatureUnderEyeBrighten, applyUnderEyeBrighten},
