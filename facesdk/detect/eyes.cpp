@@ -345,7 +345,7 @@ int findEyes(FaceDetector *d, DetectedFace *face, const int32_t box[4], bool sco
 {
     const bool tracking = d->flags & kDetectorFlagTracking;
     DetectedFacePublic &pub = face->report;
-    const int32_t gap = std::abs(pub.roll - face->creationRoll);
+    const int32_t gap = rollDistance(pub.roll, face->creationRoll);
     const int32_t r = gap >= 16 && gap <= 19 ? pub.roll : face->creationRoll;
     const int scaleCount = tracking ? 3 : 4;
     const int32_t width = box[2], height = box[3];

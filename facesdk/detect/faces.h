@@ -102,6 +102,15 @@ void mergeIntoOverlapping(FaceDetector *detector, DetectedFace *face, DetectedFa
 
 /* ---- geometric helpers ---- */
 
+/* The angle between two rolls in degrees, 0..180: 179 and -179 are 2 apart. */
+inline int32_t rollDistance(int32_t a, int32_t b)
+{
+    int32_t d = (a - b) % 360;
+    if (d < 0)
+        d += 360;
+    return d > 180 ? 360 - d : d;
+}
+
 /* The square around a face box that fits the bounds {x0, y0, width, height}. */
 void squareAroundFace(int32_t x0, int32_t y0, int32_t width, int32_t height, const int32_t box[4], int32_t out[4]);
 /* Direction (degrees, 0 right, 90 down) and length of the line between the two box centres;

@@ -220,6 +220,12 @@ TEST(GeometryHelpers, SquaresEyeLinesPolygonsAndCopies)
     EXPECT_EQ(distance, 42);
     eyeLineAngle(right, left, face, 170, &angle, &distance);
     EXPECT_EQ(angle, 180);
+    const int32_t rightLow[4] = {40, 11, 6, 6}; // the line from it to the left eye: -178 degrees
+    eyeLineAngle(rightLow, left, face, 180, &angle, &distance);
+    EXPECT_EQ(angle, -178); // 2 degrees from 180 across the seam: plausible
+    EXPECT_EQ(distance, 30);
+    EXPECT_EQ(rollDistance(179, -179), 2);
+    EXPECT_EQ(rollDistance(-90, 90), 180);
     eyeLineAngle(left, below, face, 0, &angle, &distance); // 45 is more than 20 off
     EXPECT_EQ(angle, 0);
     EXPECT_EQ(distance, 0);

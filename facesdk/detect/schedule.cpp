@@ -196,7 +196,7 @@ void eyeLineAngle(const int32_t first[4], const int32_t second[4], const int32_t
         if (a == -180)
             a = 180;
     }
-    if (std::abs(a - expectedRoll) > 20 || length <= (ref[2] * 256 + 512) >> 10) {
+    if (rollDistance(a, expectedRoll) > 20 || length <= (ref[2] * 256 + 512) >> 10) {
         *angle = expectedRoll;
         *distance = 0;
         return;

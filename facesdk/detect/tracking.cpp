@@ -321,7 +321,7 @@ bool searchTrackedFace(Frame &fr, DetectedFace *face)
     const int32_t r0 = face->creationRoll, view = face->view;
     int32_t r1 = r0;
     if (view == 0 && face->missedFrames <= 1 && face->framesTracked > 5) {
-        r1 = snapRoll(std::abs(r0 - face->report.roll) <= 20 ? face->report.roll : r0, 0);
+        r1 = snapRoll(rollDistance(r0, face->report.roll) <= 20 ? face->report.roll : r0, 0);
         if (r1 != r0)
             stable = false;
     }
@@ -606,7 +606,7 @@ void numberFaces(FaceDetector *d)
         if (f->missedFrames < 10)
             score += (10 - f->missedFrames) * 20;
         f->report.score = score;
-        if (std::abs(f->creationRoll - f->report.roll) > 20)
+        if (rollDistance(f->creationRoll, f->report.roll) > 20)
             f->report.roll = f->creationRoll;
         if (f->framesTracked == 0) {
             d->rememberedRoll = f->creationRoll;
