@@ -481,6 +481,59 @@ TEST_F(Pipeline, RedEyeCorrectionNeedsFoundRegions)
     EXPECT_EQ(picture.pixels, original.pixels);
 }
 
+// The caller's object that takes over the dynamic colour model.
+struct ColourModelObject final : PipelineUserObject {
+    int calls = 0;
+    int amount = 0, whiteBalance = 0;
+    const uint8_t* pixels = nullptr;
+    const int32_t* globalTable = &amount;  // overwritten by the call
+    bool answer = true;
+
+    bool applyDynamicColour(uint8_t* p, bool, bool, bool is4ch, int, int, int, const int32_t* global, const int32_t*,
+                            const uint8_t*, int a, int wb) override
+    {
+        ++calls;
+        pixels = p;
+        globalTable = global;
+        amount = a;
+        whiteBalance = wb;
+        EXPECT_TRUE(is4ch);
+        if (answer)
+            p[0] = 0;  // it did the step
+        return answer;
+    }
+};
+
+TEST_F(Pipeline, TheCallersObjectIsOfferedTheColourModelStep)
+{
+    ColourModelObject object;
+    platform->SetUserData(&object);
+    const AdjustmentLayer layer = layerOf([](VXLParams& p) {
+        p.bDynamic = true;
+        p.iDynamic = 70;
+        p.iDynamicWB = 30;
+    });
+    ASSERT_TRUE(process(layer));
+    EXPECT_EQ(object.calls, 1);
+    EXPECT_EQ(object.pixels, picture.pixels.data());
+    EXPECT_EQ(object.amount, 70);
+    EXPECT_EQ(object.whiteBalance, 30);
+    EXPECT_EQ(object.globalTable, nullptr);  // no detector ran, so the analysis made no model
+    EXPECT_EQ(picture.at(0, 0)[0], 0);
+
+    // Declined, and without model tables, the step changes nothing.
+    object.answer = false;
+    picture = original;
+    ASSERT_TRUE(process(layer));
+    EXPECT_EQ(object.calls, 2);
+    EXPECT_EQ(picture.pixels, original.pixels);
+
+    // Amount 0 asks nobody.
+    ASSERT_TRUE(process(layerOf([](VXLParams& p) { p.bDynamic = true; })));
+    EXPECT_EQ(object.calls, 2);
+    platform->SetUserData(nullptr);
+}
+
 // ---- Order of the steps and of the layers ----
 
 TEST_F(Pipeline, StepsRunInTheirOrder)
