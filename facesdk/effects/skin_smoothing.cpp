@@ -9,6 +9,8 @@
 // copy Ws x Hs and the smoothing size Wp x Hp. Factors between sizes are Q10 (1/1024).
 #include "facesdk/effects/skin_smoothing.h"
 
+#include "facesdk/effects/stage_helpers.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -56,26 +58,7 @@ int32_t listCount(const SmoothingRun &run) { return std::max<int32_t>(1, int32_t
 
 int32_t roundDownEven(int32_t v) { return v & ~1; }
 
-uint8_t *maskAt(EngineImage &mask, int32_t x, int32_t y)
-{
-    return mask.planes[0].pixels + size_t(y) * mask.planes[0].stride + x;
-}
-
-int allocGrey(EngineAllocator *allocator, EngineImage *out, int32_t w, int32_t h)
-{
-    const int result = imageAllocate(allocator, out, w, h, kFormatGrey8);
-    if (result != kResultOk)
-        return result;
-    for (int32_t y = 0; y < h; ++y)
-        std::memset(maskAt(*out, 0, y), 0, size_t(w));
-    return kResultOk;
-}
-
-void fillRows(EngineImage &image, uint8_t value)
-{
-    for (int32_t y = 0; y < image.height; ++y)
-        std::memset(maskAt(image, 0, y), value, size_t(image.width));
-}
+uint8_t *maskAt(const EngineImage &mask, int32_t x, int32_t y) { return greyRow(mask, y) + x; }
 
 // Y of pixel x and the chroma its horizontal pair shares (the pair's first pixel's chroma for
 // 4:4:4), on one row of an image.
@@ -103,7 +86,7 @@ int markGenericSkin(SmoothingRun &run)
     if (!layout)
         return kResultUnsupported;
     imageRelease(run.allocator, &run.skinMask);
-    const int made = allocGrey(run.allocator, &run.skinMask, run.Ws, run.Hs);
+    const int made = allocateGreyZeroed(run.allocator, &run.skinMask, run.Ws, run.Hs);
     if (made != kResultOk)
         return made;
     measureChromaRadius(inner, nullptr, nullptr);
@@ -129,7 +112,7 @@ int buildGenericSkinMap(SmoothingRun &run, EngineImage *out)
     int result = markGenericSkin(run);
     if (result != kResultOk)
         return result;
-    result = allocGrey(run.allocator, out, run.Ws, run.Hs);
+    result = allocateGreyZeroed(run.allocator, out, run.Ws, run.Hs);
     if (result != kResultOk)
         return result;
     int ret = dilateMaskSquare(run.allocator, run.skinMask.planes[0].pixels, run.Ws, run.Hs,
@@ -143,7 +126,7 @@ int buildGenericSkinMap(SmoothingRun &run, EngineImage *out)
             ret = keepRegionsAboveSize(&list, uint32_t(run.Ws * run.Hs * 75 / 76800));
         if (ret == kResultOk) {
             // Only the large regions stay: clear, then paint them back.
-            fillRows(*out, 0);
+            fillGrey(*out, 0);
             paintRegions(out, &list, kMaskSkin);
         }
         freeRegionList(run.allocator, &list);
@@ -162,7 +145,7 @@ int buildGenericSkinMap(SmoothingRun &run, EngineImage *out)
     else if ((5632 * int64_t(faces) + 512) / 1024 < count)
         run.inner->skinAmountClass = 2;
 
-    fillRows(run.skinMask, 0);
+    fillGrey(run.skinMask, 0);
     if (ret == kResultOk)
         return kResultOk;
     imageRelease(run.allocator, out);
@@ -547,7 +530,7 @@ int extractSkinRegions(SmoothingRun &run)
             }
         }
     }
-    fillRows(run.skinMask, 0);
+    fillGrey(run.skinMask, 0);
     paintRegions(&run.skinMask, &list, 2);
     mergeOverlappingRegions(&list);
     result = erodeRegionMask(allocator, run.skinMask);
@@ -694,7 +677,7 @@ void weightRow(WeightGrid &g, int32_t i, bool large)
     const int32_t mfx = run.Ws * 1024 / run.Wp, mfy = run.Hs * 1024 / run.Hp;
     const int32_t wfx = run.Wa * 1024 / run.Wp, wfy = run.Ha * 1024 / run.Hp;
     const int32_t maskRow = std::clamp(roundQ10((g.ys + i) * mfy), 0, run.Hs - 1);
-    const uint8_t *mask = maskAt(const_cast<EngineImage &>(run.skinMask), 0, maskRow);
+    const uint8_t *mask = maskAt(run.skinMask, 0, maskRow);
     const int32_t imageRow = std::clamp(roundQ10((g.ys + i) * run.ry), 0, run.H - 1);
     const int32_t sigma = run.sigma;
     const uint32_t halfStep = uint32_t(((sigma >> 6) + 1) >> 1);
@@ -774,7 +757,7 @@ void fillWeightBorders(WeightGrid &g)
     const auto maskOn = [&](int32_t col, int32_t row) {
         const int32_t mx = std::min(int32_t(int64_t(g.xs + col) * mfx / 1024), run.Ws - 1);
         const int32_t my = std::min(int32_t(int64_t(g.ys + row) * mfy / 1024), run.Hs - 1);
-        return *maskAt(const_cast<EngineImage &>(run.skinMask), mx, my) != 0;
+        return *maskAt(run.skinMask, mx, my) != 0;
     };
     const auto decay = [](uint8_t w) { return uint8_t(w - w / 16); };
     const auto copy = [&](int32_t col, int32_t row, int32_t fromCol, int32_t fromRow, bool on) {
@@ -865,7 +848,7 @@ int buildSmoothingWeights(SmoothingRun &run, EngineImage *weights, EngineImage *
     const uint64_t work = uint64_t(run.Wa) * uint64_t(run.Ha);
     const uint64_t c = uint64_t(run.Wp) * run.Hp * 1024 / work;
     const bool large = ((F * c) >> 10) > (work >> 4);
-    const int made = allocGrey(run.allocator, means, weights->width, weights->height);
+    const int made = allocateGreyZeroed(run.allocator, means, weights->width, weights->height);
     if (made != kResultOk)
         return made;
     return gatherSmoothingWeights(run, weights, means, entry, large);
@@ -941,7 +924,7 @@ int applyVignette(SmoothingRun &run, EngineImage &weights)
     if (w <= 50 || h <= 50)
         return kResultOk;
     EngineImage vignette{};
-    if (allocGrey(run.allocator, &vignette, w, h) != kResultOk)
+    if (allocateGreyZeroed(run.allocator, &vignette, w, h) != kResultOk)
         return kResultOk;  // no memory for the frame: no fading
     for (int32_t r = 25; r < h - 25; ++r)
         std::memset(maskAt(vignette, 25, r), 255, size_t(w - 50));
@@ -1325,7 +1308,7 @@ void chooseSmoothingSize(SmoothingRun &run)
 int smoothRegion(SmoothingRun &run, FaceListEntry &entry)
 {
     EngineImage weights{}, means{};
-    int result = allocGrey(run.allocator, &weights, run.region.width, run.region.height);
+    int result = allocateGreyZeroed(run.allocator, &weights, run.region.width, run.region.height);
     if (result == kResultOk)
         result = buildSmoothingWeights(run, &weights, &means, entry);
     const int32_t w = run.region.width, h = run.region.height;

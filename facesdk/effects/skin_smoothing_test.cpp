@@ -2,6 +2,8 @@
 // every run format.
 #include "facesdk/effects/skin_smoothing.h"
 
+#include "facesdk/effects/testing_skin_face.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -171,17 +173,6 @@ TEST(SkinSmoothingKernels, PackedKernelsKeepChromaAndLiftCapsBrightSamples)
 
 constexpr int32_t kWidth = 480, kHeight = 400;
 
-// The synthetic face with a fine luma texture on its skin, so that smoothing has work to do.
-YuvColour texturedFace(const SyntheticFace &face, int x, int y)
-{
-    YuvColour c = syntheticFaceColour(face, x, y);
-    if (c.y == 170 && c.u == 110 && c.v == 150) {
-        const unsigned h = unsigned(x * 73856093) ^ unsigned(y * 19349663);
-        c.y += int((h >> 7) % 17) - 8;
-    }
-    return c;
-}
-
 constexpr int32_t kNoStatus = -1000;  // the run could not make its status object
 
 struct SmoothingRunFixture : testing::Test {
@@ -215,7 +206,7 @@ struct SmoothingRunFixture : testing::Test {
     void paint(OwnedImage &image, double roll)
     {
         makeSyntheticFace(&face, 1, kWidth / 2, kHeight / 2, roll, kWidth, kHeight);
-        paintYuv(image.image, [&](int x, int y) { return texturedFace(face, x, y); });
+        paintYuv(image.image, [&](int x, int y) { return grainyFaceColour(face, x, y); });
     }
     // Runs and answers the run result; *stage gets the stage's status.
     int run(OwnedImage &image, int32_t *stage, ProgressCallback progress = nullptr, void *user = nullptr)
@@ -316,7 +307,7 @@ TEST_F(SmoothingRunFixture, GreyFaceHasNothingToSmooth)
     OwnedImage image(kWidth, kHeight, kFormatYuv420Planar);
     makeSyntheticFace(&face, 1, kWidth / 2, kHeight / 2, 0, kWidth, kHeight);
     paintYuv(image.image, [&](int x, int y) {
-        YuvColour c = texturedFace(face, x, y);
+        YuvColour c = grainyFaceColour(face, x, y);
         return YuvColour{c.y, 128, 128};
     });
     OwnedImage before(kWidth, kHeight, kFormatYuv420Planar);

@@ -1,0 +1,20 @@
+// Grey scratch images of the skin stages: allocated zeroed, their rows, filled with a value.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "facesdk/engine/allocator.h"
+#include "facesdk/engine/image.h"
+
+// A grey (0x40000001) image of width x height, every byte 0. 0, -3, -4.
+int allocateGreyZeroed(EngineAllocator *allocator, EngineImage *out, int32_t width, int32_t height);
+
+// Row y of plane 0 of a grey image.
+inline uint8_t *greyRow(const EngineImage &image, int32_t y)
+{
+    return image.planes[0].pixels + size_t(y) * image.planes[0].stride;
+}
+
+// Sets every pixel of the grey image to value.
+void fillGrey(EngineImage &image, uint8_t value);
