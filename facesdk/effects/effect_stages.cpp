@@ -2,6 +2,7 @@
 #include "facesdk/effects/effect_stages.h"
 
 #include "facesdk/effects/contour_regions.h"
+#include "facesdk/effects/eye_colour_layers.h"
 #include "facesdk/effects/eye_enlargement.h"
 #include "facesdk/effects/eye_overlay.h"
 #include "facesdk/effects/eye_templates.h"
@@ -31,6 +32,7 @@ const EffectStageEntry kEffectStages[] = {
     {kFeatureFaceWarp, applyFaceWarp},
     {kFeatureTemplateOverlay, applyTemplateOverlay},
     {kFeatureEyeTemplatePairs, applyEyeTemplatePairs},
+    {kFeatureEyeColourLayers, applyEyeColourLayers},
     {kFeatureContourFillTint, applyContourFillTint},
     {kFeatureEyeDarkTemplate, applyEyeDarkTemplate},
     {kFeatureContourStrokeTint, applyContourStrokeTint},
