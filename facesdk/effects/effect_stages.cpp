@@ -11,6 +11,7 @@
 #include "facesdk/effects/teeth_whitening.h"
 #include "facesdk/effects/under_eye.h"
 #include "facesdk/effects/face_warp.h"
+#include "facesdk/effects/shine_reduction.h"
 #include "facesdk/effects/skin_smoothing.h"
 #include "facesdk/engine/params.h"
 
@@ -29,6 +30,7 @@ const EffectStageEntry kEffectStages[] = {
     {kFeatureEyeTone, applyEyeToneCurves},
     {kFeatureTeethWhitening, applyTeethWhitening},
     {kFeatureEyeEnlargement, applyEyeEnlargement},
+    {kFeatureShineReduction, applyShineReduction},
     {kFeatureFaceWarp, applyFaceWarp},
     {kFeatureTemplateOverlay, applyTemplateOverlay},
     {kFeatureEyeTemplatePairs, applyEyeTemplatePairs},
