@@ -1,6 +1,7 @@
 // The table of built stages. A stage joins by adding its apply function to kEffectStages.
 #include "facesdk/effects/effect_stages.h"
 
+#include "facesdk/effects/cheek_colour.h"
 #include "facesdk/effects/contour_regions.h"
 #include "facesdk/effects/eye_colour_layers.h"
 #include "facesdk/effects/eye_enlargement.h"
@@ -33,6 +34,7 @@ const EffectStageEntry kEffectStages[] = {
     {kFeatureShineReduction, applyShineReduction},
     {kFeatureFaceWarp, applyFaceWarp},
     {kFeatureTemplateOverlay, applyTemplateOverlay},
+    {kFeatureCheekColour, applyCheekColour},
     {kFeatureEyeTemplatePairs, applyEyeTemplatePairs},
     {kFeatureEyeColourLayers, applyEyeColourLayers},
     {kFeatureContourFillTint, applyContourFillTint},

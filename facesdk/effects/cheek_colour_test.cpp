@@ -1,0 +1,144 @@
+#include "facesdk/effects/cheek_colour.h"
+
+#include <gtest/gtest.h>
+
+#include "facesdk/effects/testing_stage_run.h"
+
+namespace {
+
+constexpr int32_t kPink = 230 | (90 << 8) | (130 << 16);  // R, G, B in the low bytes
+
+// Around the face: the box grown by half its width on every side.
+bool aroundFace(const SyntheticFace &face, int32_t x, int32_t y)
+{
+    const EngineRect &b = face.work.box;
+    const int32_t grow = b.width / 2;
+    return x >= b.x - grow && x < b.x + b.width + grow && y >= b.y - grow &&
+           y < b.y + b.height + grow;
+}
+
+struct CheekRun : StageRunFixture {
+    PixelChange colour(PixelFormat format, double roll, int32_t strength, bool fitted,
+                       int32_t *status, int *result)
+    {
+        SyntheticFace face;
+        makeSyntheticFace(&face, 1, 320, 240, roll, kWidth, kHeight);
+        OwnedImage image(kWidth, kHeight, format), before(kWidth, kHeight, format);
+        paintSyntheticFaces(image.image, &face, 1);
+        before.copyPixelsFrom(image);
+        BeautySettings settings{};
+        settings.cheekStrength = strength;
+        settings.cheekColour = kPink;
+        use(settings);
+        if (fitted)
+            fit(image, &face, 1);
+        *result = run(image, &face, 1, kFeatureCheekColour, status);
+        return compareImages(before.image, image.image,
+                             [&](int32_t x, int32_t y) { return aroundFace(face, x, y); });
+    }
+};
+
+TEST_F(CheekRun, ColoursOnlyAroundTheCheeksInEveryFormatAndRoll)
+{
+    for (PixelFormat format : kStageRunFormats)
+        for (double roll : {0.0, 20.0, -10.0}) {
+            SCOPED_TRACE(testing::Message() << std::hex << format << std::dec << " roll " << roll);
+            int32_t status = 0;
+            int result = 0;
+            const PixelChange change = colour(format, roll, 255, true, &status, &result);
+            EXPECT_EQ(status, kResultOk);
+            EXPECT_EQ(result, kResultOk);
+            EXPECT_GT(change.inside, 1000);
+            EXPECT_EQ(change.outside, 0);
+        }
+}
+
+TEST_F(CheekRun, StrengthScalesTheChange)
+{
+    int32_t status = 0;
+    int result = 0;
+    const PixelChange off = colour(kFormatYuv420Planar, 0, 0, true, &status, &result);
+    EXPECT_EQ(status, kResultStageNotRun);
+    EXPECT_EQ(off.inside + off.outside, 0);
+    int64_t last = 0;
+    for (int32_t strength : {50, 150, 255}) {
+        const PixelChange change = colour(kFormatYuv420Planar, 0, strength, true, &status, &result);
+        EXPECT_EQ(status, kResultOk);
+        EXPECT_GT(change.inside, last) << strength;
+        last = change.inside;
+    }
+}
+
+TEST_F(CheekRun, EveryAllocationFailureIsReportedWithoutLeaks)
+{
+    SyntheticFace face;
+    makeSyntheticFace(&face, 1, 320, 240, 10, kWidth, kHeight);
+    BeautySettings settings{};
+    settings.cheekStrength = 200;
+    settings.cheekColour = kPink;
+    use(settings);
+    const auto paint = [&](OwnedImage &image) { paintSyntheticFaces(image.image, &face, 1); };
+    {
+        OwnedImage image(kWidth, kHeight, kFormatYuv422Yuyv);
+        paint(image);
+        fit(image, &face, 1);
+    }
+    const std::vector<int32_t> statuses =
+        statusesUnderEveryAllocationFailure(kFormatYuv422Yuyv, paint, &face, 1, kFeatureCheekColour);
+    EXPECT_GT(std::count(statuses.begin(), statuses.end(), kResultNoMemory), 3);
+    for (int32_t status : statuses)
+        EXPECT_TRUE(status == kResultNoMemory || status == kResultStageNotRun || status == kResultOk)
+            << status;
+}
+
+TEST(CheekParts, RegionsMergeIntoTheLargerOne)
+{
+    struct Case {
+        const char *name;
+        EngineRect a, b;
+        int32_t validA, validB;
+        EngineRect merged;  // of the surviving one
+    } cases[] = {
+        {"overlapping, b larger", {0, 0, 10, 10}, {5, 5, 20, 20}, 0, 1, {0, 0, 25, 25}},
+        {"touching, equal: the later", {0, 0, 10, 10}, {10, 0, 10, 10}, 0, 1, {0, 0, 20, 10}},
+        {"a larger", {0, 0, 30, 30}, {20, 20, 5, 5}, 1, 0, {0, 0, 30, 30}},
+        {"apart", {0, 0, 10, 10}, {11, 0, 10, 10}, 1, 1, {11, 0, 10, 10}},
+    };
+    for (const Case &c : cases) {
+        CheekRegion regions[2] = {{0, c.a, 1}, {1, c.b, 1}};
+        mergeCheekRegions(regions, 2);
+        EXPECT_EQ(regions[0].valid, c.validA) << c.name;
+        EXPECT_EQ(regions[1].valid, c.validB) << c.name;
+        const EngineRect &r = regions[c.validB ? 1 : 0].rect;
+        EXPECT_EQ(r.x, c.merged.x) << c.name;
+        EXPECT_EQ(r.width, c.merged.width) << c.name;
+        EXPECT_EQ(r.height, c.merged.height) << c.name;
+    }
+}
+
+TEST(CheekParts, NormaliseAndLikelihoodBlocks)
+{
+    uint8_t bytes[4] = {50, 100, 150, 50};
+    normaliseGrey(bytes, 4);
+    EXPECT_EQ(bytes[0], 0);
+    EXPECT_EQ(bytes[1], 127);
+    EXPECT_EQ(bytes[2], 255);
+    uint8_t flat[3] = {9, 9, 9};
+    normaliseGrey(flat, 3);
+    EXPECT_EQ(flat[1], 9);
+
+    OwnedImage mask(5, 4, kFormatGrey8), likelihood(2, 2, kFormatGrey8);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 5; ++x)
+            mask.at(0, x, y) = 200;
+    likelihood.at(0, 0, 0) = 128, likelihood.at(0, 1, 0) = 0;
+    likelihood.at(0, 0, 1) = 255, likelihood.at(0, 1, 1) = 64;
+    multiplyByLikelihood(&mask.image, &likelihood.image);
+    EXPECT_EQ(mask.at(0, 1, 1), 100);
+    EXPECT_EQ(mask.at(0, 3, 0), 0);
+    EXPECT_EQ(mask.at(0, 0, 3), 199);
+    EXPECT_EQ(mask.at(0, 2, 2), 50);
+    EXPECT_EQ(mask.at(0, 4, 2), 200);  // past the last whole block
+}
+
+} // namespace
