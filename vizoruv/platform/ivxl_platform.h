@@ -9,28 +9,20 @@
 // Which operations work today, and which answer -1 until the work behind them lands:
 //
 //   slot  operation                  state
-//   0     OpenImageFile              -1 until image decoding and the workers land
+//   0     OpenImageFile              works for picture files; RAW files are read like pictures until
+//                                    the RAW engine lands, and a null path answers -1
 //   1     OpenHostImage              -1 until the plug-in host path lands
-//   2     GetImage                   -1 until the image buffers land (then always 0)
-//   3     ApplyCorrection            -1 until the workers and the pipeline land (then always 0)
-//   4     StartCorrection            -1 until the workers land (then always 0)
-//   5     ConvertResultForDisplay    -1 until the display conversion lands (then always 0)
-//   6     GetResizedImage            -1 until the image buffers land
-//   7     ProcessFile                -1 until file processing lands
+//   2-6                              work; the correction renders the first layer's engine
+//                                    adjustments and finishing curve until the pipeline lands
+//   7     ProcessFile                works (same render as slots 3 and 4)
 //   8     ProcessHostImage           -1 until the plug-in host path lands
-//   9     GetLutKeys                 empty list until the LUT catalogue lands
+//   9     GetLutKeys                 works
 //   10-14 GetFaces .. ResetFaces     -1 until the face operations land
-//   15    GetHistogram               -1 until the queries land
+//   15    GetHistogram               works
 //   16-20 reserved                   always -1
-//   21    GetImageInfo               -1 until the queries land
-//   22    GetThumbnail               -1 until the queries land
+//   21, 22, 24-26                    work
 //   23    GetMaskOverlays            -1 until the masked blend lands
-//   24    FreeThumbnail              -1 until the queries land (then always 0)
-//   25    GetToneCurves              -1 until the tone curves land (then always 0)
-//   26    GetFingerprint             -1 until the engine session lands
-//   27    CloseImage                 works; its steps that stop the workers and free the full-size
-//                                    buffers are empty until those parts land
-//   28-32, 34, 35                    work
+//   27-32, 34, 35                    work
 //   33    SetFaceMesh                does nothing until the face-mesh list lands
 #pragma once
 

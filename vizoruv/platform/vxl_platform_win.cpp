@@ -2,6 +2,10 @@
 // or forward a value. Divisions: factory; lifecycle; small operations; operations of later parts.
 #include "vizoruv/platform/vxl_platform_win.h"
 
+#include "vizoruv/adjust/adjustment_set.h"
+#include "vizoruv/adjust/background_mask.h"
+#include "vizoruv/platform/engine_session.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -72,13 +76,38 @@ bool VXLPlatformWin::init(const char* productName, const char* binDir, const cha
     if (engine().VXL_CreateEngine)
         engineHandle_ = engine().VXL_CreateEngine();
 
+    loadProfileFile(&proPhotoProfile_, shippedProfilePath(binDir_, kShippedProfileProPhoto));
+    loadProfileFile(&adobeProfile_, shippedProfilePath(binDir_, kShippedProfileAdobe));
+    for (ImageBuffer& buffer : buffers_)
+        buffer = ImageBuffer();
     clearMasks();
+    workers_[kAnalysisWorker] = std::make_unique<WorkerRecord>(this, &VXLPlatformWin::analysisWorker);
+    workers_[kCorrectionWorker] = std::make_unique<WorkerRecord>(this, &VXLPlatformWin::correctionWorker);
+    workers_[kRestartWorker] = std::make_unique<WorkerRecord>(this, &VXLPlatformWin::restartWorker);
+    initLutCollection(&luts_, binDir_, userFolder_);
     return requireLibraries == 0 || libraries_.anyLoaded();
 }
 
 void VXLPlatformWin::shutdown() {
     if (shutDown_)
         return;
+    dropImage(false);
+    for (ImageBuffer& buffer : buffers_)
+        freeImageBuffer(&buffer);
+    for (std::unique_ptr<WorkerRecord>& worker : workers_)
+        worker.reset();
+    {
+        std::lock_guard<std::mutex> lock(luts_.lock);
+        luts_.loaded.clear();
+    }
+    {
+        std::lock_guard<std::mutex> lock(thumbnailMutex_);
+        for (ImageView* view : thumbnails_)
+            std::free(view->data[0]);
+        thumbnails_.clear();
+    }
+    proPhotoProfile_.bytes.clear();
+    adobeProfile_.bytes.clear();
     clearMasks();
     if (engineHandle_ && engine().VXL_DestroyEngine)
         engine().VXL_DestroyEngine(engineHandle_);
@@ -174,49 +203,14 @@ void VXLPlatformWin::SetAIEngines(void* first, void* second, void* third) {
 
 // ---- Operations of later parts: they answer -1 (or nothing) until their work lands ----
 
-int VXLPlatformWin::OpenImageFile(const char*, const CorrectionStack*, int, void*, void*, const VXLRAWParams*,
-                                  VXLDetector*) {
-    return kNotYet;
-}
-
 int VXLPlatformWin::OpenHostImage(HostFilterRecord*, const CorrectionStack*, int, void*, void*, const char*,
                                   VXLDetector*) {
-    return kNotYet;
-}
-
-int VXLPlatformWin::GetImage(ImageView*, bool, bool) {
-    return kNotYet;
-}
-
-int VXLPlatformWin::ApplyCorrection(const CorrectionStack*, CorrectionReport*, bool) {
-    return kNotYet;
-}
-
-int VXLPlatformWin::StartCorrection(const CorrectionStack*, VxlProgressCallback, void*) {
-    return kNotYet;
-}
-
-int VXLPlatformWin::ConvertResultForDisplay(bool) {
-    return kNotYet;
-}
-
-int VXLPlatformWin::GetResizedImage(ImageView*, bool, int, bool) {
-    return kNotYet;
-}
-
-int VXLPlatformWin::ProcessFile(const char*, const char*, const CorrectionStack*, void*, const OutputSettings*,
-                                const MaskTransform*, int, const char*, const ImageView*, VxlProgressCallback, void*,
-                                void*, void*, void*, const VXLRAWParams*, VXLDetector*, void*) {
     return kNotYet;
 }
 
 int VXLPlatformWin::ProcessHostImage(HostFilterRecord*, const CorrectionStack*, int, int, const char*,
                                      VXLDetector*) {
     return kNotYet;
-}
-
-std::vector<std::string> VXLPlatformWin::GetLutKeys() {
-    return {};
 }
 
 int VXLPlatformWin::GetFaces(VXL_FACE**, int*) {
@@ -236,10 +230,6 @@ int VXLPlatformWin::SetFaces(const VXL_FACE*, int) {
 }
 
 int VXLPlatformWin::ResetFaces() {
-    return kNotYet;
-}
-
-int VXLPlatformWin::GetHistogram(uint8_t*, const MaskTransform*, bool, int) {
     return kNotYet;
 }
 
@@ -263,28 +253,7 @@ int VXLPlatformWin::Reserved20() {
     return -1;
 }
 
-int VXLPlatformWin::GetImageInfo(bool*, std::string*, std::string*, int*, int*, int*, float*, float*, float*,
-                                 float*) {
-    return kNotYet;
-}
-
-int VXLPlatformWin::GetThumbnail(const char*, int, ImageView*, int*, void*) {
-    return kNotYet;
-}
-
 int VXLPlatformWin::GetMaskOverlays(ImageView*, ImageView*, const CorrectionStack*, int, int, float, int, int) {
-    return kNotYet;
-}
-
-int VXLPlatformWin::FreeThumbnail(ImageView*) {
-    return kNotYet;
-}
-
-int VXLPlatformWin::GetToneCurves(uint8_t*, const VXLParams*, int, int, int, int) {
-    return kNotYet;
-}
-
-int VXLPlatformWin::GetFingerprint(std::string*) {
     return kNotYet;
 }
 

@@ -1,14 +1,42 @@
 // VXLPlatformWin: the imaging platform object behind IVXLPlatform.
 //
 // This file holds the object's data, its initialisation (with the loading of the outside libraries)
-// and its shutdown; the operations of later parts join the object as they land.
+// and its shutdown. The operations live in files of their own: workers and corrections
+// (platform_workers.cpp, corrections.cpp), opening an image (open_image.cpp), buffers and views
+// (image_buffers.cpp), file processing (file_processing.cpp) and the queries (queries.cpp).
 #pragma once
 
+#include "vizoruv/adjust/lut_catalogue.h"
+#include "vizoruv/io/colour_profiles.h"
+#include "vizoruv/io/image_buffer.h"
+#include "vizoruv/platform/correction_report.h"
 #include "vizoruv/platform/ivxl_platform.h"
 #include "vizoruv/platform/libraries.h"
+#include "vizoruv/platform/platform_workers.h"
 
+#include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
+
+struct AdjustmentSet;
+struct BackgroundMaskCache;
+struct EngineSession;
+
+// The platform's seven image buffers.
+enum PlatformBuffer : int {
+    kFullSource = 0,      // full-size source, 8-bit R, G, B, A
+    kPreviewSource = 1,   // the source fitted into the preview size
+    kFullDisplay = 2,     // full-size unedited image, converted for display
+    kPreviewDisplay = 3,  // preview unedited image, converted for display
+    kFullResult = 4,      // full-size result
+    kPreviewResult = 5,   // preview result
+    kDetectorImage = 6,   // 320 pixels wide, for the face-detector library
+    kPlatformBufferCount = 7,
+};
+
+// The three workers, in their order.
+enum PlatformWorker : int { kAnalysisWorker = 0, kCorrectionWorker = 1, kRestartWorker = 2, kWorkerCount = 3 };
 
 class VXLPlatformWin final : public IVXLPlatform {
 public:
@@ -87,14 +115,44 @@ public:
     bool hostRecordHandOver() const { return hostRecordHandOver_; }
     int previewSize() const { return previewSize_; }
     const ImageView& maskCopy(int index) const { return masks_[index]; }
+    // What the processing pipeline reads of the platform: the LUT catalogues and the background masks.
+    LutCollection& luts() { return luts_; }
+    BackgroundMaskCache* backgroundCache() const { return backgroundCache_.get(); }
+
+    // The open image, for the platform's own parts. Buffers are read under the instance lock.
+    const ImageBuffer& buffer(PlatformBuffer which) const { return buffers_[which]; }
+    EngineSession* session() const { return session_.get(); }
+    WorkerRecord& worker(PlatformWorker which) { return *workers_[which]; }
+    bool stopRequested() const { return stopFlag_.load() != 0; }
+    const CorrectionReport& lastReport() const { return report_; }
+
+    // Waits for A, sets the stop flag, waits for C and then B. The flag stays set.
+    void stopWorkers();
+    // Hands the full-size source to the background-mask cache when it wants it, then frees the
+    // full-size buffers (source, display, result).
+    void releaseSourceBuffers();
+    // Stops the workers and drops the session, the sets, the report and every image buffer.
+    void dropImage(bool keepRawEngine);
+
+    // Thread functions of the three workers; the analysis also runs inline off the main thread.
+    static void analysisWorker(VXLPlatformWin* platform);
+    static void correctionWorker(VXLPlatformWin* platform);
+    static void restartWorker(VXLPlatformWin* platform);
+
+    // Renders a set into the full-size or preview result (see corrections.cpp). Answers true.
+    bool runCorrection(const AdjustmentSet& set, CorrectionReport* report, bool fullSize);
 
 private:
     ~VXLPlatformWin();
 
     void clearMasks();
-    // Joins the workers and frees the full-size buffers once those parts land; nothing to do before.
-    void stopWorkers() {}
-    void releaseSourceBuffers() {}
+    // Decodes the file into the platform's buffers and starts the analysis (open_image.cpp).
+    int decodeOpenImage(const char* path, const CorrectionStack* stack);
+    void startAnalysis();
+    void copyReport(CorrectionReport* out);
+    // Takes the instance lock unless the render is asked to stop first (on the correction worker).
+    bool lockInstanceForRender(std::unique_lock<std::mutex>* lock, bool onWorker);
+    ImageView viewOfBuffer(const ImageBuffer& buffer) const;
 
     // Entry points of the outside libraries, their handles and the engine created from them.
     RuntimeLibraries libraries_;
@@ -109,7 +167,9 @@ private:
     std::string userFolder_;   // holds the "Input" and "Output" LUT folders
     std::string lastPath_;     // image last opened
 
-    uint8_t stopFlag_ = 0;
+    std::unique_ptr<EngineSession> session_;  // of the open image, or null
+    std::unique_ptr<WorkerRecord> workers_[kWorkerCount];
+    std::atomic<uint8_t> stopFlag_{0};        // asks a running correction to end
     // Analysis switches; init sets all five and nothing clears them.
     uint8_t analyseEngine_ = 0, analyseNoise_ = 0, analyseFaces_ = 0, analyseRedEye_ = 0, analyseFaceLibrary_ = 0;
 
@@ -119,6 +179,24 @@ private:
     std::string camera_;           // make and model joined by a blank
     uint8_t decoderByte_ = 0;
     std::string lens_;
+    float aperture_ = 0, focalLength_ = 0, exposureBias_ = 0, shutterSpeed_ = 0;
+    int32_t sourceWidth_ = 0, sourceHeight_ = 0;  // after orientation; 0 when unknown
+    int32_t orientation_ = 1;                     // EXIF orientation of the open image
+
+    // Adjustment sets: last preview render, last full-size render, pending (slot 4), open-time.
+    std::unique_ptr<AdjustmentSet> lastPreviewSet_, lastFullSet_, pendingSet_, openSet_;
+    std::mutex pendingMutex_;                     // keeps slot 4's replacement apart from B's copy
+    std::string expectedFingerprint_;
+    CorrectionReport report_{};
+    VxlProgressCallback progress_ = nullptr;
+    void* progressData_ = nullptr;
+
+    ImageBuffer buffers_[kPlatformBufferCount];
+    LutCollection luts_;                          // catalogues and the loaded LUTs
+    std::vector<ImageView*> thumbnails_;          // views handed out by GetThumbnail
+    ProfileBytes proPhotoProfile_, adobeProfile_; // shipped profiles of the module folder
+    std::unique_ptr<BackgroundMaskCache> backgroundCache_;
+    VXLDetector* detector_ = nullptr;             // the caller's
 
     std::mutex thumbnailMutex_;    // guards the thumbnail list
     uint8_t shutDown_ = 0;

@@ -239,7 +239,7 @@ TEST(PlatformInterface, CallersReachOperationsByPosition) {
     reinterpret_cast<void (*)(IVXLPlatform*)>(table[35])(platform);  // Release
 }
 
-TEST(PlatformInterface, OperationsOfLaterPartsAnswerMinusOne) {
+TEST(PlatformInterface, OperationsWithoutAnImageAnswerAsDocumented) {
     ModuleFolder folder;
     fill(folder, kEngine | kRedEye);
     IVXLPlatform* platform = create(folder);
@@ -248,35 +248,43 @@ TEST(PlatformInterface, OperationsOfLaterPartsAnswerMinusOne) {
     uint8_t table[1024];
     std::string text;
     int count = 0, decoded = 0, width = 0, height = 0;
-    const int answers[] = {
-        platform->OpenImageFile("/tmp/none.jpg", nullptr, 1200, nullptr, nullptr, nullptr, nullptr),
-        platform->OpenHostImage(nullptr, nullptr, 0, nullptr, nullptr, nullptr, nullptr),
-        platform->GetImage(&view, true, true),
-        platform->ApplyCorrection(nullptr, nullptr, false),
-        platform->StartCorrection(nullptr, nullptr, nullptr),
-        platform->ConvertResultForDisplay(false),
-        platform->GetResizedImage(&view, false, 100, true),
-        platform->ProcessFile("a", "b", nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
-                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
-        platform->ProcessHostImage(nullptr, nullptr, 0, 0, nullptr, nullptr),
-        platform->GetFaces(nullptr, &count),
-        platform->GetFaceLandmarks(nullptr, &count),
-        platform->SetFace(nullptr),
-        platform->SetFaces(nullptr, 0),
-        platform->ResetFaces(),
-        platform->GetHistogram(table, nullptr, false, 0),
-        platform->Reserved16(), platform->Reserved17(), platform->Reserved18(), platform->Reserved19(),
-        platform->Reserved20(),
-        platform->GetImageInfo(nullptr, nullptr, nullptr, &width, &height, nullptr, nullptr, nullptr, nullptr,
-                               nullptr),
-        platform->GetThumbnail("/tmp/none.jpg", 100, &view, &decoded, nullptr),
-        platform->GetMaskOverlays(&view, &view, nullptr, 0, 1, 1.0f, 256, 2),
-        platform->FreeThumbnail(&view),
-        platform->GetToneCurves(table, nullptr, 0, 0, 0, 0),
-        platform->GetFingerprint(&text),
+    struct Answer {
+        const char* operation;
+        int answer;
+        int expected;
+    } const answers[] = {
+        {"OpenImageFile", platform->OpenImageFile("/tmp/none.jpg", nullptr, 1200, nullptr, nullptr, nullptr, nullptr), -1},
+        {"OpenHostImage", platform->OpenHostImage(nullptr, nullptr, 0, nullptr, nullptr, nullptr, nullptr), -1},
+        {"GetImage", platform->GetImage(&view, true, true), 0},
+        {"ApplyCorrection", platform->ApplyCorrection(nullptr, nullptr, false), 0},
+        {"StartCorrection", platform->StartCorrection(nullptr, nullptr, nullptr), 0},
+        {"ConvertResultForDisplay", platform->ConvertResultForDisplay(false), 0},
+        {"ProcessFile", platform->ProcessFile("a", "b", nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr,
+                                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), -1},
+        {"ProcessHostImage", platform->ProcessHostImage(nullptr, nullptr, 0, 0, nullptr, nullptr), -1},
+        {"GetFaces", platform->GetFaces(nullptr, &count), -1},
+        {"GetFaceLandmarks", platform->GetFaceLandmarks(nullptr, &count), -1},
+        {"SetFace", platform->SetFace(nullptr), -1},
+        {"SetFaces", platform->SetFaces(nullptr, 0), -1},
+        {"ResetFaces", platform->ResetFaces(), -1},
+        {"GetHistogram", platform->GetHistogram(table, nullptr, false, 0), -1},
+        {"Reserved16", platform->Reserved16(), -1},
+        {"Reserved17", platform->Reserved17(), -1},
+        {"Reserved18", platform->Reserved18(), -1},
+        {"Reserved19", platform->Reserved19(), -1},
+        {"Reserved20", platform->Reserved20(), -1},
+        {"GetImageInfo", platform->GetImageInfo(nullptr, nullptr, nullptr, &width, &height, nullptr, nullptr, nullptr,
+                                                nullptr, nullptr), -1},
+        {"GetThumbnail", platform->GetThumbnail("/tmp/none.jpg", 100, &view, &decoded, nullptr), -1},
+        {"GetMaskOverlays", platform->GetMaskOverlays(&view, &view, nullptr, 0, 1, 1.0f, 256, 2), -1},
+        {"FreeThumbnail", platform->FreeThumbnail(&view), 0},
+        {"GetToneCurves", platform->GetToneCurves(table, nullptr, 0, 0, 0, 0), 0},
+        {"GetFingerprint", platform->GetFingerprint(&text), -1},
     };
-    for (size_t i = 0; i < sizeof answers / sizeof answers[0]; ++i)
-        EXPECT_EQ(answers[i], -1) << "operation #" << i;
+    for (const Answer& a : answers)
+        EXPECT_EQ(a.answer, a.expected) << a.operation;
+    EXPECT_EQ(view.width, 0);  // no image: an empty view
+    EXPECT_EQ(view.data[0], nullptr);
     EXPECT_TRUE(platform->GetLutKeys().empty());
     platform->SetFaceMesh(0, nullptr);
     platform->Release();

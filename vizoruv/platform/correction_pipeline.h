@@ -1,0 +1,47 @@
+// The render step of a correction: what a render hands to the processing pipeline (pipeline.h), and
+// the hook through which a test can put a pipeline of its own in its place.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "vizoruv/io/image_buffer.h"
+#include "vizoruv/platform/image_view.h"
+#include "vizoruv/platform/ivxl_platform.h"
+
+struct AdjustmentSet;
+struct EngineSession;
+class VXLPlatformWin;
+
+constexpr int kStepsPerPass = 10;
+
+struct PipelineRun {
+    HostFilterRecord* hostRecord = nullptr;
+    const AdjustmentSet* set = nullptr;
+    EngineSession* session = nullptr;
+    int iso = -1;
+    std::string camera;
+    CorrectionReport* report = nullptr;     // the platform's report (background colour)
+    const ImageBuffer* source = nullptr;    // the unedited source pixels
+    bool onWorker = false;                  // progress and cancelling only count on the correction worker
+    int* step = nullptr;                    // shared step counter
+    int total = 0;
+    VxlProgressCallback progress = nullptr;
+    void* progressData = nullptr;
+    const std::atomic<uint8_t>* stopFlag = nullptr;
+    bool bgrOrder = false;                  // the image is blue first (host mode)
+    VXLPlatformWin* platform = nullptr;
+};
+
+// Renders the set into the image in place. False when the render failed or was cancelled; the
+// caller then keeps its earlier results.
+using PipelineFunction = bool (*)(const ImageView& image, PipelineRun& run);
+
+// Installs a pipeline; null restores the processing pipeline (renderAdjustmentSet).
+void setPipelineFunction(PipelineFunction pipeline);
+bool runPipeline(const ImageView& image, PipelineRun& run);
+
+// Reports the current step and counts it done; false when the render is to stop (callback cancel or stop flag). Off the
+// correction worker it neither reports nor stops.
+bool advanceProgress(PipelineRun& run);

@@ -1,0 +1,126 @@
+#include "vizoruv/platform/queries.h"
+
+#include <filesystem>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "vizoruv/platform/testdata/platform_fixture.h"
+
+namespace {
+
+using platform_test::PlatformFixture;
+using platform_test::Stack;
+
+struct Grey {
+    std::vector<uint8_t> pixels;
+    ImageView view{};
+    Grey(int width, int height, uint8_t value) : pixels(size_t(width) * height * 4, value) {
+        view = {kImageFormat8, width, height, width * 4, 4, 1, 0, {pixels.data(), pixels.data() + 1, pixels.data() + 2}};
+    }
+};
+
+TEST(Histogram, AUniformGreyPeaksAtItsValue) {
+    Grey grey(64, 32, 100);
+    uint8_t table[1024];
+    ASSERT_TRUE(histogramOfView(grey.view, nullptr, 0, table));
+    for (int block = 0; block < 4; ++block)
+        for (int i = 0; i < 256; ++i)
+            EXPECT_EQ(table[block * 256 + i], i == 100 ? 255 : 0) << block << " " << i;
+    ASSERT_TRUE(histogramOfView(grey.view, nullptr, 1, table));
+    EXPECT_EQ(table[100], 254);
+    EXPECT_EQ(table[3 * 256 + 100], 254);
+    EXPECT_GT(table[99], 0);
+    EXPECT_LT(table[99], table[100]);
+}
+
+TEST(Histogram, ARegionCountsOnlyThePixelsInsideThePicture) {
+    Grey picture(100, 100, 10);
+    for (int y = 0; y < 100; ++y)
+        for (int x = 50; x < 100; ++x)
+            for (int c = 0; c < 3; ++c)
+                picture.pixels[(size_t(y) * 100 + x) * 4 + c] = 200;
+    MaskTransform region = defaultMaskTransform();
+    region.centerX = 1.0f;  // right half of the region lies outside the picture
+    region.scaleX = 0.8f;
+    uint8_t table[1024];
+    ASSERT_TRUE(histogramOfView(picture.view, &region, 0, table));
+    EXPECT_EQ(table[10], 0);
+    EXPECT_EQ(table[200], 255);
+}
+
+TEST(Histogram, AViewWithoutPixelsIsRefused) {
+    uint8_t table[1024];
+    EXPECT_FALSE(histogramOfView(ImageView{}, nullptr, 0, table));
+}
+
+TEST(Convolve, ClampRepeatsEdgesAndValidShortensTheOutput) {
+    const std::vector<double> input = {1, 2, 3, 4, 5};
+    const std::vector<double> clamp = convolve1D(input, {1, 1, 1}, kConvolveClamp);
+    ASSERT_EQ(clamp.size(), 5u);
+    EXPECT_DOUBLE_EQ(clamp[0], (1 + 1 + 2) / 3.0);
+    EXPECT_DOUBLE_EQ(clamp[4], (4 + 5 + 5) / 3.0);
+    const std::vector<double> valid = convolve1D(input, {1, 0}, kConvolveValid);  // kernel is reversed
+    ASSERT_EQ(valid.size(), 4u);
+    EXPECT_DOUBLE_EQ(valid[0], 2.0);
+    EXPECT_TRUE(convolve1D(input, {1, -1}, kConvolveClamp).empty());  // zero sum
+}
+
+struct Queries : PlatformFixture {};
+
+TEST_F(Queries, ThumbnailsOfAnyFileAreListedUntilFreed) {
+    const std::string path = picture("thumb.JPG", wic::Container::Jpeg, 300, 200);
+    ImageView view{};
+    int decoded = 0;
+    ASSERT_EQ(platform->GetThumbnail(path.c_str(), 100, &view, &decoded, nullptr), 0);
+    EXPECT_EQ(decoded, 1);
+    EXPECT_EQ(view.width, 300);
+    EXPECT_NE(view.data[0], nullptr);
+    EXPECT_EQ(platform->session(), nullptr);  // the open image is not touched
+    ImageView stranger{};
+    EXPECT_EQ(platform->FreeThumbnail(&stranger), 0);
+    EXPECT_EQ(platform->FreeThumbnail(&view), 0);
+    EXPECT_EQ(view.data[0], nullptr);
+    EXPECT_EQ(platform->FreeThumbnail(&view), 0);  // a second free finds nothing
+
+    ImageView kept{};
+    ASSERT_EQ(platform->GetThumbnail(path.c_str(), 100, &kept, &decoded, nullptr), 0);  // freed by Release
+    ImageView none{};
+    EXPECT_EQ(platform->GetThumbnail(scratch.file("none.jpg").c_str(), 100, &none, &decoded, nullptr), -1);
+}
+
+TEST_F(Queries, ToneCurvesFillAllFourQuarters) {
+    Stack brighter;
+    brighter.finishExposure(50);
+    uint8_t table[1024];
+    EXPECT_EQ(platform->GetToneCurves(table, &brighter.block, 0, 0, 0, 0), 0);
+    EXPECT_GT(table[128], 128);
+    for (int q = 1; q < 4; ++q)
+        EXPECT_EQ(std::memcmp(table, table + q * 256, 256), 0);
+    Stack plain;
+    platform->GetToneCurves(table, &plain.block, 0, 0, 0, 0);
+    for (int i = 0; i < 256; ++i)
+        EXPECT_EQ(table[i], i);
+}
+
+TEST_F(Queries, LutKeysOfEmptyUserFoldersAreEmpty) {
+    std::filesystem::create_directories(scratch.file("Input"));
+    std::filesystem::create_directories(scratch.file("Output"));
+    EXPECT_TRUE(platform->GetLutKeys().empty());
+}
+
+TEST_F(Queries, TheHistogramFollowsTheResult) {
+    ASSERT_EQ(open(picture("histogram.png", wic::Container::Png, 120, 90)), 0);
+    uint8_t unedited[1024], edited[1024];
+    ASSERT_EQ(platform->GetHistogram(unedited, nullptr, true, 0), 0);
+    Stack brighter;
+    brighter.finishExposure(80);
+    platform->ApplyCorrection(&brighter.stack, nullptr, false);
+    ASSERT_EQ(platform->GetHistogram(edited, nullptr, false, 0), 0);
+    EXPECT_NE(std::memcmp(unedited, edited, 1024), 0);
+    uint8_t again[1024];
+    platform->GetHistogram(again, nullptr, true, 0);
+    EXPECT_EQ(std::memcmp(unedited, again, 1024), 0);
+}
+
+}  // namespace
