@@ -380,36 +380,24 @@ TEST_F(StillTest, MemoryRunningOutAnywhereInADetectionLeavesNothingBehind)
     frame.drawFace(20, 20, 44, 0);
     frame.drawFace(90, 40, 50, 90);
     DetectorImage image = frame.image();
-    const uint32_t flags = kDetectorFlagEyeBoxes | kDetectorFlagFaceScore | kDetectorFlagSkinPrefilter;
-    int failures = 0;
-    for (int n = 1;; ++n) {
-        CountingAllocator counted;
-        FaceDetector *d = nullptr;
-        DetectorConfig config{};
-        config.size = sizeof config;
-        config.flags = flags;
-        config.sensitivity = -50; // verification allocates its crops too
-        ASSERT_EQ(faceDetectorCreate(counted.allocator(), &config, &d), kResultOk);
-        models.install(d);
-        counted.failAt = counted.allocations + n;
-        const int rc = faceDetectorDetect(d, &image, nullptr, nullptr);
-        const bool failed = counted.allocations >= counted.failAt;
-        counted.failAt = 0;
-        if (failed) {
-            ++failures;
+    DetectorConfig config{};
+    config.size = sizeof config;
+    config.flags = kDetectorFlagEyeBoxes | kDetectorFlagFaceScore | kDetectorFlagSkinPrefilter;
+    config.sensitivity = -50; // verification allocates its crops too
+    const int failures =
+        failEachAllocationInTurn(config, models, [&image](FaceDetector *d, CountingAllocator &counted) {
+            const int rc = faceDetectorDetect(d, &image, nullptr, nullptr);
+            if (counted.allocations < counted.failAt) {
+                EXPECT_EQ(rc, kResultOk);
+                return false;
+            }
             // an allocation failed: reported, or absorbed by a pass that goes on without it
-            EXPECT_TRUE(rc == kResultNoMemory || rc == kResultOk || rc == kResultNotFound) << n << ": " << rc;
+            EXPECT_TRUE(rc == kResultNoMemory || rc == kResultOk || rc == kResultNotFound) << rc;
             // and the detector still works
-            EXPECT_EQ(faceDetectorDetect(d, &image, nullptr, nullptr), kResultOk) << n;
-        } else {
-            EXPECT_EQ(rc, kResultOk);
-        }
-        faceDetectorDestroy(d);
-        EXPECT_EQ(counted.liveBlocks(), 0u) << n;
-        EXPECT_EQ(counted.badFrees, 0) << n;
-        if (!failed)
-            break;
-    }
+            counted.failAt = 0;
+            EXPECT_EQ(faceDetectorDetect(d, &image, nullptr, nullptr), kResultOk);
+            return true;
+        });
     EXPECT_GT(failures, 10);
 }
 

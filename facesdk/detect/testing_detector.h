@@ -34,3 +34,30 @@ protected:
     FaceDetector *detector = nullptr;
     SyntheticModels models;
 };
+
+// Makes a detector of `config` through a fresh counting allocator, lets its n-th allocation
+// after create fail while `run` works with it, and checks that destroy leaves nothing behind;
+// n = 1, 2, ... until a run meets no failure. `run` answers whether the failing allocation was
+// reached (CountingAllocator::allocations >= failAt); answers the number of runs where it was.
+template <typename Run>
+int failEachAllocationInTurn(const DetectorConfig &config, const SyntheticModels &models, Run run)
+{
+    int failures = 0;
+    for (int n = 1;; ++n) {
+        CountingAllocator counted;
+        FaceDetector *detector = nullptr;
+        EXPECT_EQ(faceDetectorCreate(counted.allocator(), &config, &detector), kResultOk);
+        if (!detector)
+            return failures;
+        models.install(detector);
+        counted.failAt = counted.allocations + n;
+        const bool failed = run(detector, counted);
+        counted.failAt = 0;
+        failures += failed;
+        faceDetectorDestroy(detector);
+        EXPECT_EQ(counted.liveBlocks(), 0u) << n;
+        EXPECT_EQ(counted.badFrees, 0) << n;
+        if (!failed)
+            return failures;
+    }
+}

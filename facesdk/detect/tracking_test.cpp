@@ -195,33 +195,20 @@ TEST_F(TrackingTest, MemoryRunningOutAnywhereInASequenceLeavesNothingBehind)
         frames.emplace_back(160, 120);
         frames.back().drawFace(30 + 4 * n, 30, 46, 0);
     }
-    const uint32_t flags = kDetectorFlagTracking | kDetectorFlagEyeBoxes | kDetectorFlagEyeScores |
-                           kDetectorFlagFaceScore | kDetectorFlagSkinPrefilter | kDetectorFlagRollCycle;
-    int failures = 0;
-    for (int n = 1;; ++n) {
-        CountingAllocator counted;
-        FaceDetector *d = nullptr;
-        DetectorConfig config{};
-        config.size = sizeof config;
-        config.flags = flags;
-        config.framesPerFullScan = 2;
-        ASSERT_EQ(faceDetectorCreate(counted.allocator(), &config, &d), kResultOk);
-        models.install(d);
-        counted.failAt = counted.allocations + n;
+    DetectorConfig config{};
+    config.size = sizeof config;
+    config.flags = kDetectorFlagTracking | kDetectorFlagEyeBoxes | kDetectorFlagEyeScores | kDetectorFlagFaceScore |
+                   kDetectorFlagSkinPrefilter | kDetectorFlagRollCycle;
+    config.framesPerFullScan = 2;
+    auto sequence = [&frames](FaceDetector *d, CountingAllocator &counted) {
         for (SyntheticFrame &frame : frames) {
             DetectorImage image = frame.image();
             const int rc = faceDetectorDetect(d, &image, nullptr, nullptr);
-            EXPECT_TRUE(rc == kResultOk || rc == kResultNotFound || rc == kResultNoMemory) << n << ": " << rc;
+            EXPECT_TRUE(rc == kResultOk || rc == kResultNotFound || rc == kResultNoMemory) << rc;
         }
-        const bool failed = counted.allocations >= counted.failAt;
-        counted.failAt = 0;
-        failures += failed;
-        faceDetectorDestroy(d);
-        EXPECT_EQ(counted.liveBlocks(), 0u) << n;
-        EXPECT_EQ(counted.badFrees, 0) << n;
-        if (!failed)
-            break;
-    }
+        return counted.allocations >= counted.failAt;
+    };
+    const int failures = failEachAllocationInTurn(config, models, sequence);
     EXPECT_GT(failures, 10);
 }
 
