@@ -155,6 +155,23 @@ TEST(BeautifyTool, SettingsFromMaskStrengthAndOverrides)
     EXPECT_FALSE(buildSettings(request, &settings, &error));
 }
 
+// Takes every installed stage out of the driver for the length of a test, and puts it back.
+struct StagesRemoved {
+    FeatureStageFn saved[kFeatureCount];
+    StagesRemoved()
+    {
+        for (int k = 0; k < kFeatureCount; ++k) {
+            saved[k] = featureStage(1u << k);
+            setFeatureStage(1u << k, nullptr);
+        }
+    }
+    ~StagesRemoved()
+    {
+        for (int k = 0; k < kFeatureCount; ++k)
+            setFeatureStage(1u << k, saved[k]);
+    }
+};
+
 TEST(BeautifyTool, CallWithoutStagesReportsSeventeen96sAndChangesNothing)
 {
     RunImage image;
@@ -170,6 +187,7 @@ TEST(BeautifyTool, CallWithoutStagesReportsSeventeen96sAndChangesNothing)
     ASSERT_TRUE(buildSettings(request, &settings, &error));
     BeautyEngine *engine = nullptr;
     ASSERT_EQ(engineCreate(&engine), kResultOk);
+    const StagesRemoved noStages;  // the engine installed the built stages
     BeautifyOutcome outcome =
         beautifyWithStatuses(engine, image.image(), sidecar.faces(), sidecar.count(), settings, 3);
     EXPECT_EQ(outcome.result, kResultOk);
