@@ -608,8 +608,9 @@ int faceDetectorDetectInRegion(FaceDetector *detector, const DetectorRegionReque
     if (roll < -179 || roll > 180 || !detectorImageValid(image, true) || (small && !detectorImageValid(small, true)))
         return kResultBadArgument;
     if (small) {
-        const int64_t a = int64_t(image->width) * 1024 / image->height, b = int64_t(small->width) * 1024 / small->height;
-        if (std::llabs(a - b) > 10)
+        const int64_t aspect = int64_t(image->width) * 1024 / image->height;
+        const int64_t smallAspect = int64_t(small->width) * 1024 / small->height;
+        if (std::llabs(aspect - smallAspect) > 10)
             return kResultBadArgument;
     }
     const int32_t *r = request->rect;

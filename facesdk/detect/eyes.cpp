@@ -184,7 +184,8 @@ int combineEyeHits(FaceDetector *d, const EyeHit *hits, int count, const int32_t
     for (int i = 0; i < count; ++i) {
         const int32_t *hb = hits[i].box;
         const int32_t size = std::min(h, std::max(1, hb[2] * scale >> 10));
-        const int32_t cx = ((hb[0] - rect[0]) * 2 + hb[2]) * scale >> 11, cy = ((hb[1] - rect[1]) * 2 + hb[3]) * scale >> 11;
+        const int32_t cx = ((hb[0] - rect[0]) * 2 + hb[2]) * scale >> 11;
+        const int32_t cy = ((hb[1] - rect[1]) * 2 + hb[3]) * scale >> 11;
         for (int32_t y = cy - size / 2; y < cy - size / 2 + size; ++y)
             for (int32_t x = cx - size / 2; x < cx - size / 2 + size; ++x)
                 if (x >= 0 && y >= 0 && x < mw && y < mh)
@@ -463,7 +464,8 @@ int findEyes(FaceDetector *d, DetectedFace *face, const int32_t box[4], bool sco
                 placed[1] = int32_t((ey - int64_t(size) * 512) >> 10);
                 placed[2] = placed[3] = size;
             }
-            if (placed[2] <= 0 || placed[0] < 0 || placed[1] < 0 || placed[0] + placed[2] > W || placed[1] + placed[3] > H)
+            const int32_t whole[4] = {0, 0, W, H};
+            if (placed[2] <= 0 || !boxInside(placed, whole))
                 continue;
             std::memcpy(outs[e], placed, 16);
         }

@@ -488,7 +488,8 @@ static uint32_t boxArea(const int32_t box[4]) { return uint32_t(box[2]) * uint32
 /* Overlap above percent of both areas (u32 products). */
 static bool overlapsBoth(uint32_t overlap, const int32_t a[4], const int32_t b[4], uint32_t percent)
 {
-    return uint64_t(overlap) * 100 > uint64_t(percent) * boxArea(a) && uint64_t(overlap) * 100 > uint64_t(percent) * boxArea(b);
+    const uint64_t scaled = uint64_t(overlap) * 100;
+    return scaled > uint64_t(percent) * boxArea(a) && scaled > uint64_t(percent) * boxArea(b);
 }
 
 void groupCandidates(FaceDetector *detector)
@@ -528,8 +529,10 @@ void groupCandidates(FaceDetector *detector)
                 const uint64_t cw = uint64_t(uint32_t(chosen->box[2])) * 100, sw = uint32_t(s->box[2]);
                 if (sw * 80 < cw && cw < sw * 120) {
                     const uint64_t ws = uint32_t(s->score), wc = uint32_t(chosen->score);
-                    for (int i = 0; i < 4; ++i)
-                        chosen->box[i] = int32_t((uint32_t(s->box[i]) * ws + uint32_t(chosen->box[i]) * wc) / (ws + wc));
+                    for (int i = 0; i < 4; ++i) {
+                        const uint64_t sum = uint32_t(s->box[i]) * ws + uint32_t(chosen->box[i]) * wc;
+                        chosen->box[i] = int32_t(sum / (ws + wc));
+                    }
                 }
                 freeFace(detector, s);
             }

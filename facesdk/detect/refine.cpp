@@ -444,7 +444,7 @@ bool walkEdge(FaceDetector *d, const DetectedFace *face, int32_t b[4], int edge,
     bool grew = false;
     for (;;) {
         const int32_t outside = vertical ? (far ? b[0] + b[2] : b[0] - 1) : (far ? b[1] + b[3] : b[1] - 1);
-        const int32_t lo = vertical ? region[0] : region[1], hi = vertical ? region[0] + region[2] : region[1] + region[3];
+        const int32_t lo = region[vertical ? 0 : 1], hi = lo + region[vertical ? 2 : 3];
         if (outside < lo || outside >= hi || !strip(outside, vertical))
             break;
         if (far)
@@ -569,7 +569,8 @@ int refineTrackedBox(FaceDetector *d, DetectedFace *face)
         std::memcpy(b, motionBox, 16);
         if (validateTrackedBox(d, face)) {
             const int32_t m = (((B1[2] + B1[3]) >> 1) + motionBox[2] + 1) >> 1;
-            const int32_t centreX = (2 * motionBox[0] + motionBox[2]) >> 1, centreY = (2 * motionBox[1] + motionBox[3]) >> 1;
+            const int32_t centreX = (2 * motionBox[0] + motionBox[2]) >> 1;
+            const int32_t centreY = (2 * motionBox[1] + motionBox[3]) >> 1;
             const int32_t square[4] = {(2 * centreX - m) / 2, (2 * centreY - m) / 2, m, m};
             clipRect(0, 0, W, H, square, b);
             return 1;
@@ -595,11 +596,7 @@ int smoothTrackedBoxes(FaceDetector *d, int32_t W, int32_t H)
         std::memcpy(s, f->smoothed, 16);
         std::memcpy(f->previous, f->box, 16);
         const int32_t *c = f->box;
-        const int64_t tx = (int64_t(V) * c[2]) >> 10, ty = (int64_t(V) * c[3]) >> 10;
-        const bool jumped = std::llabs(int64_t(s[0]) - c[0]) >= tx ||
-                            std::llabs(int64_t(s[0]) + s[2] - c[0] - c[2]) >= tx ||
-                            std::llabs(int64_t(s[1]) - c[1]) >= ty ||
-                            std::llabs(int64_t(s[1]) + s[3] - c[1] - c[3]) >= ty;
+        const bool jumped = !boxesSimilar(s, c, V);
         int32_t *out = f->smoothed;
         f->averageBox[2] = 0;
         if (!jumped) {
@@ -614,9 +611,7 @@ int smoothTrackedBoxes(FaceDetector *d, int32_t W, int32_t H)
                 int32_t *A = f->averageBox;
                 for (int k = 0; k < 4; ++k)
                     A[k] = int32_t(((1024 / n) * sum[k] + 512) >> 10);
-                const int64_t ax = (int64_t(V / 3) * A[2]) >> 10, ay = (int64_t(V / 3) * A[3]) >> 10;
-                const bool near = std::llabs(int64_t(s[0]) - A[0]) < ax && std::llabs(int64_t(s[0]) + s[2] - A[0] - A[2]) < ax &&
-                                  std::llabs(int64_t(s[1]) - A[1]) < ay && std::llabs(int64_t(s[1]) + s[3] - A[1] - A[3]) < ay;
+                const bool near = boxesSimilar(s, A, V / 3);
                 if (near && boxesSimilar(s, A, V / 10)) {
                     std::memcpy(out, A, 16);
                 } else if (near && !boxesSimilar(s, A, V / 2)) {
@@ -667,11 +662,7 @@ int smoothTrackedBoxes(FaceDetector *d, int32_t W, int32_t H)
             int32_t *alt = f->alternateBox;
             if (mx > 50 || my > 50) {
                 const int32_t *A = f->averageBox;
-                const int64_t lx = (int64_t(V / 2) * A[2]) >> 10, ly = (int64_t(V / 2) * A[3]) >> 10;
-                const bool nearAverage = A[2] != 0 && std::llabs(int64_t(c[0]) - A[0]) < lx &&
-                                         std::llabs(int64_t(c[0]) + c[2] - A[0] - A[2]) < lx &&
-                                         std::llabs(int64_t(c[1]) - A[1]) < ly &&
-                                         std::llabs(int64_t(c[1]) + c[3] - A[1] - A[3]) < ly;
+                const bool nearAverage = A[2] != 0 && boxesSimilar(c, A, V / 2);
                 const int32_t ox = nearAverage ? dx / 2 : dx, oy = nearAverage ? dy / 2 : dy;
                 if (!nearAverage && (mx > 102 || my > 102))
                     answer = 1;
@@ -698,7 +689,10 @@ int smoothTrackedBoxes(FaceDetector *d, int32_t W, int32_t H)
 
 /* ---- duplicates and swallowed faces ---- */
 
-static uint64_t smoothedArea(const DetectedFace *f) { return uint64_t(uint32_t(f->smoothed[2])) * uint32_t(f->smoothed[3]); }
+static uint64_t smoothedArea(const DetectedFace *f)
+{
+    return uint64_t(uint32_t(f->smoothed[2])) * uint32_t(f->smoothed[3]);
+}
 
 void removeDuplicateFaces(FaceDetector *d)
 {

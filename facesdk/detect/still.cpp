@@ -470,8 +470,8 @@ bool skinShareReached(const FaceDetector *d, const DetectedFace *f, int32_t thre
     const int32_t mw = int32_t(skin.width), mh = int32_t(skin.height);
     if (!sums || w <= 0 || h <= 0 || x + w >= mw || y + h >= mh)
         return false;
-    const uint32_t sum = sums[size_t(y + h) * mw + x + w] - sums[size_t(y) * mw + x + w] - sums[size_t(y + h) * mw + x] +
-                         sums[size_t(y) * mw + x];
+    const uint32_t sum = sums[size_t(y + h) * mw + x + w] - sums[size_t(y) * mw + x + w] -
+                         sums[size_t(y + h) * mw + x] + sums[size_t(y) * mw + x];
     return uint64_t(sum) >= ((uint64_t((uint32_t(f->box[2]) * uint32_t(f->box[3])) >> 2) * uint32_t(threshold)) >> 16);
 }
 

@@ -185,9 +185,11 @@ void adaptInterval(FaceDetector *d)
             if (history) {
                 adaptScanInterval(d, true);
             } else {
-                if (++d->cycleCounter >= 2)
-                    w.framesPerFullScan = std::min<uint32_t>(d->configured.framesPerFullScan,
-                                                             std::max<uint32_t>(d->minFramesPerFullScan, uint32_t(std::max(d->cycleCounter - 2, 0))));
+                if (++d->cycleCounter >= 2) {
+                    const uint32_t earned = uint32_t(std::max(d->cycleCounter - 2, 0));
+                    w.framesPerFullScan =
+                        std::min(d->configured.framesPerFullScan, std::max(d->minFramesPerFullScan, earned));
+                }
                 if (w.framesPerFullScan > 1)
                     w.perFrameShare = d->configured.perFrameShare;
             }
@@ -283,7 +285,8 @@ void widenToFaces(Frame &f, int32_t rect[4])
     for (DetectedFace *face = firstFaceIn(&f.d->faces); face; face = nextFaceIn(&f.d->faces, face)) {
         int32_t E[4];
         searchBoxAround(f.d, face->box, E);
-        const int32_t right = std::max(rect[0] + rect[2], E[0] + E[2]), bottom = std::max(rect[1] + rect[3], E[1] + E[3]);
+        const int32_t right = std::max(rect[0] + rect[2], E[0] + E[2]);
+        const int32_t bottom = std::max(rect[1] + rect[3], E[1] + E[3]);
         rect[0] = std::min(rect[0], E[0]);
         rect[1] = std::min(rect[1], E[1]);
         rect[2] = right - rect[0];
