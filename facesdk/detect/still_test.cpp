@@ -159,6 +159,44 @@ TEST_F(StillTest, TurnedViewsAreSearchedWithTheirOwnModelsUnlessSwitchedOff)
     }
 }
 
+TEST_F(StillTest, TheBeautificationEnginesRoadThroughTheDetector)
+{
+    // the engine's configuration: eye boxes, face score, roll hint and skin prefilter, full
+    // search area, its twelve rolls; one still detection, the walk, one region per face
+    static const int16_t kEngineRolls[] = {0, 90, -90, 30, -30, 60, -60, 45, -45, 135, -135, 180, kRollListEnd};
+    DetectorConfig config{};
+    config.size = 80;
+    config.flags = kDetectorFlagEyeBoxes | kDetectorFlagFaceScore | kDetectorFlagRollHint | kDetectorFlagSkinPrefilter;
+    config.searchWidthPercent = config.searchHeightPercent = 100;
+    config.rollAngles = kEngineRolls;
+    ASSERT_EQ(createWith(config), kResultOk);
+    SyntheticFrame frame(240, 180);
+    frame.drawFace(30, 40, 60, 0);
+    frame.drawFace(140, 60, 56, 90);
+    DetectorImage image = frame.image();
+    image.rollHint = 0;
+    ASSERT_EQ(faceDetectorDetect(detector, &image, nullptr, nullptr), kResultOk);
+    int walked = 0;
+    for (DetectedFace *f = faceDetectorNextFace(detector, nullptr); f; f = faceDetectorNextFace(detector, f)) {
+        ++walked;
+        const DetectedFacePublic &pub = f->report;
+        SCOPED_TRACE(pub.roll);
+        EXPECT_TRUE(pub.roll == 0 || pub.roll == 90);
+        EXPECT_GT(pub.firstEyeBox[2], 0);
+        EXPECT_GT(pub.secondEyeBox[2], 0);
+        DetectorRegionRequest request{};
+        request.size = sizeof request;
+        request.image = &image;
+        request.rect = pub.box; // a face record begins with its box
+        request.roll = pub.roll;
+        int32_t eyeScore = -7;
+        EXPECT_EQ(faceDetectorDetectInRegion(detector, &request, &eyeScore), kResultOk);
+        EXPECT_GT(eyeScore, 0);
+        EXPECT_LE(eyeScore, 100);
+    }
+    EXPECT_EQ(walked, 2);
+}
+
 TEST_F(StillTest, AFrameWithoutFacesAndAModelThatNeverPassesFindNothing)
 {
     ASSERT_EQ(create(kDetectorFlagEyeBoxes), kResultOk);
