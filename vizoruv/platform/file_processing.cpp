@@ -16,6 +16,7 @@
 #include "vizoruv/io/image_geometry.h"
 #include "vizoruv/platform/correction_pipeline.h"
 #include "vizoruv/platform/engine_session.h"
+#include "vizoruv/platform/raw_open.h"
 #include "vizoruv/platform/vxl_platform_win.h"
 
 namespace {
@@ -324,11 +325,16 @@ void stampOverlay(const ImageView* overlay, ImageBuffer* buffer, int x, int y, i
     std::free(scaled.data[0]);
 }
 
-std::string outputTypeOfPath(const std::string& path) {
+std::string lowerExtension(const std::string& path) {
     const size_t dot = path.find_last_of('.');
     std::string extension = dot == std::string::npos ? std::string() : path.substr(dot);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
+    for (char& c : extension)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return extension;
+}
+
+std::string outputTypeOfPath(const std::string& path) {
+    const std::string extension = lowerExtension(path);
     if (extension == ".tif" || extension == ".tiff")
         return "image/tiff";
     if (extension == ".png")
@@ -506,8 +512,17 @@ int VXLPlatformWin::ProcessFile(const char* inputPath, const char* outputPath, c
     request.roomForRotation = true;
     request.sixteenBit = depthChoice && settings->bitDepth != 0;
     DecodedImage decoded;
-    if (decodeImageFile(inputPath, request, &decoded, nullptr) != 0 || !decoded.fullSize.pixels ||
-        !decoded.preview.pixels)
+    std::unique_ptr<VXLRawEngine> raw = openRawFile(inputPath, librawModule);
+    if (raw) {
+        RawDevelopRequest develop;
+        develop.params = rawParams;
+        develop.roomForRotation = true;
+        if (developRawImage(raw.get(), develop, &decoded) != 0)
+            return -1;
+    } else if (decodeImageFile(inputPath, request, &decoded, nullptr) != 0) {
+        return -1;
+    }
+    if (!decoded.fullSize.pixels || !decoded.preview.pixels)
         return -1;
     // bitDepth 1 asks 16 bits; other values except 0 keep the file's depth.
     const bool sixteen = decoded.sixteenBit.pixels &&
@@ -627,6 +642,7 @@ int VXLPlatformWin::ProcessFile(const char* inputPath, const char* outputPath, c
     encode.software = software ? software : "";
     encode.settings = *settings;
     encode.binDir = binDir_;
+    encode.rawEngine = raw.get();
     encode.proPhoto = &proPhotoProfile_;
     encode.adobe = &adobeProfile_;
     encode.orientation = orientation;

@@ -51,6 +51,8 @@ void VXLPlatformWin::dropImage(bool keepRawEngine) {
     freeImageBuffer(&buffers_[kPreviewResult]);
     freeImageBuffer(&buffers_[kDetectorImage]);
     releaseSourceBuffers();
+    if (!keepRawEngine)
+        rawEngine_.reset();
     backgroundCache_.reset();
 }
 

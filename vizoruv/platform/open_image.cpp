@@ -7,6 +7,7 @@
 #include "vizoruv/io/image_decoder.h"
 #include "vizoruv/io/image_geometry.h"
 #include "vizoruv/platform/engine_session.h"
+#include "vizoruv/platform/raw_open.h"
 
 namespace {
 
@@ -23,11 +24,10 @@ std::unique_ptr<AdjustmentSet> newSet(int layers) {
 int VXLPlatformWin::OpenImageFile(const char* path, const CorrectionStack* stack, int previewSize, void* reserved,
                                   void* librawModule, const VXLRAWParams* rawParams, VXLDetector* detector) {
     std::lock_guard<std::mutex> lock(instanceMutex_);
-    // Re-developing an open RAW file needs the RAW engine, which this platform does not hold yet:
-    // without a path there is nothing to open.
-    if (!path)
+    // Without a path the open RAW file is developed again (with the new RAW parameters).
+    if (!path && !rawEngine_)
         return -1;
-    dropImage(false);
+    dropImage(path == nullptr);
     if (engine()._SetFilterRecord)
         engine()._SetFilterRecord(nullptr);
     lastPreviewSet_ = newSet(kLayersPerSet);
@@ -37,22 +37,37 @@ int VXLPlatformWin::OpenImageFile(const char* path, const CorrectionStack* stack
     if (stack)
         updateFromStack(openSet_.get(), *stack);
     previewSize_ = previewSize;
-    return decodeOpenImage(path, stack) == 0 ? 0 : -1;
+    if (path)
+        rawEngine_ = openRawFile(path, librawModule);
+    return decodeOpenImage(path, rawParams) == 0 ? 0 : -1;
 }
 
-int VXLPlatformWin::decodeOpenImage(const char* path, const CorrectionStack* stack) {
+int VXLPlatformWin::decodeOpenImage(const char* path, const VXLRAWParams* rawParams) {
     sourceWidth_ = sourceHeight_ = 0;
-    lastPath_ = path;
+    if (path)
+        lastPath_ = path;
 
-    DecodeRequest request;
-    request.maxPreviewSide = previewSize_;
-    request.fullSize8 = !noFullSizeSource_;
-    request.detectorCopy =
+    const bool detectorCopy =
         !economyNoDetail_ && analyseFaceLibrary_ && libraries_.loaded(ModuleLibrary::FaceDetector);
     DecodedImage image;
-    std::string error;
-    if (decodeImageFile(path, request, &image, &error) != 0)
-        return -1;
+    if (rawEngine_) {
+        RawDevelopRequest request;
+        request.mode = noFullSizeSource_ ? kRawDevelopReduced : kRawDevelopFull;
+        request.params = rawParams;
+        request.maxPreviewSide = previewSize_;
+        request.detectorCopy = detectorCopy;
+        if (developRawImage(rawEngine_.get(), request, &image) != 0)
+            return -1;
+        if (noFullSizeSource_)
+            freeImageBuffer(&image.fullSize);
+    } else {
+        DecodeRequest request;
+        request.maxPreviewSide = previewSize_;
+        request.fullSize8 = !noFullSizeSource_;
+        request.detectorCopy = detectorCopy;
+        if (decodeImageFile(path, request, &image, nullptr) != 0)
+            return -1;
+    }
     if (!image.preview.pixels)
         return -1;
 

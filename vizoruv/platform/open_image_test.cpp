@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include "sys/dynlib/dynlib.h"
+#include "vizoruv/io/image_decoder.h"
+#include "vizoruv/io/output_settings.h"
+#include "vizoruv/io/raw_test_files.h"
 #include "vizoruv/platform/engine_session.h"
 #include "vizoruv/platform/testdata/platform_fixture.h"
 
@@ -134,6 +138,89 @@ TEST_F(OpenImage, PreviewsFitThePreviewSize) {
     EXPECT_EQ(preview.height, 200);
     EXPECT_EQ(full.width, 600);
     EXPECT_EQ(platform->previewSize(), 300);
+}
+
+}  // namespace
+
+// ---- RAW files, developed through the caller's LibRaw module ----
+
+namespace {
+
+using platform_test::PlatformFixture;
+using platform_test::Stack;
+
+void* librawModule() {
+    // Loaded once and never unloaded: LibRaw's worker threads outlive its calls.
+    static void* const module = sysDynlibOpen(PLATFORM_LIBRAW_MODULE);
+    return module;
+}
+
+struct RawFiles : PlatformFixture {
+    std::string dng(const char* name) {
+        rawtest::DngOptions options;
+        options.width = 96;
+        options.height = 64;
+        options.thumbnail = rawtest::Thumbnail::Bitmap;
+        const std::string path = scratch.file(name);
+        rawtest::writeFile(path, rawtest::makeDng(options));
+        return path;
+    }
+};
+
+TEST_F(RawFiles, OpenDevelopAgainAndReportTheCamera) {
+    ASSERT_NE(librawModule(), nullptr);
+    const std::string path = dng("shot.dng");
+    ASSERT_EQ(platform->OpenImageFile(path.c_str(), nullptr, 1200, nullptr, librawModule(), nullptr, nullptr), 0);
+    bool raw = false;
+    std::string camera, lens;
+    int width = 0, height = 0, iso = 0;
+    ASSERT_EQ(platform->GetImageInfo(&raw, &camera, &lens, &width, &height, &iso, nullptr, nullptr, nullptr, nullptr),
+              0);
+    EXPECT_TRUE(raw);
+    EXPECT_EQ(camera, "Keltrix RX-1");
+    EXPECT_EQ(iso, 400);
+    EXPECT_GT(width, 0);
+    std::string fingerprint;
+    EXPECT_EQ(platform->GetFingerprint(&fingerprint), 0);
+
+    // A null path develops the open RAW file again.
+    EXPECT_EQ(platform->OpenImageFile(nullptr, nullptr, 1200, nullptr, librawModule(), nullptr, nullptr), 0);
+    ImageView preview;
+    platform->GetImage(&preview, true, false);
+    EXPECT_EQ(preview.width, width);
+    EXPECT_NE(preview.data[0], nullptr);
+
+    // A RAW thumbnail keeps the caller's decoded flag.
+    ImageView thumbnail{};
+    int decoded = 7;
+    ASSERT_EQ(platform->GetThumbnail(path.c_str(), 1000, &thumbnail, &decoded, librawModule()), 0);
+    EXPECT_EQ(decoded, 7);
+    EXPECT_GT(thumbnail.width, 0);
+    platform->FreeThumbnail(&thumbnail);
+
+    // Without the module the file goes to the picture decoder (a DNG reads as its TIFF thumbnail);
+    // no RAW engine is then open, so there is nothing to develop again.
+    EXPECT_EQ(open(path), 0);
+    ASSERT_EQ(platform->GetImageInfo(&raw, &camera, &lens, &width, &height, nullptr, nullptr, nullptr, nullptr,
+                                     nullptr),
+              0);
+    EXPECT_FALSE(raw);
+    EXPECT_EQ(platform->OpenImageFile(nullptr, nullptr, 1200, nullptr, nullptr, nullptr, nullptr), -1);
+}
+
+TEST_F(RawFiles, ProcessFileDevelopsAndEncodes) {
+    const std::string path = dng("process.dng");
+    Stack plain;
+    OutputSettings settings{};
+    settings.quality = 0.9f;
+    const std::string out = scratch.file("developed.jpg");
+    ASSERT_EQ(platform->ProcessFile(path.c_str(), out.c_str(), &plain.stack, nullptr, &settings, nullptr, 1, "Test",
+                                    nullptr, nullptr, nullptr, nullptr, nullptr, librawModule(), nullptr, nullptr,
+                                    nullptr),
+              0);
+    DecodedImage result;
+    ASSERT_EQ(decodeImageFile(out, DecodeRequest(), &result, nullptr), 0);
+    EXPECT_GT(result.fullSize.width, 0);
 }
 
 }  // namespace

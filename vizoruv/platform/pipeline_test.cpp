@@ -15,6 +15,7 @@
 #include "vizoruv/adjust/adjustment_set.h"
 #include "vizoruv/adjust/lut_catalogue.h"
 #include "vizoruv/adjust/lut_test_files.h"
+#include "vizoruv/io/host_filter_record.h"
 #include "vizoruv/io/io_test_support.h"
 #include "vizoruv/platform/correction_report.h"
 #include "vizoruv/platform/engine_session.h"
@@ -746,6 +747,31 @@ TEST_F(Pipeline, ProgressIsReportedStepByStepOnTheCorrectionWorkerOnly)
     ASSERT_TRUE(processImage(picture.view(), layer, session.get(), nullptr, nullptr, r));
     EXPECT_TRUE(Progress::calls.empty());
     EXPECT_GT(picture.brightness(), original.brightness());
+}
+
+TEST_F(Pipeline, ProgressRunsForwardOverFurtherLayersAndTheHostCountsFromOne)
+{
+    static std::vector<std::pair<int, int>> hostCalls;
+    hostCalls.clear();
+    HostFilterRecord host{};
+    host.progress = [](int32_t done, int32_t total) { hostCalls.emplace_back(done, total); };
+    setPipelineHooks({nullptr, nullptr, &HookLog::everywhere});
+    AdjustmentSet set = setOf({layerOf(brighten), layerOf(brighten)}, {1, 1});
+    PipelineRun r = run(&set);
+    r.onWorker = true;
+    r.progress = [](int step, int total, void* data) { return Progress::callback(step, total, data); };
+    r.progressData = &host;
+    r.hostRecord = &host;
+    step = 2;
+    ASSERT_TRUE(renderAdjustmentSet(picture.view(), r));
+    ASSERT_GE(Progress::calls.size(), 4u);
+    for (size_t i = 1; i < Progress::calls.size(); ++i)
+        EXPECT_GT(Progress::calls[i].first, Progress::calls[i - 1].first);
+    EXPECT_LE(Progress::calls.back().first, 2 * kStepsPerPass);
+    EXPECT_EQ(Progress::calls.back().second, 2 * kStepsPerPass);
+    ASSERT_FALSE(hostCalls.empty());
+    for (size_t i = 0; i < hostCalls.size(); ++i)
+        EXPECT_EQ(hostCalls[i], std::make_pair(1 + int(i), 2 * kStepsPerPass));
 }
 
 TEST_F(Pipeline, AStopOrACancelSkipsTheGuardedStepsButFinishesTheLook)

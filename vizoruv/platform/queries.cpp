@@ -11,6 +11,8 @@
 #include "vizoruv/adjust/tone_curve.h"
 #include "vizoruv/io/image_decoder.h"
 #include "vizoruv/platform/engine_session.h"
+#include "vizoruv/platform/file_processing.h"
+#include "vizoruv/platform/raw_open.h"
 #include "vizoruv/platform/vxl_platform_win.h"
 
 namespace {
@@ -19,6 +21,7 @@ constexpr int kBins = 256;
 constexpr int kHistogramCount = 4;  // red, green, blue, luminance
 constexpr double kHistogramTop = 254.0;
 constexpr int kThumbnailPreviewSide = 1200;
+constexpr int kRawThumbnailDevelopSide = 500;  // larger thumbnails are developed in full
 const std::vector<double> kSmoothingKernel = {0.006, 0.061, 0.242, 0.383, 0.242, 0.061, 0.006};
 
 using Histogram = std::vector<double>;
@@ -133,14 +136,17 @@ int VXLPlatformWin::GetHistogram(uint8_t* table1024, const MaskTransform* region
 int VXLPlatformWin::GetImageInfo(bool* isRaw, std::string* camera, std::string* lens, int* width, int* height,
                                  int* iso, float* aperture, float* focalLength, float* exposureBias,
                                  float* shutterSpeed) {
-    // No RAW engine is open on this platform: RAW files are not developed here.
-    if (isRaw)
-        *isRaw = false;
+    if (isRaw) {
+        std::string rawCamera, rawLens;
+        *isRaw = rawEngine_ && camera && lens && rawEngine_->cameraAndLens(&rawCamera, &rawLens) &&
+                 !rawCamera.empty() && !rawLens.empty();
+    }
     if (camera)
         *camera = camera_;
     if (lens)
         *lens = lens_;
     const bool sizeKnown = sourceWidth_ > 0 && sourceHeight_ > 0;
+    const bool rawFile = isRaw && *isRaw;
     if (sizeKnown) {
         if (width)
             *width = sourceWidth_;
@@ -157,7 +163,7 @@ int VXLPlatformWin::GetImageInfo(bool* isRaw, std::string* camera, std::string* 
         *exposureBias = exposureBias_;
     if (shutterSpeed)
         *shutterSpeed = shutterSpeed_;
-    return sizeKnown ? 0 : -1;
+    return rawFile || sizeKnown ? 0 : -1;
 }
 
 namespace {
@@ -193,11 +199,29 @@ bool decodeThumbnail(const char* path, bool hostOrder, ImageView* view) {
 int VXLPlatformWin::GetThumbnail(const char* path, int size, ImageView* view, int* decoded, void* librawModule) {
     if (!path || !view)
         return -1;
-    // RAW files are tried through the picture decoder like every other file until a RAW engine
-    // can develop them here.
-    if (!decodeThumbnail(path, hostMode(), view))
+    const std::string extension = lowerExtension(path);
+    bool made = false, fromDecoder = false;
+    if (extension == ".jpg" || extension == ".jpeg")
+        made = fromDecoder = decodeThumbnail(path, hostMode(), view);
+    if (!made) {
+        // A RAW file: the full development for large thumbnails, else its embedded bitmap thumbnail.
+        // An embedded JPEG thumbnail answers false and the file goes to the decoder below.
+        if (std::unique_ptr<VXLRawEngine> raw = openRawFile(path, librawModule)) {
+            ImageView developed{};
+            made = raw->develop(size > kRawThumbnailDevelopSide ? kRawDevelopFull : kRawDevelopThumbnail, size,
+                                &developed, nullptr, nullptr) &&
+                   developed.data[0];
+            if (made)
+                *view = developed;
+            else
+                releaseRawView(&developed);
+        }
+    }
+    if (!made)
+        made = fromDecoder = decodeThumbnail(path, hostMode(), view);
+    if (!made)
         return -1;
-    if (decoded)
+    if (fromDecoder && decoded)
         *decoded = 1;
     std::lock_guard<std::mutex> lock(thumbnailMutex_);
     thumbnails_.push_back(view);

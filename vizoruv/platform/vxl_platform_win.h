@@ -9,6 +9,7 @@
 #include "vizoruv/adjust/lut_catalogue.h"
 #include "vizoruv/io/colour_profiles.h"
 #include "vizoruv/io/image_buffer.h"
+#include "vizoruv/io/raw_engine.h"
 #include "vizoruv/platform/correction_report.h"
 #include "vizoruv/platform/ivxl_platform.h"
 #include "vizoruv/platform/libraries.h"
@@ -147,7 +148,7 @@ private:
 
     void clearMasks();
     // Decodes the file into the platform's buffers and starts the analysis (open_image.cpp).
-    int decodeOpenImage(const char* path, const CorrectionStack* stack);
+    int decodeOpenImage(const char* path, const VXLRAWParams* rawParams);
     void startAnalysis();
     void copyReport(CorrectionReport* out);
     // Takes the instance lock unless the render is asked to stop first (on the correction worker).
@@ -197,6 +198,7 @@ private:
     ProfileBytes proPhotoProfile_, adobeProfile_; // shipped profiles of the module folder
     std::unique_ptr<BackgroundMaskCache> backgroundCache_;
     VXLDetector* detector_ = nullptr;             // the caller's
+    std::unique_ptr<VXLRawEngine> rawEngine_;     // of the open RAW file, or null
 
     std::mutex thumbnailMutex_;    // guards the thumbnail list
     uint8_t shutDown_ = 0;
