@@ -63,6 +63,16 @@ struct Corrections : PlatformFixture {
         platform->worker(kRestartWorker).wait();
         platform->worker(kCorrectionWorker).wait();
     }
+    // Starts a correction whose first progress call waits, and a thread that lets it go shortly.
+    std::thread startHeldCorrection(Stack& stack, Progress& progress) {
+        progress.hold = true;
+        platform->StartCorrection(&stack.stack, &Progress::callback, &progress);
+        progress.waitUntilHolding();
+        return std::thread([&progress] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            progress.letGo();
+        });
+    }
     // The correction worker renders the full-size result.
     uint64_t fullResult() { return previewBrightness(false, true); }
     uint64_t unedited = 0, uneditedFull = 0;
@@ -198,13 +208,7 @@ TEST_F(Corrections, ReleaseStopsARunningCorrection) {
     Stack brighter;
     brighter.finishExposure(60);
     Progress progress;
-    progress.hold = true;
-    platform->StartCorrection(&brighter.stack, &Progress::callback, &progress);
-    progress.waitUntilHolding();
-    std::thread letGo([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        progress.letGo();
-    });
+    std::thread letGo = startHeldCorrection(brighter, progress);
     platform->Release();  // waits for A, then C, then B
     platform = nullptr;
     letGo.join();
@@ -215,13 +219,7 @@ TEST_F(Corrections, OpeningAnotherImageWhileACorrectionRunsStopsIt) {
     Stack brighter;
     brighter.finishExposure(60);
     Progress progress;
-    progress.hold = true;
-    platform->StartCorrection(&brighter.stack, &Progress::callback, &progress);
-    progress.waitUntilHolding();
-    std::thread letGo([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        progress.letGo();
-    });
+    std::thread letGo = startHeldCorrection(brighter, progress);
     EXPECT_EQ(open(picture("next.png", wic::Container::Png, 90, 60)), 0);
     letGo.join();
     ImageView preview;

@@ -16,6 +16,7 @@
 #include "vizoruv/io/image_geometry.h"
 #include "vizoruv/platform/correction_pipeline.h"
 #include "vizoruv/platform/engine_session.h"
+#include "vizoruv/platform/image_buffers.h"
 #include "vizoruv/platform/raw_open.h"
 #include "vizoruv/platform/vxl_platform_win.h"
 
@@ -77,20 +78,6 @@ void mapPoint(const Matrix& m, int newWidth, int newHeight, float sx, float sy, 
 
 int pixelBytes(const ImageBuffer& buffer) {
     return buffer.channels * (buffer.bitsPerChannel == 16 ? 2 : 1);
-}
-
-ImageView viewOf(const ImageBuffer& buffer) {
-    ImageView view{};
-    const bool sixteen = buffer.bitsPerChannel == 16;
-    view.format = sixteen ? kImageFormat16 : kImageFormat8;
-    view.width = buffer.width;
-    view.height = buffer.height;
-    view.rowBytes = buffer.rowBytes;
-    view.bytesPerPixel = pixelBytes(buffer);
-    view.hasAlpha = buffer.channels > 3;
-    for (int c = 0; c < 3 && buffer.pixels; ++c)
-        view.data[c] = buffer.pixels + c * (sixteen ? 2 : 1);
-    return view;
 }
 
 // Bilinear sample of channel c at (x, y) in a picture of w x h; outside it the sample is 0.
@@ -531,7 +518,8 @@ int VXLPlatformWin::ProcessFile(const char* inputPath, const char* outputPath, c
     // The analysis runs on the 8-bit images in a session of this call's own.
     EngineSession session(this);
     {
-        const ImageView full = viewOf(decoded.fullSize), preview = viewOf(decoded.preview);
+        const ImageView full = viewOfImageBuffer(decoded.fullSize, false);
+        const ImageView preview = viewOfImageBuffer(decoded.preview, false);
         AnalysisRequest analysis;
         const bool engineLoaded = libraries_.loaded(ModuleLibrary::Engine);
         analysis.engineAnalysis = needsEngineWork(set) && engineLoaded;
@@ -574,7 +562,7 @@ int VXLPlatformWin::ProcessFile(const char* inputPath, const char* outputPath, c
     if (progress && progress(0, total, progressData) != 0)
         return -1;
     step = 2;
-    if (!runPipeline(viewOf(working), run))
+    if (!runPipeline(viewOfImageBuffer(working, false), run))
         return -1;
     if (progress)
         progress(total, total, progressData);

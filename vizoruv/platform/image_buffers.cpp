@@ -1,12 +1,13 @@
 // The open image's buffers: views of them, reading a result (slot 2) or a resized copy (slot 6),
 // releasing the full-size buffers and dropping the whole image.
+#include "vizoruv/platform/image_buffers.h"
 #include "vizoruv/platform/vxl_platform_win.h"
 
 #include "vizoruv/adjust/adjustment_set.h"
 #include "vizoruv/adjust/background_mask.h"
 #include "vizoruv/platform/engine_session.h"
 
-ImageView VXLPlatformWin::viewOfBuffer(const ImageBuffer& buffer) const {
+ImageView viewOfImageBuffer(const ImageBuffer& buffer, bool hostOrder) {
     ImageView view{};
     const bool sixteen = buffer.bitsPerChannel == 16;
     view.format = sixteen ? kImageFormat16 : kImageFormat8;
@@ -16,11 +17,15 @@ ImageView VXLPlatformWin::viewOfBuffer(const ImageBuffer& buffer) const {
     const int sampleBytes = sixteen ? 2 : 1;
     view.hasAlpha = buffer.rowBytes >= 4 * sampleBytes * buffer.width;
     view.bytesPerPixel = (view.hasAlpha ? 4 : 3) * sampleBytes;
-    view.hostOrder = hostMode();
+    view.hostOrder = hostOrder;
     if (buffer.pixels)
         for (int c = 0; c < 3; ++c)
             view.data[c] = buffer.pixels + c * sampleBytes;
     return view;
+}
+
+ImageView VXLPlatformWin::viewOfBuffer(const ImageBuffer& buffer) const {
+    return viewOfImageBuffer(buffer, hostMode());
 }
 
 void VXLPlatformWin::releaseSourceBuffers() {
