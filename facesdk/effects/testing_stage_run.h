@@ -107,8 +107,9 @@ struct StageRunFixture : testing::Test {
     }
 
     // Runs the stage once with every allocation of the run failing in turn (the N-th for N up
-    // to the count of a clean run) and answers the stage's status of each. Every run must give
-    // the picture back in its own format and leave no block behind.
+    // to the count of a clean run) and answers the stage's status of each. Every run must answer
+    // -3, 96 (the run failed before the stage) or 0, give the picture back in its own format and
+    // leave no block behind.
     template <class Paint>
     std::vector<int32_t> statusesUnderEveryAllocationFailure(PixelFormat format, Paint &&paint,
                                                              SyntheticFace *faces, int count,
@@ -131,9 +132,71 @@ struct StageRunFixture : testing::Test {
             run(image, faces, count, bit, &status);
             counter.failAt = 0;
             statuses.push_back(status);
+            EXPECT_TRUE(status == kResultNoMemory || status == kResultStageNotRun ||
+                        status == kResultOk)
+                << n << ": " << status;
             EXPECT_EQ(image.image.format, format) << n;
             EXPECT_EQ(counter.liveBlocks(), baseline) << n;
         }
         return statuses;
     }
+
+    // Paints one synthetic face at the roll (colourAt(face, x, y)), runs the settings on it
+    // (fitting its shape records first when asked) and answers the change inside and outside
+    // the region (inside(face, x, y)).
+    template <class ColourAt, class Inside>
+    PixelChange runOnFace(PixelFormat format, double roll, const BeautySettings &settings,
+                          uint32_t bit, bool fitFirst, ColourAt &&colourAt, Inside &&inside,
+                          int32_t *status, int *result)
+    {
+        SyntheticFace face;
+        makeSyntheticFace(&face, 1, 320, 240, roll, kWidth, kHeight);
+        OwnedImage image(kWidth, kHeight, format), before(kWidth, kHeight, format);
+        paintYuv(image.image, [&](int x, int y) { return colourAt(face, x, y); });
+        before.copyPixelsFrom(image);
+        use(settings);
+        if (fitFirst)
+            fit(image, &face, 1);
+        *result = run(image, &face, 1, bit, status);
+        return compareImages(before.image, image.image,
+                             [&](int32_t x, int32_t y) { return inside(face, x, y); });
+    }
 };
+
+// change(format, roll, strength, &status, &result) runs a stage at a strength. In every run
+// format and at each roll the stage answers 0, the run 0, and the picture changes by more than
+// `least` inside its region and not at all outside it.
+template <class Change>
+void expectChangeOnlyInside(Change &&change, std::initializer_list<double> rolls, int64_t least)
+{
+    for (PixelFormat format : kStageRunFormats)
+        for (double roll : rolls) {
+            SCOPED_TRACE(testing::Message() << std::hex << format << std::dec << " roll " << roll);
+            int32_t status = 0;
+            int result = 0;
+            const PixelChange c = change(format, roll, 255, &status, &result);
+            EXPECT_EQ(status, kResultOk);
+            EXPECT_EQ(result, kResultOk);
+            EXPECT_GT(c.inside, least);
+            EXPECT_EQ(c.outside, 0);
+        }
+}
+
+// Strength 0 does not run the stage (the picture stays); each higher strength changes more.
+template <class Change>
+void expectStrengthScales(Change &&change, PixelFormat format, std::initializer_list<int32_t> strengths)
+{
+    int32_t status = 0;
+    int result = 0;
+    const PixelChange off = change(format, 0, 0, &status, &result);
+    EXPECT_EQ(status, kResultStageNotRun);
+    EXPECT_EQ(off.inside + off.outside, 0);
+    int64_t last = 0;
+    for (int32_t strength : strengths) {
+        const PixelChange c = change(format, 0, strength, &status, &result);
+        EXPECT_EQ(status, kResultOk) << strength;
+        EXPECT_GT(c.inside, last) << strength;
+        last = c.inside;
+    }
+}
+
