@@ -30,6 +30,7 @@ namespace {
 constexpr int32_t kTintDivisor = 280;  // strength 255 moves chroma 3730/4096 of the way
 constexpr int32_t kContrastThresholdBase = 209;
 constexpr int32_t kContrastThresholdRange = 60;
+constexpr int32_t kContrastDivisorLevel1 = 96;  // levels 1, 2, 3 divide by 96, 48, 32
 
 constexpr int kFirstContourPoint = 32;
 constexpr int kLastContourPoint = 43;
@@ -43,7 +44,7 @@ struct TintTables {
 
 void fillTintTables(int32_t strength, const YCbCr &colour, TintTables *t)
 {
-    const int32_t f = std::min(strength, 255) * 4096 / kTintDivisor;
+    const int32_t f = contourTintFraction(strength);
     tintCurveHalf(f, t->y, colour.y);
     tintCurve(f, t->cb, colour.cb);
     tintCurve(f, t->cr, colour.cr);
@@ -113,7 +114,7 @@ int applyContourTint(InnerEngine *inner, int32_t strength, const YCbCr &colour, 
 // ---- The contrast stage ---------------------------------------------------------------------
 
 int contrastFace(InnerEngine *inner, EngineImage *image, const FaceListEntry &entry,
-                 const TemplateMesh &record, int32_t divisor, int32_t threshold)
+                 const TemplateMesh &record, int32_t level, int32_t threshold)
 {
     EngineRect box;
     meshBoundingBox(image, &record, &entry.face, &box);
@@ -121,8 +122,7 @@ int contrastFace(InnerEngine *inner, EngineImage *image, const FaceListEntry &en
     EngineImage mask{}, weights{}, blurred{};
     int outcome = buildContourFillMask(inner, &entry, &record, &mask);
     if (outcome == kResultOk)
-        outcome = cropLumaBlurred(inner, &rect, std::max(rect.width, rect.height) / divisor,
-                                  &blurred);
+        outcome = cropLumaBlurred(inner, &rect, contourContrastWindow(rect, level), &blurred);
     if (outcome == kResultOk) {
         const int32_t o = std::max(image->width / std::max(mask.width, 1), 1);
         const EngineRect part = {(rect.x / o) & ~1, (rect.y / o) & ~1, (rect.width / o) & ~1,
@@ -154,6 +154,16 @@ EngineRect contourRegionRect(const EngineRect &box, int32_t width, int32_t heigh
     return {x & ~1, y & ~1, w & ~1, h & ~1};
 }
 
+int32_t contourTintFraction(int32_t strength)
+{
+    return std::min(strength, 255) * 4096 / kTintDivisor;
+}
+
+int32_t contourContrastWindow(const EngineRect &rect, int32_t level)
+{
+    return std::max(rect.width, rect.height) / (kContrastDivisorLevel1 / std::clamp(level, 1, 3));
+}
+
 int foldFaceOutcome(int result, int outcome)
 {
     if (outcome == kResultNothingToDo && result == kResultOk)
@@ -183,7 +193,6 @@ int applyContourContrast(InnerEngine *inner, FaceWork *, int32_t)
         return kResultNothingToDo;
     int32_t &level = inner->settings.contourContrast.level;
     level = std::clamp(level, 1, 3);
-    const int32_t divisor = 96 / level;  // 96, 48, 32
     const int32_t strength = std::min(inner->settings.contourContrast.strength, 255);
     const int32_t threshold = kContrastThresholdBase - strength * kContrastThresholdRange / 255;
     StageTargetScope target(inner);
@@ -197,7 +206,7 @@ int applyContourContrast(InnerEngine *inner, FaceWork *, int32_t)
         const FaceListEntry &entry = inner->faceList[k];
         if (!landmarkFaceQualifies(entry, true) || entry.face.pointCount <= kLastContourPoint)
             continue;
-        result = foldFaceOutcome(result, contrastFace(inner, image, entry, record, divisor, threshold));
+        result = foldFaceOutcome(result, contrastFace(inner, image, entry, record, level, threshold));
     }
     releaseTemplateMesh(inner, &record);
     return result;

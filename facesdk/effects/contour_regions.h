@@ -14,6 +14,13 @@ struct InnerEngine;
 // every side, clipped to the width x height image, each value rounded down to even.
 EngineRect contourRegionRect(const EngineRect &box, int32_t width, int32_t height);
 
+// The tint fraction (1/4096) of the two tint stages: s x 4096 / 280, 3730 at 255. Chroma
+// moves by the fraction, luma by half of it.
+int32_t contourTintFraction(int32_t strength);
+
+// The blur window of the contrast stage for a rectangle: its longer side / (96 / level).
+int32_t contourContrastWindow(const EngineRect &rect, int32_t level);
+
 // Folds one face's outcome into a stage result that starts at 97: the outcome replaces the
 // result, except that a 97 does not replace a 0.
 int foldFaceOutcome(int result, int outcome);

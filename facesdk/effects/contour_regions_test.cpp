@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "facesdk/effects/colour_table_blend.h"
 #include "facesdk/effects/testing_stage_run.h"
 #include "facesdk/engine/result_codes.h"
 
@@ -26,6 +27,23 @@ TEST(ContourRegion, RectangleGrowsByAFifthAndStaysInside)
         EXPECT_EQ(r.width, c.expected.width);
         EXPECT_EQ(r.height, c.expected.height);
     }
+}
+
+TEST(ContourRegion, TintFractionAndContrastWindow)
+{
+    EXPECT_EQ(contourTintFraction(255), 3730);
+    EXPECT_EQ(contourTintFraction(300), 3730);
+    EXPECT_EQ(contourTintFraction(1), 14);
+    // At 255 chroma moves 3730/4096 of the way to the colour and luma 1865/4096.
+    uint8_t chroma[256], luma[256];
+    tintCurve(contourTintFraction(255), chroma, 255);
+    tintCurveHalf(contourTintFraction(255), luma, 255);
+    EXPECT_EQ(chroma[0], 255 * 3730 / 4096);
+    EXPECT_EQ(luma[0], 255 * 1865 / 4096);
+    const EngineRect rect = {0, 0, 192, 100};
+    EXPECT_EQ(contourContrastWindow(rect, 1), 2);
+    EXPECT_EQ(contourContrastWindow(rect, 2), 4);
+    EXPECT_EQ(contourContrastWindow(rect, 3), 6);
 }
 
 TEST(ContourRegion, OutcomesFoldWithAZeroKeptAgainstALater97)

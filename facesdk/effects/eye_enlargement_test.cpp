@@ -191,8 +191,23 @@ TEST_F(DirectEyeRun, AnswersForFacesItCannotUseAndLeavesTheImage)
     EXPECT_EQ(applyEyeEnlargement(inner, nullptr, 0), kResultFailed);
     EXPECT_TRUE(image.samePixels(before));
 
+    part.eyes[1].irisRadius = part.eyes[0].irisRadius;
+    writeEyePart(record->eyePart, part);
     inner->runImage.format = kFormatYuv422Packed3;
-    EXPECT_EQ(enlargeFaceEyes(inner, &inner->runImage, list[0], nullptr), kResultNothingToDo);
+    EXPECT_EQ(enlargeFaceEyes(inner, &inner->runImage, list[0], record), kResultBadArgument);
+    inner->runImage.format = kFormatGrey8;
+    EXPECT_EQ(enlargeFaceEyes(inner, &inner->runImage, list[0], record), kResultUnsupported);
+    EXPECT_TRUE(image.samePixels(before));
+
+    // A face without an eye part before a usable one is passed over; the stage answers 0.
+    inner->runImage.format = kFormatYuv420Planar;
+    FaceListEntry without = list[0];
+    without.face.id = 7;
+    list.insert(list.begin(), without);
+    inner->faceList = list.data();
+    inner->faceListCount = 2;
+    EXPECT_EQ(applyEyeEnlargement(inner, nullptr, 0), kResultOk);
+    EXPECT_FALSE(image.samePixels(before));
 }
 
 TEST_F(DirectEyeRun, AllocationFailureLeavesTheEyeUntouchedAndLeaksNothing)

@@ -140,6 +140,11 @@ int lumaPercentileFromTop(InnerEngine *, const EngineImage *image, const EngineR
     return kResultOk;
 }
 
+uint32_t overlayBlendWeight(int32_t bright1, int32_t bright2, int32_t strength)
+{
+    return uint32_t(((bright1 + bright2) * std::min(strength, 255)) >> 9);
+}
+
 // ---- The patch ------------------------------------------------------------------------------
 
 int prepareOverlayPatch(InnerEngine *inner, const EngineImage *picture, const EngineImage *mask,
@@ -243,7 +248,7 @@ int overlayEyes(InnerEngine *inner, EngineImage *image, const FaceListEntry &ent
     if (result == kResultOk)
         result = lumaPercentileFromTop(inner, image, &eyes[1].region, kBrightPercent, &b2);
     if (result == kResultOk) {
-        const uint32_t weight = uint32_t(((b1 + b2) * std::min(inner->settings.overlay.strength, 255)) >> 9);
+        const uint32_t weight = overlayBlendWeight(b1, b2, inner->settings.overlay.strength);
         inner->rowHelpers.lightenBlendPatch(image, &patch, &patchMask, &eyes[0].region, weight);
         inner->rowHelpers.lightenBlendPatch(image, &patch, &patchMask, &eyes[1].region, weight);
     }

@@ -23,6 +23,10 @@ using OverlayEyeSquare = EyeBlock;
 int lumaPercentileFromTop(InnerEngine *inner, const EngineImage *image, const EngineRect *rect,
                           int32_t percent, int32_t *value);
 
+// The lighten strength from the two eyes' bright-end values and the stage strength:
+// ((b1 + b2) x s) >> 9.
+uint32_t overlayBlendWeight(int32_t bright1, int32_t bright2, int32_t strength);
+
 // The template picture and its mask confined to the eye opening, turned to the eye line and
 // scaled to the eye squares, as two grey images of one size. 0; -3; -4 (empty template or
 // squares, or a zero output size).

@@ -38,6 +38,9 @@ TEST(EyeOverlayPercentile, CountsDownFromTheBrightEnd)
     EXPECT_EQ(value, 239);
     const EngineRect outside = {15, 0, 10, 10};
     EXPECT_EQ(lumaPercentileFromTop(nullptr, &image.image, &outside, 4, &value), kResultBadArgument);
+    // Both eyes' brightest values at 240 (answer 239) and strength 128 lighten with 119.
+    EXPECT_EQ(overlayBlendWeight(239, 239, 128), 119u);
+    EXPECT_EQ(overlayBlendWeight(255, 255, 255), 254u);
 }
 
 struct OverlayTemplates : StageRunFixture {

@@ -95,6 +95,22 @@ uint32_t warpGridNodes(uint32_t smallestSide, uint32_t workingWidth, uint32_t wo
     return std::min(kGridNodesMost, std::max(kGridNodesLeast, nodes));
 }
 
+WarpMeshConfig faceWarpMeshConfig(uint32_t nodes, int32_t width, int32_t height)
+{
+    WarpMeshConfig config{};
+    config.width = width;
+    config.height = height;
+    config.mode = kWarpModeBilinear;
+    if (uint32_t(width) > uint32_t(height)) {
+        config.columns = int32_t(nodes);
+        config.rows = int32_t(uint32_t(height) * nodes / uint32_t(width));
+    } else {
+        config.rows = int32_t(nodes);
+        config.columns = int32_t(uint32_t(width) * nodes / uint32_t(height));
+    }
+    return config;
+}
+
 int applyFaceWarp(InnerEngine *inner, FaceWork *, int32_t)
 {
     if (!inner->faceList || inner->faceListCount == 0 || inner->workingWidth <= 0 ||
@@ -104,20 +120,9 @@ int applyFaceWarp(InnerEngine *inner, FaceWork *, int32_t)
     const uint32_t nodes = warpGridNodes(smallestFaceSide(inner), uint32_t(inner->workingWidth),
                                          uint32_t(inner->workingHeight));
     EngineImage *image = &inner->runImage;
-    const uint32_t width = uint32_t(image->width), height = uint32_t(image->height);
-    if (width == 0 || height == 0)
+    if (image->width <= 0 || image->height <= 0)
         return kResultNothingToDo;
-    WarpMeshConfig config{};
-    config.width = image->width;
-    config.height = image->height;
-    config.mode = kWarpModeBilinear;
-    if (width > height) {
-        config.columns = int32_t(nodes);
-        config.rows = int32_t(height * nodes / width);
-    } else {
-        config.rows = int32_t(nodes);
-        config.columns = int32_t(width * nodes / height);
-    }
+    const WarpMeshConfig config = faceWarpMeshConfig(nodes, image->width, image->height);
     WarpMesh *mesh = nullptr;
     if (warpMeshCreate(inner->allocator, &config, &mesh) != kResultOk)
         return kResultFailed;

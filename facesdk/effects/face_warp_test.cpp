@@ -22,6 +22,12 @@ TEST(FaceWarpGrid, NodesFollowTheSmallestFace)
     };
     for (const Case &c : cases)
         EXPECT_EQ(warpGridNodes(c.smallest, c.width, c.height), c.nodes) << c.smallest;
+    const WarpMeshConfig wide = faceWarpMeshConfig(50, 4000, 3000);
+    EXPECT_EQ(wide.columns, 50);
+    EXPECT_EQ(wide.rows, 37);
+    const WarpMeshConfig tall = faceWarpMeshConfig(20, 3000, 4000);
+    EXPECT_EQ(tall.columns, 15);
+    EXPECT_EQ(tall.rows, 20);
 }
 
 struct FaceWarpTest : StageRunFixture {
