@@ -188,3 +188,36 @@ TEST(SofteningParts, BlendStaysInsideTheRegionAndLeavesItsBottomRows)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(SofteningRun, TwoFacesOneAtTheImageCornerAreBothSoftened)
+{
+    SyntheticFace faces[2];
+    makeSyntheticFace(&faces[0], 1, 170, 200, 0, kWidth, kHeight);
+    makeSyntheticFace(&faces[1], 2, 540, 380, -10, kWidth, kHeight);  // box reaches both borders
+    OwnedImage image(kWidth, kHeight, kFormatYuv420Planar), before(kWidth, kHeight, kFormatYuv420Planar);
+    paintYuv(image.image, [&](int x, int y) {
+        const YuvColour c = blotchyFaceColour(faces[0], x, y, true);
+        return c.y == 90 ? blotchyFaceColour(faces[1], x, y, true) : c;
+    });
+    before.copyPixelsFrom(image);
+    BeautySettings settings{};
+    settings.softeningStrength = 255;
+    use(settings);
+    int32_t status = 0;
+    EXPECT_EQ(run(image, faces, 2, kFeatureSkinSoftening, &status), kResultOk);
+    EXPECT_EQ(status, kResultOk);
+    for (const SyntheticFace &face : faces) {
+        const PixelChange change = compareImages(before.image, image.image, [&](int32_t x, int32_t y) {
+            return nearFace(face, x, y);
+        });
+        EXPECT_GT(change.inside, 300) << face.work.id;
+    }
+    const PixelChange elsewhere = compareImages(before.image, image.image, [&](int32_t x, int32_t y) {
+        return nearFace(faces[0], x, y) || nearFace(faces[1], x, y);
+    });
+    EXPECT_EQ(elsewhere.outside, 0);
+}
+
+} // namespace

@@ -131,6 +131,23 @@ TEST(TeethCurves, BlendTablesAndTheWorkedToothPixel)
     }
 }
 
+TEST(TeethCurves, UnscaledMaskOnFourTwoZeroStartsAtTheEvenColumnBelow)
+{
+    OwnedImage image(32, 32, kFormatYuv420Planar);
+    paintYuv(image.image, [](int, int) { return YuvColour{128, 112, 144}; });
+    uint8_t tY[256], identity[256];
+    teethBlendTable(teethLumaCurve.data(), 255, tY);
+    for (int i = 0; i < 256; ++i)
+        identity[i] = uint8_t(i);
+    const std::vector<uint8_t> mask(64, 255);
+    ASSERT_EQ(blendTeethMask(&image.image, {9, 9, 8, 8}, 1, tY, identity, identity, mask.data(), 8, 8),
+              kResultOk);
+    EXPECT_EQ(pixelAt(image.image, 8, 8).y, 187);
+    EXPECT_EQ(pixelAt(image.image, 15, 15).y, 187);
+    EXPECT_EQ(pixelAt(image.image, 16, 8).y, 128);
+    EXPECT_EQ(pixelAt(image.image, 7, 8).y, 128);
+}
+
 TEST(TeethCurves, MaskAtHalfScaleIsInterpolatedAcrossCells)
 {
     OwnedImage image(16, 16, kFormatYuv444Planar);
