@@ -14,6 +14,7 @@
 #include "facesdk/effects/face_warp.h"
 #include "facesdk/effects/shine_reduction.h"
 #include "facesdk/effects/skin_smoothing.h"
+#include "facesdk/effects/skin_tone.h"
 #include "facesdk/engine/params.h"
 
 #include <mutex>
@@ -30,6 +31,7 @@ const EffectStageEntry kEffectStages[] = {
     {kFeatureSmoothing, applyBoxSmoothing},
     {kFeatureEyeTone, applyEyeToneCurves},
     {kFeatureTeethWhitening, applyTeethWhitening},
+    {kFeatureSkinTone, applySkinTone},
     {kFeatureEyeEnlargement, applyEyeEnlargement},
     {kFeatureShineReduction, applyShineReduction},
     {kFeatureFaceWarp, applyFaceWarp},
