@@ -224,16 +224,17 @@ int VXLPlatformWin::GetThumbnail(const char* path, int size, ImageView* view, in
     if (fromDecoder && decoded)
         *decoded = 1;
     std::lock_guard<std::mutex> lock(thumbnailMutex_);
-    thumbnails_.push_back(view);
+    thumbnails_.push_back({view, view->data[0]});
     return 0;
 }
 
 int VXLPlatformWin::FreeThumbnail(ImageView* view) {
     std::lock_guard<std::mutex> lock(thumbnailMutex_);
     for (auto it = thumbnails_.begin(); it != thumbnails_.end();) {
-        if (*it == view) {
-            std::free(view->data[0]);
-            view->data[0] = nullptr;
+        if (it->view == view) {
+            if (view->data[0] == it->block)
+                view->data[0] = nullptr;
+            std::free(it->block);
             it = thumbnails_.erase(it);
         } else {
             ++it;

@@ -1,6 +1,8 @@
 #include "vizoruv/platform/queries.h"
 
+#include <cstring>
 #include <filesystem>
+#include <memory>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -87,6 +89,17 @@ TEST_F(Queries, ThumbnailsOfAnyFileAreListedUntilFreed) {
     ASSERT_EQ(platform->GetThumbnail(path.c_str(), 100, &kept, &decoded, nullptr), 0);  // freed by Release
     ImageView none{};
     EXPECT_EQ(platform->GetThumbnail(scratch.file("none.jpg").c_str(), 100, &none, &decoded, nullptr), -1);
+}
+
+TEST_F(Queries, ReleaseFreesThumbnailsWithoutReadingTheCallersViews) {
+    const std::string path = picture("gone.jpg", wic::Container::Jpeg, 64, 48);
+    auto view = std::make_unique<ImageView>();
+    int decoded = 0;
+    ASSERT_EQ(platform->GetThumbnail(path.c_str(), 64, view.get(), &decoded, nullptr), 0);
+    std::memset(view.get(), 0xab, sizeof(ImageView));  // the caller reused its record, then dropped it
+    view.reset();
+    platform->Release();  // frees the block it handed out, not what the record says now
+    platform = nullptr;
 }
 
 TEST_F(Queries, ToneCurvesFillAllFourQuarters) {

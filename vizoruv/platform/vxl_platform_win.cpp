@@ -102,8 +102,8 @@ void VXLPlatformWin::shutdown() {
     }
     {
         std::lock_guard<std::mutex> lock(thumbnailMutex_);
-        for (ImageView* view : thumbnails_)
-            std::free(view->data[0]);
+        for (const Thumbnail& thumbnail : thumbnails_)
+            std::free(thumbnail.block);
         thumbnails_.clear();
     }
     proPhotoProfile_.bytes.clear();

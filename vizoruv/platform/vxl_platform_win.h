@@ -194,7 +194,13 @@ private:
 
     ImageBuffer buffers_[kPlatformBufferCount];
     LutCollection luts_;                          // catalogues and the loaded LUTs
-    std::vector<ImageView*> thumbnails_;          // views handed out by GetThumbnail
+    // Views handed out by GetThumbnail with their pixel blocks. The block is kept here too, so that
+    // shutdown frees it without reading a caller's view that may be gone by then.
+    struct Thumbnail {
+        ImageView* view;
+        uint8_t* block;
+    };
+    std::vector<Thumbnail> thumbnails_;
     ProfileBytes proPhotoProfile_, adobeProfile_; // shipped profiles of the module folder
     std::unique_ptr<BackgroundMaskCache> backgroundCache_;
     VXLDetector* detector_ = nullptr;             // the caller's
