@@ -1,6 +1,7 @@
-// The skin stages on a 4000 x 3000 image with one large, textured face: skin smoothing (0x1)
-// in the planar 4:2:0 and packed 4:2:2 layouts at each level, each run through the engine's
-// beautify operation with only that stage enabled.
+// The skin stages on a 4000 x 3000 image with one large, textured face with a shiny spot: skin
+// smoothing (0x1) at each level, shine reduction (0x20) and skin tone (0x8) by variant, in the
+// planar 4:2:0 and packed 4:2:2 layouts, each run through the engine's beautify operation with
+// only that stage enabled.
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -73,7 +74,27 @@ void skinSmoothing(benchmark::State &state, PixelFormat format)
     runStage(state, format, settings);
 }
 
+void shineReduction(benchmark::State &state, PixelFormat format)
+{
+    BeautySettings settings{};
+    settings.shineStrength = 200;
+    runStage(state, format, settings);
+}
+
+void skinTone(benchmark::State &state, PixelFormat format)
+{
+    BeautySettings settings{};
+    settings.skinToneStrength = 200;
+    settings.skinToneMode = 3;
+    settings.skinToneVariant = int32_t(state.range(0));
+    runStage(state, format, settings);
+}
+
 }  // namespace
 
+BENCHMARK_CAPTURE(shineReduction, i420, kFormatYuv420Planar)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(shineReduction, yuyv, kFormatYuv422Yuyv)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(skinTone, i420, kFormatYuv420Planar)->DenseRange(1, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(skinTone, yuyv, kFormatYuv422Yuyv)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(skinSmoothing, i420, kFormatYuv420Planar)->DenseRange(1, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(skinSmoothing, yuyv, kFormatYuv422Yuyv)->Arg(2)->Unit(benchmark::kMillisecond);

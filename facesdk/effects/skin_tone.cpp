@@ -212,26 +212,33 @@ struct CurvePlane {
 
 // v + ((d[v] a) >> 8) over the plane samples of the rectangle (plane coordinates), with a the
 // mask bilinearly interpolated inside each block; the last block of a row repeats its left
-// corners, the last mask row its own values.
+// corners, the last mask row its own values. Blocks are powers of two on a side, so the
+// interpolation is a shift, and blocks whose four corners are 0 are skipped.
 void applyCurvePlaneMasked(const CurvePlane &plane, const EngineRect &r, const int32_t delta[256],
                            const EngineImage &mask)
 {
-    const int32_t area = plane.blockW * plane.blockH;
+    const int32_t bw = plane.blockW, bh = plane.blockH;
+    const int shift = highestBit(uint32_t(bw * bh));
     for (int32_t y = r.y; y < r.y + r.height; ++y) {
-        const int32_t my = y / plane.blockH, t = y % plane.blockH;
+        const int32_t my = y / bh, t = y % bh;
         const uint8_t *m0 = greyRow(mask, std::min(my, mask.height - 1));
         const uint8_t *m1 = greyRow(mask, std::min(my + 1, mask.height - 1));
         uint8_t *row = plane.base + size_t(y) * plane.stride;
-        for (int32_t x = r.x; x < r.x + r.width; ++x) {
-            const int32_t mx = std::min(x / plane.blockW, mask.width - 1), u = x % plane.blockW;
+        for (int32_t x = r.x; x < r.x + r.width;) {
+            const int32_t mx = std::min(x / bw, mask.width - 1);
             const int32_t mr = mx + 1 < mask.width ? mx + 1 : mx;
-            const int32_t a = (m0[mx] * (plane.blockW - u) * (plane.blockH - t) +
-                               m0[mr] * u * (plane.blockH - t) + m1[mx] * (plane.blockW - u) * t +
-                               m1[mr] * u * t) / area;
-            if (a == 0)
+            const int32_t end = std::min((x / bw + 1) * bw, r.x + r.width);
+            const int32_t left = m0[mx] * (bh - t) + m1[mx] * t;
+            const int32_t right = m0[mr] * (bh - t) + m1[mr] * t;
+            if (left == 0 && right == 0) {
+                x = end;
                 continue;
-            uint8_t &v = row[x * plane.sampleStep];
-            v = uint8_t(v + ((delta[v] * a) >> 8));
+            }
+            for (int32_t u = x % bw; x < end; ++x, ++u) {
+                const int32_t a = (left * (bw - u) + right * u) >> shift;
+                uint8_t &v = row[x * plane.sampleStep];
+                v = uint8_t(v + ((delta[v] * a) >> 8));
+            }
         }
     }
 }
