@@ -89,9 +89,11 @@ int applyContourTint(InnerEngine *inner, int32_t strength, const YCbCr &colour, 
     TintTables tables;
     fillTintTables(strength, colour, &tables);
     TemplateMesh record;
-    // Without the vertex list no face can be boxed or masked: every face is passed over.
-    const bool haveRecord = contourRegionVertexList(inner, &record) == kResultOk;
-    int result = kResultNothingToDo;
+    // Without the vertex list no face can be boxed or masked: every face is passed over, and
+    // the stage reports why.
+    const int built = contourRegionVertexList(inner, &record);
+    const bool haveRecord = built == kResultOk;
+    int result = haveRecord ? kResultNothingToDo : built;
     for (uint32_t k = 0; haveRecord && k < inner->faceListCount; ++k) {
         const FaceListEntry &entry = inner->faceList[k];
         if (!landmarkFaceQualifies(entry, !stroke) || entry.face.pointCount <= kLastContourPoint)

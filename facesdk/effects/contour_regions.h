@@ -26,8 +26,7 @@ int32_t contourContrastWindow(const EngineRect &rect, int32_t level);
 int foldFaceOutcome(int result, int outcome);
 
 // The stages. 0 when a face was done last (or a 97 followed a 0), 97 when no face qualified,
-// else the last face's code; -3 when the tint tables (0x800) or the contour record (0x4000)
-// cannot be had.
+// else the last face's code; -3 when the contour record cannot be had (no face is done then).
 int applyContourFillTint(InnerEngine *inner, FaceWork *faces, int32_t count);
 int applyContourStrokeTint(InnerEngine *inner, FaceWork *faces, int32_t count);
 int applyContourContrast(InnerEngine *inner, FaceWork *faces, int32_t count);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "facesdk/effects/colour_table_blend.h"
+#include "facesdk/effects/testing_eye_surroundings.h"
 #include "facesdk/effects/testing_stage_run.h"
 #include "facesdk/engine/result_codes.h"
 
@@ -57,30 +58,6 @@ TEST(ContourRegion, OutcomesFoldWithAZeroKeptAgainstALater97)
         EXPECT_EQ(foldFaceOutcome(c.result, c.outcome), c.folded) << c.result << " " << c.outcome;
 }
 
-// One synthetic face fitted on a 640 x 480 picture, run with one contour stage.
-struct ContourStageTest : StageRunFixture {
-    SyntheticFace face;
-    void prepare(OwnedImage &image, double roll)
-    {
-        makeSyntheticFace(&face, 1, 320, 240, roll, kWidth, kHeight);
-        paintSyntheticFaces(image.image, &face, 1);
-    }
-    // The contour region rectangle of the face, with one chroma pair of slack.
-    bool nearRegion(int x, int y) const
-    {
-        int32_t minX = INT32_MAX, minY = INT32_MAX, maxX = INT32_MIN, maxY = INT32_MIN;
-        for (int i = 32; i <= 43; ++i) {
-            minX = std::min(minX, face.points[i].x), maxX = std::max(maxX, face.points[i].x);
-            minY = std::min(minY, face.points[i].y), maxY = std::max(maxY, face.points[i].y);
-        }
-        const EngineRect r = contourRegionRect({minX, minY, maxX - minX + 1, maxY - minY + 1},
-                                               kWidth, kHeight);
-        // The planar blend snaps the rectangle outward to multiples of 8.
-        return x >= (r.x & ~7) - 2 && x < r.x + r.width + 10 && y >= (r.y & ~7) - 2 &&
-               y < r.y + r.height + 10;
-    }
-};
-
 BeautySettings contourSettings(uint32_t bit, int32_t strength)
 {
     BeautySettings s{};
@@ -94,64 +71,67 @@ BeautySettings contourSettings(uint32_t bit, int32_t strength)
     return s;
 }
 
-TEST_F(ContourStageTest, EachStageChangesOnlyAroundTheContourInEveryFormat)
+// Around the contour region's rectangle, which the planar blend snaps outward to eights, with
+// one chroma pair of slack.
+bool nearContourRegion(const SyntheticFace &face, int32_t x, int32_t y)
 {
-    for (uint32_t bit : {kFeatureContourFillTint, kFeatureContourStrokeTint, kFeatureContourContrast})
-        for (PixelFormat format : kStageRunFormats)
-            for (double roll : {0.0, 20.0, -30.0}) {
-                SCOPED_TRACE(testing::Message() << std::hex << bit << " " << format << std::dec
-                                                << " roll " << roll);
-                OwnedImage image(kWidth, kHeight, format), before(kWidth, kHeight, format);
-                prepare(image, roll);
-                use(contourSettings(bit, 230));
-                before.copyPixelsFrom(image);
-                int32_t status = 0;
-                EXPECT_EQ(run(image, &face, 1, bit, &status), kResultOk);
-                EXPECT_EQ(status, kResultOk);
-                const PixelChange change = compareImages(
-                    before.image, image.image, [&](int x, int y) { return nearRegion(x, y); });
-                EXPECT_GT(change.inside, 300);
-                EXPECT_EQ(change.outside, 0);
-            }
+    const EngineRect r = contourRegionRect(contourPointsBox(face), 640, 480);
+    return x >= (r.x & ~7) - 2 && x < r.x + r.width + 10 && y >= (r.y & ~7) - 2 &&
+           y < r.y + r.height + 10;
 }
 
-TEST_F(ContourStageTest, StrengthScalesTheChange)
+struct ContourRun : StageRunFixture {
+    uint32_t bit = kFeatureContourFillTint;
+    PixelChange operator()(PixelFormat format, double roll, int32_t strength, int32_t *status,
+                           int *result)
+    {
+        return runOnFace(format, roll, contourSettings(bit, strength), bit, false,
+                         syntheticFaceColour, nearContourRegion, status, result);
+    }
+};
+
+const uint32_t kContourStages[] = {kFeatureContourFillTint, kFeatureContourStrokeTint,
+                                   kFeatureContourContrast};
+
+TEST_F(ContourRun, EachStageChangesOnlyAroundTheContourInEveryFormat)
 {
-    for (uint32_t bit : {kFeatureContourFillTint, kFeatureContourStrokeTint, kFeatureContourContrast}) {
-        int64_t previous = -1;
-        for (int32_t strength : {0, 60, 255}) {
-            SCOPED_TRACE(testing::Message() << std::hex << bit << std::dec << " " << strength);
-            OwnedImage image(kWidth, kHeight, kFormatYuv420Planar), before(kWidth, kHeight, kFormatYuv420Planar);
-            prepare(image, 10);
-            use(contourSettings(bit, strength));
-            before.copyPixelsFrom(image);
-            int32_t status = 0;
-            run(image, &face, 1, bit, &status);
-            const PixelChange change = compareImages(before.image, image.image, [](int, int) { return true; });
-            EXPECT_EQ(status, strength ? kResultOk : kResultStageNotRun);
-            EXPECT_GT(change.inside, previous);
-            previous = change.inside;
-        }
+    for (uint32_t stage : kContourStages) {
+        SCOPED_TRACE(stage);
+        bit = stage;
+        expectChangeOnlyInside(*this, {0.0, 20.0, -30.0}, 300);
     }
 }
 
-TEST_F(ContourStageTest, TheStrokeStageAloneRunsWithoutEyeBoxes)
+TEST_F(ContourRun, StrengthScalesTheChange)
 {
+    for (uint32_t stage : kContourStages) {
+        SCOPED_TRACE(stage);
+        bit = stage;
+        expectStrengthScales(*this, kFormatYuv420Planar, {60, 255});
+    }
+}
+
+TEST_F(ContourRun, TheStrokeStageAloneRunsWithoutEyeBoxes)
+{
+    SyntheticFace face;
+    makeSyntheticFace(&face, 1, 320, 240, 0, kWidth, kHeight);
     OwnedImage image(kWidth, kHeight, kFormatYuv420SemiPlanar);
-    prepare(image, 0);
+    paintSyntheticFaces(image.image, &face, 1);
     face.work.eye2Box = {};
-    for (uint32_t bit : {kFeatureContourFillTint, kFeatureContourStrokeTint, kFeatureContourContrast}) {
-        use(contourSettings(bit, 200));
+    for (uint32_t stage : kContourStages) {
+        use(contourSettings(stage, 200));
         int32_t status = 0;
-        run(image, &face, 1, bit, &status);
-        EXPECT_EQ(status, bit == kFeatureContourStrokeTint ? kResultOk : kResultNothingToDo) << bit;
+        run(image, &face, 1, stage, &status);
+        EXPECT_EQ(status, stage == kFeatureContourStrokeTint ? kResultOk : kResultNothingToDo) << stage;
     }
 }
 
-TEST_F(ContourStageTest, LevelIsClampedAndStoredBack)
+TEST_F(ContourRun, LevelIsClampedAndStoredBack)
 {
+    SyntheticFace face;
+    makeSyntheticFace(&face, 1, 320, 240, 0, kWidth, kHeight);
     OwnedImage image(kWidth, kHeight, kFormatYuv420Planar);
-    prepare(image, 0);
+    paintSyntheticFaces(image.image, &face, 1);
     use(contourSettings(kFeatureContourContrast, 200));
     for (auto [level, stored] : {std::pair{0, 1}, std::pair{5, 3}, std::pair{2, 2}}) {
         inner->settings.contourContrast.level = level;
@@ -161,23 +141,16 @@ TEST_F(ContourStageTest, LevelIsClampedAndStoredBack)
     }
 }
 
-TEST_F(ContourStageTest, MemoryRunningOutLeaksNothing)
+TEST_F(ContourRun, EveryAllocationFailureIsReportedWithoutLeaks)
 {
-    for (uint32_t bit : {kFeatureContourFillTint, kFeatureContourStrokeTint, kFeatureContourContrast}) {
-        OwnedImage image(kWidth, kHeight, kFormatYuv422Yuyv);
-        prepare(image, 5);
-        use(contourSettings(bit, 200));
-        const int start = counter.allocations;
-        int32_t status = 0;
-        run(image, &face, 1, bit, &status);
-        const int used = counter.allocations - start;
-        const size_t live = counter.liveBlocks();  // the inner engine
-        for (int n = 1; n <= used; ++n) {
-            counter.failAt = counter.allocations + n;
-            run(image, &face, 1, bit, &status);
-            counter.failAt = 0;
-            EXPECT_EQ(counter.liveBlocks(), live) << bit << " at " << n;
-        }
+    SyntheticFace face;
+    makeSyntheticFace(&face, 1, 320, 240, 5, kWidth, kHeight);
+    const auto paint = [&](OwnedImage &image) { paintSyntheticFaces(image.image, &face, 1); };
+    for (uint32_t stage : kContourStages) {
+        use(contourSettings(stage, 200));
+        const std::vector<int32_t> statuses =
+            statusesUnderEveryAllocationFailure(kFormatYuv422Yuyv, paint, &face, 1, stage, true);
+        EXPECT_GE(std::count(statuses.begin(), statuses.end(), kResultNoMemory), 1) << stage;
     }
 }
 
