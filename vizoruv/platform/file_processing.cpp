@@ -503,6 +503,7 @@ int VXLPlatformWin::ProcessFile(const char* inputPath, const char* outputPath, c
     if (raw) {
         RawDevelopRequest develop;
         develop.params = rawParams;
+        develop.platform = this;
         develop.roomForRotation = true;
         if (developRawImage(raw.get(), develop, &decoded) != 0)
             return -1;

@@ -54,6 +54,7 @@ int VXLPlatformWin::decodeOpenImage(const char* path, const VXLRAWParams* rawPar
         RawDevelopRequest request;
         request.mode = noFullSizeSource_ ? kRawDevelopReduced : kRawDevelopFull;
         request.params = rawParams;
+        request.platform = this;
         request.maxPreviewSide = previewSize_;
         request.detectorCopy = detectorCopy;
         if (developRawImage(rawEngine_.get(), request, &image) != 0)

@@ -6,6 +6,7 @@
 #include "sys/dynlib/dynlib.h"
 #include "vizoruv/io/image_decoder.h"
 #include "vizoruv/io/output_settings.h"
+#include "vizoruv/io/raw_params.h"
 #include "vizoruv/io/raw_test_files.h"
 #include "vizoruv/platform/engine_session.h"
 #include "vizoruv/platform/testdata/platform_fixture.h"
@@ -183,12 +184,20 @@ TEST_F(RawFiles, OpenDevelopAgainAndReportTheCamera) {
     std::string fingerprint;
     EXPECT_EQ(platform->GetFingerprint(&fingerprint), 0);
 
-    // A null path develops the open RAW file again.
-    EXPECT_EQ(platform->OpenImageFile(nullptr, nullptr, 1200, nullptr, librawModule(), nullptr, nullptr), 0);
+    // A null path develops the open RAW file again, here with a correction block in the RAW record.
+    const uint64_t plain = previewBrightness(true);
+    VXLRAWParams params;
+    fillDefaultRawParams(&params);
+    params.params.version = 6;
+    params.params.bGroupFinishing = true;
+    params.params.bFinishExposure = true;
+    params.params.iFinishExposure = 80;
+    EXPECT_EQ(platform->OpenImageFile(nullptr, nullptr, 1200, nullptr, librawModule(), &params, nullptr), 0);
     ImageView preview;
     platform->GetImage(&preview, true, false);
     EXPECT_EQ(preview.width, width);
-    EXPECT_NE(preview.data[0], nullptr);
+    ASSERT_NE(preview.data[0], nullptr);
+    EXPECT_GT(previewBrightness(true), plain);
 
     // A RAW thumbnail keeps the caller's decoded flag.
     ImageView thumbnail{};

@@ -6,7 +6,11 @@
 #include <memory>
 
 #include "vizoruv/io/image_geometry.h"
+#include "vizoruv/adjust/adjustment_layer.h"
+#include "vizoruv/platform/correction_report.h"
+#include "vizoruv/platform/engine_session.h"
 #include "vizoruv/platform/file_processing.h"
+#include "vizoruv/platform/pipeline.h"
 
 namespace {
 
@@ -42,6 +46,25 @@ ImageView viewOfRgba(const ImageBuffer& buffer) {
             {buffer.pixels, buffer.pixels + 1, buffer.pixels + 2}};
 }
 
+// The record's embedded correction block over the developed image: one layer through the pipeline
+// in a session of its own (no analysis, so the steps that need one leave the image alone).
+void renderRawCorrection(void* owner, ImageView* image, const VXLParams& block) {
+    AdjustmentLayer layer;
+    initLayerDefaults(&layer);
+    fillLayerFromParams(&layer, block);
+    VXLPlatformWin* platform = static_cast<VXLPlatformWin*>(owner);
+    EngineSession session(platform);
+    CorrectionReport report{};
+    int step = 0;
+    PipelineRun run;
+    run.session = &session;
+    run.report = &report;
+    run.step = &step;
+    run.total = kStepsPerPass;
+    run.platform = platform;
+    processImage(*image, layer, &session, &report, nullptr, run);
+}
+
 }  // namespace
 
 std::unique_ptr<VXLRawEngine> openRawFile(const char* path, void* librawModule) {
@@ -55,7 +78,9 @@ std::unique_ptr<VXLRawEngine> openRawFile(const char* path, void* librawModule) 
 
 int developRawImage(VXLRawEngine* engine, const RawDevelopRequest& request, DecodedImage* image) {
     ImageView developed{};
-    if (!engine || !engine->develop(request.mode, 0, &developed, request.params, nullptr) || !developed.data[0] ||
+    const RawCorrectionPass pass{renderRawCorrection, request.platform};
+    if (!engine || !engine->develop(request.mode, 0, &developed, request.params, request.platform ? &pass : nullptr) ||
+        !developed.data[0] ||
         developed.width <= 0 || developed.height <= 0) {
         releaseRawView(&developed);
         return -1;

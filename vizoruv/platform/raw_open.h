@@ -8,7 +8,10 @@
 #include "vizoruv/io/image_decoder.h"
 #include "vizoruv/io/raw_engine.h"
 
+class VXLPlatformWin;
+
 struct RawDevelopRequest {
+    VXLPlatformWin* platform = nullptr; // renders the record's embedded correction block; null skips it
     int mode = kRawDevelopFull;         // kRawDevelopReduced or kRawDevelopFull
     const VXLRAWParams* params = nullptr;
     int32_t maxPreviewSide = 1200;
