@@ -360,14 +360,7 @@ int buildShineWeightMap(ShineRun &run, int32_t strength)
         const EngineRect b{toImage(R.x, xr8), toImage(R.y, yr8), toImage(R.width, xr8),
                            toImage(R.height, yr8)};
         A = std::min({A, b.width, b.height});
-        if (U.width == 0 || U.height == 0) {
-            U = b;
-        } else {
-            const int32_t x0 = std::min(U.x, b.x), y0 = std::min(U.y, b.y);
-            const int32_t x1 = std::max(U.x + U.width, b.x + b.width);
-            const int32_t y1 = std::max(U.y + U.height, b.y + b.height);
-            U = EngineRect{x0, y0, x1 - x0, y1 - y0};
-        }
+        U = unionRect(U, b);
     }
     const int32_t m = A / 4;
     const int32_t bx = std::max(U.x - m, 0), by = std::max(U.y - m, 0);
@@ -453,9 +446,7 @@ int mergeShineBoxes(const ShineRun &run, FaceListEntry **out, uint32_t *count)
                 if (std::min(P.x + P.width, Q.x + Q.width) < std::max(P.x, Q.x) ||
                     std::min(P.y + P.height, Q.y + Q.height) < std::max(P.y, Q.y))
                     continue;
-                const int32_t x0 = std::min(P.x, Q.x), y0 = std::min(P.y, Q.y);
-                const EngineRect all{x0, y0, std::max(P.x + P.width, Q.x + Q.width) - x0,
-                                     std::max(P.y + P.height, Q.y + Q.height) - y0};
+                const EngineRect all = unionRect(P, Q);
                 const bool keepP = int64_t(P.width) * P.height > int64_t(Q.width) * Q.height;
                 (keepP ? P : Q) = all;
                 copies[keepP ? k : p].shineFound = 0;

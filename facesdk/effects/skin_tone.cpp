@@ -166,16 +166,8 @@ int buildStage8WorkImage(InnerEngine *inner, EngineImage &mask, int32_t s, Pixel
             scaleFaceRecord(list[i].face, &scaled, fx, fy);
             const EngineRect r = fillFaceBoxInMask(scaled, 255, weight, format);
             faces = true;
-            if (r.width <= 0 || r.height <= 0)
-                continue;
-            if (all.width == 0) {
-                all = r;
-            } else {
-                const int32_t x0 = std::min(all.x, r.x), y0 = std::min(all.y, r.y);
-                const int32_t x1 = std::max(all.x + all.width, r.x + r.width);
-                const int32_t y1 = std::max(all.y + all.height, r.y + r.height);
-                all = EngineRect{x0, y0, x1 - x0, y1 - y0};
-            }
+            if (r.width > 0 && r.height > 0)
+                all = unionRect(all, r);
         }
         if (faces) {
             result = boxBlurRepeat(allocator, &weight, nullptr, e / 4 < 4 ? 3 : e / 4, 3);

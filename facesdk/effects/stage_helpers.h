@@ -1,4 +1,5 @@
-// Grey scratch images of the skin stages: allocated zeroed, their rows, filled with a value.
+// Grey scratch images of the skin stages (allocated zeroed, their rows, filled with a value),
+// and the union of rectangles.
 #pragma once
 
 #include <cstddef>
@@ -18,3 +19,6 @@ inline uint8_t *greyRow(const EngineImage &image, int32_t y)
 
 // Sets every pixel of the grey image to value.
 void fillGrey(EngineImage &image, uint8_t value);
+
+// The smallest rectangle holding both; an empty a (no width or height) gives b.
+EngineRect unionRect(const EngineRect &a, const EngineRect &b);
