@@ -102,7 +102,7 @@ int VXLPlatformWin::ConvertResultForDisplay(bool fullSize) {
 
 // ---- The render step ----
 
-bool VXLPlatformWin::lockInstanceForRender(std::unique_lock<std::mutex>* lock, bool onWorker) {
+bool VXLPlatformWin::lockInstanceForRender(std::unique_lock<std::recursive_mutex>* lock, bool onWorker) {
     // Opening an image holds the instance lock while it waits for this worker to stop, so the
     // worker must not block on the lock: it retries and gives up once asked to stop.
     if (!onWorker) {
@@ -140,16 +140,18 @@ bool VXLPlatformWin::runCorrection(const AdjustmentSet& set, CorrectionReport* r
     copyAdjustmentSet(&copy, set);
     workers_[kAnalysisWorker]->wait();
 
+    // The background mask is read from the unedited image (GetImage) under the instance lock, taken
+    // the way that gives up when the render is asked to stop: opening an image holds the lock while
+    // it waits for this render to end.
+    const bool onWorker = workers_[kCorrectionWorker]->isCurrentThread();
+    std::unique_lock<std::recursive_mutex> instance(instanceMutex_, std::defer_lock);
+    if (!lockInstanceForRender(&instance, onWorker))
+        return true;
     if (backgroundCache_ && !copy.layers.empty() && copy.layers[0].bgmOn) {
         VXLParams block{};
         exportLayerToParams(copy.layers[0], &block);
         getBackgroundMask(backgroundCache_.get(), block, fullSize);
     }
-
-    const bool onWorker = workers_[kCorrectionWorker]->isCurrentThread();
-    std::unique_lock<std::mutex> instance(instanceMutex_, std::defer_lock);
-    if (!lockInstanceForRender(&instance, onWorker))
-        return true;
     if (!previewOnly_)
         instance.unlock();
 
@@ -224,7 +226,7 @@ bool VXLPlatformWin::runCorrection(const AdjustmentSet& set, CorrectionReport* r
         ImageBuffer display;
         const bool converted = hostMode() ? copyImageBuffer(&display, working) : makeDisplayCopy(working, &display);
         // The result record changes under the instance lock, so GetImage never sees half of it.
-        std::unique_lock<std::mutex> publish(instanceMutex_, std::defer_lock);
+        std::unique_lock<std::recursive_mutex> publish(instanceMutex_, std::defer_lock);
         if (converted && (instance.owns_lock() || lockInstanceForRender(&publish, onWorker))) {
             if (!last) {
                 last = std::make_unique<AdjustmentSet>();

@@ -62,7 +62,7 @@ void VXLPlatformWin::dropImage(bool keepRawEngine) {
 }
 
 int VXLPlatformWin::GetImage(ImageView* view, bool unedited, bool fullSize) {
-    std::unique_lock<std::mutex> lock(instanceMutex_);
+    std::unique_lock<std::recursive_mutex> lock(instanceMutex_);
     if (!view)
         return 0;
     const bool full = fullSize && !previewOnly_;

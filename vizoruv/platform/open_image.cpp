@@ -23,7 +23,7 @@ std::unique_ptr<AdjustmentSet> newSet(int layers) {
 
 int VXLPlatformWin::OpenImageFile(const char* path, const CorrectionStack* stack, int previewSize, void* reserved,
                                   void* librawModule, const VXLRAWParams* rawParams, VXLDetector* detector) {
-    std::lock_guard<std::mutex> lock(instanceMutex_);
+    std::lock_guard<std::recursive_mutex> lock(instanceMutex_);
     // Without a path the open RAW file is developed again (with the new RAW parameters).
     if (!path && !rawEngine_)
         return -1;

@@ -124,7 +124,7 @@ void VXLPlatformWin::Release() {
         return;
     }
     {
-        std::lock_guard<std::mutex> lock(instanceMutex_);
+        std::lock_guard<std::recursive_mutex> lock(instanceMutex_);
         shutdown();
     }
     delete this;

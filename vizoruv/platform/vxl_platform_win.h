@@ -152,7 +152,7 @@ private:
     void startAnalysis();
     void copyReport(CorrectionReport* out);
     // Takes the instance lock unless the render is asked to stop first (on the correction worker).
-    bool lockInstanceForRender(std::unique_lock<std::mutex>* lock, bool onWorker);
+    bool lockInstanceForRender(std::unique_lock<std::recursive_mutex>* lock, bool onWorker);
     ImageView viewOfBuffer(const ImageBuffer& buffer) const;
 
     // Entry points of the outside libraries, their handles and the engine created from them.
@@ -216,7 +216,9 @@ private:
     bool singleThreaded_ = false;
 
     int previewSize_ = 0;          // longer side of the preview; 1200 after init
-    std::mutex instanceMutex_;
+    // Recursive only for the render: it holds the lock while the background-mask cache reads the
+    // image back through GetImage. Everything else takes it once.
+    std::recursive_mutex instanceMutex_;
     bool hostRecordHandOver_ = false;
     void* userData_ = nullptr;     // the caller's; never freed here
     ImageView masks_[2] = {};      // data[0] of each is a private copy of the caller's pixels, or null
