@@ -1272,7 +1272,7 @@ void smoothingRegionRect(SmoothingRun &run, const FaceListEntry &entry)
     run.region = EngineRect{x0, y0, w, h};
 }
 
-void chooseSmoothingSize(SmoothingRun &run)
+void setSmoothingSize(SmoothingRun &run)
 {
     int32_t F = 0;
     for (uint32_t i = 0; i < run.inner->faceListCount; ++i) {
@@ -1280,26 +1280,8 @@ void chooseSmoothingSize(SmoothingRun &run)
         if (e.inUse == 1)
             F = std::max({F, e.face.box.width, e.face.box.height});
     }
-    const uint32_t Fs = uint32_t(uint64_t(uint32_t(F)) * uint32_t(run.W) / uint32_t(run.Wa));
-    int64_t Wp = 0, Hp = 0;
-    if (Fs == 0) {
-        if (run.W > run.H)
-            Wp = std::min(run.W, 1024), Hp = int64_t(run.H) * Wp / run.W;
-        else
-            Hp = std::min(run.H, 1024), Wp = int64_t(run.W) * Hp / run.H;
-    } else {
-        const int64_t k = std::max<int64_t>(909312 / Fs, 819);
-        const auto round = [](int64_t v) { return ((v >> 11) + 1) >> 1; };
-        if (run.W > run.H) {
-            Wp = std::min<int64_t>(std::max<int64_t>(round(run.W * k), run.Ws), run.Wa);
-            Hp = int64_t(run.H) * Wp / run.W;
-        } else {
-            Hp = std::min<int64_t>(std::max<int64_t>(round(run.H * k), run.Hs), run.Ha);
-            Wp = int64_t(run.W) * Hp / run.H;
-        }
-    }
-    run.Wp = std::max(roundDownEven(int32_t(Wp)), 2);
-    run.Hp = std::max(roundDownEven(int32_t(Hp)), 2);
+    const SmoothingSize size = chooseSmoothingSize(run.W, run.H, run.Wa, run.Ha, run.Ws, run.Hs, F);
+    run.Wp = size.width, run.Hp = size.height;
     run.rx = run.W * 1024 / run.Wp;
     run.ry = run.H * 1024 / run.Hp;
 }
@@ -1337,7 +1319,7 @@ int smoothRegion(SmoothingRun &run, FaceListEntry &entry)
 int smoothRegions(SmoothingRun &run, int mapResult)
 {
     InnerEngine *inner = run.inner;
-    chooseSmoothingSize(run);
+    setSmoothingSize(run);
     if (inner->faceListCount == 0)
         return kResultNothingToDo;
     bool smoothed = false;
@@ -1424,6 +1406,32 @@ int32_t liftWeight(int32_t p, int32_t cmp, int32_t v, int32_t t1, int32_t t2, in
         return p < m ? v - 13 : v;
     }
     return v < 76 ? v - 38 : 38;
+}
+
+SmoothingSize chooseSmoothingSize(int32_t W, int32_t H, int32_t Wa, int32_t Ha, int32_t Ws,
+                                  int32_t Hs, int32_t largestFaceSide)
+{
+    const uint32_t Fs = uint32_t(uint64_t(uint32_t(std::max(largestFaceSide, 0))) * uint32_t(W) /
+                                 uint32_t(std::max(Wa, 1)));
+    int64_t Wp = 0, Hp = 0;
+    if (Fs == 0) {
+        if (W > H)
+            Wp = std::min(W, 1024), Hp = int64_t(H) * Wp / W;
+        else
+            Hp = std::min(H, 1024), Wp = int64_t(W) * Hp / H;
+    } else {
+        const int64_t k = std::max<int64_t>(909312 / Fs, 819);  // 222 x 4096 / F', at least 0.2
+        const auto round = [](int64_t v) { return ((v >> 11) + 1) >> 1; };
+        if (W > H) {
+            Wp = std::min<int64_t>(std::max<int64_t>(round(W * k), Ws), Wa);
+            Hp = int64_t(H) * Wp / W;
+        } else {
+            Hp = std::min<int64_t>(std::max<int64_t>(round(H * k), Hs), Ha);
+            Wp = int64_t(W) * Hp / H;
+        }
+    }
+    // At least 2 x 2, so that the ratios to the image stay defined.
+    return SmoothingSize{std::max(int32_t(Wp) & ~1, 2), std::max(int32_t(Hp) & ~1, 2)};
 }
 
 int selectSmoothingKernels(PixelFormat format, int32_t level, int32_t quality,

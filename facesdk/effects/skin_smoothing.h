@@ -61,6 +61,15 @@ struct SmoothingKernels {
     int32_t lumaStep;          // 1 planar, 2 packed 4:2:2
 };
 
+// The smoothing size for a W x H image with work size Wa x Ha, small working copy Ws x Hs and the
+// largest face side F (work pixels, 0 without faces): a face about 222 pixels tall, at most the
+// work size and at least the small copy's size (without faces: the image capped at 1024), even.
+struct SmoothingSize {
+    int32_t width, height;
+};
+SmoothingSize chooseSmoothingSize(int32_t W, int32_t H, int32_t Wa, int32_t Ha, int32_t Ws,
+                                  int32_t Hs, int32_t largestFaceSide);
+
 // Chooses the kernels by luma layout, level (1 lift, 2 or 3 symmetric) and quality (1..3).
 // 0; -4 for a format, level or quality outside the table.
 int selectSmoothingKernels(PixelFormat format, int32_t level, int32_t quality,

@@ -60,6 +60,27 @@ TEST(SkinSmoothingTables, SpreadSigmaAndLiftRule)
         EXPECT_EQ(liftWeight(l.p, l.cmp, l.v, l.t1, l.t2, l.m), l.e) << l.p;
 }
 
+TEST(SkinSmoothingTables, SmoothingSizeKeepsAFaceAbout222PixelsTall)
+{
+    // W, H, Wa, Ha, Ws, Hs, largest face side (work pixels) -> Wp, Hp
+    const struct { int32_t W, H, Wa, Ha, Ws, Hs, F, Wp, Hp; } rows[] = {
+        {800, 600, 800, 600, 320, 240, 0, 800, 600},       // no faces: the image, up to 1024
+        {4000, 3000, 1024, 768, 320, 240, 0, 1024, 768},
+        {600, 800, 600, 800, 240, 320, 0, 600, 800},
+        {800, 600, 800, 600, 320, 240, 222, 800, 600},     // 222 tall: the image's size
+        {4000, 3000, 1024, 768, 320, 240, 57, 1024, 768},  // ... capped by the work size
+        {800, 600, 800, 600, 320, 240, 444, 400, 300},     // 444 tall: half
+        {800, 600, 800, 600, 320, 240, 1110, 320, 240},    // a fifth, raised to the small copy
+        {4000, 3000, 4000, 3000, 320, 240, 2000, 800, 600}, // a fifth at most
+        {600, 800, 600, 800, 240, 320, 444, 300, 400},
+    };
+    for (const auto &r : rows) {
+        const SmoothingSize size = chooseSmoothingSize(r.W, r.H, r.Wa, r.Ha, r.Ws, r.Hs, r.F);
+        EXPECT_EQ(size.width, r.Wp) << r.W << " " << r.F;
+        EXPECT_EQ(size.height, r.Hp) << r.W << " " << r.F;
+    }
+}
+
 TEST(SkinSmoothingTables, KernelSelection)
 {
     SmoothingKernels k{};
@@ -247,6 +268,19 @@ TEST_F(SmoothingRuns, EveryLevelSmooths)
         EXPECT_GT(change.inside, 0) << level;
         EXPECT_EQ(change.outside, 0) << level;
     }
+}
+
+TEST_F(SmoothingRuns, StrengthZeroDoesNotRun)
+{
+    OwnedImage image(kWidth, kHeight, kFormatYuv420Planar);
+    paint(image, 0);
+    OwnedImage before(kWidth, kHeight, kFormatYuv420Planar);
+    before.copyPixelsFrom(image);
+    use(0);
+    int32_t stage = 0;
+    EXPECT_EQ(run(image, &stage), kResultOk);
+    EXPECT_EQ(stage, kResultStageNotRun);
+    EXPECT_TRUE(image.samePixels(before));
 }
 
 TEST_F(SmoothingRuns, GreyFaceHasNothingToSmooth)
