@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "facesdk/effects/testing_eye_surroundings.h"
 #include "facesdk/effects/testing_stage_run.h"
 #include "facesdk/engine/lzw_pack.h"
 #include "facesdk/engine/model_blob.h"
@@ -115,12 +116,6 @@ struct EyeOverlayTest : StageRunFixture {
             record->refinedEyeReady = 1;
         }
     }
-    void forgetShapes()
-    {
-        freeShapeRecords(inner->allocator, inner->shapeRecords, inner->shapeRecordCount);
-        inner->shapeRecords = nullptr;
-        inner->shapeRecordCount = 0;
-    }
     // Near either eye: the eye boxes with a margin.
     bool nearEyes(int x, int y) const
     {
@@ -154,7 +149,7 @@ TEST_F(EyeOverlayTest, LightensOnlyTheEyesInEveryFormat)
                     ASSERT_EQ(a.u, b.u);
                     ASSERT_EQ(a.v, b.v);
                 }
-            forgetShapes();
+            forgetShapeRecords(inner);
         }
 }
 
@@ -171,7 +166,7 @@ TEST_F(EyeOverlayTest, StrengthScalesTheChangeAndTheTemplateIsChecked)
         const PixelChange change = compareImages(before.image, image.image, [](int, int) { return true; });
         EXPECT_GT(change.inside, previous);
         previous = change.inside;
-        forgetShapes();
+        forgetShapeRecords(inner);
     }
     OwnedImage image(kWidth, kHeight, kFormatYuv420Planar);
     prepare(image, 0, 200);

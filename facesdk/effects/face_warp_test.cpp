@@ -30,48 +30,38 @@ TEST(FaceWarpGrid, NodesFollowTheSmallestFace)
     EXPECT_EQ(tall.rows, 20);
 }
 
+// One fitted synthetic face; the change is checked against the rectangle its anchor covers
+// (one chroma pair of slack).
 struct FaceWarpTest : StageRunFixture {
-    SyntheticFace face;
-    void prepare(OwnedImage &image, double roll, int32_t strength)
+    PixelChange operator()(PixelFormat format, double roll, int32_t strength, int32_t *status,
+                           int *result)
     {
-        makeSyntheticFace(&face, 1, 320, 240, roll, kWidth, kHeight);
-        paintSyntheticFaces(image.image, &face, 1);
         BeautySettings settings{};
         settings.warpStrength = strength;
-        use(settings);
-        fit(image, &face, 1);
-        ASSERT_TRUE(findShapeRecord(inner, 1));
-        ASSERT_EQ(findShapeRecord(inner, 1)->warpReady, 1);
-    }
-    void forgetShapes()
-    {
-        freeShapeRecords(inner->allocator, inner->shapeRecords, inner->shapeRecordCount);
-        inner->shapeRecords = nullptr;
-        inner->shapeRecordCount = 0;
+        EngineRect anchor{};
+        return runOnFace(format, roll, settings, kFeatureFaceWarp, true, syntheticFaceColour,
+                         [&](const SyntheticFace &face, int32_t x, int32_t y) {
+                             if (anchor.width == 0) {
+                                 inner->runImage.width = inner->runWidth = kWidth;
+                                 inner->runImage.height = inner->runHeight = kHeight;
+                                 warpAnchorSourceRect(inner, 0, 0, &face.work, &anchor);
+                                 EXPECT_GT(anchor.width, 0);
+                             }
+                             return x >= anchor.x - 2 && x < anchor.x + anchor.width + 2 &&
+                                    y >= anchor.y - 2 && y < anchor.y + anchor.height + 2;
+                         },
+                         status, result);
     }
 };
 
-TEST_F(FaceWarpTest, NarrowsTheFaceInsideItsAnchorInEveryFormat)
+TEST_F(FaceWarpTest, NarrowsTheFaceInsideItsAnchorInEveryWarpedFormat)
 {
     for (PixelFormat format : kStageRunFormats)
         for (double roll : {0.0, 15.0, -25.0}) {
             SCOPED_TRACE(testing::Message() << std::hex << format << std::dec << " roll " << roll);
-            OwnedImage image(kWidth, kHeight, format), before(kWidth, kHeight, format);
-            prepare(image, roll, 200);
-            inner->runImage = image.image;
-            inner->runWidth = inner->imageWidth = kWidth;
-            inner->runHeight = inner->imageHeight = kHeight;
-            EngineRect anchor{};
-            warpAnchorSourceRect(inner, 0, 0, &face.work, &anchor);
-            ASSERT_GT(anchor.width, 0);
-            before.copyPixelsFrom(image);
             int32_t status = 0;
-            const int result = run(image, &face, 1, kFeatureFaceWarp, &status);
-            const PixelChange change = compareImages(before.image, image.image, [&](int x, int y) {
-                // Chroma shared with an anchor pixel may change: one pixel pair of slack.
-                return x >= anchor.x - 2 && x < anchor.x + anchor.width + 2 && y >= anchor.y - 2 &&
-                       y < anchor.y + anchor.height + 2;
-            });
+            int result = 0;
+            const PixelChange change = (*this)(format, roll, 200, &status, &result);
             EXPECT_EQ(change.outside, 0);
             if (format == kFormatYuv444Planar) {
                 // The mesh has no warp for planar 4:4:4: nothing to do, and the run says so.
@@ -83,30 +73,12 @@ TEST_F(FaceWarpTest, NarrowsTheFaceInsideItsAnchorInEveryFormat)
                 EXPECT_EQ(result, kResultOk);
                 EXPECT_GT(change.inside, 500);
             }
-            forgetShapes();
         }
 }
 
 TEST_F(FaceWarpTest, StrengthScalesTheChange)
 {
-    int64_t previous = 0;
-    for (int32_t strength : {0, 40, 120, 255}) {
-        OwnedImage image(kWidth, kHeight, kFormatYuv420Planar), before(kWidth, kHeight, kFormatYuv420Planar);
-        prepare(image, 5, strength);
-        before.copyPixelsFrom(image);
-        int32_t status = 0;
-        run(image, &face, 1, kFeatureFaceWarp, &status);
-        const PixelChange change = compareImages(before.image, image.image, [](int, int) { return true; });
-        if (strength == 0) {
-            EXPECT_EQ(status, kResultStageNotRun);
-            EXPECT_EQ(change.inside, 0);
-        } else {
-            EXPECT_EQ(status, kResultOk);
-            EXPECT_GT(change.inside, previous) << strength;
-        }
-        previous = change.inside;
-        forgetShapes();
-    }
+    expectStrengthScales(*this, kFormatYuv420Planar, {40, 120, 255});
 }
 
 TEST(FaceWarpStage, AnswersNothingToDoWithoutAQualifyingFace)
