@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "vizoruv/adjust/adjustment_set.h"
+#include "vizoruv/adjust/engine_params.h"
 #include "vizoruv/io/image_decoder.h"
 #include "vizoruv/io/image_encoder.h"
 #include "vizoruv/io/image_geometry.h"
@@ -413,18 +414,9 @@ int32_t engineCode(const ImageBuffer& buffer, bool bgrOrder) {
 
 bool sharpenBuffer(const EngineEntryPoints& engine, ImageBuffer* buffer, bool automatic, int strength,
                    bool bgrOrder) {
-    if (!engine.VXL_Sharpen || !engine.VXL_CalcAutoSharpness)
-        return false;
     const VxlEngineImage image{buffer->width, buffer->height, buffer->rowBytes, engineCode(*buffer, bgrOrder),
                                buffer->pixels};
-    if (automatic) {
-        float amount = 0;
-        int32_t edge = 0, radius = 0;
-        if (engine.VXL_CalcAutoSharpness(&image, 0, &amount, &edge, &radius, 0) != VXL_OK)
-            return false;
-        strength = strength >= 0 ? int(amount + (150 - amount) * strength / 100) : int(amount + amount * strength / 100);
-    }
-    return engine.VXL_Sharpen(&image, strength, 1.0f, 0) == VXL_OK;
+    return sharpen(EngineCalls{&engine, nullptr, false}, image, true, automatic, strength, 1.0f, 0);
 }
 
 // Crops (mode 6) or fits (mode 7) the rectangle's region into a square of the given side through the
