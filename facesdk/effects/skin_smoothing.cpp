@@ -403,14 +403,23 @@ int erodeRegionMask(EngineAllocator *allocator, EngineImage &mask)
                             mask.planes[0].pixels, 2, 0, kMaskSkin);
 }
 
-void appendRegionEntries(SmoothingRun &run, RegionList *list)
+// Appends the valid regions to the face list as skin-region entries (a run without faces gets
+// a list of its own). 0, -3.
+int appendRegionEntries(SmoothingRun &run, RegionList *list)
 {
     InnerEngine *inner = run.inner;
-    if (!inner->faceList)
-        return;
     const bool fill = run.mode == 1 && (inner->settings.flags & kRunWithoutFacesFlag) &&
                       inner->faceListCount == 0;
-    const uint32_t capacity = uint32_t(std::max(inner->runFaceCount, 0)) + kFaceListSpareEntries;
+    uint32_t capacity = uint32_t(std::max(inner->runFaceCount, 0)) + kFaceListSpareEntries;
+    if (!inner->faceList) {
+        const uint32_t bytes = kFaceListSpareEntries * kFaceListEntrySize;
+        inner->faceList = static_cast<FaceListEntry *>(allocatorAlloc(run.allocator, bytes));
+        if (!inner->faceList)
+            return kResultNoMemory;
+        std::memset(inner->faceList, 0, bytes);
+        inner->faceListCount = 0;
+        capacity = kFaceListSpareEntries;
+    }
     const int32_t fx = run.Wa * 1024 / run.Ws, fy = run.Ha * 1024 / run.Hs;
     uint32_t appended = 0;
     for (MaskRegion *r = list->head.next; r != &list->head; r = r->next) {
@@ -435,6 +444,7 @@ void appendRegionEntries(SmoothingRun &run, RegionList *list)
         ++inner->faceListCount;
         ++appended;
     }
+    return kResultOk;
 }
 
 int extractSkinRegions(SmoothingRun &run)
@@ -544,7 +554,7 @@ int extractSkinRegions(SmoothingRun &run)
                 mask[x] = kMaskWeakSkin;
     }
     if (inner->hasFaces)
-        appendRegionEntries(run, &list);
+        result = appendRegionEntries(run, &list);
 
 done:
     freeRegionList(allocator, &list);

@@ -283,6 +283,30 @@ TEST_F(SmoothingRuns, StrengthZeroDoesNotRun)
     EXPECT_TRUE(image.samePixels(before));
 }
 
+TEST_F(SmoothingRuns, RunWithoutFacesSmoothsTheSkinRegionsInBothModes)
+{
+    OwnedImage original(kWidth, kHeight, kFormatYuv420Planar);
+    paint(original, 0);
+    for (int mode : {1, 2}) {
+        BeautySettings settings{};
+        settings.smoothingStrength = 200;
+        settings.smoothingLevel = 2;
+        settings.smoothingRegionMode = mode;
+        BeautyParams block{};
+        settingsToParams(settings, &block);
+        block.flags = 1;  // run without faces
+        ASSERT_EQ(innerSetParams(inner, &block), kResultOk);
+        OwnedImage image(kWidth, kHeight, kFormatYuv420Planar);
+        image.copyPixelsFrom(original);
+        int32_t stage = 0;
+        EXPECT_EQ(StageRunFixture::run(image, nullptr, 0, kFeatureSmoothing, &stage), kResultOk);
+        EXPECT_EQ(stage, kResultOk) << mode;
+        const PixelChange change = lumaChange(original, image);
+        EXPECT_GT(change.inside, 0) << mode;
+        EXPECT_EQ(change.outside, 0) << mode;
+    }
+}
+
 TEST_F(SmoothingRuns, GreyFaceHasNothingToSmooth)
 {
     OwnedImage image(kWidth, kHeight, kFormatYuv420Planar);
