@@ -7,7 +7,7 @@
 // The record belongs to the host, which keeps it valid during each call. It is laid out as a 64-bit
 // host lays it out, fields packed on 4-byte boundaries (so 8-byte pointers may stand off their
 // natural alignment); only the fields named here are read or written, the rest is the host's. The
-// areas are reached through the accessors of vizoruv/adjust/host_rects.h, which switch to the 32-bit
+// areas are reached through the accessors of vizoruv/io/host_rects.h, which switch to the 32-bit
 // areas of the large-document extension when it is in use.
 //
 // The host's buffers interleave planes 0, 1, 2 (red, green, blue), three samples per pixel: bytes at
@@ -20,7 +20,7 @@
 #include <mutex>
 
 #include "sys/wic/wic.h"
-#include "vizoruv/adjust/host_rects.h"
+#include "vizoruv/io/host_rects.h"
 #include "vizoruv/io/host_display.h"
 #include "vizoruv/io/image_buffer.h"
 #include "vizoruv/platform/image_view.h"

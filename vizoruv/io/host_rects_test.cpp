@@ -1,4 +1,4 @@
-#include "vizoruv/adjust/host_rects.h"
+#include "vizoruv/io/host_rects.h"
 
 #include <gtest/gtest.h>
 

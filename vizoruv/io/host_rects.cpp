@@ -1,6 +1,6 @@
 // Host area accessors (see host_rects.h). Fields are read and written with memcpy because the
 // host's packing leaves 8-byte pointers and some areas off their natural alignment.
-#include "vizoruv/adjust/host_rects.h"
+#include "vizoruv/io/host_rects.h"
 
 #include <algorithm>
 #include <cstring>
