@@ -85,6 +85,8 @@ int planarKernel(EngineImage *image, const EngineRect &r, const Differences &d,
     int32_t shift = 0;
     while ((1 << shift) < ratio)
         ++shift;
+    if (((r.x + r.width - 1) >> shift) >= maskStride)
+        return kResultBadArgument;  // a mask narrower than its scale says: rows would overrun
     const bool semiPlanar = format == kFormatYuv420SemiPlanar;
     const int32_t sx = format == kFormatYuv444Planar ? 0 : 1;
     const int32_t sy = format == kFormatYuv420Planar || semiPlanar ? 1 : 0;
@@ -123,12 +125,14 @@ int packedKernel(EngineImage *image, EngineRect *rect, const Differences &d, con
         r.x < 0 || r.y < 0 || r.width <= 0 || r.height <= 0 || r.x + r.width > image->width ||
         r.y + r.height > image->height || maskStride <= 0)
         return kResultBadArgument;
+    // Callers pass masks at power-of-two scales; the cell size is the ratio's highest bit.
+    const int32_t shift = std::max(highestBit(uint32_t(std::max(image->width / maskStride, 1))), 0);
+    if (((r.x + r.width - 1) >> shift) >= maskStride)
+        return kResultBadArgument;  // a mask narrower than its scale says: rows would overrun
     rect->x &= ~1;
     rect->width &= ~1;
     if (rect->width == 0)
         return kResultOk;
-    // Callers pass masks at power-of-two scales; the cell size is the ratio's highest bit.
-    const int32_t shift = std::max(highestBit(uint32_t(std::max(image->width / maskStride, 1))), 0);
     const bool uyvy = format == kFormatYuv422Uyvy;
     const int yAt = uyvy ? 1 : 0, cbAt = uyvy ? 0 : 1, crAt = uyvy ? 2 : 3;
     const EnginePlane &plane = image->planes[0];

@@ -141,7 +141,13 @@ TEST(ColourTableBlend, RefusesBadInput)
         EXPECT_EQ(blendColourTables(nullptr, &image.image, &bad, tables.y, tables.u, tables.v,
                                     mask.data(), 8), kResultBadArgument);
     }
+    // A mask of 5 columns for an 8-pixel image: scale 1, so the rows would be read past.
+    rect = {0, 0, 8, 8};
+    EXPECT_EQ(blendColourTables(nullptr, &image.image, &rect, tables.y, tables.u, tables.v,
+                                mask.data(), 5), kResultBadArgument);
     OwnedImage packed(8, 8, kFormatYuv422Uyvy);
+    EXPECT_EQ(blendColourTables(nullptr, &packed.image, &rect, tables.y, tables.u, tables.v,
+                                mask.data(), 5), kResultBadArgument);
     rect = {4, 0, 8, 8};  // leaves the image
     EXPECT_EQ(blendColourTables(nullptr, &packed.image, &rect, tables.y, tables.u, tables.v,
                                 mask.data(), 8), kResultBadArgument);
