@@ -345,32 +345,9 @@ TEST_F(SmoothingRuns, EveryAllocationFailureLeavesTheImageUntouchedAndNoLeak)
     OwnedImage original(kWidth, kHeight, kFormatYuv420SemiPlanar);
     paint(original, 10);
     use(200);
-    OwnedImage reference(kWidth, kHeight, kFormatYuv420SemiPlanar);
-    reference.copyPixelsFrom(original);
-    int32_t stage = 0;
-    counter.allocations = 0;
-    ASSERT_EQ(run(reference, &stage), kResultOk);
-    const int allocations = counter.allocations;
-    const size_t engineBlocks = counter.liveBlocks();
-    bool failed = false;
-    for (int n = 1; n <= allocations; ++n) {
-        OwnedImage image(kWidth, kHeight, kFormatYuv420SemiPlanar);
-        image.copyPixelsFrom(original);
-        counter.allocations = 0;
-        counter.failAt = n;
-        const int result = run(image, &stage);
-        counter.failAt = 0;
-        EXPECT_EQ(counter.liveBlocks(), engineBlocks) << n;
-        if (stage == kResultOk) {
-            EXPECT_TRUE(image.samePixels(reference)) << n;
-        } else {
-            EXPECT_TRUE(image.samePixels(original)) << n;
-            EXPECT_TRUE(stage == kResultNoMemory || stage == kResultStageNotRun) << n << " " << stage;
-            EXPECT_NE(result, kResultOk) << n;
-            failed = failed || stage == kResultNoMemory;
-        }
-    }
-    EXPECT_TRUE(failed);
+    expectAllocationFailuresKeepPixels(counter, original, [&](OwnedImage &image, int32_t *status) {
+        return run(image, status);
+    });
 }
 
 }  // namespace
