@@ -584,22 +584,6 @@ uint32_t isqrt32(uint32_t value)
     return root;
 }
 
-uint32_t isqrt64(uint64_t value)
-{
-    uint64_t root = 0, bit = uint64_t(1) << 62;
-    while (bit > value)
-        bit >>= 2;
-    while (bit) {
-        if (value >= root + bit) {
-            value -= root + bit;
-            root = (root >> 1) + bit;
-        } else {
-            root >>= 1;
-        }
-        bit >>= 2;
-    }
-    return uint32_t(root);
-}
 
 /* ---- cascade evaluation ---- */
 
