@@ -17,7 +17,7 @@ inline YuvColour grainyFaceColour(const SyntheticFace &face, int x, int y)
 {
     YuvColour c = syntheticFaceColour(face, x, y);
     if (c.y == 170 && c.u == 110 && c.v == 150) {
-        const unsigned h = unsigned(x * 73856093) ^ unsigned(y * 19349663);
+        const unsigned h = (unsigned(x) * 73856093u) ^ (unsigned(y) * 19349663u);
         c.y += int((h >> 7) % 17) - 8;
     }
     return c;
