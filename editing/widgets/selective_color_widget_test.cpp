@@ -43,7 +43,7 @@ public:
         });
         widget->resize(360, 340);
         widget->show();
-        QTest::qWaitForWindowExposed(widget.get());
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(widget.get()));
     }
     ~SelectiveColorFixture()
     {

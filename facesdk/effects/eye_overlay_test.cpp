@@ -209,8 +209,9 @@ TEST_F(EyeOverlayTest, MemoryRunningOutLeaksNothingAndIsReported)
         // 96: the run's own set-up ran out before the stage.
         EXPECT_TRUE(status == kResultOk || status == kResultNoMemory || status == kResultStageNotRun)
             << n << ": " << status;
-        if (status == kResultNoMemory)
+        if (status == kResultNoMemory) {
             EXPECT_TRUE(image.samePixels(before)) << n;
+        }
     }
 }
 

@@ -24,8 +24,9 @@ TEST(SkinSmoothingTables, StrengthCurveRowsAndWithinOneUnit)
         EXPECT_EQ(smoothStrengthCurve(row.s), row.T) << row.s;
     for (int s = 0; s < 256; ++s) {
         EXPECT_LE(std::abs(smoothStrengthCurve(s) - 2048.0 * s * s / 65025), 1.0) << s;
-        if (s > 0)
+        if (s > 0) {
             EXPECT_GE(smoothStrengthCurve(s), smoothStrengthCurve(s - 1));
+        }
     }
 }
 

@@ -181,8 +181,9 @@ TEST(SofteningParts, BlendStaysInsideTheRegionAndLeavesItsBottomRows)
     EXPECT_EQ(pixelAt(image.image, 20, 47).y, 100);  // the bottom block row stays
     for (int y = 0; y < 64; ++y)
         for (int x = 0; x < 64; ++x)
-            if (x < 16 || x >= 48 || y < 16 || y >= 48)
+            if (x < 16 || x >= 48 || y < 16 || y >= 48) {
                 ASSERT_EQ(pixelAt(image.image, x, y).y, 100) << x << "," << y;
+            }
     EXPECT_EQ(blendCurvePlanes(&image.image, blurred, &mask.image, {40, 40, 32, 32}, curves, H),
               kResultBadArgument);
 }

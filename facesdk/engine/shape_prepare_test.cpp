@@ -239,8 +239,9 @@ TEST_F(ShapeFit, EveryFailingAllocationLeavesNothingBehind)
         EXPECT_TRUE(result == kResultOk || result == kResultNoMemory || result == kResultNothingToDo)
             << result;
         succeeded = local.failAt > local.allocations;
-        if (succeeded)
+        if (succeeded) {
             EXPECT_EQ(result, kResultOk);
+        }
         EXPECT_TRUE(image.samePixels(original));
         EXPECT_EQ(image.image.format, kFormatYuv420SemiPlanarCrFirst);
         innerFreeFaceData(engine);

@@ -213,8 +213,9 @@ TEST(TemplateMesh, AllocationFailureAtEveryStepLeaksNothing)
         TemplateMesh mesh{};
         buildEyeMeshB(&engine.inner, &mesh, 2);
         // A failed build never paints: no vertices, or no complete record behind them.
-        if (mesh.vertexCount)
+        if (mesh.vertexCount) {
             EXPECT_TRUE(mesh.points && mesh.triangles && mesh.vertices);
+        }
         releaseTemplateMesh(&engine.inner, &mesh);
         EXPECT_EQ(engine.counter.liveBlocks(), 0u) << n;
         EXPECT_EQ(engine.counter.badFrees, 0) << n;

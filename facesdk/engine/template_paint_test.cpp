@@ -103,8 +103,9 @@ TEST(TemplatePaint, SamplesTheMaskAtTheMappedPosition)
         for (int tx = 0; tx < 10; ++tx) {
             const int m = 20 * tx + 5 * ty;
             const uint8_t got = image.at(0, tx + 4, ty + 2);
-            if (tx < 9 && ty < 9)
+            if (tx < 9 && ty < 9) {
                 EXPECT_NEAR(got, (m * 255) >> 8, 1) << tx << "," << ty;
+            }
         }
     // A long span reaching the last template column leaves that pixel as it was (the single-
     // pixel spans of the corners are sampled instead).

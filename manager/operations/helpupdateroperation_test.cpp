@@ -83,8 +83,9 @@ TEST_F(HelpUpdaterTest, FetchesTheServersBundleWhenTheLocalOnesAreOlder)
         EXPECT_EQ(m_server.requests(), expectedRequests);
         for (const QString &file : testCase.local)
             EXPECT_EQ(readFile(helpFile("Ambrel Set", file)), "local " + file.toUtf8());
-        if (!testCase.fetched.isEmpty())
+        if (!testCase.fetched.isEmpty()) {
             EXPECT_EQ(readFile(helpFile("Ambrel Set", testCase.fetched)), newest);
+        }
     }
 }
 

@@ -130,10 +130,13 @@ void MainWindow::on_refreshButton_clicked() {
 
 void MainWindow::on_offlineButton_clicked() { on_refreshButton_clicked(); }
 
+QT_WARNING_PUSH
+QT_WARNING_DISABLE_DEPRECATED
 void MainWindow::onAccessibilityChanged(QNetworkAccessManager::NetworkAccessibility accessible) {
     Q_UNUSED(accessible)
     on_refreshButton_clicked();
 }
+QT_WARNING_POP
 
 void MainWindow::doIsOutOfDate() {
     outOfDate_ = true;

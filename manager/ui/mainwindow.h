@@ -81,7 +81,15 @@ public slots:
     void doUpdateProductHelp();
     void doCommand(KMCCommand command, const QString& productKey);
     void onOperationFinished(QSharedPointer<Operation> operation);
+    // Qt 5.15 deprecates the accessibility type; the slot keeps the signal's signature.
+#ifndef Q_MOC_RUN
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+#endif
     void onAccessibilityChanged(QNetworkAccessManager::NetworkAccessibility accessible);
+#ifndef Q_MOC_RUN
+    QT_WARNING_POP
+#endif
     void doProductInstallFailed(const Product* product);
     void setTransientInstance(bool transient);
     void on_settingsButton_clicked();

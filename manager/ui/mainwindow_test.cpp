@@ -188,8 +188,9 @@ TEST_F(MainWindowTest, CardListGroupsByInstallationAndSaleKind) {
         QLabel* second = labelAt(*window, window->installedCount() + 2);
         ASSERT_NE(second, nullptr) << c.name;
         EXPECT_EQ(second->text(), c.secondHeading) << c.name;
-        if (QString(c.secondHeading).isEmpty())
+        if (QString(c.secondHeading).isEmpty()) {
             EXPECT_EQ(second->sizePolicy().verticalPolicy(), QSizePolicy::Expanding) << c.name;
+        }
     }
 }
 
@@ -324,8 +325,9 @@ TEST_F(MainWindowTest, InstallCommands) {
             EXPECT_EQ(view(*window)->messages(), QStringList{":/install_message/"}) << c.name;
             break;
         }
-        if (c.outcome != InstallStarted)
+        if (c.outcome != InstallStarted) {
             EXPECT_EQ(server.requestCount("/installers/vexilo-norvik.msi"), 0) << c.name;
+        }
     }
     EXPECT_EQ(window->productWidgets().size(), 4);
 }
@@ -398,8 +400,9 @@ TEST_F(MainWindowTest, ShowCheckUpdateAndUploadEventsCommands) {
         EXPECT_FALSE(card(*window, "Vexilo Norvik")->installRequested()) << c.name;
         for (int i = 0; i < c.exits; ++i)
             EXPECT_EQ(runApplicationLoop(1500), 0) << c.name;
-        if (c.exits > 0)
+        if (c.exits > 0) {
             EXPECT_GE(timer.elapsed(), 900) << c.name;
+        }
         EXPECT_EQ(runApplicationLoop(c.exits > 0 ? 300 : 1300), 99) << c.name;  // and no more
     }
 }

@@ -35,7 +35,7 @@ bool loadAfter(MessageView &view, const std::function<void()> &action)
     const QMetaObject::Connection connection =
         QObject::connect(&view, &QWebEngineView::loadFinished, [&loaded](bool ok) { loaded = loaded || ok; });
     action();
-    QTest::qWaitFor([&loaded] { return loaded; }, kLoadTimeoutMs);
+    (void)QTest::qWaitFor([&loaded] { return loaded; }, kLoadTimeoutMs);
     QObject::disconnect(connection);
     return loaded;
 }
@@ -48,7 +48,7 @@ QVariant evaluate(MessageView &view, const QString &script)
         result = value;
         done = true;
     });
-    QTest::qWaitFor([&done] { return done; }, kLoadTimeoutMs);
+    (void)QTest::qWaitFor([&done] { return done; }, kLoadTimeoutMs);
     return result;
 }
 

@@ -154,14 +154,18 @@ TEST_F(ProductCard, RowAndLinkFollowStateAndSaleKind) {
             EXPECT_TRUE(link->isEnabled()) << c.name;
         }
         EXPECT_TRUE(card.findChild<QProgressBar*>("progressBar")->isHidden()) << c.name;
-        if (auto* version = actionWidget<QLabel>(&card, "versionLabel"))
+        if (auto* version = actionWidget<QLabel>(&card, "versionLabel")) {
             EXPECT_EQ(version->text(), "v2.1.0.0\nup to date") << c.name;
-        if (auto* install = actionWidget<QPushButton>(&card, "installButton"))
+        }
+        if (auto* install = actionWidget<QPushButton>(&card, "installButton")) {
             EXPECT_EQ(install->text(), "Install") << c.name;
-        if (auto* update = actionWidget<QPushButton>(&card, "updateButton"))
+        }
+        if (auto* update = actionWidget<QPushButton>(&card, "updateButton")) {
             EXPECT_EQ(update->text(), "Update") << c.name;
-        if (auto* buy = actionWidget<QPushButton>(&card, "buyButton"))
+        }
+        if (auto* buy = actionWidget<QPushButton>(&card, "buyButton")) {
             EXPECT_EQ(buy->text(), "Buy Now") << c.name;
+        }
     }
 }
 
