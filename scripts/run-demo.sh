@@ -37,6 +37,10 @@ if openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 \
 else
   echo "run-demo: no openssl, the update check will fail" >&2
 fi
+# The web view's sandbox refuses to run as root; a root session runs it without.
+if [ "$(id -u)" -eq 0 ]; then
+  export QTWEBENGINE_DISABLE_SANDBOX=1
+fi
 # Without a display the manager runs offscreen (it still serves commands of later starts).
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
   echo "run-demo: no display, running offscreen"
