@@ -3,6 +3,7 @@
 // follows the crop and the head crop.
 #include "editing/model/vxl_image.h"
 
+#include "editing/model/face_mesh_pipeline.h"
 #include "editing/model/image_model.h"
 #include "editing/model/qvxl_platform.h"
 #include "manager/app/environment.h"
@@ -47,16 +48,9 @@ QPointF centreOf(const int32_t box[4])
 constexpr double kFaceSidePerEyeDistance = 2.63;
 constexpr double kMeshFaceSidePerEyeDistance = 2.9456;
 
-bool noFaceMeshModels(const uint8_t*, int, int, int, int, int, FaceMeshOutput*)
-{
-    // Without the application's three face-mesh models the computation stops at its first check;
-    // this program supplies none.
-    return false;
-}
-
 FaceMeshRunner& faceMeshRunner()
 {
-    static FaceMeshRunner runner = noFaceMeshModels;
+    static FaceMeshRunner runner = runDocumentFaceMesh;
     return runner;
 }
 
@@ -70,7 +64,7 @@ bool nearlyEqualRatio(double a, double b)
 
 void VxlImage::setFaceMeshRunner(FaceMeshRunner runner)
 {
-    faceMeshRunner() = runner ? std::move(runner) : FaceMeshRunner(noFaceMeshModels);
+    faceMeshRunner() = runner ? std::move(runner) : FaceMeshRunner(runDocumentFaceMesh);
 }
 
 QString VxlImage::thumbnailKey() const

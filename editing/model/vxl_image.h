@@ -109,8 +109,8 @@ public:
     void setInitialState(const SharedVxlImageState& state);
     int faceCalcMode() const { return m_faceCalcMode; }
     void setFaceCalcMode(int mode) { m_faceCalcMode = mode; }
-    // The face-mesh computation for every document; the default answers false unless the
-    // application supplies the three face-mesh models.
+    // The face-mesh computation for every document; the default runs the face-mesh pipeline with
+    // the application's three models (none are installed, so it answers false). Null restores it.
     static void setFaceMeshRunner(FaceMeshRunner runner);
 
     // ---- Plain accessors ------------------------------------------------------------------
