@@ -563,6 +563,18 @@ PipelineHooks pipelineHooks()
     return gHooks;
 }
 
+void setPortraitLightHook(PortraitLightFn hook)
+{
+    std::lock_guard<std::mutex> lock(gHooksLock);
+    gHooks.applyPortraitLight = hook;
+}
+
+void setMaskRasterizerHook(MaskRasterizer hook)
+{
+    std::lock_guard<std::mutex> lock(gHooksLock);
+    gHooks.rasterizeMask = hook;
+}
+
 // ---- Entries ------------------------------------------------------------------------------------
 
 bool processImage(const ImageView& image, const AdjustmentLayer& layer, EngineSession* session,

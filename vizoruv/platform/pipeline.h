@@ -43,6 +43,9 @@ struct PipelineHooks {
 // Installs the hooks for every later run (process-wide); the default hooks are all null.
 void setPipelineHooks(const PipelineHooks& hooks);
 PipelineHooks pipelineHooks();
+// Install one hook and keep the others, so that passes built apart can install themselves.
+void setPortraitLightHook(PortraitLightFn hook);
+void setMaskRasterizerHook(MaskRasterizer hook);
 
 // The object a caller hands to SetUserData may take over the dynamic colour-model step: its first
 // virtual operation gets the pixels and the analysis tables and answers true when it has rewritten

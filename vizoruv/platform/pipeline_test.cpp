@@ -20,6 +20,7 @@
 #include "vizoruv/platform/correction_report.h"
 #include "vizoruv/platform/engine_session.h"
 #include "vizoruv/platform/testdata/module_folder.h"
+#include "vizoruv/platform/testdata/rgba_view.h"
 #include "vizoruv/platform/vxl_platform_win.h"
 
 namespace {
@@ -45,19 +46,7 @@ struct Picture {
     uint8_t* at(int x, int y) { return pixels.data() + (size_t(y) * kWidth + x) * 4; }
     const uint8_t* at(int x, int y) const { return pixels.data() + (size_t(y) * kWidth + x) * 4; }
 
-    ImageView view()
-    {
-        ImageView v{};
-        v.format = kImageFormat8;
-        v.width = kWidth;
-        v.height = kHeight;
-        v.rowBytes = kWidth * 4;
-        v.bytesPerPixel = 4;
-        v.hasAlpha = 1;
-        for (int c = 0; c < 3; ++c)
-            v.data[c] = pixels.data() + c;
-        return v;
-    }
+    ImageView view() { return platform_test::rgbaView(pixels, kWidth, kHeight); }
 
     // Sum of the three colours of every pixel.
     uint64_t brightness() const

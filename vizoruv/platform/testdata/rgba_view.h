@@ -1,0 +1,25 @@
+// Test helper: the ImageView of an 8-bit R, G, B, A picture held by the test, rows without gaps.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "vizoruv/platform/image_view.h"
+
+namespace platform_test {
+
+inline ImageView rgbaView(std::vector<std::uint8_t>& pixels, int width, int height)
+{
+    ImageView v{};
+    v.format = kImageFormat8;
+    v.width = width;
+    v.height = height;
+    v.rowBytes = width * 4;
+    v.bytesPerPixel = 4;
+    v.hasAlpha = 1;
+    for (int c = 0; c < 3; ++c)
+        v.data[c] = pixels.data() + c;
+    return v;
+}
+
+}  // namespace platform_test
