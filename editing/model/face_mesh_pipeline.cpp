@@ -563,10 +563,12 @@ bool runFaceMeshPipeline(FaceMeshResult* result, uint8_t* pixels, int width, int
     if (!modelDescribes(firstDetector, true) || !modelDescribes(secondDetector, true) ||
         !modelDescribes(landmarkModel, false) || (coefficientModel && !modelDescribes(coefficientModel, false)))
         return false;
-    if (!result || !pixels || width <= 0 || height <= 0)
+    // Rows shorter than a row of pixels would make every crop read past the picture.
+    const int bytesPerPixel = alphaFlag > 0 ? 4 : 3;
+    if (!result || !pixels || width <= 0 || height <= 0 || rowBytes < width * bytesPerPixel)
         return false;
 
-    const PipelineImage image{width, height, rowBytes, alphaFlag > 0 ? kChannelsRgba : kChannelsRgb, pixels};
+    const PipelineImage image{width, height, rowBytes, bytesPerPixel == 4 ? kChannelsRgba : kChannelsRgb, pixels};
     FaceDetection top{0, 0, 1, 1, 0, 0};
     const int threshold2 = singleFaceMode ? kPass2ThresholdSingleFace : kPass2Threshold;
     const int firstSide = firstDetector->describe(true).inputSide;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -29,6 +30,7 @@ public:
     ModelInfo landmarkSideInfo{kModelKindImage, 0, 0, 0, 1, 0};  // asked with false
     bool pointPairs = false;
     std::deque<Answer> answers;
+    std::function<Answer(const Call&)> answerFor;  // used when no answer is queued
     std::vector<Call> calls;
     std::vector<bool> describeFlags;
 
@@ -41,10 +43,15 @@ public:
         call.data.assign(begin, begin + bytes);
         calls.push_back(std::move(call));
         ModelRunResult result{};
-        if (answers.empty())
+        if (answers.empty() && !answerFor)
             return result;
-        const Answer answer = answers.front();
-        answers.pop_front();
+        Answer answer;
+        if (answers.empty()) {
+            answer = answerFor(calls.back());
+        } else {
+            answer = answers.front();
+            answers.pop_front();
+        }
         std::memcpy(area2, answer.area2.data(), answer.area2.size());
         result.succeeded = answer.succeeded ? 1 : 0;
         return result;
@@ -173,6 +180,17 @@ TEST(FaceMeshPipeline, RefusesAtTheFirstCheckWithoutRunningAModel)
         EXPECT_EQ(result.referenceBox[0], 7) << "result untouched";
         EXPECT_TRUE(result.faces.isEmpty());
     }
+}
+
+TEST(FaceMeshPipeline, RefusesRowsShorterThanAPixelRow)
+{
+    Models models;
+    models.first.answers.push_back(detections({record(99, 16, 16, 32, 32)}));
+    Picture picture(64, 64, 4, 90);
+    FaceMeshResult result;
+    EXPECT_FALSE(runFaceMeshPipeline(&result, picture.bytes.data(), 64, 64, 64 * 3, 0, 0, 1, &models.first,
+                                     &models.second, &models.landmark, nullptr, 0));
+    EXPECT_TRUE(models.first.calls.empty());
 }
 
 TEST(FaceMeshPipeline, TheApplicationInstallsNoModelsSoTheDocumentRunnerAnswersFalse)
@@ -450,6 +468,51 @@ TEST(FaceMeshPipeline, FitFaceMeshLevelsTiltedCropsAndMapsPointsBack)
     EXPECT_TRUE(faces.isEmpty());
 }
 
+TEST(FaceMeshPipeline, ALandmarkFoundInTheLevelledCropMapsBackToWhereItIsInThePicture)
+{
+    // A bright 4 x 4 dot centred at (141.5, 41.5) of a 200 x 200 picture; the detection expands to
+    // the whole picture, so the landmark model sees the crop 1:1 (turned when tilted) and reports
+    // the dot's centre as every point.
+    Picture picture(200, 200, 3, 30);
+    for (int y = 40; y < 44; ++y) {
+        for (int x = 140; x < 144; ++x)
+            std::memset(picture.at(x, y), 250, 3);
+    }
+    for (float roll : {0.0f, 30.0f, -45.0f, 60.0f, 89.0f, -89.0f}) {  // rolls come from atan: within 90
+        SCOPED_TRACE(roll);
+        TestModel landmark;
+        landmark.landmarkSideInfo.inputSide = 200;
+        landmark.answerFor = [](const TestModel::Call& call) {
+            double sumX = 0, sumY = 0, weight = 0;
+            for (int y = 0; y < call.height; ++y) {
+                for (int x = 0; x < call.width; ++x) {
+                    const double v = call.data[size_t(y) * size_t(call.rowBytes) + size_t(x) * 3] - 30;
+                    if (v > 20 && v < 240) {  // the dot, not the canvas fill of the turned corners
+                        sumX += (x + 0.5) * v, sumY += (y + 0.5) * v, weight += v;
+                    }
+                }
+            }
+            const float cx = weight > 0 ? float(sumX / weight) : -1, cy = weight > 0 ? float(sumY / weight) : -1;
+            return landmarks({cx, cy, 0});
+        };
+        QList<QVector<MeshPoint>> faces;
+        ASSERT_TRUE(fitFaceMesh(&landmark, {0.25f, 0.25f, 0.5f, 0.5f, roll, 90}, 2.0f, picture.image(), &faces));
+        EXPECT_NEAR(faces[0][0].x * 200, 142, 2) << "within the rotation's rounding";
+        EXPECT_NEAR(faces[0][0].y * 200, 42, 2);
+    }
+}
+
+TEST(FaceMeshPipeline, AFailedLandmarkRunAddsNoFace)
+{
+    Picture picture(200, 100, 3, 30);
+    TestModel failing;
+    failing.landmarkSideInfo.inputSide = 100;
+    failing.answers.push_back(TestModel::Answer{false, {}});
+    QList<QVector<MeshPoint>> faces;
+    EXPECT_FALSE(fitFaceMesh(&failing, {0.25f, 0.25f, 0.25f, 0.25f, 0, 90}, 2.0f, picture.image(), &faces));
+    EXPECT_TRUE(faces.isEmpty());
+}
+
 // ---- Coefficients and face records --------------------------------------------------------------
 
 TEST(FaceMeshPipeline, CoefficientsComeFromTheModelsFirst52Values)
@@ -634,6 +697,36 @@ TEST(FaceMeshPipeline, PassTwoSearchesBothSquaresOfAWidePicture)
     EXPECT_FLOAT_EQ(result.faces[0][0].y, (40 + 62) / 500.0f);
     EXPECT_FLOAT_EQ(result.faces[0][0].z, 10 / 1000.0f);
     expectBox(result.referenceBox, {0.1875f, 0.375f, 0.25f, 0.125f, 0});
+}
+
+TEST(FaceMeshPipeline, PassTwoSearchesTheTopAndBottomSquaresOfATallPicture)
+{
+    // 500 x 1000: squares at rows 0 and 499, each copied unscaled (red = y % 256, green = y / 256).
+    Models models;
+    models.second.info.inputSide = 500;
+    models.landmark.landmarkSideInfo.inputSide = 125;
+    Picture picture(500, 1000, 3, 0);
+    for (int y = 0; y < 1000; ++y) {
+        for (int x = 0; x < 500; ++x) {
+            picture.at(x, y)[0] = uint8_t(y % 256);
+            picture.at(x, y)[1] = uint8_t(y / 256);
+        }
+    }
+    models.first.answers.push_back(detections({}));
+    models.second.answers.push_back(detections({record(61, 125, 125, 125, 125)}));
+    models.second.answers.push_back(detections({record(70, 125, 125, 125, 125)}));
+    models.landmark.answers.push_back(landmarks({10, 20, 5}));
+    models.landmark.answers.push_back(landmarks({10, 20, 5}));
+    FaceMeshResult result;
+    ASSERT_TRUE(models.run(&result, picture));
+
+    ASSERT_EQ(models.second.calls.size(), 2u);
+    EXPECT_EQ(models.second.calls[0].data[0], 0);
+    EXPECT_EQ(models.second.calls[1].data[0], 499 % 256);
+    EXPECT_EQ(models.second.calls[1].data[1], 1);
+    ASSERT_EQ(result.faces.size(), 2);
+    // The best (70) comes first: y = (0.25 x 500 + 499) / 1000, height 0.125.
+    expectBox(result.referenceBox, {0.375f, (125 + 499 + 62.5f) / 1000, 0.125f, 0.25f, 0});
 }
 
 TEST(FaceMeshPipeline, PassTwoRunsOnceOnPicturesUpTo12To10)
