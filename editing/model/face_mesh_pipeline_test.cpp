@@ -1,5 +1,8 @@
 #include "editing/model/face_mesh_pipeline.h"
 
+#include "editing/model/document_test_support.h"
+#include "editing/model/platform_test_support.h"
+#include "editing/model/qvxl_platform.h"
 #include "editing/model/vxl_image.h"
 
 #include <cmath>
@@ -827,4 +830,39 @@ TEST(FaceMeshPipeline, TheDocumentRunnerGivesEveryFacesPointsAsFloats)
     EXPECT_FALSE(runDocumentFaceMeshWith(picture.bytes.data(), 64, 64, 256, 1, 1, &models.first, &models.second,
                                          &models.landmark, &refused))
         << "host flag";
+}
+
+TEST(FaceMeshPipeline, TheDocumentHandsThePipelinesMeshToThePlatform)
+{
+    platform_test::TestPlatform platform;
+    platform.pictures[1][1] = platform_test::filledPicture(1, 1, QImage::Format_RGB888, Qt::gray);
+    platform.pictures[1][0] = platform_test::filledPicture(150, 100, QImage::Format_RGBA8888, Qt::gray);
+    QVXLPlatform adapter;
+    adapter.setPlatform(&platform);
+    VxlImage document;
+    document.setPlatform(&adapter);
+    document.setInitialState(document_test::plainState());
+
+    // 150 x 100 into 64: content 64 x 42 at (0, 11); the face (0.25, 0, 0.25, 0.5) expands to
+    // (0.125, 0, 0.5, 1): crop 75 at (18, 12), q = 0.75.
+    Models models;
+    models.first.answers.push_back(detections({record(90, 16, 11, 16, 21)}));
+    models.landmark.answers.push_back(landmarks({50, 50, 4}));
+    VxlImage::setFaceMeshRunner([&](const uint8_t* pixels, int width, int height, int rowBytes, int hostFlag,
+                                    int alphaFlag, FaceMeshOutput* out) {
+        return runDocumentFaceMeshWith(pixels, width, height, rowBytes, hostFlag, alphaFlag, &models.first,
+                                       &models.second, &models.landmark, out);
+    });
+    document.setFaceCalcMode(VxlImage::FaceCalcMesh);
+    document.doFaceCalc();
+    VxlImage::setFaceMeshRunner(nullptr);
+
+    EXPECT_EQ(models.first.calls[0].fourChannel, 1);
+    EXPECT_EQ(platform.lastMeshCount, 1);
+    ASSERT_NE(platform.lastMesh, nullptr);
+    EXPECT_FLOAT_EQ(platform.lastMesh[0], (37.5f + 18) / 150);
+    EXPECT_FLOAT_EQ(platform.lastMesh[1], (37.5f + 12) / 100);
+    EXPECT_FLOAT_EQ(platform.lastMesh[477 * 3 + 2], 3.0f / 150);
+    ASSERT_NE(document.meshReferenceBox(), nullptr);
+    expectBox(document.meshReferenceBox(), {0.375f, 0.25f, 0.5f, 0.25f, 0});
 }
