@@ -115,6 +115,33 @@ void copyIntoHostBlock(const HostFilterRecord* record, const ImageBuffer& source
     target->rowBytes = source.rowBytes;
 }
 
+// The selection mask over floating-point samples, which the shared write-back leaves to us: after
+// it has asked the host for its output, input and mask, each masked pixel of the output becomes
+// (result x m + input x (255 - m)) / 255; a mask byte of 0 keeps the host's pixel.
+void blendFloatsThroughMask(const HostFilterRecord* record, const ImageBuffer& result) {
+    if (record->depth != 32 || !record->maskData || !record->inData || !record->outData)
+        return;
+    const HostArea out = getOutRect(record);
+    const int32_t rows = std::min(out.bottom - out.top, result.height);
+    const int32_t columns = std::min(out.right - out.left, result.width);
+    for (int32_t y = 0; y < rows; ++y) {
+        const uint8_t* mask = record->maskData + int64_t(y) * record->maskRowBytes;
+        const uint8_t* input = record->inData + int64_t(y) * record->inRowBytes;
+        uint8_t* output = record->outData + int64_t(y) * record->outRowBytes;
+        const uint8_t* rendered = result.pixels + int64_t(y) * result.rowBytes;
+        for (int32_t i = 0; i < columns * 3; ++i) {
+            const float m = mask[i / 3] / 255.0f;
+            if (m == 0)
+                continue;
+            float r, in;
+            std::memcpy(&r, rendered + size_t(i) * 4, 4);
+            std::memcpy(&in, input + size_t(i) * 4, 4);
+            const float v = r * m + in * (1 - m);
+            std::memcpy(output + size_t(i) * 4, &v, 4);
+        }
+    }
+}
+
 void releaseBuffer(const HostFilterRecord* record, ImageBuffer* buffer) {
     freeHostBufferPixels(record, buffer);
     freeImageBuffer(buffer);
@@ -171,7 +198,12 @@ bool processImageBuffer(HostFilterRecord* record, ImageBuffer* buffer, EngineSes
     }
     if (!rendered)
         return false;
-    return record ? writeHostResult(record, *buffer) : true;
+    if (!record)
+        return true;
+    if (!writeHostResult(record, *buffer))
+        return false;
+    blendFloatsThroughMask(record, *buffer);
+    return true;
 }
 
 // ---- slot 1: opening the host's image ----
@@ -255,8 +287,12 @@ int VXLPlatformWin::ProcessHostImage(HostFilterRecord* record, const CorrectionS
     updateFromStack(&set, *stack);
     detector_ = detector;
     // The analysis worker of the last opening writes the session; a fresh analysis replaces it, so
-    // the worker is waited for either way.
+    // the worker is waited for either way, and so are the corrections that may be reading it.
     workers_[kAnalysisWorker]->wait();
+    if (analyseAnew) {
+        workers_[kRestartWorker]->wait();
+        workers_[kCorrectionWorker]->wait();
+    }
     const AdjustmentLayer& first = set.layers[0];
     const bool opaque = first.vexoOpacity > 0;
     const bool redEye = first.redEyeOn != 0 && opaque;

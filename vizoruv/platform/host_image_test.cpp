@@ -179,8 +179,8 @@ TEST_F(HostImageTest, ProcessWritesTheInvertedImageBackAtEveryDepthThroughTheMas
             const std::vector<uint8_t> untouched(size_t(3) * host.bytes, 0xEE);
             for (int y = 0; y < FakeHost::kHeight; ++y)
                 for (int x = 0; x < FakeHost::kWidth; ++x) {
-                    const bool kept = !FakeHost::inside(y, x) || (masked && (depth == 32 || (y == FakeHost::kTop &&
-                                                                                             x == FakeHost::kLeft)));
+                    const bool kept =
+                        !FakeHost::inside(y, x) || (masked && y == FakeHost::kTop && x == FakeHost::kLeft);
                     const uint8_t* out = host.output.data() + host.at(y, x);
                     if (kept) {
                         EXPECT_EQ(0, std::memcmp(out, untouched.data(), untouched.size())) << y << "," << x;
@@ -283,6 +283,21 @@ TEST_F(HostImageTest, OpenCopiesTheHostImageIntoTheSourceBuffers) {
         EXPECT_EQ(process(host, stack), 0);
         EXPECT_EQ(host.blocks.size(), held);
     }
+}
+
+TEST_F(HostImageTest, ARecordWithoutTheExtensionEndsTheHandOverForGood) {
+    FakeHost host(8);
+    HostLargeDocument extension{};  // present, its 32-bit areas not in use
+    host.record.largeDocument = &extension;
+    platform_test::Stack stack;
+    ASSERT_EQ(platform->OpenHostImage(&host.record, nullptr, 1200, nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_TRUE(platform->hostRecordHandOver());
+    host.record.largeDocument = nullptr;
+    EXPECT_EQ(process(host, stack), 0);
+    EXPECT_FALSE(platform->hostRecordHandOver());
+    host.record.largeDocument = &extension;
+    ASSERT_EQ(platform->OpenHostImage(&host.record, nullptr, 1200, nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_FALSE(platform->hostRecordHandOver());
 }
 
 TEST_F(HostImageTest, OpenFailsOnAnEmptyAreaAFailedAdvanceOrARefusingHost) {
