@@ -29,6 +29,8 @@ struct SessionFaceState {
     void* faceAttributes = nullptr;  // per-face analysis records
     int32_t detectionSide = 0;       // side of the image the faces were found on
     std::vector<uint8_t> yuvImage;   // planar YUV 4:2:0 copy the engine works on
+    int32_t yuvWidth = 0;            // size of the image yuvImage holds; 0 while there is none
+    int32_t yuvHeight = 0;
     void* detectorFaces = nullptr;   // records of the optional face-detector library
     int32_t detectorFaceCount = 0;
 };

@@ -11,19 +11,19 @@
 //   slot  operation                  state
 //   0     OpenImageFile              works for picture files; RAW files are read like pictures until
 //                                    the RAW engine lands, and a null path answers -1
-//   1     OpenHostImage              works
+//   1     OpenHostImage              -1 until the plug-in host path lands
 //   2-6                              work; the correction renders the first layer's engine
 //                                    adjustments and finishing curve until the pipeline lands
 //   7     ProcessFile                works (same render as slots 3 and 4)
-//   8     ProcessHostImage           works
+//   8     ProcessHostImage           -1 until the plug-in host path lands
 //   9     GetLutKeys                 works
-//   10-14 GetFaces .. ResetFaces     -1 until the face operations land
+//   10-14 GetFaces .. ResetFaces     work
 //   15    GetHistogram               works
 //   16-20 reserved                   always -1
 //   21, 22, 24-26                    work
 //   23    GetMaskOverlays            -1 until the masked blend lands
 //   27-32, 34, 35                    work
-//   33    SetFaceMesh                does nothing until the face-mesh list lands
+//   33    SetFaceMesh                works
 #pragma once
 
 #include <cstdint>

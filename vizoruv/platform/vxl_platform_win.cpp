@@ -4,8 +4,8 @@
 
 #include "vizoruv/adjust/adjustment_set.h"
 #include "vizoruv/adjust/background_mask.h"
-#include "vizoruv/io/host_display.h"
 #include "vizoruv/platform/engine_session.h"
+#include "vizoruv/platform/face_glue.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -50,6 +50,7 @@ VXLPlatformWin::~VXLPlatformWin() {
 
 bool VXLPlatformWin::init(const char* productName, const char* binDir, const char* folder3,
                           const char* userFolder, int requireLibraries, int previewOnly, int economyLevel) {
+    installFaceGlue();
     productName_ = textOrEmpty(productName);
     folder3_ = textOrEmpty(folder3);
     binDir_ = textOrEmpty(binDir);
@@ -93,6 +94,7 @@ void VXLPlatformWin::shutdown() {
     if (shutDown_)
         return;
     dropImage(false);
+    faceMesh_.set(0, nullptr);
     for (ImageBuffer& buffer : buffers_)
         freeImageBuffer(&buffer);
     for (std::unique_ptr<WorkerRecord>& worker : workers_)
@@ -204,23 +206,13 @@ void VXLPlatformWin::SetAIEngines(void* first, void* second, void* third) {
 
 // ---- Operations of later parts: they answer -1 (or nothing) until their work lands ----
 
-int VXLPlatformWin::GetFaces(VXL_FACE**, int*) {
+int VXLPlatformWin::OpenHostImage(HostFilterRecord*, const CorrectionStack*, int, void*, void*, const char*,
+                                  VXLDetector*) {
     return kNotYet;
 }
 
-int VXLPlatformWin::GetFaceLandmarks(const EngineFaceRecord**, int*) {
-    return kNotYet;
-}
-
-int VXLPlatformWin::SetFace(const VXL_FACE*) {
-    return kNotYet;
-}
-
-int VXLPlatformWin::SetFaces(const VXL_FACE*, int) {
-    return kNotYet;
-}
-
-int VXLPlatformWin::ResetFaces() {
+int VXLPlatformWin::ProcessHostImage(HostFilterRecord*, const CorrectionStack*, int, int, const char*,
+                                     VXLDetector*) {
     return kNotYet;
 }
 
@@ -248,4 +240,3 @@ int VXLPlatformWin::GetMaskOverlays(ImageView*, ImageView*, const CorrectionStac
     return kNotYet;
 }
 
-void VXLPlatformWin::SetFaceMesh(int, const float*) {}

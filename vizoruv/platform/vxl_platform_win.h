@@ -3,8 +3,7 @@
 // This file holds the object's data, its initialisation (with the loading of the outside libraries)
 // and its shutdown. The operations live in files of their own: workers and corrections
 // (platform_workers.cpp, corrections.cpp), opening an image (open_image.cpp), buffers and views
-// (image_buffers.cpp), file processing (file_processing.cpp), the plug-in host's image
-// (host_image.cpp) and the queries (queries.cpp).
+// (image_buffers.cpp), file processing (file_processing.cpp) and the queries (queries.cpp).
 #pragma once
 
 #include "vizoruv/adjust/lut_catalogue.h"
@@ -12,18 +11,19 @@
 #include "vizoruv/io/image_buffer.h"
 #include "vizoruv/io/raw_engine.h"
 #include "vizoruv/platform/correction_report.h"
+#include "vizoruv/platform/face_slots.h"
 #include "vizoruv/platform/ivxl_platform.h"
 #include "vizoruv/platform/libraries.h"
 #include "vizoruv/platform/platform_workers.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
 struct AdjustmentSet;
 struct BackgroundMaskCache;
-struct DibTileHolder;
 struct EngineSession;
 
 // The platform's seven image buffers.
@@ -120,6 +120,8 @@ public:
     const ImageView& maskCopy(int index) const { return masks_[index]; }
     // What the processing pipeline reads of the platform: the LUT catalogues and the background masks.
     LutCollection& luts() { return luts_; }
+    // The caller's face mesh as slot 33 last set it (read by the portrait light).
+    const FaceMeshList& faceMesh() const { return faceMesh_; }
     BackgroundMaskCache* backgroundCache() const { return backgroundCache_.get(); }
 
     // The open image, for the platform's own parts. Buffers are read under the instance lock.
@@ -149,12 +151,12 @@ private:
     ~VXLPlatformWin();
 
     void clearMasks();
+    // The frame of slots 12 to 14: stops the workers, edits the session's face list with the
+    // unedited full-size image, then fits and analyses the faces again (face_slots.cpp).
+    int editFaces(const std::function<bool(EngineSession*, const ImageView&)>& edit);
     // Decodes the file into the platform's buffers and starts the analysis (open_image.cpp).
     int decodeOpenImage(const char* path, const VXLRAWParams* rawParams);
     void startAnalysis();
-    // Clears the hand-over flag for a record without the large-document extension (for good), then
-    // hands the record to the engine library while the flag is set (host_image.cpp).
-    void applyHandOverRule(HostFilterRecord* record);
     void copyReport(CorrectionReport* out);
     // Takes the instance lock unless the render is asked to stop first (on the correction worker).
     bool lockInstanceForRender(std::unique_lock<std::recursive_mutex>* lock, bool onWorker);
@@ -165,7 +167,6 @@ private:
     VxlEngineHandle engineHandle_ = nullptr;  // from VXL_CreateEngine; null when there is none
 
     std::mutex displayMutex_;                 // display conversion
-    std::unique_ptr<DibTileHolder> hostTiles_;  // the section the host's display routine draws into
     HostFilterRecord* hostRecord_ = nullptr;  // null for a standalone platform
 
     std::string productName_;  // kept; read by no operation
@@ -228,4 +229,5 @@ private:
     bool hostRecordHandOver_ = false;
     void* userData_ = nullptr;     // the caller's; never freed here
     ImageView masks_[2] = {};      // data[0] of each is a private copy of the caller's pixels, or null
+    FaceMeshList faceMesh_;        // the caller's face mesh (slot 33); kept across images
 };
