@@ -82,12 +82,10 @@ std::unique_ptr<uint8_t[]> makeModelInput(const PipelineImage& image, int side, 
     if (!input)
         return nullptr;
     std::memset(input.get(), 0, bytes);
-    if (contentWidth > 0 && contentHeight > 0) {
-        uint8_t* target = input.get() + (size_t(offsetY) * size_t(side) + size_t(offsetX)) * size_t(bpp);
-        if (!scaleIntoBuffer(image.pixels, target, image.width, image.height, image.rowBytes, contentWidth,
-                             contentHeight, side * bpp, false, bpp == 4))
-            return nullptr;
-    }
+    uint8_t* target = input.get() + (size_t(offsetY) * size_t(side) + size_t(offsetX)) * size_t(bpp);
+    if (!scaleIntoBuffer(image.pixels, target, image.width, image.height, image.rowBytes, contentWidth, contentHeight,
+                         side * bpp, false, bpp == 4))
+        return nullptr;
     return input;
 }
 
@@ -128,6 +126,9 @@ PassOutcome runDetectorPass(FaceModel* detector, const PipelineImage& image, Fac
         contentWidth = int(float(side) * aspect);
         contentHeight = side;
     }
+    // A picture so thin that it scales to no rows (or columns) gives the detector nothing to see.
+    if (contentWidth <= 0 || contentHeight <= 0)
+        return PassOutcome::NothingFound;
     const int offsetX = int((side - contentWidth) * 0.5);
     const int offsetY = int((side - contentHeight) * 0.5);
     const int bpp = bytesPerPixel(image);

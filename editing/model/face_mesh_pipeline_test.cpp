@@ -408,6 +408,17 @@ TEST(FaceMeshPipeline, DetectionPassTopRollThresholdAndOrder)
     }
 }
 
+TEST(FaceMeshPipeline, DetectionPassFindsNothingInAPictureThatScalesToNoRows)
+{
+    Picture picture(1000, 1, 3, 90);  // 64 / 1000 rows
+    TestModel detector;
+    detector.answers.push_back(detections({record(99, 0, 0, 8, 8)}));
+    FaceDetection top{0, 0, 1, 1, 0, 0};
+    EXPECT_FALSE(detectFacesPass(&detector, picture.image(), &top, 64, 0, nullptr));
+    EXPECT_TRUE(detector.calls.empty());
+    EXPECT_EQ(top.width, 1);
+}
+
 TEST(FaceMeshPipeline, DetectionPassReadsNoMoreRecordsThanTheAreaHolds)
 {
     Picture picture(16, 16, 3, 1);
