@@ -11,11 +11,11 @@
 //   slot  operation                  state
 //   0     OpenImageFile              works for picture files; RAW files are read like pictures until
 //                                    the RAW engine lands, and a null path answers -1
-//   1     OpenHostImage              -1 until the plug-in host path lands
+//   1     OpenHostImage              works
 //   2-6                              work; the correction renders the first layer's engine
 //                                    adjustments and finishing curve until the pipeline lands
 //   7     ProcessFile                works (same render as slots 3 and 4)
-//   8     ProcessHostImage           -1 until the plug-in host path lands
+//   8     ProcessHostImage           works
 //   9     GetLutKeys                 works
 //   10-14 GetFaces .. ResetFaces     work
 //   15    GetHistogram               works

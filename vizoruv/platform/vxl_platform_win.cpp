@@ -4,6 +4,7 @@
 
 #include "vizoruv/adjust/adjustment_set.h"
 #include "vizoruv/adjust/background_mask.h"
+#include "vizoruv/io/host_display.h"
 #include "vizoruv/platform/engine_session.h"
 #include "vizoruv/platform/face_glue.h"
 
@@ -205,16 +206,6 @@ void VXLPlatformWin::SetAIEngines(void* first, void* second, void* third) {
 }
 
 // ---- Operations of later parts: they answer -1 (or nothing) until their work lands ----
-
-int VXLPlatformWin::OpenHostImage(HostFilterRecord*, const CorrectionStack*, int, void*, void*, const char*,
-                                  VXLDetector*) {
-    return kNotYet;
-}
-
-int VXLPlatformWin::ProcessHostImage(HostFilterRecord*, const CorrectionStack*, int, int, const char*,
-                                     VXLDetector*) {
-    return kNotYet;
-}
 
 int VXLPlatformWin::Reserved16() {
     return -1;

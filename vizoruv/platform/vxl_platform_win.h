@@ -3,7 +3,8 @@
 // This file holds the object's data, its initialisation (with the loading of the outside libraries)
 // and its shutdown. The operations live in files of their own: workers and corrections
 // (platform_workers.cpp, corrections.cpp), opening an image (open_image.cpp), buffers and views
-// (image_buffers.cpp), file processing (file_processing.cpp) and the queries (queries.cpp).
+// (image_buffers.cpp), file processing (file_processing.cpp), the plug-in host's image
+// (host_image.cpp) and the queries (queries.cpp).
 #pragma once
 
 #include "vizoruv/adjust/lut_catalogue.h"
@@ -24,6 +25,7 @@
 
 struct AdjustmentSet;
 struct BackgroundMaskCache;
+struct DibTileHolder;
 struct EngineSession;
 
 // The platform's seven image buffers.
@@ -157,6 +159,9 @@ private:
     // Decodes the file into the platform's buffers and starts the analysis (open_image.cpp).
     int decodeOpenImage(const char* path, const VXLRAWParams* rawParams);
     void startAnalysis();
+    // Clears the hand-over flag for a record without the large-document extension (for good), then
+    // hands the record to the engine library while the flag is set (host_image.cpp).
+    void applyHandOverRule(HostFilterRecord* record);
     void copyReport(CorrectionReport* out);
     // Takes the instance lock unless the render is asked to stop first (on the correction worker).
     bool lockInstanceForRender(std::unique_lock<std::recursive_mutex>* lock, bool onWorker);
@@ -167,6 +172,7 @@ private:
     VxlEngineHandle engineHandle_ = nullptr;  // from VXL_CreateEngine; null when there is none
 
     std::mutex displayMutex_;                 // display conversion
+    std::unique_ptr<DibTileHolder> hostTiles_;  // the section the host's display routine draws into
     HostFilterRecord* hostRecord_ = nullptr;  // null for a standalone platform
 
     std::string productName_;  // kept; read by no operation
