@@ -9,11 +9,13 @@
 #include <vector>
 
 #include "editing/model/face_box.h"
+#include "facesdk/detect/detector.h"
 #include "facesdk/engine/engine.h"
 #include "vizoruv/adjust/adjustment_layer.h"
 #include "vizoruv/io/host_filter_record.h"
 #include "vizoruv/platform/engine_session.h"
 #include "vizoruv/platform/pipeline.h"
+#include "vizoruv/platform/vxl_platform_win.h"
 
 namespace {
 
@@ -25,6 +27,14 @@ constexpr int kEngineOk = 0;
 constexpr int kEngineNothingToDo = 97;
 constexpr int kMaxLevel = 255;         // strength words run 0..255
 constexpr int kStageSoftening = 33;    // word of stage 0x10000, which needs the face-engine lock
+
+// The face-detector library pass.
+constexpr int kDetectorRecords = 100;      // session room for the library's faces
+constexpr size_t kDetectorRecordBytes = 128;
+constexpr uint32_t kDetectorFlagsFirst = 0xA02, kDetectorFlagsRetry = 0x802;
+constexpr uint32_t kDetectorFormatUyvy = 4;  // packed 4:2:2, U, Y, V, Y
+constexpr size_t kKeptRecordBytes = 32;      // bytes 32-35 of a session record keep their value
+constexpr size_t kRegionResultBytes = 40;    // where the region re-examination's three ints go
 
 BeautyEngine* engineOf(const EngineSession* session) {
     return static_cast<BeautyEngine*>(session->face.engine);
@@ -476,6 +486,88 @@ bool runFaceDetection(const ImageView& image, bool analyse, bool bgrOrder, Engin
     return result;
 }
 
+namespace {
+
+// A detector image record in the packed 4:2:2 format number.
+DetectorImage detectorImageOf(int width, int height, int stride, uint8_t* pixels) {
+    DetectorImage image{};
+    image.size = sizeof image;
+    image.width = width;
+    image.height = height;
+    image.stride = stride;
+    image.format = kDetectorFormatUyvy;
+    image.pixels = pixels;
+    return image;
+}
+
+}  // namespace
+
+void runFaceLibraryPass(EngineSession* session, const ImageView& detectorImage, bool bgrOrder,
+                        PFN_FdDetectorCreate create) {
+    SessionFaceState& state = session->face;
+    if (!create || detectorImage.format != kImageFormat8 || !detectorImage.data[0] || detectorImage.width <= 0 ||
+        detectorImage.height <= 0 || state.yuvWidth <= 0)
+        return;
+    uint8_t* pixels = detectorImage.data[0];
+    toUyvyInPlace(pixels, detectorImage.width, detectorImage.height, detectorImage.rowBytes, bgrOrder,
+                  detectorImage.rowBytes >= 4 * detectorImage.width);
+    state.detectorFaceCount = 0;
+    if (!state.detectorFaces)
+        state.detectorFaces = std::calloc(kDetectorRecords, kDetectorRecordBytes);
+    if (!state.detectorFaces)
+        return;
+
+    DetectorConfig config{};
+    config.size = sizeof config;
+    config.flags = kDetectorFlagsFirst;
+    config.framesPerFullScan = 5;
+    config.boxSmoothing = 50;
+    void* made = nullptr;
+    if (create(nullptr, &config, &made) != 0) {
+        config.flags = kDetectorFlagsRetry;
+        if (create(nullptr, &config, &made) != 0)
+            return;
+    }
+    FaceDetector* detector = static_cast<FaceDetector*>(made);
+    const FaceDetectorMethods* ops = *reinterpret_cast<const FaceDetectorMethods* const*>(detector);
+
+    const DetectorImage converted =
+        detectorImageOf(detectorImage.width, detectorImage.height, detectorImage.rowBytes, pixels);
+    if (ops->detect(detector, &converted, nullptr, nullptr) == 0) {
+        const DetectorImage luma =
+            detectorImageOf(state.yuvWidth, state.yuvHeight, state.yuvWidth, state.yuvImage.data());
+        const unsigned yuvW = unsigned(state.yuvWidth), yuvH = unsigned(state.yuvHeight);
+        const unsigned detW = unsigned(detectorImage.width), detH = unsigned(detectorImage.height);
+        uint8_t* records = static_cast<uint8_t*>(state.detectorFaces);
+        int written = 0;
+        for (DetectedFace* face = ops->nextFace(detector, nullptr); face && written < kDetectorRecords;
+             face = ops->nextFace(detector, face)) {
+            uint8_t* record = records + size_t(written) * kDetectorRecordBytes;
+            uint8_t kept[4];
+            std::memcpy(kept, record + kKeptRecordBytes, sizeof kept);
+            std::memcpy(record, face, kDetectorRecordBytes);
+            std::memcpy(record + kKeptRecordBytes, kept, sizeof kept);
+            const DetectedFacePublic& found = *reinterpret_cast<const DetectedFacePublic*>(face);
+            const int32_t rect[4] = {int32_t(unsigned(found.box[0]) * yuvW / detW),
+                                     int32_t(unsigned(found.box[1]) * yuvH / detH),
+                                     int32_t(unsigned(found.box[2]) * yuvW / detW),
+                                     int32_t(unsigned(found.box[3]) * yuvH / detH)};
+            DetectorRegionRequest request{};
+            request.size = sizeof request;
+            request.image = &luma;
+            request.detectionImage = &converted;
+            request.rect = rect;
+            request.roll = found.roll;
+            int32_t result[3] = {};
+            if (ops->detectInRegion(detector, &request, result) == 0)
+                std::memcpy(record + kRegionResultBytes, result, sizeof result);
+            ++written;
+        }
+        state.detectorFaceCount = written;
+    }
+    ops->destroy(detector);
+}
+
 bool appendFaces(EngineSession* session, const VXL_FACE* faces, int count) {
     BeautyEngine* engine = engineOf(session);
     if (!engine || !faces || count <= 0)
@@ -572,6 +664,9 @@ void clearFaces(EngineSession* session) {
 
 void releaseFaceState(EngineSession* session) {
     freeAttributes(session);
+    std::free(session->face.detectorFaces);
+    session->face.detectorFaces = nullptr;
+    session->face.detectorFaceCount = 0;
     clearFaces(session);
     if (BeautyEngine* engine = engineOf(session))
         engine->ops->destroy(engine);
@@ -652,7 +747,11 @@ bool beautifyFaces(const AdjustmentLayer& layer, const ImageView& image, bool bg
 namespace {
 
 void detectForAnalysis(const FaceDetectionArgs& args) {
-    runFaceDetection(*args.full, args.analyse, args.bgrOrder, args.session, args.callerFaces, args.callerFaceCount);
+    EngineSession* session = args.session;
+    runFaceDetection(*args.full, args.analyse, args.bgrOrder, session, args.callerFaces, args.callerFaceCount);
+    if (args.useFaceLibrary && args.faceView && session->facesWanted)
+        runFaceLibraryPass(session, *args.faceView, args.bgrOrder,
+                           session->platform->libraries().faceDetector().FdDetectorCreate);
 }
 
 bool facePass(EngineSession* session, const ImageView& image, const AdjustmentLayer& layer, bool bgrOrder) {

@@ -16,6 +16,7 @@
 
 #include "facesdk/engine/face_records.h"
 #include "facesdk/engine/params.h"
+#include "vizoruv/platform/facelib_abi.h"
 #include "vizoruv/platform/image_view.h"
 
 struct AdjustmentLayer;
@@ -69,6 +70,11 @@ bool detectFaces(bool analyse, EngineSession* session, const VXL_FACE* callerFac
 // The analysis entry: releases the previous face state, builds the YUV copy and runs detectFaces.
 bool runFaceDetection(const ImageView& image, bool analyse, bool bgrOrder, EngineSession* session,
                       const VXL_FACE* callerFaces, int callerCount);
+// The face-detector library pass over the analysis' 320-pixel detection copy, which it converts to
+// packed 4:2:2 in place (the copy is used up): up to 100 of the library's face records, each
+// re-examined on the session's YUV copy, go into detectorFaces. Changes nothing else.
+void runFaceLibraryPass(EngineSession* session, const ImageView& detectorImage, bool bgrOrder,
+                        PFN_FdDetectorCreate create);
 // Appends copies of the caller's faces (id and eye points; box and roll from the eyes); the engine
 // numbers them on from the largest id.
 bool appendFaces(EngineSession* session, const VXL_FACE* faces, int count);

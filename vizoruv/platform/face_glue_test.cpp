@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "facesdk/detect/detector.h"
 #include "facesdk/engine/engine.h"
 #include "vizoruv/adjust/adjustment_layer.h"
 #include "vizoruv/platform/engine_session.h"
@@ -222,6 +223,46 @@ TEST(FaceGlueSettings, BlendAndTable) {
     EXPECT_EQ(bytes[92], 3);
 }
 
+// A face-detector library that refuses the first configuration, reports many faces and
+// re-examines only the first one.
+struct FakeDetector {
+    const FaceDetectorMethods* ops;
+    std::vector<DetectedFacePublic> faces;
+    std::vector<std::vector<int32_t>> regions;  // rect and roll of each re-examination
+};
+std::vector<uint32_t> gCreateFlags;
+FakeDetector* gDetector = nullptr;
+bool gDetectorDestroyed = false;
+
+const FaceDetectorMethods kFakeMethods = [] {
+    FaceDetectorMethods m{};
+    m.destroy = [](FaceDetector*) { gDetectorDestroyed = true; };
+    m.detect = [](FaceDetector*, const DetectorImage* image, ProgressCallback, void*) {
+        return image->format == 4 && image->stride > 0 ? 0 : -1;
+    };
+    m.nextFace = [](FaceDetector* detector, DetectedFace* previous) -> DetectedFace* {
+        auto& faces = reinterpret_cast<FakeDetector*>(detector)->faces;
+        auto* at = previous ? reinterpret_cast<DetectedFacePublic*>(previous) + 1 : faces.data();
+        return at < faces.data() + faces.size() ? reinterpret_cast<DetectedFace*>(at) : nullptr;
+    };
+    m.detectInRegion = [](FaceDetector* detector, const DetectorRegionRequest* request, int32_t* result) {
+        auto& regions = reinterpret_cast<FakeDetector*>(detector)->regions;
+        regions.push_back({request->rect[0], request->rect[1], request->rect[2], request->rect[3], request->roll});
+        *result = 77;
+        return regions.size() == 1 ? 0 : -1;
+    };
+    return m;
+}();
+
+int32_t fakeCreate(void*, const void* configuration, void** detector) {
+    const auto* config = static_cast<const DetectorConfig*>(configuration);
+    gCreateFlags.push_back(config->flags);
+    if (config->flags != 0x802 || config->framesPerFullScan != 5 || config->boxSmoothing != 50)
+        return -1;
+    *detector = gDetector;
+    return 0;
+}
+
 // ---- With a session ----
 
 // Engine operations the test watches: every beautify call is recorded and forwarded.
@@ -378,6 +419,38 @@ TEST_F(FaceGlueSession, FacePassWithoutWorkOrWithABadFormatLeavesTheImage) {
     EXPECT_TRUE(gCalls.empty());
     EXPECT_EQ(picture.pixels, before);
     EXPECT_EQ(session->face.faceCount, 1);
+}
+
+TEST_F(FaceGlueSession, FaceLibraryPassKeepsAtMostAHundredRecords) {
+    ASSERT_TRUE(detectWithFaces({faceWithEyes(1, 100, 100, 140, 100)}));
+    FakeDetector detector{&kFakeMethods, {}, {}};
+    for (int i = 0; i < 150; ++i) {
+        DetectedFacePublic face{};
+        face.box[0] = 2, face.box[1] = 3, face.box[2] = 4, face.box[3] = 5;
+        face.roll = 12;
+        face.id = i + 1;
+        face.firstEyeScore = 40;
+        detector.faces.push_back(face);
+    }
+    gDetector = &detector;
+    gCreateFlags.clear();
+    gDetectorDestroyed = false;
+    Picture small(24, 20, false, true);  // a tenth of the analysed picture
+    small.fill(128, 128, 128);
+    runFaceLibraryPass(session.get(), small.view, false, fakeCreate);
+
+    EXPECT_EQ(gCreateFlags, (std::vector<uint32_t>{0xA02, 0x802}));
+    EXPECT_TRUE(gDetectorDestroyed);
+    EXPECT_EQ(small.pixels[0], 128) << "the detection copy is now U, Y, V, Y";
+    EXPECT_EQ(small.pixels[1], 126);
+    ASSERT_EQ(session->face.detectorFaceCount, 100);
+    ASSERT_EQ(detector.regions.size(), 100u);
+    EXPECT_EQ(detector.regions[0], (std::vector<int32_t>{20, 30, 40, 50, 12}));
+    const auto* records = static_cast<const DetectedFacePublic*>(session->face.detectorFaces);
+    EXPECT_EQ(records[99].id, 100);
+    EXPECT_EQ(records[0].eyeScore, 77) << "the re-examination's result";
+    EXPECT_EQ(records[1].firstEyeScore, 40) << "kept when the re-examination fails";
+    EXPECT_EQ(session->face.faceCount, 1) << "the engine's faces stay";
 }
 
 TEST_F(FaceGlueSession, ReplacedFaceMovesAndTheOthersAreRebuiltFromTheirEyes) {
