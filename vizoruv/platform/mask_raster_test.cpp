@@ -70,10 +70,11 @@ TEST(MaskRaster, HardEllipseMatchesTheReferenceShape)
     for (int y = 0; y < kSide; ++y)
         for (int x = 0; x < kSide; ++x) {
             const double radius = ellipseRadius(x, y, 0.4, 0.2);
-            if (radius < 0.9)
+            if (radius < 0.9) {
                 ASSERT_EQ(r.at(x, y), 0) << x << "," << y;
-            else if (radius > 1.1)
+            } else if (radius > 1.1) {
                 ASSERT_EQ(r.at(x, y), 255) << x << "," << y;
+            }
             insideCount += r.at(x, y) < 128;
         }
     const double area = M_PI * (0.2 * kSide) * (0.1 * kSide);

@@ -1,5 +1,5 @@
 // The portrait light. Divided into: the face geometry read from the mesh; the landmark check plane;
-// the pass (mask, corrected copy, blend).
+// the pass (mask, corrected copy, blend) and its pipeline step.
 #include "vizoruv/platform/portrait_light.h"
 
 #include <algorithm>
@@ -14,6 +14,7 @@
 #include "vizoruv/adjust/masked_blend.h"
 #include "vizoruv/platform/engine_session.h"
 #include "vizoruv/platform/mask_raster.h"
+#include "vizoruv/platform/pipeline.h"
 #include "vizoruv/platform/vxl_platform_win.h"
 
 namespace {
@@ -86,7 +87,7 @@ MaskPlane combinedFaceMask(const ImageView& image, int faceCount, const float* r
     float scale = 1.0f;
     MaskPlane combined;
     for (int i = 0; i < faceCount; ++i) {
-        const MaskPlane plane = facePlane(image, records + size_t(i) * kMeshRecordFloats, feather, aspect, &scale);
+        const MaskPlane plane = facePlane(image, records + size_t(i) * kFaceMeshRecordFloats, feather, aspect, &scale);
         if (plane.pixels.empty() || plane.width != image.width || plane.height != image.height)
             continue;
         if (combined.pixels.empty()) {
@@ -197,7 +198,7 @@ std::vector<std::uint8_t> stampLandmarkMask(int width, int height, int faceCount
     // A square side larger than the image is cut to it.
     const int side = std::min({std::max(2, int(std::trunc(width * 0.005))), width, height});
     for (int f = 0; f < faceCount; ++f) {
-        const float* record = records + size_t(f) * kMeshRecordFloats;
+        const float* record = records + size_t(f) * kFaceMeshRecordFloats;
         for (int k = 0; k < kStampedMeshPoints; ++k) {
             const Point p = point(record, k);
             if (!std::isfinite(p.x) || !std::isfinite(p.y))
@@ -238,4 +239,18 @@ bool applyPortraitLight(const ImageView& image, bool bgrOrder, EngineSession* se
     if (markLandmarks)
         markLandmarksOn(image, faceCount, records);
     return true;
+}
+
+bool portraitLightStep(EngineSession* session, const ImageView& image, int light, int depth, int feather)
+{
+    if (!session || !session->platform)
+        return true;
+    const FaceMeshList& mesh = session->platform->faceMesh();
+    return applyPortraitLight(image, false, session, mesh.count(), mesh.record(0), light, depth, feather, false);
+}
+
+void installPortraitLight()
+{
+    setPortraitLightHook(&portraitLightStep);
+    setMaskRasterizerHook(&rasterizeMask);
 }

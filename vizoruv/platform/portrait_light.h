@@ -3,19 +3,18 @@
 // Also the landmark-point check plane (small squares at the landmarks).
 //
 // A face-mesh record is 478 points of three floats (x, y, z; x and y normalised to the picture,
-// origin top-left), records kMeshRecordFloats floats apart.
+// origin top-left), records kFaceMeshRecordFloats floats apart (vizoruv/platform/face_slots.h).
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "vizoruv/adjust/layer_mask.h"
+#include "vizoruv/platform/face_slots.h"
 #include "vizoruv/platform/image_view.h"
 
 struct EngineSession;
 
-constexpr int kMeshPointCount = 478;
-constexpr int kMeshRecordFloats = kMeshPointCount * 3;  // 1434
 constexpr int kStampedMeshPoints = 468;                 // landmarks marked by the check plane
 constexpr int kPortraitMaskSide = 1024;                 // every face mask is drawn at this side
 
@@ -36,3 +35,10 @@ std::vector<std::uint8_t> stampLandmarkMask(int width, int height, int faceCount
 // left out; when no room can be found for the copy the image is left as it was. Always true.
 bool applyPortraitLight(const ImageView& image, bool bgrOrder, EngineSession* session, int faceCount,
                         const float* records, int light, int depth, int feather, bool markLandmarks);
+
+// The pipeline's portrait-light step: the pass over the face mesh the caller handed to the
+// session's platform, red first, no landmark marks.
+bool portraitLightStep(EngineSession* session, const ImageView& image, int light, int depth, int feather);
+
+// Installs portraitLightStep and rasterizeMask as the pipeline's hooks, leaving the others alone.
+void installPortraitLight();

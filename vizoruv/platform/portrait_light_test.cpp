@@ -22,13 +22,13 @@ constexpr int kHeight = 120;
 // spread into a face of the given width (fractions of the picture).
 std::vector<float> faceRecord(float cx, float cy, float faceWidth)
 {
-    std::vector<float> record(kMeshRecordFloats, 0.0f);
+    std::vector<float> record(kFaceMeshRecordFloats, 0.0f);
     const auto set = [&](int k, float x, float y, float z = 0.0f) {
         record[3 * k] = x;
         record[3 * k + 1] = y;
         record[3 * k + 2] = z;
     };
-    for (int k = 0; k < kMeshPointCount; ++k)
+    for (int k = 0; k < kFaceMeshPoints; ++k)
         set(k, cx, cy);
     const float half = faceWidth / 2;
     for (int k : {127, 143, 154, 463, 380, 249, 446, 265})
@@ -76,7 +76,7 @@ TEST(PortraitLight, FaceEllipseFromTheMesh)
     EXPECT_NEAR(m.centerY, 0.6f + 0.03f / 0.18f * m.height * 0.25f, 1e-5);
 
     // Points all beyond the picture: the extent keeps its starting values.
-    std::vector<float> off(kMeshRecordFloats, 2.0f);
+    std::vector<float> off(kFaceMeshRecordFloats, 2.0f);
     faceWidthExtent(off.data(), &minX, &maxX);
     EXPECT_EQ(minX, 1.0f);
     EXPECT_EQ(maxX, 2.0f);
@@ -84,7 +84,7 @@ TEST(PortraitLight, FaceEllipseFromTheMesh)
 
 TEST(PortraitLight, LandmarkSquaresSitAboveAndLeftOfTheirPoints)
 {
-    std::vector<float> record(kMeshRecordFloats, 0.5f);
+    std::vector<float> record(kFaceMeshRecordFloats, 0.5f);
     record[0] = 0.0f;  // point 0 at the top-left corner
     record[1] = 0.0f;
     record[3] = 1.0f;  // point 1 at the bottom-right corner
@@ -176,8 +176,9 @@ TEST_F(PortraitLightPass, BrightensInsideTheFacesOnly)
     for (int y = 0; y < kHeight; ++y)
         for (int x = 0; x < kWidth; ++x) {
             ASSERT_EQ(picture.at(x, y)[3], 200);
-            if (x >= 100 || y < 20 || y >= 105)
+            if (x >= 100 || y < 20 || y >= 105) {
                 ASSERT_EQ(picture.sum(x, y), original.sum(x, y)) << x << "," << y;
+            }
         }
 }
 
@@ -222,58 +223,99 @@ TEST_F(PortraitLightPass, MarkedLandmarksTurnBlack)
     EXPECT_EQ(picture.sum(5, 5), original.sum(5, 5));
 }
 
+// A created platform has both hooks installed; the step lights the faces of the mesh the caller
+// handed to the platform, and nothing once the mesh is emptied.
+TEST_F(PortraitLightPass, PlatformInstallsTheStepOverItsFaceMesh)
+{
+    const PipelineHooks hooks = pipelineHooks();
+    ASSERT_EQ(hooks.applyPortraitLight, &portraitLightStep);
+    ASSERT_EQ(hooks.rasterizeMask, &rasterizeMask);
+
+    EXPECT_TRUE(hooks.applyPortraitLight(session.get(), picture.view(), 60, 0, 0));
+    EXPECT_EQ(picture.pixels, original.pixels);
+
+    const std::vector<float> face = faceRecord(0.5f, 0.5f, 0.3f);
+    platform->SetFaceMesh(1, face.data());
+    EXPECT_TRUE(hooks.applyPortraitLight(session.get(), picture.view(), 60, 20, 50));
+    EXPECT_GT(picture.sum(80, 60), original.sum(80, 60) + 15);
+    EXPECT_EQ(picture.sum(5, 5), original.sum(5, 5));
+
+    picture = original;
+    platform->SetFaceMesh(0, nullptr);
+    EXPECT_TRUE(hooks.applyPortraitLight(session.get(), picture.view(), 60, 0, 0));
+    EXPECT_EQ(picture.pixels, original.pixels);
+}
+
 bool faceHookThatMustStay(EngineSession*, const ImageView&, const AdjustmentLayer&, bool)
 {
     return true;
 }
 
 // With the rasteriser installed (beside a hook already there), a further layer renders only inside
-// its ellipse.
-TEST_F(PortraitLightPass, PipelineRendersAFurtherLayerInsideItsMask)
+// its ellipse, wherever the mask and the set's transform put it; an inverted one only outside.
+TEST_F(PortraitLightPass, PipelineRendersAFurtherLayerOnlyInsideItsMask)
 {
     setPipelineHooks({&faceHookThatMustStay, nullptr, nullptr});
     setMaskRasterizerHook(&rasterizeMask);
     EXPECT_EQ(pipelineHooks().beautifyFaces, &faceHookThatMustStay);
 
-    AdjustmentSet set;
-    createAdjustmentSet(&set, 2);
-    for (AdjustmentLayer& layer : set.layers) {
-        VXLParams p{};
-        p.version = 6;
-        p.vexoOpacity = 100;
-        fillLayerFromParams(&layer, p);
-    }
-    set.layers[1].iDeltaR = 60;
-    LayerMask& mask = set.masks[1];
-    mask.type = kMaskEllipse;
-    mask.centerX = 0.5f;
-    mask.centerY = 0.5f;
-    mask.width = 0.5f;
-    mask.height = 0.5f;
-    std::atomic<std::uint8_t> stop{0};
-    int step = 0;
-    PipelineRun run;
-    run.set = &set;
-    run.session = session.get();
-    run.step = &step;
-    run.total = 20;
-    run.stopFlag = &stop;
-    run.platform = platform;
-    ASSERT_TRUE(renderAdjustmentSet(picture.view(), run));
-
-    // The ellipse is 0.5 of the width across and 0.5 of the height high.
-    for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x) {
-            const double dx = (x + 0.5 - kWidth / 2.0) / (kWidth * 0.25);
-            const double dy = (y + 0.5 - kHeight / 2.0) / (kHeight * 0.25);
-            const double r = std::hypot(dx, dy);
-            const int red = picture.at(x, y)[0], before = original.at(x, y)[0];
-            if (r < 0.85)
-                ASSERT_NEAR(red, before + 60, 1) << x << "," << y;
-            else if (r > 1.15)
-                ASSERT_EQ(red, before) << x << "," << y;
-            ASSERT_EQ(picture.at(x, y)[1], original.at(x, y)[1]);
+    struct Case {
+        const char* what;
+        float maskX, maskY;   // mask centre (vertical values run upward)
+        bool flipX, invert;
+        double x, y;          // expected centre in the picture, from the top left
+    } cases[] = {
+        {"centred", 0.5f, 0.5f, false, false, 0.5, 0.5},
+        {"moved", 0.3f, 0.65f, false, false, 0.3, 0.35},
+        {"mirrored", 0.3f, 0.5f, true, false, 0.7, 0.5},
+        {"inverted", 0.5f, 0.5f, false, true, 0.5, 0.5},
+    };
+    for (const Case& c : cases) {
+        picture = original;
+        AdjustmentSet set;
+        createAdjustmentSet(&set, 2);
+        for (AdjustmentLayer& layer : set.layers) {
+            VXLParams p{};
+            p.version = 6;
+            p.vexoOpacity = 100;
+            fillLayerFromParams(&layer, p);
         }
+        set.layers[1].iDeltaR = 60;
+        LayerMask& mask = set.masks[1];
+        mask.type = kMaskEllipse;
+        mask.centerX = c.maskX;
+        mask.centerY = c.maskY;
+        mask.width = 0.4f;
+        mask.height = 0.4f;
+        mask.invert = c.invert;
+        set.transform.flipX = c.flipX;
+        std::atomic<std::uint8_t> stop{0};
+        int step = 0;
+        PipelineRun run;
+        run.set = &set;
+        run.session = session.get();
+        run.step = &step;
+        run.total = 20;
+        run.stopFlag = &stop;
+        run.platform = platform;
+        ASSERT_TRUE(renderAdjustmentSet(picture.view(), run)) << c.what;
+
+        // The ellipse is 0.4 of the width across and 0.4 of the height high.
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                const double dx = (x + 0.5 - kWidth * c.x) / (kWidth * 0.2);
+                const double dy = (y + 0.5 - kHeight * c.y) / (kHeight * 0.2);
+                const double r = std::hypot(dx, dy);
+                const int red = picture.at(x, y)[0], before = original.at(x, y)[0];
+                if (r < 0.85) {
+                    ASSERT_NEAR(red, c.invert ? before : before + 60, 1) << c.what << " " << x << "," << y;
+                } else if (r > 1.15) {
+                    ASSERT_NEAR(red, c.invert ? before + 60 : before, c.invert ? 1 : 0)
+                        << c.what << " " << x << "," << y;
+                }
+                ASSERT_EQ(picture.at(x, y)[1], original.at(x, y)[1]);
+            }
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "vizoruv/io/host_display.h"
 #include "vizoruv/platform/engine_session.h"
 #include "vizoruv/platform/face_glue.h"
+#include "vizoruv/platform/portrait_light.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -52,6 +53,7 @@ VXLPlatformWin::~VXLPlatformWin() {
 bool VXLPlatformWin::init(const char* productName, const char* binDir, const char* folder3,
                           const char* userFolder, int requireLibraries, int previewOnly, int economyLevel) {
     installFaceGlue();
+    installPortraitLight();
     productName_ = textOrEmpty(productName);
     folder3_ = textOrEmpty(folder3);
     binDir_ = textOrEmpty(binDir);
