@@ -182,6 +182,33 @@ TEST_F(PortraitLightPass, BrightensInsideTheFacesOnly)
         }
 }
 
+// A 16-bit three-channel picture: lit inside the face, the rest untouched.
+TEST_F(PortraitLightPass, SixteenBitPicturesAreLitToo)
+{
+    std::vector<std::uint16_t> samples(size_t(kWidth) * kHeight * 3);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = std::uint16_t(256 * original.pixels[i / 3 * 4 + i % 3]);
+    const std::vector<std::uint16_t> before = samples;
+    ImageView view{};
+    view.format = kImageFormat16;
+    view.width = kWidth;
+    view.height = kHeight;
+    view.rowBytes = kWidth * 6;
+    view.bytesPerPixel = 6;
+    for (int c = 0; c < 3; ++c)
+        view.data[c] = reinterpret_cast<std::uint8_t*>(samples.data()) + 2 * c;
+    const std::vector<float> face = faceRecord(0.5f, 0.5f, 0.3f);
+    ASSERT_TRUE(applyPortraitLight(view, false, session.get(), 1, face.data(), 60, 0, 0, false));
+    const auto sum = [](const std::vector<std::uint16_t>& s, int x, int y) {
+        const size_t i = (size_t(y) * kWidth + x) * 3;
+        return int(s[i]) + s[i + 1] + s[i + 2];
+    };
+    EXPECT_GT(sum(samples, 80, 60), sum(before, 80, 60) + 15 * 256);
+    // An 8-bit mask at 255 leaves 1/256 of the lit copy in 16-bit samples (the blend's weight).
+    EXPECT_NEAR(sum(samples, 5, 5), sum(before, 5, 5), 3 * 256);
+    EXPECT_NEAR(sum(samples, 155, 115), sum(before, 155, 115), 3 * 256);
+}
+
 TEST_F(PortraitLightPass, NothingToDoLeavesThePictureAlone)
 {
     const std::vector<float> face = faceRecord(0.5f, 0.5f, 0.3f);
