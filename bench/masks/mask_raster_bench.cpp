@@ -5,6 +5,7 @@
 
 #include "vizoruv/platform/mask_raster.h"
 #include "vizoruv/platform/portrait_light.h"
+#include "vizoruv/platform/testdata/rgba_view.h"
 
 namespace {
 
@@ -59,15 +60,7 @@ void portraitLight(benchmark::State& state)
 {
     const int width = 4000, height = 3000;
     std::vector<std::uint8_t> pixels(size_t(width) * height * 4, 90);
-    ImageView view{};
-    view.format = kImageFormat8;
-    view.width = width;
-    view.height = height;
-    view.rowBytes = width * 4;
-    view.bytesPerPixel = 4;
-    view.hasAlpha = 1;
-    for (int c = 0; c < 3; ++c)
-        view.data[c] = pixels.data() + c;
+    const ImageView view = platform_test::rgbaView(pixels, width, height);
     const std::vector<float> faces = twoFaces();
     for (auto _ : state)
         applyPortraitLight(view, false, nullptr, 2, faces.data(), 60, 20, 50, false);

@@ -183,7 +183,7 @@ int cheekRegions(InnerEngine *inner, const RunStageTarget &target, int32_t d, in
         r.y = std::clamp(r.y, 0, image.height - 1);
         r.width = std::clamp(r.width, 0, image.width - r.x);
         r.height = std::clamp(r.height, 0, image.height - r.y);
-        evenByFamily(image.format, &r);
+        evenRectForFamily(&r, image.format);
         regions[at++] = {int32_t(k), r, 1};
     }
     mergeCheekRegions(regions, n);

@@ -51,15 +51,15 @@ int softenFace(InnerEngine *inner, EngineImage *image, FaceWork face, int32_t st
     r1.y = std::clamp(face.box.y - m / 2, 0, Hgt - 1);
     r1.width = std::clamp(face.box.width + m, 0, W - r1.x);
     r1.height = std::clamp(face.box.height + m, 0, Hgt - r1.y);
-    evenByFamily(format, &face.box);
-    evenByFamily(format, &r1);
+    evenRectForFamily(&face.box, format);
+    evenRectForFamily(&r1, format);
     const int32_t G = std::max({r1.width, r1.height, 300});
     const int32_t H = floorPowerOfTwo((((256 * G) / 300 >> 7) + 1) >> 1);
     FaceWork scaled = face;
     scaled.box = {face.box.x / H, face.box.y / H, face.box.width / H, face.box.height / H};
-    evenByFamily(format, &scaled.box);
+    evenRectForFamily(&scaled.box, format);
     EngineRect r1h = {r1.x / H, r1.y / H, r1.width / H, r1.height / H};
-    evenByFamily(format, &r1h);
+    evenRectForFamily(&r1h, format);
     const int32_t a = r1.width / 6, b = r1.height / 6;
     EngineRect r2;
     r2.x = std::clamp(r1.x - a / 2, 0, W - 1);
@@ -67,8 +67,8 @@ int softenFace(InnerEngine *inner, EngineImage *image, FaceWork face, int32_t st
     r2.width = std::clamp(r1.width + a, 0, W - r2.x);
     r2.height = std::clamp(r1.height + b, 0, Hgt - r2.y);
     EngineRect r2h = {r2.x / H, r2.y / H, r2.width / H, r2.height / H};
-    evenByFamily(format, &r2);
-    evenByFamily(format, &r2h);
+    evenRectForFamily(&r2, format);
+    evenRectForFamily(&r2h, format);
 
     FaceScratch s{inner->allocator};
     int result = cropResample(s.allocator, image, r1, H, &s.inner);

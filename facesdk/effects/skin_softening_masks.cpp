@@ -112,19 +112,6 @@ EngineRect clampInto(const EngineRect &r, int32_t width, int32_t height)
 
 } // namespace
 
-void evenByFamily(PixelFormat format, EngineRect *rect)
-{
-    const uint32_t family = formatFamily(format);
-    if (family == kFamilyYuv422 || family == kFamilyYuv420) {
-        rect->x &= ~1;
-        rect->width &= ~1;
-    }
-    if (family == kFamilyYuv420) {
-        rect->y &= ~1;
-        rect->height &= ~1;
-    }
-}
-
 bool chromaDivisors(PixelFormat format, int32_t *dx, int32_t *dy)
 {
     switch (format) {
@@ -310,7 +297,7 @@ void faceCoreRect(PixelFormat format, const FaceWork &face, int32_t width, int32
     r.y = std::max(0, y - gv - extra);
     r.width = std::min(width - r.x, w + 2 * gh + 2 * extra);
     r.height = std::min(height - r.y, h + 2 * gv + 2 * extra);
-    evenByFamily(format, &r);
+    evenRectForFamily(&r, format);
     *out = r;
 }
 
@@ -327,7 +314,7 @@ int weightByFaceCore(InnerEngine *inner, EngineImage *mask, const EngineRect &A,
     if (result != kResultOk)
         return result;
     EngineRect at = clampInto({A.x - P.x, A.y - P.y, A.width, A.height}, P.width, P.height);
-    evenByFamily(format, &at);
+    evenRectForFamily(&at, format);
     pasteGrey(moved, at, *mask);
     imageRelease(allocator, mask);
     *mask = moved;
@@ -339,7 +326,7 @@ int weightByFaceCore(InnerEngine *inner, EngineImage *mask, const EngineRect &A,
     FaceWork shifted = face;
     shifted.box = clampInto({face.box.x - P.x, face.box.y - P.y, face.box.width, face.box.height},
                             P.width, P.height);
-    evenByFamily(format, &shifted.box);
+    evenRectForFamily(&shifted.box, format);
     EngineRect r{};
     faceCoreRect(format, shifted, P.width, P.height, &r);
     for (int32_t y = r.y; y < r.y + r.height; ++y)

@@ -11,6 +11,8 @@
 // face-engine lock around every beautify call that enables skin softening.
 #pragma once
 
+#include "facesdk/engine/shape_prepare.h" // evenRectForFamily
+
 #include <cstdint>
 
 #include "facesdk/engine/image.h"
@@ -18,8 +20,6 @@
 
 struct InnerEngine;
 
-// Family evening of a rectangle: 4:2:2 rounds x and width down to even, 4:2:0 all four.
-void evenByFamily(PixelFormat format, EngineRect *rect);
 
 // The rectangle of the image reduced by `factor` into a new image of the image's format (width
 // rect.width / factor, height rect.height / factor, evened for the chroma). 0, -3, -4, -6.

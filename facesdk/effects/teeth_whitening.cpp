@@ -109,12 +109,9 @@ int whitenFaceTeeth(InnerEngine *inner, EngineImage *image, const FaceWork &face
     // Work scale: the longer side (at least 1024) over 1024, to a power of two.
     const int32_t m = std::max({W, H, 1024});
     const int32_t step = nearestPowerOfTwo((((m / 4) >> 7) + 1) >> 1);
-    int32_t angle = 0, distance = 0;
-    rectCentreAngle(face.eye1Box, face.eye2Box, face.roll, &angle, &distance);
-    if (angle >= -7 && angle <= 7)
-        angle = 0;
+    int32_t angle = 0;
     VXL_POINT point{}, full{};
-    lowerFacePointFromEyes(face.box, face.eye1Box, face.eye2Box, angle, &point, &full);
+    lowerFaceGeometry(face, &angle, &point, &full);
     const VXL_POINT P{scaleDown(point.x, step), scaleDown(point.y, step)};
     const VXL_POINT size{scaleDown(full.x, step), scaleDown(full.y, step)};
     const int32_t pw = size.x, ph = size.y;

@@ -277,12 +277,9 @@ int buildLowerCurves(InnerEngine *inner, const EngineImage *image, const FaceLis
     const FaceWork &face = entry->face;
     const int32_t step = patchStepForImage(*image);
     const int32_t curveScale = roundQ10(face.box.width * 1024 / step);
-    int32_t angle = 0, distance = 0;
-    rectCentreAngle(face.eye1Box, face.eye2Box, face.roll, &angle, &distance);
-    if (angle >= -7 && angle <= 7)
-        angle = 0;
+    int32_t angle = 0;
     VXL_POINT point{}, full{};
-    lowerFacePointFromEyes(face.box, face.eye1Box, face.eye2Box, angle, &point, &full);
+    lowerFaceGeometry(face, &angle, &point, &full);
     const VXL_POINT centre{roundQ10(point.x * 1024 / step), roundQ10(point.y * 1024 / step)};
     const int32_t w = roundQ10(full.x * 1024 / step), h = roundQ10(full.y * 1024 / step);
     if (w <= 0 || h <= 0)

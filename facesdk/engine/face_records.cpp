@@ -75,10 +75,15 @@ void toFaceWork(const VXL_FACE &face, FaceWork *out, int32_t imageWidth, int32_t
                      &out->eye1Box, &out->eye2Box);
 }
 
-void toClassifierFace(const VXL_FACE &face, ClassifierFace *out, int32_t f)
+namespace {
+
+// The fields the classifier's and the fitter's face records share: a zeroed, size-tagged record
+// with the box and the eyes scaled by f (Q10) and the face's id.
+template <class Record>
+void fillScaledFaceRecord(const VXL_FACE &face, Record *out, int32_t f)
 {
     std::memset(out, 0, sizeof *out);
-    out->size = sizeof(ClassifierFace);
+    out->size = sizeof(Record);
     out->x = scaleQ10(face.x, f);
     out->y = scaleQ10(face.y, f);
     out->width = scaleQ10(face.width, f);
@@ -88,22 +93,19 @@ void toClassifierFace(const VXL_FACE &face, ClassifierFace *out, int32_t f)
     out->eye2X = scaleQ10(face.eye2X, f);
     out->eye2Y = scaleQ10(face.eye2Y, f);
     out->id = face.id;
+}
+
+} // namespace
+
+void toClassifierFace(const VXL_FACE &face, ClassifierFace *out, int32_t f)
+{
+    fillScaledFaceRecord(face, out, f);
     out->roll = face.roll;
 }
 
 void toLandmarkFace(const VXL_FACE &face, LandmarkFace *out, int32_t f)
 {
-    std::memset(out, 0, sizeof *out);
-    out->size = sizeof(LandmarkFace);
-    out->x = scaleQ10(face.x, f);
-    out->y = scaleQ10(face.y, f);
-    out->width = scaleQ10(face.width, f);
-    out->height = scaleQ10(face.height, f);
-    out->eye1X = scaleQ10(face.eye1X, f);
-    out->eye1Y = scaleQ10(face.eye1Y, f);
-    out->eye2X = scaleQ10(face.eye2X, f);
-    out->eye2Y = scaleQ10(face.eye2Y, f);
-    out->id = face.id;
+    fillScaledFaceRecord(face, out, f);
     out->mouthX = scaleQ10(face.lowerX, f);
     out->mouthY = scaleQ10(face.lowerY, f);
     out->hintA = face.score;

@@ -281,10 +281,6 @@ int traceDarkContour(EngineAllocator *allocator, int32_t scaledWidth, VXL_POINT 
     return kept < 9 ? kResultNothingToDo : kResultOk;
 }
 
-namespace {
-
-// Angle of the face for the patch (within -7..7 degrees counts as upright), the lower-face
-// point and the patch size, all in image pixels. False when the eye boxes give no point.
 bool lowerFaceGeometry(const FaceWork &face, int32_t *angle, VXL_POINT *point, VXL_POINT *size)
 {
     int32_t distance = 0;
@@ -296,6 +292,8 @@ bool lowerFaceGeometry(const FaceWork &face, int32_t *angle, VXL_POINT *point, V
     lowerFacePointFromEyes(face.box, face.eye1Box, face.eye2Box, *angle, point, size);
     return size->x > 0 && size->y > 0;
 }
+
+namespace {
 
 int32_t divideRounded(int32_t v, int32_t step) { return roundQ10(v * 1024 / step); }
 

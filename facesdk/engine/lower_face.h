@@ -75,3 +75,7 @@ void pickContourPoints(const FaceWork &face, int32_t upperIndex, int32_t lowerIn
 // answered 0; the first failing face's code ends the call.
 int completeExtraLandmarks(InnerEngine *inner, FaceListEntry *list, uint32_t count, int32_t fx,
                            int32_t fy);
+
+// Angle of the face for the lower-face patch (within -7..7 degrees counts as upright), the
+// lower-face point and the patch size, all in image pixels. False when the eye boxes give no point.
+bool lowerFaceGeometry(const FaceWork &face, int32_t *angle, VXL_POINT *point, VXL_POINT *size);

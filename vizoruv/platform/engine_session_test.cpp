@@ -7,6 +7,7 @@
 
 #include "vizoruv/platform/correction_report.h"
 #include "vizoruv/platform/testdata/platform_fixture.h"
+#include "vizoruv/platform/testdata/rgba_view.h"
 #include "vizoruv/platform/vxl_detector.h"
 
 namespace {
@@ -18,14 +19,7 @@ struct Picture {
     std::vector<uint8_t> pixels;
     ImageView view{};
     Picture(int width, int height, uint8_t value = 0) : pixels(size_t(width) * height * 4, value) {
-        view.format = kImageFormat8;
-        view.width = width;
-        view.height = height;
-        view.rowBytes = width * 4;
-        view.bytesPerPixel = 4;
-        view.hasAlpha = 1;
-        for (int c = 0; c < 3; ++c)
-            view.data[c] = pixels.data() + c;
+        view = platform_test::rgbaView(pixels, width, height);
     }
     void gradient() {
         for (int y = 0; y < view.height; ++y)
