@@ -1,7 +1,7 @@
 #include "editing/widgets/color_slider.h"
 #include "editing/widgets/hue_dialog.h"
 #include "editing/widgets/spin_box_wrapper.h"
-#include "manager/app/test_environment.h"
+#include "manager/app/testing/test_environment.h"
 
 #include <QDialogButtonBox>
 #include <QFile>

@@ -8,7 +8,7 @@
 #include "editing/widgets/spin_box_wrapper.h"
 #include "editing/widgets/tool_header_widget.h"
 #include "editing/widgets/widget_test_support.h"
-#include "manager/app/test_environment.h"
+#include "manager/app/testing/test_environment.h"
 
 #include <QApplication>
 #include <QCheckBox>

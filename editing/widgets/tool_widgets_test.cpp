@@ -4,7 +4,7 @@
 #include "editing/widgets/tool_header_widget.h"
 #include "editing/widgets/tool_preset_manager.h"
 #include "editing/widgets/widget_test_support.h"
-#include "manager/app/test_environment.h"
+#include "manager/app/testing/test_environment.h"
 
 #include <QMouseEvent>
 #include <QPushButton>

@@ -1,5 +1,5 @@
 #include "manager/app/environment.h"
-#include "manager/app/test_environment.h"
+#include "manager/app/testing/test_environment.h"
 #include "manager/resources/resources.h"
 
 #include <gtest/gtest.h>

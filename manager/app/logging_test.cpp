@@ -1,7 +1,7 @@
 #include "manager/app/logging.h"
 
 #include "manager/app/environment.h"
-#include "manager/app/test_environment.h"
+#include "manager/app/testing/test_environment.h"
 
 #include <gtest/gtest.h>
 

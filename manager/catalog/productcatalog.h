@@ -4,7 +4,7 @@
 // the manager itself is out of date (needsUpgrade).
 #pragma once
 
-#include "manager/catalog/product.h"
+#include "manager/product/product.h"
 
 #include <QFile>
 #include <QJsonDocument>

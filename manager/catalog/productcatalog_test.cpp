@@ -1,6 +1,6 @@
 #include "manager/catalog/productcatalog.h"
 
-#include "manager/app/test_environment.h"
+#include "manager/app/testing/test_environment.h"
 #include "tools/catalogserver/catalogserver.h"
 
 #include <QElapsedTimer>

@@ -6,7 +6,7 @@
 // HelpUpdateSchedule: runs the help update again a fixed time after each run was handed on.
 #pragma once
 
-#include "manager/catalog/product.h"
+#include "manager/product/product.h"
 #include "manager/operations/operation.h"
 
 #include <QList>

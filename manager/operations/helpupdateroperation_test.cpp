@@ -1,8 +1,8 @@
 #include "manager/operations/helpupdateroperation.h"
 
 #include "manager/app/environment.h"
-#include "manager/catalog/productsettings.h"
-#include "manager/operations/operationtestsupport.h"
+#include "manager/product/productsettings.h"
+#include "manager/operations/testing/operation_test_support.h"
 
 #include <QSignalSpy>
 

@@ -1,9 +1,9 @@
 #include "manager/operations/installoperation.h"
 
 #include "manager/app/environment.h"
-#include "manager/catalog/productsettings.h"
+#include "manager/product/productsettings.h"
 #include "manager/operations/operationfactory.h"
-#include "manager/operations/operationtestsupport.h"
+#include "manager/operations/testing/operation_test_support.h"
 #include "manager/operations/uninstalloperation.h"
 #include "sys/registry/registry.h"
 

@@ -49,8 +49,8 @@ private:
 // QSharedPointer<Operation> is a known meta type (Qt declares smart pointers to QObjects);
 // the constructor registers its name for queued connections.
 
-// A further operation kind that the main window recognises among finished operations.
-// Nothing makes one yet; its error signal carries the text.
+// The upload of pending event files. The main window recognises it among finished operations to
+// end a hidden "uploadevents" start; this program makes none. Its error signal carries the text.
 class UploadFilesOperation : public Operation
 {
     Q_OBJECT

@@ -8,7 +8,7 @@
 // stays alive as long as the operation needs it.
 #pragma once
 
-#include "manager/catalog/product.h"
+#include "manager/product/product.h"
 #include "manager/operations/operation.h"
 
 #include <QSharedPointer>

@@ -8,7 +8,7 @@
 // connections see the new record when they handle finished() or error().
 #pragma once
 
-#include "manager/catalog/product.h"
+#include "manager/product/product.h"
 #include "manager/operations/operation.h"
 
 #include <QSharedPointer>

@@ -3,7 +3,7 @@
 // fetches them when they are missing, older than kResourceKeepDays, or the product has an update.
 #pragma once
 
-#include "manager/catalog/product.h"
+#include "manager/product/product.h"
 #include "manager/operations/operation.h"
 
 #include <QDateTime>

@@ -1,7 +1,7 @@
 #include "manager/operations/productresourcedownloadoperation.h"
 
-#include "manager/catalog/productsettings.h"
-#include "manager/operations/operationtestsupport.h"
+#include "manager/product/productsettings.h"
+#include "manager/operations/testing/operation_test_support.h"
 
 #include <QDateTime>
 #include <QLocale>

@@ -98,7 +98,7 @@ public slots:
     void on_offlineButton_clicked();
 
 private:
-    // The card list (productlist.cpp).
+    // The card list.
     void rebuildProductList(bool refreshStates);
     QSharedPointer<ProductWidget> createProductWidget(const Product& product);
     // Takes every item out of the list layout: cards are hidden, other widgets deleted.

@@ -1,13 +1,13 @@
 #include "manager/ui/mainwindow.h"
 
-#include "manager/app/test_environment.h"
+#include "manager/app/testing/test_environment.h"
 #include "manager/catalog/messagecatalog.h"
 #include "manager/catalog/productcatalog.h"
 #include "manager/operations/helpupdateroperation.h"
 #include "manager/ui/messageview.h"
 #include "manager/ui/productwidget.h"
 #include "manager/ui/settingsdialog.h"
-#include "manager/ui/testsupport.h"
+#include "manager/ui/testing/widget_test_support.h"
 #include "sys/sparkle/updatedialog.h"
 #include "tools/catalogserver/catalogserver.h"
 

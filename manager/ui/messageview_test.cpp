@@ -1,6 +1,6 @@
 #include "manager/ui/messageview.h"
 
-#include "manager/app/test_environment.h"
+#include "manager/app/testing/test_environment.h"
 #include "manager/catalog/messagecatalog.h"
 #include "manager/ui/messagepager.h"
 #include "tools/catalogserver/catalogserver.h"

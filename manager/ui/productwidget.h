@@ -11,7 +11,7 @@
 // that nothing else is writing (see manager/operations/operationfactory.h).
 #pragma once
 
-#include "manager/catalog/product.h"
+#include "manager/product/product.h"
 #include "manager/operations/operation.h"
 
 #include <QPixmap>

@@ -1,10 +1,10 @@
 #include "manager/ui/productwidget.h"
 
-#include "manager/app/test_environment.h"
+#include "manager/app/testing/test_environment.h"
 #include "manager/operations/controllerthread.h"
 #include "manager/operations/operationfactory.h"
 #include "manager/operations/productoperation.h"
-#include "manager/ui/testsupport.h"
+#include "manager/ui/testing/widget_test_support.h"
 #include "tools/catalogserver/catalogserver.h"
 
 #include <QBuffer>

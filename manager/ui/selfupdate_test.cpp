@@ -1,9 +1,9 @@
 #include "manager/ui/selfupdate.h"
 
 #include "manager/app/environment.h"
-#include "manager/app/test_environment.h"
+#include "manager/app/testing/test_environment.h"
 #include "manager/ui/mainwindow.h"
-#include "manager/ui/testsupport.h"
+#include "manager/ui/testing/widget_test_support.h"
 #include "sys/sparkle/sparkle.h"
 #include "sys/sparkle/updatedialog.h"
 #include "tools/catalogserver/catalogserver.h"

@@ -1,6 +1,6 @@
 #include "manager/ui/settingsdialog.h"
 
-#include "manager/app/test_environment.h"
+#include "manager/app/testing/test_environment.h"
 
 #include <QComboBox>
 #include <QSettings>

@@ -1,7 +1,7 @@
-#include "manager/catalog/product.h"
-#include "manager/catalog/productsettings.h"
+#include "manager/product/product.h"
+#include "manager/product/productsettings.h"
 
-#include "manager/app/test_environment.h"
+#include "manager/app/testing/test_environment.h"
 
 #include <QJsonDocument>
 #include <QSettings>

@@ -3,8 +3,8 @@
 // Header-only; included by the operation tests only.
 #pragma once
 
-#include "manager/app/test_environment.h"
-#include "manager/catalog/product.h"
+#include "manager/app/testing/test_environment.h"
+#include "manager/product/product.h"
 #include "manager/operations/controller.h"
 #include "manager/operations/controllerthread.h"
 #include "sys/msi/msi.h"

@@ -1,4 +1,4 @@
-#include "manager/catalog/productsettings.h"
+#include "manager/product/productsettings.h"
 
 #include "manager/app/logging.h"
 

@@ -1,8 +1,8 @@
-#include "manager/catalog/product.h"
+#include "manager/product/product.h"
 
 #include "manager/app/environment.h"
 #include "manager/app/logging.h"
-#include "manager/catalog/productsettings.h"
+#include "manager/product/productsettings.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -3,7 +3,7 @@
 // A value type: cards, the catalog's list and operations hold copies.
 #pragma once
 
-#include "manager/catalog/productversion.h"
+#include "manager/product/productversion.h"
 
 #include <QCoreApplication>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "manager/catalog/productversion.h"
+#include "manager/product/productversion.h"
 
 #include <QStringList>
 
