@@ -35,14 +35,6 @@ void writeCube(const std::filesystem::path& path, Fn fn)
             }
 }
 
-LutIdentifier idOfKey(const std::string& key)
-{
-    LutIdentifier id{};
-    for (size_t i = 0; i < sizeof id.bytes; ++i)
-        id.bytes[i] = uint8_t(std::stoi(key.substr(i * 2, 2), nullptr, 16));
-    return id;
-}
-
 std::vector<uint8_t> leftHalf(const LayerMask&, float, float* scale, int side)
 {
     *scale = 1.0f;
@@ -70,8 +62,8 @@ struct Scene {
         std::filesystem::create_directories(userFolder / "Output");
         writeCube(userFolder / "Input/warm.cube", [](float* c) { c[0] = c[0] * 0.9f + 0.1f; });
         writeCube(userFolder / "Output/look.cube", [](float* c) { std::swap(c[0], c[2]); });
-        warm = idOfKey(md5Hex("Input/./warm.cube"));
-        look = idOfKey(md5Hex("Output/./look.cube"));
+        warm = parseGuidHex(md5Hex("Input/./warm.cube"));
+        look = parseGuidHex(md5Hex("Output/./look.cube"));
         const std::string folder = userFolder.string();
         platform = static_cast<VXLPlatformWin*>(
             VxlPlatformCreate("Bench", PIPELINE_MODULES_DIR, folder.c_str(), folder.c_str(), 1, 0, 0));

@@ -1,7 +1,7 @@
 #include "editing/model/vxl_image.h"
 
 #include "editing/model/document_test_support.h"
-#include "editing/model/face_box.h"
+#include "editing/model/records/face_box.h"
 #include "editing/model/image_model.h"
 #include "editing/model/platform_test_support.h"
 #include "editing/model/preset_test_support.h"

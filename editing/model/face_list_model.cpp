@@ -1,6 +1,6 @@
 #include "editing/model/face_list_model.h"
 
-#include "editing/model/face_box.h"
+#include "editing/model/records/face_box.h"
 #include "editing/model/image_model.h"
 #include "editing/model/qvxl_platform.h"
 #include "editing/model/vxl_image.h"

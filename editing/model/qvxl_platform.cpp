@@ -1,6 +1,6 @@
 #include "editing/model/qvxl_platform.h"
 
-#include "editing/model/face_box.h"
+#include "editing/model/records/face_box.h"
 #include "editing/model/raw_defaults.h"
 #include "facesdk/engine/face_records.h"
 

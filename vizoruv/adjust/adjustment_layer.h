@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "editing/model/vxl_params.h"
+#include "editing/model/records/vxl_params.h"
 
 // Fields take the names of the block fields that fill them, in the same units. "gated" marks a
 // field that receives the block's value only while its group switch (named) is on, else 0.

@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "editing/model/vxl_params.h"
 #include "facesdk/engine/face_records.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "editing/model/vxl_params.h"
+#include "editing/model/records/vxl_params.h"
 #include "vizoruv/platform/engine_abi.h"
 
 class IVXLPlatform;

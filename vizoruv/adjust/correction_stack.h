@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "editing/model/vxl_params.h"
+#include "editing/model/records/vxl_params.h"
 #include "vizoruv/adjust/layer_mask.h"
 
 struct VXL_FACE; // the face engine's 88-byte face record

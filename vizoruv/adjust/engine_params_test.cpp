@@ -7,6 +7,8 @@
 #include <functional>
 #include <vector>
 
+#include "editing/model/vxl_params.h"
+
 namespace {
 
 // A block of the general defaults with every group and feature switch off, and a full opacity.

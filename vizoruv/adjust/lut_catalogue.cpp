@@ -85,11 +85,6 @@ std::string md5Hex(const std::string& bytes)
     return hexBytes(digest, kMd5DigestBytes);
 }
 
-std::string lutIdToKey(const LutIdentifier& id)
-{
-    return hexBytes(id.bytes, sizeof id.bytes);
-}
-
 // ---- Scanning ------------------------------------------------------------------------------
 
 bool scanLutFolders(const LutCollection& collection, LutCatalog* catalog, bool builtIn)
@@ -172,5 +167,5 @@ Lut3D* loadLut(LutCollection* collection, const std::string& key, bool builtIn)
 
 Lut3D* loadLutById(LutCollection* collection, const LutIdentifier& id, bool builtIn)
 {
-    return loadLut(collection, lutIdToKey(id), builtIn);
+    return loadLut(collection, guidHexText(id), builtIn);
 }

@@ -18,15 +18,14 @@
 #include <utility>
 #include <vector>
 
-#include "editing/model/vxl_params.h"
+#include "editing/model/records/vxl_params.h"
 #include "vizoruv/adjust/lut_readers.h"
 
 // ---- Keys ----------------------------------------------------------------------------------
 
 // The MD5 digest of the bytes as 32 lower-case hex digits.
 std::string md5Hex(const std::string& bytes);
-// The identifier's 16 bytes in memory order, each as two lower-case hex digits.
-std::string lutIdToKey(const LutIdentifier& id);
+// A parameter block's LUT identifier is the binary form of a key (guidHexText gives the key back).
 
 // ---- Built-in keys -------------------------------------------------------------------------
 // Tables of the built-in catalogue that the pipeline loads when the named setting asks for them.

@@ -10,14 +10,6 @@ using namespace luttest;
 
 namespace {
 
-LutIdentifier idFromKey(const std::string& key)
-{
-    LutIdentifier id{};
-    for (int i = 0; i < 16; ++i)
-        id.bytes[i] = std::uint8_t(std::stoi(key.substr(i * 2, 2), nullptr, 16));
-    return id;
-}
-
 std::vector<std::string> paths(const LutCatalog& catalog)
 {
     std::vector<std::string> result;
@@ -39,10 +31,10 @@ TEST(LutKeys, Md5AndIdentifiers)
     LutIdentifier id{};
     for (int i = 0; i < 16; ++i)
         id.bytes[i] = std::uint8_t(i);
-    EXPECT_EQ(lutIdToKey(id), "000102030405060708090a0b0c0d0e0f");
+    EXPECT_EQ(guidHexText(id), "000102030405060708090a0b0c0d0e0f");
     id.bytes[0] = 0xAB;
-    EXPECT_EQ(lutIdToKey(id).substr(0, 4), "ab01");
-    EXPECT_EQ(lutIdToKey(idFromKey(kLutKeyDarkSkin)), kLutKeyDarkSkin);
+    EXPECT_EQ(guidHexText(id).substr(0, 4), "ab01");
+    EXPECT_EQ(guidHexText(parseGuidHex(kLutKeyDarkSkin)), kLutKeyDarkSkin);
 }
 
 TEST(LutCatalogue, UserFoldersAreScannedOneLevelDeep)
@@ -128,7 +120,7 @@ TEST(LutLoading, CachedByKeyAndReadOnce)
     // The second load answers the cached table even though the file is gone.
     std::filesystem::remove(file);
     EXPECT_EQ(loadLut(&collection, key, false), first);
-    EXPECT_EQ(loadLutById(&collection, idFromKey(key), false), first);
+    EXPECT_EQ(loadLutById(&collection, parseGuidHex(key), false), first);
     EXPECT_EQ(collection.loaded.size(), 1u);
 
     EXPECT_EQ(loadLut(&collection, "00000000000000000000000000000000", false), nullptr);

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "editing/model/vxl_params.h"
+#include "editing/model/records/vxl_params.h"
 #include "vizoruv/adjust/lut_readers.h"
 #include "vizoruv/platform/image_view.h"
 

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "editing/model/vxl_params.h"
+#include "editing/model/records/vxl_params.h"
 
 struct VXLRAWParams {
     std::uint8_t useSettings;         // 0: development takes its defaults for everything but outputDepth

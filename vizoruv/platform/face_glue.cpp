@@ -8,7 +8,7 @@
 #include <new>
 #include <vector>
 
-#include "editing/model/face_box.h"
+#include "editing/model/records/face_box.h"
 #include "facesdk/detect/detector.h"
 #include "facesdk/engine/engine.h"
 #include "vizoruv/adjust/adjustment_layer.h"

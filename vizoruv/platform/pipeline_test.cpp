@@ -88,15 +88,6 @@ VXLParams quietBlock()
     return p;
 }
 
-// The identifier of a 32-hex-digit key.
-LutIdentifier idOf(const std::string& key)
-{
-    LutIdentifier id{};
-    for (size_t i = 0; i < sizeof id.bytes; ++i)
-        id.bytes[i] = uint8_t(std::stoi(key.substr(i * 2, 2), nullptr, 16));
-    return id;
-}
-
 AdjustmentLayer layerOf(const std::function<void(VXLParams&)>& edit = {})
 {
     VXLParams p = quietBlock();
@@ -231,7 +222,7 @@ protected:
     {
         std::filesystem::create_directories(scratch.file("Input"));
         std::ofstream(scratch.file("Input/" + name)) << luttest::cubeText(9, fn);
-        return idOf(md5Hex("Input/./" + name));
+        return parseGuidHex(md5Hex("Input/./" + name));
     }
 
     // A built-in LUT under one of the pipeline's fixed keys.
@@ -799,7 +790,7 @@ TEST_F(Pipeline, ErrorsLoseNothing)
     // A table that is not in the catalogue takes no part.
     EXPECT_TRUE(process(layerOf([](VXLParams& p) {
         p.bGroupPreprocess = p.binLUT = true;
-        p.inLUT = idOf(md5Hex("Input/./missing.cube"));
+        p.inLUT = parseGuidHex(md5Hex("Input/./missing.cube"));
         p.iInLUTstrength = 100;
     })));
     EXPECT_EQ(picture.pixels, original.pixels);
@@ -809,7 +800,7 @@ TEST_F(Pipeline, ErrorsLoseNothing)
     std::ofstream(scratch.file("Input/broken.cube")) << "LUT_3D_SIZE 9\n0.1 0.2\nnot a number\n";
     EXPECT_TRUE(process(layerOf([](VXLParams& p) {
         p.bGroupPreprocess = p.binLUT = true;
-        p.inLUT = idOf(md5Hex("Input/./broken.cube"));
+        p.inLUT = parseGuidHex(md5Hex("Input/./broken.cube"));
         p.iInLUTstrength = 100;
     })));
     EXPECT_EQ(picture.pixels, original.pixels);

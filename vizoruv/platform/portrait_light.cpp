@@ -7,7 +7,7 @@
 #include <cstring>
 #include <new>
 
-#include "editing/model/vxl_params.h"
+#include "editing/model/records/vxl_params.h"
 #include "vizoruv/adjust/adjustment_layer.h"
 #include "vizoruv/adjust/engine_params.h"
 #include "vizoruv/adjust/mask_planes.h"

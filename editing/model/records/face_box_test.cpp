@@ -1,4 +1,4 @@
-#include "editing/model/face_box.h"
+#include "editing/model/records/face_box.h"
 
 #include <gtest/gtest.h>
 
