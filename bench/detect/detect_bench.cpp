@@ -4,7 +4,7 @@
 #include "facesdk/detect/convert.h"
 #include "facesdk/detect/features.h"
 #include "facesdk/detect/frame.h"
-#include "facesdk/detect/testing_cascades.h"
+#include "facesdk/detect/testing/synthetic_cascades.h"
 #include "facesdk/detect/window.h"
 #include "facesdk/workers/worker_pool.h"
 

@@ -8,7 +8,7 @@
 #include "facesdk/effects/effect_stages.h"
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/inner_engine.h"
-#include "facesdk/engine/testing_face.h"
+#include "facesdk/engine/testing/synthetic_face.h"
 
 #include "bench/engine/bench_image.h"
 
@@ -39,7 +39,6 @@ struct ScaledFace {
 
 void runOneStage(benchmark::State &state, PixelFormat format, const BeautySettings &settings)
 {
-    installEffectStages();
     BenchImage image(kWidth, kHeight, format);
     ScaledFace face;
     paintYuv(image.image, [&](int x, int y) {
@@ -48,7 +47,7 @@ void runOneStage(benchmark::State &state, PixelFormat format, const BeautySettin
     BeautyParams block{};
     settingsToParams(settings, &block);
     InnerEngine *inner = nullptr;
-    innerEngineCreate(nullptr, &block, &inner);
+    innerEngineCreate(nullptr, &block, &kEffectStageTable, &inner);
     FaceWork work = face.work;
     innerFitFaces(inner, &image.image, &work, 1, nullptr);
     int result = 0;

@@ -9,7 +9,7 @@
 #include "facesdk/effects/effect_stages.h"
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/inner_engine.h"
-#include "facesdk/engine/testing_face.h"
+#include "facesdk/engine/testing/synthetic_face.h"
 
 #include "bench/engine/bench_image.h"
 
@@ -49,7 +49,6 @@ struct LargeFace {
 
 void runStage(benchmark::State &state, PixelFormat format, void (*enable)(BeautySettings *))
 {
-    installEffectStages();
     BenchImage image(kWidth, kHeight, format);
     LargeFace face;
     face.paint(image.image);
@@ -58,7 +57,7 @@ void runStage(benchmark::State &state, PixelFormat format, void (*enable)(Beauty
     BeautyParams block{};
     settingsToParams(settings, &block);
     InnerEngine *inner = nullptr;
-    innerEngineCreate(nullptr, &block, &inner);
+    innerEngineCreate(nullptr, &block, &kEffectStageTable, &inner);
     FaceWork work = face.work;
     innerFitFaces(inner, &image.image, &work, 1, nullptr);
     int result = 0;

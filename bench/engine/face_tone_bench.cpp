@@ -3,6 +3,7 @@
 // measurements, the mask and the pixel pass on the worker pool.
 #include <benchmark/benchmark.h>
 
+#include "facesdk/beauty/beauty_engine.h"
 #include "facesdk/engine/engine.h"
 
 #include "bench/engine/bench_image.h"

@@ -6,8 +6,9 @@
 
 #include <random>
 
+#include "facesdk/beauty/beauty_engine.h"
 #include "facesdk/engine/engine.h"
-#include "facesdk/engine/testing_yuv.h"
+#include "facesdk/engine/testing/yuv_paint.h"
 
 #include "bench/engine/bench_image.h"
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "facesdk/beauty/beauty_engine.h"
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/colour_filters.h"
 #include "facesdk/engine/engine.h"

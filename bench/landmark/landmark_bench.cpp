@@ -4,10 +4,10 @@
 #include <cmath>
 #include <vector>
 
+#include "facesdk/base/allocator.h"
+#include "facesdk/base/result_codes.h"
 #include "facesdk/detect/classifier.h"
 #include "facesdk/detect/landmark.h"
-#include "facesdk/engine/allocator.h"
-#include "facesdk/engine/result_codes.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 
 #include <cstring>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/detect/classifier_align.h"
-#include "facesdk/engine/result_codes.h"
 
 /* ---- descriptors ---- */
 

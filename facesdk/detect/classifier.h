@@ -14,9 +14,9 @@
 
 #include <cstdint>
 
+#include "facesdk/base/allocator.h"
+#include "facesdk/base/image_record.h"
 #include "facesdk/detect/classifier_layers.h"
-#include "facesdk/engine/allocator.h"
-#include "facesdk/engine/image.h"
 
 /* ---- records crossing the interface ---- */
 

@@ -7,9 +7,9 @@
 
 #include <algorithm>
 
+#include "facesdk/base/integer_math.h"
+#include "facesdk/base/result_codes.h"
 #include "facesdk/detect/classifier.h"
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/wide_sqrt.h"
 
 /* ---- tables ---- */
 

@@ -14,7 +14,7 @@
 
 #include <cstdint>
 
-#include "facesdk/engine/image.h"
+#include "facesdk/base/image_record.h"
 
 struct ClassifierFace;
 

@@ -7,8 +7,8 @@
 #include <cmath>
 #include <vector>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/detect/classifier.h"
-#include "facesdk/engine/result_codes.h"
 
 namespace {
 

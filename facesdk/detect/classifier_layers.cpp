@@ -9,7 +9,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "facesdk/engine/result_codes.h"
+#include "facesdk/base/result_codes.h"
 
 namespace {
 

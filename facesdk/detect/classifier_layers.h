@@ -14,7 +14,7 @@
 
 #include <cstdint>
 
-#include "facesdk/engine/allocator.h"
+#include "facesdk/base/allocator.h"
 
 /* ---- records ---- */
 

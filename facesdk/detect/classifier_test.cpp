@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/testing_allocator.h"
+#include "facesdk/base/result_codes.h"
+#include "facesdk/base/testing/counting_allocator.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #ifndef FACESDK_DETECT_DETECTOR_H
 #define FACESDK_DETECT_DETECTOR_H
 
-#include "facesdk/engine/allocator.h"
-#include "facesdk/engine/result_codes.h"
+#include "facesdk/base/allocator.h"
+#include "facesdk/base/result_codes.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "facesdk/detect/detector.h"
 
+#include "facesdk/base/testing/counting_allocator.h"
 #include "facesdk/detect/detector_object.h"
-#include "facesdk/engine/testing_allocator.h"
 
 #include <gtest/gtest.h>
 

@@ -2,11 +2,11 @@
 // the tracked-box checks and profiles, and detect-in-region.
 #include "facesdk/detect/faces.h"
 
+#include "facesdk/base/testing/counting_allocator.h"
 #include "facesdk/detect/frame.h"
 #include "facesdk/detect/passes.h"
-#include "facesdk/detect/testing_cascades.h"
+#include "facesdk/detect/testing/synthetic_cascades.h"
 #include "facesdk/detect/window.h"
-#include "facesdk/engine/testing_allocator.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "facesdk/detect/frame.h"
 
+#include "facesdk/base/testing/counting_allocator.h"
 #include "facesdk/detect/convert.h"
 #include "facesdk/detect/window.h"
-#include "facesdk/engine/testing_allocator.h"
 
 #include <gtest/gtest.h>
 

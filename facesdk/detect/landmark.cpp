@@ -10,8 +10,8 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/detect/landmark_fit.h"
-#include "facesdk/engine/result_codes.h"
 
 /* ---- descriptor ---- */
 

@@ -13,9 +13,9 @@
 
 #include <cstdint>
 
+#include "facesdk/base/allocator.h"
+#include "facesdk/base/image_record.h"
 #include "facesdk/detect/landmark_models.h"
-#include "facesdk/engine/allocator.h"
-#include "facesdk/engine/image.h"
 
 struct LandmarkWork;
 struct SingleWorker;

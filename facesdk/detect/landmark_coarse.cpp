@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/detect/landmark_fit.h"
 #include "facesdk/detect/landmark_stages.h"
-#include "facesdk/engine/result_codes.h"
 #include "facesdk/workers/single_worker.h"
 
 /* ---- point sets ---- */

@@ -10,10 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "facesdk/base/integer_math.h"
+#include "facesdk/base/result_codes.h"
 #include "facesdk/detect/landmark_coarse.h"
 #include "facesdk/detect/landmark_stages.h"
-#include "facesdk/engine/fixed_point.h"
-#include "facesdk/engine/result_codes.h"
 
 namespace {
 
@@ -160,7 +160,7 @@ bool mouthGiven(const LandmarkFace &face)
 int32_t distance(int64_t dx, int64_t dy)
 {
     const uint64_t squared = uint64_t(dx * dx + dy * dy);
-    return int32_t(isqrtTable(uint32_t(std::min<uint64_t>(squared, 0xffffffffu))));
+    return int32_t(isqrt32(uint32_t(std::min<uint64_t>(squared, 0xffffffffu))));
 }
 
 /* Mean of `count` points from `first` of an interleaved array, in the array's units. */

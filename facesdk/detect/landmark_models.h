@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "facesdk/engine/allocator.h"
+#include "facesdk/base/allocator.h"
 
 constexpr int kLandmarkPoints = 62;          /* fitted points */
 constexpr int kTrackingPoints = 47;          /* points 0 .. 46 of tracking mode */

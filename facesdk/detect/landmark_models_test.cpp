@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "facesdk/engine/testing_allocator.h"
+#include "facesdk/base/testing/counting_allocator.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/detect/landmark_fit.h"
-#include "facesdk/engine/result_codes.h"
 
 /* ---- patch features ---- */
 

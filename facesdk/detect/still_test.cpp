@@ -3,10 +3,10 @@
 // and memory running out anywhere in a detection.
 #include "facesdk/detect/passes.h"
 
+#include "facesdk/base/testing/counting_allocator.h"
 #include "facesdk/detect/faces.h"
 #include "facesdk/detect/frame.h"
-#include "facesdk/detect/testing_detector.h"
-#include "facesdk/engine/testing_allocator.h"
+#include "facesdk/detect/testing/detector_fixture.h"
 
 #include <gtest/gtest.h>
 

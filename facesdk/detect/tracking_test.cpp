@@ -2,10 +2,10 @@
 // duplicates, the schedule and the primary face.
 #include "facesdk/detect/passes.h"
 
+#include "facesdk/base/testing/counting_allocator.h"
 #include "facesdk/detect/faces.h"
 #include "facesdk/detect/frame.h"
-#include "facesdk/detect/testing_detector.h"
-#include "facesdk/engine/testing_allocator.h"
+#include "facesdk/detect/testing/detector_fixture.h"
 
 #include <gtest/gtest.h>
 

@@ -567,24 +567,6 @@ int32_t sinDeg(int32_t a)
     return -kSine[360 - v];
 }
 
-uint32_t isqrt32(uint32_t value)
-{
-    uint32_t root = 0, bit = 1u << 30;
-    while (bit > value)
-        bit >>= 2;
-    while (bit) {
-        if (value >= root + bit) {
-            value -= root + bit;
-            root = (root >> 1) + bit;
-        } else {
-            root >>= 1;
-        }
-        bit >>= 2;
-    }
-    return root;
-}
-
-
 /* ---- cascade evaluation ---- */
 
 int evaluateCascade(const WindowContext *context, const CascadeModel *model)

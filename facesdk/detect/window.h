@@ -10,7 +10,7 @@
 #ifndef FACESDK_DETECT_WINDOW_H
 #define FACESDK_DETECT_WINDOW_H
 
-#include "facesdk/engine/wide_sqrt.h" /* isqrt64 */
+#include "facesdk/base/integer_math.h" /* isqrt32, isqrt64 */
 #include "facesdk/detect/detector_object.h"
 
 #include <cstdint>
@@ -72,7 +72,6 @@ int32_t histogramPoint(const uint32_t *histogram, uint32_t share);
 /* ---- integer helpers ---- */
 
 int32_t sinDeg(int32_t degrees);            /* 65536 sin(degrees) */
-uint32_t isqrt32(uint32_t value);           /* floor(sqrt(value)) */
 
 /* ---- cascade evaluation and model data ---- */
 

@@ -1,9 +1,9 @@
 #include "facesdk/detect/window.h"
 
+#include "facesdk/base/testing/counting_allocator.h"
 #include "facesdk/detect/convert.h"
 #include "facesdk/detect/features.h"
 #include "facesdk/detect/frame.h"
-#include "facesdk/engine/testing_allocator.h"
 
 #include <gtest/gtest.h>
 
@@ -251,19 +251,6 @@ TEST(WindowHelpers, SnappingAnglesSineAndSquareRoots)
     for (int a = -1000; a <= 1000; ++a)
         ASSERT_EQ(sinDeg(a), std::lround(65536 * std::sin(a * M_PI / 180))) << a;
 
-    EXPECT_EQ(isqrt32(4294967295u), 65535u);
-    EXPECT_EQ(isqrt32(15), 3u);
-    EXPECT_EQ(isqrt32(16), 4u);
-    EXPECT_EQ(isqrt32(0), 0u);
-    std::mt19937 random(1);
-    for (int i = 0; i < 100000; ++i) {
-        const uint32_t v = random();
-        const uint32_t r = isqrt32(v);
-        ASSERT_TRUE(uint64_t(r) * r <= v && uint64_t(r + 1) * (r + 1) > v) << v;
-        const uint64_t big = (uint64_t(random()) << 32) | random();
-        const uint64_t r64 = isqrt64(big);
-        ASSERT_TRUE(r64 * r64 <= big && (r64 + 1) * (r64 + 1) > big) << big;
-    }
 }
 
 TEST_F(WindowTest, SceneStatisticsSetThresholdsShiftAndLighting)

@@ -4,13 +4,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/effects/colour_table_blend.h"
 #include "facesdk/effects/skin_softening_masks.h"
 #include "facesdk/engine/box_blur.h"
 #include "facesdk/engine/face_colour_model.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/resample.h"
-#include "facesdk/engine/result_codes.h"
 #include "facesdk/engine/warp_anchor.h"
 
 namespace {

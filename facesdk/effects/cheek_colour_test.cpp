@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "facesdk/effects/testing_stage_run.h"
+#include "facesdk/effects/testing/stage_run.h"
 
 namespace {
 

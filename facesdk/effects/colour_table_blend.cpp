@@ -11,9 +11,9 @@
 
 #include <algorithm>
 
+#include "facesdk/base/pixel_format.h"
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/fixed_point.h"
-#include "facesdk/engine/pixel_format.h"
-#include "facesdk/engine/result_codes.h"
 
 namespace {
 

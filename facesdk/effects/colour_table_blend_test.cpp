@@ -6,9 +6,9 @@
 
 #include <vector>
 
-#include "facesdk/effects/testing_stage_run.h"
-#include "facesdk/engine/testing_image.h"
-#include "facesdk/engine/testing_yuv.h"
+#include "facesdk/effects/testing/stage_run.h"
+#include "facesdk/engine/testing/owned_image.h"
+#include "facesdk/engine/testing/yuv_paint.h"
 
 namespace {
 

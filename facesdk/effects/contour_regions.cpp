@@ -15,12 +15,12 @@
 #include <algorithm>
 #include <climits>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/effects/colour_table_blend.h"
 #include "facesdk/effects/eye_tone.h"
 #include "facesdk/effects/stage_target.h"
 #include "facesdk/engine/contour_mask.h"
 #include "facesdk/engine/luma_crop.h"
-#include "facesdk/engine/result_codes.h"
 #include "facesdk/engine/template_paint.h"
 
 namespace {

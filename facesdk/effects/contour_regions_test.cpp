@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/effects/colour_table_blend.h"
-#include "facesdk/effects/testing_eye_surroundings.h"
-#include "facesdk/effects/testing_stage_run.h"
-#include "facesdk/engine/result_codes.h"
+#include "facesdk/effects/testing/eye_surroundings.h"
+#include "facesdk/effects/testing/stage_run.h"
 
 namespace {
 

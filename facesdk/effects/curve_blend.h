@@ -9,9 +9,9 @@
 
 #include <cstdint>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/face_measurements.h"
 #include "facesdk/engine/image.h"
-#include "facesdk/engine/result_codes.h"
 
 // 1 when the rectangle is non-empty and inside the image.
 inline bool curveAreaInside(const EngineImage &image, const EngineRect &r)

@@ -1,4 +1,4 @@
-// The table of built stages. A stage joins by adding its apply function to kEffectStages.
+// The table of the effect stages. A stage joins by taking its feature's slot.
 #include "facesdk/effects/effect_stages.h"
 
 #include "facesdk/effects/cheek_colour.h"
@@ -8,26 +8,22 @@
 #include "facesdk/effects/eye_overlay.h"
 #include "facesdk/effects/eye_templates.h"
 #include "facesdk/effects/eye_tone.h"
-#include "facesdk/effects/skin_softening.h"
-#include "facesdk/effects/teeth_whitening.h"
-#include "facesdk/effects/under_eye.h"
 #include "facesdk/effects/face_warp.h"
 #include "facesdk/effects/shine_reduction.h"
 #include "facesdk/effects/skin_smoothing.h"
+#include "facesdk/effects/skin_softening.h"
 #include "facesdk/effects/skin_tone.h"
-#include "facesdk/engine/params.h"
-
-#include <mutex>
+#include "facesdk/effects/teeth_whitening.h"
+#include "facesdk/effects/under_eye.h"
 
 namespace {
 
 struct EffectStageEntry {
-    uint32_t bit;         // feature bit (params.h)
-    FeatureStageFn apply; // the stage
+    uint32_t bit;          // feature bit (params.h)
+    FeatureStageFn apply;  // the stage
 };
 
-// One entry per built stage, in feature-bit order.
-const EffectStageEntry kEffectStages[] = {
+constexpr EffectStageEntry kEffectStages[] = {
     {kFeatureSmoothing, applyBoxSmoothing},
     {kFeatureEyeTone, applyEyeToneCurves},
     {kFeatureTeethWhitening, applyTeethWhitening},
@@ -45,27 +41,22 @@ const EffectStageEntry kEffectStages[] = {
     {kFeatureContourContrast, applyContourContrast},
     {kFeatureUnderEyeBrighten, applyUnderEyeBrighten},
     {kFeatureSkinSoftening, applySkinSoftening},
-    {0, nullptr}, // end marker; stages are listed above it
 };
 
-} // namespace
-
-FeatureStageFn effectStage(uint32_t bit)
+// Each entry in the slot of its bit (the feature index is the bit's position).
+constexpr FeatureStageTable tableOf(const EffectStageEntry (&entries)[kFeatureCount])
 {
-    for (const EffectStageEntry &entry : kEffectStages) {
-        if (entry.apply && entry.bit == bit)
-            return entry.apply;
+    FeatureStageTable table{};
+    for (const EffectStageEntry &entry : entries) {
+        int index = 0;
+        while ((entry.bit >> index) != 1)
+            ++index;
+        table.stages[index] = entry.apply;
     }
-    return nullptr;
+    return table;
 }
 
-void installEffectStages()
-{
-    static std::once_flag installed;
-    std::call_once(installed, [] {
-        for (const EffectStageEntry &entry : kEffectStages) {
-            if (entry.apply)
-                setFeatureStage(entry.bit, entry.apply);
-        }
-    });
-}
+}  // namespace
+
+// Constant-initialised: no code runs at start-up to fill it.
+constexpr FeatureStageTable kEffectStageTable = tableOf(kEffectStages);

@@ -12,11 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "facesdk/base/pixel_format.h"
+#include "facesdk/base/result_codes.h"
 #include "facesdk/effects/colour_table_blend.h"
 #include "facesdk/effects/stage_target.h"
 #include "facesdk/engine/fixed_point.h"
-#include "facesdk/engine/pixel_format.h"
-#include "facesdk/engine/result_codes.h"
 #include "facesdk/engine/template_mesh.h"
 #include "facesdk/engine/template_paint.h"
 

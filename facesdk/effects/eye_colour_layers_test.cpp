@@ -6,8 +6,8 @@
 
 #include <cstring>
 
-#include "facesdk/effects/testing_eye_surroundings.h"
-#include "facesdk/effects/testing_stage_run.h"
+#include "facesdk/effects/testing/eye_surroundings.h"
+#include "facesdk/effects/testing/stage_run.h"
 
 namespace {
 

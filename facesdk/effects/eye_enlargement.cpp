@@ -16,11 +16,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "facesdk/base/pixel_format.h"
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/eye_parts.h"
 #include "facesdk/engine/inner_engine.h"
-#include "facesdk/engine/pixel_format.h"
-#include "facesdk/engine/result_codes.h"
 #include "facesdk/engine/warp_anchor.h"
 
 namespace {

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "facesdk/effects/testing_stage_run.h"
+#include "facesdk/effects/testing/stage_run.h"
 #include "facesdk/engine/eye_parts.h"
-#include "facesdk/engine/testing_face_scene.h"
+#include "facesdk/engine/testing/face_scene.h"
 #include "facesdk/engine/warp_anchor.h"
 
 namespace {

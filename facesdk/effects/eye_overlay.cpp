@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "facesdk/base/pixel_format.h"
+#include "facesdk/base/result_codes.h"
 #include "facesdk/effects/grey_turn.h"
 #include "facesdk/effects/stage_target.h"
 #include "facesdk/engine/box_blur.h"
@@ -15,9 +17,7 @@
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/lzw_pack.h"
 #include "facesdk/engine/model_blob.h"
-#include "facesdk/engine/pixel_format.h"
 #include "facesdk/engine/resample.h"
-#include "facesdk/engine/result_codes.h"
 #include "facesdk/engine/shape_prepare.h"
 #include "facesdk/engine/warp_anchor.h"
 

@@ -8,8 +8,8 @@
 // target measurement pass over that eye; they do not end the stage.
 #include "facesdk/effects/eye_templates.h"
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/effects/stage_target.h"
-#include "facesdk/engine/result_codes.h"
 #include "facesdk/engine/template_mesh.h"
 #include "facesdk/engine/template_paint.h"
 

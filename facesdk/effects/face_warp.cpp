@@ -9,11 +9,11 @@
 #include <algorithm>
 #include <climits>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/face_narrowing.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/inner_engine.h"
-#include "facesdk/engine/result_codes.h"
 #include "facesdk/engine/warp_anchor.h"
 #include "facesdk/engine/warp_apply.h"
 #include "facesdk/engine/warp_mesh.h"
@@ -80,7 +80,7 @@ bool faceWarpItem(InnerEngine *inner, const FaceListEntry &entry, WarpItem *item
     item->type = kWarpItemCircle;
     item->centreX = target.centreX;
     item->centreY = target.centreY;
-    item->radius = int32_t(isqrtTable(uint32_t(largest)) / 2 + 1);
+    item->radius = int32_t(isqrt32(uint32_t(largest)) / 2 + 1);
     item->valueB = kWarpItemValueB;
     return true;
 }

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "facesdk/effects/testing_stage_run.h"
-#include "facesdk/engine/testing_warp_run.h"
+#include "facesdk/effects/testing/stage_run.h"
+#include "facesdk/engine/testing/warp_run.h"
 #include "facesdk/engine/warp_anchor.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "facesdk/engine/result_codes.h"
+#include "facesdk/base/result_codes.h"
 
 int turnGrey(EngineAllocator *allocator, const uint8_t *source, int32_t width, int32_t height,
              int32_t sine, int32_t cosine, uint8_t **out, int32_t *outWidth, int32_t *outHeight)

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "facesdk/engine/allocator.h"
+#include "facesdk/base/allocator.h"
 
 // A new buffer (from the allocator) of the turned bounding box, row after row, in which the
 // sample at offset (X, Y) from the centre reads the source at (X cos - Y sin, X sin + Y cos)

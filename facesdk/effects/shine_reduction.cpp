@@ -12,17 +12,17 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "facesdk/base/fixed_scale.h"
+#include "facesdk/base/result_codes.h"
 #include "facesdk/effects/curve_points.h"
 #include "facesdk/effects/stage_helpers.h"
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/box_blur.h"
 #include "facesdk/engine/face_boxes.h"
 #include "facesdk/engine/face_measurements.h"
-#include "facesdk/engine/fixed_scale.h"
 #include "facesdk/engine/inner_engine.h"
 #include "facesdk/engine/regions.h"
 #include "facesdk/engine/resample.h"
-#include "facesdk/engine/result_codes.h"
 #include "facesdk/engine/skin_model.h"
 
 namespace {

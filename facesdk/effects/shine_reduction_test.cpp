@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "facesdk/effects/testing_skin_face.h"
-#include "facesdk/effects/testing_stage_run.h"
+#include "facesdk/effects/testing/skin_face.h"
+#include "facesdk/effects/testing/stage_run.h"
 
 namespace {
 

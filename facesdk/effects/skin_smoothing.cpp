@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/box_blur.h"
 #include "facesdk/engine/face_boxes.h"
@@ -22,7 +23,6 @@
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/inner_engine.h"
 #include "facesdk/engine/regions.h"
-#include "facesdk/engine/result_codes.h"
 #include "facesdk/engine/skin_model.h"
 #include "facesdk/workers/worker_pool.h"
 
@@ -1395,7 +1395,7 @@ uint32_t sdApprox(uint32_t v)
 int32_t smoothingSigma(int32_t T, int32_t level)
 {
     const uint32_t k = level == 3 ? 3 : 9;
-    return int32_t(isqrtTable(k * uint32_t(std::max(T, 0)) * 128));
+    return int32_t(isqrt32(k * uint32_t(std::max(T, 0)) * 128));
 }
 
 void buildLiftTables(int32_t m, int32_t hT, uint8_t t1[256], uint8_t t2[256])

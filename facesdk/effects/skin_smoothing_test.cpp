@@ -2,15 +2,15 @@
 // every run format.
 #include "facesdk/effects/skin_smoothing.h"
 
-#include "facesdk/effects/testing_skin_face.h"
-#include "facesdk/effects/testing_stage_run.h"
+#include "facesdk/effects/testing/skin_face.h"
+#include "facesdk/effects/testing/stage_run.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <vector>
 
-#include "facesdk/engine/result_codes.h"
+#include "facesdk/base/result_codes.h"
 
 namespace {
 

@@ -3,12 +3,12 @@
 
 #include <algorithm>
 
+#include "facesdk/base/integer_math.h"
+#include "facesdk/base/result_codes.h"
 #include "facesdk/effects/curve_blend.h"
 #include "facesdk/effects/skin_softening_masks.h"
 #include "facesdk/engine/box_blur.h"
 #include "facesdk/engine/fixed_point.h"
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/wide_sqrt.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/box_blur.h"
 #include "facesdk/engine/face_colour_model.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/inner_engine.h"
 #include "facesdk/engine/resample.h"
-#include "facesdk/engine/result_codes.h"
 
 namespace {
 

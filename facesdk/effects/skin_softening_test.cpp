@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "facesdk/effects/skin_softening_masks.h"
-#include "facesdk/effects/testing_stage_run.h"
+#include "facesdk/effects/testing/stage_run.h"
 
 namespace {
 

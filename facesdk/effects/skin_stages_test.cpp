@@ -3,8 +3,8 @@
 // image sizes that are not multiples of the stages' scales, and faces at the image's edges.
 #include <gtest/gtest.h>
 
-#include "facesdk/effects/testing_skin_face.h"
-#include "facesdk/effects/testing_stage_run.h"
+#include "facesdk/effects/testing/skin_face.h"
+#include "facesdk/effects/testing/stage_run.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/effects/curve_points.h"
 #include "facesdk/effects/stage_helpers.h"
 #include "facesdk/engine/beautify_run.h"
@@ -20,7 +21,6 @@
 #include "facesdk/engine/face_records.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/inner_engine.h"
-#include "facesdk/engine/result_codes.h"
 
 namespace {
 

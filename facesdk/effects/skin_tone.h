@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "facesdk/engine/allocator.h"
+#include "facesdk/base/allocator.h"
 #include "facesdk/engine/image.h"
 
 struct InnerEngine;

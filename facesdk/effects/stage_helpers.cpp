@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "facesdk/engine/result_codes.h"
+#include "facesdk/base/result_codes.h"
 
 int allocateGreyZeroed(EngineAllocator *allocator, EngineImage *out, int32_t width, int32_t height)
 {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "facesdk/engine/allocator.h"
+#include "facesdk/base/allocator.h"
 #include "facesdk/engine/image.h"
 
 // A grey (0x40000001) image of width x height, every byte 0. 0, -3, -4.

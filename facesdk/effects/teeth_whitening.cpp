@@ -5,13 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/effects/curve_blend.h"
 #include "facesdk/effects/curve_points.h"
 #include "facesdk/effects/grey_turn.h"
 #include "facesdk/engine/box_blur.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/lower_face.h"
-#include "facesdk/engine/result_codes.h"
 #include "facesdk/engine/warp_anchor.h"
 
 namespace {

@@ -4,12 +4,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/effects/curve_blend.h"
 #include "facesdk/effects/grey_turn.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/luma_crop.h"
 #include "facesdk/engine/model_blob.h"
-#include "facesdk/engine/result_codes.h"
 #include "facesdk/workers/single_worker.h"
 
 namespace {

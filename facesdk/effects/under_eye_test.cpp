@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "facesdk/effects/testing_stage_run.h"
+#include "facesdk/effects/testing/stage_run.h"
 
 namespace {
 

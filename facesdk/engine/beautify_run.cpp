@@ -1,27 +1,18 @@
 // The beautify run.
 //
-// Divisions: stage table and shape hooks; per-format pixel helpers; run input; face ids and the
-// face list; the driver; innerRun and the release of run data.
+// Divisions: per-format pixel helpers; run input; face ids and the face list; the driver;
+// innerRun and the release of run data.
 #include "facesdk/engine/beautify_run.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 
-#include "facesdk/engine/fixed_scale.h"
-#include "facesdk/engine/result_codes.h"
-
-// ---- Stage table and shape hooks ------------------------------------------------------------
+#include "facesdk/base/fixed_scale.h"
+#include "facesdk/base/result_codes.h"
+#include "facesdk/engine/lower_face.h"
+#include "facesdk/engine/shape_prepare.h"
 
 namespace {
-
-// Installed stages, by feature index. Installed once before engines run; atomics keep a late
-// installation from tearing a concurrent read.
-std::atomic<FeatureStageFn> gStages[kFeatureCount];
-
-std::atomic<decltype(RunShapeHooks::buildShapeRecords)> gBuildShapeRecords{nullptr};
-std::atomic<decltype(RunShapeHooks::checkFaceLandmarks)> gCheckFaceLandmarks{nullptr};
-std::atomic<decltype(RunShapeHooks::completeExtraLandmarks)> gCompleteExtraLandmarks{nullptr};
 
 constexpr int32_t kMaxWorkingSide = 1024;
 constexpr int32_t kMaxDetectionSide = 320;
@@ -29,33 +20,6 @@ constexpr uint32_t kFlagRunWithoutFaces = 0x1;
 constexpr uint32_t kFlagKeepSmallFaces = 0x2;
 
 }  // namespace
-
-int setFeatureStage(uint32_t bit, FeatureStageFn stage)
-{
-    const int index = featureIndex(bit);
-    if (index < 0)
-        return kResultBadArgument;
-    gStages[index].store(stage);
-    return kResultOk;
-}
-
-FeatureStageFn featureStage(uint32_t bit)
-{
-    const int index = featureIndex(bit);
-    return index < 0 ? nullptr : gStages[index].load();
-}
-
-void setRunShapeHooks(const RunShapeHooks &hooks)
-{
-    gBuildShapeRecords.store(hooks.buildShapeRecords);
-    gCheckFaceLandmarks.store(hooks.checkFaceLandmarks);
-    gCompleteExtraLandmarks.store(hooks.completeExtraLandmarks);
-}
-
-RunShapeHooks runShapeHooks()
-{
-    return {gBuildShapeRecords.load(), gCheckFaceLandmarks.load(), gCompleteExtraLandmarks.load()};
-}
 
 // ---- Per-format pixel helpers ---------------------------------------------------------------
 
@@ -539,8 +503,7 @@ namespace {
 // coordinates, with only the parts the enabled stages need; freed at the end of the run.
 void buildTemporaryShapeRecords(InnerEngine *inner, int32_t count)
 {
-    const RunShapeHooks hooks = runShapeHooks();
-    if (!hooks.buildShapeRecords || count <= 0)
+    if (count <= 0)
         return;
     const uint32_t recordBytes = uint32_t(count) * sizeof(FaceShapeRecord);
     auto *records = static_cast<FaceShapeRecord *>(allocatorAlloc(inner->allocator, recordBytes));
@@ -563,7 +526,7 @@ void buildTemporaryShapeRecords(InnerEngine *inner, int32_t count)
     std::memset(records, 0, recordBytes);
     inner->shapeRecords = records;
     inner->shapeRecordCount = uint32_t(count);
-    const int built = hooks.buildShapeRecords(inner, &inner->runImage, scratch, faces, 0);
+    const int built = buildShapeRecords(inner, &inner->runImage, scratch, faces, 0);
     inner->shapesBuiltByRun = 1;
     inner->shapeBuildSucceeded = built == kResultOk ? 1 : 0;
     allocatorFree(inner->allocator, scratch);
@@ -580,15 +543,12 @@ int runFeatureStages(InnerEngine *inner, FaceWork *faces, int32_t count)
     if (!inner->shapeRecords)
         buildTemporaryShapeRecords(inner, count);
 
-    const RunShapeHooks hooks = runShapeHooks();
     for (uint32_t i = 0; i < inner->faceListCount; ++i)
         inner->faceList[i].landmarksUsable =
-            hooks.checkFaceLandmarks
-                ? hooks.checkFaceLandmarks(inner, &inner->runImage, &inner->faceList[i])
-                : 0;
-    if (hooks.completeExtraLandmarks && inner->faceListCount > 0)
-        hooks.completeExtraLandmarks(inner, inner->faceList, inner->faceListCount,
-                                     inner->imagePerWorkingX, inner->imagePerWorkingY);
+            checkFaceLandmarks(inner, &inner->runImage, &inner->faceList[i]);
+    if (inner->faceListCount > 0)
+        completeExtraLandmarks(inner, inner->faceList, inner->faceListCount,
+                               inner->imagePerWorkingX, inner->imagePerWorkingY);
 
     if (count != 0 || (inner->settings.flags & kFlagRunWithoutFaces))
         inner->hasFaces = 1;
@@ -596,9 +556,9 @@ int runFeatureStages(InnerEngine *inner, FaceWork *faces, int32_t count)
     for (FeatureBit bit : kStageRunOrder) {
         if (stageStrength(inner->settings, bit) == 0)
             continue;
-        const FeatureStageFn stage = featureStage(bit);
+        const FeatureStageFn stage = inner->stages->stages[featureIndex(bit)];
         if (!stage)
-            continue;  // not installed: its status stays 96
+            continue;  // the engine's table has none: its status stays 96
         const bool takesFaces = bit == kFeatureUnderEyeBrighten;
         statusSet(inner->status, bit,
                   stage(inner, takesFaces ? faces : nullptr, takesFaces ? count : 0));

@@ -1,8 +1,8 @@
 // The beautify run: preparation of the run input, the run's face list, the driver that calls the
 // effect stages in their run order, and the run result.
 //
-// Divisions: the face list entry; the stage table that the effect stages fill; the shape
-// preparation hooks; the run operations; the per-format pixel helpers; where the stages work.
+// Divisions: the face list entry; the stage table the driver calls; the run operations; the
+// per-format pixel helpers; where the stages work.
 //
 // Coordinates during a run. The face list is kept in working coordinates: the image scaled so
 // that its longer side is at most 1024 pixels. When the caller hands in a working image, the
@@ -69,31 +69,13 @@ constexpr int32_t kEntryPointSlots = 250;
 // feature's status: 0 done, 97 nothing to do, 98 cancelled, negative on failure.
 using FeatureStageFn = int (*)(InnerEngine *inner, FaceWork *faces, int32_t count);
 
-// Installs the stage of one feature bit (null removes it). The effect stages live in their own
-// library, which installs them here once before engines run; a bit without a stage keeps
-// status 96 in every run. 0; -4 for anything but a single feature bit.
-int setFeatureStage(uint32_t bit, FeatureStageFn stage);
-FeatureStageFn featureStage(uint32_t bit);
-
-// ---- Shape preparation hooks ----------------------------------------------------------------
-
-// The face shape preparation that the driver runs before the stages. Until a unit installs
-// them the driver goes on without shape records, marks no landmarks usable and completes no
-// extra points.
-struct RunShapeHooks {
-    // Builds the shape records of `count` faces (image coordinates); full 0 builds only what
-    // the enabled stages need. 0, 97, negative.
-    int (*buildShapeRecords)(InnerEngine *inner, EngineImage *image, FaceWork *faces,
-                             int32_t count, int32_t full);
-    // 1 when the entry's fitted landmarks are plausible against the image, else 0.
-    int (*checkFaceLandmarks)(InnerEngine *inner, EngineImage *image, FaceListEntry *entry);
-    // Completes points 62..67 of the list's faces; fx, fy (Q10) scale list geometry to the image.
-    int (*completeExtraLandmarks)(InnerEngine *inner, FaceListEntry *list, uint32_t count,
-                                  int32_t fx, int32_t fy);
+// The stages the driver calls, one slot per feature in feature-bit order (slot featureIndex of
+// the bit). The stages themselves live in facesdk/effects, above the engine: an engine is
+// created with the table it runs (facesdk/beauty builds engines with the effect stages'
+// table), and a null slot leaves that feature's status at 96 in every run.
+struct FeatureStageTable {
+    FeatureStageFn stages[kFeatureCount];  // by feature index; null: not run
 };
-
-void setRunShapeHooks(const RunShapeHooks &hooks);
-RunShapeHooks runShapeHooks();
 
 // ---- Run operations -------------------------------------------------------------------------
 

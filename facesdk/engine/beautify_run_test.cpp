@@ -6,9 +6,10 @@
 #include <map>
 #include <vector>
 
+#include "facesdk/base/result_codes.h"
+#include "facesdk/beauty/beauty_engine.h"
 #include "facesdk/engine/engine.h"
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/testing_image.h"
+#include "facesdk/engine/testing/owned_image.h"
 
 namespace {
 
@@ -45,6 +46,9 @@ struct StageLog {
 };
 StageLog gLog;
 
+// The stage table of the run fixture's engines: empty unless a test installs recording stages.
+FeatureStageTable gStages{};
+
 template <uint32_t Bit>
 int recordingStage(InnerEngine *inner, FaceWork *faces, int32_t count)
 {
@@ -64,7 +68,7 @@ int recordingStage(InnerEngine *inner, FaceWork *faces, int32_t count)
 template <size_t... K>
 void installRecordingStages(std::index_sequence<K...>)
 {
-    (setFeatureStage(1u << K, recordingStage<1u << K>), ...);
+    ((gStages.stages[K] = recordingStage<1u << K>), ...);
 }
 
 // Installs a recording stage for every feature for the length of a test.
@@ -74,11 +78,7 @@ struct InstalledStages {
         gLog = StageLog{};
         installRecordingStages(std::make_index_sequence<kFeatureCount>());
     }
-    ~InstalledStages()
-    {
-        for (int k = 0; k < kFeatureCount; ++k)
-            setFeatureStage(1u << k, nullptr);
-    }
+    ~InstalledStages() { gStages = FeatureStageTable{}; }
 };
 
 struct RunFixture : testing::Test {
@@ -89,7 +89,7 @@ struct RunFixture : testing::Test {
     {
         BeautyParams block{};
         settingsToParams(BeautySettings{}, &block);
-        ASSERT_EQ(innerEngineCreate(counter.allocator(), &block, &inner), kResultOk);
+        ASSERT_EQ(innerEngineCreate(counter.allocator(), &block, &gStages, &inner), kResultOk);
     }
     void TearDown() override
     {
@@ -550,7 +550,7 @@ TEST(RunHelpers, FormatHelpersReadAndWriteLuma)
     BeautyParams block{};
     settingsToParams(BeautySettings{}, &block);
     InnerEngine *inner = nullptr;
-    ASSERT_EQ(innerEngineCreate(counter.allocator(), &block, &inner), kResultOk);
+    ASSERT_EQ(innerEngineCreate(counter.allocator(), &block, &gStages, &inner), kResultOk);
     for (PixelFormat format : kRunFormats) {
         SCOPED_TRACE(testing::Message() << std::hex << format);
         OwnedImage image(16, 8, format);
@@ -613,11 +613,8 @@ TEST(RunHelpers, FormatHelpersReadAndWriteLuma)
 TEST(RunThroughEngine, LargeCrFirstPicturesComeBackUnchangedWithoutStages)
 {
     // The engine's beautify operation on pictures above the working size: faces in picture
-    // coordinates, every feature enabled, no stage installed (the built stages are taken out
-    // for the test and put back after it).
-    FeatureStageFn built[kFeatureCount];
-    for (int k = 0; k < kFeatureCount; ++k)
-        built[k] = featureStage(1u << k);
+    // coordinates, every feature enabled, an engine without stages.
+    const FeatureStageTable noStages{};
     for (auto [width, height] : {std::pair{2048, 1536}, std::pair{4000, 3000}}) {
         SCOPED_TRACE(width);
         OwnedImage image(width, height, kFormatYuv420SemiPlanarCrFirst);
@@ -625,9 +622,7 @@ TEST(RunThroughEngine, LargeCrFirstPicturesComeBackUnchangedWithoutStages)
         OwnedImage original(width, height, kFormatYuv420SemiPlanarCrFirst);
         original.copyPixelsFrom(image);
         BeautyEngine *engine = nullptr;
-        ASSERT_EQ(engineCreate(&engine), kResultOk);
-        for (int k = 0; k < kFeatureCount; ++k)
-            setFeatureStage(1u << k, nullptr);
+        ASSERT_EQ(engineCreateWithStages(nullptr, &noStages, &engine), kResultOk);
         VXL_FACE faces[2] = {};
         faces[0] = {0, width / 8, height / 8, width / 3, width / 3, 0};
         faces[1] = {0, width / 2, height / 4, width / 4, width / 4, 0};
@@ -642,6 +637,4 @@ TEST(RunThroughEngine, LargeCrFirstPicturesComeBackUnchangedWithoutStages)
         EXPECT_EQ(image.image.format, kFormatYuv420SemiPlanarCrFirst);
         engineDestroy(engine);
     }
-    for (int k = 0; k < kFeatureCount; ++k)
-        setFeatureStage(1u << k, built[k]);
 }

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "facesdk/engine/result_codes.h"
+#include "facesdk/base/result_codes.h"
 
 namespace {
 

@@ -6,10 +6,11 @@
 #include <cassert>
 #include <cstring>
 
+#include "facesdk/base/fixed_scale.h"
+#include "facesdk/base/integer_math.h"
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/beautify_run.h"
-#include "facesdk/engine/fixed_scale.h"
 #include "facesdk/engine/inner_engine.h"
-#include "facesdk/engine/result_codes.h"
 #include "facesdk/workers/worker_pool.h"
 
 namespace {
@@ -45,8 +46,6 @@ int32_t roundDiv(int32_t numerator, int32_t denominator)
     const int32_t twiceDenominator = 2 * denominator;
     return twice >= 0 ? twice / twiceDenominator : -((-twice + twiceDenominator - 1) / twiceDenominator);
 }
-
-uint8_t clampByte(int32_t v) { return uint8_t(std::min(255, std::max(0, v))); }
 
 using Curve = uint8_t[256];
 

@@ -6,9 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "facesdk/base/result_codes.h"
+#include "facesdk/beauty/beauty_engine.h"
 #include "facesdk/engine/engine.h"
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/testing_image.h"
+#include "facesdk/engine/testing/owned_image.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 
 #include <cstring>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/box_blur.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/inner_engine.h"
-#include "facesdk/engine/result_codes.h"
 
 // ---- Vertex record --------------------------------------------------------------------------
 
@@ -280,7 +280,7 @@ int buildContourStrokeMask(InnerEngine *inner, const FaceListEntry *entry,
     const int64_t dxm = (p[34].x + p[35].x + p[36].x) / 3 - (p[40].x + p[41].x + p[42].x) / 3;
     const int64_t dym = (p[34].y + p[35].y + p[36].y) / 3 - (p[40].y + p[41].y + p[42].y) / 3;
     const uint64_t squared = uint64_t(dxm * dxm + dym * dym);
-    const int32_t thickness = int32_t(isqrtTable(uint32_t(squared > UINT32_MAX ? UINT32_MAX : squared)));
+    const int32_t thickness = int32_t(isqrt32(uint32_t(squared > UINT32_MAX ? UINT32_MAX : squared)));
     int32_t t = thickness / 12 / setup.scale;
     t = t < 1 ? 1 : t;
 

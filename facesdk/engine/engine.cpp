@@ -2,12 +2,10 @@
 // own (argument checks, face conversion, faces arrays); the work itself is the inner engine's.
 #include "facesdk/engine/engine.h"
 
-#include "facesdk/effects/effect_stages.h"
-
 #include <algorithm>
 #include <cstring>
 
-#include "facesdk/engine/result_codes.h"
+#include "facesdk/base/result_codes.h"
 
 const BeautyEngineOps kBeautyEngineOps = {
     engineDestroy,      engineFreeFaces,     engineDetectFaces,  engineFaceOperation,
@@ -69,26 +67,17 @@ void freeFaceWorks(BeautyEngine *engine, FaceWork *works)
 
 // ---- Creation -------------------------------------------------------------------------------
 
-int engineCreate(BeautyEngine **engine)
-{
-    if (!engine)
-        return kResultBadArgument;
-    *engine = nullptr;
-    const int result = engineCreateWithAllocator(defaultAllocator(), engine);
-    if (result == kResultOk)
-        (*engine)->ownsAllocator = 1;
-    return result;
-}
-
-int engineCreateWithAllocator(EngineAllocator *allocator, BeautyEngine **out)
+int engineCreateWithStages(EngineAllocator *allocator, const FeatureStageTable *stages,
+                           BeautyEngine **out)
 {
     if (!out)
         return kResultBadArgument;
     *out = nullptr;
+    if (!stages)
+        return kResultBadArgument;
     const bool ownsAllocator = allocator == nullptr;
     if (ownsAllocator)
         allocator = defaultAllocator();
-    installEffectStages(); // once per process: the driver then runs every built stage
     auto *engine = static_cast<BeautyEngine *>(allocatorAlloc(allocator, sizeof(BeautyEngine)));
     if (!engine)
         return kResultNoMemory;
@@ -99,7 +88,8 @@ int engineCreateWithAllocator(EngineAllocator *allocator, BeautyEngine **out)
     engine->ops = &kBeautyEngineOps;
     engine->rollHint = 0;
     engine->ownsAllocator = ownsAllocator ? 1 : 0;
-    const int result = innerEngineCreate(allocator, &engine->initialParams, &engine->inner);
+    const int result =
+        innerEngineCreate(allocator, &engine->initialParams, stages, &engine->inner);
     if (result != kResultOk) {
         engineDestroy(engine);
         return result;

@@ -1,5 +1,6 @@
-// The beautification engine object: engineCreate and the fifteen operations of its
-// interface.
+// The beautification engine object: its creation with a stage table and the fifteen operations
+// of its interface. Programs create engines through facesdk/beauty/beauty_engine.h, which gives
+// every engine the effect stages.
 //
 // The engine object is a thin front. Each operation checks its arguments, records that it was
 // used, turns the caller's VXL_FACE records into FaceWork records where the work needs them and
@@ -12,7 +13,7 @@
 
 #include <cstdint>
 
-#include "facesdk/engine/allocator.h"
+#include "facesdk/base/allocator.h"
 #include "facesdk/engine/face_records.h"
 #include "facesdk/engine/image.h"
 #include "facesdk/engine/inner_engine.h"
@@ -87,12 +88,11 @@ constexpr int32_t kMaximumBeautifyFaces = 100;
 
 // ---- Creation -------------------------------------------------------------------------------
 
-// Creates an engine with the process-wide default allocator. 0; -4 null out-pointer; -3.
-// On failure *engine is null.
-int engineCreate(BeautyEngine **engine);
-
-// Creates an engine with the given allocator (null: the default one). 0, -3, -4.
-int engineCreateWithAllocator(EngineAllocator *allocator, BeautyEngine **engine);
+// Creates an engine that runs the given stages, with the given allocator (null: the
+// process-wide default one, which the engine then owns). The table must outlive the engine.
+// 0; -4 null out-pointer or table; -3. On failure *engine is null.
+int engineCreateWithStages(EngineAllocator *allocator, const FeatureStageTable *stages,
+                           BeautyEngine **engine);
 
 // ---- Interface operations -------------------------------------------------------------------
 

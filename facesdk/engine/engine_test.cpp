@@ -6,8 +6,10 @@
 #include <functional>
 #include <vector>
 
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/testing_allocator.h"
+#include "facesdk/base/result_codes.h"
+#include "facesdk/base/testing/counting_allocator.h"
+#include "facesdk/beauty/beauty_engine.h"
+#include "facesdk/engine/beautify_run.h"
 
 namespace {
 
@@ -107,10 +109,19 @@ TEST(Engine, FailedCreationLeavesNullAndNothingAllocated)
     BeautyParams bad{};
     bad.size = 84;
     CountingAllocator counter;
-    EXPECT_EQ(innerEngineCreate(counter.allocator(), &bad, &inner), kResultBadArgument);
+    const FeatureStageTable noStages{};
+    EXPECT_EQ(innerEngineCreate(counter.allocator(), &bad, &noStages, &inner), kResultBadArgument);
     EXPECT_EQ(inner, nullptr);
-    EXPECT_EQ(innerEngineCreate(counter.allocator(), nullptr, &inner), kResultBadArgument);
-    EXPECT_EQ(innerEngineCreate(counter.allocator(), &bad, nullptr), kResultBadArgument);
+    EXPECT_EQ(innerEngineCreate(counter.allocator(), nullptr, &noStages, &inner), kResultBadArgument);
+    EXPECT_EQ(innerEngineCreate(counter.allocator(), &bad, &noStages, nullptr), kResultBadArgument);
+    BeautyParams good{};
+    settingsToParams(BeautySettings{}, &good);
+    EXPECT_EQ(innerEngineCreate(counter.allocator(), &good, nullptr, &inner), kResultBadArgument);
+    EXPECT_EQ(inner, nullptr);
+    // An engine always runs a stage table: without one there is no engine.
+    BeautyEngine *engine = reinterpret_cast<BeautyEngine *>(&counter);
+    EXPECT_EQ(engineCreateWithStages(counter.allocator(), nullptr, &engine), kResultBadArgument);
+    EXPECT_EQ(engine, nullptr);
     EXPECT_EQ(counter.liveBlocks(), 0u);
 }
 

@@ -7,13 +7,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "facesdk/base/integer_math.h"
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/inner_engine.h"
 #include "facesdk/engine/resample.h"
-#include "facesdk/engine/result_codes.h"
 #include "facesdk/engine/shape_prepare.h"
-#include "facesdk/engine/wide_sqrt.h"
 #include "facesdk/workers/single_worker.h"
 
 // ---- Layout ---------------------------------------------------------------------------------

@@ -7,13 +7,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/eye_parts.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/inner_engine.h"
 #include "facesdk/engine/luma_crop.h"
 #include "facesdk/engine/regions.h"
-#include "facesdk/engine/result_codes.h"
 #include "facesdk/engine/shape_prepare.h"
 
 // ---- The refined eye part -------------------------------------------------------------------

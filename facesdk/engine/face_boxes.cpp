@@ -3,11 +3,11 @@
 
 #include <cstdlib>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/inner_engine.h"
 #include "facesdk/engine/resample.h"
-#include "facesdk/engine/result_codes.h"
 
 // ---- Geometry -------------------------------------------------------------------------------
 
@@ -64,7 +64,7 @@ void mouthBoxFromEyes(const InnerEngine *inner, const EngineRect *a, const Engin
     const int32_t bx = b->x + (b->width - 1) / 2, by = b->y + (b->height - 1) / 2;
     const int32_t dx = bx - ax, dy = by - ay;
     const uint32_t squared = uint32_t(dx * dx + dy * dy);
-    const int32_t d = squared ? int32_t(isqrtTable(squared)) : 0;
+    const int32_t d = squared ? int32_t(isqrt32(squared)) : 0;
     const int32_t ex = (std::abs(dx) * 1132 + 512) >> 10;
     const int32_t ey = (std::abs(dy) * 1132 + 512) >> 10;
 

@@ -4,12 +4,12 @@
 
 #include <cstring>
 
+#include "facesdk/base/result_codes.h"
+#include "facesdk/base/testing/counting_allocator.h"
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/inner_engine.h"
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/testing_allocator.h"
-#include "facesdk/engine/testing_image.h"
+#include "facesdk/engine/testing/owned_image.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include <cstdlib>
 
-#include "facesdk/engine/fixed_scale.h"
+#include "facesdk/base/fixed_scale.h"
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/inner_engine.h"
-#include "facesdk/engine/result_codes.h"
 #include "facesdk/engine/skin_model.h"
 
 const FaceColourModel kDefaultFaceColourModel = {

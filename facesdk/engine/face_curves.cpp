@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/inner_engine.h"
 #include "facesdk/engine/lower_face.h"
-#include "facesdk/engine/result_codes.h"
 #include "facesdk/engine/shape_prepare.h"
 
 // ---- Curve tracers --------------------------------------------------------------------------

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "facesdk/engine/allocator.h"
+#include "facesdk/base/allocator.h"
 #include "facesdk/engine/image.h"
 #include "facesdk/engine/shape_record.h"
 

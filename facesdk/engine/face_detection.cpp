@@ -7,12 +7,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "facesdk/base/fixed_scale.h"
+#include "facesdk/base/result_codes.h"
 #include "facesdk/detect/detector.h"
 #include "facesdk/detect/detector_object.h"
 #include "facesdk/engine/engine.h"
 #include "facesdk/engine/face_libraries.h"
-#include "facesdk/engine/fixed_scale.h"
-#include "facesdk/engine/result_codes.h"
 
 const int16_t kDetectionRollAngles[13] = {0, 90, -90, 30, -30, 60, -60, 45, -45, 135, -135, 180,
                                           kRollListEnd};

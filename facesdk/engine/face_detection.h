@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "facesdk/engine/pixel_format.h"
+#include "facesdk/base/pixel_format.h"
 
 // ---- The request to the detector ------------------------------------------------------------
 

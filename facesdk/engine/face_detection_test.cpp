@@ -8,14 +8,15 @@
 #include <cstring>
 #include <vector>
 
+#include "facesdk/base/result_codes.h"
+#include "facesdk/base/testing/counting_allocator.h"
+#include "facesdk/beauty/beauty_engine.h"
 #include "facesdk/detect/detector.h"
 #include "facesdk/detect/detector_object.h"
-#include "facesdk/detect/testing_cascades.h"
+#include "facesdk/detect/testing/synthetic_cascades.h"
 #include "facesdk/engine/engine.h"
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/testing_allocator.h"
-#include "facesdk/engine/testing_face_libraries.h"
-#include "facesdk/engine/testing_image.h"
+#include "facesdk/engine/testing/face_libraries.h"
+#include "facesdk/engine/testing/owned_image.h"
 
 namespace {
 

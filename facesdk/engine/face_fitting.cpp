@@ -7,13 +7,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "facesdk/base/fixed_scale.h"
+#include "facesdk/base/result_codes.h"
 #include "facesdk/detect/classifier.h"
 #include "facesdk/detect/landmark.h"
 #include "facesdk/engine/engine.h"
 #include "facesdk/engine/face_detection.h"
 #include "facesdk/engine/face_libraries.h"
-#include "facesdk/engine/fixed_scale.h"
-#include "facesdk/engine/result_codes.h"
 
 namespace {
 

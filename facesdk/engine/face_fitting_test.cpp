@@ -10,14 +10,15 @@
 #include <map>
 #include <vector>
 
+#include "facesdk/base/fixed_scale.h"
+#include "facesdk/base/result_codes.h"
+#include "facesdk/base/testing/counting_allocator.h"
+#include "facesdk/beauty/beauty_engine.h"
 #include "facesdk/detect/classifier.h"
 #include "facesdk/detect/landmark.h"
 #include "facesdk/engine/engine.h"
-#include "facesdk/engine/fixed_scale.h"
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/testing_allocator.h"
-#include "facesdk/engine/testing_face_libraries.h"
-#include "facesdk/engine/testing_image.h"
+#include "facesdk/engine/testing/face_libraries.h"
+#include "facesdk/engine/testing/owned_image.h"
 
 namespace {
 

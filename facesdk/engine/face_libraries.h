@@ -5,7 +5,7 @@
 // that fails); the engine itself never changes the table.
 #pragma once
 
-#include "facesdk/engine/allocator.h"
+#include "facesdk/base/allocator.h"
 
 struct DetectorConfig;
 struct FaceDetector;

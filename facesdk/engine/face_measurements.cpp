@@ -7,9 +7,9 @@
 #include <array>
 #include <cstring>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/resample.h"
-#include "facesdk/engine/result_codes.h"
 #include "facesdk/workers/single_worker.h"
 
 // ---- Sample addressing ----------------------------------------------------------------------

@@ -12,17 +12,16 @@
 #include <array>
 #include <cstdint>
 
-#include "facesdk/engine/allocator.h"
+#include "facesdk/base/allocator.h"
+#include "facesdk/base/fixed_scale.h"
+#include "facesdk/base/integer_math.h"
 #include "facesdk/engine/face_records.h"
-#include "facesdk/engine/fixed_scale.h"
 #include "facesdk/engine/image.h"
 #include "facesdk/engine/inner_engine.h"
 
 // ---- Colour conversions ---------------------------------------------------------------------
 // 16.16 weights; every 8-bit result rounds with roundQ16 and is clamped to 0..255. Inputs may
 // lie outside 0..255 (the colour gains overshoot before they are rescaled).
-
-inline int32_t clampByte(int64_t v) { return v < 0 ? 0 : v > 255 ? 255 : int32_t(v); }
 
 struct RgbValue {
     int32_t r, g, b;

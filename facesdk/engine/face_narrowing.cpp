@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "facesdk/base/integer_math.h"
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/inner_engine.h"
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/wide_sqrt.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include <vector>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/fixed_point.h"
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/testing_warp_run.h"
+#include "facesdk/engine/testing/warp_run.h"
 
 namespace {
 

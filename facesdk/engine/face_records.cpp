@@ -2,29 +2,18 @@
 #include "facesdk/engine/face_records.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
+#include "facesdk/base/fixed_scale.h"
+#include "facesdk/base/integer_math.h"
+#include "facesdk/base/result_codes.h"
 #include "facesdk/detect/classifier.h"
 #include "facesdk/detect/detector.h"
 #include "facesdk/detect/landmark.h"
-#include "facesdk/engine/fixed_scale.h"
-#include "facesdk/engine/result_codes.h"
 
 namespace {
-
-// floor(sqrt(v)), exact for every 64-bit value.
-uint64_t exactSqrt(uint64_t v)
-{
-    uint64_t r = uint64_t(std::sqrt(double(v)));
-    while (r > 0 && r * r > v)
-        --r;
-    while ((r + 1) * (r + 1) <= v)
-        ++r;
-    return r;
-}
 
 // The saved point groups, as byte ranges shared by both buffers.
 struct PointGroup {
@@ -158,7 +147,7 @@ void eyeBoxesFromEyes(VXL_POINT eye1, VXL_POINT eye2, int32_t width, int32_t hei
                       EngineRect *box1, EngineRect *box2)
 {
     const int64_t dx = int64_t(eye1.x) - eye2.x, dy = int64_t(eye1.y) - eye2.y;
-    const int64_t d = int64_t(exactSqrt(uint64_t(dx * dx + dy * dy)));
+    const int64_t d = int64_t(isqrt64(uint64_t(dx * dx + dy * dy)));
     if (d == 0)
         return;
     int64_t side = d / 2;
@@ -187,7 +176,7 @@ void lowerFacePointFromEyes(const EngineRect &face, const EngineRect &eye1, cons
     const int32_t c1x = eye1.x + (eye1.width - 1) / 2, c1y = eye1.y + (eye1.height - 1) / 2;
     const int32_t c2x = eye2.x + (eye2.width - 1) / 2, c2y = eye2.y + (eye2.height - 1) / 2;
     const int32_t dx = c2x - c1x, dy = c2y - c1y;
-    const int32_t d = int32_t(exactSqrt(uint64_t(int64_t(dx) * dx + int64_t(dy) * dy)));
+    const int32_t d = int32_t(isqrt64(uint64_t(int64_t(dx) * dx + int64_t(dy) * dy)));
     // The perpendicular offset from the eye line: 1142/1024 of each component.
     const auto offset = [](int32_t v) { return roundQ10(std::abs(v) * 1142); };
     VXL_POINT p{0, 0};

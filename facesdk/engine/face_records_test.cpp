@@ -4,12 +4,12 @@
 
 #include <cstring>
 
+#include "facesdk/base/fixed_scale.h"
+#include "facesdk/base/result_codes.h"
+#include "facesdk/base/testing/counting_allocator.h"
 #include "facesdk/detect/classifier.h"
 #include "facesdk/detect/detector.h"
 #include "facesdk/detect/landmark.h"
-#include "facesdk/engine/fixed_scale.h"
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/testing_allocator.h"
 
 namespace {
 

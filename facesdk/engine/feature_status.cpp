@@ -1,7 +1,7 @@
 // The run's feature status object.
 #include "facesdk/engine/feature_status.h"
 
-#include "facesdk/engine/result_codes.h"
+#include "facesdk/base/result_codes.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "facesdk/engine/allocator.h"
+#include "facesdk/base/allocator.h"
 #include "facesdk/engine/params.h"
 
 struct FeatureStatus;

@@ -1,25 +1,20 @@
-// Fixed-point helpers shared by the face shape preparation and the effect stages: the integer
-// square root, powers of two, the nearest entry of a sorted table, the angle between two
-// rectangles' centres, and the turning tables. Rounding of Q10 and 16.16 products lives in
-// fixed_scale.h.
+// Fixed-point helpers shared by the face shape preparation and the effect stages: powers of
+// two, the nearest entry of a sorted table, the angle between two rectangles' centres, and the
+// turning tables. Rounding of Q10 and 16.16 products lives in facesdk/base/fixed_scale.h, the
+// integer square roots and the highest set bit in facesdk/base/integer_math.h.
 #pragma once
 
 #include <cstdint>
 
-#include "facesdk/engine/fixed_scale.h"
+#include "facesdk/base/fixed_scale.h"
+#include "facesdk/base/integer_math.h"
 #include "facesdk/engine/image.h"
 
 // ---- Integer helpers ------------------------------------------------------------------------
 
-// floor(sqrt(value)) for every u32, from the 16 x sqrt table and at most two Newton steps.
-uint32_t isqrtTable(uint32_t value);
-
 // 1 for values up to 0; otherwise the power of two nearest to the value, ties to the smaller.
 // Values nearer 2^31 than 2^30 answer 2^30, the largest power an i32 holds.
 int32_t nearestPowerOfTwo(int32_t value);
-
-// Index 0..31 of the highest set bit; -1 for 0.
-int32_t highestBit(uint32_t value);
 
 // Index of the entry of an ascending array nearest to the target (ties to the higher index),
 // found by binary search. -1 for a count below 1. A target past either end answers the end's
@@ -34,9 +29,6 @@ void rectCentreAngle(const EngineRect &a, const EngineRect &b, int32_t defaultAn
                      int32_t *angle, int32_t *distance);
 
 // ---- Tables ---------------------------------------------------------------------------------
-
-// floor(16 x sqrt(i)) for i = 0..255.
-extern const uint8_t kSquareRootTable[256];
 
 // round(65536 x sin(i degrees)) for i = 0..90.
 extern const int32_t kSineTableDegrees[91];

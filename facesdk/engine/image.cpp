@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/resample.h"
-#include "facesdk/engine/result_codes.h"
 
 // ---- Layout table -------------------------------------------------------------------------
 

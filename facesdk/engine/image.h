@@ -1,8 +1,9 @@
-// The engine's image record and the routines every part of the engine uses on it.
+// The routines every part of the engine uses on its image record (the 80-byte EngineImage of
+// facesdk/base/image_record.h).
 //
-// Contents: the 80-byte EngineImage record; validity and plane layout; allocation, release,
-// clone, crop and the working copy; sampling one component into a grey image; the chroma byte
-// swap of semi-planar images; rectangle predicates and the face-region check.
+// Contents: validity and plane layout; allocation, release, clone, crop and the working copy;
+// sampling one component into a grey image; the chroma byte swap of semi-planar images;
+// rectangle predicates and the face-region check.
 //
 // An image made by these routines owns its planes (allocated through the allocator passed in);
 // an image handed in by a caller is only borrowed.
@@ -10,30 +11,9 @@
 
 #include <cstdint>
 
-#include "facesdk/engine/allocator.h"
-#include "facesdk/engine/pixel_format.h"
-
-struct EnginePlane {
-    int32_t stride;    // bytes per row
-    int32_t reserved;  // 0
-    uint8_t *pixels;   // first byte of the plane's first row
-};
-
-struct EngineImage {
-    PixelFormat format;     // pixel-format code
-    int32_t width;          // pixels
-    int32_t height;         // pixels
-    int32_t reserved;       // 0
-    EnginePlane planes[4];  // planes in use: formatPlaneCount(format)
-};
-static_assert(sizeof(EngineImage) == 80, "EngineImage crosses the engine's interface");
-
-struct EngineRect {
-    int32_t x;
-    int32_t y;
-    int32_t width;
-    int32_t height;
-};
+#include "facesdk/base/allocator.h"
+#include "facesdk/base/image_record.h"
+#include "facesdk/base/pixel_format.h"
 
 // Row bytes and rows of one plane of an image that imageAllocate makes.
 struct PlaneLayout {

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "facesdk/engine/result_codes.h"
+#include "facesdk/base/result_codes.h"
 
 namespace {
 
@@ -16,12 +16,13 @@ constexpr int32_t kSmoothingInitialWorkValue = 15;
 
 }  // namespace
 
-int innerEngineCreate(EngineAllocator *allocator, const BeautyParams *block, InnerEngine **out)
+int innerEngineCreate(EngineAllocator *allocator, const BeautyParams *block,
+                      const FeatureStageTable *stages, InnerEngine **out)
 {
     if (!out)
         return kResultBadArgument;
     *out = nullptr;
-    if (!block)
+    if (!block || !stages)
         return kResultBadArgument;
     const bool ownsAllocator = allocator == nullptr;
     if (ownsAllocator)
@@ -39,6 +40,7 @@ int innerEngineCreate(EngineAllocator *allocator, const BeautyParams *block, Inn
     inner->smoothingWorkValue = kSmoothingInitialWorkValue;
     inner->ops = &kInnerEngineOps;
     inner->allocator = allocator;
+    inner->stages = stages;
     *out = inner;
     return kResultOk;
 }

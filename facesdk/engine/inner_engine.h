@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "facesdk/engine/allocator.h"
+#include "facesdk/base/allocator.h"
 #include "facesdk/engine/face_records.h"
 #include "facesdk/engine/image.h"
 #include "facesdk/engine/params.h"
@@ -19,6 +19,7 @@
 struct InnerEngine;
 struct FaceListEntry;  // the run's per-face entry, defined with the run
 struct FeatureStatus;  // per-stage statuses of a run, defined with the run
+struct FeatureStageTable;  // the stages a run calls, defined with the run
 
 // ---- Callback and helper types --------------------------------------------------------------
 
@@ -95,6 +96,7 @@ struct InnerEngine {
     const InnerEngineOps *ops;       // table of operations; always the first entry
     EngineAllocator *allocator;      // every block of the engine comes from here
     int32_t ownsAllocator;           // 1 when the default allocator was installed here
+    const FeatureStageTable *stages; // the effect stages runs call; never null, not owned
 
     // Run data: exists only during a beautify run.
     EngineImage scratch[2];          // colour source and likelihood image, used by stages in turn
@@ -143,9 +145,11 @@ struct InnerEngine {
 
 // ---- Operations of this unit ----------------------------------------------------------------
 
-// Creates an inner engine (null allocator: the default one, owned) and applies the block.
-// 0; -4 null out-pointer or block, or a block the check refuses; -3.
-int innerEngineCreate(EngineAllocator *allocator, const BeautyParams *block, InnerEngine **out);
+// Creates an inner engine that runs the given stages (null allocator: the default one, owned)
+// and applies the block. The table must outlive the engine. 0; -4 null out-pointer, block or
+// table, or a block the check refuses; -3.
+int innerEngineCreate(EngineAllocator *allocator, const BeautyParams *block,
+                      const FeatureStageTable *stages, InnerEngine **out);
 
 void innerFreeFaceData(InnerEngine *inner);
 int innerSetParams(InnerEngine *inner, const BeautyParams *block);

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "facesdk/base/integer_math.h"
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/fixed_point.h"
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/wide_sqrt.h"
 
 // ---- Edge responses and the circle fit ------------------------------------------------------
 

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <vector>
 
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/testing_image.h"
+#include "facesdk/base/result_codes.h"
+#include "facesdk/engine/testing/owned_image.h"
 
 namespace {
 

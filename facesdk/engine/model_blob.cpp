@@ -5,9 +5,9 @@
 
 #include <cstring>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/inner_engine.h"
 #include "facesdk/engine/model_blob_catalogue.h"
-#include "facesdk/engine/result_codes.h"
 
 // ---- Growable byte array --------------------------------------------------------------------
 

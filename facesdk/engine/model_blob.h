@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "facesdk/engine/allocator.h"
+#include "facesdk/base/allocator.h"
 #include "facesdk/engine/image.h"
 #include "facesdk/engine/lzw_pack.h"
 

@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "facesdk/engine/fixed_scale.h"
-#include "facesdk/engine/result_codes.h"
+#include "facesdk/base/fixed_scale.h"
+#include "facesdk/base/integer_math.h"
+#include "facesdk/base/result_codes.h"
 
 // ---- Stage table ----------------------------------------------------------------------------
 
@@ -50,12 +51,6 @@ int featureIndex(uint32_t bit)
 }
 
 // ---- Colour ---------------------------------------------------------------------------------
-
-namespace {
-
-uint8_t clampByte(int32_t v) { return uint8_t(std::clamp(v, 0, 255)); }
-
-}  // namespace
 
 YCbCr rgbToYCbCr(BeautyColour c)
 {

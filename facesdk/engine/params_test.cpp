@@ -6,7 +6,7 @@
 #include <cstring>
 #include <random>
 
-#include "facesdk/engine/result_codes.h"
+#include "facesdk/base/result_codes.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <cstring>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/inner_engine.h"
-#include "facesdk/engine/result_codes.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <random>
 #include <vector>
 
+#include "facesdk/base/result_codes.h"
+#include "facesdk/base/testing/counting_allocator.h"
 #include "facesdk/engine/inner_engine.h"
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/testing_allocator.h"
 
 namespace {
 

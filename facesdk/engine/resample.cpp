@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "facesdk/engine/fixed_scale.h"
-#include "facesdk/engine/result_codes.h"
+#include "facesdk/base/fixed_scale.h"
+#include "facesdk/base/result_codes.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <random>
 #include <vector>
 
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/testing_image.h"
+#include "facesdk/base/result_codes.h"
+#include "facesdk/engine/testing/owned_image.h"
 
 namespace {
 

@@ -1,19 +1,20 @@
 // Face shape preparation.
 //
 // Divisions: shared helpers; the record store; building (the part table, innerFitFaces); the
-// landmark check and ranking; installation of the run's shape hooks.
+// landmark check and ranking. The run's driver calls the building and the landmark check
+// directly (beautify_run.cpp).
 #include "facesdk/engine/shape_prepare.h"
 
 #include <algorithm>
 #include <cstring>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/eye_parts.h"
 #include "facesdk/engine/eye_refine.h"
 #include "facesdk/engine/face_curves.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/lower_face.h"
-#include "facesdk/engine/result_codes.h"
 #include "facesdk/engine/warp_anchor.h"
 
 // ---- Shared helpers -------------------------------------------------------------------------
@@ -530,18 +531,3 @@ int compareFaceRank(const FaceWork *faces, int32_t count, int32_t idA, int32_t i
     const uint64_t areaB = uint64_t(uint32_t(b->box.width)) * uint32_t(b->box.height);
     return areaA < areaB ? -1 : areaA > areaB ? 1 : 0;
 }
-
-// ---- Installation of the run's shape hooks --------------------------------------------------
-
-namespace {
-
-// This unit holds innerFitFaces, which the inner engine's table names, so it is linked into
-// every program that can run the engine; its hooks are in place before any run.
-struct ShapeHookInstaller {
-    ShapeHookInstaller()
-    {
-        setRunShapeHooks({buildShapeRecords, checkFaceLandmarks, completeExtraLandmarks});
-    }
-} gShapeHookInstaller;
-
-}  // namespace

@@ -9,9 +9,9 @@
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/eye_parts.h"
 #include "facesdk/engine/feature_status.h"
-#include "facesdk/engine/testing_face.h"
-#include "facesdk/engine/testing_image.h"
-#include "facesdk/engine/testing_shape_engine.h"
+#include "facesdk/engine/testing/owned_image.h"
+#include "facesdk/engine/testing/shape_engine.h"
+#include "facesdk/engine/testing/synthetic_face.h"
 #include "facesdk/engine/warp_anchor.h"
 
 namespace {
@@ -345,7 +345,7 @@ int teethProbe(InnerEngine *inner, FaceWork *, int32_t)
 
 TEST_F(ShapeFit, RunBuildsTemporaryRecordsOnlyWhenFittingLeftNone)
 {
-    ASSERT_EQ(setFeatureStage(kFeatureTeethWhitening, teethProbe), kResultOk);
+    stages.stages[featureIndex(kFeatureTeethWhitening)] = teethProbe;
     BeautySettings settings{};
     settings.teethStrength = 60;
     use(settings);
@@ -378,7 +378,6 @@ TEST_F(ShapeFit, RunBuildsTemporaryRecordsOnlyWhenFittingLeftNone)
     EXPECT_EQ(gSeen.records, fitted);
     EXPECT_EQ(gSeen.preparedMask, findShapeRecord(inner, 4)->preparedMask);
     EXPECT_EQ(inner->shapeRecords, fitted);
-    setFeatureStage(kFeatureTeethWhitening, nullptr);
 }
 
 }  // namespace

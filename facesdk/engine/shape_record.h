@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "facesdk/engine/allocator.h"
+#include "facesdk/base/allocator.h"
 
 struct FaceShapeRecord {
     int32_t faceId;              // id of the face the record belongs to; 0 in a free record

@@ -5,11 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "facesdk/base/integer_math.h"
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/inner_engine.h"
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/wide_sqrt.h"
 
 // ---- Pixel layouts --------------------------------------------------------------------------
 
@@ -192,7 +192,7 @@ int measureChromaRadius(InnerEngine *inner, const FaceListEntry *entry, int32_t 
     // Nothing sampled: 11 for a face (r taken as 15), 21 for the whole copy.
     int32_t radius = entry ? 11 : 21;
     if (samples) {
-        const int32_t r = int32_t(isqrtTable(uint32_t(sum / samples)));
+        const int32_t r = int32_t(isqrt32(uint32_t(sum / samples)));
         radius = (53 * r + 345) / 100;
         radius = radius < kMaxChromaRadius ? radius : kMaxChromaRadius;
     }

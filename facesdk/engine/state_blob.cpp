@@ -6,9 +6,9 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/engine.h"
 #include "facesdk/engine/md5.h"
-#include "facesdk/engine/result_codes.h"
 #include "facesdk/engine/shape_record.h"
 
 namespace {

@@ -18,7 +18,7 @@
 
 #include <cstdint>
 
-#include "facesdk/engine/allocator.h"
+#include "facesdk/base/allocator.h"
 
 constexpr uint32_t kStateHeaderBytes = 16;
 constexpr uint32_t kStateDigestBytes = 16;

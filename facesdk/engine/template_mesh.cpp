@@ -5,11 +5,11 @@
 
 #include <cstring>
 
+#include "facesdk/base/integer_math.h"
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/inner_engine.h"
 #include "facesdk/engine/model_blob.h"
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/wide_sqrt.h"
 
 namespace {
 
@@ -220,7 +220,7 @@ int32_t cornerDistance(VXL_POINT p, VXL_POINT q)
 {
     const int64_t dx = p.x - q.x, dy = p.y - q.y;
     const uint64_t squared = uint64_t(dx * dx + dy * dy);
-    return int32_t(squared > UINT32_MAX ? isqrt64(squared) : isqrtTable(uint32_t(squared)));
+    return int32_t(squared > UINT32_MAX ? isqrt64(squared) : isqrt32(uint32_t(squared)));
 }
 
 }  // namespace
@@ -414,7 +414,7 @@ void vectorAngleDegrees(VXL_POINT a, VXL_POINT b, int32_t *angle)
     }
     auto degrees = [distance](int64_t q) {
         const uint32_t ratio = uint32_t(uint64_t(q) * 65536 / uint64_t(distance));
-        return nearestIndexSorted(kSineTableDegrees, 91, int32_t(isqrtTable(ratio) * 256));
+        return nearestIndexSorted(kSineTableDegrees, 91, int32_t(isqrt32(ratio) * 256));
     };
     if (dx <= 0 && dy <= 0)
         *angle = degrees(dy * dy);

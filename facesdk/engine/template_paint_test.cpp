@@ -4,10 +4,10 @@
 
 #include <vector>
 
+#include "facesdk/base/result_codes.h"
+#include "facesdk/base/testing/counting_allocator.h"
 #include "facesdk/engine/inner_engine.h"
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/testing_allocator.h"
-#include "facesdk/engine/testing_image.h"
+#include "facesdk/engine/testing/owned_image.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/box_blur.h"
 #include "facesdk/engine/face_measurements.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/inner_engine.h"
-#include "facesdk/engine/result_codes.h"
 #include "facesdk/workers/worker_pool.h"
 
 namespace {

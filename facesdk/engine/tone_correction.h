@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "facesdk/engine/allocator.h"
+#include "facesdk/base/allocator.h"
 #include "facesdk/engine/image.h"
 
 // ---- Curves ---------------------------------------------------------------------------------

@@ -7,10 +7,11 @@
 #include <utility>
 #include <vector>
 
+#include "facesdk/base/result_codes.h"
+#include "facesdk/base/testing/counting_allocator.h"
+#include "facesdk/beauty/beauty_engine.h"
 #include "facesdk/engine/engine.h"
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/testing_allocator.h"
-#include "facesdk/engine/testing_face_scene.h"
+#include "facesdk/engine/testing/face_scene.h"
 
 namespace {
 

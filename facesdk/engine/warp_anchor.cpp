@@ -8,16 +8,16 @@
 #include <cstddef>
 #include <cstring>
 
+#include "facesdk/base/fixed_scale.h"
+#include "facesdk/base/integer_math.h"
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/fixed_point.h"
-#include "facesdk/engine/fixed_scale.h"
 #include "facesdk/engine/inner_engine.h"
 #include "facesdk/engine/lower_face.h"
 #include "facesdk/engine/regions.h"
 #include "facesdk/engine/resample.h"
-#include "facesdk/engine/result_codes.h"
 #include "facesdk/engine/shape_prepare.h"
-#include "facesdk/engine/wide_sqrt.h"
 
 static_assert(offsetof(FaceShapeRecord, warpReady) == offsetof(FaceShapeRecord, warpPart) + 56 &&
                   offsetof(FaceShapeRecord, warpBuilt) == offsetof(FaceShapeRecord, warpPart) + 60,

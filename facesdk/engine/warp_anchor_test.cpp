@@ -7,9 +7,9 @@
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/shape_prepare.h"
-#include "facesdk/engine/testing_face.h"
-#include "facesdk/engine/testing_image.h"
-#include "facesdk/engine/testing_shape_engine.h"
+#include "facesdk/engine/testing/owned_image.h"
+#include "facesdk/engine/testing/shape_engine.h"
+#include "facesdk/engine/testing/synthetic_face.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <vector>
 
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/testing_image.h"
-#include "facesdk/engine/testing_warp_run.h"
+#include "facesdk/base/result_codes.h"
+#include "facesdk/engine/testing/owned_image.h"
+#include "facesdk/engine/testing/warp_run.h"
 
 namespace {
 

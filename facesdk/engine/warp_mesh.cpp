@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/face_narrowing.h"
-#include "facesdk/engine/result_codes.h"
 #include "facesdk/engine/warp_apply.h"
 
 const WarpMeshOps kWarpMeshOps = {

@@ -13,7 +13,7 @@
  */
 #include "facesdk/workers/single_worker.h"
 
-#include "facesdk/engine/result_codes.h"
+#include "facesdk/base/result_codes.h"
 
 #include <cstdlib>
 #include <cstring>

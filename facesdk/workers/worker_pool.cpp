@@ -12,7 +12,7 @@
  */
 #include "facesdk/workers/worker_pool.h"
 
-#include "facesdk/engine/result_codes.h"
+#include "facesdk/base/result_codes.h"
 
 #include <cstring>
 #include <new>

@@ -11,7 +11,7 @@
 #ifndef FACESDK_WORKERS_WORKER_POOL_H
 #define FACESDK_WORKERS_WORKER_POOL_H
 
-#include "facesdk/engine/allocator.h"
+#include "facesdk/base/allocator.h"
 #include "sys/threads/threads.h"
 
 #include <atomic>

@@ -1,6 +1,6 @@
 #include "facesdk/workers/worker_pool.h"
 
-#include "facesdk/engine/result_codes.h"
+#include "facesdk/base/result_codes.h"
 #include "sys/threads/thread_faults.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The built face-detector library, loaded as the platform loads it: its one export, the create
 // codes, and a detection through the detector's own table of operations.
-#include "facesdk/detect/testing_cascades.h"
-#include "facesdk/engine/testing_allocator.h"
+#include "facesdk/base/testing/counting_allocator.h"
+#include "facesdk/detect/testing/synthetic_cascades.h"
 #include "sys/dynlib/dynlib.h"
 #include "vizoruv/platform/facelib_abi.h"
 

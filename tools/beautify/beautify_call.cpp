@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/beautify_run.h"
-#include "facesdk/engine/result_codes.h"
 
 namespace {
 

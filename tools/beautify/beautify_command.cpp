@@ -9,8 +9,9 @@
 #include <cstring>
 #include <vector>
 
+#include "facesdk/base/result_codes.h"
+#include "facesdk/beauty/beauty_engine.h"
 #include "facesdk/engine/engine.h"
-#include "facesdk/engine/result_codes.h"
 #include "tools/beautify/beautify_call.h"
 #include "tools/beautify/face_sidecar.h"
 #include "tools/beautify/run_image.h"

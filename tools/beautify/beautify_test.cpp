@@ -11,8 +11,9 @@
 #include <cstring>
 #include <vector>
 
+#include "facesdk/base/result_codes.h"
+#include "facesdk/beauty/beauty_engine.h"
 #include "facesdk/engine/beautify_run.h"
-#include "facesdk/engine/result_codes.h"
 #include "tools/beautify/beautify_call.h"
 #include "tools/beautify/face_sidecar.h"
 #include "tools/beautify/run_image.h"
@@ -155,23 +156,6 @@ TEST(BeautifyTool, SettingsFromMaskStrengthAndOverrides)
     EXPECT_FALSE(buildSettings(request, &settings, &error));
 }
 
-// Takes every installed stage out of the driver for the length of a test, and puts it back.
-struct StagesRemoved {
-    FeatureStageFn saved[kFeatureCount];
-    StagesRemoved()
-    {
-        for (int k = 0; k < kFeatureCount; ++k) {
-            saved[k] = featureStage(1u << k);
-            setFeatureStage(1u << k, nullptr);
-        }
-    }
-    ~StagesRemoved()
-    {
-        for (int k = 0; k < kFeatureCount; ++k)
-            setFeatureStage(1u << k, saved[k]);
-    }
-};
-
 TEST(BeautifyTool, CallWithoutStagesReportsSeventeen96sAndChangesNothing)
 {
     RunImage image;
@@ -186,8 +170,8 @@ TEST(BeautifyTool, CallWithoutStagesReportsSeventeen96sAndChangesNothing)
     BeautySettings settings;
     ASSERT_TRUE(buildSettings(request, &settings, &error));
     BeautyEngine *engine = nullptr;
-    ASSERT_EQ(engineCreate(&engine), kResultOk);
-    const StagesRemoved noStages;  // the engine installed the built stages
+    const FeatureStageTable noStages{};
+    ASSERT_EQ(engineCreateWithStages(nullptr, &noStages, &engine), kResultOk);
     BeautifyOutcome outcome =
         beautifyWithStatuses(engine, image.image(), sidecar.faces(), sidecar.count(), settings, 3);
     EXPECT_EQ(outcome.result, kResultOk);

@@ -8,8 +8,8 @@
 
 #include <cmath>
 
-#include "facesdk/engine/allocator.h"
-#include "facesdk/engine/result_codes.h"
+#include "facesdk/base/allocator.h"
+#include "facesdk/base/result_codes.h"
 
 namespace {
 

@@ -3,10 +3,11 @@
 
 #include <algorithm>
 
-#include "facesdk/engine/allocator.h"
-#include "facesdk/engine/fixed_scale.h"
+#include "facesdk/base/allocator.h"
+#include "facesdk/base/fixed_scale.h"
+#include "facesdk/base/integer_math.h"
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/params.h"
-#include "facesdk/engine/result_codes.h"
 
 const RunFormatName kRunFormatNames[7] = {
     {"i444", kFormatYuv444Planar},  {"yuyv", kFormatYuv422Yuyv},
@@ -42,11 +43,6 @@ QString runFormatName(PixelFormat format)
 }
 
 namespace {
-
-uint8_t clampByte(int32_t v)
-{
-    return uint8_t(std::clamp(v, 0, 255));
-}
 
 // How one run format lays out its samples: chroma block size and where each sample lives.
 struct Layout {

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
+#include "facesdk/base/testing/counting_allocator.h"
 #include "facesdk/engine/model_blob.h"
-#include "facesdk/engine/testing_allocator.h"
 
 // The committed catalogue is what the generator draws today: a change of the artwork must be
 // followed by running engine_templates again.

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "editing/model/records/face_box.h"
+#include "facesdk/base/integer_math.h"
+#include "facesdk/beauty/beauty_engine.h"
 #include "facesdk/detect/detector.h"
 #include "facesdk/engine/engine.h"
 #include "vizoruv/adjust/adjustment_layer.h"
@@ -46,10 +48,6 @@ BeautySettings* attributesOf(const EngineSession* session) {
 
 bool eyePresent(int32_t x, int32_t y) {
     return x != 0 || y != 0;
-}
-
-uint8_t clampByte(int v) {
-    return uint8_t(std::min(255, std::max(0, v)));
 }
 
 // Channel layout of a platform image: sample size, samples per pixel, and where R and B sit.

@@ -10,7 +10,7 @@
 
 #include "facesdk/engine/inner_engine.h"
 #include "facesdk/engine/shape_record.h"
-#include "facesdk/engine/testing_face.h"
+#include "facesdk/engine/testing/synthetic_face.h"
 
 // Within `radius` pixels of either eye's centre.
 inline bool nearEyes(const SyntheticFace &face, int32_t x, int32_t y, double radius = 70)

@@ -1,6 +1,6 @@
-// The synthetic face of testing_face.h with a fine luma grain on its skin, so that the skin
-// stages have texture to smooth and bright spots to find;
-// and the sweep of allocation failures through a stage run.
+// The synthetic face of facesdk/engine/testing/synthetic_face.h with a fine luma grain on its
+// skin, so that the skin stages have texture to smooth and bright spots to find; and the sweep
+// of allocation failures through a stage run.
 //
 // Header only: the skin stage tests include it.
 #pragma once
@@ -9,9 +9,9 @@
 
 #include <initializer_list>
 
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/testing_face.h"
-#include "facesdk/engine/testing_image.h"
+#include "facesdk/base/result_codes.h"
+#include "facesdk/engine/testing/owned_image.h"
+#include "facesdk/engine/testing/synthetic_face.h"
 
 inline YuvColour grainyFaceColour(const SyntheticFace &face, int x, int y)
 {

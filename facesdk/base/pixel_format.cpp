@@ -1,5 +1,5 @@
 // Bytes per pixel of the named pixel formats.
-#include "facesdk/engine/pixel_format.h"
+#include "facesdk/base/pixel_format.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 //
 // An allocator is an object whose first field points to a table of three operations. Objects
 // keep the allocator they were created with and free every block through it; tests pass their
-// own table to make any allocation fail (see testing_allocator.h).
+// own table to make any allocation fail (see testing/counting_allocator.h).
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,5 @@
 // A beautify run of one effect stage on synthetic faces, for the stage tests: an inner engine on a
-// counting allocator with the stages installed, a synthetic face picture in any run format, and
+// counting allocator that runs the effect stages, a synthetic face picture in any run format, and
 // helpers that compare the picture before and after a run inside and outside a region.
 //
 // Header only: tests of this folder include it without linking anything.
@@ -10,16 +10,16 @@
 #include <algorithm>
 #include <vector>
 
+#include "facesdk/base/result_codes.h"
+#include "facesdk/base/testing/counting_allocator.h"
 #include "facesdk/effects/effect_stages.h"
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/face_measurements.h"
 #include "facesdk/engine/feature_status.h"
 #include "facesdk/engine/inner_engine.h"
 #include "facesdk/engine/params.h"
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/testing_allocator.h"
-#include "facesdk/engine/testing_face.h"
-#include "facesdk/engine/testing_image.h"
+#include "facesdk/engine/testing/owned_image.h"
+#include "facesdk/engine/testing/synthetic_face.h"
 
 // The formats a run accepts; 0x30100002 is worked on in Cb-first order and given back.
 inline const PixelFormat kStageRunFormats[] = {kFormatYuv444Planar, kFormatYuv422Yuyv,
@@ -66,10 +66,10 @@ struct StageRunFixture : testing::Test {
 
     void SetUp() override
     {
-        installEffectStages();
         BeautyParams block{};
         settingsToParams(BeautySettings{}, &block);
-        ASSERT_EQ(innerEngineCreate(counter.allocator(), &block, &inner), kResultOk);
+        ASSERT_EQ(innerEngineCreate(counter.allocator(), &block, &kEffectStageTable, &inner),
+                  kResultOk);
     }
     void TearDown() override
     {

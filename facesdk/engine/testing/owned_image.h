@@ -8,9 +8,9 @@
 
 #include <random>
 
+#include "facesdk/base/result_codes.h"
+#include "facesdk/base/testing/counting_allocator.h"
 #include "facesdk/engine/image.h"
-#include "facesdk/engine/result_codes.h"
-#include "facesdk/engine/testing_allocator.h"
 
 struct OwnedImage {
     CountingAllocator counter;

@@ -10,9 +10,10 @@
 #include <cstring>
 #include <vector>
 
+#include "facesdk/base/testing/counting_allocator.h"
+#include "facesdk/beauty/beauty_engine.h"
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/engine.h"
-#include "facesdk/engine/testing_allocator.h"
 #include "facesdk/engine/warp_anchor.h"
 
 struct WarpRun {

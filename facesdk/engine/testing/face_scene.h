@@ -11,8 +11,8 @@
 
 #include "facesdk/engine/face_measurements.h"
 #include "facesdk/engine/face_records.h"
-#include "facesdk/engine/testing_image.h"
-#include "facesdk/engine/testing_yuv.h"
+#include "facesdk/engine/testing/owned_image.h"
+#include "facesdk/engine/testing/yuv_paint.h"
 
 struct FaceScene {
     PixelFormat format = kFormatYuv420Planar;

@@ -10,7 +10,7 @@
 
 #include "facesdk/engine/face_records.h"
 #include "facesdk/engine/image.h"
-#include "facesdk/engine/testing_yuv.h"
+#include "facesdk/engine/testing/yuv_paint.h"
 
 // Face-frame geometry, pixels from the face centre (y grows downwards).
 constexpr double kEyeOffsetX = 45, kEyeOffsetY = -40;  // eyes at (+-45, -40)

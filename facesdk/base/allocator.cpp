@@ -1,6 +1,6 @@
 // The default allocator: a thin layer over the process heap that keeps 32 spare bytes on
 // either side of every block.
-#include "facesdk/engine/allocator.h"
+#include "facesdk/base/allocator.h"
 
 #include <cstdlib>
 

@@ -1,11 +1,11 @@
 // A test fixture for the detector's passes: a detector made through a counting allocator with
-// the synthetic models of testing_cascades.h installed.
+// the synthetic models of synthetic_cascades.h installed.
 //
 // Header only, for tests.
 #pragma once
 
-#include "facesdk/detect/testing_cascades.h"
-#include "facesdk/engine/testing_allocator.h"
+#include "facesdk/base/testing/counting_allocator.h"
+#include "facesdk/detect/testing/synthetic_cascades.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <set>
 
-#include "facesdk/engine/allocator.h"
+#include "facesdk/base/allocator.h"
 
 struct CountingAllocator {
     int failAt = 0;             // 1-based number of the allocation that fails; 0: none fails

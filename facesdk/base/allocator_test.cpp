@@ -1,10 +1,10 @@
-#include "facesdk/engine/allocator.h"
+#include "facesdk/base/allocator.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "facesdk/engine/testing_allocator.h"
+#include "facesdk/base/testing/counting_allocator.h"
 
 TEST(DefaultAllocator, ZeroSizeAndWrappingSizesGiveNull)
 {
