@@ -308,6 +308,27 @@ WindowContext makeContext(const FaceDetector *detector, const WindowReader &read
 
 } // namespace
 
+int windowContextAt(FaceDetector *detector, int32_t x, int32_t y, bool normalise, const FeatureEvaluator *features,
+                    int32_t tolerance, WindowContext *context)
+{
+    WindowReader reader;
+    int32_t windowSize;
+    const int rc = placeAndNormalise(detector, x, y, normalise, &reader, &windowSize);
+    if (rc != 0)
+        return rc;
+    *context = makeContext(detector, reader, tolerance, features);
+    return 0;
+}
+
+const FeatureEvaluator *windowFeatures(const FaceDetector *detector)
+{
+    const int index = angleIndex(detector->roll);
+    if (index < 0 || index >= kAngleIndexCount)
+        return nullptr;
+    const int32_t view = detector->view;
+    return cascadeView(view) == kViewFrontal ? frontalFeatures(index) : profileFeatures(index, view < 0);
+}
+
 int evaluateWindow(FaceDetector *detector, int32_t x, int32_t y, int flags)
 {
     WindowReader reader;
@@ -318,14 +339,11 @@ int evaluateWindow(FaceDetector *detector, int32_t x, int32_t y, int flags)
     if (detector->modelBase == 22 && !(flags & (kWindowVariant1 | kWindowNoChecks)))
         viewAndRollChecks(detector, reader, windowSize);
 
-    const int index = angleIndex(detector->roll);
-    if (index < 0 || index >= kAngleIndexCount)
+    const FeatureEvaluator *features = windowFeatures(detector);
+    if (!features)
         return kWindowOutside;
-    const int32_t view = detector->view;
-    const int viewSlot = cascadeView(view);
-    const FeatureEvaluator *features =
-        viewSlot == kViewFrontal ? frontalFeatures(index) : profileFeatures(index, view < 0);
-    const CascadeModel *const *table = detector->cascades.tables[viewSlot];
+    const int index = angleIndex(detector->roll);
+    const CascadeModel *const *table = detector->cascades.tables[cascadeView(detector->view)];
     const CascadeModel *model =
         table ? table[index * 4 + (detector->modelBase == 22 ? 2 : 0) + (flags & kWindowVariant1)] : nullptr;
     if (!model)

@@ -48,6 +48,14 @@ int evaluateWindow(FaceDetector *detector, int32_t x, int32_t y, int flags);
  * tolerance 0. */
 int evaluateVerifyWindow(FaceDetector *detector, int32_t x, int32_t y);
 
+/* The context the cascade of the window at (x, y) (1-based) is evaluated with, for the given
+ * feature table and tolerance: 0, kWindowOutside or kWindowFlat. With normalise the window's
+ * normalisation value is computed (and stored), else the stored one is used. No checks run. */
+int windowContextAt(FaceDetector *detector, int32_t x, int32_t y, bool normalise, const FeatureEvaluator *features,
+                    int32_t tolerance, WindowContext *context);
+/* The feature table of the detector's roll and view, or null for an unsupported roll. */
+const FeatureEvaluator *windowFeatures(const FaceDetector *detector);
+
 /* ---- thresholds and rolls ---- */
 
 /* Score threshold of a window of this many pixels at the detector's roll. */

@@ -1,0 +1,104 @@
+// The engine's detection path on image files.
+#include "tools/facedetect/face_run.h"
+
+#include "facesdk/engine/engine.h"
+#include "facesdk/engine/face_records.h"
+#include "facesdk/engine/pixel_format.h"
+#include "tools/beautify/run_image.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPainter>
+
+ImageResult detectFile(BeautyEngine *engine, const QString &file, QImage *picture)
+{
+    ImageResult result;
+    result.file = file;
+    QImageReader reader(file);
+    reader.setAutoTransform(true);
+    const QImage decoded = reader.read();
+    if (decoded.isNull()) {
+        result.error = QStringLiteral("cannot read %1: %2").arg(file, reader.errorString());
+        return result;
+    }
+    const QImage rgb = decoded.convertToFormat(QImage::Format_RGB888);
+    if (picture)
+        *picture = rgb;
+    // The platform hands the engine planar YUV 4:2:0; so do we.
+    RunImage image;
+    QString why;
+    if (!image.assign(rgb, kFormatYuv420Planar, &why)) {
+        result.error = QStringLiteral("cannot convert %1: %2").arg(file, why);
+        return result;
+    }
+    VXL_FACE *faces = nullptr;
+    int32_t count = 0;
+    QElapsedTimer timer;
+    timer.start();
+    const int code = engineDetectFaces(engine, image.image(), &faces, &count);
+    result.ms = double(timer.nsecsElapsed()) / 1e6;
+    if (code == -5)  // the detector found no face
+        return result;
+    if (code != 0) {
+        result.error = QStringLiteral("detection failed on %1 (%2)").arg(file).arg(code);
+        return result;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        const VXL_FACE &f = faces[i];
+        FoundFace found;
+        found.box[0] = f.x;
+        found.box[1] = f.y;
+        found.box[2] = f.width;
+        found.box[3] = f.height;
+        found.score = f.detectorValue;
+        found.roll = f.roll;
+        // an eye the detector did not find has no box, and its centre comes out as (0, 0)
+        for (const QPoint eye : {QPoint(f.eye1X, f.eye1Y), QPoint(f.eye2X, f.eye2Y)})
+            if (eye != QPoint(0, 0))
+                found.eyes.push_back(eye);
+        result.faces.push_back(found);
+    }
+    if (faces)
+        engineFreeFaces(engine, faces, count);
+    return result;
+}
+
+QByteArray resultsJson(const std::vector<ImageResult> &results)
+{
+    QJsonArray images;
+    for (const ImageResult &r : results) {
+        QJsonArray faces;
+        for (const FoundFace &f : r.faces) {
+            QJsonArray eyes;
+            for (const QPoint &e : f.eyes)
+                eyes.append(QJsonArray{e.x(), e.y()});
+            faces.append(QJsonObject{{"box", QJsonArray{f.box[0], f.box[1], f.box[2], f.box[3]}},
+                                     {"score", f.score},
+                                     {"eyes", eyes}});
+        }
+        images.append(QJsonObject{{"file", r.file}, {"faces", faces}, {"ms", qRound(r.ms * 1000) / 1000.0}});
+    }
+    return QJsonDocument(QJsonObject{{"images", images}}).toJson(QJsonDocument::Indented);
+}
+
+QImage drawFaces(const QImage &picture, const std::vector<FoundFace> &faces)
+{
+    QImage out = picture.convertToFormat(QImage::Format_RGB32);
+    QPainter painter(&out);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const int pen = std::max(2, std::max(out.width(), out.height()) / 300);
+    for (const FoundFace &f : faces) {
+        painter.setPen(QPen(QColor(40, 220, 60), pen));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(f.box[0], f.box[1], f.box[2], f.box[3]);
+        painter.setPen(QPen(QColor(240, 40, 40), pen));
+        const int r = std::max(2, f.box[2] / 30);
+        for (const QPoint &e : f.eyes)
+            painter.drawEllipse(e, r, r);
+    }
+    return out;
+}

@@ -1,0 +1,36 @@
+// The engine's detection path on image files: decode, the engine's YUV 4:2:0 picture, its
+// detection (320-pixel working copy, detector, eyes), faces in pixels of the full-size image.
+// Shared by facedetect (JSON and drawings) and facereport (figures on annotated photos).
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+#include <vector>
+
+struct BeautyEngine;
+
+struct FoundFace {
+    int box[4] = {0, 0, 0, 0};  // x, y, width, height, pixels of the full-size image
+    int score = 0;              // the face score the detector gave it (0..100, -1 when it failed)
+    int roll = 0;               // degrees
+    std::vector<QPoint> eyes;   // centres of the eyes found (none, one or two), full-size pixels
+};
+
+struct ImageResult {
+    QString file;               // as given
+    std::vector<FoundFace> faces;
+    double ms = 0;              // time of the detection call
+    QString error;              // empty when the file was read and the detection ran
+};
+
+// Reads the file and runs the engine's detection on it. The decoded picture (RGB) goes to
+// `picture` when not null. A file that cannot be read or detected keeps its error and no faces.
+ImageResult detectFile(BeautyEngine *engine, const QString &file, QImage *picture = nullptr);
+
+// {"images": [{"file": ..., "faces": [{"box": [x, y, w, h], "score": s, "eyes": [[x, y], ...]}], "ms": t}]}
+QByteArray resultsJson(const std::vector<ImageResult> &results);
+
+// The picture with each face's box and eye centres drawn.
+QImage drawFaces(const QImage &picture, const std::vector<FoundFace> &faces);

@@ -1,0 +1,95 @@
+// facereport: the engine's detection on the annotated photos of the face sources, with its
+// figures: recall of faces at least --min-width pixels wide in the 320-pixel copy, false
+// detections per photo, and eye-centre error over the inter-ocular distance.
+//
+//   facereport [--data DIR] [--split testing|training] [--min-width PIXELS] [--draw DIR]
+#include "facesdk/engine/engine.h"
+#include "tools/facedetect/face_report.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QString data = QString::fromStdString(facedata::defaultDataRoot()), split = "testing", drawDir;
+    double minimumWidth = 30;
+    const QStringList args = app.arguments().mid(1);
+    for (int i = 0; i < args.size(); ++i) {
+        const bool more = i + 1 < args.size();
+        if (args[i] == "--data" && more)
+            data = args[++i];
+        else if (args[i] == "--split" && more && (args[i + 1] == "testing" || args[i + 1] == "training"))
+            split = args[++i];
+        else if (args[i] == "--min-width" && more)
+            minimumWidth = args[++i].toDouble();
+        else if (args[i] == "--draw" && more)
+            drawDir = args[++i];
+        else {
+            std::fprintf(stderr, "usage: facereport [--data DIR] [--split testing|training] [--min-width PIXELS] [--draw DIR]\n");
+            return 2;
+        }
+    }
+    facedata::FaceSources sources;
+    std::string error;
+    if (!facedata::loadFaceSources(data.toStdString(), &sources, &error)) {
+        std::fprintf(stderr, "facereport: %s\n", error.c_str());
+        return 1;
+    }
+    if (!drawDir.isEmpty())
+        QDir().mkpath(drawDir);
+    BeautyEngine *engine = nullptr;
+    if (engineCreate(&engine) != 0) {
+        std::fprintf(stderr, "facereport: cannot create the engine\n");
+        return 1;
+    }
+    const double eyeBound = 0.08;
+    ReportFigures figures;
+    double ms = 0;
+    const std::vector<facedata::Photo> &photos = split == "testing" ? sources.testing : sources.training;
+    for (const facedata::Photo &photo : photos) {
+        QImage picture;
+        const ImageResult r = detectFile(engine, QString::fromStdString(photo.path), &picture);
+        if (!r.error.isEmpty()) {
+            std::fprintf(stderr, "facereport: %s\n", qPrintable(r.error));
+            engineDestroy(engine);
+            return 1;
+        }
+        const double copyScale = std::min(1.0, 320.0 / std::max(picture.width(), picture.height()));
+        ReportFigures one;
+        addPhotoFigures(photo.faces, r.faces, copyScale, minimumWidth, eyeBound, &one);
+        std::printf("%-22s faces %2d found %2d  false %d  %6.1f ms\n", qPrintable(QFileInfo(r.file).fileName()),
+                    one.allFaces, one.allFound, one.falseDetections, r.ms);
+        figures.photos += one.photos;
+        figures.faces += one.faces;
+        figures.found += one.found;
+        figures.allFaces += one.allFaces;
+        figures.allFound += one.allFound;
+        figures.falseDetections += one.falseDetections;
+        figures.eyesMeasured += one.eyesMeasured;
+        figures.eyeErrorSum += one.eyeErrorSum;
+        figures.eyesWithin += one.eyesWithin;
+        ms += r.ms;
+        if (!drawDir.isEmpty())
+            drawFaces(picture, r.faces).save(QDir(drawDir).filePath(QFileInfo(r.file).completeBaseName() + ".png"));
+    }
+    engineDestroy(engine);
+    auto share = [](int a, int b) { return b ? 100.0 * a / b : 0.0; };
+    std::printf("\n%s split: %d photos at the engine's 320-pixel copy\n", qPrintable(split), figures.photos);
+    std::printf("recall, faces at least %.0f px wide: %d of %d (%.1f %%)\n", minimumWidth, figures.found, figures.faces,
+                share(figures.found, figures.faces));
+    std::printf("recall, every face: %d of %d (%.1f %%)\n", figures.allFound, figures.allFaces,
+                share(figures.allFound, figures.allFaces));
+    std::printf("false detections per photo: %.2f (%d)\n", figures.photos ? double(figures.falseDetections) / figures.photos : 0.0,
+                figures.falseDetections);
+    std::printf("eye centres: %d faces with both eyes, mean error %.3f of the inter-ocular distance, "
+                "%d within %.0f %% (%.1f %%)\n",
+                figures.eyesMeasured, figures.eyesMeasured ? figures.eyeErrorSum / figures.eyesMeasured : 0.0,
+                figures.eyesWithin, eyeBound * 100, share(figures.eyesWithin, figures.eyesMeasured));
+    std::printf("detection time: %.1f ms per photo\n", figures.photos ? ms / figures.photos : 0.0);
+    return 0;
+}
