@@ -3,7 +3,7 @@
 
 #include "facesdk/engine/engine.h"
 #include "facesdk/engine/face_records.h"
-#include "facesdk/engine/pixel_format.h"
+#include "facesdk/base/pixel_format.h"
 #include "tools/beautify/run_image.h"
 
 #include <QElapsedTimer>

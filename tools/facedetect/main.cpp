@@ -1,6 +1,7 @@
 // facedetect: runs the engine's detection path on image files and writes the faces as JSON.
 //
 //   facedetect [--json OUT] [--draw DIR] IMAGE...
+#include "facesdk/beauty/beauty_engine.h"
 #include "facesdk/engine/engine.h"
 #include "tools/facedetect/face_run.h"
 

@@ -3,6 +3,7 @@
 // detections per photo, and eye-centre error over the inter-ocular distance.
 //
 //   facereport [--data DIR] [--split testing|training] [--min-width PIXELS] [--draw DIR]
+#include "facesdk/beauty/beauty_engine.h"
 #include "facesdk/engine/engine.h"
 #include "tools/facedetect/face_report.h"
 

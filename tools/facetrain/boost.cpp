@@ -12,7 +12,7 @@
 #include "tools/facetrain/boost.h"
 
 #include "facesdk/detect/window.h"
-#include "facesdk/engine/allocator.h"
+#include "facesdk/base/allocator.h"
 
 #include <algorithm>
 #include <array>
