@@ -110,6 +110,36 @@ TEST_F(TrackFixture, InitialShapeFromEyesFollowsTheEyeLine)
     EXPECT_EQ(initialShape(&track, part1, 220, 0), kResultOk);
 }
 
+// Eyes 22 to 80 pixels apart near the angles where the crop's quarter turn changes: the eye
+// line's angle stays within 0.3 degree of the true one, and the roll (whole degrees, which
+// chooses the turn) is the true one's wherever the true angle is not within that of a whole
+// degree.
+TEST_F(TrackFixture, EyeLineAngleIsExactEnoughForTheQuarterTurn)
+{
+    double worst = 0;
+    for (double distance : {22.0, 23.5, 29.0, 40.0, 41.5, 57.0, 80.0})
+        for (double centre : {45.0, 135.0, -45.0, -135.0})
+            for (double offset = -3; offset <= 3; offset += 0.125) {
+                const double a = (centre + offset) * M_PI / 180;
+                const int32_t dx = int32_t(std::lround(distance * std::cos(a)));
+                const int32_t dy = int32_t(std::lround(distance * std::sin(a)));
+                setEyes(500, 500, 500 + dx, 500 + dy);
+                ASSERT_GE(initialShape(&track, part1, 220, 0), 0);
+                double truth = std::atan2(dy, dx) * 180 / M_PI;
+                if (truth < 0)
+                    truth += 360;
+                double error = std::fabs(track.work->pose.angle / 128.0 - truth);
+                error = std::min(error, 360 - error);
+                worst = std::max(worst, error);
+                const double fraction = truth - std::floor(truth);
+                if (fraction > 0.3 && fraction < 0.7) {
+                    const int32_t roll = int32_t(std::floor(truth));
+                    EXPECT_EQ(track.face.roll, roll > 180 ? roll - 360 : roll) << dx << " " << dy;
+                }
+            }
+    EXPECT_LT(worst, 0.3);
+}
+
 TEST_F(TrackFixture, InitialShapeWithoutEyesUsesTheBoxAndRoll)
 {
     track.face.x = 100;
