@@ -312,13 +312,16 @@ int landmarkProcess(LandmarkFitter *fitter, const EngineImage *image)
     grey.height = image->height;
     grey.planes[0] = image->planes[0];
     const LandmarkModels models{fitter->part1, fitter->part2, fitter->part3, fitter->part4};
+    /* One source for all faces: the halved copies a crop makes serve every later crop. */
+    CropSource source = cropSourceOf(&grey, fitter->allocator);
     int result = kResultOk;
     for (LandmarkTrack *track = fitter->current.first; track; track = track->next) {
-        result = fitFaceLandmarks(track, &grey, models, fitter->ratio, fitter->eyeAnchoring,
+        result = fitFaceLandmarks(track, &source, models, fitter->ratio, fitter->eyeAnchoring,
                                   fitter->tracking);
         if (result < 0)
             break;
     }
+    releaseCropSource(&source);
     for (LandmarkTrack *track = fitter->current.first; track; track = track->next) {
         const LandmarkWork *work = track->work;
         if (!work)

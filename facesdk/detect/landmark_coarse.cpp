@@ -311,17 +311,18 @@ void branchA(LandmarkTrack *track, const ModelPart1 &part, const uint8_t *crop, 
 
 void subsetRegression(const SubsetRegressor &regressor, const uint16_t *features, int32_t *points)
 {
+    int64_t moves[2 * kCoarsePoints] = {};
+    const uint32_t n = 2 * regressor.pointCount;
+    for (uint32_t j = 0; j < regressor.featureCount; ++j) {
+        const int16_t *w = regressor.weights + size_t(j) * n;
+        const int64_t f = features[regressor.featureIndices[j]];
+        for (uint32_t k = 0; k < n; ++k)
+            moves[k] += w[k] * f;
+    }
     for (uint32_t i = 0; i < regressor.pointCount; ++i) {
-        int64_t dx = 0, dy = 0;
-        for (uint32_t j = 0; j < regressor.featureCount; ++j) {
-            const int16_t *w = regressor.weights + (size_t(j) * regressor.pointCount + i) * 2;
-            const int64_t f = features[regressor.featureIndices[j]];
-            dx += w[0] * f;
-            dy += w[1] * f;
-        }
         const int p = regressor.pointIndices[i];
-        points[2 * p] += int32_t(dx / regressor.divisor / 4);
-        points[2 * p + 1] += int32_t(dy / regressor.divisor / 4);
+        points[2 * p] += int32_t(moves[2 * i] / regressor.divisor / 4);
+        points[2 * p + 1] += int32_t(moves[2 * i + 1] / regressor.divisor / 4);
     }
 }
 

@@ -298,70 +298,75 @@ int reinitialiseFromFit(LandmarkTrack *track, const ModelPart1 *part1, int32_t r
 
 namespace {
 
-inline uint8_t pixelAt(const EngineImage *image, int64_t x, int64_t y)
+inline uint8_t pixelAt(const GreyPlane &plane, int64_t x, int64_t y)
 {
-    if (x < 0 || y < 0 || x >= image->width || y >= image->height)
+    if (x < 0 || y < 0 || x >= plane.width || y >= plane.height)
         return 0;
-    return image->planes[0].pixels[y * image->planes[0].stride + x];
+    return plane.pixels[y * plane.stride + x];
 }
 
-/* Bilinear sample of a size x size buffer at (x, y) in 1/1024 pixel; 0 outside. */
-uint8_t bilinearAt(const uint8_t *buffer, int size, int64_t x, int64_t y)
+/* Enlarges the picture's square at (left, top) into size x size, `scale` picture pixels per
+ * crop pixel in 1/1024 (at most 1024): bilinear, 10 fractional bits, 0 outside the picture. */
+void enlargeSquare(const GreyPlane &plane, int64_t left, int64_t top, int32_t scale, uint8_t *out, int size)
+{
+    for (int v = 0; v < size; ++v)
+        for (int u = 0; u < size; ++u) {
+            const int64_t sx = int64_t(u) * scale, sy = int64_t(v) * scale;
+            const int64_t fx = sx & 1023, fy = sy & 1023;
+            const int64_t x0 = left + (sx >> 10), y0 = top + (sy >> 10);
+            const int64_t upper = pixelAt(plane, x0, y0) * (1024 - fx) + pixelAt(plane, x0 + 1, y0) * fx;
+            const int64_t lower = pixelAt(plane, x0, y0 + 1) * (1024 - fx) + pixelAt(plane, x0 + 1, y0 + 1) * fx;
+            out[v * size + u] = uint8_t((upper * (1024 - fy) + lower * fy + (1 << 19)) >> 20);
+        }
+}
+
+/* Bilinear sample of a size x size buffer at (x, y) in 1/1024 pixel; 0 outside. The sums fit
+ * 32 bits: 255 x 1024 x 1024 < 2^31. */
+inline uint8_t bilinearAt(const uint8_t *buffer, int size, int64_t x, int64_t y)
 {
     const int64_t x0 = x >> 10, y0 = y >> 10;
-    const int64_t fx = x & 1023, fy = y & 1023;
-    auto at = [&](int64_t px, int64_t py) -> int64_t {
-        return px < 0 || py < 0 || px >= size || py >= size ? 0 : buffer[py * size + px];
-    };
-    const int64_t top = at(x0, y0) * (1024 - fx) + at(x0 + 1, y0) * fx;
-    const int64_t bottom = at(x0, y0 + 1) * (1024 - fx) + at(x0 + 1, y0 + 1) * fx;
-    return uint8_t((top * (1024 - fy) + bottom * fy + (1 << 19)) >> 20);
+    const int32_t fx = int32_t(x & 1023), fy = int32_t(y & 1023);
+    int32_t upper, lower;
+    if (uint64_t(x0) < uint64_t(size - 1) && uint64_t(y0) < uint64_t(size - 1)) {
+        const uint8_t *p = buffer + int32_t(y0) * size + int32_t(x0);
+        upper = p[0] * (1024 - fx) + p[1] * fx;
+        lower = p[size] * (1024 - fx) + p[size + 1] * fx;
+    } else {
+        auto at = [&](int64_t px, int64_t py) -> int32_t {
+            return px < 0 || py < 0 || px >= size || py >= size ? 0 : buffer[py * size + px];
+        };
+        upper = at(x0, y0) * (1024 - fx) + at(x0 + 1, y0) * fx;
+        lower = at(x0, y0 + 1) * (1024 - fx) + at(x0 + 1, y0 + 1) * fx;
+    }
+    return uint8_t((upper * (1024 - fy) + lower * fy + (1 << 19)) >> 20);
 }
+
+/* The quotients n / d, truncated toward zero, of a numerator that grows by a fixed step, kept
+ * as quotient and remainder so that each step costs additions: every pixel of a crop row maps
+ * back through the same division. */
+struct SteppedQuotient {
+    int64_t quotient, remainder;    /* floor division: 0 <= remainder < d */
+    int64_t stepQuotient, stepRemainder;
+    int64_t d;
+    SteppedQuotient(int64_t n, int64_t step, int64_t divisor)
+        : quotient(floorDivide(n, divisor)), remainder(n - quotient * divisor),
+          stepQuotient(floorDivide(step, divisor)), stepRemainder(step - stepQuotient * divisor), d(divisor)
+    {
+    }
+    static int64_t floorDivide(int64_t n, int64_t d) { return n >= 0 ? n / d : -((-n + d - 1) / d); }
+    int64_t truncated() const { return quotient + (quotient < 0 && remainder != 0 ? 1 : 0); }
+    void step()
+    {
+        quotient += stepQuotient;
+        remainder += stepRemainder;
+        if (remainder >= d) {
+            remainder -= d;
+            ++quotient;
+        }
+    }
+};
 
 }  // namespace
-
-int areaAverage(const EngineImage *image, int32_t x0, int32_t y0, int32_t side, uint8_t *dst,
-                int32_t size, int bits, EngineAllocator *allocator)
-{
-    if (side <= 0 || size <= 0)
-        return kResultBadLayer;
-    const int64_t one = int64_t(1) << bits;
-    const int64_t factor = int64_t(side) * one / size;   /* source pixels per output pixel */
-    if (bits == 8) {
-        if (factor <= one || factor * factor > 257 * one * one)
-            return kResultBadLayer;
-    } else if (factor < one) {
-        return kResultBadLayer;
-    }
-    auto *line = static_cast<int64_t *>(allocatorAlloc(allocator, uint32_t(size * sizeof(int64_t))));
-    if (!line)
-        return kResultNoMemory;
-    for (int32_t v = 0; v < size; ++v) {
-        std::fill(line, line + size, 0);
-        const int64_t top = v * factor, bottom = (v + 1) * factor;
-        int64_t rowWeights = 0;
-        for (int64_t row = top >> bits; row < ((bottom + one - 1) >> bits); ++row) {
-            const int64_t wy = std::min(bottom, (row + 1) * one) - std::max(top, row * one);
-            if (wy <= 0)
-                continue;
-            rowWeights += wy;
-            for (int32_t u = 0; u < size; ++u) {
-                const int64_t left = u * factor, right = (u + 1) * factor;
-                int64_t sum = 0;
-                for (int64_t column = left >> bits; column < ((right + one - 1) >> bits); ++column) {
-                    const int64_t wx = std::min(right, (column + 1) * one) - std::max(left, column * one);
-                    sum += wx * pixelAt(image, x0 + column, y0 + row);
-                }
-                line[u] += wy * sum;
-            }
-        }
-        const int64_t total = rowWeights * factor;
-        for (int32_t u = 0; u < size; ++u)
-            dst[v * size + u] = uint8_t(total > 0 ? (line[u] + total / 2) / total : 0);
-    }
-    allocatorFree(allocator, line);
-    return kResultOk;
-}
 
 /* ---- normalised crops and the way back ---- */
 
@@ -488,7 +493,54 @@ void similarityInverse(const CropTransform &t, int64_t qx, int64_t qy, int64_t *
     *y = (int64_t(t.a) * dy - int64_t(t.b) * dx) * 1024 / det;
 }
 
-int normalisedCrop(const LandmarkTrack *track, const EngineImage *image, int size, uint8_t *crop,
+namespace {
+
+/* The crop through the similarity: each crop pixel samples the square (bilinearly) at the
+ * inverse of the similarity, taken back through the quarter turn. The turn maps the pixel grid
+ * onto itself, so sampling the unturned square there gives what turning the square first would
+ * give. */
+/* One crop row; `unturn` maps the similarity's inverse (1/1024 pixel) into the square. */
+template <typename Unturn>
+inline void resampleRow(const uint8_t *square, int size, SteppedQuotient qx, SteppedQuotient qy, uint8_t *out,
+                        Unturn unturn)
+{
+    for (int u = 0; u < size; ++u, qx.step(), qy.step()) {
+        int64_t x, y;
+        unturn(qx.truncated(), qy.truncated(), &x, &y);
+        out[u] = bilinearAt(square, size, x, y);
+    }
+}
+
+void resampleThroughSimilarity(const uint8_t *square, int size, const CropTransform &t, uint8_t *crop)
+{
+    const int64_t det = std::max<int64_t>(1, int64_t(t.a) * t.a + int64_t(t.b) * t.b);
+    const int64_t a = t.a, b = t.b, last = int64_t(size - 1) * 1024;
+    for (int v = 0; v < size; ++v) {
+        const int64_t dy = int64_t(v) * 1024 - t.ty;
+        /* The inverse's numerators at u = 0 and their steps per crop pixel. */
+        const SteppedQuotient qx((b * dy - a * t.tx) * 1024, a * 1024 * 1024, det);
+        const SteppedQuotient qy((a * dy + b * t.tx) * 1024, -b * 1024 * 1024, det);
+        uint8_t *out = crop + int64_t(v) * size;
+        switch (t.quadrant) {
+        case 1:
+            resampleRow(square, size, qx, qy, out, [last](int64_t x, int64_t y, int64_t *sx, int64_t *sy) { *sx = last - y; *sy = x; });
+            break;
+        case -1:
+            resampleRow(square, size, qx, qy, out, [last](int64_t x, int64_t y, int64_t *sx, int64_t *sy) { *sx = y; *sy = last - x; });
+            break;
+        case 2:
+            resampleRow(square, size, qx, qy, out, [last](int64_t x, int64_t y, int64_t *sx, int64_t *sy) { *sx = last - x; *sy = last - y; });
+            break;
+        default:
+            resampleRow(square, size, qx, qy, out, [](int64_t x, int64_t y, int64_t *sx, int64_t *sy) { *sx = x; *sy = y; });
+            break;
+        }
+    }
+}
+
+}  // namespace
+
+int normalisedCrop(const LandmarkTrack *track, CropSource *source, int size, uint8_t *crop,
                    int32_t *cropPoints, CropTransform *transform, const int32_t *referenceShape,
                    int type)
 {
@@ -498,7 +550,7 @@ int normalisedCrop(const LandmarkTrack *track, const EngineImage *image, int siz
     const int count = type == kStageLevel2 ? kTrackingPoints : kLandmarkPoints;
     const CropSquare square = cropSquare(work.image, count, work.pose.angle, type, size);
     const int32_t scale = square.scale;
-    if (scale < 1024 && (type != kStageLevel2 || !image))
+    if (scale < 1024 && (type != kStageLevel2 || !source))
         return kResultUnsupported;
     *transform = {};
     transform->originX = int32_t(square.left * 1024);
@@ -507,45 +559,24 @@ int normalisedCrop(const LandmarkTrack *track, const EngineImage *image, int siz
     transform->quadrant = quadrantOf(track->face.roll);
 
     uint8_t *square8 = nullptr;
-    if (image) {
-        const uint32_t bytes = uint32_t(size) * uint32_t(size);
-        square8 = static_cast<uint8_t *>(allocatorAlloc(track->allocator, 2 * bytes));
+    if (source) {
+        square8 = static_cast<uint8_t *>(allocatorAlloc(track->allocator, uint32_t(size) * uint32_t(size)));
         if (!square8)
             return kResultNoMemory;
-        uint8_t *turned = square8 + bytes;
         int result = kResultOk;
         if (scale > 1024) {
-            result = areaAverage(image, int32_t(square.left), int32_t(square.top), int32_t(square.side),
-                                 square8, size, 8, track->allocator);
-            if (result == kResultBadLayer)
-                result = areaAverage(image, int32_t(square.left), int32_t(square.top),
-                                     int32_t(square.side), square8, size, 6, track->allocator);
+            result = shrinkSquare(source, int32_t(square.left), int32_t(square.top), int32_t(square.side),
+                                  square8, size);
             if (result == kResultBadLayer)
                 result = kResultUnsupported;
         } else {
             /* 1:1 copies rows; a smaller square is enlarged bilinearly (type 2 only). */
-            for (int v = 0; v < size; ++v)
-                for (int u = 0; u < size; ++u) {
-                    const int64_t sx = int64_t(u) * scale, sy = int64_t(v) * scale;
-                    const int64_t fx = sx & 1023, fy = sy & 1023;
-                    const int64_t x0 = square.left + (sx >> 10), y0 = square.top + (sy >> 10);
-                    const int64_t top = pixelAt(image, x0, y0) * (1024 - fx) + pixelAt(image, x0 + 1, y0) * fx;
-                    const int64_t bottom = pixelAt(image, x0, y0 + 1) * (1024 - fx) + pixelAt(image, x0 + 1, y0 + 1) * fx;
-                    square8[v * size + u] = uint8_t((top * (1024 - fy) + bottom * fy + (1 << 19)) >> 20);
-                }
+            enlargeSquare(source->picture, square.left, square.top, scale, square8, size);
         }
         if (result != kResultOk) {
             allocatorFree(track->allocator, square8);
             return result;
         }
-        /* Quarter turns of the crop: each turned pixel takes the pixel its point came from. */
-        for (int v = 0; v < size; ++v)
-            for (int u = 0; u < size; ++u) {
-                int32_t x = u * 1024, y = v * 1024;
-                unturnPoint(transform->quadrant, size, &x, &y);
-                turned[v * size + u] = square8[(y >> 10) * size + (x >> 10)];
-            }
-        std::memcpy(square8, turned, bytes);
     }
 
     for (int i = 0; i < kLandmarkPoints; ++i) {
@@ -559,13 +590,8 @@ int normalisedCrop(const LandmarkTrack *track, const EngineImage *image, int siz
     for (int i = 0; i < kLandmarkPoints; ++i)
         similarityForward(*transform, &cropPoints[2 * i], &cropPoints[2 * i + 1]);
 
-    if (image) {
-        for (int v = 0; v < size; ++v)
-            for (int u = 0; u < size; ++u) {
-                int64_t x, y;
-                similarityInverse(*transform, int64_t(u) * 1024, int64_t(v) * 1024, &x, &y);
-                crop[v * size + u] = bilinearAt(square8, size, x, y);
-            }
+    if (source) {
+        resampleThroughSimilarity(square8, size, *transform, crop);
         allocatorFree(track->allocator, square8);
     }
     return kResultOk;
@@ -586,7 +612,7 @@ void cropBackMap(LandmarkTrack *track, const int32_t *cropPoints, const CropTran
 
 /* ---- stage drivers ---- */
 
-int runStageDriver(LandmarkTrack *track, const EngineImage *image, int type, const void *part,
+int runStageDriver(LandmarkTrack *track, CropSource *source, int type, const void *part,
                    const int32_t *referenceShape, CropStage stage, int pass)
 {
     const int size = cropSizeOf(type);
@@ -599,7 +625,7 @@ int runStageDriver(LandmarkTrack *track, const EngineImage *image, int type, con
     if (crop && points) {
         std::memset(crop, 0, size_t(size) * size);
         CropTransform transform;
-        result = normalisedCrop(track, image, size, crop, points, &transform, referenceShape, type);
+        result = normalisedCrop(track, source, size, crop, points, &transform, referenceShape, type);
         if (result == kResultOk) {
             stage(track, part, crop, points, pass);
             cropBackMap(track, points, transform, size);
@@ -681,12 +707,12 @@ void finalStep(LandmarkTrack *track, const ModelPart2 *part2)
     work.poseAngle3 = int32_t(sum3 / 65536);
 }
 
-int coarsePass(LandmarkTrack *track, const EngineImage *image, const ModelPart1 *part1, int pass)
+int coarsePass(LandmarkTrack *track, CropSource *source, const ModelPart1 *part1, int pass)
 {
-    return runStageDriver(track, image, kStageCoarse, part1, part1->referenceShape, coarseStage, pass);
+    return runStageDriver(track, source, kStageCoarse, part1, part1->referenceShape, coarseStage, pass);
 }
 
-int fitStill(LandmarkTrack *track, const EngineImage *image, const LandmarkModels &models,
+int fitStill(LandmarkTrack *track, CropSource *source, const LandmarkModels &models,
              int32_t ratio, int eyeAnchoring)
 {
     const int initial = initialShape(track, models.part1, ratio, eyeAnchoring);
@@ -715,7 +741,7 @@ int fitStill(LandmarkTrack *track, const EngineImage *image, const LandmarkModel
         stop(result);
     };
     for (int pass = 0; pass < (eyes ? 2 : 3) && !ended; ++pass) {
-        const int result = coarsePass(track, image, models.part1, pass);
+        const int result = coarsePass(track, source, models.part1, pass);
         if (result != kResultOk)
             coarseFailed(result);
     }
@@ -729,7 +755,7 @@ int fitStill(LandmarkTrack *track, const EngineImage *image, const LandmarkModel
                 track->state = kFitRejected;
                 stop(kResultOk);
             } else {
-                const int result = coarsePass(track, image, models.part1, 0);
+                const int result = coarsePass(track, source, models.part1, 0);
                 if (result != kResultOk)
                     coarseFailed(result);
             }
@@ -737,19 +763,19 @@ int fitStill(LandmarkTrack *track, const EngineImage *image, const LandmarkModel
     }
     /* A level-2 failure ends the fit without the final step; later levels after it. */
     if (!ended && models.part2) {
-        const int result = runStageDriver(track, image, kStageLevel2, models.part2,
+        const int result = runStageDriver(track, source, kStageLevel2, models.part2,
                                           models.part2->referenceShape, fineStage2, 0);
         if (result != kResultOk)
             return result == kResultUnsupported ? kResultOk : result;
     }
     if (!ended && models.part3) {
-        const int result = runStageDriver(track, image, kStageLevel3, models.part3,
+        const int result = runStageDriver(track, source, kStageLevel3, models.part3,
                                           models.part3->referenceShape, fineStage3, 0);
         if (result != kResultOk)
             stop(result == kResultUnsupported ? kResultOk : result);
     }
     if (!ended && models.part4) {
-        const int result = runStageDriver(track, image, kStageLevel4, models.part4,
+        const int result = runStageDriver(track, source, kStageLevel4, models.part4,
                                           models.part4->referenceShape, fineStage4, 0);
         if (result != kResultOk)
             stop(result == kResultUnsupported ? kResultOk : result);
@@ -764,7 +790,7 @@ int fitStill(LandmarkTrack *track, const EngineImage *image, const LandmarkModel
     return answer;
 }
 
-int fitTracking(LandmarkTrack *track, const EngineImage *image, const LandmarkModels &models,
+int fitTracking(LandmarkTrack *track, CropSource *source, const LandmarkModels &models,
                 int32_t ratio, int eyeAnchoring, int32_t *saved)
 {
     if (!track->work) {
@@ -804,7 +830,7 @@ int fitTracking(LandmarkTrack *track, const EngineImage *image, const LandmarkMo
 
     int result = kResultOk;
     if (models.part2) {
-        result = runStageDriver(track, image, kStageLevel2, models.part2,
+        result = runStageDriver(track, source, kStageLevel2, models.part2,
                                 models.part2->referenceShape, trackingStage, 0);
         if (result == kResultUnsupported) {
             track->state = kFitRejected;
@@ -826,14 +852,14 @@ int fitTracking(LandmarkTrack *track, const EngineImage *image, const LandmarkMo
 
 /* ---- the fit ---- */
 
-int fitFaceLandmarks(LandmarkTrack *track, const EngineImage *image, const LandmarkModels &models,
+int fitFaceLandmarks(LandmarkTrack *track, CropSource *source, const LandmarkModels &models,
                      int32_t ratio, int eyeAnchoring, int tracking)
 {
     auto *saved = static_cast<int32_t *>(allocatorAlloc(track->allocator, 2 * kLandmarkPoints * sizeof(int32_t)));
     if (!saved)
         return kResultNoMemory;
-    const int result = tracking ? fitTracking(track, image, models, ratio, eyeAnchoring, saved)
-                                : fitStill(track, image, models, ratio, eyeAnchoring);
+    const int result = tracking ? fitTracking(track, source, models, ratio, eyeAnchoring, saved)
+                                : fitStill(track, source, models, ratio, eyeAnchoring);
     allocatorFree(track->allocator, saved);
     return result;
 }

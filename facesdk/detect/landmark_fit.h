@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "facesdk/detect/landmark.h"
+#include "facesdk/detect/landmark_source.h"
 
 constexpr int32_t kFullTurn = 46080;     /* 360 degrees in 1/128 degree */
 constexpr int32_t kShapeCoefficients = 24;
@@ -73,9 +74,10 @@ void mouthCentre(const LandmarkWork *work, int32_t *x, int32_t *y);
 
 /* Side of the crop of each stage type; 0 for other types. */
 int cropSizeOf(int type);
-/* Builds the size x size crop of the track's current image points and the crop points.
- * 0; -3; -6 for a refused type or a ratio the resamplers cannot make. */
-int normalisedCrop(const LandmarkTrack *track, const EngineImage *image, int size, uint8_t *crop,
+/* Builds the size x size crop of the track's current image points and the crop points; with a
+ * null source only the points. 0; -3; -6 for a refused type or a ratio the resamplers cannot
+ * make. */
+int normalisedCrop(const LandmarkTrack *track, CropSource *source, int size, uint8_t *crop,
                    int32_t *cropPoints, CropTransform *transform, const int32_t *referenceShape,
                    int type);
 /* The crop points back into all 62 image points of the work record. */
@@ -89,17 +91,10 @@ void fitSimilarity(const int32_t *points, const int32_t *reference, int count, C
 void similarityForward(const CropTransform &t, int32_t *x, int32_t *y);
 void similarityInverse(const CropTransform &t, int64_t qx, int64_t qy, int64_t *x, int64_t *y);
 
-/* ---- resamplers of the crop (exposed for tests) ---- */
-
-/* Area averaging of a width x height window at (x0, y0) of the grey plane (zero outside the
- * plane) into dst of dw x dh; `bits` 8 or 6. 0; -101 when the ratio is refused; -3. */
-int areaAverage(const EngineImage *image, int32_t x0, int32_t y0, int32_t side, uint8_t *dst,
-                int32_t size, int bits, EngineAllocator *allocator);
-
 /* ---- the fit ---- */
 
 /* Fits one track. 0 or a negative result; sets the track's fit state. */
-int fitFaceLandmarks(LandmarkTrack *track, const EngineImage *image, const LandmarkModels &models,
+int fitFaceLandmarks(LandmarkTrack *track, CropSource *source, const LandmarkModels &models,
                      int32_t ratio, int eyeAnchoring, int tracking);
 
 /* A stage working on a crop: (track, model part, crop, crop points, pass). */
@@ -107,7 +102,7 @@ typedef int (*CropStage)(LandmarkTrack *track, const void *part, const uint8_t *
                          int32_t *cropPoints, int pass);
 /* Crop, stage, back-mapping. -3 when a buffer cannot be allocated; the crop's answer otherwise
  * (the stage's own answer is not looked at). */
-int runStageDriver(LandmarkTrack *track, const EngineImage *image, int type, const void *part,
+int runStageDriver(LandmarkTrack *track, CropSource *source, int type, const void *part,
                    const int32_t *referenceShape, CropStage stage, int pass);
 
 #endif

@@ -201,6 +201,12 @@ TEST_F(TrackFixture, PoseHintsDeformTheMeanShape)
 struct CropFixture : TrackFixture {
     std::vector<uint8_t> pixels;
     EngineImage image{};
+    CropSource source{};
+    void TearDown() override
+    {
+        releaseCropSource(&source);
+        TrackFixture::TearDown();
+    }
     void makePicture(int side, int markX, int markY)
     {
         pixels.assign(size_t(side) * side, 30);
@@ -211,6 +217,8 @@ struct CropFixture : TrackFixture {
         image.width = side;
         image.height = side;
         image.planes[0] = {side, 0, pixels.data()};
+        releaseCropSource(&source);
+        source = cropSourceOf(&image, counter.allocator());
     }
 };
 
@@ -234,7 +242,7 @@ TEST_F(CropFixture, CropsOfEveryTypeMapPointsAndPixelsAlike)
         std::vector<uint8_t> crop(size_t(size) * size);
         int32_t points[124];
         CropTransform transform;
-        ASSERT_EQ(normalisedCrop(&track, &image, size, crop.data(), points, &transform, references[type], type), kResultOk) << type;
+        ASSERT_EQ(normalisedCrop(&track, &source, size, crop.data(), points, &transform, references[type], type), kResultOk) << type;
         EXPECT_GT(transform.scale, 1024) << type;
         // The crop point of the mark sits on the bright pixels of the crop.
         const int cx = points[60] >> 10, cy = points[61] >> 10;
@@ -256,7 +264,7 @@ TEST_F(CropFixture, CropsOfEveryTypeMapPointsAndPixelsAlike)
     }
     int32_t points[124];
     CropTransform transform;
-    EXPECT_EQ(normalisedCrop(&track, &image, 96, nullptr, points, &transform, references[1], 5), kResultUnsupported);
+    EXPECT_EQ(normalisedCrop(&track, &source, 96, nullptr, points, &transform, references[1], 5), kResultUnsupported);
     for (void *part : {static_cast<void *>(part2), static_cast<void *>(part3), static_cast<void *>(part4)})
         allocatorFree(counter.allocator(), part);
 }
@@ -271,8 +279,8 @@ TEST_F(CropFixture, SmallShapesCannotBeEnlargedExceptForTypeTwo)
     std::vector<uint8_t> crop(128 * 128);
     int32_t points[124];
     CropTransform transform;
-    EXPECT_EQ(normalisedCrop(&track, &image, 96, crop.data(), points, &transform, part1->referenceShape, kStageCoarse), kResultUnsupported);
-    EXPECT_EQ(normalisedCrop(&track, &image, 128, crop.data(), points, &transform, part2->referenceShape, kStageLevel2), kResultOk);
+    EXPECT_EQ(normalisedCrop(&track, &source, 96, crop.data(), points, &transform, part1->referenceShape, kStageCoarse), kResultUnsupported);
+    EXPECT_EQ(normalisedCrop(&track, &source, 128, crop.data(), points, &transform, part2->referenceShape, kStageLevel2), kResultOk);
     EXPECT_LT(transform.scale, 1024);
     // Points only (no image), as the final step normalises: enlarging is refused there too.
     EXPECT_EQ(normalisedCrop(&track, nullptr, 128, nullptr, points, &transform, part2->referenceShape, kStageLevel2), kResultUnsupported);
@@ -294,7 +302,7 @@ TEST_F(CropFixture, RollSelectsTheQuarterTurns)
         track.face.roll = c.roll;
         int32_t points[124];
         CropTransform transform;
-        ASSERT_EQ(normalisedCrop(&track, &image, 96, crop.data(), points, &transform, part1->referenceShape, kStageCoarse), kResultOk);
+        ASSERT_EQ(normalisedCrop(&track, &source, 96, crop.data(), points, &transform, part1->referenceShape, kStageCoarse), kResultOk);
         EXPECT_EQ(transform.quadrant, c.quadrant) << c.roll;
         // Whatever the turn, the similarity brings the points back near the reference.
         double error = 0;
@@ -307,25 +315,6 @@ TEST_F(CropFixture, RollSelectsTheQuarterTurns)
         for (int i = 0; i < 124; ++i)
             EXPECT_NEAR(track.work->image[i], before[i], 400) << c.roll;
     }
-}
-
-TEST_F(CropFixture, AreaAveragingRefusesWhatItCannotShrink)
-{
-    makePicture(200, 150, 150);
-    std::vector<uint8_t> out(50 * 50);
-    EXPECT_EQ(areaAverage(&image, 0, 0, 50, out.data(), 50, 8, counter.allocator()), kResultBadLayer);   // factor 1
-    EXPECT_EQ(areaAverage(&image, 0, 0, 100, out.data(), 50, 8, counter.allocator()), kResultOk);
-    EXPECT_EQ(out[50 * 50 - 1], 30);
-    EXPECT_EQ(areaAverage(&image, 0, 0, 40, out.data(), 50, 6, counter.allocator()), kResultBadLayer);   // enlarging
-    std::vector<uint8_t> tiny(10 * 10);
-    EXPECT_EQ(areaAverage(&image, 0, 0, 160, tiny.data(), 10, 8, counter.allocator()), kResultOk);       // 16 x 16 = 256
-    EXPECT_EQ(areaAverage(&image, 0, 0, 180, tiny.data(), 10, 8, counter.allocator()), kResultBadLayer);  // 18 x 18 = 324
-    EXPECT_EQ(areaAverage(&image, 0, 0, 180, tiny.data(), 10, 6, counter.allocator()), kResultOk);
-    // The mean is kept: 169 bright pixels of 250 in a 30 background over 180 x 180.
-    int sum = 0;
-    for (uint8_t v : tiny)
-        sum += v;
-    EXPECT_NEAR(sum / 100.0, 30 + 169 * 220.0 / (180 * 180), 0.6);
 }
 
 }  // namespace

@@ -21,58 +21,104 @@ namespace {
 const uint32_t kMasksKind0[8] = {0xc00003, 0xc, 0xf0, 0x300, 0x3c00, 0xc000, 0xf0000, 0x300000};
 const uint32_t kMasksOther[8] = {0x7, 0x38, 0x1c0, 0xe00, 0x7000, 0x38000, 0x1c0000, 0xe00000};
 
+/* Orientation class by quadrant, steepness (|dy| >= |dx|) and closeness to the diagonal (0 near
+ * an axis, 2 near a diagonal: split at the tangents 1/4 and 1/2). */
+const uint8_t kClasses[4][2][3] = {
+    {{0, 1, 2}, {5, 4, 3}},        /* dy >= 0, dx > 0 */
+    {{11, 10, 9}, {6, 7, 8}},      /* dy > 0, dx <= 0 */
+    {{12, 13, 14}, {17, 16, 15}},  /* dy <= 0, dx < 0 */
+    {{23, 22, 21}, {18, 19, 20}},  /* dy < 0, dx >= 0, and (0, 0) */
+};
+
+inline int classOf(int32_t dx, int32_t dy, int32_t ax, int32_t ay)
+{
+    const int32_t big = std::max(ax, ay), small = std::min(ax, ay);
+    const int near = (big <= 4 * small) + (big <= 2 * small);
+    const int quadrant = dy >= 0 && dx > 0 ? 0 : dy > 0 && dx <= 0 ? 1 : dy <= 0 && dx < 0 ? 2 : 3;
+    return kClasses[quadrant][ay >= ax][near];
+}
+
+/* The bin of each class for both mask sets, in the feature order of both variants (the
+ * tracking variant writes a cell's bins in reverse order): [set][tracking][class]. Each mask
+ * set splits the 24 classes, so every class falls in exactly one bin. */
+struct BinTables {
+    uint8_t bin[2][2][24];
+    BinTables()
+    {
+        for (int set = 0; set < 2; ++set)
+            for (int c = 0; c < 24; ++c)
+                for (int b = 0; b < 8; ++b)
+                    if ((set == 0 ? kMasksKind0 : kMasksOther)[b] & (1u << c)) {
+                        bin[set][0][c] = uint8_t(b);
+                        bin[set][1][c] = uint8_t(7 - b);
+                    }
+    }
+};
+const BinTables kBins;
+
 inline int32_t cropAt(const uint8_t *crop, int size, int32_t x, int32_t y)
 {
     return x < 0 || y < 0 || x >= size || y >= size ? 0 : crop[y * size + x];
 }
 
+constexpr int kPositions = 10;   /* gradient positions 1 .. 10 of the 12-pixel patch, per axis */
+
 }  // namespace
 
 int orientationClass(int32_t dx, int32_t dy)
 {
-    const int32_t ax = std::abs(dx), ay = std::abs(dy);
-    const int32_t big = std::max(ax, ay), small = std::min(ax, ay);
-    /* 0 near an axis, 2 near a diagonal: split at the tangents 1/4 and 1/2 */
-    const int sub = big > 4 * small ? 0 : big > 2 * small ? 1 : 2;
-    const bool steep = ay >= ax;
-    if (dy >= 0 && dx > 0)
-        return steep ? 3 + (2 - sub) : sub;
-    if (dy > 0 && dx <= 0)
-        return steep ? 6 + sub : 9 + (2 - sub);
-    if (dy <= 0 && dx < 0)
-        return steep ? 15 + (2 - sub) : 12 + sub;
-    return steep ? 18 + sub : 21 + (2 - sub);
+    return classOf(dx, dy, std::abs(dx), std::abs(dy));
 }
 
 void patchFeatures(const uint8_t *crop, int size, int32_t x, int32_t y, int kind, bool tracking,
                    uint16_t *out)
 {
     const int32_t left = (x >> 10) - 5, top = (y >> 10) - 5;
-    const uint32_t *masks = kind == 0 ? kMasksKind0 : kMasksOther;
-    uint32_t bins[kPatchFeatures] = {};
+    const uint8_t *bins = kBins.bin[kind == 0 ? 0 : 1][tracking ? 1 : 0];
+    /* Magnitude and bin of each gradient position, once: the cells share their edge rows and
+     * columns. A patch whose neighbours all lie inside the crop reads it directly. */
+    uint32_t magnitude[kPositions][kPositions];
+    uint8_t bin[kPositions][kPositions];
+    const bool inside = left >= 0 && top >= 0 && left + 11 < size && top + 11 < size;
+    for (int j = 0; j < kPositions; ++j)
+        for (int i = 0; i < kPositions; ++i) {
+            const int32_t px = left + 1 + i, py = top + 1 + j;
+            int32_t dx, dy;
+            if (inside) {
+                const uint8_t *p = crop + py * size + px;
+                dx = p[1] - p[-1];
+                dy = p[size] - p[-size];
+            } else {
+                dx = cropAt(crop, size, px + 1, py) - cropAt(crop, size, px - 1, py);
+                dy = cropAt(crop, size, px, py + 1) - cropAt(crop, size, px, py - 1);
+            }
+            const int32_t ax = std::abs(dx), ay = std::abs(dy);
+            magnitude[j][i] = uint32_t(std::max(ax, ay) + std::min(ax, ay) / 2);
+            bin[j][i] = bins[classOf(dx, dy, ax, ay)];
+        }
+    /* 3 x 3 cells of 4 x 4 positions, stepping 3. */
+    uint32_t sums[kPatchFeatures] = {};
+    uint32_t total = 0;
     for (int cy = 0; cy < 3; ++cy)
         for (int cx = 0; cx < 3; ++cx) {
-            uint32_t *cell = bins + (cy * 3 + cx) * 8;
-            for (int j = 1 + 3 * cy; j < 5 + 3 * cy; ++j)
-                for (int i = 1 + 3 * cx; i < 5 + 3 * cx; ++i) {
-                    const int32_t px = left + i, py = top + j;
-                    const int32_t dx = cropAt(crop, size, px + 1, py) - cropAt(crop, size, px - 1, py);
-                    const int32_t dy = cropAt(crop, size, px, py + 1) - cropAt(crop, size, px, py - 1);
-                    const int32_t ax = std::abs(dx), ay = std::abs(dy);
-                    const uint32_t magnitude = uint32_t(std::max(ax, ay) + std::min(ax, ay) / 2);
-                    const uint32_t bit = 1u << orientationClass(dx, dy);
-                    for (int b = 0; b < 8; ++b)
-                        if (masks[b] & bit)
-                            cell[tracking ? 7 - b : b] += magnitude;
+            uint32_t *cell = sums + (cy * 3 + cx) * 8;
+            for (int j = 3 * cy; j < 3 * cy + 4; ++j)
+                for (int i = 3 * cx; i < 3 * cx + 4; ++i) {
+                    cell[bin[j][i]] += magnitude[j][i];
+                    total += magnitude[j][i];
                 }
         }
-    uint64_t total = 0;
-    for (uint32_t v : bins)
-        total += v;
-    const uint64_t target = tracking ? 256 : 65536;
+    if (total == 0) {
+        std::fill(out, out + kPatchFeatures, 0);
+        return;
+    }
+    /* value * target / total, by the rounded-up reciprocal: exact, since value * target < 2^32
+     * and total < 2^16. A patch whose whole weight falls in one bin would reach 65536: held at
+     * 65535. */
+    const uint64_t reciprocal = ((uint64_t(1) << 48) + total - 1) / total;
+    const int shift = tracking ? 8 : 16;
     for (int k = 0; k < kPatchFeatures; ++k)
-        /* A patch whose whole weight falls in one bin would reach 65536: held at 65535. */
-        out[k] = uint16_t(total ? std::min<uint64_t>(65535, bins[k] * target / total) : 0);
+        out[k] = uint16_t(std::min<uint64_t>(65535, uint64_t((unsigned __int128)(uint64_t(sums[k]) << shift) * reciprocal >> 48)));
 }
 
 void pointFeatures(const uint8_t *crop, int size, const int32_t *points, int count,

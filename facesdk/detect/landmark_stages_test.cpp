@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -80,6 +81,54 @@ TEST(LandmarkStages, PatchFeaturesAreNormalisedHistograms)
     dot[20 * 96 + 26] = 200;   // patch of the point (20, 20) starts at (15, 15): patch (11, 5)
     patchFeatures(dot.data(), 96, 20 * 1024, 20 * 1024, 1, false, features);
     EXPECT_EQ(features[(1 * 3 + 2) * 8 + 0], 65535);
+}
+
+// The features the slow way: every cell position's gradient from the crop (0 outside), its
+// class, every bin mask tested against it, and each value divided in 64 bits.
+void walkPatch(const uint8_t *crop, int size, int32_t x, int32_t y, int kind, bool tracking, uint16_t *out)
+{
+    static const uint32_t kMasks[2][8] = {{0xc00003, 0xc, 0xf0, 0x300, 0x3c00, 0xc000, 0xf0000, 0x300000},
+                                          {0x7, 0x38, 0x1c0, 0xe00, 0x7000, 0x38000, 0x1c0000, 0xe00000}};
+    auto at = [&](int px, int py) { return px < 0 || py < 0 || px >= size || py >= size ? 0 : crop[py * size + px]; };
+    const int left = (x >> 10) - 5, top = (y >> 10) - 5;
+    uint64_t bins[72] = {}, total = 0;
+    for (int cell = 0; cell < 9; ++cell)
+        for (int j = 1 + 3 * (cell / 3); j < 5 + 3 * (cell / 3); ++j)
+            for (int i = 1 + 3 * (cell % 3); i < 5 + 3 * (cell % 3); ++i) {
+                const int dx = at(left + i + 1, top + j) - at(left + i - 1, top + j);
+                const int dy = at(left + i, top + j + 1) - at(left + i, top + j - 1);
+                const int magnitude = std::max(std::abs(dx), std::abs(dy)) + std::min(std::abs(dx), std::abs(dy)) / 2;
+                for (int b = 0; b < 8; ++b)
+                    if (kMasks[kind == 0 ? 0 : 1][b] & (1u << orientationClass(dx, dy)))
+                        bins[cell * 8 + (tracking ? 7 - b : b)] += magnitude;
+                total += magnitude;
+            }
+    for (int k = 0; k < 72; ++k)
+        out[k] = uint16_t(total ? std::min<uint64_t>(65535, bins[k] * (tracking ? 256 : 65536) / total) : 0);
+}
+
+// Bit for bit the slow way, for points all over crops of every size (patches reaching past every
+// edge included), both bin sets and both variants, on noise and on smooth crops.
+TEST(LandmarkStages, PatchFeaturesAreTheWalkOverTheirCells)
+{
+    std::mt19937 random(11);
+    for (int size : {96, 128, 192, 320})
+        for (bool smooth : {false, true}) {
+            auto crop = noiseCrop(size, unsigned(size));
+            if (smooth)
+                for (int i = 0; i < size * size; ++i)
+                    crop[i] = uint8_t(128 + 100 * std::sin(i % size / 9.0) * std::cos(i / size / 7.0) + crop[i] % 3);
+            for (int n = 0; n < 200; ++n) {
+                const int32_t x = int32_t(random() % ((size + 16) * 1024)) - 8 * 1024;
+                const int32_t y = int32_t(random() % ((size + 16) * 1024)) - 8 * 1024;
+                const int kind = int(random() % 3);
+                const bool tracking = random() % 2 == 1;
+                uint16_t fast[72], slow[72];
+                patchFeatures(crop.data(), size, x, y, kind, tracking, fast);
+                walkPatch(crop.data(), size, x, y, kind, tracking, slow);
+                ASSERT_TRUE(std::equal(fast, fast + 72, slow)) << size << " at " << x << ", " << y << " kind " << kind;
+            }
+        }
 }
 
 TEST(LandmarkStages, PatchRegressionMovesByMinusTheRegressedOffsetWithinItsLimit)

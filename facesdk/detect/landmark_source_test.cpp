@@ -1,0 +1,179 @@
+// The crop source: area averaging against a walk over every source pixel, the halved copies
+// against the exact mean of each crop pixel's footprint, and what the copies cost and share.
+#include "facesdk/detect/landmark_source.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "facesdk/base/result_codes.h"
+#include "facesdk/base/testing/counting_allocator.h"
+
+namespace {
+
+struct Picture {
+    std::vector<uint8_t> pixels;
+    EngineImage image{};
+    Picture(int width, int height, uint32_t seed, bool smooth = false) : pixels(size_t(width) * height)
+    {
+        std::mt19937 random(seed);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                pixels[size_t(y) * width + x] =
+                    smooth ? uint8_t(128 + 90 * std::sin(x / 23.0) * std::cos(y / 31.0) + random() % 16)
+                           : uint8_t(random());
+        image.format = kFormatGrey8;
+        image.width = width;
+        image.height = height;
+        image.planes[0] = {width, 0, pixels.data()};
+    }
+    int at(int64_t x, int64_t y) const
+    {
+        return x < 0 || y < 0 || x >= image.width || y >= image.height ? 0 : pixels[size_t(y) * image.width + x];
+    }
+};
+
+// The averaging as a walk over every source pixel of every crop pixel's footprint, each with its
+// covered area as weight (1/2^bits units), the total divided by the footprint's area with
+// halves rounded up.
+std::vector<uint8_t> walkEveryPixel(const Picture &picture, int x0, int y0, int side, int size, int bits)
+{
+    const int64_t one = int64_t(1) << bits, factor = int64_t(side) * one / size;
+    std::vector<uint8_t> out(size_t(size) * size);
+    for (int v = 0; v < size; ++v)
+        for (int u = 0; u < size; ++u) {
+            const int64_t top = v * factor, bottom = top + factor, left = u * factor, right = left + factor;
+            int64_t sum = 0;
+            for (int64_t row = top >> bits; row < (bottom + one - 1) >> bits; ++row)
+                for (int64_t column = left >> bits; column < (right + one - 1) >> bits; ++column) {
+                    const int64_t wy = std::min(bottom, (row + 1) * one) - std::max(top, row * one);
+                    const int64_t wx = std::min(right, (column + 1) * one) - std::max(left, column * one);
+                    sum += wx * wy * picture.at(x0 + column, y0 + row);
+                }
+            out[size_t(v) * size + u] = uint8_t((sum + factor * factor / 2) / (factor * factor));
+        }
+    return out;
+}
+
+TEST(LandmarkSource, AreaAveragingRefusesWhatItCannotShrink)
+{
+    CountingAllocator counter;
+    const Picture picture(200, 200, 1);
+    std::vector<uint8_t> out(50 * 50);
+    struct Case {
+        int side, size, bits, answer;
+    } cases[] = {
+        {50, 50, 8, kResultBadLayer},    // factor 1: the 8-bit resampler needs more
+        {51, 50, 8, kResultOk},
+        {40, 50, 6, kResultBadLayer},    // enlarging
+        {50, 50, 6, kResultOk},          // factor 1 is the 6-bit resampler's
+        {160, 10, 8, kResultOk},         // 16 x 16 = 256
+        {161, 10, 8, kResultBadLayer},   // 16.1 x 16.1 is over 257
+        {180, 10, 6, kResultOk},
+        {0, 10, 6, kResultBadLayer},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(areaAverage(&picture.image, 0, 0, c.side, out.data(), c.size, c.bits, counter.allocator()), c.answer)
+            << c.side << " to " << c.size << ", " << c.bits << " bits";
+    EXPECT_EQ(counter.liveBlocks(), 0u);
+}
+
+// Bit for bit the walk over every pixel, at odd and even sizes, the largest crop and the largest
+// ratio each resampler takes, squares reaching past every edge of the picture.
+TEST(LandmarkSource, AreaAveragingIsTheWalkOverEveryPixel)
+{
+    const Picture picture(331, 257, 7);
+    struct Case {
+        int x0, y0, side, size, bits;
+    } cases[] = {
+        {0, 0, 200, 96, 8},      {13, 29, 201, 97, 8},   {-40, -17, 250, 128, 8}, {200, 100, 199, 95, 8},
+        {-5, -5, 257, 256, 8},   {31, 7, 322, 319, 8},   {-100, -60, 500, 320, 8}, {3, 1, 1536, 96, 8},
+        {-700, -800, 1537, 96, 8}, {0, 0, 1000, 96, 6},  {-37, 11, 2999, 97, 6},  {50, 50, 321, 320, 6},
+        {12, 34, 96, 96, 6},     {-3000, -2000, 5000, 128, 6}, {330, 256, 57, 19, 8}, {9, 9, 100, 33, 6},
+    };
+    for (const Case &c : cases) {
+        CountingAllocator counter;
+        std::vector<uint8_t> out(size_t(c.size) * c.size, 1);
+        ASSERT_EQ(areaAverage(&picture.image, c.x0, c.y0, c.side, out.data(), c.size, c.bits, counter.allocator()), kResultOk)
+            << c.side << " to " << c.size;
+        EXPECT_EQ(out, walkEveryPixel(picture, c.x0, c.y0, c.side, c.size, c.bits))
+            << "square " << c.side << " at (" << c.x0 << ", " << c.y0 << ") to " << c.size << ", " << c.bits << " bits";
+        EXPECT_EQ(counter.liveBlocks(), 0u);
+    }
+}
+
+// A square shrunk by 4 or more goes through a halved copy, over the same footprints: within a
+// grey level on average of the averaging of the picture itself, on a picture with the detail of
+// a face crop, at every ratio, both resamplers and the edges; a few grey levels at most where a
+// footprint's edge cuts a halved pixel on a steep slope.
+TEST(LandmarkSource, HalvedCopiesKeepTheFootprintMeans)
+{
+    const Picture picture(1283, 1001, 3, true);
+    struct Case {
+        int x0, y0, side, size, bits;
+    } cases[] = {{100, 50, 384, 96, 8}, {-60, 17, 1001, 96, 8}, {700, 400, 1459, 128, 8}, {5, 3, 1535, 96, 8},
+                 {-900, -700, 3000, 96, 6}, {1, 1, 777, 192, 8}, {1000, 900, 600, 97, 8}, {-20, 0, 1283, 64, 6}};
+    for (const Case &c : cases) {
+        CountingAllocator counter;
+        CropSource source = cropSourceOf(&picture.image, counter.allocator());
+        std::vector<uint8_t> out(size_t(c.size) * c.size), exact(out.size());
+        ASSERT_EQ(shrinkSquare(&source, c.x0, c.y0, c.side, out.data(), c.size), kResultOk);
+        ASSERT_EQ(areaAverage(&picture.image, c.x0, c.y0, c.side, exact.data(), c.size, c.bits, counter.allocator()), kResultOk);
+        double total = 0;
+        int worst = 0;
+        for (size_t i = 0; i < out.size(); ++i) {
+            total += std::abs(out[i] - exact[i]);
+            worst = std::max(worst, std::abs(out[i] - exact[i]));
+        }
+        EXPECT_LT(total / out.size(), 0.75) << c.side << " to " << c.size;
+        EXPECT_LE(worst, 8) << c.side << " to " << c.size;
+        releaseCropSource(&source);
+        EXPECT_EQ(counter.liveBlocks(), 0u);
+    }
+}
+
+// Shrinks under 4 read the picture itself, bit for bit as areaAverage; the halved copies are
+// filled only around the squares asked for, once, and shared by later crops; without memory for
+// a copy the crop averages the picture and still succeeds.
+TEST(LandmarkSource, HalvedCopiesAreFilledOnceWhereNeeded)
+{
+    const Picture picture(2000, 1500, 5, true);
+    CountingAllocator counter;
+    CropSource source = cropSourceOf(&picture.image, counter.allocator());
+    std::vector<uint8_t> out(320 * 320), direct(320 * 320);
+    ASSERT_EQ(shrinkSquare(&source, 40, 30, 900, out.data(), 320), kResultOk);
+    ASSERT_EQ(areaAverage(&picture.image, 40, 30, 900, direct.data(), 320, 8, counter.allocator()), kResultOk);
+    EXPECT_EQ(out, direct);
+    EXPECT_EQ(source.halved[0].pixels, nullptr);
+
+    ASSERT_EQ(shrinkSquare(&source, 100, 80, 480, out.data(), 96), kResultOk);   // factor 5: the half copy
+    const HalvedCopy &half = source.halved[0];
+    ASSERT_NE(half.pixels, nullptr);
+    EXPECT_EQ(source.halved[1].pixels, nullptr);
+    int filled = 0;
+    for (int t = 0; t < half.tilesX * half.tilesY; ++t)
+        filled += half.filled[t];
+    // The square covers 240 x 240 halved pixels, at most 9 x 9 tiles of 32 of the 32 x 24.
+    EXPECT_LE(filled, 81);
+    EXPECT_GE(filled, 49);
+    const int allocations = counter.allocations;
+    ASSERT_EQ(shrinkSquare(&source, 110, 90, 460, out.data(), 96), kResultOk);
+    EXPECT_EQ(counter.allocations, allocations + 1);   // only the averaging's line buffers
+    releaseCropSource(&source);
+
+    // The copy's allocation fails: the picture itself is averaged.
+    CountingAllocator failing;
+    failing.failAt = 1;
+    source = cropSourceOf(&picture.image, failing.allocator());
+    ASSERT_EQ(shrinkSquare(&source, 100, 80, 480, out.data(), 96), kResultOk);
+    ASSERT_EQ(areaAverage(&picture.image, 100, 80, 480, direct.data(), 96, 8, counter.allocator()), kResultOk);
+    EXPECT_TRUE(std::equal(direct.begin(), direct.begin() + 96 * 96, out.begin()));
+    releaseCropSource(&source);
+    EXPECT_EQ(failing.liveBlocks(), 0u);
+    EXPECT_EQ(counter.liveBlocks(), 0u);
+}
+
+}  // namespace
