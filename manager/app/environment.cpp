@@ -48,11 +48,18 @@ QString createdAbsolute(const QString& path) {
     return QDir(path).absolutePath();
 }
 
-// The last dot-separated part of a version text as a number; 0 when it is none.
-int lastVersionNumber(const QString& version) {
-    bool ok = false;
-    const int number = version.section(QLatin1Char('.'), -1).toInt(&ok, 10);
-    return ok ? number : 0;
+// Orders two dotted version texts field by field as decimal numbers (<0, 0, >0); a missing or
+// unreadable field counts as 0, so "" is 0 and "2" equals "2.0.0.0".
+int compareVersionTexts(const QString& left, const QString& right) {
+    const QStringList a = left.split(QLatin1Char('.'));
+    const QStringList b = right.split(QLatin1Char('.'));
+    for (int i = 0; i < qMax(a.size(), b.size()); ++i) {
+        const qlonglong x = a.value(i).toLongLong();
+        const qlonglong y = b.value(i).toLongLong();
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    return 0;
 }
 
 bool sameOrInside(const QString& path, const QString& folder) {
@@ -272,7 +279,7 @@ void AppEnvironment::prepareFolders() {
     const QString key = sharedDataRegistryKey();
     const QString userVersion = registryValue(key, QStringLiteral("version"), false);
     const QString machineVersion = registryValue(key, QStringLiteral("version"), true);
-    if (lastVersionNumber(userVersion) >= lastVersionNumber(machineVersion))
+    if (compareVersionTexts(userVersion, machineVersion) >= 0)
         return;
     const QString machineFolder = sharedDataPath(true);
     const QString userFolder = sharedDataPath(false);

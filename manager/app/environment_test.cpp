@@ -173,7 +173,7 @@ TEST_F(PrepareFolders, CreatesTheWorkingFolders) {
     EXPECT_FALSE(QFileInfo::exists(AppEnvironment::pendingUploadsPath()));
 }
 
-TEST_F(PrepareFolders, RefreshComparesOnlyTheLastNumber) {
+TEST_F(PrepareFolders, RefreshOnlyWhenTheMachinesWholeVersionIsNewer) {
     struct Case {
         QString user, machine;  // null: value missing
         bool refreshed;
@@ -181,7 +181,11 @@ TEST_F(PrepareFolders, RefreshComparesOnlyTheLastNumber) {
     const Case cases[] = {
         {"1.0.0.3", "1.0.0.12", true},
         {"9.9.9.20", "1.0.0.12", false},
-        {"2.0.0.5", "1.9.9.7", true},
+        // A newer user copy keeps its presets and its version, whatever the last numbers say.
+        {"2.0.0.5", "1.9.9.7", false},
+        {"1.10", "1.9.0.0", false},
+        {"1.9", "1.10", true},
+        {"2", "1.9.9.9", false},
         {QString(), "5", true},
         {"1.0.0.3", QString(), false},
         {"1.0.0.12", "1.0.0.12", false},

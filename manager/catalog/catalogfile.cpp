@@ -2,6 +2,7 @@
 
 #include "manager/app/logging.h"
 #include "manager/operations/httpgetoperation.h"
+#include "sys/json/strict_json.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -9,7 +10,14 @@
 #include <QSaveFile>
 #include <QTemporaryFile>
 
-CatalogDownload downloadCatalogFile(const QUrl &url, const QString &cacheFile, const QString &rootKey)
+bool isCatalogDocument(const QJsonDocument &document, const QString &rootKey, const QString &arrayKey)
+{
+    const QJsonValue catalog = document.object().value(rootKey);
+    return catalog.isObject() && catalog.toObject().value(arrayKey).isArray();
+}
+
+CatalogDownload downloadCatalogFile(const QUrl &url, const QString &cacheFile, const QString &rootKey,
+                                    const QString &arrayKey)
 {
     CatalogDownload download;
     QTemporaryFile part(cacheFile + QStringLiteral(".XXXXXX.part"));
@@ -21,6 +29,7 @@ CatalogDownload downloadCatalogFile(const QUrl &url, const QString &cacheFile, c
     part.close();
 
     HttpGetOperation operation(url, &part, true);
+    operation.setMaximumSize(kMaxCatalogBytes);
     download.result = operation.exec();
     download.networkError = operation.networkError();
     download.errorText = operation.errorText();
@@ -28,7 +37,7 @@ CatalogDownload downloadCatalogFile(const QUrl &url, const QString &cacheFile, c
         return download;
 
     const QJsonDocument document = readJsonFile(part.fileName());
-    if (!document.object().value(rootKey).isObject()) {
+    if (!isCatalogDocument(document, rootKey, arrayKey)) {
         download.result = 1;
         download.errorText = QStringLiteral("The answer from %1 is not a catalog").arg(url.toString());
         qCWarning(managerLogCategory) << download.errorText << "- keeping the cached" << cacheFile;
@@ -65,5 +74,9 @@ QJsonDocument readJsonFile(const QString &path, bool *opened)
     const bool ok = file.open(QIODevice::ReadOnly | QIODevice::Text);
     if (opened)
         *opened = ok;
-    return QJsonDocument::fromJson(ok ? file.readAll() : QByteArray());
+    QString error;
+    const QJsonDocument document = strictjson::parse(ok ? file.read(kMaxCatalogBytes + 1) : QByteArray(), &error);
+    if (ok && document.isNull())
+        qCWarning(managerLogCategory) << "can't read" << path << "-" << error;
+    return document;
 }

@@ -16,7 +16,11 @@ namespace {
 
 const QString kCatalogFileName = QStringLiteral("message_catalog.json");
 const QString kRootKey = QStringLiteral("MessageCatalog");
+const QString kArrayKey = QStringLiteral("Messages");
 const QString kRootPrefix = QStringLiteral(":/message_catalog/");
+
+// The most bytes a message bundle may have.
+constexpr qint64 kMaxBundleBytes = 64 << 20;
 
 constexpr int kOrdinaryPage = 1;
 constexpr int kAlternativePage = 2;
@@ -47,6 +51,29 @@ MessageCatalog::MessageCatalog(const QUrl &url, const QString &folder, QObject *
 MessageCatalog::~MessageCatalog()
 {
     unloadMessages();
+    for (const QString &path : m_registered.keys())
+        unregisterBundle(path);
+}
+
+bool MessageCatalog::registerBundle(const QString &path, const QString &root)
+{
+    // Qt adds a registration on every call; a bundle registered again would stay mapped twice.
+    if (m_registered.value(path) == root)
+        return true;
+    if (!QResource::registerResource(path, root))
+        return false;
+    m_registered.insert(path, root);
+    return true;
+}
+
+void MessageCatalog::unregisterBundle(const QString &path)
+{
+    const auto registered = m_registered.find(path);
+    if (registered == m_registered.end())
+        return;
+    if (!QResource::unregisterResource(path, registered.value()))
+        qCWarning(managerLogCategory) << "can't unload resource " << path;
+    m_registered.erase(registered);
 }
 
 QString MessageCatalog::resourceRoot(const QString &id)
@@ -62,7 +89,7 @@ QString MessageCatalog::bundlePath(const QString &id) const
 QList<Message> MessageCatalog::parseMessageCatalog(const QJsonDocument &document)
 {
     QList<Message> messages;
-    for (const QJsonValue &element : catalogEntries(document, kRootKey, QStringLiteral("Messages"), kFormatVersion)) {
+    for (const QJsonValue &element : catalogEntries(document, kRootKey, kArrayKey, kFormatVersion)) {
         const QJsonObject entry = element.toObject();
         const QString id = entry.value(QStringLiteral("Id")).toString();
         QString why;
@@ -87,7 +114,7 @@ QStringList MessageCatalog::loadMessages(bool type2)
             continue;
         qCDebug(managerLogCategory) << "MSG loading: " << message.id << message.type << "from" << path;
         const QString root = resourceRoot(message.id);
-        if (!QResource::registerResource(path, root)) {
+        if (!registerBundle(path, root)) {
             qCWarning(managerLogCategory) << "can't load resource " << path;
             continue;
         }
@@ -104,7 +131,7 @@ QStringList MessageCatalog::loadMessages(bool type2)
 
 bool MessageCatalog::syncMessages(bool type2)
 {
-    const CatalogDownload download = downloadCatalogFile(m_url, m_file.fileName(), kRootKey);
+    const CatalogDownload download = downloadCatalogFile(m_url, m_file.fileName(), kRootKey, kArrayKey);
     if (download.result != 0) {
         emit syncError(download.errorText);
         return false;
@@ -134,11 +161,10 @@ void MessageCatalog::downloadBundle(const Message &message)
 {
     const QUrl url(message.url, QUrl::TolerantMode);
     QFile bundle(bundlePath(message.id));
+    // A failed transfer leaves no file: a bundle on disk is taken as complete.
     HttpGetOperation operation(url, &bundle, true);
+    operation.setMaximumSize(kMaxBundleBytes);
     if (operation.exec() != 0) {
-        // Nothing may stay behind: a bundle on disk is taken as complete.
-        if (bundle.exists())
-            bundle.remove();
         qCWarning(managerLogCategory) << "MSG" << operation.errorText();
     } else {
         qCDebug(managerLogCategory) << "MSG" << "downloaded" << url.toString();
@@ -152,6 +178,7 @@ void MessageCatalog::removeStaleBundles(const QStringList &wantedPaths)
         if (wantedPaths.contains(entry.absoluteFilePath()))
             continue;
         const QString path = m_folder + QLatin1Char('/') + entry.fileName();
+        unregisterBundle(entry.absoluteFilePath());
         const bool removed = QFile::remove(path);
         qCDebug(managerLogCategory) << "MSG removing" << path << (removed ? "worked" : "failed");
     }
@@ -167,8 +194,8 @@ void MessageCatalog::unloadMessages()
     for (const QString &root : m_pages) {
         const QStringList parts = root.split(QLatin1Char('/'), Qt::SkipEmptyParts);
         const QString path = bundlePath(parts.isEmpty() ? QString() : parts.last());
-        if (QFileInfo::exists(path) && !QResource::unregisterResource(path, root))
-            qCWarning(managerLogCategory) << "can't unload resource " << path;
+        if (QFileInfo::exists(path))
+            unregisterBundle(path);
     }
 }
 

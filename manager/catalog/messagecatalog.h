@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QFile>
+#include <QHash>
 #include <QJsonDocument>
 #include <QList>
 #include <QObject>
@@ -31,11 +32,12 @@ public:
     // An empty url stands for AppEnvironment::messagesUrl(), an empty folder for the cache
     // folder. The pages of the cached catalog (type 1) are available at once.
     MessageCatalog(const QUrl &url, const QString &folder, QObject *parent = nullptr);
-    // Unregisters the bundles of pages().
+    // Unregisters every bundle it registered.
     ~MessageCatalog() override;
 
-    // Registers every bundle on disk that the cached catalog names and returns the roots of
-    // the wanted type (2 when type2, else 1), in catalog order. Does not change pages().
+    // Registers every bundle on disk that the cached catalog names (each once for the life of
+    // this catalog) and returns the roots of the wanted type (2 when type2, else 1), in catalog
+    // order. Does not change pages().
     QStringList loadMessages(bool type2);
     // Downloads the catalog and the bundles not yet on disk, deletes ".rcc" files the catalog
     // no longer names, and sets pages() to loadMessages(type2). False, changing nothing, when
@@ -63,9 +65,12 @@ private:
     QString bundlePath(const QString &id) const;
     void downloadBundle(const Message &message);
     void removeStaleBundles(const QStringList &wantedPaths);
+    bool registerBundle(const QString &path, const QString &root);
+    void unregisterBundle(const QString &path);
 
     QUrl m_url;
     QString m_folder;    // catalog file and bundles
     QFile m_file;        // the catalog file, absolute
     QStringList m_pages; // resource roots to show, in catalog order
+    QHash<QString, QString> m_registered; // bundle path -> the resource root it is registered under
 };

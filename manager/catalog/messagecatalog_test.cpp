@@ -142,7 +142,9 @@ TEST_F(MessageCatalogTest, FailedSyncKeepsPagesFilesAndCache)
     struct Case { const char *what; int status; QByteArray body; };
     for (const Case &c : {Case{"server error", 500, {}}, Case{"not found", 404, {}},
                           Case{"not a catalog", 0, "<html>proxy login</html>"},
-                          Case{"other JSON", 0, R"({"ProductCatalog": {}})"}}) {
+                          Case{"other JSON", 0, R"({"ProductCatalog": {}})"},
+                          Case{"messages not a list", 0, R"({"MessageCatalog": {"Version": 1, "Messages": "none"}})"},
+                          Case{"a key twice", 0, R"({"MessageCatalog": {"Messages": [], "Messages": []}})"}}) {
         m_server.clearBehaviours();
         if (c.status)
             m_server.answerStatus(kCatalogPath, c.status);
@@ -165,6 +167,28 @@ TEST_F(MessageCatalogTest, FailedSyncKeepsPagesFilesAndCache)
     m_server.clearBehaviours();
     ASSERT_TRUE(catalog.syncMessages(false));
     EXPECT_EQ(catalog.pages().size(), 2);
+}
+
+TEST_F(MessageCatalogTest, RepeatedSyncsRegisterEachBundleOnce)
+{
+    publish(catalogOf({entry("t6-a.rcc", makeBundle("a.rcc", "page A"), "\"1\""),
+                       entry("t6-gone.rcc", makeBundle("gone.rcc", "gone"), "\"2\"")}));
+    MessageCatalog catalog(m_server.url(kCatalogPath), m_cache.path());
+    for (int sync = 0; sync < 3; ++sync)
+        ASSERT_TRUE(catalog.syncMessages(sync % 2 == 1));
+    ASSERT_TRUE(catalog.syncMessages(false));
+    // One unregistration takes a bundle away: it was registered once, not once per sync.
+    catalog.unloadMessages();
+    EXPECT_FALSE(QFile::exists(":/message_catalog/t6-a.rcc/index.html"));
+    EXPECT_EQ(catalog.loadMessages(false), QStringList({":/message_catalog/t6-a.rcc/"}));
+    EXPECT_EQ(page(":/message_catalog/t6-a.rcc/"), "page A");
+
+    // A bundle the catalog drops is unregistered before its file goes.
+    EXPECT_EQ(page(":/message_catalog/t6-gone.rcc/"), "gone");
+    publish(catalogOf({entry("t6-a.rcc", "/bundles/a.rcc", "\"1\"")}));
+    ASSERT_TRUE(catalog.syncMessages(false));
+    EXPECT_FALSE(QFile::exists(cached("t6-gone.rcc")));
+    EXPECT_FALSE(QFile::exists(":/message_catalog/t6-gone.rcc/index.html"));
 }
 
 TEST_F(MessageCatalogTest, IdsThatWouldLeaveTheFolderAreSkipped)
@@ -190,7 +214,9 @@ TEST_F(MessageCatalogTest, CachedPagesServeAtConstructionAndUnloadOnDestruction)
         MessageCatalog online(m_server.url(kCatalogPath), m_cache.path());
         ASSERT_TRUE(online.syncMessages(false));
     }
+    // Every bundle it registered goes with it, also those of the other type.
     EXPECT_FALSE(QFile::exists(":/message_catalog/t5-a.rcc/index.html"));
+    EXPECT_FALSE(QFile::exists(":/message_catalog/t5-alt.rcc/index.html"));
 
     m_server.close();
     {

@@ -14,6 +14,7 @@ namespace {
 
 const QString kCatalogFileName = QStringLiteral("product_catalog.json");
 const QString kRootKey = QStringLiteral("ProductCatalog");
+const QString kArrayKey = QStringLiteral("Products");
 
 // A string holding a decimal integer; 0 for anything else (a JSON number too).
 int decimalText(const QJsonValue &value)
@@ -62,7 +63,7 @@ bool ProductCatalog::readCatalog()
 
 bool ProductCatalog::updateCatalog()
 {
-    const CatalogDownload download = downloadCatalogFile(m_url, m_file.fileName(), kRootKey);
+    const CatalogDownload download = downloadCatalogFile(m_url, m_file.fileName(), kRootKey, kArrayKey);
     if (download.result == 0) {
         qCDebug(managerLogCategory) << "downloaded catalog";
         return readCatalog();
@@ -90,7 +91,7 @@ QString ProductCatalog::fileName() const
 QList<Product> ProductCatalog::parseProductCatalog(const QJsonDocument &document)
 {
     QList<Product> products;
-    for (const QJsonValue &element : catalogEntries(document, kRootKey, QStringLiteral("Products"), kFormatVersion)) {
+    for (const QJsonValue &element : catalogEntries(document, kRootKey, kArrayKey, kFormatVersion)) {
         const QJsonObject entry = element.toObject();
         const QString name = entry.value(QStringLiteral("Product")).toString();
         QString why;

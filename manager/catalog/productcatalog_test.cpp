@@ -151,6 +151,12 @@ TEST_F(ProductCatalogTest, FailedOrBrokenAnswersKeepTheCache)
         {"not JSON", "<html>upstream error</html>", false},
         {"empty", "", false},
         {"other JSON", R"({"MessageCatalog": {}})", false},
+        // Valid JSON, but no list of products: it would empty the window.
+        {"products not a list", R"({"ProductCatalog": {"Version": 1, "Products": {"Product": "Ambrel Set"}}})", false},
+        {"no products", R"({"ProductCatalog": {"Version": 1}})", false},
+        // Read by its last key it is an empty catalog; it says two things and is refused whole.
+        {"a key twice", R"({"ProductCatalog": {"Version": 1, "Products": [{"Product": "Ambrel Set"}], "Products": []}})",
+         false},
         {"cut mid-transfer", kCatalog, true},
     };
     for (const Case &c : cases) {

@@ -15,6 +15,7 @@ bool downloadToFile(const FileDownload &download)
     file.close();
     {
         HttpGetOperation get(download.url, &file, true);
+        get.setMaximumSize(download.maximumSize);
         if (download.progress)
             QObject::connect(&get, &Operation::progress, download.progress);
         if (get.exec(download.timeoutMs) != Operation::Success)

@@ -12,7 +12,8 @@
 struct FileDownload {
     QUrl url;
     QString target;                             // replaced on success only
-    int timeoutMs = 0;                          // 0: no limit
+    int timeoutMs = 0;                          // the whole transfer; 0: no limit
+    qint64 maximumSize = 0;                     // most bytes expected; 0: no bound
     std::function<void(float)> progress;        // fraction of the body received; may be empty
     std::function<bool(const QString &)> accept; // checks the downloaded file; may be empty
 };

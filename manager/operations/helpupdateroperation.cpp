@@ -11,6 +11,10 @@
 
 namespace {
 
+// The most bytes of a version file and of a help bundle.
+constexpr qint64 kMaxVersionFileBytes = 4 << 10;
+constexpr qint64 kMaxHelpBundleBytes = 256 << 20;
+
 // A help bundle is a binary resource bundle; anything else (an error page served with 200, a
 // cut file) would count as the newest bundle and never be fetched again.
 bool isResourceBundle(const QString &file)
@@ -50,6 +54,7 @@ bool HelpUpdaterOperation::updateHelp(const Product &product)
     }
     versionFile.close();
     HttpGetOperation get(QUrl(versionAddress), &versionFile, true);
+    get.setMaximumSize(kMaxVersionFileBytes);
     if (get.exec() != Success) {
         qCWarning(managerLogCategory) << "Can't download help versions from " << versionAddress;
         return false;
@@ -68,6 +73,7 @@ bool HelpUpdaterOperation::updateHelp(const Product &product)
     download.url = QUrl(helpAddress + QLatin1Char('/') + bundleName);
     download.target = QDir(AppEnvironment::helpPath(product.name())).filePath(bundleName);
     download.accept = isResourceBundle;
+    download.maximumSize = kMaxHelpBundleBytes;
     if (!downloadToFile(download)) {
         qCWarning(managerLogCategory) << "Can't download help versions from " << download.url.toString();
         return false;

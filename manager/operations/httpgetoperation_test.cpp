@@ -2,6 +2,7 @@
 
 #include "tools/catalogserver/catalogserver.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
@@ -86,6 +87,50 @@ TEST_F(HttpGetOperationTest, AnswersGiveResultErrorCodeAndLeaveFailedDestination
             EXPECT_FALSE(operation.errorText().isEmpty());
         }
     }
+}
+
+// A server that accepts and never answers, one that falls silent halfway, an empty answer and
+// one longer than the caller expects: each fails within its limit, the destination untouched.
+TEST_F(HttpGetOperationTest, StalledEmptyAndOversizedAnswersFailAndLeaveTheDestination)
+{
+    m_server.stallAnswer("/silent");
+    m_server.stallBody("/file.json");
+    m_server.answerBody("/empty", QByteArray());
+    writeFile(m_site.filePath("large.json"), m_body);
+    struct Case {
+        const char *path;
+        qint64 maximumSize;
+        QNetworkReply::NetworkError code;
+        const char *says;
+    };
+    const Case cases[] = {
+        {"/silent", 0, QNetworkReply::TimeoutError, "No answer from"},
+        {"/file.json", 0, QNetworkReply::TimeoutError, "stalled"},
+        {"/empty", 0, QNetworkReply::UnknownContentError, "is empty"},
+        {"/large.json", 1000, QNetworkReply::UnknownContentError, "more than the 1000 expected"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.path);
+        writeFile(destination(), "old content");
+        QFile file(destination());
+        HttpGetOperation operation(m_server.url(c.path), &file);
+        operation.setTimeouts({400, 300});
+        operation.setMaximumSize(c.maximumSize);
+        QSignalSpy errors(&operation, &Operation::error);
+        EXPECT_EQ(operation.exec(10000), Operation::Failure);
+        EXPECT_EQ(operation.networkError(), c.code);
+        EXPECT_TRUE(operation.errorText().contains(c.says)) << operation.errorText().toStdString();
+        QTest::qWait(50);
+        EXPECT_EQ(errors.count(), 1);
+        EXPECT_EQ(readFile(destination()), "old content");
+        EXPECT_EQ(QDir(m_out.path()).entryList(QDir::Files), QStringList{"out.bin"}); // no part left behind
+    }
+    // An answer of exactly the size expected is whole.
+    QFile file(destination());
+    HttpGetOperation exact(m_server.url("/large.json"), &file);
+    exact.setMaximumSize(m_body.size());
+    EXPECT_EQ(exact.exec(), Operation::Success);
+    EXPECT_EQ(readFile(destination()), m_body);
 }
 
 TEST_F(HttpGetOperationTest, InvalidUrlFailsAtOnceWithoutRequest)

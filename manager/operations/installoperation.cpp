@@ -9,6 +9,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QHostAddress>
 
 namespace {
 
@@ -44,6 +45,23 @@ QString installerMessage(unsigned code)
     return message;
 }
 
+unsigned packageProductName(const QString &packagePath, QString *name)
+{
+    const QString nativePath = QDir::toNativeSeparators(packagePath);
+    MSIHANDLE package = 0;
+    const unsigned opened = MsiOpenPackageExW(reinterpret_cast<const char16_t *>(nativePath.utf16()),
+                                              MSIOPENPACKAGEFLAGS_IGNOREMACHINESTATE, &package);
+    if (opened != ERROR_SUCCESS)
+        return opened;
+    char16_t value[260];
+    std::uint32_t length = sizeof value / sizeof value[0];
+    const unsigned read = MsiGetProductPropertyW(package, u"ProductName", value, &length);
+    MsiCloseHandle(package);
+    if (read == ERROR_SUCCESS)
+        *name = QString::fromUtf16(value, int(length));
+    return read;
+}
+
 QPair<bool, QString> installPackage(const QString &packagePath)
 {
     MsiSetInternalUI(INSTALLUILEVEL_FULL, nullptr);
@@ -64,39 +82,54 @@ void InstallOperation::onProgress(float fraction)
     reportProgress(fraction);
 }
 
-bool InstallOperation::download(const Product &product, const QString &installer)
+bool InstallOperation::isAllowedInstallerAddress(const QUrl &url)
 {
+    if (url.scheme() == QLatin1String("https"))
+        return true;
+    const QHostAddress host(url.host());
+    return url.scheme() == QLatin1String("http") &&
+           (host.isLoopback() || url.host() == QLatin1String("localhost"));
+}
+
+bool InstallOperation::download(const Product &product, const QString &installer, FailureKind *failure)
+{
+    bool checksumMismatch = false;
     FileDownload download;
     download.url = product.url();
     download.target = installer;
     download.timeoutMs = kDownloadTimeoutMs;
     download.progress = [this](float fraction) { onProgress(fraction); };
-    if (!product.sha1().isEmpty()) {
-        download.accept = [&product](const QString &file) {
-            // The catalog's digest may be written in either case; it names the same bytes.
-            const QByteArray digest = fileChecksum(file).toHex();
-            if (QString::fromLatin1(digest).compare(product.sha1(), Qt::CaseInsensitive) == 0)
-                return true;
-            qCWarning(managerLogCategory) << "Downloaded installer checksum" << digest << "is not" << product.sha1();
-            return false;
-        };
-    }
-    return downloadToFile(download);
+    download.accept = [&product, &checksumMismatch](const QString &file) {
+        // The catalog's digest may be written in either case; it names the same bytes.
+        const QByteArray digest = fileChecksum(file).toHex();
+        if (QString::fromLatin1(digest).compare(product.sha1(), Qt::CaseInsensitive) == 0)
+            return true;
+        qCWarning(managerLogCategory) << "Downloaded installer checksum" << digest << "is not" << product.sha1();
+        checksumMismatch = true;
+        return false;
+    };
+    if (downloadToFile(download))
+        return true;
+    *failure = checksumMismatch ? FailureKind::Checksum : FailureKind::Download;
+    return false;
 }
 
 void InstallOperation::perform()
 {
     Product &product = workingProduct();
     const QString installer = installerFile();
+    if (product.sha1().isEmpty()) {
+        fail(FailureKind::Unverifiable, QStringLiteral("install"),
+             QStringLiteral("the catalog gives no checksum for its installer"));
+        return;
+    }
 
     bool reuse = false;
-    if (!product.sha1().isEmpty()) {
-        const QByteArray digest = fileChecksum(installer);
-        if (!digest.isEmpty()) {
-            const QString hex = QString::fromLatin1(digest.toHex());
-            qDebug() << "cached installer checksum=" << hex;
-            reuse = hex == product.sha1();
-        }
+    const QByteArray digest = fileChecksum(installer);
+    if (!digest.isEmpty()) {
+        const QString hex = QString::fromLatin1(digest.toHex());
+        qDebug() << "cached installer checksum=" << hex;
+        reuse = hex == product.sha1();
     }
 
     QString downloadAddress;
@@ -105,20 +138,39 @@ void InstallOperation::perform()
     } else {
         qCDebug(managerLogCategory) << "Downloading installer for " << product.name() << " to " << installer;
         downloadAddress = product.url().toString();
-        qCDebug(managerLogCategory) << "  Downloading from " << downloadAddress;
-        if (!download(product, installer)) {
-            qCWarning(managerLogCategory) << "Can't download installer for product " << product.name() << "under url "
-                                          << downloadAddress;
-            setErrorText(QStringLiteral("Can't download installer for product ") + product.name());
-            done(Failure);
+        if (!isAllowedInstallerAddress(product.url())) {
+            fail(FailureKind::Unverifiable, QStringLiteral("install"),
+                 QStringLiteral("its installer's address %1 is not an https address").arg(downloadAddress));
             return;
         }
+        qCDebug(managerLogCategory) << "  Downloading from " << downloadAddress;
+        FailureKind failure = FailureKind::None;
+        if (!download(product, installer, &failure)) {
+            qCWarning(managerLogCategory) << "Can't download installer for product " << product.name() << "under url "
+                                          << downloadAddress;
+            failWithText(failure, QStringLiteral("Can't download installer for product ") + product.name());
+            return;
+        }
+    }
+
+    // The checksum says the bytes are the catalog's; the package must also be the product's.
+    QString packageName;
+    const unsigned opened = packageProductName(installer, &packageName);
+    if (opened != ERROR_SUCCESS) {
+        fail(FailureKind::Installer, QStringLiteral("install"), installerMessage(opened));
+        return;
+    }
+    if (packageName != product.name()) {
+        QFile::remove(installer);
+        fail(FailureKind::WrongProduct, QStringLiteral("install"),
+             QStringLiteral("its installer installs \"%1\"").arg(packageName));
+        return;
     }
 
     qCDebug(managerLogCategory) << "Starting installer for " << installer;
     const QPair<bool, QString> outcome = installPackage(installer);
     if (!outcome.first) {
-        fail(QStringLiteral("install"), outcome.second);
+        fail(FailureKind::Installer, QStringLiteral("install"), outcome.second);
         return;
     }
 

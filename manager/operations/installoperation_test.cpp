@@ -2,12 +2,14 @@
 
 #include "manager/app/environment.h"
 #include "manager/product/productsettings.h"
+#include "manager/operations/httpgetoperation.h"
 #include "manager/operations/operationfactory.h"
 #include "manager/operations/testing/operation_test_support.h"
 #include "manager/operations/uninstalloperation.h"
 #include "sys/registry/registry.h"
 
 #include <QDateTime>
+#include <QSettings>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -83,10 +85,14 @@ protected:
                                                sha1, 3, QString(), QString());
     }
 
-    Outcome install(const QSharedPointer<Product> &product)
+    Outcome install(const QSharedPointer<Product> &product, ProductOperation::FailureKind *kind = nullptr)
     {
         NormalOperationFactory factory;
-        return runOnController(QSharedPointer<Operation>(factory.createInstall(product, installerCache())), product);
+        QSharedPointer<Operation> operation(factory.createInstall(product, installerCache()));
+        const Outcome outcome = runOnController(operation, product);
+        if (kind)
+            *kind = qobject_cast<ProductOperation *>(operation.data())->failureKind();
+        return outcome;
     }
 
     QString cachedInstaller() const { return installerCache() + "/Ambrel Set.msi"; }
@@ -148,7 +154,6 @@ TEST_F(InstallOperationTest, CachedInstallerIsReusedOnlyWhenItsChecksumMatches)
         {"other package in the cache", stale, sha1Hex(m_package), 1},
         {"damaged cache", m_package.left(100), sha1Hex(m_package), 1},
         {"upper-case catalog checksum", m_package, sha1Hex(m_package).toUpper(), 1},
-        {"no catalog checksum", m_package, QString(), 1},
     };
     for (const auto &testCase : cases) {
         SCOPED_TRACE(testCase.name);
@@ -174,57 +179,95 @@ TEST_F(InstallOperationTest, CachedInstallerIsReusedOnlyWhenItsChecksumMatches)
 
 TEST_F(InstallOperationTest, FailuresGiveResultOneWithTheirTextAndLoseNothing)
 {
+    using Kind = ProductOperation::FailureKind;
     const QByteArray oldCache = "an earlier, unfinished installer";
     const QByteArray corrupt = "<html>gateway error</html>";
+    const QByteArray otherProduct = packageBytes([] {
+        msipackage::Manifest quorin = ambrelManifest();
+        quorin.productCode = QStringLiteral("{5F1C0A53-7A0B-4E36-9D4B-2C1E3F5A6B71}");
+        quorin.upgradeCode = QStringLiteral("{5F1C0A53-7A0B-4E36-9D4B-2C1E3F5A0001}");
+        quorin.productName = QStringLiteral("Quorin Set");
+        quorin.installFolder = QStringLiteral("Solvane Vizoruv Labs/Quorin Set");
+        return quorin;
+    }());
+    const QByteArray missing = "<missing>";
+    const QString cannotInstall = QStringLiteral("Can't install product Ambrel Set error: ");
+    const QString cannotDownload = QStringLiteral("Can't download installer for product Ambrel Set");
     const struct {
         const char *name;
         std::function<void(InstallOperationTest *)> arrange;
-        bool withChecksum;
+        QByteArray served;     // what the catalog's checksum names; empty: no checksum
+        QUrl address;          // the installer's address; empty: the loopback server's
         QString error;
+        Kind kind;
+        int requests;
         QByteArray cacheAfter; // what the cached installer holds afterwards
     } cases[] = {
-        {"not found", [](InstallOperationTest *t) { t->m_server.answerStatus(kInstallerPath, 404); }, true,
-         "Can't download installer for product Ambrel Set", oldCache},
-        {"cut transfer", [](InstallOperationTest *t) { t->m_server.cutBody(kInstallerPath); }, true,
-         "Can't download installer for product Ambrel Set", oldCache},
+        {"not found", [](InstallOperationTest *t) { t->m_server.answerStatus(kInstallerPath, 404); }, m_package, {},
+         cannotDownload, Kind::Download, 1, oldCache},
+        {"cut transfer", [](InstallOperationTest *t) { t->m_server.cutBody(kInstallerPath); }, m_package, {},
+         cannotDownload, Kind::Download, 1, oldCache},
+        {"stalled transfer", [](InstallOperationTest *t) { t->m_server.stallBody(kInstallerPath); }, m_package, {},
+         cannotDownload, Kind::Download, 1, oldCache},
         {"download not matching the catalog",
-         [corrupt](InstallOperationTest *t) { t->m_server.answerBody(kInstallerPath, corrupt); }, true,
-         "Can't download installer for product Ambrel Set", oldCache},
+         [corrupt](InstallOperationTest *t) { t->m_server.answerBody(kInstallerPath, corrupt); }, m_package, {},
+         cannotDownload, Kind::Checksum, 1, oldCache},
+        // The catalog's checksum is all a package brings: without one nothing is fetched or run.
+        {"no checksum in the catalog", [](InstallOperationTest *) {}, QByteArray(), {},
+         cannotInstall + "the catalog gives no checksum for its installer", Kind::Unverifiable, 0, oldCache},
+        {"plain http from elsewhere", [](InstallOperationTest *) {}, m_package, QUrl("http://files.example/ambrel.msi"),
+         cannotInstall + "its installer's address http://files.example/ambrel.msi is not an https address",
+         Kind::Unverifiable, 0, oldCache},
+        // Another product's package with its own checksum in the catalog's entry.
+        {"another product's package",
+         [otherProduct](InstallOperationTest *t) { t->m_server.answerBody(kInstallerPath, otherProduct); }, otherProduct,
+         {}, cannotInstall + "its installer installs \"Quorin Set\"", Kind::WrongProduct, 1, missing},
         {"corrupt package", [corrupt](InstallOperationTest *t) { t->m_server.answerBody(kInstallerPath, corrupt); },
-         false,
-         "Can't install product Ambrel Set error: The installation package could not be opened because it is damaged "
-         "or is not an installer package. Download it again or contact the product's maker.",
-         corrupt},
-        {"user cancels", [](InstallOperationTest *) { msiSetUserInterface(&cancelEverything); }, true,
-         QString("Can't install product Ambrel Set error: ") + kCancelledText, QByteArray()},
+         corrupt, {},
+         cannotInstall + "The installation package could not be opened because it is damaged or is not an installer "
+                         "package. Download it again or contact the product's maker.",
+         Kind::Installer, 1, corrupt},
+        // A cancelled install keeps the verified package for the next attempt.
+        {"user cancels", [](InstallOperationTest *) { msiSetUserInterface(&cancelEverything); }, m_package, {},
+         cannotInstall + kCancelledText, Kind::Installer, 1, m_package},
         {"no message library",
          [corrupt](InstallOperationTest *t) {
              t->m_server.answerBody(kInstallerPath, corrupt);
              msiSetSystemFolder(t->m_env.path("empty-system").toStdString());
          },
-         false, "Can't install product Ambrel Set error: Cannot query MSI error status.", corrupt},
+         corrupt, {}, cannotInstall + "Cannot query MSI error status.", Kind::Installer, 1, corrupt},
     };
+    const HttpGetOperation::Timeouts saved = HttpGetOperation::setDefaultTimeouts({2000, 300});
     for (const auto &testCase : cases) {
         SCOPED_TRACE(testCase.name);
         m_server.clearBehaviours();
+        m_server.clearRequests();
         msiSetUserInterface(nullptr);
         msiSetSystemFolder(std::string());
         writeFile(cachedInstaller(), oldCache);
         testCase.arrange(this);
 
-        auto product = ambrel(testCase.withChecksum ? sha1Hex(m_package) : QString());
-        const Outcome outcome = install(product);
+        auto product = QSharedPointer<Product>::create(
+            QStringLiteral("Ambrel Set"), ProductVersion(1, 0, 2, 5),
+            testCase.address.isEmpty() ? m_server.url(kInstallerPath) : testCase.address, QUrl(),
+            m_server.url("/help/ambrel-set/"), testCase.served.isEmpty() ? QString() : sha1Hex(testCase.served), 3,
+            QString(), QString());
+        Kind kind = Kind::None;
+        const Outcome outcome = install(product, &kind);
         EXPECT_FALSE(outcome.succeeded);
         EXPECT_EQ(outcome.result, Operation::Failure);
         EXPECT_EQ(outcome.errorText, testCase.error);
+        EXPECT_EQ(kind, testCase.kind);
+        EXPECT_EQ(m_server.requestCount(kInstallerPath), testCase.requests);
         EXPECT_EQ(product->productState(), ProductNotInstalled);
         EXPECT_FALSE(product->installedVersion().isSet());
         EXPECT_EQ(storedGroup()["version"], "");
         EXPECT_TRUE(installedCodes().isEmpty());
         EXPECT_FALSE(QFileInfo::exists(installFolder()));
-        // A cancelled install keeps the verified package for the next attempt.
-        EXPECT_EQ(readFile(cachedInstaller()), testCase.cacheAfter.isEmpty() ? m_package : testCase.cacheAfter);
+        EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(msiRootFolder()) + "/Programs/Solvane Vizoruv Labs/Quorin Set"));
+        EXPECT_EQ(readFile(cachedInstaller()), testCase.cacheAfter);
     }
+    HttpGetOperation::setDefaultTimeouts(saved);
 }
 
 TEST_F(InstallOperationTest, RestartCodesCountAsSuccess)
@@ -233,8 +276,9 @@ TEST_F(InstallOperationTest, RestartCodesCountAsSuccess)
         SCOPED_TRACE(restart);
         msipackage::Manifest manifest = ambrelManifest();
         manifest.restart = QLatin1String(restart);
-        m_server.answerBody(kInstallerPath, packageBytes(manifest));
-        const Outcome outcome = install(ambrel(QString()));
+        const QByteArray package = packageBytes(manifest);
+        m_server.answerBody(kInstallerPath, package);
+        const Outcome outcome = install(ambrel(sha1Hex(package)));
         EXPECT_TRUE(outcome.succeeded) << outcome.errorText.toStdString();
         EXPECT_EQ(outcome.seen.productState(), ProductInstalled);
         EXPECT_FALSE(QFile::exists(cachedInstaller()));
@@ -243,7 +287,7 @@ TEST_F(InstallOperationTest, RestartCodesCountAsSuccess)
 
 TEST_F(InstallOperationTest, UninstallRemovesTheProductAndItsSettingsGroup)
 {
-    auto product = ambrel(QString());
+    auto product = ambrel(sha1Hex(m_package));
     ASSERT_TRUE(install(product).succeeded);
     ASSERT_EQ(product->productState(), ProductInstalled);
 
@@ -258,12 +302,15 @@ TEST_F(InstallOperationTest, UninstallRemovesTheProductAndItsSettingsGroup)
     EXPECT_EQ(storedGroup()["version"], "");
     EXPECT_EQ(storedGroup()["installPath"], "");
 
-    const Outcome again = runOnController(QSharedPointer<Operation>(factory.createUninstall(product)), product);
+    QSharedPointer<Operation> repeated(factory.createUninstall(product));
+    const Outcome again = runOnController(repeated, product);
     EXPECT_EQ(again.result, Operation::Failure);
     EXPECT_EQ(again.errorText, "Can't uninstall product Ambrel Set error: Can't find product Ambrel Set");
+    EXPECT_EQ(qobject_cast<ProductOperation *>(repeated.data())->failureKind(),
+              ProductOperation::FailureKind::NotInstalled);
 }
 
-TEST_F(InstallOperationTest, UninstallFindsTheProductByNameAndPublisher)
+TEST_F(InstallOperationTest, UninstallFindsTheProductByItsWholeNameAndPublisher)
 {
     struct Installed {
         const char *code;
@@ -271,9 +318,9 @@ TEST_F(InstallOperationTest, UninstallFindsTheProductByNameAndPublisher)
         const char *publisher;
     };
     const Installed products[] = {
-        {"{00000000-0000-0000-0000-000000000001}", "Ambrel Set", "Some Other Maker"},
-        {"{00000000-0000-0000-0000-000000000002}", "Ambrel Set Studio", "Solvane Vizoruv Labs Ltd."},
-        {"{00000000-0000-0000-0000-000000000003}", "Ambrel Set", "Solvane Vizoruv Labs"},
+        {"{00000000-0000-0000-0000-000000000001}", "Solvane Photo 2", "Solvane Vizoruv Labs"},
+        {"{00000000-0000-0000-0000-000000000002}", "Solvane Photo", "Some Other Maker"},
+        {"{00000000-0000-0000-0000-000000000003}", "Solvane Photo", "Solvane Vizoruv Labs Ltd."},
     };
     for (const Installed &installed : products) {
         msipackage::Manifest manifest = ambrelManifest();
@@ -286,13 +333,17 @@ TEST_F(InstallOperationTest, UninstallFindsTheProductByNameAndPublisher)
         writeFile(file, packageBytes(manifest));
         ASSERT_EQ(installPackage(file).first, true);
     }
-    EXPECT_EQ(findInstalledProductCode("Ambrel Set"), "{00000000-0000-0000-0000-000000000002}");
-    EXPECT_EQ(findInstalledProductCode("ambrel set"), "");
-    EXPECT_EQ(uninstallProduct("Ambrel Set"), qMakePair(true, QString()));
-    EXPECT_EQ(findInstalledProductCode("Ambrel Set"), "{00000000-0000-0000-0000-000000000003}");
+    // "Solvane Photo" is not a part of "Solvane Photo 2": the name must be the whole name.
+    EXPECT_EQ(findInstalledProductCode("Solvane Photo"), "{00000000-0000-0000-0000-000000000003}");
+    EXPECT_EQ(findInstalledProductCode("Solvane"), "");
+    EXPECT_EQ(findInstalledProductCode("solvane photo"), "");
+    EXPECT_EQ(uninstallProduct("Solvane Photo"), qMakePair(true, QString()));
+    EXPECT_EQ(installedCodes(), QStringList({"{00000000-0000-0000-0000-000000000001}",
+                                             "{00000000-0000-0000-0000-000000000002}"}));
+    EXPECT_EQ(uninstallProduct("Solvane Photo"), qMakePair(false, QString("Can't find product Solvane Photo")));
 
     msiSetUserInterface(&cancelEverything);
-    EXPECT_EQ(uninstallProduct("Ambrel Set"), qMakePair(false, QString("error uninstallingAmbrel Set")));
+    EXPECT_EQ(uninstallProduct("Solvane Photo 2"), qMakePair(false, QString("error uninstallingSolvane Photo 2")));
     EXPECT_EQ(installedCodes().size(), 2);
 }
 
@@ -316,8 +367,9 @@ TEST(OperationFactory, DefaultFolderIsTheApplicationCache)
 namespace {
 
 // The demo site's installers are real packages whose checksums are the demo catalog's: every
-// product installs (reusing nothing, verified against "sha1" where the catalog gives one),
-// records its program path and uninstalls again.
+// product has one, installs (reusing nothing, verified against its "sha1"), records its program
+// path and uninstalls again. The packages record nothing in the settings themselves: the
+// manager's own record is what a later start reads.
 TEST_F(InstallOperationTest, DemoCatalogInstallersInstallAndUninstall)
 {
     m_server.setRoot(CatalogFixtures::demoSiteFolder());
@@ -326,13 +378,12 @@ TEST_F(InstallOperationTest, DemoCatalogInstallersInstallAndUninstall)
     const QJsonArray entries =
         QJsonDocument::fromJson(catalog).object()["ProductCatalog"].toObject()["Products"].toArray();
     ASSERT_EQ(entries.size(), 4);
-    int withChecksum = 0;
     NormalOperationFactory factory;
     for (const QJsonValue &value : entries) {
         const QJsonObject entry = value.toObject();
         SCOPED_TRACE(entry["Product"].toString().toStdString());
         const QString sha1 = entry["sha1"].toString();
-        withChecksum += sha1.isEmpty() ? 0 : 1;
+        EXPECT_FALSE(sha1.isEmpty());
         auto product = QSharedPointer<Product>::create(
             entry["Product"].toString(), ProductVersion::fromJson(entry["Version"].toArray()), QUrl(entry["URL"].toString()),
             QUrl(), QUrl(entry["HelpURL"].toString()), sha1, entry["forSale"].toString().toInt(), QString(), QString());
@@ -341,14 +392,21 @@ TEST_F(InstallOperationTest, DemoCatalogInstallersInstallAndUninstall)
         ASSERT_TRUE(installed.succeeded) << installed.errorText.toStdString();
         EXPECT_TRUE(QFile::exists(installed.seen.installPath())) << installed.seen.installPath().toStdString();
         EXPECT_EQ(installed.seen.installPath(), AppEnvironment::installedExecutablePath(productKey(product->name())));
-        // A later start reads the product as installed and current, in whichever scope it looks.
+        // A later start reads the product as installed and current.
         EXPECT_EQ(readInstalledVersion(product->name()), product->catalogVersion());
+        EXPECT_EQ(Product(product->name(), product->catalogVersion(), product->url(), QUrl(), product->helpUrl(), sha1,
+                          product->forSale(), QString(), QString())
+                      .productState(),
+                  ProductInstalled);
+        EXPECT_TRUE(QSettings(QSettings::SystemScope, QCoreApplication::organizationName(),
+                              QCoreApplication::applicationName())
+                        .allKeys()
+                        .isEmpty());
 
         const Outcome removed = runOnController(QSharedPointer<Operation>(factory.createUninstall(product)), product);
         EXPECT_TRUE(removed.succeeded) << removed.errorText.toStdString();
         EXPECT_FALSE(QFile::exists(installed.seen.installPath()));
     }
-    EXPECT_EQ(withChecksum, 3);
     EXPECT_TRUE(installedCodes().isEmpty());
 }
 

@@ -48,10 +48,21 @@ void ProductOperation::publishProduct()
         app, [record = m_product, changed = m_working] { *record = changed; }, Qt::QueuedConnection);
 }
 
-void ProductOperation::fail(const QString &action, const QString &message)
+ProductOperation::FailureKind ProductOperation::failureKind() const
+{
+    return FailureKind(m_failureKind.loadAcquire());
+}
+
+void ProductOperation::fail(FailureKind kind, const QString &action, const QString &message)
 {
     const QString prefix = QStringLiteral("Can't ") + action + QStringLiteral(" product ");
     qCWarning(managerLogCategory) << prefix << m_working.name() << " error: " << message;
-    setErrorText(prefix + m_working.name() + QStringLiteral(" error: ") + message);
+    failWithText(kind, prefix + m_working.name() + QStringLiteral(" error: ") + message);
+}
+
+void ProductOperation::failWithText(FailureKind kind, const QString &text)
+{
+    m_failureKind.storeRelease(int(kind));
+    setErrorText(text);
     done(Failure);
 }

@@ -11,6 +11,7 @@
 #include "manager/product/product.h"
 #include "manager/operations/operation.h"
 
+#include <QAtomicInt>
 #include <QSharedPointer>
 #include <QString>
 
@@ -18,6 +19,18 @@ class ProductOperation : public Operation
 {
     Q_OBJECT
 public:
+    // What went wrong, for the card to say; errorText() has the details.
+    enum class FailureKind {
+        None,
+        Download,        // the installer could not be fetched
+        Checksum,        // what was fetched is not the installer the catalog names
+        Unverifiable,    // the catalog gives no checksum, or an address that is not https
+        WrongProduct,    // the package installs another product than the one asked for
+        Installer,       // the installer refused or failed
+        NotInstalled,    // uninstall: no such product is installed
+        Uninstaller,     // uninstall: the installer failed to remove it
+    };
+
     ProductOperation(const QSharedPointer<Product> &product, const QString &folder, QObject *parent = nullptr);
 
     // The card's record (changed only on the main thread, see above).
@@ -25,13 +38,16 @@ public:
     QString folder() const;
     // The product's installer in the folder: "<name>.msi", absolute.
     QString installerFile() const;
+    FailureKind failureKind() const;
 
 protected:
     // The working copy that perform() changes.
     Product &workingProduct();
-    // Ends with Failure: logs the warning "Can't <action> product <name> error: <message>" and
-    // makes the same words the error text.
-    void fail(const QString &action, const QString &message);
+    // Ends with Failure of this kind: logs the warning "Can't <action> product <name> error:
+    // <message>" and makes the same words the error text.
+    void fail(FailureKind kind, const QString &action, const QString &message);
+    // Ends with Failure of this kind and the error text as it is.
+    void failWithText(FailureKind kind, const QString &text);
     // Replaces the shared record by the working copy: at once on the main thread, else posted
     // to it.
     void publishProduct();
@@ -40,4 +56,5 @@ private:
     QSharedPointer<Product> m_product; // the card's record; never null
     Product m_working;                 // copy made on construction
     QString m_folder;                  // installer cache folder
+    QAtomicInt m_failureKind;          // a FailureKind; set on the controller thread before done()
 };

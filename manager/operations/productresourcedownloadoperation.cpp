@@ -6,6 +6,14 @@
 #include <QFileInfo>
 #include <QLocale>
 
+namespace {
+
+// The most bytes of a card's icon and of its description.
+constexpr qint64 kMaxIconBytes = 4 << 20;
+constexpr qint64 kMaxDescriptionBytes = 256 << 10;
+
+} // namespace
+
 ProductResourceDownloadOperation::ProductResourceDownloadOperation(const Product &product, QObject *parent)
     : Operation(parent)
     , m_baseUrl(product.resourcesUrl())
@@ -33,6 +41,7 @@ bool ProductResourceDownloadOperation::downloadIcon()
     FileDownload download;
     download.url = QUrl(m_baseUrl + QStringLiteral("/icon.png"));
     download.target = m_iconFile;
+    download.maximumSize = kMaxIconBytes;
     if (downloadToFile(download))
         return true;
     qCWarning(managerLogCategory) << "Can't download icon file from " << download.url.toString();
@@ -46,6 +55,7 @@ bool ProductResourceDownloadOperation::downloadDescription()
         FileDownload download;
         download.url = QUrl(m_baseUrl + QStringLiteral("/description.") + locale + QStringLiteral(".txt"));
         download.target = m_descriptionFile;
+        download.maximumSize = kMaxDescriptionBytes;
         if (downloadToFile(download))
             return true;
     }

@@ -26,7 +26,8 @@ QString findInstalledProductCode(const QString &productName)
     char16_t code[kMsiProductCodeLength + 1];
     for (std::uint32_t index = 0; MsiEnumProductsW(index, code) == ERROR_SUCCESS; ++index) {
         const QString name = productProperty(code, u"ProductName");
-        if (name.isNull() || !name.contains(productName))
+        // The whole name: "Solvane Photo" must not find "Solvane Photo 2".
+        if (name.isNull() || name != productName)
             continue;
         const QString maker = productProperty(code, u"Publisher");
         if (!maker.isNull() && maker.contains(publisher))
@@ -59,7 +60,8 @@ void UninstallOperation::perform()
     qCDebug(managerLogCategory) << "Starting to uninstall " << installerFile();
     const QPair<bool, QString> outcome = uninstallProduct(product.name());
     if (!outcome.first) {
-        fail(QStringLiteral("uninstall"), outcome.second);
+        const bool found = !findInstalledProductCode(product.name()).isEmpty();
+        fail(found ? FailureKind::Uninstaller : FailureKind::NotInstalled, QStringLiteral("uninstall"), outcome.second);
         return;
     }
     product.setState(ProductNotInstalled, true);

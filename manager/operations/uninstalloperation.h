@@ -17,9 +17,9 @@ public:
     void perform() override;
 };
 
-// The installer's product code of the first installed product whose name contains productName
-// and whose publisher contains the application's organisation name (both case-sensitive);
-// empty when there is none.
+// The installer's product code of the first installed product whose name is productName and
+// whose publisher contains the application's organisation name (both case-sensitive); empty
+// when there is none.
 QString findInstalledProductCode(const QString &productName);
 
 // Removes the installed product: (true, "") or (false, "Can't find product <name>" /

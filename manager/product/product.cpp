@@ -17,23 +17,22 @@ struct ProductKeyRow {
     bool exact;       // equality, else containment (both case-sensitive)
     const char *test; // text tested against the name
     const char *key;
-    bool addOn;
 };
 
 // Tried in order, the first match wins: "Solvane Photo 2" must stand before "Solvane Photo".
 const ProductKeyRow kProductKeys[] = {
-    {true, "Vexilo Pellume", "Vexilo Pellume v3", false},
-    {true, "Vexilo Benchly", "Vexilo Benchly v3", false},
-    {true, "Vexilo Norvik", "Vexilo Norvik", false},
-    {true, "Vexilo Deskra", "Vexilo Deskra v3", false},
-    {false, "Servra", "Vexilo Deskra v3", false},
-    {false, "Vexilo Fildra", "Vexilo Fildra", false},
-    {false, "Solvane Photo 2", "Solvane Photo 2", false},
-    {false, "Solvane Photo", "Solvane Photo", false},
-    {false, "Ambrel Set", "Ambrel Set", true},
-    {false, "Quorin Set", "Quorin Set", true},
-    {false, "Tessily Set", "Tessily Set", true},
-    {false, "Mavrel Set", "Mavrel Set", true},
+    {true, "Vexilo Pellume", "Vexilo Pellume v3"},
+    {true, "Vexilo Benchly", "Vexilo Benchly v3"},
+    {true, "Vexilo Norvik", "Vexilo Norvik"},
+    {true, "Vexilo Deskra", "Vexilo Deskra v3"},
+    {false, "Servra", "Vexilo Deskra v3"},
+    {false, "Vexilo Fildra", "Vexilo Fildra"},
+    {false, "Solvane Photo 2", "Solvane Photo 2"},
+    {false, "Solvane Photo", "Solvane Photo"},
+    {false, "Ambrel Set", "Ambrel Set"},
+    {false, "Quorin Set", "Quorin Set"},
+    {false, "Tessily Set", "Tessily Set"},
+    {false, "Mavrel Set", "Mavrel Set"},
 };
 
 const ProductKeyRow *findProductKey(const QString &name)
@@ -53,10 +52,12 @@ const QString kHelpUrlKey = QStringLiteral("helpUrl");
 const QString kTimeKey = QStringLiteral("time-utc");
 const QString kInstallPathKey = QStringLiteral("installPath");
 
+// Read where the manager writes, in the user's scope; an installation recorded for all users
+// shows through Qt's fall-back to the all-users values.
 QString readProductSetting(const QString &productName, const QString &key)
 {
     SettingsValues values{{key, QString()}};
-    readSettingsGroup(productName, values, usesAllUsersSettings(productName));
+    readSettingsGroup(productName, values, false);
     return values.value(key);
 }
 
@@ -73,12 +74,6 @@ QString productKey(const QString &productName)
 bool isKnownProduct(const QString &productName)
 {
     return !productKey(productName).isEmpty();
-}
-
-bool usesAllUsersSettings(const QString &productName)
-{
-    const ProductKeyRow *row = findProductKey(productName);
-    return row && !row->addOn;
 }
 
 ProductVersion readInstalledVersion(const QString &productName)

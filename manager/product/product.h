@@ -98,8 +98,6 @@ private:
 // for unknown names.
 QString productKey(const QString &productName);
 bool isKnownProduct(const QString &productName);
-// Products with a key that is not an add-on key read their settings from the all-users scope.
-bool usesAllUsersSettings(const QString &productName);
 // "version" of the product's settings group; 0.0.0.0 when there is none.
 ProductVersion readInstalledVersion(const QString &productName);
 // The card ordering group of a product.

@@ -59,28 +59,27 @@ TEST(ProductVersion, OrderAndSet)
 
 TEST(Product, KeyTableFirstMatchWins)
 {
-    struct Case { const char *name; const char *key; bool allUsers; };
+    struct Case { const char *name; const char *key; };
     const Case cases[] = {
-        {"Vexilo Pellume", "Vexilo Pellume v3", true},
-        {"Vexilo Pellume Pro", "", false}, // rows 1 to 4 test equality
-        {"Vexilo Benchly", "Vexilo Benchly v3", true},
-        {"Vexilo Norvik", "Vexilo Norvik", true},
-        {"Vexilo Deskra", "Vexilo Deskra v3", true},
-        {"Servra Studio", "Vexilo Deskra v3", true},
-        {"The Vexilo Fildra 2", "Vexilo Fildra", true},
-        {"Solvane Photo 2 Pro", "Solvane Photo 2", true},
-        {"Solvane Photo", "Solvane Photo", true},
-        {"Ambrel Set", "Ambrel Set", false},
-        {"Quorin Set Vol 2", "Quorin Set", false},
-        {"Tessily Set", "Tessily Set", false},
-        {"Mavrel Set", "Mavrel Set", false},
-        {"solvane photo 2", "", false}, // case-sensitive
-        {"Something Else", "", false},
+        {"Vexilo Pellume", "Vexilo Pellume v3"},
+        {"Vexilo Pellume Pro", ""}, // rows 1 to 4 test equality
+        {"Vexilo Benchly", "Vexilo Benchly v3"},
+        {"Vexilo Norvik", "Vexilo Norvik"},
+        {"Vexilo Deskra", "Vexilo Deskra v3"},
+        {"Servra Studio", "Vexilo Deskra v3"},
+        {"The Vexilo Fildra 2", "Vexilo Fildra"},
+        {"Solvane Photo 2 Pro", "Solvane Photo 2"},
+        {"Solvane Photo", "Solvane Photo"},
+        {"Ambrel Set", "Ambrel Set"},
+        {"Quorin Set Vol 2", "Quorin Set"},
+        {"Tessily Set", "Tessily Set"},
+        {"Mavrel Set", "Mavrel Set"},
+        {"solvane photo 2", ""}, // case-sensitive
+        {"Something Else", ""},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(productKey(c.name), QString(c.key)) << c.name;
         EXPECT_EQ(isKnownProduct(c.name), *c.key != 0) << c.name;
-        EXPECT_EQ(usesAllUsersSettings(c.name), c.allUsers) << c.name;
     }
 }
 
@@ -94,7 +93,7 @@ TEST(Product, DisplayGroupFromNameAndSaleKind)
     EXPECT_EQ(productDisplayGroup("Ambrel Set", 17), 5);
 }
 
-TEST(Product, StateComesFromTheInstalledVersionOfTheRightScope)
+TEST(Product, StateComesFromTheInstalledVersionOfEitherScope)
 {
     TestEnvironment environment;
     struct Case {
@@ -109,9 +108,9 @@ TEST(Product, StateComesFromTheInstalledVersionOfTheRightScope)
         {"Vexilo Benchly", "0.0.0.7", QSettings::SystemScope, {1, 0, 0, 0}, ProductNotInstalled},
         {"Vexilo Deskra", "2.1.0.0", QSettings::SystemScope, {2, 0, 9, 9}, ProductInstalled},
         {"Vexilo Pellume", "2.0.0.0", QSettings::SystemScope, {2, 0, 0, 1}, ProductUpdateAvailable},
-        // A product with a non-add-on key reads the all-users scope only.
-        {"Solvane Photo", "3.0.0.0", QSettings::UserScope, {3, 0, 0, 0}, ProductNotInstalled},
-        // Add-ons read the user's scope, which falls back to the all-users values.
+        // Every product reads the user's scope, where the manager records installations; it
+        // falls back to the all-users values of an installation made for every user.
+        {"Solvane Photo", "3.0.0.0", QSettings::UserScope, {3, 0, 0, 0}, ProductInstalled},
         {"Ambrel Set", "1.0.0.0", QSettings::UserScope, {1, 0, 0, 0}, ProductInstalled},
         {"Quorin Set", "1.0.0.0", QSettings::SystemScope, {1, 1, 0, 0}, ProductUpdateAvailable},
     };
@@ -175,7 +174,7 @@ TEST(Product, PersistedStateIsWrittenAndRemovedInTheUserScope)
     QSettings machine(QSettings::NativeFormat, QSettings::SystemScope, QCoreApplication::organizationName(),
                       QCoreApplication::applicationName());
 
-    // An add-on reads back what was persisted for it.
+    // The next start reads back what was persisted.
     Product addOn = makeProduct("Ambrel Set", {1, 2, 0, 0}, 3, QUrl("https://help.example/ambrel"));
     addOn.setDownloadUrl("https://files.example/ambrel.msi");
     addOn.setState(ProductInstalled, true);
@@ -196,14 +195,15 @@ TEST(Product, PersistedStateIsWrittenAndRemovedInTheUserScope)
     user.sync();
     EXPECT_FALSE(user.childGroups().contains("ambrel set"));
 
-    // Without a help address no "helpUrl" is written; a product with a non-add-on key does not
-    // read back the user's scope.
+    // Without a help address no "helpUrl" is written; a product that is no add-on is read back
+    // from the user's scope as well, where its installation was recorded.
     Product photo = makeProduct("Solvane Photo 2", {2, 0, 0, 0});
     photo.setState(ProductInstalled, true);
     user.sync();
     EXPECT_TRUE(user.contains("solvane photo 2/version"));
     EXPECT_FALSE(user.contains("solvane photo 2/helpUrl"));
-    EXPECT_EQ(makeProduct("Solvane Photo 2", {2, 0, 0, 0}).productState(), ProductNotInstalled);
+    EXPECT_FALSE(machine.contains("solvane photo 2/version"));
+    EXPECT_EQ(makeProduct("Solvane Photo 2", {2, 0, 0, 0}).productState(), ProductInstalled);
 
     // State 2 and unpersisted changes write nothing.
     Product norvik = makeProduct("Vexilo Norvik", {1, 0, 0, 0});

@@ -2,6 +2,7 @@
 // information and removal. The message library is in messages.cpp.
 #include "sys/msi/msi.h"
 
+#include "sys/json/strict_json.h"
 #include "sys/msi/package.h"
 #include "sys/registry/registry.h"
 
@@ -20,6 +21,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -33,6 +35,11 @@ std::atomic<INSTALLUILEVEL> g_uiLevel{INSTALLUILEVEL_BASIC};
 
 bool proceedWithoutAsking(MsiUserQuestion, const std::u16string&) { return true; }
 std::atomic<MsiUserInterface> g_userInterface{&proceedWithoutAsking};
+
+// Packages opened with MsiOpenPackageExW, by handle.
+std::mutex g_packagesMutex;
+std::map<MSIHANDLE, msipackage::Manifest> g_openPackages;
+MSIHANDLE g_lastHandle = 0;
 
 // Serialises installs and removals inside the process; the lock file does so between processes.
 std::mutex g_installMutex;
@@ -112,7 +119,7 @@ unsigned loadDatabase(QList<InstalledProduct>* products) {
         return ERROR_SUCCESS;
     if (!file.open(QIODevice::ReadOnly))
         return ERROR_BAD_CONFIGURATION;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+    const QJsonDocument document = strictjson::parse(file.readAll());
     const QJsonValue list = document.object().value(QStringLiteral("Products"));
     if (!list.isArray())
         return ERROR_BAD_CONFIGURATION;
@@ -133,6 +140,10 @@ unsigned loadDatabase(QList<InstalledProduct>* products) {
             return ERROR_BAD_CONFIGURATION;
         for (const QString& path : product.files) {
             if (!msipackage::isSafeRelativePath(path))
+                return ERROR_BAD_CONFIGURATION;
+        }
+        for (const msipackage::PackageSetting& setting : product.settings) {
+            if (!msipackage::isSafeName(setting.organization) || !msipackage::isSafeName(setting.application))
                 return ERROR_BAD_CONFIGURATION;
         }
         products->append(product);
@@ -495,6 +506,59 @@ unsigned MsiGetProductInfoW(const char16_t* productCode, const char16_t* propert
     if (!valueLength)
         return ERROR_SUCCESS;
     return copyOut(text, value, valueLength);
+}
+
+unsigned MsiOpenPackageExW(const char16_t* packagePath, std::uint32_t options, MSIHANDLE* product) {
+    if (!packagePath || !*packagePath || !product || (options & ~MSIOPENPACKAGEFLAGS_IGNOREMACHINESTATE))
+        return ERROR_INVALID_PARAMETER;
+    msipackage::PackageReader package;
+    QString reason;
+    const unsigned opened = package.open(QDir::fromNativeSeparators(QString::fromUtf16(packagePath)), &reason);
+    if (opened != ERROR_SUCCESS)
+        return opened;
+    std::lock_guard<std::mutex> lock(g_packagesMutex);
+    do
+        ++g_lastHandle;
+    while (g_lastHandle == 0 || g_openPackages.count(g_lastHandle));
+    g_openPackages[g_lastHandle] = package.manifest();
+    *product = g_lastHandle;
+    return ERROR_SUCCESS;
+}
+
+unsigned MsiGetProductPropertyW(MSIHANDLE product, const char16_t* property, char16_t* value,
+                                std::uint32_t* valueLength) {
+    if (!property || (value && !valueLength))
+        return ERROR_INVALID_PARAMETER;
+    msipackage::Manifest manifest;
+    {
+        std::lock_guard<std::mutex> lock(g_packagesMutex);
+        const auto found = g_openPackages.find(product);
+        if (found == g_openPackages.end())
+            return ERROR_INVALID_HANDLE;
+        manifest = found->second;
+    }
+    const QString name = QString::fromUtf16(property);
+    QString text;
+    if (name == QLatin1String("ProductName"))
+        text = manifest.productName;
+    else if (name == QLatin1String("ProductCode"))
+        text = manifest.productCode;
+    else if (name == QLatin1String("ProductVersion"))
+        text = manifest.productVersion;
+    else if (name == QLatin1String("Manufacturer"))
+        text = manifest.publisher;
+    else if (name == QLatin1String("UpgradeCode"))
+        text = manifest.upgradeCode;
+    else
+        return ERROR_UNKNOWN_PROPERTY;
+    if (!valueLength)
+        return ERROR_SUCCESS;
+    return copyOut(text, value, valueLength);
+}
+
+unsigned MsiCloseHandle(MSIHANDLE handle) {
+    std::lock_guard<std::mutex> lock(g_packagesMutex);
+    return g_openPackages.erase(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 unsigned MsiConfigureProductW(const char16_t* productCode, int installLevel, INSTALLSTATE state) {

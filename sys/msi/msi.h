@@ -24,6 +24,7 @@
 
 // --- Result codes ------------------------------------------------------------------------------
 constexpr unsigned ERROR_SUCCESS = 0;
+constexpr unsigned ERROR_INVALID_HANDLE = 6;
 constexpr unsigned ERROR_INVALID_PARAMETER = 87;
 constexpr unsigned ERROR_MORE_DATA = 234;           // the buffer is too small; the length says how much
 constexpr unsigned ERROR_NO_MORE_ITEMS = 259;       // enumeration ended
@@ -83,6 +84,25 @@ unsigned MsiGetProductInfoW(const char16_t *productCode, const char16_t *propert
 // Removes an installed product (state INSTALLSTATE_ABSENT): its files, its registry value and its
 // database entry. installLevel is accepted and ignored.
 unsigned MsiConfigureProductW(const char16_t *productCode, int installLevel, INSTALLSTATE state);
+
+// --- Packages ----------------------------------------------------------------------------------
+// A package opened to read its properties, without installing it.
+using MSIHANDLE = std::uint32_t;  // 0 is no handle
+constexpr std::uint32_t MSIOPENPACKAGEFLAGS_IGNOREMACHINESTATE = 0x1;
+
+// Opens the package and checks its head and manifest. ERROR_SUCCESS with a handle in *product,
+// ERROR_INSTALL_PACKAGE_OPEN_FAILED or ERROR_INSTALL_PACKAGE_INVALID. options: 0 or
+// MSIOPENPACKAGEFLAGS_IGNOREMACHINESTATE (the state of installed products plays no part either way).
+unsigned MsiOpenPackageExW(const char16_t *packagePath, std::uint32_t options, MSIHANDLE *product);
+
+// A property of an opened package: "ProductName", "ProductCode", "ProductVersion", "Manufacturer"
+// or "UpgradeCode" (empty when the package has none). Buffer rules as MsiGetProductInfoW;
+// ERROR_UNKNOWN_PROPERTY for other names, ERROR_INVALID_HANDLE for a handle that is not open.
+unsigned MsiGetProductPropertyW(MSIHANDLE product, const char16_t *property, char16_t *value,
+                                std::uint32_t *valueLength);
+
+// Closes a handle; ERROR_INVALID_HANDLE when it is not open.
+unsigned MsiCloseHandle(MSIHANDLE handle);
 
 // --- Message library ---------------------------------------------------------------------------
 // A message library is a table of texts by id, one "<id> <text>" line each ("#" starts a comment

@@ -4,6 +4,7 @@
 #include "sys/registry/registry.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -183,6 +184,9 @@ TEST_F(Installer, BadPackagesAreRefusedAndLeaveNothingBehind) {
          ERROR_INSTALL_PACKAGE_INVALID},
         {"a manifest that is not JSON", withManifest([](QByteArray& m) { m.replace("{", "["); }),
          ERROR_INSTALL_PACKAGE_INVALID},
+        // Read by the last key it would name another product; such a manifest is refused whole.
+        {"a key named twice", withManifest([](QByteArray& m) { m.replace("{\"Execut", "{\"ProductName\":\"Other\",\"Execut"); }),
+         ERROR_INSTALL_PACKAGE_INVALID},
     };
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.name);
@@ -332,6 +336,90 @@ TEST_F(Installer, ADamagedProductDatabaseIsReportedAndKept) {
     EXPECT_EQ(install(writePackage("ambrel.msi", ambrelManifest())), ERROR_BAD_CONFIGURATION);
     ASSERT_TRUE(database.open(QIODevice::ReadOnly));
     EXPECT_EQ(database.readAll(), "{\"Products\": [ {\"ProductCode\": ");
+}
+
+TEST_F(Installer, SettingsThatWouldLeaveTheSettingsFolderAreRefused) {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, path("config/settings"));
+    msipackage::PackageSetting setting;
+    setting.organization = QStringLiteral("Solvane Vizoruv Labs");
+    setting.application = QStringLiteral("Solvane Manager");
+    setting.key = QStringLiteral("ambrel set/seen");
+    setting.value = QStringLiteral("1");
+    msipackage::Manifest manifest = ambrelManifest();
+    manifest.settings = {setting};
+    QFile good(writePackage("good.msi", manifest));
+    ASSERT_TRUE(good.open(QIODevice::ReadOnly));
+    const QByteArray bytes = good.readAll();
+
+    // A package made elsewhere: the names are patched in, keeping the manifest's size.
+    const struct {
+        const char* organization;
+        const char* application;
+    } stores[] = {{"../../outside-config", "Solvane Manager"}, {"Solvane Vizoruv Labs", "../../../../../outs"},
+                  {"..", "Solvane Manager"}, {"Solvane/Vizoruv/Labs", "Solvane Manager"}};
+    for (const auto& store : stores) {
+        SCOPED_TRACE(store.organization + std::string(" / ") + store.application);
+        QByteArray patched = bytes;
+        patched.replace("\"Organization\":\"Solvane Vizoruv Labs\"",
+                        QByteArray("\"Organization\":\"") + store.organization + "\"");
+        patched.replace("\"Application\":\"Solvane Manager\"", QByteArray("\"Application\":\"") + store.application + "\"");
+        const int delta = patched.size() - bytes.size();
+        qToLittleEndian<quint32>(quint32(qFromLittleEndian<quint32>(bytes.constData() + 8) + delta), patched.data() + 8);
+        QFile file(path("bad.msi"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(patched);
+        file.close();
+        EXPECT_EQ(install(path("bad.msi")), ERROR_INSTALL_PACKAGE_INVALID);
+        EXPECT_TRUE(productCodes().isEmpty());
+
+        msipackage::Manifest refused = manifest;
+        refused.settings[0].organization = QLatin1String(store.organization);
+        refused.settings[0].application = QLatin1String(store.application);
+        QString error;
+        EXPECT_FALSE(msipackage::writePackage(path("refused.msi"), refused, kAmbrelFiles, &error));
+        EXPECT_TRUE(error.contains(QLatin1String(store.organization))) << error.toStdString();
+    }
+    // Nothing was written anywhere: not outside, not in the settings folder itself.
+    QStringList written;
+    for (QDirIterator it(dir_.path(), QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+        const QString file = QDir(dir_.path()).relativeFilePath(it.next());
+        if (!file.endsWith(".msi") && !file.startsWith("root/"))
+            written << file;
+    }
+    EXPECT_TRUE(written.isEmpty()) << written.join(", ").toStdString();
+
+    ASSERT_EQ(install(good.fileName()), ERROR_SUCCESS);
+    EXPECT_EQ(QSettings("Solvane Vizoruv Labs", "Solvane Manager").value("ambrel set/seen"), "1");
+}
+
+TEST_F(Installer, OpenedPackagesAnswerTheirPropertiesWithoutInstalling) {
+    const QString package = writePackage("ambrel.msi", ambrelManifest());
+    MSIHANDLE handle = 0;
+    ASSERT_EQ(MsiOpenPackageExW(wide(package).c_str(), MSIOPENPACKAGEFLAGS_IGNOREMACHINESTATE, &handle), ERROR_SUCCESS);
+    auto property = [&](const char16_t* name, unsigned expected = ERROR_SUCCESS) {
+        char16_t value[64];
+        std::uint32_t length = 64;
+        EXPECT_EQ(MsiGetProductPropertyW(handle, name, value, &length), expected);
+        return expected == ERROR_SUCCESS ? QString::fromUtf16(value, int(length)) : QString();
+    };
+    EXPECT_EQ(property(u"ProductName"), "Ambrel Set");
+    EXPECT_EQ(property(u"ProductCode"), kCode);
+    EXPECT_EQ(property(u"ProductVersion"), "1.0.2.5");
+    EXPECT_EQ(property(u"Manufacturer"), "Solvane Vizoruv Labs");
+    EXPECT_EQ(property(u"UpgradeCode"), kUpgradeCode);
+    property(u"Language", ERROR_UNKNOWN_PROPERTY);
+    EXPECT_TRUE(productCodes().isEmpty());
+    EXPECT_EQ(MsiCloseHandle(handle), ERROR_SUCCESS);
+    property(u"ProductName", ERROR_INVALID_HANDLE);
+    EXPECT_EQ(MsiCloseHandle(handle), ERROR_INVALID_HANDLE);
+
+    QFile text(path("text.msi"));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("not a package");
+    text.close();
+    EXPECT_EQ(MsiOpenPackageExW(wide(text.fileName()).c_str(), 0, &handle), ERROR_INSTALL_PACKAGE_INVALID);
+    EXPECT_EQ(MsiOpenPackageExW(wide(path("missing.msi")).c_str(), 0, &handle), ERROR_INSTALL_PACKAGE_OPEN_FAILED);
+    EXPECT_EQ(MsiOpenPackageExW(wide(package).c_str(), 0, nullptr), ERROR_INVALID_PARAMETER);
 }
 
 TEST(InstallerPackage, WritingRefusesManifestsThatCouldNotBeInstalled) {

@@ -1,5 +1,6 @@
 #include "sys/msi/package.h"
 
+#include "sys/json/strict_json.h"
 #include "sys/msi/msi.h"
 
 #include <QCryptographicHash>
@@ -49,10 +50,10 @@ QJsonObject toJson(const Manifest& manifest) {
 }
 
 bool fromJson(const QByteArray& text, Manifest* manifest, QString* reason) {
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(text, &parseError);
+    QString parseError;
+    const QJsonDocument document = strictjson::parse(text, &parseError);
     if (!document.isObject()) {
-        *reason = QStringLiteral("the manifest is not a JSON object (%1)").arg(parseError.errorString());
+        *reason = QStringLiteral("the manifest is not a JSON object (%1)").arg(parseError);
         return false;
     }
     const QJsonObject object = document.object();
@@ -97,6 +98,15 @@ bool validate(const Manifest& manifest, QString* reason) {
         reason->clear();
     if (!reason->isEmpty())
         return false;
+    for (const PackageSetting& setting : manifest.settings) {
+        // Organisation and application name a folder and a file of the settings store.
+        if (!isSafeName(setting.organization) || !isSafeName(setting.application)) {
+            *reason = QStringLiteral("the setting \"%1\" goes to \"%2/%3\", which is not a plain organisation and "
+                                     "application name")
+                          .arg(setting.key, setting.organization, setting.application);
+            return false;
+        }
+    }
 
     QSet<QString> paths;
     for (const PackageFile& file : manifest.files) {
@@ -180,6 +190,8 @@ bool isProductCode(const QString& code) {
         QStringLiteral("^\\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\}$"));
     return pattern.match(code).hasMatch();
 }
+
+bool isSafeName(const QString& name) { return isSafeRelativePath(name) && !name.contains(QLatin1Char('/')); }
 
 bool isSafeRelativePath(const QString& path) {
     if (path.isEmpty() || path.contains(QLatin1Char('\\')) || path.contains(QChar(0)))

@@ -11,7 +11,8 @@
 // HKEY_CURRENT_USER that receives the value "exePath"), "ExecutablePath" (optional, one of the
 // files), "Restart" (optional: "required" or "initiated"), "Settings" (optional, an array of
 // {"Scope": "user" or "machine", "Organization", "Application", "Key": "group/name", "Value"}:
-// application settings the product registers, written on install and removed with it) and
+// application settings the product registers, written on install and removed with it; the
+// organisation and application are each one file or folder name) and
 // "Files", an array of {"Path": relative path with "/", "Size": bytes, "Sha1": lower-case
 // hexadecimal}.
 #pragma once
@@ -86,6 +87,8 @@ private:
 bool isProductCode(const QString& code);
 // True for a relative "/"-separated path without empty, "." or ".." parts.
 bool isSafeRelativePath(const QString& path);
+// True for one such part: a file or folder name below a folder, never the folder itself or above.
+bool isSafeName(const QString& name);
 
 // The settings entries as JSON, and back; used by the manifest and the installed-products list.
 QJsonArray settingsToJson(const QList<PackageSetting>& settings);

@@ -123,6 +123,16 @@ void CatalogServer::delayAnswer(const QString &path, int milliseconds)
     m_behaviours[path].delayMs = milliseconds;
 }
 
+void CatalogServer::stallAnswer(const QString &path)
+{
+    m_behaviours[path].stall = Stall::Silent;
+}
+
+void CatalogServer::stallBody(const QString &path)
+{
+    m_behaviours[path].stall = Stall::AfterHalfBody;
+}
+
 void CatalogServer::clearBehaviours()
 {
     m_behaviours.clear();
@@ -210,6 +220,7 @@ CatalogServer::Answer CatalogServer::answerFor(const QString &path) const
     const Behaviour behaviour = m_behaviours.value(path);
     Answer answer;
     answer.cut = behaviour.cut;
+    answer.stall = behaviour.stall;
     if (behaviour.status != 0) {
         answer.status = behaviour.status;
         answer.contentType = "text/plain";
@@ -244,11 +255,17 @@ CatalogServer::Answer CatalogServer::answerFor(const QString &path) const
 
 void CatalogServer::send(QTcpSocket *socket, const Answer &answer)
 {
+    if (answer.stall == Stall::Silent)
+        return;
     QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + reasonPhrase(answer.status) + "\r\n";
     head += "Content-Type: " + answer.contentType + "\r\n";
     head += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n";
     head += "Connection: close\r\n\r\n";
     socket->write(head);
+    if (answer.stall == Stall::AfterHalfBody) {
+        socket->write(answer.body.left(answer.body.size() / 2));
+        return;
+    }
     socket->write(answer.cut ? answer.body.left(answer.body.size() / 2) : answer.body);
     socket->disconnectFromHost();
 }

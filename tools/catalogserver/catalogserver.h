@@ -44,6 +44,11 @@ public:
     void answerBody(const QString &path, const QByteArray &body); // 200 with these bytes
     void cutBody(const QString &path);                        // announce all, send half, close
     void delayAnswer(const QString &path, int milliseconds);  // answer late (combines with the above)
+    // A server that hangs: the connection is accepted and the request read, then nothing more is
+    // sent (stallAnswer) or the head and half the body are sent (stallBody); the connection stays
+    // open until the client closes it.
+    void stallAnswer(const QString &path);
+    void stallBody(const QString &path);
     void clearBehaviours();
 
     // Request targets (path and query) in the order they arrived.
@@ -58,18 +63,21 @@ protected:
     void incomingConnection(qintptr descriptor) override;
 
 private:
+    enum class Stall { None, Silent, AfterHalfBody };
     struct Behaviour {
         int status = 0;           // 0: serve the body or the file
         QByteArray body;          // served instead of the file when set
         bool hasBody = false;
         bool cut = false;         // close after half the body
         int delayMs = 0;
+        Stall stall = Stall::None;
     };
     struct Answer {
         int status = 200;
         QByteArray contentType;
         QByteArray body;
         bool cut = false;
+        Stall stall = Stall::None;
     };
 
     void onReadyRead(QTcpSocket *socket);

@@ -74,6 +74,35 @@ TEST(CatalogServer, ServesFilesBehavioursAndStaysInsideItsRoot)
     EXPECT_TRUE(rawRequest(server.serverPort(), "POST /icon.png HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 405"));
 }
 
+TEST(CatalogServer, StalledPathsKeepTheConnectionOpenAndSendNoMore)
+{
+    QTemporaryDir site;
+    writeFile(site.filePath("big.json"), QByteArray(1000, 'x'));
+    CatalogServer server(site.path());
+    ASSERT_TRUE(server.start());
+    server.stallAnswer("/silent");
+    server.stallBody("/big.json");
+
+    for (const char *path : {"/silent", "/big.json"}) {
+        SCOPED_TRACE(path);
+        QTcpSocket socket;
+        QByteArray answer;
+        QObject::connect(&socket, &QTcpSocket::readyRead, [&] { answer += socket.readAll(); });
+        socket.connectToHost(QHostAddress::LocalHost, server.serverPort());
+        socket.write(QByteArray("GET ") + path + " HTTP/1.1\r\n\r\n");
+        QTest::qWait(500);
+        EXPECT_EQ(socket.state(), QAbstractSocket::ConnectedState);
+        EXPECT_EQ(server.requestCount(path), 1);
+        if (QByteArray(path) == "/silent") {
+            EXPECT_TRUE(answer.isEmpty());
+        } else {
+            EXPECT_TRUE(answer.startsWith("HTTP/1.1 200 OK\r\n"));
+            EXPECT_TRUE(answer.contains("Content-Length: 1000\r\n"));
+            EXPECT_TRUE(answer.endsWith("\r\n\r\n" + QByteArray(500, 'x')));
+        }
+    }
+}
+
 TEST(CatalogServer, ExecutableServesTheDemoSite)
 {
     QTemporaryDir work;

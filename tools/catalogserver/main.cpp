@@ -1,6 +1,7 @@
 // catalogserver: serves the demo catalog site (or any folder) on loopback for the manager.
 //   catalogserver [--root DIR] [--port N] [--url-file FILE] [--tls CERT KEY]
 //                 [--status PATH=CODE]... [--cut PATH]... [--delay PATH=MS]...
+//                 [--stall PATH]... [--stall-body PATH]...
 // Prints the base URL once it listens, writes it to --url-file too, and runs until killed.
 
 #include "tools/catalogserver/catalogserver.h"
@@ -41,6 +42,8 @@ int main(int argc, char **argv)
         {QStringLiteral("status"), QStringLiteral("Answer PATH with status CODE."), QStringLiteral("path=code")},
         {QStringLiteral("cut"), QStringLiteral("Cut the body of PATH in the middle."), QStringLiteral("path")},
         {QStringLiteral("delay"), QStringLiteral("Answer PATH after MS milliseconds."), QStringLiteral("path=ms")},
+        {QStringLiteral("stall"), QStringLiteral("Read requests for PATH and never answer."), QStringLiteral("path")},
+        {QStringLiteral("stall-body"), QStringLiteral("Send half the answer for PATH, then nothing."), QStringLiteral("path")},
     });
     parser.process(app);
 
@@ -70,6 +73,10 @@ int main(int argc, char **argv)
         return 2;
     for (const QString &path : parser.values(QStringLiteral("cut")))
         server.cutBody(path);
+    for (const QString &path : parser.values(QStringLiteral("stall")))
+        server.stallAnswer(path);
+    for (const QString &path : parser.values(QStringLiteral("stall-body")))
+        server.stallBody(path);
 
     if (!server.start(quint16(parser.value(QStringLiteral("port")).toUInt()))) {
         err << "catalogserver: can't listen: " << server.errorString() << '\n';
