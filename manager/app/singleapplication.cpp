@@ -92,9 +92,16 @@ void SingleApplicationPrivate::connectToPrimaryInstance(int timeoutMs, char type
     socket->flush();
     socket->waitForBytesWritten(timeoutMs);
     connect(socket, &QLocalSocket::readyRead, this, &SingleApplicationPrivate::slotAnswerAvailable, Qt::UniqueConnection);
+    connect(socket, &QLocalSocket::disconnected, this, &SingleApplicationPrivate::slotPrimaryClosed, Qt::UniqueConnection);
 }
 
 void SingleApplicationPrivate::slotAnswerAvailable() { emit owner->receivedMessage(0, socket->readAll(), socket); }
+
+void SingleApplicationPrivate::slotPrimaryClosed() {
+    if (socket->bytesAvailable() > 0)
+        slotAnswerAvailable();
+    emit owner->primaryConnectionClosed();
+}
 
 void SingleApplicationPrivate::slotConnectionEstablished() {
     QLocalSocket* connection = server->nextPendingConnection();

@@ -48,6 +48,9 @@ signals:
     // First instance: bytes a later instance sent, with its number and the socket to answer on.
     // Later instance: bytes the first instance answered, with instance number 0.
     void receivedMessage(quint32 instanceNumber, const QByteArray& message, QLocalSocket* socket);
+    // Later instance: the first instance closed the connection (after any bytes it sent last
+    // were emitted as receivedMessage).
+    void primaryConnectionClosed();
 
 private:
     Q_DECLARE_PRIVATE(SingleApplication)

@@ -37,4 +37,5 @@ private slots:
     void slotDataAvailable(QLocalSocket* connection, quint32 number);
     void slotClientConnectionClosed(QLocalSocket* connection, quint32 number);
     void slotAnswerAvailable();
+    void slotPrimaryClosed();
 };

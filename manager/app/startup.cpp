@@ -16,12 +16,15 @@
 #include <QFontDatabase>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QPointer>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QTranslator>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -38,6 +41,8 @@ const int kApplicationFontPointSize = 12;
 const int kChannelTimeoutMs = 1000;
 const int kForwardWriteTimeoutMs = 100;
 const int kAnswerWriteTimeoutMs = 30000;
+// How long a start waits for another start to finish its election.
+const int kStartupLockWaitMs = 10000;
 
 void applyStyleSheet(QApplication& app) {
     QFile file(QString::fromLatin1(kStyleSheet));
@@ -64,50 +69,124 @@ void loadFonts() {
     QApplication::setFont(database.font(family, QStringLiteral("Light"), kApplicationFontPointSize));
 }
 
-int runSecondary(SingleApplication& app, QLockFile& lock, const QString& word, const QString& productKey) {
-    lock.unlock();
+// Holds the commands later starts forward until the first instance can act on them. The first
+// instance listens as soon as the application object exists, while its window is still being
+// made and its first catalog download may still run; a command that arrives meanwhile waits
+// here instead of being lost, and the start-up lock never waits for any of it.
+class ForwardedCommands : public QObject {
+public:
+    using Handler = std::function<void(const QByteArray& message, QLocalSocket* socket)>;
+
+    explicit ForwardedCommands(SingleApplication& app) {
+        connect(&app, &SingleApplication::receivedMessage, this,
+                [this](quint32, const QByteArray& message, QLocalSocket* socket) { receive(message, socket); });
+    }
+
+    // From now on commands go to `handler`, those that waited first.
+    void handleWith(Handler handler) {
+        handler_ = std::move(handler);
+        const QList<Waiting> waiting = std::exchange(waiting_, {});
+        for (const Waiting& command : waiting) {
+            if (command.socket)
+                handler_(command.message, command.socket);
+        }
+    }
+
+    // A start that stays hidden answers no command: the connections close, so that later starts
+    // end at once instead of waiting for an answer that never comes.
+    void refuse() {
+        refusing_ = true;
+        handler_ = nullptr;
+        const QList<Waiting> waiting = std::exchange(waiting_, {});
+        for (const Waiting& command : waiting) {
+            if (command.socket)
+                command.socket->close();
+        }
+    }
+
+private:
+    struct Waiting {
+        QByteArray message;
+        QPointer<QLocalSocket> socket;
+    };
+
+    void receive(const QByteArray& message, QLocalSocket* socket) {
+        if (refusing_) {
+            qCDebug(managerLogCategory) << "message=" << message << "(not answered: this start stays hidden)";
+            socket->close();
+        } else if (handler_) {
+            handler_(message, socket);
+        } else {
+            waiting_.append(Waiting{message, socket});
+        }
+    }
+
+    Handler handler_;
+    QList<Waiting> waiting_;
+    bool refusing_ = false;
+};
+
+int runSecondary(SingleApplication& app, const QString& word, const QString& productKey) {
     winuser::allowSetForegroundWindow(app.primaryProcessId());
+    bool ended = false;
+    const auto end = [&ended](int code) {
+        if (ended)
+            return;
+        ended = true;
+        QCoreApplication::exit(code);
+    };
     QObject::connect(&app, &SingleApplication::receivedMessage,
-                     [](quint32, const QByteArray& answer, QLocalSocket*) { QCoreApplication::exit(answer.toInt()); });
+                     [&end](quint32, const QByteArray& answer, QLocalSocket*) { end(answer.toInt()); });
+    QObject::connect(&app, &SingleApplication::primaryConnectionClosed, [&end] {
+        qCWarning(managerLogCategory) << "the running instance closed the connection without answering";
+        end(kNoAnswerExitCode);
+    });
     if (!app.forwardMessage(forwardedMessage(word, productKey), kForwardWriteTimeoutMs)) {
         qCWarning(managerLogCategory) << "cannot forward the command to the running instance";
         return kNoAnswerExitCode;
     }
-    QTimer::singleShot(kForwardAnswerTimeoutMs, [] {
+    QTimer::singleShot(kForwardAnswerTimeoutMs, [&end] {
         qCWarning(managerLogCategory) << "no answer from the running instance";
-        QCoreApplication::exit(kNoAnswerExitCode);
+        end(kNoAnswerExitCode);
     });
     return app.exec();
 }
 
-int runPrimary(SingleApplication& app, QLockFile& lock, const QString& word, const QString& productKey) {
-    if (word == QLatin1String(kQuitCommandWord)) {
-        lock.unlock();
+int runPrimary(SingleApplication& app, ForwardedCommands& commands, const QString& word, const QString& productKey) {
+    if (word == QLatin1String(kQuitCommandWord))
         return 0;
-    }
     const KMCCommand command = commandFromWord(word);
     MainWindow window(command, productKey);
+    bool quitForwarded = false;
+    const auto handle = [&window, &quitForwarded](const QByteArray& message, QLocalSocket* socket) {
+        quitForwarded = quitForwarded || parseForwardedMessage(message).word == QLatin1String(kQuitCommandWord);
+        handleForwardedCommand(&window, message, socket);
+    };
+
     bool hidden = false;
     if (command == CommandCheckUpdate) {
-        if (window.checkRequestedProduct(productKey)) {
+        // The window answers later starts while the catalog is fetched: a "show" makes it wanted,
+        // a "quit" ends the start.
+        commands.handleWith(handle);
+        const bool wanted = window.checkRequestedProduct(productKey) || window.isVisible();
+        if (quitForwarded)
+            return 0;
+        if (wanted) {
             window.doCommand(CommandCheckUpdate, productKey);
         } else {
+            commands.refuse();
             window.setTransientInstance(true);
             window.doCommand(CommandUploadEvents, productKey);
             hidden = true;
         }
     } else if (command == CommandUploadEvents) {
+        commands.refuse();
         window.setTransientInstance(true);
         window.doCommand(CommandUploadEvents, QString());
         hidden = true;
+    } else {
+        commands.handleWith(handle);
     }
-    if (!hidden) {
-        QObject::connect(&app, &SingleApplication::receivedMessage, &window,
-                         [&window](quint32, const QByteArray& message, QLocalSocket* socket) {
-                             handleForwardedCommand(&window, message, socket);
-                         });
-    }
-    lock.unlock();
     if (!hidden)
         window.show();
     return app.exec();
@@ -143,10 +222,12 @@ void handleForwardedCommand(MainWindow* window, const QByteArray& message, QLoca
 }
 
 int runManager(int argc, char** argv) {
+    // The lock serialises the election of the first instance only: it is released as soon as the
+    // application object knows which instance it is, before any catalog, window or network work.
     QLockFile lock(startupLockPath());
-    // Only a dead holder makes the lock stale: a start-up that waits long on the catalog keeps it.
+    // Only a dead holder makes the lock stale; a live one holds it for a moment.
     lock.setStaleLockTime(0);
-    if (!lock.lock())
+    if (!lock.tryLock(kStartupLockWaitMs))
         return -1;
 
     registerTranslationsBundle();
@@ -155,20 +236,20 @@ int runManager(int argc, char** argv) {
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
 
     SingleApplication app(argc, argv, true, SingleApplication::PerUser, kChannelTimeoutMs);
+    std::unique_ptr<ForwardedCommands> commands;
+    if (app.isPrimaryInstance())
+        commands = std::make_unique<ForwardedCommands>(app);
+    lock.unlock();
+
     AppEnvironment::setApplicationNames(QString::fromLatin1(kOrganisationName), QString::fromLatin1(kApplicationName),
                                         QString::fromLatin1(kApplicationVersion));
     AppEnvironment::setAppIdentity(QString::fromLatin1(kIdentity));
     setLogBaseName(QString::fromLatin1(kLogBaseName));
-    applyStyleSheet(app);
+    if (app.isPrimaryInstance())
+        applyStyleSheet(app);
     initLogging();
     std::printf("KivoManager client version %s\n", kApplicationVersion);
     std::fflush(stdout);
-
-    const std::unique_ptr<QTranslator> translator(AppEnvironment::loadTranslator(AppEnvironment::selectedLocale()));
-    if (translator)
-        QCoreApplication::installTranslator(translator.get());
-    loadFonts();
-    AppEnvironment::prepareFolders();
 
     QCommandLineParser parser;
     const QCommandLineOption commandOption(QStringLiteral("c"),
@@ -181,16 +262,20 @@ int runManager(int argc, char** argv) {
     // exiting from inside the parser) lets the application object leave the shared block.
     if (!parser.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()), qPrintable(parser.errorText()));
-        lock.unlock();
         return 1;
     }
     const QString word = parser.value(commandOption);
     const QString productKey = parser.value(productOption);
 
-    if (app.isPrimaryInstance())
-        return runPrimary(app, lock, word, productKey);
-    if (!word.isEmpty())
-        return runSecondary(app, lock, word, productKey);
-    lock.unlock();
-    return -1;
+    // A later start only forwards its command: it shows nothing, so it loads no translation or
+    // fonts and leaves the working folders to the first instance.
+    if (!app.isPrimaryInstance())
+        return word.isEmpty() ? -1 : runSecondary(app, word, productKey);
+
+    const std::unique_ptr<QTranslator> translator(AppEnvironment::loadTranslator(AppEnvironment::selectedLocale()));
+    if (translator)
+        QCoreApplication::installTranslator(translator.get());
+    loadFonts();
+    AppEnvironment::prepareFolders();
+    return runPrimary(app, *commands, word, productKey);
 }

@@ -15,8 +15,10 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
 
 #include <memory>
+#include <vector>
 
 #include <signal.h>
 
@@ -176,6 +178,66 @@ TEST_F(ManagerProcesses, LaterStartGivesUpWhenTheFirstInstanceDoesNotAnswer) {
     ASSERT_EQ(::kill(pid_t(first->processId()), SIGCONT), 0);
     EXPECT_EQ(runLater({"-c", "quit"}), 0);
     EXPECT_TRUE(firstEndsWith(0));
+}
+
+// A "checkupdate" start whose catalog server accepts and never answers: later starts are not
+// held up by it; they are answered while its download waits, and "quit" ends it.
+TEST_F(ManagerProcesses, LaterStartsAreAnsweredWhileTheFirstWaitsOnAStalledCatalog) {
+    QProcess server;
+    const QString urlFile = root.path() + "/server-url";
+    server.start(qEnvironmentVariable("SOLVANE_BINARY_DIR") + "/tools/catalogserver/catalogserver",
+                 {"--url-file", urlFile, "--stall", "/products/1.1.0.229/windows/uid"});
+    ASSERT_TRUE(server.waitForStarted(5000));
+    QElapsedTimer waited;
+    waited.start();
+    while (QFileInfo(urlFile).size() == 0 && waited.elapsed() < 10000)
+        QThread::msleep(20);
+    QFile url(urlFile);
+    ASSERT_TRUE(url.open(QIODevice::ReadOnly));
+    env.insert("SOLVANE_API_PORT", QString::number(QUrl(QString::fromUtf8(url.readAll()).trimmed()).port()));
+
+    startFirst({"-c", "checkupdate", "-p", "Vexilo Norvik"});
+    ASSERT_TRUE(logShows("HttpGetOperation started on  \"http://127.0.0.1:"));
+    qint64 elapsed = 0;
+    EXPECT_EQ(runLater({"-c", "show"}, 15000, &elapsed), 0);
+    EXPECT_LT(elapsed, kForwardAnswerTimeoutMs);  // answered, not given up on
+    EXPECT_TRUE(logShows("Debug: command 6 \"\" "));
+    EXPECT_EQ(runLater({"-c", "quit"}, 15000), 0);
+    EXPECT_TRUE(firstEndsWith(0));
+    server.kill();
+    server.waitForFinished();
+}
+
+// A hidden first instance answers no command; a later start ends as soon as the connection
+// closes instead of waiting for an answer that never comes.
+TEST_F(ManagerProcesses, LaterStartToAHiddenFirstInstanceEndsWhenTheConnectionCloses) {
+    startFirst({"-c", "uploadevents"});
+    qint64 elapsed = 0;
+    EXPECT_EQ(runLater({"-c", "show"}, 15000, &elapsed), kNoAnswerExitCode);
+    EXPECT_LT(elapsed, kForwardAnswerTimeoutMs / 2);
+    EXPECT_TRUE(firstEndsWith(0));
+    EXPECT_FALSE(log().contains("Debug: command 6"));
+}
+
+// However many starts come at once, none waits for another's start-up: each forwards its command
+// and is answered.
+TEST_F(ManagerProcesses, TwentySimultaneousLaterStartsAreAllAnswered) {
+    startFirst();
+    ASSERT_TRUE(logShows("Debug: command 0 \"\" "));
+    std::vector<std::unique_ptr<QProcess>> starts;
+    for (int i = 0; i < 20; ++i) {
+        starts.push_back(std::make_unique<QProcess>());
+        starts.back()->setProcessEnvironment(env);
+        starts.back()->start(program, {"-c", "show"});
+    }
+    QElapsedTimer timer;
+    timer.start();
+    for (const auto& start : starts) {
+        ASSERT_TRUE(start->waitForFinished(int(qMax<qint64>(1, 20000 - timer.elapsed()))));
+        EXPECT_EQ(start->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(start->exitCode(), 0);
+    }
+    EXPECT_EQ(log().count("Debug: command 6 \"\" "), 20);
 }
 
 TEST_F(ManagerProcesses, QuitWithoutARunningInstanceEndsAtOnce) {

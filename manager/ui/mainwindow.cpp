@@ -128,6 +128,7 @@ void MainWindow::updateCatalogs() {
 }
 
 void MainWindow::showMessages(const QStringList& pages) {
+    installPageShown_ = false;
     form_->messagesPager->setMessageCount(pages.size());
     form_->messagesPager->setCurrentMessage(0);
     form_->messages->setMessages(pages);
@@ -186,35 +187,43 @@ void MainWindow::doCommand(KMCCommand command, const QString& productKey) {
         if (productKey.isEmpty())
             break;
         showMessages({QLatin1String(kInstallMessagePage)});
-        bool found = false;
-        // A copy: installing rebuilds the list, which may add cards to the map.
-        const QMap<QString, QSharedPointer<ProductWidget>> cards = productWidgets_;
-        for (const QSharedPointer<ProductWidget>& card : cards) {
-            if (::productKey(card->product().name()) != productKey)
-                continue;
-            found = true;
-            if (card->product().productState() == ProductInstalled) {
+        installPageShown_ = true;
+        // The first card of the key only: several names share a key ("Servra" ones share one).
+        QSharedPointer<ProductWidget> card;
+        for (const QSharedPointer<ProductWidget>& candidate : qAsConst(productWidgets_)) {
+            if (::productKey(candidate->product().name()) == productKey) {
+                card = candidate;
+                break;
+            }
+        }
+        if (card) {
+            if (card->product().productState() == ProductInstalled && !card->isBusy()) {
                 qCDebug(managerLogCategory) << "already installed and up to date, bypassing installation.";
                 showCatalogMessages();
+            } else if (card->isBusy()) {
+                // A second request for a product on its way (a forwarded command, a refresh that
+                // carries the start's command again) shows that one; it starts nothing.
+                qCDebug(managerLogCategory) << "product is being installed already.";
+                card->setInstallRequested(true);
+                rebuildProductList(false);
             } else {
                 qCDebug(managerLogCategory) << "has product widget, installing.";
                 card->setInstallRequested(true);
                 rebuildProductList(false);
                 card->startInstall();
             }
-        }
-        if (found)
             break;
+        }
         qCDebug(managerLogCategory) << "No widget for product to be installed, trying to find it in catalogue.";
         for (const Product& product : productCatalog_->products()) {
             if (::productKey(product.name()) != productKey)
                 continue;
-            found = true;
-            QSharedPointer<ProductWidget> card = createProductWidget(product);
+            card = createProductWidget(product);
             qCDebug(managerLogCategory) << "installing product which is in catalogue, but without widget.";
             card->startInstall();
+            break;
         }
-        if (!found) {
+        if (!card) {
             qCDebug(managerLogCategory) << "Product requested to be installed is not in catalogue!" << productKey;
             showCatalogMessages();
         }
@@ -228,10 +237,11 @@ void MainWindow::doCommand(KMCCommand command, const QString& productKey) {
 void MainWindow::doTrackProductInstalled(const Product* product) {
     Q_UNUSED(product)
     rebuildProductList(true);
-    if (pendingCommand_ == CommandInstall) {
+    // The install page goes once the install it announced has ended, whoever asked for it.
+    if (installPageShown_)
         showCatalogMessages();
+    if (pendingCommand_ == CommandInstall)
         pendingCommand_ = CommandNone;
-    }
 }
 
 void MainWindow::doTrackProductUninstalled(const Product* product) {
@@ -239,7 +249,12 @@ void MainWindow::doTrackProductUninstalled(const Product* product) {
     rebuildProductList(false);
 }
 
-void MainWindow::doProductInstallFailed(const Product* product) { Q_UNUSED(product) }
+void MainWindow::doProductInstallFailed(const Product* product) {
+    Q_UNUSED(product)
+    // The card says what went wrong; the page announcing the install must not stay.
+    if (installPageShown_)
+        showCatalogMessages();
+}
 
 void MainWindow::doUpdateProductHelp() {
     if (outOfDate_)

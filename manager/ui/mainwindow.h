@@ -126,5 +126,6 @@ private:
     bool offline_ = false;           // the last catalog download failed
     QNetworkAccessManager* networkAccessManager_;  // child; only watches accessibility
     bool transient_ = false;         // the window of a start that is never shown
+    bool installPageShown_ = false;  // the message view shows the install page of a command
     QPushButton* updateButton_ = nullptr;  // the out-of-date button, once made
 };

@@ -4,10 +4,12 @@
 #include "manager/catalog/messagecatalog.h"
 #include "manager/catalog/productcatalog.h"
 #include "manager/operations/helpupdateroperation.h"
+#include "manager/operations/httpgetoperation.h"
 #include "manager/ui/messageview.h"
 #include "manager/ui/productwidget.h"
 #include "manager/ui/settingsdialog.h"
 #include "manager/ui/testing/widget_test_support.h"
+#include "sys/msi/msi.h"
 #include "sys/sparkle/updatedialog.h"
 #include "tools/catalogserver/catalogserver.h"
 
@@ -321,8 +323,10 @@ TEST_F(MainWindowTest, InstallCommands) {
             EXPECT_EQ(server.requestCount("/installers/vexilo-norvik.msi"), 1) << c.name;
             EXPECT_FALSE(norvik->installRequested()) << c.name;
             EXPECT_EQ(actionRow(norvik), QStringList{"installButton"}) << c.name;
-            // A failed install changes nothing else: the install page stays.
-            EXPECT_EQ(view(*window)->messages(), QStringList{":/install_message/"}) << c.name;
+            // The card says what failed; the page announcing the install goes.
+            EXPECT_EQ(norvik->failureText(), "The download failed. Check the connection and try again.") << c.name;
+            EXPECT_FALSE(norvik->findChild<QLabel*>("errorLabel")->isHidden()) << c.name;
+            EXPECT_EQ(view(*window)->messages(), catalogPages) << c.name;
             break;
         }
         if (c.outcome != InstallStarted) {
@@ -332,17 +336,112 @@ TEST_F(MainWindowTest, InstallCommands) {
     EXPECT_EQ(window->productWidgets().size(), 4);
 }
 
-TEST_F(MainWindowTest, PendingInstallIsRetriedByEveryRefreshUntilAnInstallFinishes) {
+// The start's own install command is carried out by every refresh until an install finishes,
+// but never while one runs: a refresh meanwhile starts no second download.
+TEST_F(MainWindowTest, PendingInstallRunsOnceAtATimeAndAgainAfterAFailure) {
     server.answerStatus("/installers/vexilo-norvik.msi", 404);
+    server.delayAnswer("/installers/vexilo-norvik.msi", 1000);
     std::unique_ptr<MainWindow> window = open(CommandInstall, "Vexilo Norvik");
+    ProductWidget* norvik = card(*window, "Vexilo Norvik");
+    QSignalSpy failed(norvik, &ProductWidget::productInstallFailed);
     ASSERT_TRUE(waitUntil([&] { return server.requestCount("/installers/vexilo-norvik.msi") == 1; }));
+    window->findChild<QPushButton*>("refreshButton")->click();
+    ASSERT_TRUE(waitUntil([&] { return failed.count() == 1; }));
+    EXPECT_EQ(server.requestCount("/installers/vexilo-norvik.msi"), 1);
     EXPECT_EQ(window->pendingCommand(), CommandInstall);
+
     window->findChild<QPushButton*>("refreshButton")->click();
     ASSERT_TRUE(waitUntil([&] { return server.requestCount("/installers/vexilo-norvik.msi") == 2; }));
     EXPECT_EQ(window->pendingCommand(), CommandInstall);
 
     window->doTrackProductInstalled(nullptr);
     EXPECT_EQ(window->pendingCommand(), CommandNone);
+}
+
+// A command forwarded twice while the first install downloads, a refresh and a connection change
+// meanwhile: one download, one installer run, and the card shows the download throughout. When
+// it has installed, the card is among the installed ones and the catalog's pages are back.
+TEST_F(MainWindowTest, ForwardedInstallRunsOnceAndEndsAmongTheInstalledProducts) {
+    setInstalledVersion("Solvane Photo 2", "2.4.1.310");
+    server.delayAnswer("/installers/vexilo-norvik.msi", 1000);
+    std::unique_ptr<MainWindow> window = open();
+    const QStringList catalogPages = window->messageCatalog()->pages();
+    ASSERT_FALSE(catalogPages.isEmpty());
+    ProductWidget* norvik = card(*window, "Vexilo Norvik");
+    QSignalSpy installed(norvik, &ProductWidget::productInstalled);
+
+    window->doCommand(CommandInstall, "Vexilo Norvik");
+    EXPECT_EQ(view(*window)->messages(), QStringList{":/install_message/"});
+    window->doCommand(CommandInstall, "Vexilo Norvik");
+    window->findChild<QPushButton*>("refreshButton")->click();
+    emit window->connectionChanged(true);
+    emit window->connectionChanged(false);
+    EXPECT_EQ(actionRow(norvik), QStringList{"versionLabel"});  // "Downloading...", no Install button
+    EXPECT_EQ(actionWidget<QLabel>(norvik, "versionLabel")->text(), "Downloading...");
+
+    ASSERT_TRUE(waitUntil([&] { return installed.count() == 1; }));
+    uitest::spin(200);
+    EXPECT_EQ(installed.count(), 1);
+    EXPECT_EQ(server.requestCount("/installers/vexilo-norvik.msi"), 1);
+    char16_t code[kMsiProductCodeLength + 1];
+    EXPECT_EQ(MsiEnumProductsW(0, code), ERROR_SUCCESS);
+    EXPECT_EQ(MsiEnumProductsW(1, code), ERROR_NO_MORE_ITEMS);
+
+    EXPECT_EQ(norvik->product().productState(), ProductInstalled);
+    EXPECT_EQ(actionWidget<QLabel>(norvik, "versionLabel")->text(), "v1.8.0.0\nup to date");
+    EXPECT_EQ(placedCards(*window), QStringList({"Solvane Photo 2@1", "Vexilo Norvik@2", "Vexilo Pellume@6"}));
+    EXPECT_EQ(labelAt(*window, 4)->text(), "Tools you might love:");
+    EXPECT_EQ(view(*window)->messages(), catalogPages);
+}
+
+// Several catalog names share one key (every "Servra" name has the key of "Vexilo Deskra"): an
+// install command for the key starts the first such card only.
+TEST_F(MainWindowTest, InstallCommandStartsTheFirstCardOfItsKeyOnly) {
+    const QByteArray entry = R"({"Product": "%1", "Version": [1, 0], "URL": "@BASE@/installers/%2.msi",
+                                 "HelpURL": "@BASE@/help/%2", "sha1": "0000000000000000000000000000000000000000",
+                                 "forSale": "0"})";
+    QStringList entries;
+    for (const char* name : {"Vexilo Deskra", "Servra Studio", "Servra Lite"})
+        entries << QString::fromUtf8(entry).arg(name, QString(name).toLower().replace(' ', '-'));
+    server.answerBody(kProductsPath, (R"({"ProductCatalog": {"Version": 1, "Products": [)" + entries.join(',') + "]}}")
+                                         .toUtf8()
+                                         .replace("@BASE@", server.baseUrl().toString().toUtf8()));
+    std::unique_ptr<MainWindow> window = open();
+    ASSERT_EQ(window->productWidgets().size(), 3);
+    int failures = 0;
+    for (const QSharedPointer<ProductWidget>& each : window->productWidgets())
+        QObject::connect(each.data(), &ProductWidget::productInstallFailed, [&failures] { ++failures; });
+
+    window->doCommand(CommandInstall, "Vexilo Deskra v3");
+    ASSERT_TRUE(waitUntil([&] { return failures == 1; }));
+    uitest::spin(300);
+    EXPECT_EQ(failures, 1);
+    QStringList fetched;
+    for (const QString& request : server.requests()) {
+        if (request.startsWith("/installers/"))
+            fetched << request;
+    }
+    EXPECT_EQ(fetched, QStringList{"/installers/servra-lite.msi"});  // the first card in the list's order
+}
+
+// A catalog server that accepts and never answers: the window falls back to its cached catalog
+// within the time limit and offers to reconnect.
+TEST_F(MainWindowTest, StalledCatalogFallsBackToTheCacheAndOffersToReconnect) {
+    open().reset();  // caches the catalog
+    server.stallAnswer(kProductsPath);
+    const HttpGetOperation::Timeouts saved = HttpGetOperation::setDefaultTimeouts({500, 500});
+    auto window = std::make_unique<MainWindow>(CommandNone, QString());
+    ASSERT_TRUE(waitUntil([&] { return window->isOffline(); }, 10000));
+    HttpGetOperation::setDefaultTimeouts(saved);
+    EXPECT_EQ(placedCards(*window), QStringList({"Solvane Photo 2@4", "Vexilo Norvik@5", "Vexilo Pellume@6"}));
+    EXPECT_FALSE(window->findChild<QPushButton*>("offlineButton")->isHidden());
+    EXPECT_FALSE(window->findChild<QPushButton*>("refreshButton")->isHidden());
+    for (QLabel* label : window->findChildren<QLabel*>())
+        EXPECT_FALSE(label->isVisibleTo(window.get()) && label->text() == "Updating...");
+
+    server.clearBehaviours();
+    window->findChild<QPushButton*>("offlineButton")->click();
+    EXPECT_FALSE(window->isOffline());
 }
 
 TEST_F(MainWindowTest, RequestedCardIsShownWhateverItsKindAndScrolledTo) {

@@ -4,6 +4,31 @@
 #include "manager/resources/resources.h"
 #include "manager/ui/messageviewpage.h"
 
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace {
+
+// The web engine types the "qrc" pages through the system's MIME database, which Qt finds in the
+// XDG data folders: a process whose XDG_DATA_DIRS leaves out the system's folders would get
+// untyped, blank pages. The folders the XDG rules name by default are added behind the given
+// ones, so that every folder of the environment keeps its place and meaning.
+void reachSystemMimeDatabase()
+{
+    for (const QString &folder : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+        if (QFileInfo::exists(folder + QStringLiteral("/mime/mime.cache")))
+            return;
+    }
+    QByteArray folders = qgetenv("XDG_DATA_DIRS");
+    for (const QByteArray &fallback : {QByteArrayLiteral("/usr/local/share"), QByteArrayLiteral("/usr/share")}) {
+        if (!folders.split(':').contains(fallback))
+            folders += (folders.isEmpty() ? QByteArray() : QByteArrayLiteral(":")) + fallback;
+    }
+    qputenv("XDG_DATA_DIRS", folders);
+}
+
+} // namespace
+
 MessageView::MessageView(QWidget *parent)
     : QWebEngineView(parent)
 {
@@ -15,6 +40,7 @@ MessageView::MessageView(QWidget *parent)
     m_rotationTimer.setInterval(kRotationIntervalMs);
     connect(&m_rotationTimer, &QTimer::timeout, this, &MessageView::rotate);
 
+    reachSystemMimeDatabase();
     // The built-in pages must be there before the first one is shown; registering a bundle
     // again changes nothing.
     registerMessagePagesBundle();

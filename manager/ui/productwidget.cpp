@@ -5,6 +5,7 @@
 #include "manager/operations/controller.h"
 #include "manager/operations/controllerthread.h"
 #include "manager/operations/operationfactory.h"
+#include "manager/operations/productoperation.h"
 #include "manager/operations/productresourcedownloadoperation.h"
 #include "ui_productwidget.h"
 
@@ -122,6 +123,20 @@ void ProductWidget::updateState() {
         }
     }
 
+    // A running operation stays on the card whatever redraws it (a connection change, a new
+    // list): its buttons must not come back while it runs.
+    if (operation_ && !uninstalling_) {
+        showDownloading();
+    } else if (operation_) {
+        for (int i = 0; i < form_->buttonLayout->count(); ++i) {
+            if (QWidget* widget = form_->buttonLayout->itemAt(i)->widget())
+                widget->setEnabled(false);
+        }
+        form_->statusLabel->setEnabled(false);
+    }
+    form_->errorLabel->setText(failureText_);
+    form_->errorLabel->setVisible(!failureText_.isEmpty());
+
     const QString description = AppEnvironment::readWholeFile(product.descriptionFile());
     if (!description.isEmpty()) {
         form_->descriptionLabel->setText(description);
@@ -140,22 +155,39 @@ void ProductWidget::updateState() {
     style()->polish(this);
 }
 
-void ProductWidget::startInstall() {
-    qCDebug(managerLogCategory) << "Starting install of " << product_->name();
-    QSharedPointer<Operation> operation(factory_->createInstall(product_, nullptr));
-    connect(operation.data(), &Operation::finished, this, &ProductWidget::onInstallOperationFinished);
-    connect(operation.data(), &Operation::error, this, &ProductWidget::onOperationError);
-    connect(operation.data(), &Operation::progress, this, &ProductWidget::onOperationProgress);
-
+void ProductWidget::showDownloading() {
     clearButtonLayout();
     form_->statusLabel->setEnabled(false);
     auto* downloading = new QLabel(tr("Downloading..."), form_->statusFrame);
     downloading->setObjectName(QStringLiteral("versionLabel"));
     downloading->setAlignment(Qt::AlignHCenter);
     form_->buttonLayout->addWidget(downloading, 0);
-    form_->progressBar->setValue(0);
+    form_->progressBar->setValue(progress_);
     form_->progressBar->show();
+}
+
+void ProductWidget::track(const QSharedPointer<Operation>& operation, bool uninstall) {
+    operation_ = operation;
+    uninstalling_ = uninstall;
+    progress_ = 0;
+    failureText_.clear();
+    form_->errorLabel->hide();
+}
+
+bool ProductWidget::startInstall() {
+    if (operation_) {
+        qCDebug(managerLogCategory) << "an operation runs for" << product_->name() << "already, not starting another";
+        return false;
+    }
+    qCDebug(managerLogCategory) << "Starting install of " << product_->name();
+    QSharedPointer<Operation> operation(factory_->createInstall(product_, nullptr));
+    connect(operation.data(), &Operation::finished, this, &ProductWidget::onInstallOperationFinished);
+    connect(operation.data(), &Operation::error, this, &ProductWidget::onOperationError);
+    connect(operation.data(), &Operation::progress, this, &ProductWidget::onOperationProgress);
+    track(operation, false);
+    showDownloading();
     emit operationStart(operation);
+    return true;
 }
 
 void ProductWidget::onInstallPressed() { startInstall(); }
@@ -166,39 +198,79 @@ void ProductWidget::onUpdatePressed() {
 }
 
 void ProductWidget::onUninstallPressed() {
+    if (operation_) {
+        qCDebug(managerLogCategory) << "an operation runs for" << product_->name() << "already, not uninstalling";
+        return;
+    }
     qCDebug(managerLogCategory) << "Starting uninstall of " << product_->name();
     QSharedPointer<Operation> operation(factory_->createUninstall(product_, nullptr));
     connect(operation.data(), &Operation::finished, this, &ProductWidget::onUninstallOperationFinished);
     connect(operation.data(), &Operation::error, this, &ProductWidget::onOperationError);
+    track(operation, true);
     for (int i = 0; i < form_->buttonLayout->count(); ++i) {
         if (QWidget* widget = form_->buttonLayout->itemAt(i)->widget())
             widget->setEnabled(false);
     }
+    form_->errorLabel->hide();
     emit operationStart(operation);
 }
 
 void ProductWidget::onInstallOperationFinished() {
     qCDebug(managerLogCategory) << "install operation finished on product " << product_->name();
-    emit productInstalled(product_.data());
+    operation_.reset();
     form_->progressBar->hide();
+    // Cleared before the window hears of it: the installed card then goes to the installed group.
     installRequested_ = false;
     updateState();
+    emit productInstalled(product_.data());
 }
 
 void ProductWidget::onUninstallOperationFinished() {
     qCDebug(managerLogCategory) << "uninstall operation finished on product " << product_->name();
-    emit productUninstalled(product_.data());
+    operation_.reset();
     updateState();
+    emit productUninstalled(product_.data());
+}
+
+QString ProductWidget::failureMessage(const Operation* operation) {
+    using Kind = ProductOperation::FailureKind;
+    const auto* productOperation = qobject_cast<const ProductOperation*>(operation);
+    switch (productOperation ? productOperation->failureKind() : Kind::None) {
+    case Kind::Download:
+        return tr("The download failed. Check the connection and try again.");
+    case Kind::Checksum:
+        return tr("The downloaded installer is damaged. Try again later.");
+    case Kind::Unverifiable:
+        return tr("The installer could not be verified, so it was not run.");
+    case Kind::WrongProduct:
+        return tr("The installer is for another product, so it was not run.");
+    case Kind::Installer:
+        return tr("The installation did not complete.");
+    case Kind::NotInstalled:
+        return tr("The product is not installed.");
+    case Kind::Uninstaller:
+        return tr("The product could not be removed.");
+    case Kind::None:
+        break;
+    }
+    return tr("The operation failed.");
 }
 
 void ProductWidget::onOperationError() {
     qCWarning(managerLogCategory) << "operation error";
+    const QSharedPointer<Operation> failed = operation_;
+    operation_.reset();
+    failureText_ = failureMessage(failed.data());
+    form_->errorLabel->setToolTip(failed ? failed->errorText() : QString());
     installRequested_ = false;
-    emit productInstallFailed(product_.data());
     updateState();
+    emit productInstallFailed(product_.data());
 }
 
-void ProductWidget::onOperationProgress(float fraction) { form_->progressBar->setValue(int(fraction * 100)); }
+void ProductWidget::onOperationProgress(float fraction) {
+    progress_ = int(fraction * 100);
+    form_->progressBar->setValue(progress_);
+}
 
 void ProductWidget::onResourceDownloadOperationFinished() { updateState(); }
 

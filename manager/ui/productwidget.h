@@ -9,6 +9,10 @@
 // install and uninstall operations: they work on a copy and hand the changed record back to the
 // GUI thread before their finished()/error() arrive here, so the card only ever reads a record
 // that nothing else is writing (see manager/operations/operationfactory.h).
+//
+// One install, update or uninstall of a product runs at a time: while one runs the card shows it
+// (the download and its progress, or its disabled row), whatever else redraws the card, and
+// starts no other. A failed one leaves on the card what went wrong until the next one starts.
 #pragma once
 
 #include "manager/product/product.h"
@@ -52,8 +56,13 @@ public:
     // The title on the card: the record's fsProductVerbose, else its name.
     QString displayName() const { return displayName_; }
 
-    // Starts an install or update of the product.
-    void startInstall();
+    // Starts an install or update of the product; false (starting nothing) while an install,
+    // update or uninstall of it runs.
+    bool startInstall();
+    // An install, update or uninstall of the product runs.
+    bool isBusy() const { return !operation_.isNull(); }
+    // What the last failed operation left on the card; empty when the last one succeeded.
+    QString failureText() const { return failureText_; }
 
 signals:
     void operationStart(QSharedPointer<Operation> operation);
@@ -82,6 +91,12 @@ private:
     // Downloads the icon and description unless both are on disk, fresh and the product current.
     void updateResources();
     void clearButtonLayout();
+    // The row while an install or update runs: "Downloading..." and the progress bar.
+    void showDownloading();
+    // Sets the operation that now runs and connects its ending to the card.
+    void track(const QSharedPointer<Operation>& operation, bool uninstall);
+    // The sentence the card shows for a failed operation.
+    static QString failureMessage(const Operation* operation);
     QPushButton* addPushButton(const QString& objectName, const QString& text, int maximumWidth);
 
     std::unique_ptr<Ui::ProductWidget> form_;
@@ -89,6 +104,10 @@ private:
     ControllerThread* controllerThread_;         // not owned
     std::unique_ptr<OperationFactory> factory_;
     QPixmap icon_;
+    QSharedPointer<Operation> operation_;        // the install, update or uninstall that runs
+    bool uninstalling_ = false;                  // operation_ is an uninstall
+    int progress_ = 0;                           // percent of the running download
+    QString failureText_;                        // shown until the next operation starts
     bool offline_;
     bool installRequested_ = false;
     bool learnMoreShown_ = false;

@@ -35,8 +35,7 @@ public:
     void perform() override {
         reportProgress(0.5f);
         if (!succeed_) {
-            setErrorText(QStringLiteral("scripted failure"));
-            done(Failure);
+            failWithText(FailureKind::Download, QStringLiteral("scripted failure"));
             return;
         }
         workingProduct().setState(install_ ? ProductInstalled : ProductNotInstalled, true);
@@ -51,14 +50,18 @@ private:
 
 class ScriptedFactory : public OperationFactory {
 public:
-    explicit ScriptedFactory(bool succeed) : succeed_(succeed) {}
+    explicit ScriptedFactory(bool succeed, int* made = nullptr) : succeed_(succeed), made_(made) {}
     Operation* createInstall(const QSharedPointer<Product>& product, QObject*) override {
+        if (made_)
+            ++*made_;
         return new ScriptedOperation(product, true, succeed_);
     }
     Operation* createInstall(const QSharedPointer<Product>& product, const QString&, QObject* parent) override {
         return createInstall(product, parent);
     }
     Operation* createUninstall(const QSharedPointer<Product>& product, QObject*) override {
+        if (made_)
+            ++*made_;
         return new ScriptedOperation(product, false, succeed_);
     }
     Operation* createUninstall(const QSharedPointer<Product>& product, const QString&, QObject* parent) override {
@@ -67,6 +70,7 @@ public:
 
 private:
     bool succeed_;
+    int* made_;
 };
 
 class ProductCard : public ::testing::Test {
@@ -304,26 +308,54 @@ TEST_F(ProductCard, FailedInstallOrUninstallBringsTheRowBackAndReportsInstallFai
     EXPECT_EQ(actionRow(&card), QStringList{"installButton"});
     EXPECT_TRUE(card.findChild<QProgressBar*>("progressBar")->isHidden());
     EXPECT_EQ(card.product().productState(), ProductNotInstalled);
+    // What went wrong stays on the card, whatever redraws it, until the next attempt.
+    auto* error = card.findChild<QLabel*>("errorLabel");
+    card.onConnectionChanged(true);
+    card.onConnectionChanged(false);
+    EXPECT_FALSE(error->isHidden());
+    EXPECT_EQ(error->text(), "The download failed. Check the connection and try again.");
+    EXPECT_EQ(error->toolTip(), "scripted failure");
 
     // An uninstall disables the row while it runs; its failure is an install failure too.
     QMetaObject::invokeMethod(&card, "onUninstallPressed");
     EXPECT_FALSE(actionWidget<QPushButton>(&card, "installButton")->isEnabled());
+    EXPECT_TRUE(error->isHidden());
     ASSERT_TRUE(waitUntil([&] { return failed.count() == 2; }));
     EXPECT_EQ(uninstalled.count(), 0);
     EXPECT_TRUE(actionWidget<QPushButton>(&card, "installButton")->isEnabled());
 }
 
-TEST_F(ProductCard, ConnectionChangeDuringAnInstallRedrawsFromTheRecord) {
+// While an install runs the card shows it, whatever redraws the card, and starts nothing else:
+// a second request, a connection change or an uninstall leave the one operation alone.
+TEST_F(ProductCard, OneOperationAtATimeStaysOnTheCardWhateverRedrawsIt) {
     const Product record = product(0);
     writeFreshResources(record);
-    ProductWidget card(record, &controllerThread, false, new ScriptedFactory(true));
+    int made = 0;
+    ProductWidget card(record, &controllerThread, false, new ScriptedFactory(true, &made));
     QSignalSpy installed(&card, &ProductWidget::productInstalled);
-    card.startInstall();
+    ASSERT_TRUE(card.startInstall());
+    EXPECT_TRUE(card.isBusy());
+    const auto showsTheDownload = [&] {
+        return actionRow(&card) == QStringList{"versionLabel"} &&
+               actionWidget<QLabel>(&card, "versionLabel")->text() == "Downloading..." &&
+               !card.findChild<QProgressBar*>("progressBar")->isHidden();
+    };
+    EXPECT_FALSE(card.startInstall());
     card.onConnectionChanged(true);
-    EXPECT_EQ(actionRow(&card), QStringList{"installButton"});
-    EXPECT_TRUE(card.findChild<QProgressBar*>("progressBar")->isHidden());
+    EXPECT_TRUE(showsTheDownload());
+    card.onConnectionChanged(false);
+    EXPECT_TRUE(showsTheDownload());
+    QMetaObject::invokeMethod(&card, "onUninstallPressed");
+    card.updateState();
+    EXPECT_TRUE(showsTheDownload());
+
     ASSERT_TRUE(waitUntil([&] { return installed.count() == 1; }));
+    uitest::spin(100);
+    EXPECT_EQ(made, 1);
+    EXPECT_EQ(installed.count(), 1);
+    EXPECT_FALSE(card.isBusy());
     EXPECT_EQ(actionRow(&card), QStringList{"versionLabel"});
+    EXPECT_EQ(actionWidget<QLabel>(&card, "versionLabel")->text(), "v2.1.0.0\nup to date");
 }
 
 TEST_F(ProductCard, SuccessfulUninstallReportsUninstalled) {
