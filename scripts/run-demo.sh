@@ -41,9 +41,14 @@ fi
 if [ "$(id -u)" -eq 0 ]; then
   export QTWEBENGINE_DISABLE_SANDBOX=1
 fi
-# Without a display the manager runs offscreen (it still serves commands of later starts).
+# Without a display the manager runs offscreen (it still serves commands of later starts); the
+# message view's web engine then has no GPU either and renders in software.
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
   echo "run-demo: no display, running offscreen"
   export QT_QPA_PLATFORM=offscreen
+fi
+if [ "${QT_QPA_PLATFORM:-}" = offscreen ]; then
+  export QT_QUICK_BACKEND=${QT_QUICK_BACKEND:-software}
+  export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:-} --disable-gpu"
 fi
 "$build/manager/app/SolvaneManager" "$@"

@@ -135,9 +135,12 @@ int runSecondary(SingleApplication& app, const QString& word, const QString& pro
         ended = true;
         QCoreApplication::exit(code);
     };
-    QObject::connect(&app, &SingleApplication::receivedMessage,
+    // The connections end with this function: the application object outlives it and still
+    // reports the connection closing when it goes.
+    QObject scope;
+    QObject::connect(&app, &SingleApplication::receivedMessage, &scope,
                      [&end](quint32, const QByteArray& answer, QLocalSocket*) { end(answer.toInt()); });
-    QObject::connect(&app, &SingleApplication::primaryConnectionClosed, [&end] {
+    QObject::connect(&app, &SingleApplication::primaryConnectionClosed, &scope, [&end] {
         qCWarning(managerLogCategory) << "the running instance closed the connection without answering";
         end(kNoAnswerExitCode);
     });
@@ -145,7 +148,7 @@ int runSecondary(SingleApplication& app, const QString& word, const QString& pro
         qCWarning(managerLogCategory) << "cannot forward the command to the running instance";
         return kNoAnswerExitCode;
     }
-    QTimer::singleShot(kForwardAnswerTimeoutMs, [&end] {
+    QTimer::singleShot(kForwardAnswerTimeoutMs, &scope, [&end] {
         qCWarning(managerLogCategory) << "no answer from the running instance";
         end(kNoAnswerExitCode);
     });
@@ -169,8 +172,10 @@ int runPrimary(SingleApplication& app, ForwardedCommands& commands, const QStrin
         // a "quit" ends the start.
         commands.handleWith(handle);
         const bool wanted = window.checkRequestedProduct(productKey) || window.isVisible();
-        if (quitForwarded)
+        if (quitForwarded) {
+            commands.refuse();
             return 0;
+        }
         if (wanted) {
             window.doCommand(CommandCheckUpdate, productKey);
         } else {
@@ -189,7 +194,9 @@ int runPrimary(SingleApplication& app, ForwardedCommands& commands, const QStrin
     }
     if (!hidden)
         window.show();
-    return app.exec();
+    const int code = app.exec();
+    commands.refuse();  // the window that answered them goes now
+    return code;
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QLabel>
 #include <QNetworkConfigurationManager>
@@ -30,6 +31,7 @@ const int kTransientExitDelayMs = 1000;
 
 const char kInstallMessagePage[] = ":/install_message/";
 const char kGreyHeadingStyle[] = "QLabel { color: rgb(130,130,130); font-size: 14px }";
+const int kUpdateButtonPadding = 12;
 const char kUpdateButtonStyle[] =
     "QPushButton { background-color: rgba(66,69,255,255); color: rgba(255,255,255,255); border-radius: 4px; "
     "border-width: 0px; padding-top: 5px; padding-bottom: 5px; }";
@@ -45,6 +47,34 @@ const char kHiddenBesideKind3[] = "Benchly";
 
 // The second heading has a style of its own (two blanks, no blank before the brace).
 const char kSecondHeadingStyle[] = "QLabel { color: rgb(130,130,130);  font-size: 14px}";
+
+// The text broken into lines no wider than `width` for the font: at blanks where the language
+// has them, anywhere in a word that is wider by itself (languages written without blanks).
+QString wrapToWidth(const QString& text, const QFontMetrics& metrics, int width) {
+    QStringList lines;
+    QString line;
+    const auto fits = [&](const QString& candidate) { return metrics.horizontalAdvance(candidate) <= width; };
+    for (const QString& word : text.split(QLatin1Char(' '))) {
+        const QString joined = line.isNull() ? word : line + QLatin1Char(' ') + word;
+        if (fits(joined)) {
+            line = joined;
+            continue;
+        }
+        if (!line.isNull())
+            lines << line.trimmed();
+        line = QString();
+        for (const QChar c : word) {
+            if (!line.isEmpty() && !fits(line + c)) {
+                lines << line;
+                line.clear();
+            }
+            line += c;
+        }
+    }
+    if (!line.isNull())
+        lines << line.trimmed();
+    return lines.join(QLatin1Char('\n'));
+}
 
 }  // namespace
 
@@ -162,6 +192,11 @@ void MainWindow::doIsOutOfDate() {
     if (AppEnvironment::isManagerIdentity())
         updateButton_->setText(tr("A new version of Solvane Manager is available.  Click to update."));
     updateButton_->setStyleSheet(QLatin1String(kUpdateButtonStyle));
+    // The list's width, less the button's own margins: a longer message goes onto more lines.
+    updateButton_->ensurePolished();
+    const QMargins margins = productListLayout_->contentsMargins();
+    const int width = form_->scrollAreaWidgetContents->width() - margins.left() - margins.right() - 2 * kUpdateButtonPadding;
+    updateButton_->setText(wrapToWidth(updateButton_->text(), updateButton_->fontMetrics(), width));
     updateButton_->setVisible(outOfDate_);
     connect(updateButton_, &QPushButton::pressed, this, [this] {
         qCDebug(managerLogCategory) << "forcing update check";
@@ -388,6 +423,7 @@ void MainWindow::rebuildProductList(bool refreshStates) {
                                             : tr("Your applications and plug-ins:"),
                                         form_->scrollAreaWidgetContents);
         firstHeading->setStyleSheet(QLatin1String(kGreyHeadingStyle));
+        firstHeading->setWordWrap(true);
         productListLayout_->addWidget(firstHeading, 0, 0);
     }
 
@@ -396,6 +432,7 @@ void MainWindow::rebuildProductList(bool refreshStates) {
     } else {
         secondHeading->setText(tr("Tools you might love:"));
         secondHeading->setStyleSheet(QLatin1String(kSecondHeadingStyle));
+        secondHeading->setWordWrap(true);
     }
 
     if (scrollTarget) {

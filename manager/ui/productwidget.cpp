@@ -23,6 +23,8 @@ const int kButtonHeight = 35;
 const int kActionButtonMaximumWidth = 89;
 const int kBuyButtonMaximumWidth = 120;
 const int kVersionLabelHeight = 45;
+// What the action row may take at most: the width of the card's status column.
+const int kRowWidth = 220;
 
 }  // namespace
 
@@ -69,7 +71,11 @@ QPushButton* ProductWidget::addPushButton(const QString& objectName, const QStri
     auto* button = new QPushButton(text, form_->statusFrame);
     button->setObjectName(objectName);
     button->setFixedHeight(kButtonHeight);
-    button->setMaximumWidth(maximumWidth);
+    // Wide enough for its text in every language ("Aktualisieren" needs more than the usual width).
+    button->ensurePolished();
+    const int fitted = button->sizeHint().width();
+    button->setMinimumWidth(qMin(fitted, kRowWidth));
+    button->setMaximumWidth(qMax(maximumWidth, qMin(fitted, kRowWidth)));
     button->setEnabled(!offline_);
     form_->buttonLayout->addWidget(button, 1);
     return button;
@@ -106,7 +112,12 @@ void ProductWidget::updateState() {
                                        form_->statusFrame);
             version->setObjectName(QStringLiteral("versionLabel"));
             version->setFixedHeight(kVersionLabelHeight);
-            version->setMaximumWidth(kActionButtonMaximumWidth);
+            // Its two lines stay two lines: the label is as wide as the wider one.
+            version->ensurePolished();
+            int widest = 0;
+            for (const QString& line : version->text().split(QLatin1Char('\n')))
+                widest = qMax(widest, version->fontMetrics().horizontalAdvance(line));
+            version->setMaximumWidth(qMax(kActionButtonMaximumWidth, qMin(widest + 2, kRowWidth)));
             version->setAlignment(Qt::AlignCenter);
             version->setWordWrap(true);
             form_->buttonLayout->addWidget(version, 1);

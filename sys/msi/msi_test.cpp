@@ -487,7 +487,9 @@ TEST_F(MessageLibrary, LooksUpTextsByResultCode) {
     EXPECT_FALSE(FreeLibrary(nullptr));
 
     EXPECT_EQ(LoadLibraryExW(u"msimsg.dll", nullptr, 0), nullptr);  // not as a data file: no code to run
-    EXPECT_NE(LoadLibraryExW(wide(dir_.filePath("msimsg.dll")).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);
+    MsiModule* byPath = LoadLibraryExW(wide(dir_.filePath("msimsg.dll")).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    EXPECT_NE(byPath, nullptr);
+    FreeLibrary(byPath);
 }
 
 TEST_F(MessageLibrary, MissingOrForeignLibrariesDoNotLoad) {

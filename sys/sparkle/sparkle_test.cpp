@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -245,6 +246,35 @@ TEST_F(SparkleComponent, HttpsFeedWithATrustedLoopbackCertificate) {
     qunsetenv("SOLVANE_UPDATE_CA_FILE");
     EXPECT_EQ(result.status, sparkle::CheckResult::UpdateFound) << result.error.toStdString();
     EXPECT_EQ(foundCalls, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// The dialog first shows "checking" at the size that needs; the result's texts that follow are
+// longer, and the dialog grows to show every line of them.
+TEST(SparkleDialog, LaterStatesShowAllOfTheirLongerTexts) {
+    UpdateDialog dialog;
+    dialog.showChecking();
+    QCoreApplication::processEvents();
+    sparkle::CheckResult found;
+    found.status = sparkle::CheckResult::UpdateFound;
+    found.version = QStringLiteral("1.2.0.240");
+    found.link = QStringLiteral("https://example.invalid/");
+    found.description = QStringLiteral("Faster start-up, cards that show what failed, and every text in ten languages. ")
+                            .repeated(3);
+    for (const sparkle::CheckResult::Status status : {sparkle::CheckResult::UpdateFound, sparkle::CheckResult::Failed}) {
+        found.status = status;
+        found.error = found.description;
+        dialog.showResult(found);
+        QCoreApplication::processEvents();
+        auto* details = dialog.findChild<QLabel*>(QStringLiteral("detailsLabel"));
+        ASSERT_NE(details, nullptr);
+        EXPECT_TRUE(details->text().contains(QStringLiteral("every text in ten languages")));
+        EXPECT_GE(details->height(), details->heightForWidth(details->width())) << status;
+        EXPECT_TRUE(dialog.rect().contains(details->geometry())) << status;
+    }
 }
 
 }  // namespace

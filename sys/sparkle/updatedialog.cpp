@@ -46,8 +46,7 @@ void UpdateDialog::showChecking() {
     details_->clear();
     downloadButton_->hide();
     closeButton_->setText(tr("Cancel"));
-    show();
-    raise();
+    showFitted();
 }
 
 void UpdateDialog::showResult(const sparkle::CheckResult& result) {
@@ -75,6 +74,15 @@ void UpdateDialog::showResult(const sparkle::CheckResult& result) {
         closeButton_->setText(tr("Close"));
         break;
     }
+    showFitted();
+}
+
+void UpdateDialog::showFitted() {
+    // A shown window keeps its size when its texts grow; the wrapped details need their height.
+    layout()->activate();
+    const int width = isVisible() ? qMax(this->width(), minimumSizeHint().width()) : sizeHint().width();
+    const int height = hasHeightForWidth() ? heightForWidth(width) : sizeHint().height();
+    resize(width, qMax(height, minimumSizeHint().height()));
     show();
     raise();
 }

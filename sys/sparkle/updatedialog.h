@@ -33,6 +33,8 @@ private slots:
 
 private:
     void retranslateUi();
+    // Shows the dialog at the size its texts need now, which may be more than the last state's.
+    void showFitted();
 
     QLabel* headline_;
     QLabel* details_;

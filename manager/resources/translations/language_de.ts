@@ -13,37 +13,18 @@
     </message>
 </context>
 <context>
-    <name>Product</name>
-    <message>
-        <source>Install</source>
-        <translation>Installieren</translation>
-    </message>
-    <message>
-        <source>Open</source>
-        <translation>Öffnen</translation>
-    </message>
-    <message>
-        <source>Update</source>
-        <translation>Aktualisieren</translation>
-    </message>
-    <message>
-        <source>Uninstall</source>
-        <translation>Deinstallieren</translation>
-    </message>
-</context>
-<context>
     <name>MainWindow</name>
     <message>
         <source>Solvane Manager</source>
         <translation>Solvane Manager</translation>
     </message>
     <message>
-        <source>Updating...</source>
-        <translation>Wird aktualisiert...</translation>
-    </message>
-    <message>
         <source>offline, click to re-connect</source>
         <translation>offline, zum erneuten Verbinden klicken</translation>
+    </message>
+    <message>
+        <source>Updating...</source>
+        <translation>Wird aktualisiert...</translation>
     </message>
     <message>
         <source>A new version of the Kivo Manager is available.  Click to update.</source>
@@ -67,25 +48,26 @@
     </message>
 </context>
 <context>
+    <name>Product</name>
+    <message>
+        <source>Install</source>
+        <translation>Installieren</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>Öffnen</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>Aktualisieren</translation>
+    </message>
+    <message>
+        <source>Uninstall</source>
+        <translation>Deinstallieren</translation>
+    </message>
+</context>
+<context>
     <name>ProductWidget</name>
-    <message>
-        <source>Buy Now</source>
-        <translation>Jetzt kaufen</translation>
-    </message>
-    <message>
-        <source>Learn more...</source>
-        <translation>Mehr erfahren...</translation>
-    </message>
-    <message>
-        <source>Downloading...</source>
-        <translation>Wird heruntergeladen...</translation>
-    </message>
-    <message>
-        <source>v%1
-up to date</source>
-        <translation>v%1
-aktuell</translation>
-    </message>
     <message>
         <source>Form</source>
         <translation>Formular</translation>
@@ -110,6 +92,56 @@ aktuell</translation>
         <source>Description</source>
         <translation>Beschreibung</translation>
     </message>
+    <message>
+        <source>Buy Now</source>
+        <translation>Jetzt kaufen</translation>
+    </message>
+    <message>
+        <source>Learn more...</source>
+        <translation>Mehr erfahren...</translation>
+    </message>
+    <message>
+        <source>v%1
+up to date</source>
+        <translation>v%1
+aktuell</translation>
+    </message>
+    <message>
+        <source>Downloading...</source>
+        <translation>Wird heruntergeladen...</translation>
+    </message>
+    <message>
+        <source>The download failed. Check the connection and try again.</source>
+        <translation>Der Download ist fehlgeschlagen. Prüfen Sie die Verbindung und versuchen Sie es erneut.</translation>
+    </message>
+    <message>
+        <source>The downloaded installer is damaged. Try again later.</source>
+        <translation>Das heruntergeladene Installationsprogramm ist beschädigt. Versuchen Sie es später erneut.</translation>
+    </message>
+    <message>
+        <source>The installer could not be verified, so it was not run.</source>
+        <translation>Das Installationsprogramm konnte nicht überprüft werden und wurde daher nicht ausgeführt.</translation>
+    </message>
+    <message>
+        <source>The installer is for another product, so it was not run.</source>
+        <translation>Das Installationsprogramm gehört zu einem anderen Produkt und wurde daher nicht ausgeführt.</translation>
+    </message>
+    <message>
+        <source>The installation did not complete.</source>
+        <translation>Die Installation wurde nicht abgeschlossen.</translation>
+    </message>
+    <message>
+        <source>The product is not installed.</source>
+        <translation>Das Produkt ist nicht installiert.</translation>
+    </message>
+    <message>
+        <source>The product could not be removed.</source>
+        <translation>Das Produkt konnte nicht entfernt werden.</translation>
+    </message>
+    <message>
+        <source>The operation failed.</source>
+        <translation>Der Vorgang ist fehlgeschlagen.</translation>
+    </message>
 </context>
 <context>
     <name>SettingsDialog</name>
@@ -127,17 +159,6 @@ aktuell</translation>
     </message>
 </context>
 <context>
-    <name>main</name>
-    <message>
-        <source>Command to run: checkupdate, uploadevents, show, install or quit.</source>
-        <translation>Auszuführender Befehl: checkupdate, uploadevents, show, install oder quit.</translation>
-    </message>
-    <message>
-        <source>Product ID</source>
-        <translation>Produkt-ID</translation>
-    </message>
-</context>
-<context>
     <name>UpdateDialog</name>
     <message>
         <source>Software Update</source>
@@ -152,12 +173,12 @@ aktuell</translation>
         <translation>Schließen</translation>
     </message>
     <message>
-        <source>Cancel</source>
-        <translation>Abbrechen</translation>
-    </message>
-    <message>
         <source>Checking for updates...</source>
         <translation>Suche nach Aktualisierungen...</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
     </message>
     <message>
         <source>A new version of %1 is available.</source>
@@ -182,6 +203,17 @@ aktuell</translation>
     <message>
         <source>%1 %2 is the newest version available.</source>
         <translation>%1 %2 ist die neueste verfügbare Version.</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>Command to run: checkupdate, uploadevents, show, install or quit.</source>
+        <translation>Auszuführender Befehl: checkupdate, uploadevents, show, install oder quit.</translation>
+    </message>
+    <message>
+        <source>Product ID</source>
+        <translation>Produkt-ID</translation>
     </message>
 </context>
 </TS>

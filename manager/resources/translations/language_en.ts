@@ -13,37 +13,18 @@
     </message>
 </context>
 <context>
-    <name>Product</name>
-    <message>
-        <source>Install</source>
-        <translation>Install</translation>
-    </message>
-    <message>
-        <source>Open</source>
-        <translation>Open</translation>
-    </message>
-    <message>
-        <source>Update</source>
-        <translation>Update</translation>
-    </message>
-    <message>
-        <source>Uninstall</source>
-        <translation>Uninstall</translation>
-    </message>
-</context>
-<context>
     <name>MainWindow</name>
     <message>
         <source>Solvane Manager</source>
         <translation>Solvane Manager</translation>
     </message>
     <message>
-        <source>Updating...</source>
-        <translation>Updating...</translation>
-    </message>
-    <message>
         <source>offline, click to re-connect</source>
         <translation>offline, click to re-connect</translation>
+    </message>
+    <message>
+        <source>Updating...</source>
+        <translation>Updating...</translation>
     </message>
     <message>
         <source>A new version of the Kivo Manager is available.  Click to update.</source>
@@ -67,25 +48,26 @@
     </message>
 </context>
 <context>
+    <name>Product</name>
+    <message>
+        <source>Install</source>
+        <translation>Install</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>Update</translation>
+    </message>
+    <message>
+        <source>Uninstall</source>
+        <translation>Uninstall</translation>
+    </message>
+</context>
+<context>
     <name>ProductWidget</name>
-    <message>
-        <source>Buy Now</source>
-        <translation>Buy Now</translation>
-    </message>
-    <message>
-        <source>Learn more...</source>
-        <translation>Learn more...</translation>
-    </message>
-    <message>
-        <source>Downloading...</source>
-        <translation>Downloading...</translation>
-    </message>
-    <message>
-        <source>v%1
-up to date</source>
-        <translation>v%1
-up to date</translation>
-    </message>
     <message>
         <source>Form</source>
         <translation>Form</translation>
@@ -110,6 +92,56 @@ up to date</translation>
         <source>Description</source>
         <translation>Description</translation>
     </message>
+    <message>
+        <source>Buy Now</source>
+        <translation>Buy Now</translation>
+    </message>
+    <message>
+        <source>Learn more...</source>
+        <translation>Learn more...</translation>
+    </message>
+    <message>
+        <source>v%1
+up to date</source>
+        <translation>v%1
+up to date</translation>
+    </message>
+    <message>
+        <source>Downloading...</source>
+        <translation>Downloading...</translation>
+    </message>
+    <message>
+        <source>The download failed. Check the connection and try again.</source>
+        <translation>The download failed. Check the connection and try again.</translation>
+    </message>
+    <message>
+        <source>The downloaded installer is damaged. Try again later.</source>
+        <translation>The downloaded installer is damaged. Try again later.</translation>
+    </message>
+    <message>
+        <source>The installer could not be verified, so it was not run.</source>
+        <translation>The installer could not be verified, so it was not run.</translation>
+    </message>
+    <message>
+        <source>The installer is for another product, so it was not run.</source>
+        <translation>The installer is for another product, so it was not run.</translation>
+    </message>
+    <message>
+        <source>The installation did not complete.</source>
+        <translation>The installation did not complete.</translation>
+    </message>
+    <message>
+        <source>The product is not installed.</source>
+        <translation>The product is not installed.</translation>
+    </message>
+    <message>
+        <source>The product could not be removed.</source>
+        <translation>The product could not be removed.</translation>
+    </message>
+    <message>
+        <source>The operation failed.</source>
+        <translation>The operation failed.</translation>
+    </message>
 </context>
 <context>
     <name>SettingsDialog</name>
@@ -127,17 +159,6 @@ up to date</translation>
     </message>
 </context>
 <context>
-    <name>main</name>
-    <message>
-        <source>Command to run: checkupdate, uploadevents, show, install or quit.</source>
-        <translation>Command to run: checkupdate, uploadevents, show, install or quit.</translation>
-    </message>
-    <message>
-        <source>Product ID</source>
-        <translation>Product ID</translation>
-    </message>
-</context>
-<context>
     <name>UpdateDialog</name>
     <message>
         <source>Software Update</source>
@@ -152,12 +173,12 @@ up to date</translation>
         <translation>Close</translation>
     </message>
     <message>
-        <source>Cancel</source>
-        <translation>Cancel</translation>
-    </message>
-    <message>
         <source>Checking for updates...</source>
         <translation>Checking for updates...</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
     </message>
     <message>
         <source>A new version of %1 is available.</source>
@@ -182,6 +203,17 @@ up to date</translation>
     <message>
         <source>%1 %2 is the newest version available.</source>
         <translation>%1 %2 is the newest version available.</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>Command to run: checkupdate, uploadevents, show, install or quit.</source>
+        <translation>Command to run: checkupdate, uploadevents, show, install or quit.</translation>
+    </message>
+    <message>
+        <source>Product ID</source>
+        <translation>Product ID</translation>
     </message>
 </context>
 </TS>
