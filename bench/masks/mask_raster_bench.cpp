@@ -5,7 +5,7 @@
 
 #include "vizoruv/platform/mask_raster.h"
 #include "vizoruv/platform/portrait_light.h"
-#include "vizoruv/platform/testdata/rgba_view.h"
+#include "vizoruv/platform/testing/rgba_view.h"
 
 namespace {
 

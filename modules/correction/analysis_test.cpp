@@ -1,6 +1,6 @@
 #include "modules/correction/vexilo_exports.h"
 
-#include "modules/correction/testdata/test_images.h"
+#include "modules/correction/testing/test_images.h"
 
 #include <gtest/gtest.h>
 

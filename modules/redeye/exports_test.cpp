@@ -1,6 +1,6 @@
 #include "modules/redeye/redeye_exports.h"
 
-#include "modules/redeye/testdata/face_image.h"
+#include "modules/redeye/testing/face_image.h"
 
 #include <gtest/gtest.h>
 

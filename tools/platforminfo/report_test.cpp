@@ -1,7 +1,7 @@
 #include "tools/platforminfo/report.h"
 
 #include "vizoruv/platform/libraries.h"
-#include "vizoruv/platform/testdata/module_folder.h"
+#include "vizoruv/platform/testing/module_folder.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "vizoruv/adjust/lut_test_files.h"
+#include "vizoruv/adjust/testing/lut_test_files.h"
 
 using namespace luttest;
 

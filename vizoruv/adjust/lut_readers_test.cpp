@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "vizoruv/adjust/lut_test_files.h"
+#include "vizoruv/adjust/testing/lut_test_files.h"
 
 using namespace luttest;
 

@@ -1,7 +1,7 @@
 #include "vizoruv/io/colour_profiles.h"
 
 #include "sys/colour/colour_system.h"
-#include "vizoruv/io/io_test_support.h"
+#include "vizoruv/io/testing/io_test_support.h"
 #include "vizoruv/io/standard_profiles.h"
 
 #include <gtest/gtest.h>

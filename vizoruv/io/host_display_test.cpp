@@ -1,6 +1,6 @@
 #include "vizoruv/io/host_display.h"
 
-#include "vizoruv/io/io_test_support.h"
+#include "vizoruv/io/testing/io_test_support.h"
 
 #include <gtest/gtest.h>
 

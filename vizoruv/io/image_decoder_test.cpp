@@ -3,7 +3,7 @@
 #include "sys/colour/colour_system.h"
 #include "vizoruv/io/colour_profiles.h"
 #include "vizoruv/io/image_geometry.h"
-#include "vizoruv/io/io_test_support.h"
+#include "vizoruv/io/testing/io_test_support.h"
 #include "vizoruv/io/standard_profiles.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 
 #include "sys/colour/colour_system.h"
 #include "vizoruv/io/image_decoder.h"
-#include "vizoruv/io/io_test_support.h"
+#include "vizoruv/io/testing/io_test_support.h"
 #include "vizoruv/io/standard_profiles.h"
 
 #include <exiv2/exiv2.hpp>

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "sys/dynlib/dynlib.h"
-#include "vizoruv/io/io_test_support.h"
-#include "vizoruv/io/raw_test_files.h"
+#include "vizoruv/io/testing/io_test_support.h"
+#include "vizoruv/io/testing/raw_test_files.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "vizoruv/platform/correction_pipeline.h"
-#include "vizoruv/platform/testdata/platform_fixture.h"
+#include "vizoruv/platform/testing/platform_fixture.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "vizoruv/platform/correction_report.h"
-#include "vizoruv/platform/testdata/platform_fixture.h"
-#include "vizoruv/platform/testdata/rgba_view.h"
+#include "vizoruv/platform/testing/platform_fixture.h"
+#include "vizoruv/platform/testing/rgba_view.h"
 #include "vizoruv/platform/vxl_detector.h"
 
 namespace {

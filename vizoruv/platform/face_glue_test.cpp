@@ -10,8 +10,8 @@
 #include "facesdk/engine/engine.h"
 #include "vizoruv/adjust/adjustment_layer.h"
 #include "vizoruv/platform/engine_session.h"
-#include "vizoruv/platform/testdata/eye_face.h"
-#include "vizoruv/platform/testdata/platform_fixture.h"
+#include "vizoruv/platform/testing/eye_face.h"
+#include "vizoruv/platform/testing/platform_fixture.h"
 
 namespace {
 

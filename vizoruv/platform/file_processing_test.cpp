@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "vizoruv/io/image_decoder.h"
-#include "vizoruv/platform/testdata/platform_fixture.h"
+#include "vizoruv/platform/testing/platform_fixture.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "vizoruv/adjust/adjustment_set.h"
 #include "vizoruv/io/host_filter_record.h"
 #include "vizoruv/platform/correction_pipeline.h"
-#include "vizoruv/platform/testdata/platform_fixture.h"
+#include "vizoruv/platform/testing/platform_fixture.h"
 
 #include <gtest/gtest.h>
 

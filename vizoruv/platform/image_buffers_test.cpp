@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "vizoruv/platform/testdata/platform_fixture.h"
+#include "vizoruv/platform/testing/platform_fixture.h"
 
 namespace {
 

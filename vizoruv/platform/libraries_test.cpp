@@ -1,7 +1,7 @@
 #include "vizoruv/platform/libraries.h"
 
 #include "sys/cpu/cpu.h"
-#include "vizoruv/platform/testdata/module_folder.h"
+#include "vizoruv/platform/testing/module_folder.h"
 
 #include <gtest/gtest.h>
 

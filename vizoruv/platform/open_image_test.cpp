@@ -7,9 +7,9 @@
 #include "vizoruv/io/image_decoder.h"
 #include "vizoruv/io/output_settings.h"
 #include "vizoruv/io/raw_params.h"
-#include "vizoruv/io/raw_test_files.h"
+#include "vizoruv/io/testing/raw_test_files.h"
 #include "vizoruv/platform/engine_session.h"
-#include "vizoruv/platform/testdata/platform_fixture.h"
+#include "vizoruv/platform/testing/platform_fixture.h"
 
 namespace {
 

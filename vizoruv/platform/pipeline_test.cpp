@@ -14,13 +14,13 @@
 
 #include "vizoruv/adjust/adjustment_set.h"
 #include "vizoruv/adjust/lut_catalogue.h"
-#include "vizoruv/adjust/lut_test_files.h"
+#include "vizoruv/adjust/testing/lut_test_files.h"
 #include "vizoruv/io/host_filter_record.h"
-#include "vizoruv/io/io_test_support.h"
+#include "vizoruv/io/testing/io_test_support.h"
 #include "vizoruv/platform/correction_report.h"
 #include "vizoruv/platform/engine_session.h"
-#include "vizoruv/platform/testdata/module_folder.h"
-#include "vizoruv/platform/testdata/rgba_view.h"
+#include "vizoruv/platform/testing/module_folder.h"
+#include "vizoruv/platform/testing/rgba_view.h"
 #include "vizoruv/platform/vxl_platform_win.h"
 
 namespace {

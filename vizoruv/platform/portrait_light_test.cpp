@@ -10,8 +10,8 @@
 #include "vizoruv/platform/engine_session.h"
 #include "vizoruv/platform/mask_raster.h"
 #include "vizoruv/platform/pipeline.h"
-#include "vizoruv/platform/testdata/platform_fixture.h"
-#include "vizoruv/platform/testdata/rgba_view.h"
+#include "vizoruv/platform/testing/platform_fixture.h"
+#include "vizoruv/platform/testing/rgba_view.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "vizoruv/platform/vxl_platform_win.h"
 
 #include "sys/dynlib/dynlib.h"
-#include "vizoruv/platform/testdata/module_folder.h"
+#include "vizoruv/platform/testing/module_folder.h"
 
 #include <gtest/gtest.h>
 

@@ -9,8 +9,8 @@
 
 #include "vizoruv/adjust/correction_stack.h"
 #include "vizoruv/adjust/layer_mask.h"
-#include "vizoruv/io/io_test_support.h"
-#include "vizoruv/platform/testdata/module_folder.h"
+#include "vizoruv/io/testing/io_test_support.h"
+#include "vizoruv/platform/testing/module_folder.h"
 #include "vizoruv/platform/vxl_platform_win.h"
 
 namespace platform_test {
