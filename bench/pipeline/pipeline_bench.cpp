@@ -75,7 +75,7 @@ struct Scene {
         analyseImage(session.get(), view(), view(), ImageView{}, -1, "", true, nullptr, request);
         PipelineHooks hooks;
         hooks.rasterizeMask = leftHalf;
-        setPipelineHooks(hooks);
+        platform->setPipelineHooks(hooks);
     }
     ~Scene()
     {

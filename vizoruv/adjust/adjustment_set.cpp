@@ -54,6 +54,13 @@ void createAdjustmentSet(AdjustmentSet* set, int n)
     set->bypass = false;
 }
 
+std::unique_ptr<AdjustmentSet> makeAdjustmentSet(int n)
+{
+    auto set = std::make_unique<AdjustmentSet>();
+    createAdjustmentSet(set.get(), n);
+    return set;
+}
+
 void destroyAdjustmentSet(AdjustmentSet* set)
 {
     if (!set)

@@ -29,9 +29,14 @@ struct AdjustmentSet {
     std::int32_t count() const { return static_cast<std::int32_t>(layers.size()); }
 };
 
+// Layers of every set the platform keeps: the whole-image correction and three masked local layers.
+constexpr int kLayersPerSet = 4;
+
 // Makes `set` a set of n fresh default layers (n below 0 counts as 0), n default masks of which
 // the first covers the whole image, the default transform, no faces, not bypassed.
 void createAdjustmentSet(AdjustmentSet* set, int n);
+// A new set made by createAdjustmentSet.
+std::unique_ptr<AdjustmentSet> makeAdjustmentSet(int n);
 // Frees the layers, masks and faces; the set is then empty.
 void destroyAdjustmentSet(AdjustmentSet* set);
 // For the first min(count, source count) layers copyLayer and the mask; then the transform, a fresh

@@ -3,19 +3,12 @@
 
 #include <cstring>
 
+#include "vizoruv/adjust/engine_params.h"
 #include "vizoruv/adjust/mask_planes.h"
 #include "vizoruv/platform/image_view.h"
 #include "vizoruv/platform/ivxl_platform.h"
 
 namespace {
-
-// Engine pixel code of an 8-bit image by channel order and alpha.
-std::int32_t engineCode8(bool bgrOrder, bool is4ch)
-{
-    if (bgrOrder)
-        return is4ch ? VXL_PIXEL_BGRA8 : VXL_PIXEL_BGR8;
-    return is4ch ? VXL_PIXEL_RGBA8 : VXL_PIXEL_RGB8;
-}
 
 // 8-bit RGB copy of a 16-bit image: the high byte of each sample, red first.
 std::vector<std::uint8_t> narrowToRgb8(const std::uint8_t* pixels, int width, int height, int rowBytes, bool bgrOrder,
@@ -84,7 +77,7 @@ bool fillBackgroundMask(BackgroundMaskCache* cache, const VXLParams& block, cons
     if (!pixels || width <= 0 || height <= 0 || !cache->session.fillMask)
         return false;
     std::vector<std::uint8_t> narrowed;
-    VxlEngineImage image{width, height, rowBytes, engineCode8(bgrOrder, is4ch), const_cast<std::uint8_t*>(pixels)};
+    VxlEngineImage image{width, height, rowBytes, enginePixelCode(false, is4ch, bgrOrder), const_cast<std::uint8_t*>(pixels)};
     if (is16) {
         narrowed = narrowToRgb8(pixels, width, height, rowBytes, bgrOrder, is4ch);
         image = {width, height, width * 3, VXL_PIXEL_RGB8, narrowed.data()};

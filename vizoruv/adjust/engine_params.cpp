@@ -12,11 +12,6 @@ namespace {
 constexpr int kAutoSharpenCeiling = 150;  // where strength +100 takes the automatic amount
 constexpr int kApplyAmount = 100;         // VXL_Apply's own amount: the full change
 
-bool isSixteenBit(const ImageView& image)
-{
-    return image.format == kImageFormat16;
-}
-
 int32_t flag(bool on)
 {
     return on ? 1 : 0;
@@ -45,14 +40,19 @@ bool isFourChannel(const ImageView& image)
     return int64_t(image.rowBytes) >= perPixel * image.width;
 }
 
-int32_t engineFormatCode(const ImageView& image, bool bgrOrder)
+int32_t enginePixelCode(bool sixteenBit, bool fourChannels, bool bgrOrder)
 {
     // Rows: four channels, then bgrOrder; columns: 8-bit, 16-bit.
     static const int32_t kCodes[2][2][2] = {
         {{VXL_PIXEL_RGB8, VXL_PIXEL_RGB16}, {VXL_PIXEL_BGR8, VXL_PIXEL_BGR16}},
         {{VXL_PIXEL_RGBA8, VXL_PIXEL_RGBA16}, {VXL_PIXEL_BGRA8, VXL_PIXEL_BGRA16}},
     };
-    return kCodes[isFourChannel(image)][bgrOrder][isSixteenBit(image)];
+    return kCodes[fourChannels][bgrOrder][sixteenBit];
+}
+
+int32_t engineFormatCode(const ImageView& image, bool bgrOrder)
+{
+    return enginePixelCode(isSixteenBit(image), isFourChannel(image), bgrOrder);
 }
 
 int engineBytesPerPixel(int32_t code)

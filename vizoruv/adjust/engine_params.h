@@ -30,7 +30,9 @@ struct EngineCalls {
 
 // Row bytes of at least 4 x width (8-bit) or 8 x width (16-bit): the pixels carry a fourth channel.
 bool isFourChannel(const ImageView& image);
-// The engine's VxlPixelCode of the image in the given channel order.
+// The engine's VxlPixelCode of pixels of that sample size, channel count and channel order.
+int32_t enginePixelCode(bool sixteenBit, bool fourChannels, bool bgrOrder);
+// The engine's VxlPixelCode of the image in the given channel order (four channels by isFourChannel).
 int32_t engineFormatCode(const ImageView& image, bool bgrOrder);
 // Bytes per pixel of an engine pixel code: 4 for RGBA8/BGRA8, 6 for the 16-bit three-channel codes,
 // 8 for the 16-bit four-channel ones, else 3.

@@ -2,13 +2,13 @@
 #include "vizoruv/adjust/lut_catalogue.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 
 #include "facesdk/engine/md5.h"
+#include "vizoruv/io/image_geometry.h"
 
 namespace fs = std::filesystem;
 
@@ -22,18 +22,6 @@ std::string hexBytes(const std::uint8_t* bytes, std::size_t count)
     for (std::size_t i = 0; i < count; ++i)
         std::snprintf(&text[i * 2], 3, "%02x", bytes[i]);
     return text;
-}
-
-// The part of the path from its last "." on, lower-cased ("" when there is none).
-std::string lowerExtension(const std::string& path)
-{
-    const std::size_t dot = path.rfind('.');
-    if (dot == std::string::npos)
-        return {};
-    std::string extension = path.substr(dot);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension;
 }
 
 bool isRecognised(const std::string& extension)

@@ -10,7 +10,6 @@ namespace {
 
 constexpr std::uint32_t kFullWeight = 65535; // weight of the source, 0..65535
 
-bool isSixteenBit(const ImageView& image) { return image.format == kImageFormat16; }
 
 // Samples per pixel: 4 when the image carries a fourth channel (more than 3 bytes per pixel for
 // 8-bit images, more than 6 for 16-bit ones, or the alpha flag).

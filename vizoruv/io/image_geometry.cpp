@@ -84,11 +84,17 @@ int orientBuffer(int orientation, ImageBuffer* buffer) {
     return orientImageBuffer(orientation, buffer) ? 1 : orientation;
 }
 
-bool isRawCandidate(const std::string& path) {
+std::string lowerExtension(const std::string& path) {
     const size_t dot = path.rfind('.');
-    std::string extension = dot == std::string::npos ? path : path.substr(dot);
+    std::string extension = dot == std::string::npos ? std::string() : path.substr(dot);
+    // ASCII only: a multi-byte UTF-8 character is never part of an extension we compare with.
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+    return extension;
+}
+
+bool isRawCandidate(const std::string& path) {
+    const std::string extension = lowerExtension(path);
     static const char* const kPictureExtensions[] = {".jpg", ".jpeg", ".tif", ".tiff", ".bmp", ".png", ".gif"};
     for (const char* known : kPictureExtensions)
         if (extension == known)

@@ -1,5 +1,6 @@
 // Geometry and text helpers that the whole platform shares: the row-stride rule, fitting a picture
-// into a box, the EXIF orientation transform, the RAW-candidate test and UTF-8 / UTF-16 text.
+// into a box, the EXIF orientation transform, file extensions and the RAW-candidate test, and
+// UTF-8 / UTF-16 text.
 #pragma once
 
 #include <cstdint>
@@ -36,8 +37,11 @@ bool orientImageBuffer(int orientation, ImageBuffer* buffer);
 // worked, else the orientation unchanged.
 int orientBuffer(int orientation, ImageBuffer* buffer);
 
-// True when the file is read as RAW: its extension (from the last ".", or the whole path without
-// one), lower-cased, is none of ".jpg", ".jpeg", ".tif", ".tiff", ".bmp", ".png" and ".gif".
+// The path's extension from its last "." on (empty without one), lower-cased.
+std::string lowerExtension(const std::string& path);
+
+// True when the file is read as RAW: its lowerExtension is none of ".jpg", ".jpeg", ".tif",
+// ".tiff", ".bmp", ".png" and ".gif".
 bool isRawCandidate(const std::string& path);
 
 // UTF-8 to UTF-16 (invalid sequences become U+FFFD; cut at the first NUL; null gives empty) and back.

@@ -1,21 +1,12 @@
-// The render step and the pipeline hook: the processing pipeline (pipeline.h) renders unless a
-// test installs a pipeline of its own.
+// The render step: the processing pipeline (pipeline.h) renders unless the platform was given a
+// pipeline of its own.
 #include "vizoruv/platform/correction_pipeline.h"
 
 #include "vizoruv/platform/pipeline.h"
-
-namespace {
-
-std::atomic<PipelineFunction> gPipeline{nullptr};
-
-}  // namespace
-
-void setPipelineFunction(PipelineFunction pipeline) {
-    gPipeline.store(pipeline);
-}
+#include "vizoruv/platform/vxl_platform_win.h"
 
 bool runPipeline(const ImageView& image, PipelineRun& run) {
-    PipelineFunction pipeline = gPipeline.load();
+    const PipelineFunction pipeline = run.platform ? run.platform->pipelineFunction() : nullptr;
     return pipeline ? pipeline(image, run) : renderAdjustmentSet(image, run);
 }
 

@@ -1,5 +1,4 @@
-// The render step of a correction: what a render hands to the processing pipeline (pipeline.h), and
-// the hook through which a test can put a pipeline of its own in its place.
+// The render step of a correction: what a render hands to the processing pipeline (pipeline.h).
 #pragma once
 
 #include <atomic>
@@ -38,8 +37,8 @@ struct PipelineRun {
 // caller then keeps its earlier results.
 using PipelineFunction = bool (*)(const ImageView& image, PipelineRun& run);
 
-// Installs a pipeline; null restores the processing pipeline (renderAdjustmentSet).
-void setPipelineFunction(PipelineFunction pipeline);
+// Renders through the pipeline function of run.platform (VXLPlatformWin::setPipelineFunction), or
+// through the processing pipeline (renderAdjustmentSet) when it has none.
 bool runPipeline(const ImageView& image, PipelineRun& run);
 
 // Reports the current step and counts it done; false when the render is to stop (callback cancel or stop flag). Off the

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr int kLayersPerSet = 4;
 constexpr auto kLockRetry = std::chrono::milliseconds(1);
 
 }  // namespace
@@ -73,8 +72,7 @@ int VXLPlatformWin::StartCorrection(const CorrectionStack* stack, VxlProgressCal
         pendingSet_.reset();
         if (!stack)
             return 0;
-        pendingSet_ = std::make_unique<AdjustmentSet>();
-        createAdjustmentSet(pendingSet_.get(), kLayersPerSet);
+        pendingSet_ = makeAdjustmentSet(kLayersPerSet);
         updateFromStack(pendingSet_.get(), *stack);
         progress_ = progress;
         progressData_ = progressData;

@@ -161,7 +161,7 @@ TEST_F(Corrections, AnUnchangedSetIsNotRenderedAgainUnlessForced) {
     EXPECT_GT(rendered, unedited);
 
     gRenders = 0;
-    setPipelineFunction(countingPipeline);
+    platform->setPipelineFunction(countingPipeline);
     CorrectionReport again{};
     platform->ApplyCorrection(&brighter.stack, &again, false);
     EXPECT_EQ(gRenders.load(), 0);
@@ -170,18 +170,18 @@ TEST_F(Corrections, AnUnchangedSetIsNotRenderedAgainUnlessForced) {
     platform->ApplyCorrection(&brighter.stack, &again, false);
     EXPECT_EQ(gRenders.load(), 1);
     EXPECT_TRUE(platform->lastReport().force);
-    setPipelineFunction(nullptr);
+    platform->setPipelineFunction(nullptr);
 }
 
 TEST_F(Corrections, AFailingRenderKeepsTheResultsAndClearsTheCallersReport) {
-    setPipelineFunction([](const ImageView&, PipelineRun&) { return false; });
+    platform->setPipelineFunction([](const ImageView&, PipelineRun&) { return false; });
     Stack brighter;
     brighter.finishExposure(60);
     CorrectionReport report;
     std::memset(&report, 0x11, sizeof report);
     report.force = 0;
     platform->ApplyCorrection(&brighter.stack, &report, false);
-    setPipelineFunction(nullptr);
+    platform->setPipelineFunction(nullptr);
     EXPECT_EQ(report.valid, 0);
     EXPECT_EQ(report.callerByte, 0x11);
     EXPECT_EQ(previewBrightness(false), unedited);

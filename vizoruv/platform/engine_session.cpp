@@ -1,14 +1,16 @@
-// EngineSession and the image analysis. Divisions: face-glue hooks; session lifecycle and accessors;
-// fingerprint; the analysis; the detector model.
+// EngineSession and the image analysis. Divisions: session lifecycle and accessors; fingerprint;
+// the analysis; the detector model.
 #include "vizoruv/platform/engine_session.h"
 
-#include <atomic>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "vizoruv/adjust/engine_params.h"
 #include "vizoruv/platform/correction_report.h"
+#include "vizoruv/platform/face_glue.h"
+#include "vizoruv/platform/red_eye.h"
 #include "vizoruv/platform/vxl_detector.h"
 #include "vizoruv/platform/vxl_platform_win.h"
 
@@ -18,9 +20,6 @@ constexpr int kMinAnalysedSide = 32;
 constexpr int kExtremeRatio = 20;
 constexpr uint32_t kCalcBaseMask = 0x1081;
 constexpr int kScoreThreshold = 50;
-
-std::atomic<FaceDetectionFn> gFaceDetection{nullptr};
-std::atomic<FaceReleaseFn> gFaceRelease{nullptr};
 
 // Order in which detector words are handed to the colour model.
 constexpr int kDetectorWordOrder[kDetectorTableAWords] = {
@@ -34,26 +33,6 @@ void reorderDetectorRecord(int32_t* record) {
         record[k] = input[kDetectorWordOrder[k]];
 }
 
-int32_t redEyePixelCode(const ImageView& view, bool bgrOrder) {
-    const bool sixteen = view.format == kImageFormat16;
-    if (sixteen)
-        return view.hasAlpha ? RE_PIXEL_RGBA16 : (bgrOrder ? RE_PIXEL_BGR16 : RE_PIXEL_RGB16);
-    if (view.hasAlpha)
-        return bgrOrder ? RE_PIXEL_BGRA8 : RE_PIXEL_RGBA8;
-    return bgrOrder ? RE_PIXEL_BGR8 : RE_PIXEL_RGB8;
-}
-
-ReImage redEyeImage(const ImageView& view, bool bgrOrder) {
-    ReImage image{};
-    image.size = sizeof(ReImage);
-    image.width = view.width;
-    image.height = view.height;
-    image.format = redEyePixelCode(view, bgrOrder);
-    image.rowBytes = view.rowBytes;
-    image.pixels = view.data[0];
-    return image;
-}
-
 void detectRedEyes(EngineSession* session, const ImageView& full, const ImageView& preview, bool bgrOrder) {
     const RedEyeEntryPoints& redEye = session->platform->libraries().redEye();
     if (!redEye.ReDetectAutoEx)
@@ -61,8 +40,11 @@ void detectRedEyes(EngineSession* session, const ImageView& full, const ImageVie
     reListInit(&session->redEyeLists[0]);
     reListInit(&session->redEyeLists[1]);
     session->redEyeListsReady = true;
-    ReImage fullImage = redEyeImage(full, bgrOrder);
-    ReImage previewImage = redEyeImage(preview, bgrOrder);
+    ReImage fullImage = redEyeImageRecord(full, bgrOrder);
+    ReImage previewImage = redEyeImageRecord(preview, bgrOrder);
+    // The preview may be the full-size picture itself: its pixels are put in order once.
+    const RedEyeChannelOrder fullOrder(full, bgrOrder);
+    const RedEyeChannelOrder previewOrder(preview, bgrOrder && preview.data[0] != full.data[0]);
     const ReRequest request{sizeof(ReRequest), 0, &fullImage};
     previewImage.targetWidth = full.width;
     previewImage.targetHeight = full.height;
@@ -123,7 +105,7 @@ int runEngineAnalysis(EngineSession* session, const ImageView& full, bool extrem
         mask |= VXL_CALC_NOISE;
     if (extreme)
         mask |= VXL_CALC_EXTREME;
-    const VxlEngineImage image = engineImageOfView(full, request.bgrOrder);
+    const VxlEngineImage image = analysisEngineImage(full, request.bgrOrder);
     session->profile = engine.VXL_Calc(&image, nullptr, platform->engineHandle(), mask, session->iso,
                                        session->camera.c_str(), nullptr, nullptr, request.extra,
                                        platform->engineHandle());
@@ -150,19 +132,6 @@ int runEngineAnalysis(EngineSession* session, const ImageView& full, bool extrem
 
 }  // namespace
 
-// ---- Face-glue hooks ----
-
-void setFaceGlue(FaceDetectionFn detect, FaceReleaseFn release) {
-    gFaceDetection.store(detect);
-    gFaceRelease.store(release);
-}
-
-void releaseFaceEngine(EngineSession* session) {
-    if (FaceReleaseFn release = gFaceRelease.load())
-        release(session);
-    session->face = SessionFaceState();
-}
-
 // ---- Session ----
 
 EngineSession::EngineSession(VXLPlatformWin* owner) : platform(owner) {
@@ -180,7 +149,8 @@ EngineSession::~EngineSession() {
         redEye.ReListEmpty(&redEyeLists[0]);
         redEye.ReListEmpty(&redEyeLists[1]);
     }
-    releaseFaceEngine(this);
+    releaseFaceState(this);
+    face = SessionFaceState();
 }
 
 bool EngineSession::tintDetected(int method) const {
@@ -209,19 +179,8 @@ void EngineSession::readDescriptors(CorrectionReport* report) const {
     std::memcpy(report->descriptors, descriptors.data(), sizeof report->descriptors);
 }
 
-VxlEngineImage engineImageOfView(const ImageView& view, bool bgrOrder) {
-    VxlEngineImage image{};
-    image.width = view.width;
-    image.height = view.height;
-    image.rowBytes = view.rowBytes;
-    image.pixels = view.data[0];
-    if (view.format == kImageFormat16)
-        image.format = view.hasAlpha ? VXL_PIXEL_RGBA16 : VXL_PIXEL_RGB16;
-    else if (view.hasAlpha)
-        image.format = bgrOrder ? VXL_PIXEL_BGRA8 : VXL_PIXEL_RGBA8;
-    else
-        image.format = bgrOrder ? VXL_PIXEL_BGR8 : VXL_PIXEL_RGB8;
-    return image;
+VxlEngineImage analysisEngineImage(const ImageView& view, bool bgrOrder) {
+    return engineImageRecord(view, bgrOrder && !isSixteenBit(view));
 }
 
 // ---- Fingerprint ----
@@ -316,7 +275,8 @@ int analyseImage(EngineSession* session, const ImageView& full, const ImageView&
     if (redEye)
         session->redEyeFound = false;
     if (faces) {
-        releaseFaceEngine(session);
+        releaseFaceState(session);
+        session->face = SessionFaceState();
         session->engineFaces.clear();
     }
 
@@ -328,17 +288,9 @@ int analyseImage(EngineSession* session, const ImageView& full, const ImageView&
     if (redEye && !flashNotFired)
         detectRedEyes(session, full, preview, request.bgrOrder);
     if (faces) {
-        if (FaceDetectionFn detect = gFaceDetection.load()) {
-            const FaceDetectionArgs args{session,
-                                         &full,
-                                         &faceView,
-                                         true,
-                                         request.bgrOrder,
-                                         session->faceLibraryAsked,
-                                         fingerprintMatched ? request.callerFaces : nullptr,
-                                         fingerprintMatched ? request.callerFaceCount : 0};
-            detect(args);
-        }
+        detectFacesForAnalysis(session, full, faceView, request.bgrOrder, session->faceLibraryAsked,
+                               fingerprintMatched ? request.callerFaces : nullptr,
+                               fingerprintMatched ? request.callerFaceCount : 0);
     }
     if (request.detector) {
         session->detector = request.detector;
@@ -361,8 +313,8 @@ void runDetectorModel(EngineSession* session, const ImageView& full, bool bgrOrd
     session->tableB.resize(size_t(kDetectorTableAWords) * kDetectorTableBRecords);
     session->tableC.resize(kDetectorTableCBytes);
 
-    const bool sixteen = full.format == kImageFormat16;
-    const bool hasAlpha = full.rowBytes >= (sixteen ? 8 : 4) * full.width;
+    const bool sixteen = isSixteenBit(full);
+    const bool hasAlpha = isFourChannel(full);
     const uint8_t* pixels = full.data[0];
     int width = full.width, height = full.height, rowBytes = full.rowBytes;
     std::vector<uint8_t> resized;
@@ -381,7 +333,7 @@ void runDetectorModel(EngineSession* session, const ImageView& full, bool bgrOrd
         if (resize && targetWidth > 0 && targetHeight > 0 && width > 0) {
             const int targetRowBytes = (rowBytes / width) * targetWidth;
             resized.assign(size_t(targetRowBytes) * targetHeight, 0);
-            const VxlEngineImage source = engineImageOfView(full, bgrOrder);
+            const VxlEngineImage source = analysisEngineImage(full, bgrOrder);
             VxlEngineImage target = source;
             target.width = targetWidth;
             target.height = targetHeight;

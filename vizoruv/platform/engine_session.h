@@ -1,7 +1,7 @@
 // EngineSession: the result of analysing one image once, kept for every later correction of it.
 //
-// Divisions: the face state (filled by the face glue); the session record; the analysis and its
-// parts (fingerprint, detector model); accessors; the hooks through which the face glue joins.
+// Divisions: the face state (filled by the face glue, face_glue.h); the session record; the analysis
+// and its parts (fingerprint, detector model); accessors; the release of the face state.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +20,7 @@ struct CorrectionReport;
 struct HostFilterRecord;
 struct VXL_FACE;
 
-// Face state of an image. The face glue fills and releases it (releaseFaceEngine); the session only
+// Face state of an image. The face glue fills and releases it (face_glue.h); the session only
 // holds it. Pointers stay null until face detection has run.
 struct SessionFaceState {
     void* engine = nullptr;          // the beautification engine of this image
@@ -126,23 +126,7 @@ bool fingerprintMatches(const std::string& ours, const std::string& text);
 // Asks the caller's detector for its request and runs it; keeps its tables on success.
 void runDetectorModel(EngineSession* session, const ImageView& full, bool bgrOrder);
 
-// The engine image record of a view (8-bit in its channel order, 16-bit always red first).
-VxlEngineImage engineImageOfView(const ImageView& view, bool bgrOrder);
+// The engine image record the analysis hands over: 8-bit views in their channel order, 16-bit views
+// always red first (engineImageRecord otherwise).
+VxlEngineImage analysisEngineImage(const ImageView& view, bool bgrOrder);
 
-// ---- Hooks of the face glue ----
-// Face detection of the analysis, and the release of the face state; both optional (null: face
-// detection does nothing, and the release only clears the record).
-struct FaceDetectionArgs {
-    EngineSession* session;
-    const ImageView* full;
-    const ImageView* faceView;
-    bool analyse;
-    bool bgrOrder;
-    bool useFaceLibrary;
-    const VXL_FACE* callerFaces;  // null unless the fingerprint matched
-    int32_t callerFaceCount;
-};
-using FaceDetectionFn = void (*)(const FaceDetectionArgs& args);
-using FaceReleaseFn = void (*)(EngineSession* session);
-void setFaceGlue(FaceDetectionFn detect, FaceReleaseFn release);
-void releaseFaceEngine(EngineSession* session);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "modules/redeye/testing/face_image.h"
 #include "vizoruv/platform/correction_report.h"
 #include "vizoruv/platform/testing/platform_fixture.h"
 #include "vizoruv/platform/testing/rgba_view.h"
@@ -103,6 +104,47 @@ TEST_F(Analysis, AFullAnalysisKeepsProfileDescriptorsAndRedEyeLists) {
     ASSERT_NE(session.profile, nullptr);
     EXPECT_TRUE(session.redEyeListsReady);
     EXPECT_TRUE(session.descriptors.empty() || session.descriptors.size() == size_t(kDescriptorCount));
+}
+
+// The red-eye pass reads four channels from the row bytes, as the correction does, even when the
+// view's alpha flag is clear; a blue-first 16-bit four-channel picture, for which the library has
+// no code, is handed over red first and put back afterwards.
+TEST_F(Analysis, RedEyesAreFoundInFourChannelRowsInEitherChannelOrder) {
+    struct Case {
+        const char* what;
+        int32_t code;   // the layout the picture is drawn in
+        bool blueFirst; // then channels 0 and 2 trade places
+    } const cases[] = {
+        {"8-bit red first, alpha flag clear", RE_PIXEL_RGBA8, false},
+        {"16-bit blue first", RE_PIXEL_RGBA16, true},
+    };
+    for (const Case& c : cases) {
+        FaceImage face(c.code);
+        const bool sixteen = face.layout.bytesPerSample == 2;
+        if (c.blueFirst)
+            for (size_t i = 0; i < face.bytes.size(); i += 8)
+                for (int b = 0; b < 2; ++b)
+                    std::swap(face.bytes[i + b], face.bytes[i + 4 + b]);
+        const std::vector<uint8_t> drawn = face.bytes;
+        const int sample = sixteen ? 2 : 1;
+        ImageView view{};
+        view.format = sixteen ? kImageFormat16 : kImageFormat8;
+        view.width = face.record.width;
+        view.height = face.record.height;
+        view.rowBytes = face.record.rowBytes;
+        view.bytesPerPixel = 4 * sample;
+        for (int k = 0; k < 3; ++k)
+            view.data[k] = face.bytes.data() + k * sample;
+
+        AnalysisRequest request;
+        request.redEyeDetection = true;
+        request.bgrOrder = c.blueFirst;
+        EngineSession session(platform);
+        ASSERT_EQ(analyseImage(&session, view, view, ImageView{}, -1, "", false, nullptr, request), kAnalysisOk);
+        EXPECT_TRUE(session.redEyeFound) << c.what;
+        EXPECT_NE(session.redEyeLists[0].next, &session.redEyeLists[0]) << c.what;
+        EXPECT_EQ(face.bytes, drawn) << c.what;
+    }
 }
 
 TEST_F(Analysis, WithoutDescriptorsTheReportGetsZerosAndBothFlags) {

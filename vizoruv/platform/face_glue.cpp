@@ -740,29 +740,18 @@ bool beautifyFaces(const AdjustmentLayer& layer, const ImageView& image, bool bg
     return true;
 }
 
-// ---- Installation ----
-
-namespace {
-
-void detectForAnalysis(const FaceDetectionArgs& args) {
-    EngineSession* session = args.session;
-    runFaceDetection(*args.full, args.analyse, args.bgrOrder, session, args.callerFaces, args.callerFaceCount);
-    if (args.useFaceLibrary && args.faceView && session->facesWanted)
-        runFaceLibraryPass(session, *args.faceView, args.bgrOrder,
-                           session->platform->libraries().faceDetector().FdDetectorCreate);
-}
-
-bool facePass(EngineSession* session, const ImageView& image, const AdjustmentLayer& layer, bool bgrOrder) {
+bool pipelineFacePass(EngineSession* session, const ImageView& image, const AdjustmentLayer& layer, bool bgrOrder) {
     if (!session)
         return true;
     return beautifyFaces(layer, image, bgrOrder, true, true, session);
 }
 
-}  // namespace
+// ---- The analysis' face detection ----
 
-void installFaceGlue() {
-    setFaceGlue(detectForAnalysis, releaseFaceState);
-    PipelineHooks hooks = pipelineHooks();
-    hooks.beautifyFaces = facePass;
-    setPipelineHooks(hooks);
+void detectFacesForAnalysis(EngineSession* session, const ImageView& full, const ImageView& faceView, bool bgrOrder,
+                            bool useFaceLibrary, const VXL_FACE* callerFaces, int32_t callerFaceCount) {
+    runFaceDetection(full, true, bgrOrder, session, callerFaces, callerFaceCount);
+    if (useFaceLibrary && session->facesWanted)
+        runFaceLibraryPass(session, faceView, bgrOrder, session->platform->libraries().faceDetector().FdDetectorCreate);
 }
+

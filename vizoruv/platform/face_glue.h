@@ -2,8 +2,8 @@
 // conversions between platform images and the engine's planar YUV 4:2:0 form, face detection and
 // fitting during the analysis, the face-list edits and the face pass of the pipeline.
 //
-// Divisions: the locks; conversions; face records; session operations; the pipeline's face pass;
-// installation into the platform.
+// Divisions: the locks; conversions; face records; session operations; the analysis' face
+// detection; the pipeline's face pass.
 //
 // Session operations answer true on success and never throw. Lock order: instance lock, session lock
 // (EngineSession::lock), face-engine lock. The face-engine lock is held only around detection during
@@ -95,6 +95,14 @@ void releaseFaceState(EngineSession* session);
 // The session's own array and its length (not a copy), missing eyes filled in first.
 bool getSessionFaces(EngineSession* session, VXL_FACE** faces, int* count);
 
+// ---- The analysis' face detection --------------------------------------------------------------
+
+// Face detection of the analysis (analyseImage): runFaceDetection on the full view with the
+// caller's faces (null unless the fingerprint matched), then, when asked and faces are wanted, the
+// face-detector library's pass over the face view.
+void detectFacesForAnalysis(EngineSession* session, const ImageView& full, const ImageView& faceView, bool bgrOrder,
+                            bool useFaceLibrary, const VXL_FACE* callerFaces, int32_t callerFaceCount);
+
 // ---- The pipeline's face pass -----------------------------------------------------------------
 
 // Beautifies the faces of the session in image (once over the whole image when there are none) with
@@ -102,8 +110,6 @@ bool getSessionFaces(EngineSession* session, VXL_FACE** faces, int* count);
 bool beautifyFaces(const AdjustmentLayer& layer, const ImageView& image, bool bgrOrder, bool usePerFaceAttributes,
                    bool blendWithAuto, EngineSession* session);
 
-// ---- Installation -----------------------------------------------------------------------------
-
-// Installs the face detection and release of the analysis and the pipeline's face pass (keeping
-// the pipeline's other hooks).
-void installFaceGlue();
+// The pipeline's face pass (PipelineHooks::beautifyFaces of every platform): beautifyFaces with
+// per-face attributes and automatic values on; true without a session.
+bool pipelineFacePass(EngineSession* session, const ImageView& image, const AdjustmentLayer& layer, bool bgrOrder);

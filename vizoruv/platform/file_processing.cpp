@@ -25,7 +25,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr float kDefaultQuality = 0.93f;
-constexpr int kLayersPerSet = 4;
 constexpr int kFileProcessingPreviewSide = 1200;
 
 // A 2 x 2 matrix of whole numbers, applied to row vectors (x, y) and composed in append order.
@@ -313,14 +312,6 @@ void stampOverlay(const ImageView* overlay, ImageBuffer* buffer, int x, int y, i
     std::free(scaled.data[0]);
 }
 
-std::string lowerExtension(const std::string& path) {
-    const size_t dot = path.find_last_of('.');
-    std::string extension = dot == std::string::npos ? std::string() : path.substr(dot);
-    for (char& c : extension)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return extension;
-}
-
 std::string outputTypeOfPath(const std::string& path) {
     const std::string extension = lowerExtension(path);
     if (extension == ".tif" || extension == ".tiff")
@@ -406,10 +397,7 @@ bool outputSize(const OutputSettings& settings, float* width, float* height, flo
 namespace {
 
 int32_t engineCode(const ImageBuffer& buffer, bool bgrOrder) {
-    const bool alpha = buffer.channels > 3;
-    if (buffer.bitsPerChannel == 16)
-        return alpha ? (bgrOrder ? VXL_PIXEL_BGRA16 : VXL_PIXEL_RGBA16) : (bgrOrder ? VXL_PIXEL_BGR16 : VXL_PIXEL_RGB16);
-    return alpha ? (bgrOrder ? VXL_PIXEL_BGRA8 : VXL_PIXEL_RGBA8) : (bgrOrder ? VXL_PIXEL_BGR8 : VXL_PIXEL_RGB8);
+    return enginePixelCode(buffer.bitsPerChannel == 16, buffer.channels > 3, bgrOrder);
 }
 
 bool sharpenBuffer(const EngineEntryPoints& engine, ImageBuffer* buffer, bool automatic, int strength,

@@ -45,9 +45,6 @@ void stampOverlay(const ImageView* overlay, ImageBuffer* buffer, int x, int y, i
 // with std::free. A view without pixels or a width under 1 gives a view without pixels.
 ImageView scaleImageView(const ImageView& view, int width);
 
-// The path's extension from its last "." (empty without one), lower-cased.
-std::string lowerExtension(const std::string& path);
-
 // The output's MIME type by the path's extension: TIFF, PNG, PSD, BMP, else JPEG.
 std::string outputTypeOfPath(const std::string& path);
 

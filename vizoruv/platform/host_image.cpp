@@ -18,15 +18,8 @@
 
 namespace {
 
-constexpr int kLayersPerSet = 4;
 constexpr int kFullOpacity = 100;
 constexpr int kHostProgressTotal = 10;
-
-std::unique_ptr<AdjustmentSet> newSet(int layers) {
-    auto set = std::make_unique<AdjustmentSet>();
-    createAdjustmentSet(set.get(), layers);
-    return set;
-}
 
 // ---- the render step ----
 
@@ -231,12 +224,7 @@ int VXLPlatformWin::OpenHostImage(HostFilterRecord* record, const CorrectionStac
     }
     hostRecord_ = record;
     sourceWidth_ = sourceHeight_ = 0;
-    lastPreviewSet_ = newSet(kLayersPerSet);
-    lastFullSet_ = newSet(kLayersPerSet);
-    openSet_ = newSet(kLayersPerSet);
-    detector_ = detector;
-    if (stack)
-        updateFromStack(openSet_.get(), *stack);
+    startImageSets(stack, detector);
     if (expectedFingerprint)
         expectedFingerprint_ = expectedFingerprint;
     iso_ = -1;

@@ -145,10 +145,6 @@ bool invertingPipeline(const ImageView& image, PipelineRun&) {
 
 class HostImageTest : public platform_test::PlatformFixture {
 protected:
-    void TearDown() override {
-        setPipelineFunction(nullptr);
-        PlatformFixture::TearDown();
-    }
     // A fresh platform, so that no blocks of an earlier fake host stay in it.
     void renewPlatform() {
         platform->Release();
@@ -162,7 +158,7 @@ protected:
 };
 
 TEST_F(HostImageTest, ProcessWritesTheInvertedImageBackAtEveryDepthThroughTheMask) {
-    setPipelineFunction(invertingPipeline);
+    platform->setPipelineFunction(invertingPipeline);
     for (int depth : {8, 16, 32})
         for (bool masked : {false, true}) {
             SCOPED_TRACE(testing::Message() << "depth " << depth << (masked ? " masked" : ""));
@@ -217,7 +213,7 @@ TEST_F(HostImageTest, ProcessRendersTheLayerSetWithTheRealPipeline) {
 }
 
 TEST_F(HostImageTest, ProcessFailuresLeaveTheHostOutputAlone) {
-    setPipelineFunction(invertingPipeline);
+    platform->setPipelineFunction(invertingPipeline);
     struct Case {
         const char* name;
         int failAdvanceAt;
@@ -238,7 +234,7 @@ TEST_F(HostImageTest, ProcessFailuresLeaveTheHostOutputAlone) {
 
 TEST_F(HostImageTest, ProcessSixteenBitRangeSurvivesTheRoundTrip) {
     // host white 32768 and 1 go to the platform's range and back unchanged when nothing renders
-    setPipelineFunction([](const ImageView&, PipelineRun&) { return true; });
+    platform->setPipelineFunction([](const ImageView&, PipelineRun&) { return true; });
     FakeHost host(16);
     const uint16_t white = 32768, one = 1;
     std::memcpy(host.input.data() + host.at(FakeHost::kTop, FakeHost::kLeft), &white, 2);

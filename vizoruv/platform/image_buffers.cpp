@@ -5,6 +5,7 @@
 
 #include "vizoruv/adjust/adjustment_set.h"
 #include "vizoruv/adjust/background_mask.h"
+#include "vizoruv/adjust/engine_params.h"
 #include "vizoruv/platform/engine_session.h"
 
 ImageView viewOfImageBuffer(const ImageBuffer& buffer, bool hostOrder) {
@@ -113,7 +114,8 @@ int VXLPlatformWin::GetResizedImage(ImageView* view, bool unedited, int side, bo
     // An empty image or a non-positive side gives nothing to resize from or into.
     if (!preview.data[0] || width <= 0 || height <= 0)
         return -1;
-    const int32_t code = preview.hasAlpha ? VXL_PIXEL_RGBA8 : VXL_PIXEL_RGB8;
+    // The resize treats the channels alike, so their order need not be named.
+    const int32_t code = enginePixelCode(false, preview.hasAlpha != 0, false);
     const VxlEngineImage source{preview.width, preview.height, preview.rowBytes, code, preview.data[0]};
     const VxlEngineImage destination{width, height, view->rowBytes, code, target};
     return resize(&source, &destination) == VXL_OK ? 0 : -1;

@@ -18,3 +18,8 @@ enum : int32_t {
     kImageFormat8 = 0,
     kImageFormat16 = 1,
 };
+
+inline bool isSixteenBit(const ImageView& view)
+{
+    return view.format == kImageFormat16;
+}

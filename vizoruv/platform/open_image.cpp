@@ -9,17 +9,14 @@
 #include "vizoruv/platform/engine_session.h"
 #include "vizoruv/platform/raw_open.h"
 
-namespace {
-
-constexpr int kLayersPerSet = 4;
-
-std::unique_ptr<AdjustmentSet> newSet(int layers) {
-    auto set = std::make_unique<AdjustmentSet>();
-    createAdjustmentSet(set.get(), layers);
-    return set;
+void VXLPlatformWin::startImageSets(const CorrectionStack* stack, VXLDetector* detector) {
+    lastPreviewSet_ = makeAdjustmentSet(kLayersPerSet);
+    lastFullSet_ = makeAdjustmentSet(kLayersPerSet);
+    openSet_ = makeAdjustmentSet(kLayersPerSet);
+    detector_ = detector;
+    if (stack)
+        updateFromStack(openSet_.get(), *stack);
 }
-
-}  // namespace
 
 int VXLPlatformWin::OpenImageFile(const char* path, const CorrectionStack* stack, int previewSize, void* reserved,
                                   void* librawModule, const VXLRAWParams* rawParams, VXLDetector* detector) {
@@ -30,12 +27,7 @@ int VXLPlatformWin::OpenImageFile(const char* path, const CorrectionStack* stack
     dropImage(path == nullptr);
     if (engine()._SetFilterRecord)
         engine()._SetFilterRecord(nullptr);
-    lastPreviewSet_ = newSet(kLayersPerSet);
-    lastFullSet_ = newSet(kLayersPerSet);
-    openSet_ = newSet(kLayersPerSet);
-    detector_ = detector;
-    if (stack)
-        updateFromStack(openSet_.get(), *stack);
+    startImageSets(stack, detector);
     previewSize_ = previewSize;
     if (path)
         rawEngine_ = openRawFile(path, librawModule);

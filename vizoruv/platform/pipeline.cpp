@@ -24,6 +24,7 @@
 #include "vizoruv/io/host_filter_record.h"
 #include "vizoruv/platform/correction_report.h"
 #include "vizoruv/platform/engine_session.h"
+#include "vizoruv/platform/red_eye.h"
 #include "vizoruv/platform/vxl_platform_win.h"
 
 namespace {
@@ -33,9 +34,6 @@ constexpr int kMaskSide = 1024;              // layer masks are drawn on a squar
 constexpr int kAutoStrengthFlagOffset = 4;   // report: byte set when the engine chose the strength
 constexpr int kAutoStrengthOffset = 8;       // report: int32, the strength it chose
 constexpr int kBackgroundSyncMode = 1;
-
-std::mutex gHooksLock;
-PipelineHooks gHooks;
 
 // ---- Run state ----------------------------------------------------------------------------------
 
@@ -48,7 +46,7 @@ struct RenderState {
     int hostStep = 1;     // the host's progress counts from 1
     int ownStep = 0;      // the step counter when the caller gave none
 
-    explicit RenderState(PipelineRun& r) : run(r), hooks(pipelineHooks()) {}
+    explicit RenderState(PipelineRun& r) : run(r), hooks(r.platform ? r.platform->pipelineHooks() : PipelineHooks()) {}
 
     int& step() { return run.step ? *run.step : ownStep; }
 
@@ -78,16 +76,11 @@ EngineCalls engineCallsOf(const VXLPlatformWin* platform)
     return EngineCalls{&platform->engine(), platform->engineHandle(), platform->hostRecordHandOver()};
 }
 
-bool isSixteen(const ImageView& image)
-{
-    return image.format == kImageFormat16;
-}
-
 // The view of other pixels in the image's geometry.
 ImageView viewWithPixels(const ImageView& image, std::uint8_t* pixels)
 {
     ImageView view = image;
-    const int sample = isSixteen(image) ? 2 : 1;
+    const int sample = isSixteenBit(image) ? 2 : 1;
     for (int c = 0; c < 3; ++c)
         view.data[c] = pixels ? pixels + c * sample : nullptr;
     return view;
@@ -96,7 +89,7 @@ ImageView viewWithPixels(const ImageView& image, std::uint8_t* pixels)
 // Pixels to work on, with rows long enough for their pixels (3 or 4 samples of the image's size).
 bool usableImage(const ImageView& image)
 {
-    const std::int64_t sampleBytes = isSixteen(image) ? 2 : 1;
+    const std::int64_t sampleBytes = isSixteenBit(image) ? 2 : 1;
     return image.data[0] && image.width > 0 && image.height > 0 &&
            std::int64_t(image.rowBytes) >= 3 * sampleBytes * image.width;
 }
@@ -256,7 +249,7 @@ void applyFinishingTone(const AdjustmentLayer& layer, const ImageView& image, bo
     int blacks = layer.bFinishBlacks ? layer.iFinishBlacks : 0;
     if (layer.bToneBlackPoint)
         blacks += layer.iToneBlackPoint;
-    applyFinishingCurve(image.data[0], image.rowBytes, image.width, image.height, isSixteen(image), bgrOrder,
+    applyFinishingCurve(image.data[0], image.rowBytes, image.width, image.height, isSixteenBit(image), bgrOrder,
                         isFourChannel(image), layer.bFinishExposure ? layer.iFinishExposure : 0,
                         layer.bFinishContrast ? layer.iFinishContrast : 0,
                         layer.bFinishShadows ? layer.iFinishShadows : 0, blacks, whites,
@@ -290,7 +283,7 @@ void applyDynamicColour(VXLPlatformWin* platform, const EngineSession& session, 
     const bool haveTables = !session.tableA.empty() && !session.tableB.empty() &&
                             session.tableC.size() >= kWeightGridEntries * sizeof(int32_t);
     auto* user = static_cast<PipelineUserObject*>(platform->GetUserData());
-    if (user && user->applyDynamicColour(image.data[0], isSixteen(image), bgrOrder, isFourChannel(image), image.width,
+    if (user && user->applyDynamicColour(image.data[0], isSixteenBit(image), bgrOrder, isFourChannel(image), image.width,
                                          image.height, image.rowBytes, haveTables ? session.tableA.data() : nullptr,
                                          haveTables ? session.tableB.data() : nullptr,
                                          haveTables ? session.tableC.data() : nullptr, layer.iDynamic,
@@ -300,7 +293,7 @@ void applyDynamicColour(VXLPlatformWin* platform, const EngineSession& session, 
         return;
     ColourModelTables tables{session.tableA.data(), session.tableB.data(),
                              reinterpret_cast<const std::int32_t*>(session.tableC.data())};
-    applyColourModel(image.data[0], image.rowBytes, image.width, image.height, isSixteen(image), isFourChannel(image),
+    applyColourModel(image.data[0], image.rowBytes, image.width, image.height, isSixteenBit(image), isFourChannel(image),
                      tables, layer.iDynamic, bgrOrder, layer.iDynamicWB);
 }
 
@@ -350,7 +343,7 @@ bool renderLayer(const ImageView& image, const AdjustmentLayer& original, Engine
     }
 
     if (layer.bPreprocessEV) {
-        applyExposureCurve(image.data[0], image.rowBytes, image.width, image.height, isSixteen(image), bgrOrder,
+        applyExposureCurve(image.data[0], image.rowBytes, image.width, image.height, isSixteenBit(image), bgrOrder,
                            isFourChannel(image), layer.iPreprocessEV);
         rewritten = true;
     }
@@ -519,7 +512,7 @@ void syncBackground(const ImageView& image, const AdjustmentLayer& first, Pipeli
                                    &shutter) == 0)
             fullSize = image.width == width;
         else if (cache)
-            fillBackgroundMask(cache, block, image.data[0], image.width, image.height, image.rowBytes, isSixteen(image),
+            fillBackgroundMask(cache, block, image.data[0], image.width, image.height, image.rowBytes, isSixteenBit(image),
                                run.bgrOrder, isFourChannel(image));
         const std::uint8_t* mask = cache ? getBackgroundMask(cache, block, fullSize) : nullptr;
         // A mask of another size than the image would be read past its end: go without one.
@@ -548,32 +541,6 @@ void finishWholeImage(const ImageView& image, const AdjustmentLayer& first, Pipe
 }
 
 }  // namespace
-
-// ---- Hooks --------------------------------------------------------------------------------------
-
-void setPipelineHooks(const PipelineHooks& hooks)
-{
-    std::lock_guard<std::mutex> lock(gHooksLock);
-    gHooks = hooks;
-}
-
-PipelineHooks pipelineHooks()
-{
-    std::lock_guard<std::mutex> lock(gHooksLock);
-    return gHooks;
-}
-
-void setPortraitLightHook(PortraitLightFn hook)
-{
-    std::lock_guard<std::mutex> lock(gHooksLock);
-    gHooks.applyPortraitLight = hook;
-}
-
-void setMaskRasterizerHook(MaskRasterizer hook)
-{
-    std::lock_guard<std::mutex> lock(gHooksLock);
-    gHooks.rasterizeMask = hook;
-}
 
 // ---- Entries ------------------------------------------------------------------------------------
 
@@ -650,7 +617,7 @@ void applyChannelOffsets(const ImageView& image, int red, int green, int blue, b
     const int step = four ? 4 : 3;
     for (int y = 0; y < image.height; ++y) {
         std::uint8_t* row = image.data[0] + size_t(y) * size_t(image.rowBytes);
-        if (isSixteen(image)) {
+        if (isSixteenBit(image)) {
             for (int x = 0; x < image.width; ++x) {
                 std::uint8_t* p = row + size_t(x) * step * 2;
                 for (int c = 0; c < 3; ++c) {
@@ -670,38 +637,19 @@ void applyChannelOffsets(const ImageView& image, int red, int green, int blue, b
     }
 }
 
-int32_t redEyeFormatCode(const ImageView& image, bool bgrOrder)
-{
-    // Rows: four channels, then bgrOrder; columns: 8-bit, 16-bit.
-    static const int32_t kCodes[2][2][2] = {
-        {{RE_PIXEL_RGB8, RE_PIXEL_RGB16}, {RE_PIXEL_BGR8, RE_PIXEL_BGR16}},
-        {{RE_PIXEL_RGBA8, RE_PIXEL_RGBA16}, {RE_PIXEL_BGRA8, RE_PIXEL_RGBA16}},
-    };
-    return kCodes[isFourChannel(image)][bgrOrder][isSixteen(image)];
-}
-
 bool correctRedEyes(EngineSession* session, const ImageView& image, bool bgrOrder)
 {
     if (!session || !session->redEyeFound)
         return false;
-    ReImage record{};
-    record.size = sizeof record;
-    record.width = image.width;
-    record.height = image.height;
-    record.format = redEyeFormatCode(image, bgrOrder);
-    record.rowBytes = image.rowBytes;
-    record.pixels = image.data[0];
+    const ReImage record = redEyeImageRecord(image, bgrOrder);
     const ReListLink& regions = session->redEyeLists[0];
     if (regions.next == &regions)
         return true;
     const PFN_ReCorrectRegions correct = session->platform->libraries().redEye().ReCorrectRegions;
     if (!correct)
         return false;
-    // The library has no blue-first 16-bit four-channel code: such pixels go red first.
-    swapRedBlue16(image, bgrOrder);
-    const int32_t answer = correct(&record, &regions, nullptr, nullptr, nullptr);
-    swapRedBlue16(image, bgrOrder);
-    return answer == RE_OK;
+    const RedEyeChannelOrder libraryOrder(image, bgrOrder);
+    return correct(&record, &regions, nullptr, nullptr, nullptr) == RE_OK;
 }
 
 bool composeLut(Lut3D* target, const Lut3D* source, int strength)
@@ -713,7 +661,7 @@ bool composeLut(Lut3D* target, const Lut3D* source, int strength)
 
 bool applyLut(Lut3D* table, const ImageView& image, bool bgrOrder, int strength)
 {
-    return applyLutToPixels(table, image.data[0], image.rowBytes, image.width, image.height, isSixteen(image), bgrOrder,
+    return applyLutToPixels(table, image.data[0], image.rowBytes, image.width, image.height, isSixteenBit(image), bgrOrder,
                             isFourChannel(image), kLutTetrahedral, strength) == kLutOk;
 }
 

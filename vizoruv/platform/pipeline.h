@@ -10,6 +10,10 @@
 //
 // Divided into: the passes built elsewhere (hooks) and the caller's user object; the entries; the
 // small steps the entries are made of.
+//
+// The hooks belong to the platform of the run (run.platform): VxlPlatformCreate builds every
+// platform with this library's face pass, portrait light and mask rasteriser, and a test may put
+// passes of its own in their place (VXLPlatformWin::setPipelineHooks). Nothing is process-wide.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +27,7 @@ struct CorrectionReport;
 struct EngineSession;
 
 // ---- Passes built elsewhere -------------------------------------------------------------------
-// Each hook is null until its pass is installed; a null hook's step does nothing.
+// A null hook's step does nothing.
 
 // The face pass over the image with a copy of the layer (per-face attributes and automatic values
 // on). Answers false when it failed; the pipeline goes on either way.
@@ -39,13 +43,6 @@ struct PipelineHooks {
     // rendered (there is no mask to blend them through).
     MaskRasterizer rasterizeMask = nullptr;
 };
-
-// Installs the hooks for every later run (process-wide); the default hooks are all null.
-void setPipelineHooks(const PipelineHooks& hooks);
-PipelineHooks pipelineHooks();
-// Install one hook and keep the others, so that passes built apart can install themselves.
-void setPortraitLightHook(PortraitLightFn hook);
-void setMaskRasterizerHook(MaskRasterizer hook);
 
 // The object a caller hands to SetUserData may take over the dynamic colour-model step: its first
 // virtual operation gets the pixels and the analysis tables and answers true when it has rewritten
@@ -78,11 +75,9 @@ bool processImage(const ImageView& image, const AdjustmentLayer& layer, EngineSe
 // channel stays. With bgrOrder channel 0 takes the blue offset.
 void applyChannelOffsets(const ImageView& image, int red, int green, int blue, bool bgrOrder);
 
-// The red-eye library's correction of the regions the analysis found. False when the analysis
+// The red-eye library's correction of the regions the analysis found (record: red_eye.h). False when the analysis
 // found no red eyes or the library failed; true when there is nothing to correct.
 bool correctRedEyes(EngineSession* session, const ImageView& image, bool bgrOrder);
-// The red-eye library's pixel code of an image in the given channel order.
-int32_t redEyeFormatCode(const ImageView& image, bool bgrOrder);
 
 // target := source after target at strength. A missing source or a strength of 0 or below
 // composes as nothing and answers true; false when the tables cannot be composed.

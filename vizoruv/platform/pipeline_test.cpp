@@ -193,7 +193,6 @@ protected:
     }
     void TearDown() override
     {
-        setPipelineHooks(PipelineHooks());
         session.reset();
         if (platform)
             platform->Release();
@@ -434,26 +433,6 @@ TEST(PipelineSteps, LocalContrastRadiusGrowsWithTheImage)
     EXPECT_EQ(localContrastRadius(1359, 1359), 48);
 }
 
-TEST(PipelineSteps, RedEyeFormatCodes)
-{
-    struct Case {
-        int format, rowBytes;
-        bool bgr;
-        int32_t code;
-    } const cases[] = {
-        {kImageFormat8, 40, true, 3},  {kImageFormat8, 40, false, 21}, {kImageFormat8, 30, true, 2},
-        {kImageFormat8, 30, false, 5}, {kImageFormat16, 80, true, 22}, {kImageFormat16, 80, false, 22},
-        {kImageFormat16, 60, true, 15}, {kImageFormat16, 60, false, 7},
-    };
-    for (const Case& c : cases) {
-        ImageView v{};
-        v.format = c.format;
-        v.width = 10;
-        v.rowBytes = c.rowBytes;
-        EXPECT_EQ(redEyeFormatCode(v, c.bgr), c.code) << c.format << " " << c.rowBytes << " " << c.bgr;
-    }
-}
-
 TEST_F(Pipeline, RedEyeCorrectionNeedsFoundRegions)
 {
     EXPECT_FALSE(correctRedEyes(session.get(), picture.view(), false));
@@ -519,7 +498,7 @@ TEST_F(Pipeline, TheCallersObjectIsOfferedTheColourModelStep)
 
 TEST_F(Pipeline, StepsRunInTheirOrder)
 {
-    setPipelineHooks({&HookLog::face, &HookLog::portraitLight, nullptr});
+    platform->setPipelineHooks({&HookLog::face, &HookLog::portraitLight, nullptr});
     const LutIdentifier invert = userLut("invert.cube", inverted);
     ASSERT_TRUE(process(layerOf([&](VXLParams& p) {
         p.bGroupPreprocess = p.binLUT = p.bGroupLooks = p.boutLUT = true;
@@ -544,7 +523,7 @@ TEST_F(Pipeline, StepsRunInTheirOrder)
 
 TEST_F(Pipeline, FurtherLayersStartFromTheFirstResultOrFromTheBlendedImage)
 {
-    setPipelineHooks({nullptr, nullptr, &HookLog::everywhere});
+    platform->setPipelineHooks({nullptr, nullptr, &HookLog::everywhere});
     const auto offset = [](int r, int g, int b) {
         return layerOf([=](VXLParams& p) {
             p.bGroupQuickCorrect = true;
@@ -570,7 +549,7 @@ TEST_F(Pipeline, FurtherLayersStartFromTheFirstResultOrFromTheBlendedImage)
 
 TEST_F(Pipeline, LayersWithoutAMaskAreSkipped)
 {
-    setPipelineHooks({&HookLog::face, nullptr, &HookLog::everywhere});
+    platform->setPipelineHooks({&HookLog::face, nullptr, &HookLog::everywhere});
     const AdjustmentLayer face = layerOf(smoothFaces);
     AdjustmentSet onlyFirst = setOf({face, face, face, face}, {1, 0, 0, 0});
     PipelineRun r = run(&onlyFirst);
@@ -594,7 +573,7 @@ TEST_F(Pipeline, LayersWithoutAMaskAreSkipped)
 
 TEST_F(Pipeline, AMaskedLayerChangesThePictureOnlyInsideItsMask)
 {
-    setPipelineHooks({nullptr, nullptr, &HookLog::leftHalf});
+    platform->setPipelineHooks({nullptr, nullptr, &HookLog::leftHalf});
     const AdjustmentLayer redder = layerOf([](VXLParams& p) {
         p.bGroupQuickCorrect = true;
         p.iDeltaR = 60;
@@ -610,7 +589,7 @@ TEST_F(Pipeline, AMaskedLayerChangesThePictureOnlyInsideItsMask)
     }
 
     // Without a mask rasteriser the further layer has no mask to go through: the first layer alone.
-    setPipelineHooks(PipelineHooks());
+    platform->setPipelineHooks(PipelineHooks());
     picture = original;
     r = run(&set);
     ASSERT_TRUE(renderAdjustmentSet(picture.view(), r));
@@ -735,7 +714,7 @@ TEST_F(Pipeline, ProgressRunsForwardOverFurtherLayersAndTheHostCountsFromOne)
     hostCalls.clear();
     HostFilterRecord host{};
     host.progress = [](int32_t done, int32_t total) { hostCalls.emplace_back(done, total); };
-    setPipelineHooks({nullptr, nullptr, &HookLog::everywhere});
+    platform->setPipelineHooks({nullptr, nullptr, &HookLog::everywhere});
     AdjustmentSet set = setOf({layerOf(brighten), layerOf(brighten)}, {1, 1});
     PipelineRun r = run(&set);
     r.onWorker = true;

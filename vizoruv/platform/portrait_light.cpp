@@ -248,9 +248,3 @@ bool portraitLightStep(EngineSession* session, const ImageView& image, int light
     const FaceMeshList& mesh = session->platform->faceMesh();
     return applyPortraitLight(image, false, session, mesh.count(), mesh.record(0), light, depth, feather, false);
 }
-
-void installPortraitLight()
-{
-    setPortraitLightHook(&portraitLightStep);
-    setMaskRasterizerHook(&rasterizeMask);
-}

@@ -39,6 +39,3 @@ bool applyPortraitLight(const ImageView& image, bool bgrOrder, EngineSession* se
 // The pipeline's portrait-light step: the pass over the face mesh the caller handed to the
 // session's platform, red first, no landmark marks.
 bool portraitLightStep(EngineSession* session, const ImageView& image, int light, int depth, int feather);
-
-// Installs portraitLightStep and rasterizeMask as the pipeline's hooks, leaving the others alone.
-void installPortraitLight();

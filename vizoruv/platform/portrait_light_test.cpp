@@ -153,7 +153,6 @@ protected:
     }
     void TearDown() override
     {
-        setPipelineHooks(PipelineHooks());
         session.reset();
         PlatformFixture::TearDown();
     }
@@ -250,11 +249,11 @@ TEST_F(PortraitLightPass, MarkedLandmarksTurnBlack)
     EXPECT_EQ(picture.sum(5, 5), original.sum(5, 5));
 }
 
-// A created platform has both hooks installed; the step lights the faces of the mesh the caller
-// handed to the platform, and nothing once the mesh is emptied.
+// A created platform runs the portrait light and the mask rasteriser; the step lights the faces of
+// the mesh the caller handed to the platform, and nothing once the mesh is emptied.
 TEST_F(PortraitLightPass, PlatformInstallsTheStepOverItsFaceMesh)
 {
-    const PipelineHooks hooks = pipelineHooks();
+    const PipelineHooks hooks = platform->pipelineHooks();
     ASSERT_EQ(hooks.applyPortraitLight, &portraitLightStep);
     ASSERT_EQ(hooks.rasterizeMask, &rasterizeMask);
 
@@ -273,18 +272,11 @@ TEST_F(PortraitLightPass, PlatformInstallsTheStepOverItsFaceMesh)
     EXPECT_EQ(picture.pixels, original.pixels);
 }
 
-bool faceHookThatMustStay(EngineSession*, const ImageView&, const AdjustmentLayer&, bool)
-{
-    return true;
-}
-
-// With the rasteriser installed (beside a hook already there), a further layer renders only inside
-// its ellipse, wherever the mask and the set's transform put it; an inverted one only outside.
+// With the rasteriser as the platform's only pass, a further layer renders only inside its ellipse,
+// wherever the mask and the set's transform put it; an inverted one only outside.
 TEST_F(PortraitLightPass, PipelineRendersAFurtherLayerOnlyInsideItsMask)
 {
-    setPipelineHooks({&faceHookThatMustStay, nullptr, nullptr});
-    setMaskRasterizerHook(&rasterizeMask);
-    EXPECT_EQ(pipelineHooks().beautifyFaces, &faceHookThatMustStay);
+    platform->setPipelineHooks({nullptr, nullptr, &rasterizeMask});
 
     struct Case {
         const char* what;

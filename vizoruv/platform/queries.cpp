@@ -10,6 +10,7 @@
 #include "vizoruv/adjust/mask_planes.h"
 #include "vizoruv/adjust/tone_curve.h"
 #include "vizoruv/io/image_decoder.h"
+#include "vizoruv/io/image_geometry.h"
 #include "vizoruv/platform/engine_session.h"
 #include "vizoruv/platform/file_processing.h"
 #include "vizoruv/platform/raw_open.h"

@@ -7,6 +7,7 @@
 #include "vizoruv/io/host_display.h"
 #include "vizoruv/platform/engine_session.h"
 #include "vizoruv/platform/face_glue.h"
+#include "vizoruv/platform/mask_raster.h"
 #include "vizoruv/platform/portrait_light.h"
 
 #include <cstdlib>
@@ -32,7 +33,10 @@ std::string textOrEmpty(const char* text) {
 
 IVXLPlatform* VxlPlatformCreate(const char* productName, const char* binDir, const char* folder3,
                                 const char* userFolder, int requireLibraries, int previewOnly, int economyLevel) {
-    VXLPlatformWin* platform = new (std::nothrow) VXLPlatformWin();
+    // The pipeline's passes of this library: the face glue's face pass, the portrait light over the
+    // caller's face mesh, and the rasteriser that draws the layers' masks.
+    const PipelineHooks passes{&pipelineFacePass, &portraitLightStep, &rasterizeMask};
+    VXLPlatformWin* platform = new (std::nothrow) VXLPlatformWin(passes);
     if (!platform)
         return nullptr;
     if (!platform->init(productName, binDir, folder3, userFolder, requireLibraries, previewOnly, economyLevel)) {
@@ -44,7 +48,7 @@ IVXLPlatform* VxlPlatformCreate(const char* productName, const char* binDir, con
 
 // ---- Lifecycle ----
 
-VXLPlatformWin::VXLPlatformWin() = default;
+VXLPlatformWin::VXLPlatformWin(const PipelineHooks& passes) : pipelineHooks_(passes) {}
 
 VXLPlatformWin::~VXLPlatformWin() {
     shutdown();
@@ -52,8 +56,6 @@ VXLPlatformWin::~VXLPlatformWin() {
 
 bool VXLPlatformWin::init(const char* productName, const char* binDir, const char* folder3,
                           const char* userFolder, int requireLibraries, int previewOnly, int economyLevel) {
-    installFaceGlue();
-    installPortraitLight();
     productName_ = textOrEmpty(productName);
     folder3_ = textOrEmpty(folder3);
     binDir_ = textOrEmpty(binDir);
@@ -173,6 +175,26 @@ std::string VXLPlatformWin::GetAutoSkintoneParameters(unsigned skinToneType, int
     if (second)
         *second = b;
     return key;
+}
+
+PipelineHooks VXLPlatformWin::pipelineHooks() const {
+    std::lock_guard<std::mutex> lock(passesMutex_);
+    return pipelineHooks_;
+}
+
+void VXLPlatformWin::setPipelineHooks(const PipelineHooks& hooks) {
+    std::lock_guard<std::mutex> lock(passesMutex_);
+    pipelineHooks_ = hooks;
+}
+
+PipelineFunction VXLPlatformWin::pipelineFunction() const {
+    std::lock_guard<std::mutex> lock(passesMutex_);
+    return pipelineFunction_;
+}
+
+void VXLPlatformWin::setPipelineFunction(PipelineFunction render) {
+    std::lock_guard<std::mutex> lock(passesMutex_);
+    pipelineFunction_ = render;
 }
 
 void VXLPlatformWin::clearMasks() {

@@ -15,6 +15,7 @@
 #include "vizoruv/platform/face_slots.h"
 #include "vizoruv/platform/ivxl_platform.h"
 #include "vizoruv/platform/libraries.h"
+#include "vizoruv/platform/pipeline.h"
 #include "vizoruv/platform/platform_workers.h"
 
 #include <atomic>
@@ -45,7 +46,9 @@ enum PlatformWorker : int { kAnalysisWorker = 0, kCorrectionWorker = 1, kRestart
 
 class VXLPlatformWin final : public IVXLPlatform {
 public:
-    VXLPlatformWin();
+    // A platform whose renders run the given passes (face pass, portrait light, mask rasteriser);
+    // VxlPlatformCreate hands every platform those of this library.
+    explicit VXLPlatformWin(const PipelineHooks& passes);
 
     // Stores the folders and options, loads the outside libraries from binDir, creates the engine.
     // Answers false only when requireLibraries is non-zero and no library loaded.
@@ -126,6 +129,13 @@ public:
     const FaceMeshList& faceMesh() const { return faceMesh_; }
     BackgroundMaskCache* backgroundCache() const { return backgroundCache_.get(); }
 
+    // The passes the pipeline runs for this platform, and the render function of its corrections
+    // (null: the processing pipeline, renderAdjustmentSet). A test puts its own in their place.
+    PipelineHooks pipelineHooks() const;
+    void setPipelineHooks(const PipelineHooks& hooks);
+    PipelineFunction pipelineFunction() const;
+    void setPipelineFunction(PipelineFunction render);
+
     // The open image, for the platform's own parts. Buffers are read under the instance lock.
     const ImageBuffer& buffer(PlatformBuffer which) const { return buffers_[which]; }
     EngineSession* session() const { return session_.get(); }
@@ -156,6 +166,9 @@ private:
     // The frame of slots 12 to 14: stops the workers, edits the session's face list with the
     // unedited full-size image, then fits and analyses the faces again (face_slots.cpp).
     int editFaces(const std::function<bool(EngineSession*, const ImageView&)>& edit);
+    // Fresh render sets for a newly opened image, the open-time set filled from the caller's
+    // stack, and the caller's detector (open_image.cpp).
+    void startImageSets(const CorrectionStack* stack, VXLDetector* detector);
     // Decodes the file into the platform's buffers and starts the analysis (open_image.cpp).
     int decodeOpenImage(const char* path, const VXLRAWParams* rawParams);
     void startAnalysis();
@@ -220,6 +233,9 @@ private:
     std::unique_ptr<VXLRawEngine> rawEngine_;     // of the open RAW file, or null
 
     std::mutex thumbnailMutex_;    // guards the thumbnail list
+    mutable std::mutex passesMutex_;              // guards the two below: renders read them on the workers
+    PipelineHooks pipelineHooks_;
+    PipelineFunction pipelineFunction_ = nullptr;
     uint8_t shutDown_ = 0;
 
     // Options from the factory; previewOnly only ever goes from off to on.
