@@ -12,6 +12,7 @@
 #include "vizoruv/adjust/lut_catalogue.h"
 #include "vizoruv/platform/engine_session.h"
 #include "vizoruv/platform/pipeline.h"
+#include "vizoruv/platform/testing/rgba_view.h"
 #include "vizoruv/platform/vxl_platform_win.h"
 
 namespace {
@@ -86,18 +87,7 @@ struct Scene {
         std::filesystem::remove_all(userFolder, ignored);
     }
 
-    ImageView view()
-    {
-        ImageView v{};
-        v.width = kWidth;
-        v.height = kHeight;
-        v.rowBytes = kWidth * 4;
-        v.bytesPerPixel = 4;
-        v.hasAlpha = 1;
-        for (int c = 0; c < 3; ++c)
-            v.data[c] = pixels.data() + c;
-        return v;
-    }
+    ImageView view() { return platform_test::rgbaView(pixels, kWidth, kHeight); }
 
     // The input table, the output table with contrast, the engine's exposure and the finishing curve.
     AdjustmentLayer fullLayer() const

@@ -656,14 +656,7 @@ TEST_F(Pipeline, SixteenBitThreeChannelPicturesRunEveryStep)
     for (size_t i = 0; i < wide.size(); ++i)
         wide[i] = uint16_t(original.pixels[i / 3 * 4 + i % 3] * 257);
     const std::vector<uint16_t> before = wide;
-    ImageView v{};
-    v.format = kImageFormat16;
-    v.width = kWidth;
-    v.height = kHeight;
-    v.rowBytes = kWidth * 6;
-    v.bytesPerPixel = 6;
-    for (int c = 0; c < 3; ++c)
-        v.data[c] = reinterpret_cast<uint8_t*>(wide.data()) + c * 2;
+    const ImageView v = platform_test::rgb16View(wide, kWidth, kHeight);
     PipelineRun r = run();
     ASSERT_TRUE(processImage(v, layerOf([](VXLParams& p) {
                                  brighten(p);

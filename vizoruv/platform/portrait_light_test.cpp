@@ -188,14 +188,7 @@ TEST_F(PortraitLightPass, SixteenBitPicturesAreLitToo)
     for (size_t i = 0; i < samples.size(); ++i)
         samples[i] = std::uint16_t(256 * original.pixels[i / 3 * 4 + i % 3]);
     const std::vector<std::uint16_t> before = samples;
-    ImageView view{};
-    view.format = kImageFormat16;
-    view.width = kWidth;
-    view.height = kHeight;
-    view.rowBytes = kWidth * 6;
-    view.bytesPerPixel = 6;
-    for (int c = 0; c < 3; ++c)
-        view.data[c] = reinterpret_cast<std::uint8_t*>(samples.data()) + 2 * c;
+    const ImageView view = platform_test::rgb16View(samples, kWidth, kHeight);
     const std::vector<float> face = faceRecord(0.5f, 0.5f, 0.3f);
     ASSERT_TRUE(applyPortraitLight(view, false, session.get(), 1, face.data(), 60, 0, 0, false));
     const auto sum = [](const std::vector<std::uint16_t>& s, int x, int y) {
