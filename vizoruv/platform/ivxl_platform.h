@@ -6,24 +6,8 @@
 // interface as UTF-8. Operations that can fail answer 0 for success and -1 for failure unless the
 // comment says otherwise.
 //
-// Which operations work today, and which answer -1 until the work behind them lands:
-//
-//   slot  operation                  state
-//   0     OpenImageFile              works for picture files; RAW files are read like pictures until
-//                                    the RAW engine lands, and a null path answers -1
-//   1     OpenHostImage              works
-//   2-6                              work; the correction renders the first layer's engine
-//                                    adjustments and finishing curve until the pipeline lands
-//   7     ProcessFile                works (same render as slots 3 and 4)
-//   8     ProcessHostImage           works
-//   9     GetLutKeys                 works
-//   10-14 GetFaces .. ResetFaces     work
-//   15    GetHistogram               works
-//   16-20 reserved                   always -1
-//   21, 22, 24-26                    work
-//   23    GetMaskOverlays            -1 until the masked blend lands
-//   27-32, 34, 35                    work
-//   33    SetFaceMesh                works
+// Slots 16 to 20 are reserved and always answer -1. The views that GetThumbnail and
+// GetMaskOverlays fill stay the platform's until FreeThumbnail or Release.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 // Queries of the platform that change nothing: LUT keys, histogram, image facts, thumbnails of any
-// file, the finishing curve and the fingerprint. Divisions: histogram helpers; the slots.
+// file, the layers' mask overlays, the finishing curve and the fingerprint. Thumbnails and overlays
+// are handed out until FreeThumbnail. Divisions: histogram helpers; the slots.
 #include "vizoruv/platform/queries.h"
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <cstring>
 
 #include "vizoruv/adjust/layer_mask.h"
+#include "vizoruv/adjust/mask_overlays.h"
 #include "vizoruv/adjust/mask_planes.h"
 #include "vizoruv/adjust/tone_curve.h"
 #include "vizoruv/io/image_decoder.h"
@@ -38,6 +40,26 @@ double peakLevel(const Histogram& bins) {
     for (int i = 0; i + 3 < kBins; ++i)
         best = std::max(best, bins[i] + bins[i + 1] + bins[i + 2] + bins[i + 3]);
     return best * 0.25;
+}
+
+// An 8-bit four-channel view of the overlay's pixels in a new malloc'ed block; false (view
+// untouched) when memory is short.
+bool handOutOverlay(const MaskOverlay& overlay, ImageView* view) {
+    const size_t bytes = overlay.pixels.size();
+    uint8_t* block = static_cast<uint8_t*>(std::malloc(bytes));
+    if (!block)
+        return false;
+    std::memcpy(block, overlay.pixels.data(), bytes);
+    *view = ImageView{};
+    view->format = kImageFormat8;
+    view->width = overlay.width;
+    view->height = overlay.height;
+    view->rowBytes = 4 * overlay.width;
+    view->bytesPerPixel = 4;
+    view->hasAlpha = 1;
+    for (int c = 0; c < 3; ++c)
+        view->data[c] = block + c;
+    return true;
 }
 
 }  // namespace
@@ -226,6 +248,29 @@ int VXLPlatformWin::GetThumbnail(const char* path, int size, ImageView* view, in
         *decoded = 1;
     std::lock_guard<std::mutex> lock(thumbnailMutex_);
     thumbnails_.push_back({view, view->data[0]});
+    return 0;
+}
+
+int VXLPlatformWin::GetMaskOverlays(ImageView* overlayA, ImageView* overlayB, const CorrectionStack* stack,
+                                    int layerB, int layerC, float aspect, int side, int sampling) {
+    const MaskRasterizer rasterize = pipelineHooks().rasterizeMask;
+    if (!overlayA || !overlayB || !stack)
+        return -1;
+    MaskOverlay a, b;
+    if (renderMaskOverlays(&a, &b, *stack, layerB, layerC, aspect, side, sampling, rasterize) != 0)
+        return -1;
+    ImageView viewA, viewB;
+    if (!handOutOverlay(a, &viewA))
+        return -1;
+    if (!handOutOverlay(b, &viewB)) {
+        std::free(viewA.data[0]);
+        return -1;
+    }
+    *overlayA = viewA;
+    *overlayB = viewB;
+    std::lock_guard<std::mutex> lock(thumbnailMutex_);
+    thumbnails_.push_back({overlayA, overlayA->data[0]});
+    thumbnails_.push_back({overlayB, overlayB->data[0]});
     return 0;
 }
 

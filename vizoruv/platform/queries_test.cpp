@@ -102,6 +102,49 @@ TEST_F(Queries, ReleaseFreesThumbnailsWithoutReadingTheCallersViews) {
     platform = nullptr;
 }
 
+// The overlays of two layers' masks, drawn by the platform's rasteriser, are handed out like
+// thumbnails: 8-bit four-channel views, the first tinted in channel 2, the second in channel 0, each
+// with the same value as alpha. Layers that are not two of the stack's give -1 and no views.
+TEST_F(Queries, MaskOverlaysAreHandedOutUntilFreed) {
+    platform_test::Stack stack;
+    for (int layer : {1, 2}) {
+        stack.masks[layer].type = kMaskEllipse;
+        stack.masks[layer].width = stack.masks[layer].height = 0.5f;
+    }
+    ImageView a{}, b{};
+    EXPECT_EQ(platform->GetMaskOverlays(&a, &b, &stack.stack, 1, 1, 1.0f, 64, 0), -1);
+    EXPECT_EQ(platform->GetMaskOverlays(&a, &b, &stack.stack, 1, 4, 1.0f, 64, 0), -1);
+    EXPECT_EQ(platform->GetMaskOverlays(&a, &b, nullptr, 1, 2, 1.0f, 64, 0), -1);
+    EXPECT_EQ(a.data[0], nullptr);
+    EXPECT_EQ(b.data[0], nullptr);
+
+    ASSERT_EQ(platform->GetMaskOverlays(&a, &b, &stack.stack, 1, 2, 1.0f, 10, 0), 0);
+    for (const ImageView* view : {&a, &b}) {
+        EXPECT_EQ(view->format, kImageFormat8);
+        EXPECT_EQ(view->width, 64);  // the side is limited to 64..1024
+        EXPECT_EQ(view->height, 64);
+        EXPECT_EQ(view->rowBytes, 4 * 64);
+        EXPECT_EQ(view->bytesPerPixel, 4);
+        EXPECT_EQ(view->hasAlpha, 1);
+        ASSERT_NE(view->data[0], nullptr);
+        EXPECT_EQ(view->data[2], view->data[0] + 2);
+    }
+    bool tinted[2] = {false, false};
+    for (int i = 0; i < 64 * 64; ++i) {
+        const uint8_t* pa = a.data[0] + 4 * i;
+        const uint8_t* pb = b.data[0] + 4 * i;
+        ASSERT_EQ(pa[0] | pa[1] | pb[1] | pb[2], 0) << i;
+        ASSERT_EQ(pa[2], pa[3]) << i;
+        ASSERT_EQ(pb[0], pb[3]) << i;
+        tinted[0] = tinted[0] || pa[2] != 0;
+        tinted[1] = tinted[1] || pb[0] != 0;
+    }
+    EXPECT_TRUE(tinted[0] && tinted[1]);
+    EXPECT_EQ(platform->FreeThumbnail(&a), 0);
+    EXPECT_EQ(a.data[0], nullptr);
+    EXPECT_NE(b.data[0], nullptr);  // freed by Release
+}
+
 TEST_F(Queries, ToneCurvesFillAllFourQuarters) {
     Stack brighter;
     brighter.finishExposure(50);

@@ -1,5 +1,5 @@
 // VXLPlatformWin: factory, initialisation, shutdown and release, and the operations that only store
-// or forward a value. Divisions: factory; lifecycle; small operations; operations of later parts.
+// or forward a value. Divisions: factory; lifecycle; small operations; the reserved slots.
 #include "vizoruv/platform/vxl_platform_win.h"
 
 #include "vizoruv/adjust/adjustment_set.h"
@@ -18,7 +18,6 @@ namespace {
 
 constexpr int kDefaultPreviewSize = 1200;
 constexpr int kEconomyNoDetailBit = 1 << 1;
-constexpr int kNotYet = -1;  // answer of the operations whose work has not landed
 
 // Host-mode platforms are torn down one at a time.
 std::mutex gReleaseMutex;
@@ -229,7 +228,7 @@ void VXLPlatformWin::SetAIEngines(void* first, void* second, void* third) {
         engine().VXL_SetAIEngines(engineHandle_, first, second, third);
 }
 
-// ---- Operations of later parts: they answer -1 (or nothing) until their work lands ----
+// ---- The reserved slots: they keep their places in the interface and always answer -1 ----
 
 int VXLPlatformWin::Reserved16() {
     return -1;
@@ -251,7 +250,4 @@ int VXLPlatformWin::Reserved20() {
     return -1;
 }
 
-int VXLPlatformWin::GetMaskOverlays(ImageView*, ImageView*, const CorrectionStack*, int, int, float, int, int) {
-    return kNotYet;
-}
 
