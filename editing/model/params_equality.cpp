@@ -152,12 +152,12 @@ bool rawParamsEqual(const VXLRAWParams& a, const VXLRAWParams& b)
     // Every development setting of the head counts: flags, values, output curve, colour
     // temperature, output depth and the develop-mode override. The embedded block does not.
     return a.useSettings == b.useSettings && a.secondFlag == b.secondFlag
-        && doubleAt(a, offsetof(VXLRAWParams, unused8)) == doubleAt(b, offsetof(VXLRAWParams, unused8))
+        && doubleAt(a, offsetof(VXLRAWParams, setting8)) == doubleAt(b, offsetof(VXLRAWParams, setting8))
         && a.exposureCorrectionOn == b.exposureCorrectionOn && a.exposureShift == b.exposureShift
-        && a.value28On == b.value28On && a.value28 == b.value28 && a.unused32 == b.unused32
-        && a.value40On == b.value40On && a.value40 == b.value40 && a.unused48 == b.unused48
-        && a.unused56 == b.unused56 && a.unused60 == b.unused60 && a.value68On == b.value68On
-        && a.value68 == b.value68 && a.outputCurve == b.outputCurve && a.unused76 == b.unused76
-        && a.unused80 == b.unused80 && a.colourTemperature == b.colourTemperature
+        && a.value28On == b.value28On && a.value28 == b.value28 && a.setting32 == b.setting32
+        && a.value40On == b.value40On && a.value40 == b.value40 && a.setting48 == b.setting48
+        && a.setting56 == b.setting56 && a.setting60 == b.setting60 && a.value68On == b.value68On
+        && a.value68 == b.value68 && a.outputCurve == b.outputCurve && a.setting76 == b.setting76
+        && a.setting80 == b.setting80 && a.colourTemperature == b.colourTemperature
         && a.outputDepth == b.outputDepth && a.developModeOverride == b.developModeOverride;
 }

@@ -10,9 +10,9 @@ void fillCommonRawDefaults(VXLRAWParams& raw)
 {
     std::memset(static_cast<void*>(&raw), 0, sizeof raw);
     raw.secondFlag = 1;
-    raw.unused32 = 25;
-    raw.unused48 = 0.25;
-    raw.unused60 = 3;
+    raw.setting32 = 25;
+    raw.setting48 = 0.25;
+    raw.setting60 = 3;
     raw.outputCurve = kRawCurveSrgb;
     raw.colourTemperature = 6500;
 }

@@ -2,8 +2,10 @@
 // ordinary corrections applied to the developed image. The editing model keeps one in each image
 // state and hands it to the platform, so its layout is fixed (1304 bytes).
 //
-// The development reads the fields named here; the "unused" ones are kept and passed along but
-// read by nothing, and the flagged values at 28, 40 and 68 are reset to 0 when their flag is clear.
+// The development reads the fields named for what they do. The settings named by their offset
+// (setting8 .. setting80), like secondFlag and colourTemperature, are not read by the development:
+// they take their defaults, travel with the image state and count in the editing model's equality.
+// The flagged values at 28, 40 and 68 are reset to 0 when their flag is clear.
 #pragma once
 
 #include <cstddef>
@@ -14,22 +16,22 @@
 struct VXLRAWParams {
     std::uint8_t useSettings;         // 0: development takes its defaults for everything but outputDepth
     std::uint8_t secondFlag;          // not read by the development
-    std::uint64_t unused8;
+    std::uint64_t setting8;
     std::uint8_t exposureCorrectionOn;
     float exposureShift;              // linear factor; used only within 0.25..8
     std::uint8_t value28On;
     float value28;
-    std::int32_t unused32;
+    std::int32_t setting32;
     std::uint8_t value40On;
     double value40;
-    double unused48;
-    float unused56;
-    std::int32_t unused60;
+    double setting48;
+    float setting56;
+    std::int32_t setting60;
     std::uint8_t value68On;
     float value68;
     std::int32_t outputCurve;         // kRawCurveSrgb or other
-    std::int32_t unused76;
-    std::uint64_t unused80;
+    std::int32_t setting76;
+    std::uint64_t setting80;
     std::int32_t colourTemperature;   // kelvin; not read by the development
     std::int32_t outputDepth;         // kRawDepth16 for 16 bits per sample, else 8
     std::uint8_t developModeOverride; // with full development mode 2: develop as mode 1
@@ -37,17 +39,17 @@ struct VXLRAWParams {
 };
 
 static_assert(sizeof(VXLRAWParams) == 1304, "VXLRAWParams is 1304 bytes");
-static_assert(offsetof(VXLRAWParams, unused8) == 8);
+static_assert(offsetof(VXLRAWParams, setting8) == 8);
 static_assert(offsetof(VXLRAWParams, exposureCorrectionOn) == 16);
 static_assert(offsetof(VXLRAWParams, exposureShift) == 20);
 static_assert(offsetof(VXLRAWParams, value28On) == 24 && offsetof(VXLRAWParams, value28) == 28);
-static_assert(offsetof(VXLRAWParams, unused32) == 32);
+static_assert(offsetof(VXLRAWParams, setting32) == 32);
 static_assert(offsetof(VXLRAWParams, value40On) == 36 && offsetof(VXLRAWParams, value40) == 40);
-static_assert(offsetof(VXLRAWParams, unused48) == 48 && offsetof(VXLRAWParams, unused56) == 56);
-static_assert(offsetof(VXLRAWParams, unused60) == 60);
+static_assert(offsetof(VXLRAWParams, setting48) == 48 && offsetof(VXLRAWParams, setting56) == 56);
+static_assert(offsetof(VXLRAWParams, setting60) == 60);
 static_assert(offsetof(VXLRAWParams, value68On) == 64 && offsetof(VXLRAWParams, value68) == 68);
-static_assert(offsetof(VXLRAWParams, outputCurve) == 72 && offsetof(VXLRAWParams, unused76) == 76);
-static_assert(offsetof(VXLRAWParams, unused80) == 80);
+static_assert(offsetof(VXLRAWParams, outputCurve) == 72 && offsetof(VXLRAWParams, setting76) == 76);
+static_assert(offsetof(VXLRAWParams, setting80) == 80);
 static_assert(offsetof(VXLRAWParams, colourTemperature) == 88 && offsetof(VXLRAWParams, outputDepth) == 92);
 static_assert(offsetof(VXLRAWParams, developModeOverride) == 96);
 static_assert(offsetof(VXLRAWParams, params) == 100);

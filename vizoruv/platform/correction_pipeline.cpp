@@ -12,7 +12,7 @@ bool runPipeline(const ImageView& image, PipelineRun& run) {
 
 bool advanceProgress(PipelineRun& run) {
     const int step = run.step ? (*run.step)++ : 0;
-    if (!run.onWorker)
+    if (!run.reportsProgress)
         return true;
     if (run.progress && run.progress(step, run.total, run.progressData) != 0)
         return false;

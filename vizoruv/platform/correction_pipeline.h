@@ -23,7 +23,8 @@ struct PipelineRun {
     std::string camera;
     CorrectionReport* report = nullptr;     // the platform's report (background colour)
     const ImageBuffer* source = nullptr;    // the unedited source pixels
-    bool onWorker = false;                  // progress and cancelling only count on the correction worker
+    bool reportsProgress = false;           // steps are reported and the run may be cancelled or stopped;
+                                            // set on the correction worker and for callers with a callback
     int* step = nullptr;                    // shared step counter
     int total = 0;
     VxlProgressCallback progress = nullptr;
@@ -41,6 +42,6 @@ using PipelineFunction = bool (*)(const ImageView& image, PipelineRun& run);
 // through the processing pipeline (renderAdjustmentSet) when it has none.
 bool runPipeline(const ImageView& image, PipelineRun& run);
 
-// Reports the current step and counts it done; false when the render is to stop (callback cancel or stop flag). Off the
-// correction worker it neither reports nor stops.
+// Counts the current step done and, when the run reports progress, reports it; false when the render
+// is to stop (callback cancel or stop flag). A run that does not report progress never stops here.
 bool advanceProgress(PipelineRun& run);

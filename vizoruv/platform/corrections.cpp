@@ -211,7 +211,7 @@ bool VXLPlatformWin::runCorrection(const AdjustmentSet& set, CorrectionReport* r
     run.camera = camera_;
     run.report = &report_;
     run.source = &source;
-    run.onWorker = onWorker;
+    run.reportsProgress = onWorker;
     run.step = &step;
     run.total = total;
     run.progress = progress;

@@ -1,5 +1,5 @@
 // The face glue. Divisions: helpers; locks; conversions; face records; settings; session
-// operations; the face pass; installation.
+// operations; the face pass; the analysis' face detection.
 #include "vizoruv/platform/face_glue.h"
 
 #include <algorithm>

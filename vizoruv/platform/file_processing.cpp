@@ -534,7 +534,7 @@ int VXLPlatformWin::ProcessFile(const char* inputPath, const char* outputPath, c
     CorrectionReport report{};
     run.report = &report;
     run.source = &working;
-    run.onWorker = progress != nullptr;  // the caller's callback is asked, and may cancel
+    run.reportsProgress = progress != nullptr;  // the caller's callback is asked, and may cancel
     run.step = &step;
     run.total = total;
     run.progress = progress;

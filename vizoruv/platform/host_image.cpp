@@ -174,7 +174,7 @@ bool processImageBuffer(HostFilterRecord* record, ImageBuffer* buffer, EngineSes
         run.camera = session->camera;
     }
     run.source = source.pixels ? &source : nullptr;
-    run.onWorker = true;  // this call's own progress and stop flag
+    run.reportsProgress = true;  // this call's own progress and stop flag
     run.step = &step;
     run.total = kStepsPerPass;
     run.progress = progress;

@@ -50,10 +50,10 @@ struct RenderState {
 
     int& step() { return run.step ? *run.step : ownStep; }
 
-    // Reports the step and counts it; only a run on the correction worker reports or stops.
+    // Reports the step and counts it; only a run that reports progress reports or stops.
     void progress()
     {
-        if (!run.onWorker)
+        if (!run.reportsProgress)
             return;
         if (run.progress && run.progress(step(), run.total, run.progressData) != 0)
             stopped = true;

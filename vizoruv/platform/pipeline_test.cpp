@@ -674,14 +674,14 @@ TEST_F(Pipeline, SixteenBitThreeChannelPicturesRunEveryStep)
 
 // ---- Progress, stop and errors ----
 
-TEST_F(Pipeline, ProgressIsReportedStepByStepOnTheCorrectionWorkerOnly)
+TEST_F(Pipeline, ProgressIsReportedStepByStepOnlyWhenTheRunAsks)
 {
     const AdjustmentLayer layer = layerOf([](VXLParams& p) {
         brighten(p);
         smoothFaces(p);
     });
     PipelineRun r = run();
-    r.onWorker = true;
+    r.reportsProgress = true;
     r.progress = &Progress::callback;
     step = 2;
     ASSERT_TRUE(processImage(picture.view(), layer, session.get(), nullptr, original.pixels.data(), r));
@@ -691,10 +691,10 @@ TEST_F(Pipeline, ProgressIsReportedStepByStepOnTheCorrectionWorkerOnly)
     EXPECT_EQ(step, 2 + int(Progress::calls.size()));
     EXPECT_LE(step, kStepsPerPass);
 
-    // Off the worker nothing is reported and the stop flag is not read.
+    // A run that does not report progress reports nothing and does not read the stop flag.
     Progress::calls.clear();
     picture = original;
-    r.onWorker = false;
+    r.reportsProgress = false;
     stop.store(1);
     ASSERT_TRUE(processImage(picture.view(), layer, session.get(), nullptr, nullptr, r));
     EXPECT_TRUE(Progress::calls.empty());
@@ -710,7 +710,7 @@ TEST_F(Pipeline, ProgressRunsForwardOverFurtherLayersAndTheHostCountsFromOne)
     platform->setPipelineHooks({nullptr, nullptr, &HookLog::everywhere});
     AdjustmentSet set = setOf({layerOf(brighten), layerOf(brighten)}, {1, 1});
     PipelineRun r = run(&set);
-    r.onWorker = true;
+    r.reportsProgress = true;
     r.progress = [](int step, int total, void* data) { return Progress::callback(step, total, data); };
     r.progressData = &host;
     r.hostRecord = &host;
@@ -739,7 +739,7 @@ TEST_F(Pipeline, AStopOrACancelSkipsTheGuardedStepsButFinishesTheLook)
         Progress::cancelAt = byCallback ? 0 : -1;
         stop.store(byCallback ? 0 : 1);
         PipelineRun r = run();
-        r.onWorker = true;
+        r.reportsProgress = true;
         r.progress = &Progress::callback;
         EXPECT_FALSE(processImage(picture.view(), layer, session.get(), nullptr, nullptr, r)) << byCallback;
         // The engine did not run; the channel offsets of the finishing steps did.
