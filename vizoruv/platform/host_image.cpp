@@ -273,14 +273,15 @@ int VXLPlatformWin::ProcessHostImage(HostFilterRecord* record, const CorrectionS
     AdjustmentSet set;
     createAdjustmentSet(&set, kLayersPerSet);
     updateFromStack(&set, *stack);
-    detector_ = detector;
-    // The analysis worker of the last opening writes the session; a fresh analysis replaces it, so
-    // the worker is waited for either way, and so are the corrections that may be reading it.
+    // The analysis worker of the last opening writes the session and reads the detector; a fresh
+    // analysis replaces the session, so the worker is waited for either way, and so are the
+    // corrections that may be reading it.
     workers_[kAnalysisWorker]->wait();
     if (analyseAnew) {
         workers_[kRestartWorker]->wait();
         workers_[kCorrectionWorker]->wait();
     }
+    detector_ = detector;
     const AdjustmentLayer& first = set.layers[0];
     const bool opaque = first.vexoOpacity > 0;
     const bool redEye = first.redEyeOn != 0 && opaque;

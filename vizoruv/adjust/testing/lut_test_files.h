@@ -2,11 +2,13 @@
 #pragma once
 
 #include <array>
+#include <cstdlib>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -21,19 +23,16 @@ inline Colour identity(float r, float g, float b) { return {r, g, b}; }
 // confuses the fastest index gives other values.
 inline Colour skewed(float r, float g, float b) { return {b, 1.0f - g, 0.5f * r + 0.25f}; }
 
-// A fresh folder under the test temp folder, removed with the object.
+// A fresh folder of its own under the test temp folder, removed with the object. The name is
+// made unique (mkdtemp): other builds on the machine may run the same test at the same time.
 class ScratchFolder {
 public:
     ScratchFolder()
     {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-        for (char& c : name)
-            if (c == '/')
-                c = '_';
-        path_ = std::filesystem::path(::testing::TempDir()) / ("adjust_" + name);
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
+        std::string pattern = (std::filesystem::path(::testing::TempDir()) / "adjust-XXXXXX").string();
+        if (!mkdtemp(pattern.data()))
+            throw std::runtime_error("no scratch folder: " + pattern);
+        path_ = pattern;
     }
     ~ScratchFolder() { std::filesystem::remove_all(path_); }
 
