@@ -148,20 +148,28 @@ SingleApplication::SingleApplication(int& argc, char** argv, bool allowSecondary
         instancechannel::currentKeyInputs(!(options & OmitVersion), !(options & OmitProgramPath), options & PerUser));
 
     d->memory = new QSharedMemory(d->instanceKey);
-    if (d->memory->create(sizeof(InstanceBlock))) {
+    // Neither making nor attaching the block can fail for a moment while other starts make,
+    // lock or leave it; only a block that stays out of reach for the whole timeout ends the start.
+    QElapsedTimer timer;
+    timer.start();
+    bool created = false;
+    while (!(created = d->memory->create(sizeof(InstanceBlock))) && !d->memory->attach()) {
+        if (timer.elapsed() > timeoutMs) {
+            delete d->memory;
+            d->memory = nullptr;
+            delete d_ptr;
+            d_ptr = nullptr;
+            std::exit(1);
+        }
+        QThread::msleep(kBlockRetryMs);
+    }
+    if (created) {
         d->memory->lock();
         instancechannel::resetBlock(d->block());
         d->memory->unlock();
-    } else if (!d->memory->attach()) {
-        delete d->memory;
-        d->memory = nullptr;
-        delete d_ptr;
-        d_ptr = nullptr;
-        std::exit(1);
     }
 
-    QElapsedTimer timer;
-    timer.start();
+    timer.restart();
     d->memory->lock();
     while (!instancechannel::isBlockConsistent(*d->block())) {
         if (timer.elapsed() > kInconsistentBlockTimeoutMs)

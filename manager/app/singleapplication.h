@@ -26,9 +26,9 @@ public:
     Q_DECLARE_FLAGS(Options, Option)
 
     // Constructs the application and joins or founds the channel. Ends the process with 1 when
-    // the shared block can be neither created nor attached, and with 0 (after telling the first
-    // instance) when `allowSecondary` is false and a first instance lives. A block whose first
-    // instance no longer runs (it crashed) counts as free.
+    // the shared block can be neither created nor attached within timeoutMs, and with 0 (after
+    // telling the first instance) when `allowSecondary` is false and a first instance lives. A
+    // block whose first instance no longer runs (it crashed) counts as free.
     SingleApplication(int& argc, char** argv, bool allowSecondary, Options options, int timeoutMs);
     ~SingleApplication() override;
 
