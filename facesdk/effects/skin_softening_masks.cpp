@@ -7,17 +7,13 @@
 
 #include "facesdk/base/result_codes.h"
 #include "facesdk/engine/box_blur.h"
+#include "facesdk/engine/face_boxes.h"
 #include "facesdk/engine/face_colour_model.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/inner_engine.h"
 #include "facesdk/engine/resample.h"
 
 namespace {
-
-// The header through which buildFlatnessMap hands its grey images to the plane copy and the
-// resizers. Private to this file and shared by the whole process: calls of buildFlatnessMap
-// must not overlap (the platform's face-engine lock keeps skin softening runs apart).
-EngineImage sFlatnessHeader;
 
 uint8_t *greyRow(const EngineImage &image, int32_t y)
 {
@@ -160,8 +156,8 @@ int buildFlatnessMap(InnerEngine *inner, const EngineImage *image, int32_t windo
     EngineImage full{}, small{}, detail{};
     int result = imageAllocate(allocator, &full, W, H, kFormatGrey8);
     if (result == kResultOk) {
-        sFlatnessHeader = full;
-        result = extractPlane(image, 0, nullptr, &sFlatnessHeader);
+        EngineImage header = full;
+        result = extractPlane(image, 0, nullptr, &header);
     }
     const int32_t m = std::max({W, H, 80});
     const int32_t L = nearestPowerOfTwo((((256 * m) / 80 >> 7) + 1) >> 1);
@@ -175,8 +171,8 @@ int buildFlatnessMap(InnerEngine *inner, const EngineImage *image, int32_t windo
         result = sw > 0 && sh > 0 ? imageAllocate(allocator, &small, sw, sh, kFormatGrey8)
                                   : kResultBadArgument;
     if (result == kResultOk) {
-        sFlatnessHeader = small;
-        result = resizeToImage(&full, &sFlatnessHeader);
+        EngineImage header = small;
+        result = resizeToImage(&full, &header);
     }
     imageRelease(allocator, &full);
     if (result == kResultOk)
@@ -197,7 +193,6 @@ int buildFlatnessMap(InnerEngine *inner, const EngineImage *image, int32_t windo
     }
     if (result == kResultOk)
         result = resizeGreyPlane(&detail, out);
-    sFlatnessHeader = EngineImage{};
     imageRelease(allocator, &small);
     imageRelease(allocator, &detail);
     return result;
@@ -286,9 +281,8 @@ void faceCoreRect(PixelFormat format, const FaceWork &face, int32_t width, int32
 {
     if (!out)
         return;
-    const int32_t a = face.roll;
-    const int32_t k = a >= 0 ? (a + 4) / 5 : (a + 364) / 5;
-    const int32_t s = sineTable5[std::clamp(k, 0, 75)], c = cosineTable5[std::clamp(k, 0, 75)];
+    const int32_t k = rollIndex5(face.roll);
+    const int32_t s = sineTable5[k], c = cosineTable5[k];
     const int32_t x = face.box.x, y = face.box.y, w = face.box.width, h = face.box.height;
     const int32_t gv = std::abs((h * 25 / 100) * c / 100), gh = std::abs((w * 25 / 100) * s / 100);
     const int32_t extra = w < 12 ? 3 : 0;

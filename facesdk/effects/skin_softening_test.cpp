@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
+#include <thread>
 
 #include "facesdk/effects/skin_softening_masks.h"
 #include "facesdk/effects/testing/stage_run.h"
@@ -219,6 +221,56 @@ TEST_F(SofteningRun, TwoFacesOneAtTheImageCornerAreBothSoftened)
         return nearFace(faces[0], x, y) || nearFace(faces[1], x, y);
     });
     EXPECT_EQ(elsewhere.outside, 0);
+}
+
+// Two engines soften pictures of two sizes at the same time, each on a thread of its own: each
+// picture comes out as its engine makes it alone.
+TEST(SofteningEngines, TwoEnginesOnTwoThreadsSoftenAsEachDoesAlone)
+{
+    struct Softener {
+        CountingAllocator counter;
+        InnerEngine *inner = nullptr;
+        SyntheticFace face;
+        std::unique_ptr<OwnedImage> picture;
+
+        Softener(int32_t width, int32_t height, double roll)
+        {
+            BeautySettings settings{};
+            settings.softeningStrength = 255;
+            BeautyParams block{};
+            settingsToParams(settings, &block);
+            EXPECT_EQ(innerEngineCreate(counter.allocator(), &block, &kEffectStageTable, &inner), kResultOk);
+            makeSyntheticFace(&face, 1, width / 2, height / 2, roll, width, height);
+            picture = std::make_unique<OwnedImage>(width, height, kFormatYuv420Planar);
+            paintYuv(picture->image, [&](int x, int y) { return blotchyFaceColour(face, x, y, true); });
+        }
+        ~Softener() { innerFreeFaceData(inner); }
+        int soften(OwnedImage &image)
+        {
+            FaceWork work = face.work;
+            return innerRun(inner, nullptr, nullptr, &image.image, &work, 1, nullptr, nullptr, nullptr);
+        }
+    };
+    Softener a(640, 480, 0), b(400, 600, 20);
+    OwnedImage aloneA(640, 480, kFormatYuv420Planar), aloneB(400, 600, kFormatYuv420Planar);
+    aloneA.copyPixelsFrom(*a.picture);
+    aloneB.copyPixelsFrom(*b.picture);
+    ASSERT_EQ(a.soften(aloneA), kResultOk);
+    ASSERT_EQ(b.soften(aloneB), kResultOk);
+    for (int round = 0; round < 4; ++round) {
+        OwnedImage togetherA(640, 480, kFormatYuv420Planar), togetherB(400, 600, kFormatYuv420Planar);
+        togetherA.copyPixelsFrom(*a.picture);
+        togetherB.copyPixelsFrom(*b.picture);
+        int resultA = -1, resultB = -1;
+        std::thread first([&] { resultA = a.soften(togetherA); });
+        std::thread second([&] { resultB = b.soften(togetherB); });
+        first.join();
+        second.join();
+        EXPECT_EQ(resultA, kResultOk);
+        EXPECT_EQ(resultB, kResultOk);
+        EXPECT_TRUE(togetherA.samePixels(aloneA)) << round;
+        EXPECT_TRUE(togetherB.samePixels(aloneB)) << round;
+    }
 }
 
 } // namespace
