@@ -33,7 +33,7 @@ int underEyeJob(void *argument)
 // Sine and cosine (16.16) of the multiple of 5 degrees nearest to the angle.
 void turnOf(int32_t angle, int32_t *sine, int32_t *cosine)
 {
-    const int32_t index = ((angle + 362) % 360) / 5;
+    const int32_t index = angleIndex5(angle);
     *sine = sineTable5Fixed[index];
     *cosine = cosineTable5Fixed[index];
 }

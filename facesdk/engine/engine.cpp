@@ -17,8 +17,6 @@ const BeautyEngineOps kBeautyEngineOps = {
 namespace {
 
 constexpr uint32_t kInitialParamsFlags = 3;
-constexpr int32_t kMinimumRoll = -179;
-constexpr int32_t kMaximumRoll = 180;
 
 // Images under 64 pixels on a side (sides read as unsigned) are refused.
 bool imageTooSmall(const EngineImage &image)
@@ -126,7 +124,8 @@ void engineFreeFaces(BeautyEngine *engine, VXL_FACE *faces, int32_t count)
 int engineFaceOperation(BeautyEngine *engine, EngineImage *image, VXL_FACE *faces, int32_t count,
                         const int32_t *pair)
 {
-    if (!engine || !image || !faces || !pair || count < 0 || imageTooSmall(*image))
+    if (!engine || !image || !faces || !pair || count < 0 || imageTooSmall(*image) ||
+        !faceRollsValid(faces, count))
         return kResultBadArgument;
     engine->operationsUsed |= kUsedFaceOperation;
     FaceWork *works;
@@ -142,7 +141,8 @@ int engineFaceOperation(BeautyEngine *engine, EngineImage *image, VXL_FACE *face
 int engineAnalyzeFaces(BeautyEngine *engine, EngineImage *image, VXL_FACE *faces, int32_t count,
                        BeautySettings *settings)
 {
-    if (!engine || !image || !faces || !settings || count < 0 || imageTooSmall(*image))
+    if (!engine || !image || !faces || !settings || count < 0 || imageTooSmall(*image) ||
+        !faceRollsValid(faces, count))
         return kResultBadArgument;
     if (count == 0)
         return kResultOk;
@@ -183,7 +183,8 @@ int engineBeautify(BeautyEngine *engine, EngineImage *image, VXL_FACE *faces, in
                    const BeautySettings *settings)
 {
     if (!engine || !image || !settings || (count != 0 && !faces) ||
-        uint32_t(count) > uint32_t(kMaximumBeautifyFaces) || imageTooSmall(*image))
+        uint32_t(count) > uint32_t(kMaximumBeautifyFaces) || imageTooSmall(*image) ||
+        !faceRollsValid(faces, count))
         return kResultBadArgument;
     engine->operationsUsed |= kUsedBeautify;
     FaceWork *works;
@@ -215,7 +216,7 @@ int engineFaceMeasure(BeautyEngine *engine, EngineImage *image, VXL_FACE *faces,
                       int32_t *toneScore, int32_t *colourScore)
 {
     if (!engine || !image || !faces || !toneScore || !colourScore || count < 0 ||
-        imageTooSmall(*image))
+        imageTooSmall(*image) || !faceRollsValid(faces, count))
         return kResultBadArgument;
     engine->operationsUsed |= kUsedFaceMeasure;
     FaceWork *works;
@@ -248,7 +249,7 @@ int engineFaceExtraValue(BeautyEngine *, const VXL_FACE *face)
 
 int engineReplaceFace(BeautyEngine *, const VXL_FACE *face, VXL_FACE *faces, int32_t count)
 {
-    if (!face || !faces || count == 0)
+    if (!face || !faces || count == 0 || !faceRollsValid(face, 1))
         return kResultBadArgument;
     if (count < 0)
         return kResultNotFound;
@@ -264,7 +265,7 @@ int engineAppendFaces(BeautyEngine *engine, const VXL_FACE *newFaces, int32_t ne
                       VXL_FACE **faces, int32_t *count)
 {
     if (!engine || !newFaces || newCount <= 0 || !faces || !count || *count < 0 ||
-        (*count > 0 && !*faces))
+        (*count > 0 && !*faces) || !faceRollsValid(newFaces, newCount))
         return kResultBadArgument;
     const int32_t oldCount = *count;
     int32_t largestId = 0;

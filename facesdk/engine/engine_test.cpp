@@ -216,6 +216,38 @@ TEST(Engine, ArgumentChecksOfEveryOperation)
     }
 }
 
+// A face whose roll lies outside -179..180 is refused by every operation that takes faces,
+// before anything is used or changed; the stages index their tables by the roll.
+TEST(Engine, FacesWithARollOutsideATurnAreRefused)
+{
+    using Call = std::function<int(EngineFixture &)>;
+    const struct {
+        const char *name;
+        Call call;
+    } operations[] = {
+        {"face operation", [](EngineFixture &f) { return engineFaceOperation(f.engine, f.img(), f.faces, 2, f.pair); }},
+        {"fit", [](EngineFixture &f) { return engineFitFaces(f.engine, f.img(), f.faces, 2); }},
+        {"analyse", [](EngineFixture &f) { return engineAnalyzeFaces(f.engine, f.img(), f.faces, 2, f.settings); }},
+        {"beautify", [](EngineFixture &f) { return engineBeautify(f.engine, f.img(), f.faces, 2, f.settings); }},
+        {"face measure", [](EngineFixture &f) { return engineFaceMeasure(f.engine, f.img(), f.faces, 2, &f.tone, &f.colour); }},
+        {"replace", [](EngineFixture &f) { return engineReplaceFace(f.engine, &f.faces[1], f.faces, 2); }},
+        {"append", [](EngineFixture &f) { return engineAppendFaces(f.engine, f.faces, 2, &f.outFaces, &f.outCount); }},
+    };
+    for (const int32_t roll : {181, -180, 4096, 100000000, INT32_MIN, INT32_MAX}) {
+        for (const auto &operation : operations) {
+            EngineFixture fixture;
+            fixture.faces[1].roll = roll;
+            fixture.settings[0].skinToneStrength = fixture.settings[1].skinToneStrength = 80;
+            const VXL_FACE before = fixture.faces[1];
+            const uint32_t usedBefore = fixture.engine->operationsUsed;
+            EXPECT_EQ(operation.call(fixture), kResultBadArgument) << operation.name << " " << roll;
+            EXPECT_EQ(fixture.engine->operationsUsed, usedBefore) << operation.name << " " << roll;
+            EXPECT_EQ(std::memcmp(&before, &fixture.faces[1], sizeof before), 0) << operation.name;
+            EXPECT_EQ(fixture.outFaces, nullptr) << operation.name;
+        }
+    }
+}
+
 TEST(Engine, RollHintKeepsTheLastAcceptedAngle)
 {
     EngineFixture f;

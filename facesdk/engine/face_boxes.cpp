@@ -30,7 +30,7 @@ void expandBox(const FaceListEntry *entry, EngineRect *out, int32_t workW, int32
 
 }  // namespace
 
-int32_t rollIndex5(int32_t roll) { return roll >= 0 ? (roll + 4) / 5 : (roll + 364) / 5; }
+int32_t rollIndex5(int32_t roll) { return (degreesInTurn(roll) + 4) / 5; }
 
 void growRectEven(EngineRect *out, const EngineRect *source, int32_t dTop, int32_t dLeft,
                   int32_t dBottom, int32_t dRight, int32_t limitW, int32_t limitH)

@@ -14,7 +14,8 @@ struct InnerEngine;
 // ---- Geometry -------------------------------------------------------------------------------
 
 // Index into the 5-degree percent tables for a roll angle: (r + 4) / 5 for r >= 0,
-// (r + 364) / 5 below; 0 degrees gives 0, 1..5 give 1, -1 gives 72, -180 gives 36.
+// (r + 364) / 5 below; 0 degrees gives 0, 1..5 give 1, -1 gives 72, -180 gives 36. Rolls
+// outside -180..180 count by their place in the turn, so every roll gives 0..72.
 int32_t rollIndex5(int32_t roll);
 
 // Moves the four sides of source (dTop and dLeft add to y and x, dBottom and dRight to the far

@@ -45,6 +45,20 @@ TEST(FaceBoxes, PercentTablesAndRollIndex)
     EXPECT_EQ(rollIndex5(180), 36);
 }
 
+// Rolls that no face should carry still index inside the tables, as the same place in the turn.
+TEST(FaceBoxes, RollIndexOfAnyAngleStaysInTheTables)
+{
+    const int32_t rolls[] = {INT32_MIN, INT32_MIN + 1, -100000000, -4096, -541, -360, -181,
+                             181,       359,           360,        361,   4096, 100000000,
+                             INT32_MAX};
+    for (const int32_t roll : rolls) {
+        const int32_t inTurn = roll % 360 < 0 ? roll % 360 + 360 : roll % 360;
+        EXPECT_EQ(rollIndex5(roll), rollIndex5(inTurn > 180 ? inTurn - 360 : inTurn)) << roll;
+        EXPECT_GE(rollIndex5(roll), 0) << roll;
+        EXPECT_LE(rollIndex5(roll), 72) << roll;
+    }
+}
+
 TEST(FaceBoxes, GrowRectEven)
 {
     struct Case {

@@ -271,7 +271,8 @@ int prepareShapes(BeautyEngine *engine, EngineImage *image, VXL_FACE *faces, int
 int engineFitFaces(BeautyEngine *engine, EngineImage *image, VXL_FACE *faces, int32_t count)
 {
     if (!engine || !image || !faces || count <= 0 || !engine->inner ||
-        uint32_t(image->width) < kMinimumImageSide || uint32_t(image->height) < kMinimumImageSide)
+        uint32_t(image->width) < kMinimumImageSide || uint32_t(image->height) < kMinimumImageSide ||
+        !faceRollsValid(faces, count))
         return kResultBadArgument;
     engine->operationsUsed |= kUsedFit;
 

@@ -163,7 +163,7 @@ int narrowFaceOnGrid(InnerEngine *inner, const FaceWork *face, int32_t *planeX, 
         }
     }
     const int32_t affectedHeight = 5 * distance / 2;
-    const int32_t kBack = ((angle + 362) % 360) / 5;
+    const int32_t kBack = angleIndex5(angle);
     const int32_t sBack = sineTable5Fixed[kBack], cBack = cosineTable5Fixed[kBack];
 
     const int64_t nodes = int64_t(columns) * rows;

@@ -44,6 +44,20 @@ struct VXL_FACE {
 };
 static_assert(sizeof(VXL_FACE) == 88, "VXL_FACE crosses the engine's interface");
 
+// Roll angles a face may carry, in degrees.
+constexpr int32_t kMinimumRoll = -179;
+constexpr int32_t kMaximumRoll = 180;
+
+// True when the roll of each of the count faces lies in kMinimumRoll..kMaximumRoll (also for
+// count 0 or less).
+inline bool faceRollsValid(const VXL_FACE *faces, int32_t count)
+{
+    for (int32_t i = 0; i < count; ++i)
+        if (faces[i].roll < kMinimumRoll || faces[i].roll > kMaximumRoll)
+            return false;
+    return true;
+}
+
 struct FaceWork {
     uint32_t size;          // 104 (520 in the run's skin-region entries)
     int32_t id;             // face id

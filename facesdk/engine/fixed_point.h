@@ -42,9 +42,23 @@ extern const int32_t cosineTable5Fixed[76];
 extern const int32_t sineTable5[76];
 extern const int32_t cosineTable5[76];
 
+// The angle brought into 0..359 degrees. Defined for every int, so the table indexes below stay
+// inside the tables whatever angle a caller hands in.
+constexpr int32_t degreesInTurn(int32_t angle)
+{
+    return angle % 360 < 0 ? angle % 360 + 360 : angle % 360;
+}
+
 // Index into the 5-degree tables of the multiple of 5 degrees nearest to -angle:
-// ((362 - angle) mod 360) / 5, remainder and quotient truncated toward zero.
+// ((362 - angle) mod 360) / 5, remainder and quotient truncated toward zero; 0..71.
 constexpr int32_t turnIndex5(int32_t angle)
 {
-    return ((362 - angle) % 360) / 5;
+    return ((362 - degreesInTurn(angle)) % 360) / 5;
+}
+
+// Index of the multiple of 5 degrees nearest to the angle itself: ((angle + 362) mod 360) / 5;
+// 0..71.
+constexpr int32_t angleIndex5(int32_t angle)
+{
+    return (degreesInTurn(angle) + 2) % 360 / 5;
 }

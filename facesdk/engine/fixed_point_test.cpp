@@ -104,4 +104,24 @@ TEST(FixedPoint, TurningTables)
     EXPECT_EQ(turnIndex5(-3), 1);
     EXPECT_EQ(turnIndex5(-90), 18);
     EXPECT_EQ(turnIndex5(180), 36);
+    EXPECT_EQ(angleIndex5(90), 18);
+    EXPECT_EQ(angleIndex5(-3), 71);
+    EXPECT_EQ(angleIndex5(-180), 36);
+}
+
+// Angles outside a turn index as their place in it: both indexes stay inside the tables.
+TEST(FixedPoint, TurnIndexesOfAnyAngleStayInTheTables)
+{
+    const int32_t angles[] = {INT32_MIN, INT32_MIN + 1, -100000000, -4096, -541, -362, -361,
+                              -181,      181,           362,        363,   541,  4096,
+                              100000000, INT32_MAX};
+    for (const int32_t angle : angles) {
+        const int32_t inTurn = angle % 360 < 0 ? angle % 360 + 360 : angle % 360;
+        EXPECT_EQ(turnIndex5(angle), turnIndex5(inTurn)) << angle;
+        EXPECT_EQ(angleIndex5(angle), angleIndex5(inTurn)) << angle;
+        for (const int32_t index : {turnIndex5(angle), angleIndex5(angle)}) {
+            EXPECT_GE(index, 0) << angle;
+            EXPECT_LE(index, 71) << angle;
+        }
+    }
 }

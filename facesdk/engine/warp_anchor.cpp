@@ -370,7 +370,7 @@ void warpAnchorQuad(const FaceWork &face, VXL_POINT quad[4])
 {
     int32_t angle = 0, distance = 0;
     rectCentreAngle(face.eye1Box, face.eye2Box, face.roll, &angle, &distance);
-    const int32_t index = ((angle + 362) % 360) / 5;
+    const int32_t index = angleIndex5(angle);
     const int32_t s = sineTable5Fixed[index], c = cosineTable5Fixed[index];
     const VXL_POINT e1 = boxCentre(face.eye1Box), e2 = boxCentre(face.eye2Box);
     const int64_t dx = e2.x - e1.x, dy = e2.y - e1.y;
