@@ -55,7 +55,8 @@ public:
             answer = answers.front();
             answers.pop_front();
         }
-        std::memcpy(area2, answer.area2.data(), answer.area2.size());
+        if (!answer.area2.empty())
+            std::memcpy(area2, answer.area2.data(), answer.area2.size());
         result.succeeded = answer.succeeded ? 1 : 0;
         return result;
     }
@@ -82,7 +83,8 @@ TestModel::Answer detections(const std::vector<DetectorRecord>& records)
     TestModel::Answer answer{true, std::vector<uint8_t>(sizeof(int32_t) + records.size() * sizeof(DetectorRecord))};
     const auto count = int32_t(records.size());
     std::memcpy(answer.area2.data(), &count, sizeof count);
-    std::memcpy(answer.area2.data() + sizeof count, records.data(), records.size() * sizeof(DetectorRecord));
+    if (!records.empty())
+        std::memcpy(answer.area2.data() + sizeof count, records.data(), records.size() * sizeof(DetectorRecord));
     return answer;
 }
 
