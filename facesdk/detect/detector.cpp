@@ -524,8 +524,6 @@ int faceDetectorDetect(FaceDetector *detector, const DetectorImage *image, Progr
 
 namespace {
 
-bool axisRoll(int32_t roll) { return roll == 0 || roll == 90 || roll == 180 || roll == -90; }
-
 /* Eye score of a rectangle of a source the working images do not hold: the rectangle (or its
  * turned bounding box) is converted into a temporary image, made upright and measured. */
 int eyeScoreOnCopy(FaceDetector *detector, const DetectorImage *source, const int32_t rect[4], int32_t roll,

@@ -8,6 +8,7 @@
  */
 #include "facesdk/detect/passes.h"
 
+#include "facesdk/base/fixed_scale.h"
 #include "facesdk/detect/faces.h"
 #include "facesdk/detect/frame.h"
 #include "facesdk/detect/window.h"
@@ -25,8 +26,6 @@ struct EyeHit {
     int32_t box[4];                /* x, y, size, size in search coordinates */
     int32_t score;
 };
-
-inline int32_t roundQ10(int64_t a, int64_t b) { return int32_t((a * b + 512) >> 10); }
 
 } // namespace
 
@@ -174,8 +173,9 @@ int combineEyeHits(FaceDetector *d, const EyeHit *hits, int count, const int32_t
     if (b <= 0)
         return kResultOk;
     const int32_t scale = c * 1024 / b;
-    const int32_t mw = std::max(1, roundQ10(rect[2], scale)), mh = std::max(1, roundQ10(rect[3], scale));
-    const int32_t h = std::max(3, roundQ10(std::max(mw, mh), 128));
+    const int32_t mw = std::max(1, productQ10HalfUp(rect[2], scale));
+    const int32_t mh = std::max(1, productQ10HalfUp(rect[3], scale));
+    const int32_t h = std::max(3, productQ10HalfUp(std::max(mw, mh), 128));
     uint32_t *map = static_cast<uint32_t *>(allocatorAlloc(d->allocator, uint32_t((mw + 1) * (mh + 1) * 4)));
     if (!map)
         return kResultNoMemory;
@@ -199,7 +199,7 @@ int combineEyeHits(FaceDetector *d, const EyeHit *hits, int count, const int32_t
         return map[size_t(y + h) * (mw + 1) + x + h] - map[size_t(y) * (mw + 1) + x + h] -
                map[size_t(y + h) * (mw + 1) + x] + map[size_t(y) * (mw + 1) + x];
     };
-    const int32_t separation = roundQ10(c, 410);
+    const int32_t separation = productQ10HalfUp(c, 410);
     int32_t peaks[2][2];
     uint32_t best[2] = {0, 0};
     bool found[2] = {false, false};
@@ -239,7 +239,7 @@ int32_t measureEyeScore(FaceDetector *d, const int32_t box[4], int32_t roll, int
     d->modelBase = 14;
     d->roll = roll;
     d->view = 0;
-    const uint32_t scale = uint32_t(roundQ10(box[2], 74898));
+    const uint32_t scale = uint32_t(productQ10HalfUp(box[2], 74898));
     setScanScale(d, scale);
     const int32_t o = std::max(1, int32_t(((scale + 512) >> 10) >> 1));
     const int32_t x = box[0] + 1, y = box[1] + 1;
@@ -255,11 +255,11 @@ int32_t measureEyeScore(FaceDetector *d, const int32_t box[4], int32_t roll, int
     if (A <= 220) {
         score = -1;
     } else {
-        const int32_t a = roundQ10(std::max(1, A - 220), 102);
+        const int32_t a = productQ10HalfUp(std::max(1, A - 220), 102);
         if (d->flags & kDetectorFlagTracking)
-            score = a > 81 ? ((a * 2700 - 218188) >> 10) + 50 : roundQ10(a, 650);
+            score = a > 81 ? ((a * 2700 - 218188) >> 10) + 50 : productQ10HalfUp(a, 650);
         else
-            score = a > 61 ? ((a * 1300 - 78788) >> 10) + 50 : roundQ10(a, 850);
+            score = a > 61 ? ((a * 1300 - 78788) >> 10) + 50 : productQ10HalfUp(a, 850);
     }
     std::memmove(history + 1, history, sizeof(int32_t) * 2);
     history[0] = score;
@@ -314,20 +314,20 @@ void searchScales(EyeSearch &search, const int32_t bounds[4], int32_t E, int sca
     int32_t sizes[4];
     sizes[k] = E;
     for (int i = k - 1; i >= 0; --i)
-        sizes[i] = roundQ10(sizes[i + 1], 1126);
+        sizes[i] = productQ10HalfUp(sizes[i + 1], 1126);
     for (int i = k + 1; i < scaleCount; ++i)
-        sizes[i] = roundQ10(sizes[i - 1], 931);
+        sizes[i] = productQ10HalfUp(sizes[i - 1], 931);
     int32_t halves[2][4];
     halvesOf(bounds, halves);
     d->modelBase = 14;
     d->view = 0;
     d->scoreThreshold = 100;
     for (int i = 0; i < scaleCount; ++i) {
-        const uint32_t scale = uint32_t(roundQ10(sizes[i], 74898));
-        const int32_t M = roundQ10(14, scale);
+        const uint32_t scale = uint32_t(productQ10HalfUp(sizes[i], 74898));
+        const int32_t M = productQ10HalfUp(14, scale);
         if (M < 14)
             continue;
-        const int32_t N = std::max(1, roundQ10(M, tracking ? 123 : 61)), O = std::max(1, N >> 1);
+        const int32_t N = std::max(1, productQ10HalfUp(M, tracking ? 123 : 61)), O = std::max(1, N >> 1);
         setScanScale(d, scale);
         for (auto &half : halves)
             searchHalf(search, half, M, N, O);
@@ -350,7 +350,7 @@ int findEyes(FaceDetector *d, DetectedFace *face, const int32_t box[4], bool sco
     const int32_t r = gap >= 16 && gap <= 19 ? pub.roll : face->creationRoll;
     const int scaleCount = tracking ? 3 : 4;
     const int32_t width = box[2], height = box[3];
-    int32_t E = roundQ10(width, 341);
+    int32_t E = productQ10HalfUp(width, 341);
     std::memset(pub.firstEyeBox, 0, 16);
     std::memset(pub.secondEyeBox, 0, 16);
     const int32_t minFace = std::max<int32_t>(int32_t(d->working.minFaceSize), 14);
@@ -361,20 +361,21 @@ int findEyes(FaceDetector *d, DetectedFace *face, const int32_t box[4], bool sco
     const SavedScan saved = saveScan(d);
     d->roll = nearestRightAngle(face->creationRoll);
     const int32_t W = int32_t(d->frame.working.width), H = int32_t(d->frame.working.height);
-    const bool axis = r == 0 || r == 90 || r == 180 || r == -90;
+    const bool axis = axisRoll(r);
     const bool direct = !allFaces && axis && E >= 14 && width >= 51 && d->frame.integral.data &&
                         d->frame.integral.width == d->frame.working.width &&
                         d->frame.integral.height == d->frame.working.height && boxInside(box, d->frame.searchRect);
 
     /* the searched part of the face: its width, 0.7 of its height from just above the box */
-    const int32_t x0 = box[0], y0 = box[1] + roundQ10(height, 280) - ((height * 717 + 512) >> 11);
+    const int32_t x0 = box[0];
+    const int32_t y0 = box[1] + productQ10HalfUp(height, 280) - ((height * 717 + 512) >> 11);
     const int32_t cx = box[0] + width / 2, cy = box[1] + height / 2;
     const int32_t lighting = d->frame.prefilter.lightingClass;
     const bool resampled = !direct && ((width * height > 5202 && lighting != 1 && lighting != 2) || width < 51);
     const int32_t f = resampled ? 52224 / width : 1024;
     const int32_t step = resampled ? width * 1024 / 51 : 1024;
-    const int32_t Wc = (roundQ10(width, f) + 1) & ~1;
-    const int32_t Hc = (int32_t((int64_t(roundQ10(height, 717)) * f + 512) >> 10) + 1) & ~1;
+    const int32_t Wc = (productQ10HalfUp(width, f) + 1) & ~1;
+    const int32_t Hc = (int32_t((int64_t(productQ10HalfUp(height, 717)) * f + 512) >> 10) + 1) & ~1;
     CropImage crop{};
     EyeHit *hits = static_cast<EyeHit *>(allocatorAlloc(d->allocator, sizeof(EyeHit) * kMaxEyeHits));
     if (!hits || (!direct && !allocateCrop(d, &crop, uint32_t(Wc), uint32_t(Hc)))) {
@@ -386,7 +387,7 @@ int findEyes(FaceDetector *d, DetectedFace *face, const int32_t box[4], bool sco
     int32_t bounds[4], xs[4], ys[4];
     if (direct) {
         /* the frame itself, inside the searched part turned with the face */
-        const int32_t h7 = roundQ10(height, 717);
+        const int32_t h7 = productQ10HalfUp(height, 717);
         const int32_t cornersX[4] = {x0, x0 + width, x0 + width, x0}, cornersY[4] = {y0, y0, y0 + h7, y0 + h7};
         int32_t lowX = W, lowY = H, highX = 0, highY = 0;
         for (int i = 0; i < 4; ++i) {
@@ -403,9 +404,9 @@ int findEyes(FaceDetector *d, DetectedFace *face, const int32_t box[4], bool sco
         bounds[2] = std::min(highX, W) - bounds[0];
         bounds[3] = std::min(highY, H) - bounds[1];
         search.exclusionX = cx;
-        search.exclusionY = box[1] + roundQ10(height, 614);
+        search.exclusionY = box[1] + productQ10HalfUp(height, 614);
         turnPoint(r, cx, cy, &search.exclusionX, &search.exclusionY);
-        search.exclusionRadius = roundQ10(height, 189);
+        search.exclusionRadius = productQ10HalfUp(height, 189);
         search.polygonX = xs;
         search.polygonY = ys;
         d->scanImage = &d->frame.working;
@@ -420,8 +421,8 @@ int findEyes(FaceDetector *d, DetectedFace *face, const int32_t box[4], bool sco
         const int32_t whole[4] = {0, 0, Wc, Hc};
         std::memcpy(bounds, whole, 16);
         search.exclusionX = Wc / 2;
-        search.exclusionY = roundQ10(Wc, 614);
-        search.exclusionRadius = roundQ10(Wc, 189);
+        search.exclusionY = productQ10HalfUp(Wc, 614);
+        search.exclusionRadius = productQ10HalfUp(Wc, 189);
     }
     searchScales(search, bounds, E, scaleCount, tracking);
 
@@ -499,7 +500,8 @@ void smoothEyeBoxes(FaceDetector *d, DetectedFace *face)
 {
     DetectedFacePublic &pub = face->report;
     int32_t *eyes[2] = {pub.firstEyeBox, pub.secondEyeBox};
-    const int32_t s = face->eyeDistance ? (face->eyeDistance * 512 + 512) >> 10 : roundQ10(face->box[2], 232);
+    const int32_t s = face->eyeDistance ? (face->eyeDistance * 512 + 512) >> 10
+                                        : productQ10HalfUp(face->box[2], 232);
     const int32_t W = int32_t(d->frame.working.width), H = int32_t(d->frame.working.height);
     for (int32_t *eye : eyes) {
         if (eye[2] == 0)

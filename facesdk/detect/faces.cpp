@@ -7,6 +7,7 @@
  */
 #include "facesdk/detect/faces.h"
 
+#include "facesdk/base/bilinear.h"
 #include "facesdk/detect/frame.h"
 #include "facesdk/detect/window.h"
 
@@ -204,7 +205,7 @@ void resampleRotated(const DetectorPlane *src, DetectorPlane *dst, int32_t roll,
     const int32_t r = roll < 0 ? roll + 360 : roll;
     const int64_t c = sinDeg(r + 90) >> 6, s = sinDeg(r) >> 6; /* Q10 */
     const int32_t width = int32_t(src->width), height = int32_t(src->height);
-    const bool direct = step == 1024 && (roll == 0 || roll == 90 || roll == 180 || roll == -90);
+    const bool direct = step == 1024 && axisRoll(roll);
     for (uint32_t j = 0; j < dst->height; ++j) {
         uint8_t *row = dst->data + size_t(j) * dst->width;
         for (uint32_t i = 0; i < dst->width; ++i) {
@@ -218,10 +219,9 @@ void resampleRotated(const DetectorPlane *src, DetectorPlane *dst, int32_t roll,
                 if (px >= 0 && py >= 0 && px < width && py < height)
                     value = src->data[size_t(py) * width + size_t(px)];
             } else if (px > 0 && py > 0 && px + 1 < width && py + 1 < height) {
-                const int64_t fx = X - px * 1024, fy = Y - py * 1024, q = (fx * fy) >> 10;
+                const int64_t fx = X - px * 1024, fy = Y - py * 1024;
                 const uint8_t *p = src->data + size_t(py) * width + size_t(px);
-                value = uint8_t(((fx - q) * p[1] + (1024 - fx - fy + q) * p[0] + (fy - q) * p[width] +
-                                 q * p[width + 1]) >> 10);
+                value = uint8_t(bilinearQ10CornerWeights(p[0], p[1], p[width], p[width + 1], fx, fy));
             }
             row[i] = value;
         }
@@ -411,7 +411,7 @@ int verifyCandidate(FaceDetector *detector, DetectedFace *face, bool force)
     if (!force && !strict) {
         if (face->view != 0 || face->framesTracked != 0)
             return 0;
-        if (T >= 0 && (roll == 0 || roll == 90 || roll == 180 || roll == -90))
+        if (T >= 0 && axisRoll(roll))
             return 0;
     }
     const SavedScan saved = saveScan(detector);

@@ -5,10 +5,11 @@
  * skin classes; the scale list; frame preparation; search-region preparation; rectangle
  * helpers.
  *
- * Fixed point: every scale product is rounded as (a x b + 512) >> 10 (roundQ10).
+ * Fixed point: every scale product is rounded as (a x b + 512) >> 10 (productQ10HalfUp).
  */
 #include "facesdk/detect/frame.h"
 
+#include "facesdk/base/fixed_scale.h"
 #include "facesdk/detect/convert.h"
 #include "facesdk/detect/window.h"
 
@@ -19,7 +20,6 @@
 namespace {
 
 /* (a x b + 512) >> 10: the rounding of every Q10 product of the scan schedule. */
-inline uint32_t roundQ10(uint32_t a, uint32_t b) { return uint32_t((uint64_t(a) * b + 512) >> 10); }
 
 /* ---- working images ---- */
 
@@ -337,7 +337,7 @@ void buildScaleList(FaceDetector *detector, int32_t width, int32_t height)
 {
     ScaleList &list = detector->scales;
     const uint32_t m = std::max<uint32_t>(detector->working.minFaceSize, 14);
-    const uint32_t limit = roundQ10(uint32_t(std::min(width, height)), 922);
+    const uint32_t limit = productQ10HalfUp(uint32_t(std::min(width, height)), 922);
     uint32_t M = detector->working.maxFaceSize;
     if (M == 0 || M > limit)
         M = limit;
@@ -346,14 +346,14 @@ void buildScaleList(FaceDetector *detector, int32_t width, int32_t height)
     if (M < 22) {
         /* one band of 14-pixel windows */
         int32_t g = 1;
-        for (uint32_t s = m; s <= M && g < kMaxScales; s = roundQ10(s, 1134))
+        for (uint32_t s = m; s <= M && g < kMaxScales; s = productQ10HalfUp(s, 1134))
             ++g;
         g &= ~1;
         if (g > 0) {
-            list.entries[g - 1] = roundQ10(m, 67659); /* one step below the minimum face */
+            list.entries[g - 1] = productQ10HalfUp(m, 67659); /* one step below the minimum face */
             uint32_t s = m;
-            for (int32_t i = g - 2; i >= 0; --i, s = roundQ10(s, 1134))
-                list.entries[i] = roundQ10(s, 74898);
+            for (int32_t i = g - 2; i >= 0; --i, s = productQ10HalfUp(s, 1134))
+                list.entries[i] = productQ10HalfUp(s, 74898);
         }
         list.count = g;
         return;
@@ -362,30 +362,30 @@ void buildScaleList(FaceDetector *detector, int32_t width, int32_t height)
     /* 22-pixel band from the minimum (or 22) up to the maximum face */
     const uint32_t large = std::max<uint32_t>(m, 22);
     int32_t h = 1;
-    for (uint32_t s = large; s <= M && h < kMaxScales; s = roundQ10(s, 1126))
+    for (uint32_t s = large; s <= M && h < kMaxScales; s = productQ10HalfUp(s, 1126))
         ++h;
     h &= ~1;
     /* 14-pixel band from 18 pixels down to about the minimum face */
     int32_t n = 0;
-    const uint32_t bound = roundQ10(m, 925);
+    const uint32_t bound = productQ10HalfUp(m, 925);
     if (bound <= 18) {
         uint32_t r = 18;
         do {
-            r = roundQ10(r, 925);
+            r = productQ10HalfUp(r, 925);
             ++n;
         } while (r >= bound && n < kMaxScales);
     }
     n &= ~1;
     n = std::min(n, (kMaxScales - h) & ~1);
     if (h > 0) {
-        list.entries[h - 1] = roundQ10(large, 43330);
+        list.entries[h - 1] = productQ10HalfUp(large, 43330);
         uint32_t s = large;
-        for (int32_t i = h - 2; i >= 0; --i, s = roundQ10(s, 1126))
-            list.entries[i] = roundQ10(s, 47663);
+        for (int32_t i = h - 2; i >= 0; --i, s = productQ10HalfUp(s, 1126))
+            list.entries[i] = productQ10HalfUp(s, 47663);
     }
     uint32_t r = 18;
-    for (int32_t i = 0; i < n; ++i, r = roundQ10(r, 925))
-        list.entries[h + i] = roundQ10(r, 74898);
+    for (int32_t i = 0; i < n; ++i, r = productQ10HalfUp(r, 925))
+        list.entries[h + i] = productQ10HalfUp(r, 74898);
     list.count = h + n;
     list.count22 = h;
 }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "facesdk/base/bilinear.h"
 #include "facesdk/base/integer_math.h"
 #include "facesdk/base/result_codes.h"
 #include "facesdk/detect/landmark_coarse.h"
@@ -314,9 +315,9 @@ void enlargeSquare(const GreyPlane &plane, int64_t left, int64_t top, int32_t sc
             const int64_t sx = int64_t(u) * scale, sy = int64_t(v) * scale;
             const int64_t fx = sx & 1023, fy = sy & 1023;
             const int64_t x0 = left + (sx >> 10), y0 = top + (sy >> 10);
-            const int64_t upper = pixelAt(plane, x0, y0) * (1024 - fx) + pixelAt(plane, x0 + 1, y0) * fx;
-            const int64_t lower = pixelAt(plane, x0, y0 + 1) * (1024 - fx) + pixelAt(plane, x0 + 1, y0 + 1) * fx;
-            out[v * size + u] = uint8_t((upper * (1024 - fy) + lower * fy + (1 << 19)) >> 20);
+            out[v * size + u] = uint8_t(bilinearQ10Rounded(
+                pixelAt(plane, x0, y0), pixelAt(plane, x0 + 1, y0), pixelAt(plane, x0, y0 + 1),
+                pixelAt(plane, x0 + 1, y0 + 1), fx, fy));
         }
 }
 
@@ -326,19 +327,15 @@ inline uint8_t bilinearAt(const uint8_t *buffer, int size, int64_t x, int64_t y)
 {
     const int64_t x0 = x >> 10, y0 = y >> 10;
     const int32_t fx = int32_t(x & 1023), fy = int32_t(y & 1023);
-    int32_t upper, lower;
     if (uint64_t(x0) < uint64_t(size - 1) && uint64_t(y0) < uint64_t(size - 1)) {
         const uint8_t *p = buffer + int32_t(y0) * size + int32_t(x0);
-        upper = p[0] * (1024 - fx) + p[1] * fx;
-        lower = p[size] * (1024 - fx) + p[size + 1] * fx;
-    } else {
-        auto at = [&](int64_t px, int64_t py) -> int32_t {
-            return px < 0 || py < 0 || px >= size || py >= size ? 0 : buffer[py * size + px];
-        };
-        upper = at(x0, y0) * (1024 - fx) + at(x0 + 1, y0) * fx;
-        lower = at(x0, y0 + 1) * (1024 - fx) + at(x0 + 1, y0 + 1) * fx;
+        return uint8_t(bilinearQ10Rounded(p[0], p[1], p[size], p[size + 1], fx, fy));
     }
-    return uint8_t((upper * (1024 - fy) + lower * fy + (1 << 19)) >> 20);
+    auto at = [&](int64_t px, int64_t py) -> int32_t {
+        return px < 0 || py < 0 || px >= size || py >= size ? 0 : buffer[py * size + px];
+    };
+    return uint8_t(bilinearQ10Rounded(at(x0, y0), at(x0 + 1, y0), at(x0, y0 + 1),
+                                      at(x0 + 1, y0 + 1), fx, fy));
 }
 
 /* The quotients n / d, truncated toward zero, of a numerator that grows by a fixed step, kept

@@ -53,7 +53,7 @@ CascadeSet buildCascadeSet(CascadeTableStorage *storage, const DetectorModelData
     static const int32_t kRolls[16] = {0, 30, 45, 60, 90, 120, 135, 150, 180, -150, -135, -120, -90, -60, -45, -30};
     for (int32_t roll : kRolls) {
         const int index = angleIndex(roll) * 4;
-        const bool axis = roll == 0 || roll == 90 || roll == 180 || roll == -90;
+        const bool axis = axisRoll(roll);
         const bool diagonal = roll == 45 || roll == 135 || roll == -135 || roll == -45;
         const int family = axis ? kModelFrontalUpright0 : diagonal ? kModelFrontalDiagonal0 : kModelFrontalThirty0;
         for (int variant = 0; variant < 2; ++variant) {

@@ -10,6 +10,8 @@
  */
 #include "facesdk/detect/passes.h"
 
+#include "facesdk/base/bilinear.h"
+#include "facesdk/base/fixed_scale.h"
 #include "facesdk/detect/faces.h"
 #include "facesdk/detect/frame.h"
 #include "facesdk/detect/window.h"
@@ -19,8 +21,6 @@
 #include <cstring>
 
 namespace {
-
-inline int32_t roundQ10(int64_t a, int64_t b) { return int32_t((a * b + 512) >> 10); }
 
 constexpr int kSearchFirst = kWindowNormalise | kWindowNoChecks;                   /* 18 */
 constexpr int kSearchAfterPass = kWindowVariant1 | kWindowNormalise | kWindowNoChecks; /* 19 */
@@ -45,7 +45,7 @@ int searchAroundFace(FaceDetector *d, const int32_t box[4], int32_t roll, int32_
     LocalBest best{0, 0, 0, 0};
     int64_t total = 0, lastSum = 0;
     int32_t threshold = 350, passes = 0;
-    const int32_t sizes[3] = {side, roundQ10(side, 1229), roundQ10(side, 853)};
+    const int32_t sizes[3] = {side, productQ10HalfUp(side, 1229), productQ10HalfUp(side, 853)};
     for (int si = 0; si < 3; ++si) {
         const int32_t f = sizes[si];
         const int32_t base = f > 21 ? 22 : 14;
@@ -61,7 +61,7 @@ int searchAroundFace(FaceDetector *d, const int32_t box[4], int32_t roll, int32_
         const int32_t rowHi = std::min(rowLo + 2 * (f / 4), search[1] + search[3] - f - 1);
         if (colHi < colLo || rowHi < rowLo)
             continue;
-        const int32_t coarse = std::max(minStep, roundQ10(f, 49));
+        const int32_t coarse = std::max(minStep, productQ10HalfUp(f, 49));
         const int32_t fine = std::max(1, int32_t((scale + 513) >> 10));
         int32_t mx = (colLo + colHi) / 2, my = (rowLo + rowHi) / 2, step = coarse, firstRing = 0;
         bool passed = false;
@@ -131,7 +131,7 @@ int searchAroundFace(FaceDetector *d, const int32_t box[4], int32_t roll, int32_
     }
     if (best.answer <= 1)
         return 0;
-    const int32_t need = relaxed ? roundQ10(threshold, 683) : threshold;
+    const int32_t need = relaxed ? productQ10HalfUp(threshold, 683) : threshold;
     const int64_t reached = std::max(total, lastSum);
     if (reached < need)
         return 0;
@@ -276,9 +276,7 @@ int32_t bilinear(const uint8_t *plane, int32_t stride, int32_t pixelStep, int32_
     const int64_t fx = std::min<int64_t>(std::max<int64_t>(x - (px << 16), 0), 65535);
     const int64_t fy = std::min<int64_t>(std::max<int64_t>(y - (py << 16), 0), 65535);
     const uint8_t *p = plane + py * stride + px * pixelStep;
-    const int64_t top = p[0] * (65536 - fx) + p[pixelStep] * fx;
-    const int64_t bottom = p[stride] * (65536 - fx) + p[stride + pixelStep] * fx;
-    return int32_t((top * (65536 - fy) + bottom * fy) >> 32);
+    return int32_t(bilinearQ16Truncated(p[0], p[pixelStep], p[stride], p[stride + pixelStep], fx, fy));
 }
 
 } // namespace
@@ -549,7 +547,8 @@ int refineTrackedBox(FaceDetector *d, DetectedFace *face)
     if (face->missedFrames < 10) {
         const int32_t ncx = b[0] + b[2] / 2, ncy = b[1] + b[3] / 2;
         const int32_t ocx = B0[0] + B0[2] / 2, ocy = B0[1] + B0[3] / 2;
-        if (std::abs(ncx - ocx) <= roundQ10(B0[2], 154) && std::abs(ncy - ocy) <= roundQ10(B0[3], 154)) {
+        if (std::abs(ncx - ocx) <= productQ10HalfUp(B0[2], 154) &&
+            std::abs(ncy - ocy) <= productQ10HalfUp(B0[3], 154)) {
             b[0] = ncx - B0[2] / 2;
             b[1] = ncy - B0[3] / 2;
             b[2] = B0[2];
@@ -737,7 +736,7 @@ void removeSwallowedFaces(FaceDetector *d)
             if (q->framesTracked == confirmFlag || s->missedFrames == 0)
                 continue;
             const int32_t x = b[0], y = b[1], w = b[2], h = b[3];
-            const int32_t f = (roundQ10(w, 2560) - w) >> 1;
+            const int32_t f = (productQ10HalfUp(w, 2560) - w) >> 1;
             int32_t xs[4] = {x, x + w, x + w + f, x - f}, ys[4] = {y, y, y + 3 * h, y + 3 * h};
             const int32_t roll = q->report.roll;
             if (roll != 0) {

@@ -6,6 +6,7 @@
  */
 #include "facesdk/detect/faces.h"
 
+#include "facesdk/base/bilinear.h"
 #include "facesdk/detect/frame.h"
 #include "facesdk/detect/window.h"
 
@@ -267,9 +268,7 @@ int cropRotated(const DetectorPlane *src, const int32_t rect[4], DetectorPlane *
             if (px > 0 && py > 0 && px <= W - 2 && py <= H - 2) {
                 const int64_t fx = X & 0xffff, fy = Y & 0xffff;
                 const uint8_t *p = src->data + size_t(py) * W + size_t(px);
-                const int64_t top = p[0] * (65536 - fx) + p[1] * fx;
-                const int64_t bottom = p[W] * (65536 - fx) + p[W + 1] * fx;
-                value = uint8_t((top * (65536 - fy) + bottom * fy) >> 32);
+                value = uint8_t(bilinearQ16Truncated(p[0], p[1], p[W], p[W + 1], fx, fy));
             }
             dst->data[size_t(i) * n + j] = value;
         }

@@ -6,6 +6,7 @@
  */
 #include "facesdk/detect/passes.h"
 
+#include "facesdk/base/fixed_scale.h"
 #include "facesdk/detect/faces.h"
 #include "facesdk/detect/frame.h"
 #include "facesdk/detect/window.h"
@@ -17,10 +18,6 @@ namespace {
 
 constexpr int kAskCoarse = 10;   /* new normalisation, variant 0, with the view and roll checks */
 constexpr int kAskSecondScale = 11;
-
-inline int32_t roundQ10(int64_t a, int64_t b) { return int32_t((a * b + 512) >> 10); }
-
-bool axisRoll(int32_t roll) { return roll == 0 || roll == 90 || roll == 180 || roll == -90; }
 
 /* ---- pair scan ---- */
 
@@ -76,7 +73,7 @@ void markBlocking(PairScan &s, int32_t r)
             continue;
         if (!(std::max(r, f->box[1]) < std::min(r + s.u, f->box[1] + f->box[3] - 1)))
             continue;
-        if (f->view != 0 && !(s.u <= roundQ10(f->box[2], 614)))
+        if (f->view != 0 && !(s.u <= productQ10HalfUp(f->box[2], 614)))
             continue;
         s.blockers[s.blockerCount++] = f;
     }
@@ -286,9 +283,9 @@ int scanScalePair(FaceDetector *d, uint32_t a, uint32_t b, const int32_t rect[4]
     d->rollRefinementAllowed = !tracking || d->frame.prefilter.lightingClass == 0;
     const int32_t base = d->modelBase;
     s.u = int32_t((uint32_t(base) * a) >> 10);
-    const int32_t v = std::max(2, roundQ10(s.u, 49));
+    const int32_t v = std::max(2, productQ10HalfUp(s.u, 49));
     s.half = std::max(1, v >> 1);
-    s.overlapLimit = roundQ10(int64_t(s.u) * s.u, 205);
+    s.overlapLimit = productQ10HalfUp(int64_t(s.u) * s.u, 205);
     s.threshold = windowThreshold(d, s.u);
     int32_t coarse, fine;
     gridSteps(d, &coarse, &fine);
@@ -401,11 +398,11 @@ int64_t pairWork(const FaceDetector *d, int32_t i, const int32_t rect[4], int32_
 {
     const ScaleList &list = d->scales;
     const int32_t base = i < list.count22 / 2 ? 22 : 14;
-    const int32_t w = roundQ10(list.entries[2 * i], base);
+    const int32_t w = productQ10HalfUp(list.entries[2 * i], base);
     const SkinPrefilter &p = d->frame.prefilter;
     if ((p.lightingClass == 1 || p.lightingClass == 2) && w <= (p.medianLuma < 10 ? 30 : 10))
         return 0;
-    const int32_t m = std::max(2, roundQ10(w, 49)), step = std::max(m, coarse);
+    const int32_t m = std::max(2, productQ10HalfUp(w, 49)), step = std::max(m, coarse);
     const int32_t sx = rect[2] - 2 * m - w - 3, sy = rect[3] - 2 * m - w - 3;
     if (sx <= 0 || sy <= 0)
         return 0;
@@ -445,7 +442,7 @@ int scanAllPairs(FaceDetector *d, int32_t roll, int32_t view)
         int32_t rect[4];
         std::memcpy(rect, search, sizeof rect);
         const SkinPrefilter &p = d->frame.prefilter;
-        const int32_t w = roundQ10(base, list.entries[2 * i]);
+        const int32_t w = productQ10HalfUp(base, list.entries[2 * i]);
         if ((p.lightingClass == 1 || p.lightingClass == 2) && w <= (p.medianLuma < 10 ? 30 : 10))
             rect[2] = rect[3] = 0;
         const int rc = scanScalePair(d, list.entries[2 * i], list.entries[2 * i + 1], rect, 0x7fffffff, 0);

@@ -9,6 +9,7 @@
  */
 #include "facesdk/detect/passes.h"
 
+#include "facesdk/base/fixed_scale.h"
 #include "facesdk/detect/faces.h"
 #include "facesdk/detect/frame.h"
 #include "facesdk/detect/window.h"
@@ -18,10 +19,6 @@
 #include <cstring>
 
 namespace {
-
-inline int32_t roundQ10(int64_t a, int64_t b) { return int32_t((a * b + 512) >> 10); }
-
-bool axisRoll(int32_t roll) { return roll == 0 || roll == 90 || roll == 180 || roll == -90; }
 
 int32_t wrapRoll(int32_t roll)
 {
@@ -65,7 +62,7 @@ void ringNeighbours(const FaceDetector *d, int32_t roll, int32_t *previous, int3
 
 void regionForScale(FaceDetector *d, uint32_t scale, int32_t base, int32_t out[4])
 {
-    const int32_t w = roundQ10(scale, base);
+    const int32_t w = productQ10HalfUp(scale, base);
     d->coarseStep = recountFaces(d) == 0 ? 2 : d->baseStep;
     std::memset(out, 0, 16);
     if ((d->flags & kDetectorFlagSizeRange) && d->trackedMinSize <= d->trackedMaxSize &&
@@ -75,7 +72,7 @@ void regionForScale(FaceDetector *d, uint32_t scale, int32_t base, int32_t out[4
     if ((p.lightingClass == 1 || p.lightingClass == 2) && w <= (p.medianLuma < 10 ? 30 : 10))
         return;
     std::memcpy(out, d->frame.searchRect, 16);
-    const int32_t m = std::max(2, roundQ10(w, 49)), s = d->coarseStep;
+    const int32_t m = std::max(2, productQ10HalfUp(w, 49)), s = d->coarseStep;
     if (m < s) {
         const int32_t k = std::max(1, (d->baseStep * 1024 / m + 1023) / 1024);
         const int32_t dx = ((d->jitter % k) * s) / k, dy = ((d->jitter / k) * s) / k;
@@ -100,8 +97,8 @@ int scanPartial(FaceDetector *d, int32_t roll, int32_t view)
         const int32_t base = j < list.count22 / 2 ? 22 : 14;
         int32_t rect[4];
         regionForScale(d, list.entries[2 * j], base, rect);
-        const int32_t w = roundQ10(list.entries[2 * j], base);
-        const int32_t m = std::max(2, roundQ10(w, 49)), step = std::max(m, d->coarseStep);
+        const int32_t w = productQ10HalfUp(list.entries[2 * j], base);
+        const int32_t m = std::max(2, productQ10HalfUp(w, 49)), step = std::max(m, d->coarseStep);
         const int32_t sx = rect[2] - 2 * m - w - 3, sy = rect[3] - 2 * m - w - 3;
         work[j] = sx > 0 && sy > 0 ? int64_t(sx / step) * (sy / step) : 0;
         g += work[j];
@@ -213,8 +210,8 @@ void startCycle(FaceDetector *d, bool faces)
             uint32_t low, high;
             trackedSizeRange(d, &low, &high);
             if (low <= high) {
-                d->trackedMinSize = low - uint32_t(roundQ10(low, 154));
-                d->trackedMaxSize = high + uint32_t(roundQ10(high, 307));
+                d->trackedMinSize = low - uint32_t(productQ10HalfUp(low, 154));
+                d->trackedMaxSize = high + uint32_t(productQ10HalfUp(high, 307));
             } else if (d->holdCountdown > 0) {
                 d->trackedMinSize = oldMin;
                 d->trackedMaxSize = oldMax;
@@ -273,7 +270,7 @@ void searchBoxAround(const FaceDetector *d, const int32_t box[4], int32_t E[4])
     const int32_t W = int32_t(d->frame.working.width), H = int32_t(d->frame.working.height);
     int32_t q[4];
     squareAroundFace(0, 0, W, H, box, q);
-    const int32_t e = roundQ10(q[2], 1229);
+    const int32_t e = productQ10HalfUp(q[2], 1229);
     E[0] = std::max(0, q[0] - 1 + q[2] / 2 - e / 2 - e / 4);
     E[1] = std::max(0, q[1] - 1 + q[3] / 2 - e / 2 - e / 4);
     E[2] = std::min(e + 1 + 2 * (e / 4), W - E[0] - 1);
@@ -579,7 +576,7 @@ void nextRegionOfInterest(FaceDetector *d)
     int32_t x0 = W / 2, y0 = H / 2, x1 = W / 2, y1 = H / 2;
     for (DetectedFace *f = firstFaceIn(&d->faces); f; f = nextFaceIn(&d->faces, f)) {
         const int32_t *b = f->alternateBox[2] ? f->alternateBox : f->box;
-        const int32_t a = roundQ10(b[2], 2458);
+        const int32_t a = productQ10HalfUp(b[2], 2458);
         const int32_t x = std::max(0, b[0] + b[2] / 2 - a / 2), y = std::max(0, b[1] + b[3] / 2 - a / 2);
         x0 = std::min(x0, x);
         y0 = std::min(y0, y);
@@ -604,7 +601,7 @@ void numberFaces(FaceDetector *d)
     for (DetectedFace *f = firstFaceIn(&d->faces); f; f = nextFaceIn(&d->faces, f)) {
         if (f->report.id == 0)
             f->report.id = d->nextFaceId++;
-        int32_t score = std::min(100, roundQ10(f->score, 102)) + 20 * f->positives;
+        int32_t score = std::min(100, productQ10HalfUp(f->score, 102)) + 20 * f->positives;
         score += 50 * ((f->report.firstEyeBox[2] != 0) + (f->report.secondEyeBox[2] != 0));
         if (f->missedFrames < 10)
             score += (10 - f->missedFrames) * 20;

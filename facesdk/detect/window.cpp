@@ -228,7 +228,7 @@ void viewAndRollChecks(FaceDetector *detector, const WindowReader &w, int32_t wi
         checkHalfProfileView(detector, w);
     } else if (view == 90 || view == -90) {
         checkProfileView(detector, w);
-    } else if (view == 0 && (roll == 0 || roll == 90 || roll == 180 || roll == -90) &&
+    } else if (view == 0 && axisRoll(roll) &&
                (detector->rollRefinementAllowed || windowSize > 30)) {
         refineFrontalRoll(detector, w);
     }

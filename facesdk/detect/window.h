@@ -80,6 +80,8 @@ int32_t histogramPoint(const uint32_t *histogram, uint32_t share);
 /* ---- integer helpers ---- */
 
 int32_t sinDeg(int32_t degrees);            /* 65536 sin(degrees) */
+/* A roll of a whole quarter turn (0, 90, 180, -90): windows read the frame without turning it. */
+inline bool axisRoll(int32_t roll) { return roll == 0 || roll == 90 || roll == 180 || roll == -90; }
 
 /* ---- cascade evaluation and model data ---- */
 

@@ -37,35 +37,16 @@ void cheekRectsInMask(const CheekRects &part, int32_t bw, int32_t d, EngineRect 
     const int32_t t = part.faceWidth ? (bw / d) * 1024 / part.faceWidth : 0;
     for (int k = 0; k < 2; ++k) {
         const EngineRect &r = part.rects[k];
-        out[k] = {roundQ10(r.x * t), roundQ10(r.y * t), roundQ10(r.width * t), roundQ10(r.height * t)};
+        out[k] = {scaleQ10(r.x, t), scaleQ10(r.y, t), scaleQ10(r.width, t), scaleQ10(r.height, t)};
     }
-}
-
-bool bothEyeBoxes(const FaceWork &f)
-{
-    return f.eye1Box.width && f.eye1Box.height && f.eye2Box.width && f.eye2Box.height;
 }
 
 // A size divided by the factor and evened for the format's chroma.
 void reducedSize(PixelFormat format, int32_t W, int32_t H, int32_t factor, int32_t *w, int32_t *h)
 {
-    const uint32_t family = formatFamily(format);
     *w = W / factor;
     *h = H / factor;
-    if (family == kFamilyYuv422 || family == kFamilyYuv420)
-        *w &= ~1;
-    if (family == kFamilyYuv420)
-        *h &= ~1;
-}
-
-int zeroedGrey(EngineAllocator *allocator, int32_t w, int32_t h, EngineImage *out)
-{
-    if (w <= 0 || h <= 0)
-        return kResultBadArgument;
-    const int made = imageAllocate(allocator, out, w, h, kFormatGrey8);
-    if (made == kResultOk)
-        std::memset(out->planes[0].pixels, 0, size_t(out->planes[0].stride) * h);
-    return made;
+    evenSizeForFamily(format, w, h);
 }
 
 // The likelihood image (inner scratch) of the largest face's colour at cw x ch. 0, 97, -3, -4, -6.
@@ -85,7 +66,7 @@ int prepareCheekLikelihood(InnerEngine *inner, const EngineImage *image, int32_t
         result = imageClone(allocator, image, &source);
     }
     if (result == kResultOk)
-        result = zeroedGrey(allocator, cw, ch, &likelihood);
+        result = allocateGreyFilled(allocator, &likelihood, cw, ch, 0);
     const FaceListEntry *largest = largestFace(inner);
     if (result == kResultOk && largest) {
         int64_t lumaTerm = 0, chromaTerm = 0;
@@ -105,21 +86,21 @@ int buildCheekMask(InnerEngine *inner, const RunStageTarget &target, int32_t d, 
         const FaceListEntry &e = inner->faceList[k];
         FaceWork f{};
         scaleFaceRecord(e.face, &f, target.fx, target.fy);
-        counts |= e.inUse && bothEyeBoxes(e.face) &&
+        counts |= e.inUse && bothEyeBoxesPresent(e.face) &&
                   faceRegionValid(&f.box, &f.eye1Box, &f.eye2Box, image.width, image.height);
     }
     if (!counts)
         return kResultNothingToDo;
     int32_t mw = 0, mh = 0;
     reducedSize(image.format, image.width, image.height, d, &mw, &mh);
-    const int made = zeroedGrey(inner->allocator, mw, mh, mask);
+    const int made = allocateGreyFilled(inner->allocator, mask, mw, mh, 0);
     if (made != kResultOk)
         return made;
     for (uint32_t k = 0; k < inner->faceListCount; ++k) {
         const FaceListEntry &e = inner->faceList[k];
         FaceWork f{};
         scaleFaceRecord(e.face, &f, target.fx, target.fy);
-        if (!e.inUse || !bothEyeBoxes(e.face) ||
+        if (!e.inUse || !bothEyeBoxesPresent(e.face) ||
             !faceRegionValid(&f.box, &f.eye1Box, &f.eye2Box, image.width, image.height))
             continue;
         const FaceShapeRecord *record = inner->shapeRecords ? findShapeRecord(inner, e.face.id) : nullptr;
@@ -151,7 +132,7 @@ int cheekRegions(InnerEngine *inner, const RunStageTarget &target, int32_t d, in
     const EngineImage &image = *target.image;
     int32_t n = 0;
     const auto qualifies = [&](const FaceListEntry &e) {
-        return e.inUse && bothEyeBoxes(e.face) &&
+        return e.inUse && bothEyeBoxesPresent(e.face) &&
                faceRegionValid(&e.face.box, &e.face.eye1Box, &e.face.eye2Box,
                                inner->workingWidth, inner->workingHeight) &&
                inner->shapeRecords && findShapeRecord(inner, e.face.id);

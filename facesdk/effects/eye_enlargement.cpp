@@ -322,8 +322,7 @@ int enlargeFaceEyes(InnerEngine *inner, EngineImage *image, const FaceListEntry 
     const FaceWork &face = entry.face;
     if (!faceRegionValid(&face.box, &face.eye1Box, &face.eye2Box, image->width, image->height))
         return kResultBadArgument;
-    if (!record || record->eyePartReady != 1 || !entry.inUse || face.eye1Box.width == 0 ||
-        face.eye1Box.height == 0 || face.eye2Box.width == 0 || face.eye2Box.height == 0 ||
+    if (!record || record->eyePartReady != 1 || !entry.inUse || !bothEyeBoxesPresent(face) ||
         record->eyePartFaceWidth <= 0)
         return kResultNothingToDo;
     const EyePart part = readEyePart(record->eyePart);

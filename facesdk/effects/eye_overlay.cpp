@@ -76,9 +76,8 @@ int eyeOpeningBand(InnerEngine *inner, const OverlayEyeSquare eyes[2], int32_t p
                                    eyes[0].region.height, eyes[1].region.height});
     if (side <= 0)
         return kResultBadArgument;
-    if (int r = imageAllocate(inner->allocator, band, pw, ph, kFormatGrey8); r != kResultOk)
+    if (int r = allocateGreyFilled(inner->allocator, band, pw, ph, 0); r != kResultOk)
         return r;
-    std::memset(band->planes[0].pixels, 0, size_t(pw) * ph);
     const int32_t l = std::min(pw, ph) * 1024 / side;
     int32_t up = INT32_MAX, down = INT32_MAX;
     for (int e = 0; e < 2; ++e) {

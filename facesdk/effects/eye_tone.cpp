@@ -32,14 +32,12 @@ struct EyeBoxes {
     int32_t margin; // l
 };
 
-int32_t roundedQ10Product(int32_t v, int32_t factor) { return roundQ10(v * factor); }
-
 EyeBoxes eyeWorkBoxes(int32_t W, int32_t H, int32_t workW, int32_t workH, const EngineRect &e)
 {
     EyeBoxes b{};
     const int32_t fx = W * 1024 / workW, fy = H * 1024 / workH;
-    b.R = {roundedQ10Product(e.x, fx), roundedQ10Product(e.y, fy), roundedQ10Product(e.width, fx),
-           roundedQ10Product(e.height, fy)};
+    b.R = {scaleQ10(e.x, fx), scaleQ10(e.y, fy), scaleQ10(e.width, fx),
+           scaleQ10(e.height, fy)};
     const int32_t M = std::max(b.R.width, b.R.height);
     const int32_t l = M * 256 > 4607 ? roundQ10(M * 256) : 4;
     b.margin = l;
@@ -49,8 +47,8 @@ EyeBoxes eyeWorkBoxes(int32_t W, int32_t H, int32_t workW, int32_t workH, const 
     b.A.height = std::min(H - b.A.y, b.R.height + 2 * l) & ~1;
     const int32_t v = nearestPowerOfTwoRatio(std::max(workW, workH), std::max(W, H));
     const int32_t k = 1024 / v;
-    b.B = {roundedQ10Product(b.A.x, k), roundedQ10Product(b.A.y, k),
-           roundedQ10Product(b.A.width, k) & ~1, roundedQ10Product(b.A.height, k) & ~1};
+    b.B = {scaleQ10(b.A.x, k), scaleQ10(b.A.y, k),
+           scaleQ10(b.A.width, k) & ~1, scaleQ10(b.A.height, k) & ~1};
     const int32_t m = l / v;
     b.D.x = std::max(b.B.x + m, 0);
     b.D.y = std::max(b.B.y + m, 0);
@@ -65,11 +63,9 @@ int buildEyeWeight(EngineAllocator *allocator, const EyeBoxes &b, int32_t window
 {
     if (b.B.width <= 0 || b.B.height <= 0)
         return kResultBadArgument;
-    const int made = imageAllocate(allocator, out, b.B.width, b.B.height, kFormatGrey8);
+    const int made = allocateGreyFilled(allocator, out, b.B.width, b.B.height, 0);
     if (made != kResultOk)
         return made;
-    for (int32_t y = 0; y < out->height; ++y)
-        std::memset(out->planes[0].pixels + size_t(y) * out->planes[0].stride, 0, size_t(out->width));
     const int32_t top = (b.D.y - b.B.y) * 3 / 2;
     const int32_t bottom = (b.B.y + b.B.height - b.D.y - b.D.height) * 3 / 2;
     const int32_t left = (b.D.x - b.B.x) * 3 / 2;

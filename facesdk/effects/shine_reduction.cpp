@@ -52,8 +52,6 @@ int32_t divCeil(int32_t a, int32_t b) { return a >= 0 ? (a + b - 1) / b : -(-a /
 
 int32_t toImage(int32_t v, int32_t factor) { return divRound(int64_t(v) * factor, 1024); }
 
-bool bothEyes(const FaceListEntry &e) { return e.face.eye1Box.width != 0 && e.face.eye2Box.width != 0; }
-
 // ---- Curves ---------------------------------------------------------------------------------
 
 constexpr CurvePoint kGainRows[] = {{0, 0},     {1, 3},     {2, 5},     {3, 8},    {4, 10},
@@ -170,7 +168,7 @@ int buildEighthScaleRegionMap(ShineRun &run)
     InnerEngine *inner = run.inner;
     if (run.w8 == 0 || run.h8 == 0)
         return kResultBadArgument;
-    int result = allocateGreyZeroed(run.allocator, &run.skinMask8, run.w8, run.h8);
+    int result = allocateGreyFilled(run.allocator, &run.skinMask8, run.w8, run.h8, 0);
     if (result != kResultOk)
         return result;
     const PixelFormat f = run.image->format;
@@ -223,13 +221,13 @@ int buildQuarterScaleShineMap(ShineRun &run, const EngineImage &luma8)
     InnerEngine *inner = run.inner;
     if (run.w4 == 0 || run.h4 == 0)
         return kResultBadArgument;
-    const int made = allocateGreyZeroed(run.allocator, &run.shineMap4, run.w4, run.h4);
+    const int made = allocateGreyFilled(run.allocator, &run.shineMap4, run.w4, run.h4, 0);
     if (made != kResultOk)
         return made;
     int64_t skinCount = 0, shineCount = 0;
     for (uint32_t i = 0; i < inner->faceListCount; ++i) {
         FaceListEntry &e = inner->faceList[i];
-        if (!e.inUse || !bothEyes(e)) {
+        if (!e.inUse || !bothEyeBoxesWide(e.face)) {
             e.shineFound = 0;
             continue;
         }
@@ -347,7 +345,7 @@ int buildShineWeightMap(ShineRun &run, int32_t strength)
     if (w1 == 0 || h1 == 0)
         return kResultBadArgument;
     EngineImage half{}, weight{};
-    int result = allocateGreyZeroed(run.allocator, &half, w1, h1);
+    int result = allocateGreyFilled(run.allocator, &half, w1, h1, 0);
     if (result != kResultOk)
         return result;
 
@@ -568,11 +566,11 @@ int blendShineAreas(ShineRun &run)
             break;
         }
         EngineImage lumaQ{}, cbQ{}, crQ{};
-        result = allocateGreyZeroed(run.allocator, &lumaQ, Q.width, Q.height);
+        result = allocateGreyFilled(run.allocator, &lumaQ, Q.width, Q.height, 0);
         if (result == kResultOk)
-            result = allocateGreyZeroed(run.allocator, &cbQ, Q.width / stepX, Q.height / stepY);
+            result = allocateGreyFilled(run.allocator, &cbQ, Q.width / stepX, Q.height / stepY, 0);
         if (result == kResultOk)
-            result = allocateGreyZeroed(run.allocator, &crQ, Q.width / stepX, Q.height / stepY);
+            result = allocateGreyFilled(run.allocator, &crQ, Q.width / stepX, Q.height / stepY, 0);
         const auto copy = packed ? copyPackedPlaneToGrey : copyPlaneToGrey;
         if (result == kResultOk)
             result = copy(run.image, kSelectLuma, &Rr, &lumaQ);
@@ -633,7 +631,7 @@ int runShineSteps(ShineRun &run, int32_t s)
     if (result != kResultOk)
         return result;
     EngineImage luma8{};
-    result = allocateGreyZeroed(run.allocator, &luma8, run.w8, run.h8);
+    result = allocateGreyFilled(run.allocator, &luma8, run.w8, run.h8, 0);
     if (result != kResultOk)
         return result;
     const EngineRect whole{0, 0, run.W, run.H};
@@ -717,7 +715,7 @@ int applyShineReduction(InnerEngine *inner, FaceWork *, int32_t)
     bool any = false;
     for (uint32_t i = 0; i < inner->faceListCount; ++i) {
         FaceListEntry &e = inner->faceList[i];
-        if (bothEyes(e)) {
+        if (bothEyeBoxesWide(e.face)) {
             s = std::min({s, toImage(e.face.box.width, run.xr), toImage(e.face.box.height, run.yr)});
             any = true;
         } else {

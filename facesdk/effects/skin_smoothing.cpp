@@ -86,7 +86,7 @@ int markGenericSkin(SmoothingRun &run)
     if (!layout)
         return kResultUnsupported;
     imageRelease(run.allocator, &run.skinMask);
-    const int made = allocateGreyZeroed(run.allocator, &run.skinMask, run.Ws, run.Hs);
+    const int made = allocateGreyFilled(run.allocator, &run.skinMask, run.Ws, run.Hs, 0);
     if (made != kResultOk)
         return made;
     measureChromaRadius(inner, nullptr, nullptr);
@@ -112,7 +112,7 @@ int buildGenericSkinMap(SmoothingRun &run, EngineImage *out)
     int result = markGenericSkin(run);
     if (result != kResultOk)
         return result;
-    result = allocateGreyZeroed(run.allocator, out, run.Ws, run.Hs);
+    result = allocateGreyFilled(run.allocator, out, run.Ws, run.Hs, 0);
     if (result != kResultOk)
         return result;
     int ret = dilateMaskSquare(run.allocator, run.skinMask.planes[0].pixels, run.Ws, run.Hs,
@@ -858,7 +858,7 @@ int buildSmoothingWeights(SmoothingRun &run, EngineImage *weights, EngineImage *
     const uint64_t work = uint64_t(run.Wa) * uint64_t(run.Ha);
     const uint64_t c = uint64_t(run.Wp) * run.Hp * 1024 / work;
     const bool large = ((F * c) >> 10) > (work >> 4);
-    const int made = allocateGreyZeroed(run.allocator, means, weights->width, weights->height);
+    const int made = allocateGreyFilled(run.allocator, means, weights->width, weights->height, 0);
     if (made != kResultOk)
         return made;
     return gatherSmoothingWeights(run, weights, means, entry, large);
@@ -934,7 +934,7 @@ int applyVignette(SmoothingRun &run, EngineImage &weights)
     if (w <= 50 || h <= 50)
         return kResultOk;
     EngineImage vignette{};
-    if (allocateGreyZeroed(run.allocator, &vignette, w, h) != kResultOk)
+    if (allocateGreyFilled(run.allocator, &vignette, w, h, 0) != kResultOk)
         return kResultOk;  // no memory for the frame: no fading
     for (int32_t r = 25; r < h - 25; ++r)
         std::memset(maskAt(vignette, 25, r), 255, size_t(w - 50));
@@ -1256,7 +1256,7 @@ bool prepareSmoothingEntry(SmoothingRun &run, FaceListEntry &entry)
     FaceWork &f = entry.face;
     if (std::abs(f.roll) > 135)
         std::swap(f.eye1Box, f.eye2Box);
-    if (f.eye2Box.x < f.eye1Box.x && f.eye1Box.width != 0 && f.eye2Box.width != 0)
+    if (f.eye2Box.x < f.eye1Box.x && bothEyeBoxesWide(f))
         std::swap(f.eye1Box, f.eye2Box);
     const int64_t area = int64_t(f.box.width) * f.box.height;
     const int64_t work = int64_t(run.Wa) * run.Ha;
@@ -1300,7 +1300,7 @@ void setSmoothingSize(SmoothingRun &run)
 int smoothRegion(SmoothingRun &run, FaceListEntry &entry)
 {
     EngineImage weights{}, means{};
-    int result = allocateGreyZeroed(run.allocator, &weights, run.region.width, run.region.height);
+    int result = allocateGreyFilled(run.allocator, &weights, run.region.width, run.region.height, 0);
     if (result == kResultOk)
         result = buildSmoothingWeights(run, &weights, &means, entry);
     const int32_t w = run.region.width, h = run.region.height;

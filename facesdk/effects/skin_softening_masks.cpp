@@ -30,18 +30,6 @@ void forEachSample(EngineImage &image, Fn &&fn)
     }
 }
 
-// A grey image filled with one value. 0, -3, -4.
-int makeGrey(EngineAllocator *allocator, int32_t width, int32_t height, uint8_t value,
-             EngineImage *out)
-{
-    if (width <= 0 || height <= 0)
-        return kResultBadArgument;
-    const int made = imageAllocate(allocator, out, width, height, kFormatGrey8);
-    if (made == kResultOk)
-        forEachSample(*out, [value](uint8_t &v, int32_t, int32_t) { v = value; });
-    return made;
-}
-
 bool packed422(PixelFormat f) { return f == kFormatYuv422Yuyv || f == kFormatYuv422Uyvy; }
 
 // One component of the rectangle (the whole image when null) into the grey image, which sets
@@ -126,12 +114,8 @@ int cropResample(EngineAllocator *allocator, const EngineImage *image, const Eng
 {
     if (!imageValid(image) || factor <= 0)
         return kResultBadArgument;
-    const uint32_t family = formatFamily(image->format);
     int32_t w = rect.width / factor, h = rect.height / factor;
-    if (family == kFamilyYuv422 || family == kFamilyYuv420)
-        w &= ~1;
-    if (family == kFamilyYuv420)
-        h &= ~1;
+    evenSizeForFamily(image->format, &w, &h);
     if (w <= 0 || h <= 0)
         return kResultBadArgument;
     const int made = imageAllocate(allocator, out, w, h, image->format);
@@ -161,12 +145,8 @@ int buildFlatnessMap(InnerEngine *inner, const EngineImage *image, int32_t windo
     }
     const int32_t m = std::max({W, H, 80});
     const int32_t L = nearestPowerOfTwo((((256 * m) / 80 >> 7) + 1) >> 1);
-    const uint32_t family = formatFamily(image->format);
     int32_t sw = W / L, sh = H / L;
-    if (family == kFamilyYuv422 || family == kFamilyYuv420)
-        sw &= ~1;
-    if (family == kFamilyYuv420)
-        sh &= ~1;
+    evenSizeForFamily(image->format, &sw, &sh);
     if (result == kResultOk)
         result = sw > 0 && sh > 0 ? imageAllocate(allocator, &small, sw, sh, kFormatGrey8)
                                   : kResultBadArgument;
@@ -207,7 +187,7 @@ int buildSkinBinaryMap(InnerEngine *inner, const EngineImage *image, EngineImage
     EngineImage &likelihood = inner->scratch[kLikelihoodScratch];
     imageRelease(inner->allocator, &likelihood);
     source = *image;  // borrowed: the record never owns these pixels
-    int result = makeGrey(inner->allocator, image->width, image->height, 0, &likelihood);
+    int result = allocateGreyFilled(inner->allocator, &likelihood, image->width, image->height, 0);
     if (result == kResultOk) {
         int64_t lumaTerm = 0, chromaTerm = 0;
         result = regionColourLikelihood(inner, nullptr, 0, &lumaTerm, &chromaTerm);
@@ -232,7 +212,7 @@ int extractPlaneFullSize(EngineAllocator *allocator, const EngineImage *image, i
     if (!chromaDivisors(image->format, &dx, &dy))
         return kResultUnsupported;
     EngineImage part{};
-    const int made = makeGrey(allocator, out->width / dx, out->height / dy, 0, &part);
+    const int made = allocateGreyFilled(allocator, &part, out->width / dx, out->height / dy, 0);
     if (made != kResultOk)
         return made;
     const int copied = extractPlane(image, plane, rect, &part);
@@ -252,7 +232,7 @@ int buildBlotchMask(InnerEngine *inner, const EngineImage *image, const EngineIm
     EngineAllocator *allocator = inner->allocator;
     const int32_t w = image->width;
     EngineImage cr{};
-    int result = makeGrey(allocator, image->width, image->height, 128, &cr);
+    int result = allocateGreyFilled(allocator, &cr, image->width, image->height, 128);
     if (result == kResultOk)
         result = extractPlaneFullSize(allocator, image, 2, nullptr, &cr);
     if (result == kResultOk) {
@@ -304,7 +284,7 @@ int weightByFaceCore(InnerEngine *inner, EngineImage *mask, const EngineRect &A,
         return kResultBadArgument;
     EngineAllocator *allocator = inner->allocator;
     EngineImage moved{};
-    int result = makeGrey(allocator, P.width, P.height, 0, &moved);
+    int result = allocateGreyFilled(allocator, &moved, P.width, P.height, 0);
     if (result != kResultOk)
         return result;
     EngineRect at = clampInto({A.x - P.x, A.y - P.y, A.width, A.height}, P.width, P.height);
@@ -314,7 +294,7 @@ int weightByFaceCore(InnerEngine *inner, EngineImage *mask, const EngineRect &A,
     *mask = moved;
 
     EngineImage core{};
-    result = makeGrey(allocator, P.width, P.height, 0, &core);
+    result = allocateGreyFilled(allocator, &core, P.width, P.height, 0);
     if (result != kResultOk)
         return result;
     FaceWork shifted = face;
@@ -365,7 +345,7 @@ int splitBlurredPlanes(InnerEngine *inner, const EngineImage *image, const Engin
     } planes[3] = {{y, w, h}, {cb, image->width / dx, image->height / dy},
                    {cr, image->width / dx, image->height / dy}};
     for (int p = 0; p < 3; ++p) {
-        int result = makeGrey(allocator, planes[p].width, planes[p].height, 0, planes[p].out);
+        int result = allocateGreyFilled(allocator, planes[p].out, planes[p].width, planes[p].height, 0);
         if (result == kResultOk)
             result = extractPlane(image, p, rect, planes[p].out);
         if (result == kResultOk)

@@ -119,11 +119,7 @@ EngineRect fillFaceBoxInMask(const FaceWork &face, uint8_t value, EngineImage &i
     r.y = std::max(b.y - gy - m, 0);
     r.width = std::min(image.width - r.x, b.width + 2 * gx + 2 * m);
     r.height = std::min(image.height - r.y, b.height + 2 * gy + 2 * m);
-    const uint32_t family = formatFamily(format);
-    if (family == kFamilyYuv422 || family == kFamilyYuv420)
-        r.x &= ~1, r.width &= ~1;
-    if (family == kFamilyYuv420)
-        r.y &= ~1, r.height &= ~1;
+    evenRectForFamily(&r, format);
     if (r.width > 0 && r.height > 0)
         fillRect(image, r.x, r.y, r.width, r.height, value);
     return r;
@@ -138,7 +134,7 @@ int buildStage8WorkImage(InnerEngine *inner, EngineImage &mask, int32_t s, Pixel
     const int32_t mw = mask.width, mh = mask.height;
     *rect = EngineRect{0, 0, mw, mh};
     EngineImage weight{};
-    int result = allocateGreyZeroed(allocator, &weight, mw, mh);
+    int result = allocateGreyFilled(allocator, &weight, mw, mh, 0);
     if (result != kResultOk)
         return result;
     const int32_t e = int32_t(int64_t(s) * mw / inner->workingWidth);
@@ -424,7 +420,7 @@ int applySkinTone(InnerEngine *inner, FaceWork *, int32_t)
     if (result == kResultOk && (mw == 0 || mh == 0))
         result = kResultBadArgument;
     if (result == kResultOk)
-        result = allocateGreyZeroed(allocator, &mask, mw, mh);
+        result = allocateGreyFilled(allocator, &mask, mw, mh, 0);
 
     int32_t s = 0;
     const FaceListEntry *largest = nullptr;

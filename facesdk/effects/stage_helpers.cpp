@@ -6,14 +6,6 @@
 
 #include "facesdk/base/result_codes.h"
 
-int allocateGreyZeroed(EngineAllocator *allocator, EngineImage *out, int32_t width, int32_t height)
-{
-    const int result = imageAllocate(allocator, out, width, height, kFormatGrey8);
-    if (result == kResultOk)
-        fillGrey(*out, 0);
-    return result;
-}
-
 void fillGrey(EngineImage &image, uint8_t value)
 {
     for (int32_t y = 0; y < image.height; ++y)

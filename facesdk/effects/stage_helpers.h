@@ -8,9 +8,6 @@
 #include "facesdk/base/allocator.h"
 #include "facesdk/engine/image.h"
 
-// A grey (0x40000001) image of width x height, every byte 0. 0, -3, -4.
-int allocateGreyZeroed(EngineAllocator *allocator, EngineImage *out, int32_t width, int32_t height);
-
 // Row y of plane 0 of a grey image.
 inline uint8_t *greyRow(const EngineImage &image, int32_t y)
 {

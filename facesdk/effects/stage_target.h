@@ -44,5 +44,5 @@ inline bool landmarkFaceQualifies(const FaceListEntry &entry, bool needEyes)
     const FaceWork &f = entry.face;
     if (!entry.inUse || !entry.landmarksUsable || f.pointCount == 0 || !f.points)
         return false;
-    return !needEyes || (f.eye1Box.width && f.eye1Box.height && f.eye2Box.width && f.eye2Box.height);
+    return !needEyes || bothEyeBoxesPresent(f);
 }

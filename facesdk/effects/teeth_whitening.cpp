@@ -29,8 +29,6 @@ constexpr CurvePoint kTeethCrRows[] = {
     {96, 97},   {112, 112}, {128, 123}, {144, 132}, {160, 145}, {176, 163},
     {192, 183}, {208, 202}, {224, 221}, {240, 239}, {255, 255}};
 
-int32_t scaleDown(int32_t v, int32_t step) { return roundQ10(v * 1024 / step); }
-
 // Every face-list entry's record found by id; null without a store.
 const FaceShapeRecord *shapeRecordOf(InnerEngine *inner, const FaceWork &face)
 {
@@ -102,18 +100,15 @@ int whitenFaceTeeth(InnerEngine *inner, EngineImage *image, const FaceWork &face
         !curves->lowerCurveLower || !curves->lowerCurveDark ||
         curves->curveFirstColumn >= curves->curveLastColumn)
         return kResultNothingToDo;
-    if (!entry.inUse || face.eye1Box.width == 0 || face.eye1Box.height == 0 ||
-        face.eye2Box.width == 0 || face.eye2Box.height == 0)
+    if (!entry.inUse || !bothEyeBoxesPresent(face))
         return kResultBadArgument;
 
-    // Work scale: the longer side (at least 1024) over 1024, to a power of two.
-    const int32_t m = std::max({W, H, 1024});
-    const int32_t step = nearestPowerOfTwo((((m / 4) >> 7) + 1) >> 1);
+    const int32_t step = patchStepForImage(*image);
     int32_t angle = 0;
     VXL_POINT point{}, full{};
     lowerFaceGeometry(face, &angle, &point, &full);
-    const VXL_POINT P{scaleDown(point.x, step), scaleDown(point.y, step)};
-    const VXL_POINT size{scaleDown(full.x, step), scaleDown(full.y, step)};
+    const VXL_POINT P{unscaleQ10(point.x, step), unscaleQ10(point.y, step)};
+    const VXL_POINT size{unscaleQ10(full.x, step), unscaleQ10(full.y, step)};
     const int32_t pw = size.x, ph = size.y;
     if (pw <= 0 || ph <= 0)
         return kResultNothingToDo;
@@ -134,7 +129,7 @@ int whitenFaceTeeth(InnerEngine *inner, EngineImage *image, const FaceWork &face
     uint8_t *luma = nullptr, *chroma = nullptr;
     int result = extractPatchPlanes(inner, image, P, size, angle, step, &luma, &chroma);
     if (result == kResultOk) {
-        result = traceDarkContour(allocator, scaleDown(face.box.width, step), size, luma, chroma,
+        result = traceDarkContour(allocator, unscaleQ10(face.box.width, step), size, luma, chroma,
                                   *curves, mark, rows, rows + pw);
     }
     allocatorFree(allocator, luma);

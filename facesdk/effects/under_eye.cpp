@@ -290,7 +290,7 @@ int applyUnderEyeBrighten(InnerEngine *inner, FaceWork *faces, int32_t count)
     for (int32_t k = 0; faces && k < count; ++k) {
         FaceWork face{};
         scaleFaceRecord(faces[k], &face, sx, sy);
-        if (face.eye1Box.width == 0 || face.eye2Box.width == 0)
+        if (!bothEyeBoxesWide(face))
             continue;
         int32_t angle = face.roll, distance = 0;
         rectCentreAngle(face.eye1Box, face.eye2Box, face.roll, &angle, &distance);

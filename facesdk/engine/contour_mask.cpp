@@ -222,13 +222,9 @@ int setUpContour(InnerEngine *inner, const FaceListEntry *entry, const TemplateM
         *mask = EngineImage{};
         return kResultBadArgument;
     }
-    const int allocated =
-        imageAllocate(inner->allocator, mask, setup->maskW, setup->maskH, kFormatGrey8);
+    const int allocated = allocateGreyFilled(inner->allocator, mask, setup->maskW, setup->maskH, 0);
     if (allocated != kResultOk)
         return allocated;
-    for (int32_t y = 0; y < mask->height; ++y)
-        std::memset(mask->planes[0].pixels + size_t(y) * mask->planes[0].stride, 0,
-                    size_t(mask->width));
     for (int chain = 0; chain < 4; ++chain) {
         const int result = buildChain(inner, p, chain, setup);
         if (result != kResultOk)

@@ -276,12 +276,12 @@ int buildLowerCurves(InnerEngine *inner, const EngineImage *image, const FaceLis
         return usable;
     const FaceWork &face = entry->face;
     const int32_t step = patchStepForImage(*image);
-    const int32_t curveScale = roundQ10(face.box.width * 1024 / step);
+    const int32_t curveScale = unscaleQ10(face.box.width, step);
     int32_t angle = 0;
     VXL_POINT point{}, full{};
     lowerFaceGeometry(face, &angle, &point, &full);
-    const VXL_POINT centre{roundQ10(point.x * 1024 / step), roundQ10(point.y * 1024 / step)};
-    const int32_t w = roundQ10(full.x * 1024 / step), h = roundQ10(full.y * 1024 / step);
+    const VXL_POINT centre{unscaleQ10(point.x, step), unscaleQ10(point.y, step)};
+    const int32_t w = unscaleQ10(full.x, step), h = unscaleQ10(full.y, step);
     if (w <= 0 || h <= 0)
         return kResultNothingToDo;
 

@@ -117,11 +117,7 @@ int cropScaled(EngineAllocator *allocator, const EngineRect *rect, const EngineI
         outH = longerSide;
         outW = int64_t(longerSide) * w / h;
     }
-    const uint32_t family = formatFamily(image->format);
-    if (family == kFamilyYuv422 || family == kFamilyYuv420)
-        outW = (outW + 1) & ~int64_t(1);
-    if (family == kFamilyYuv420)
-        outH = (outH + 1) & ~int64_t(1);
+    evenSizeUpForFamily(image->format, &outW, &outH);
     const int allocated = imageAllocate(allocator, out, int32_t(outW), int32_t(outH), image->format);
     if (allocated != kResultOk)
         return allocated;
@@ -569,15 +565,7 @@ EngineRect innerFaceBox(const EngineRect &box, int32_t divisor, PixelFormat form
 {
     const int32_t q = std::max(box.width, box.height) / divisor;
     EngineRect inner = {box.x + q / 2, box.y + q / 2, box.width - q, box.height - q};
-    const uint32_t family = formatFamily(format);
-    if (family == kFamilyYuv422 || family == kFamilyYuv420) {
-        inner.x &= ~1;
-        inner.width &= ~1;
-    }
-    if (family == kFamilyYuv420) {
-        inner.y &= ~1;
-        inner.height &= ~1;
-    }
+    evenRectForFamily(&inner, format);
     return inner;
 }
 

@@ -202,6 +202,19 @@ int eyesInsideImage(VXL_POINT eye1, VXL_POINT eye2, int32_t width, int32_t heigh
     return 1;
 }
 
+int bothEyeBoxesPresent(const FaceWork &face)
+{
+    return face.eye1Box.width != 0 && face.eye1Box.height != 0 && face.eye2Box.width != 0 &&
+                   face.eye2Box.height != 0
+               ? 1
+               : 0;
+}
+
+int bothEyeBoxesWide(const FaceWork &face)
+{
+    return face.eye1Box.width != 0 && face.eye2Box.width != 0 ? 1 : 0;
+}
+
 // ---- Buffers --------------------------------------------------------------------------------
 
 int ensureFaceBuffers(EngineAllocator *allocator, VXL_FACE *face)

@@ -128,6 +128,12 @@ void lowerFacePointFromEyes(const EngineRect &face, const EngineRect &eye1, cons
 // 0 when the points coincide or one lies outside the width x height image; else 1.
 int eyesInsideImage(VXL_POINT eye1, VXL_POINT eye2, int32_t width, int32_t height);
 
+// 1 when both eye boxes have non-zero width and height.
+int bothEyeBoxesPresent(const FaceWork &face);
+// 1 when both eye boxes have a non-zero width; their heights are not looked at. The skin and
+// under-eye stages take an eye box by its width alone.
+int bothEyeBoxesWide(const FaceWork &face);
+
 // ---- Buffers --------------------------------------------------------------------------------
 
 // Gives the face both buffers, zeroed; a new point buffer has 250 slots. A face that already

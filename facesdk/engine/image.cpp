@@ -150,6 +150,17 @@ int imageAllocate(EngineAllocator *allocator, EngineImage *out, int32_t width, i
     return kResultOk;
 }
 
+int allocateGreyFilled(EngineAllocator *allocator, EngineImage *out, int32_t width, int32_t height,
+                       uint8_t value)
+{
+    const int result = imageAllocate(allocator, out, width, height, kFormatGrey8);
+    if (result == kResultOk)
+        for (int32_t y = 0; y < height; ++y)
+            std::memset(out->planes[0].pixels + size_t(y) * out->planes[0].stride, value,
+                        size_t(width));
+    return result;
+}
+
 void imageRelease(EngineAllocator *allocator, EngineImage *image)
 {
     if (!image)
@@ -198,11 +209,7 @@ int makeWorkingCopy(EngineAllocator *allocator, const EngineImage *image, uint32
         newHeight = maxSide;
         newWidth = uint32_t(uint64_t(width) * maxSide / height);
     }
-    const uint32_t family = formatFamily(image->format);
-    if ((family == kFamilyYuv422 || family == kFamilyYuv420) && (newWidth & 1))
-        ++newWidth;
-    if (family == kFamilyYuv420 && (newHeight & 1))
-        ++newHeight;
+    evenSizeUpForFamily(image->format, &newWidth, &newHeight);
     if (newWidth >= width)
         return imageClone(allocator, image, out);
     const int result = imageAllocate(allocator, out, int32_t(newWidth), int32_t(newHeight), image->format);
@@ -225,15 +232,7 @@ int cropImage(EngineAllocator *allocator, const EngineRect *rect, const EngineIm
     if (!out || !imageValid(image) || !rect || !rectInsideImage(*rect, image->width, image->height))
         return kResultBadArgument;
     EngineRect r = *rect;
-    const uint32_t family = formatFamily(image->format);
-    if (family == kFamilyYuv422 || family == kFamilyYuv420) {
-        r.x &= ~1;
-        r.width &= ~1;
-    }
-    if (family == kFamilyYuv420) {
-        r.y &= ~1;
-        r.height &= ~1;
-    }
+    evenRectForFamily(&r, image->format);
     const FormatLayout *layout = findLayout(image->format);
     if (!layout || !layout->croppable)
         return kResultUnsupported;
@@ -421,4 +420,18 @@ int faceRegionValid(const EngineRect *face, const EngineRect *eye1, const Engine
             return 0;
     }
     return 1;
+}
+
+// ---- Chroma evening -------------------------------------------------------------------------
+
+void evenRectForFamily(EngineRect *rect, PixelFormat format)
+{
+    evenSizeForFamily(format, &rect->x, &rect->y);
+    evenSizeForFamily(format, &rect->width, &rect->height);
+}
+
+void evenRectGrownForFamily(EngineRect *rect, PixelFormat format)
+{
+    evenSizeForFamily(format, &rect->x, &rect->y);
+    evenSizeUpForFamily(format, &rect->width, &rect->height);
 }

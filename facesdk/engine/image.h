@@ -40,6 +40,11 @@ int imagePlaneLayout(PixelFormat format, int32_t width, int32_t height, PlaneLay
 int imageAllocate(EngineAllocator *allocator, EngineImage *out, int32_t width, int32_t height,
                   PixelFormat format);
 
+// A grey (0x40000001) image of width x height with every pixel set to value. 0, -3, -4 as
+// imageAllocate.
+int allocateGreyFilled(EngineAllocator *allocator, EngineImage *out, int32_t width, int32_t height,
+                       uint8_t value);
+
 // Frees every plane the format counts and zero-fills the record. Null image: nothing.
 void imageRelease(EngineAllocator *allocator, EngineImage *image);
 
@@ -90,3 +95,40 @@ int rectNeedsClamp(const EngineRect &rect, int32_t width, int32_t height);
 // inside the image and overlaps the face box; 0 otherwise and when any pointer is null.
 int faceRegionValid(const EngineRect *face, const EngineRect *eye1, const EngineRect *eye2,
                     int32_t width, int32_t height);
+
+// ---- Chroma evening -------------------------------------------------------------------------
+// A 4:2:2 or 4:2:0 image keeps whole chroma samples: x and widths are made even for both
+// families, y and heights for 4:2:0 too; other families are left as they are. The helpers say
+// which way they round.
+
+// 1 when the family's chroma is shared by pixel pairs across (4:2:2, 4:2:0).
+constexpr bool chromaPairsAcross(PixelFormat format)
+{
+    return formatFamily(format) == kFamilyYuv422 || formatFamily(format) == kFamilyYuv420;
+}
+// 1 when the family's chroma is shared by row pairs too (4:2:0).
+constexpr bool chromaPairsDown(PixelFormat format) { return formatFamily(format) == kFamilyYuv420; }
+
+// Every side and position rounded down to even.
+void evenRectForFamily(EngineRect *rect, PixelFormat format);
+
+// x and y rounded down, width and height rounded up to even.
+void evenRectGrownForFamily(EngineRect *rect, PixelFormat format);
+
+// A size rounded down (evenSizeForFamily) or up (evenSizeUpForFamily) to even.
+template <class Side>
+void evenSizeForFamily(PixelFormat format, Side *width, Side *height)
+{
+    if (chromaPairsAcross(format))
+        *width &= ~Side(1);
+    if (chromaPairsDown(format))
+        *height &= ~Side(1);
+}
+template <class Side>
+void evenSizeUpForFamily(PixelFormat format, Side *width, Side *height)
+{
+    if (chromaPairsAcross(format))
+        *width = (*width + 1) & ~Side(1);
+    if (chromaPairsDown(format))
+        *height = (*height + 1) & ~Side(1);
+}

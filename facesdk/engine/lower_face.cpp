@@ -293,12 +293,6 @@ bool lowerFaceGeometry(const FaceWork &face, int32_t *angle, VXL_POINT *point, V
     return size->x > 0 && size->y > 0;
 }
 
-namespace {
-
-int32_t divideRounded(int32_t v, int32_t step) { return roundQ10(v * 1024 / step); }
-
-}  // namespace
-
 int findInnerContour(InnerEngine *inner, const EngineImage *image, const FaceListEntry *entry,
                      const FaceShapeRecord *curves, int32_t *count, VXL_POINT **upper,
                      VXL_POINT **lower)
@@ -317,9 +311,9 @@ int findInnerContour(InnerEngine *inner, const EngineImage *image, const FaceLis
     VXL_POINT point{}, full{};
     if (!lowerFaceGeometry(face, &angle, &point, &full))
         return kResultNothingToDo;
-    const VXL_POINT centre{divideRounded(point.x, step), divideRounded(point.y, step)};
-    const VXL_POINT size{divideRounded(full.x, step), divideRounded(full.y, step)};
-    const int32_t scaledWidth = divideRounded(face.box.width, step);
+    const VXL_POINT centre{unscaleQ10(point.x, step), unscaleQ10(point.y, step)};
+    const VXL_POINT size{unscaleQ10(full.x, step), unscaleQ10(full.y, step)};
+    const int32_t scaledWidth = unscaleQ10(face.box.width, step);
     if (size.x <= 0 || size.y <= 0)
         return kResultNothingToDo;
 

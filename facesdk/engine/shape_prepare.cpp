@@ -36,14 +36,6 @@ void makeScratchEntry(const FaceWork &face, FaceListEntry *entry)
     entry->inUse = 1;
 }
 
-int bothEyeBoxesPresent(const FaceWork &face)
-{
-    return face.eye1Box.width != 0 && face.eye1Box.height != 0 && face.eye2Box.width != 0 &&
-                   face.eye2Box.height != 0
-               ? 1
-               : 0;
-}
-
 int faceInsideImage(const FaceWork &face, const EngineImage &image)
 {
     return faceRegionValid(&face.box, &face.eye1Box, &face.eye2Box, image.width, image.height);
@@ -54,19 +46,6 @@ int checkPartEntry(const FaceListEntry &entry, const EngineImage &image)
     if (!faceInsideImage(entry.face, image))
         return kResultBadArgument;
     return entry.inUse && bothEyeBoxesPresent(entry.face) ? kResultOk : kResultNothingToDo;
-}
-
-void evenRectForFamily(EngineRect *rect, PixelFormat format)
-{
-    const uint32_t family = formatFamily(format);
-    if (family == kFamilyYuv422 || family == kFamilyYuv420) {
-        rect->x &= ~1;
-        rect->width &= ~1;
-    }
-    if (family == kFamilyYuv420) {
-        rect->y &= ~1;
-        rect->height &= ~1;
-    }
 }
 
 void turnSineCosine(int32_t angle, int32_t *sine, int32_t *cosine)

@@ -27,19 +27,12 @@ int combinePartResult(int result, int part);
 // A zeroed scratch entry that begins with a copy of the face (size 104) and is in use.
 void makeScratchEntry(const FaceWork &face, FaceListEntry *entry);
 
-// 1 when both eye boxes have non-zero width and height.
-int bothEyeBoxesPresent(const FaceWork &face);
-
 // faceRegionValid of the face's box and eye boxes against the image's size.
 int faceInsideImage(const FaceWork &face, const EngineImage &image);
 
 // Whether an entry can carry a part built from its eyes: 0; -4 when its face fails
 // faceRegionValid against the image; 97 without its in-use flag or both eye boxes.
 int checkPartEntry(const FaceListEntry &entry, const EngineImage &image);
-
-// The rectangle made even for the chroma of the format's family (4:2:2: x and width; 4:2:0:
-// x, y, width and height).
-void evenRectForFamily(EngineRect *rect, PixelFormat format);
 
 // 16.16 sine and cosine of the multiple of 5 degrees nearest to -angle.
 void turnSineCosine(int32_t angle, int32_t *sine, int32_t *cosine);

@@ -75,21 +75,13 @@ int checkSuggestionBox(const EngineImage *image, const EngineRect &box)
         int64_t(box.x) + box.width > image->width || int64_t(box.y) + box.height > image->height)
         return kResultBadArgument;
     const int32_t q = std::max(box.width, box.height) / 2;
-    int32_t x = box.x + q / 2, y = box.y + q / 2, w = box.width - q, h = box.height - q;
-    const uint32_t family = formatFamily(image->format);
-    if (family == kFamilyYuv422 || family == kFamilyYuv420) {
-        x &= ~1;
-        w = (w + 1) & ~1;
-    }
-    if (family == kFamilyYuv420) {
-        y &= ~1;
-        h = (h + 1) & ~1;
-    }
-    x = std::clamp(x, 0, image->width);
-    y = std::clamp(y, 0, image->height);
-    w = std::min(w, image->width - x);
-    h = std::min(h, image->height - y);
-    return w > 0 && h > 0 ? kResultOk : kResultBadArgument;
+    EngineRect r = {box.x + q / 2, box.y + q / 2, box.width - q, box.height - q};
+    evenRectGrownForFamily(&r, image->format);
+    r.x = std::clamp(r.x, 0, image->width);
+    r.y = std::clamp(r.y, 0, image->height);
+    r.width = std::min(r.width, image->width - r.x);
+    r.height = std::min(r.height, image->height - r.y);
+    return r.width > 0 && r.height > 0 ? kResultOk : kResultBadArgument;
 }
 
 int innerAnalyzeFaces(InnerEngine *inner, EngineImage *image, FaceWork *faces, int32_t count,

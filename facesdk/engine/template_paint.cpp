@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "facesdk/base/bilinear.h"
 #include "facesdk/base/result_codes.h"
 #include "facesdk/engine/inner_engine.h"
 
@@ -196,21 +197,13 @@ int sampleTemplateAt(const MeshTriangle &f, const MeshTriangle &t, VXL_POINT p,
     int32_t sampled = 0;
     if (mask && imageValid(mask) && mask->planes[0].pixels && ix >= 0 && iy >= 0 &&
         ix < mask->width && iy < mask->height) {
+        // The last column and row interpolate with themselves.
         const int32_t cx = int32_t(ix), cy = int32_t(iy);
-        const bool lastColumn = cx == mask->width - 1, lastRow = cy == mask->height - 1;
-        const int32_t s00 = maskByte(*mask, cx, cy);
-        if (!lastColumn && !lastRow) {
-            const int64_t top = (s00 * (1024 - fx) + maskByte(*mask, cx + 1, cy) * fx) >> 10;
-            const int64_t bottom = (maskByte(*mask, cx, cy + 1) * (1024 - fx) +
-                                    maskByte(*mask, cx + 1, cy + 1) * fx) >> 10;
-            sampled = int32_t((top * (1024 - fy) + bottom * fy) >> 10);
-        } else if (lastColumn && !lastRow) {
-            sampled = int32_t((s00 * (1024 - fy) + maskByte(*mask, cx, cy + 1) * fy) >> 10);
-        } else if (!lastColumn && lastRow) {
-            sampled = int32_t((s00 * (1024 - fx) + maskByte(*mask, cx + 1, cy) * fx) >> 10);
-        } else {
-            sampled = s00;
-        }
+        const int32_t nx = cx == mask->width - 1 ? cx : cx + 1;
+        const int32_t ny = cy == mask->height - 1 ? cy : cy + 1;
+        sampled = int32_t(bilinearQ10Truncated(maskByte(*mask, cx, cy), maskByte(*mask, nx, cy),
+                                               maskByte(*mask, cx, ny), maskByte(*mask, nx, ny),
+                                               fx, fy));
     }
     *value = uint8_t(sampled);
     return w0 > 0 && w1 > 0 && w0 + w1 < 1024;
@@ -311,15 +304,9 @@ int paintTemplateMesh(InnerEngine *inner, EngineImage *destination, const Templa
                         iv > mask.height - 2)
                         continue;
                     const int64_t fx = u & 0xffff, fy = v & 0xffff;
-                    const int64_t topValue = roundBits(maskByte(mask, iu, iv) * (65536 - fx) +
-                                                           maskByte(mask, iu + 1, iv) * fx,
-                                                       16);
-                    const int64_t bottomValue =
-                        roundBits(maskByte(mask, iu, iv + 1) * (65536 - fx) +
-                                      maskByte(mask, iu + 1, iv + 1) * fx,
-                                  16);
-                    const int32_t m =
-                        int32_t(roundBits(topValue * (65536 - fy) + bottomValue * fy, 16));
+                    const int32_t m = int32_t(bilinearQ16Rounded(
+                        maskByte(mask, iu, iv), maskByte(mask, iu + 1, iv), maskByte(mask, iu, iv + 1),
+                        maskByte(mask, iu + 1, iv + 1), fx, fy));
                     uint8_t &pixel = rowBytes[size_t(x) * step];
                     pixel = blend(pixel, m, target, strength);
                 }

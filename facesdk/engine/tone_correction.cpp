@@ -70,37 +70,23 @@ int buildFaceMask(EngineAllocator *allocator, const EngineRect &face, int32_t wi
 {
     std::memset(mask, 0, sizeof *mask);
     const int32_t c = faceMaskDivisor(width, height);
-    const uint32_t family = formatFamily(format);
-    const bool evenX = family == kFamilyYuv422 || family == kFamilyYuv420;
-    const bool evenY = family == kFamilyYuv420;
     int32_t maskW = width / c, maskH = height / c;
-    if (evenX)
-        maskW = (maskW + 1) & ~1;
-    if (evenY)
-        maskH = (maskH + 1) & ~1;
+    evenSizeUpForFamily(format, &maskW, &maskH);
     if (maskW <= 0 || maskH <= 0)
         return kResultBadArgument;
-    const int allocated = imageAllocate(allocator, mask, maskW, maskH, kFormatGrey8);
+    const int allocated = allocateGreyFilled(allocator, mask, maskW, maskH, 0);
     if (allocated != kResultOk)
         return allocated;
-    EnginePlane &plane = mask->planes[0];
-    std::memset(plane.pixels, 0, size_t(plane.stride) * maskH);
 
     const int32_t faceW = face.width / c, faceH = face.height / c;
     const int32_t q = std::max(faceW, faceH) / 4;
     EngineRect fill = {face.x / c - q / 2, face.y / c - q / 2, faceW + q, faceH + q};
-    if (evenX) {
-        fill.x &= ~1;
-        fill.width = (fill.width + 1) & ~1;
-    }
-    if (evenY) {
-        fill.y &= ~1;
-        fill.height = (fill.height + 1) & ~1;
-    }
+    evenRectGrownForFamily(&fill, format);
     fill.x = std::clamp(fill.x, 0, maskW - 1);
     fill.y = std::clamp(fill.y, 0, maskH - 1);
     fill.width = std::min(fill.width, maskW - fill.x);
     fill.height = std::min(fill.height, maskH - fill.y);
+    const EnginePlane &plane = mask->planes[0];
     for (int32_t y = 0; y < fill.height; ++y)
         std::memset(plane.pixels + size_t(fill.y + y) * plane.stride + fill.x, 255,
                     size_t(std::max(fill.width, 0)));

@@ -477,11 +477,7 @@ int buildWarpAnchors(InnerEngine *inner, EngineImage *image, FaceWork *faces, in
         h = std::min<uint32_t>(uint32_t(image->height), kMaxMaskSide);
         w = uint32_t(image->width) * h / uint32_t(image->height);
     }
-    const uint32_t family = formatFamily(image->format);
-    if (family == kFamilyYuv422 || family == kFamilyYuv420)
-        w &= ~1u;
-    if (family == kFamilyYuv420)
-        h &= ~1u;
+    evenSizeForFamily(image->format, &w, &h);
 
     EngineImage mask{};
     const int masked = buildFaceSkinMask(inner, image, faces, count, int32_t(w), int32_t(h), &mask);

@@ -7,6 +7,7 @@
 
 #include "facesdk/base/result_codes.h"
 #include "facesdk/engine/beautify_run.h"
+#include "facesdk/engine/image.h"
 #include "facesdk/engine/inner_engine.h"
 #include "facesdk/engine/warp_anchor.h"
 #include "facesdk/workers/single_worker.h"
@@ -41,8 +42,6 @@ bool warpGeometry(PixelFormat format, PlaneGeometry *g)
     default: return false;
     }
 }
-
-bool isFourTwoZero(PixelFormat format) { return formatFamily(format) == kFamilyYuv420; }
 
 int64_t planeBytes(const PlaneGeometry &g, int p, int64_t x)
 {
@@ -316,7 +315,7 @@ void warpBandJobRows(PixelFormat format, int32_t y, int32_t height, int32_t job,
                      int32_t *end)
 {
     // Job boundaries of 4:2:0 bands move up to an even distance from y, except the band's end.
-    const bool even = isFourTwoZero(format);
+    const bool even = chromaPairsDown(format);
     auto boundary = [&](int32_t offset) {
         return y + (even && offset != height && (offset & 1) ? offset - 1 : offset);
     };
@@ -335,7 +334,7 @@ int32_t warpBandHeight(PixelFormat format, int32_t width, int32_t warpMargin)
     uint32_t rows = uint32_t(kBandBytes) / uint32_t(std::max(width, 1));
     if (formatFamily(format) == kFamilyYuv422)
         rows /= 2;
-    else if (isFourTwoZero(format))
+    else if (chromaPairsDown(format))
         rows = 2 * rows / 3;
     const uint32_t twiceMargin = 2 * uint32_t(warpMargin);
     if (rows <= twiceMargin)
