@@ -103,7 +103,8 @@ struct DetectedFacePublic {
     int32_t box[4];           /* x, y, width, height in the detection image */
     int32_t roll;             /* degrees, -179..180 */
     int32_t score;            /* still: detection score (at most 100); tracking: rating */
-    int32_t reserved;         /* 0 */
+    int32_t predicted;        /* tracking: 1 when the face was not found in this frame and its
+                               * box is predicted, else 0; still: 0 */
     int32_t id;               /* still: group number 1, 2, ...; tracking: kept across frames */
     uint32_t recordSize;      /* 128 */
     int32_t faceScore;        /* flag 0x200: 0..100, -1 failed, 0 none taken */

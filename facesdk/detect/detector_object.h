@@ -43,7 +43,9 @@ constexpr int kEyeScoreHistory = 5;/* eye-score history slots (3 in use) */
  * are {x, y, width, height} in pixels of the working image. */
 struct DetectedFace {
     DetectedFacePublic report;  /* first 128 bytes: what next-face hands out */
-    int32_t reportedBox[4];     /* the box next-face copies into report.box */
+    int32_t chosenBox[4];       /* the box at creation, then the group's weighted box when the
+                                 * still pass chose this face; kept across merges. Next-face
+                                 * reports the smoothed box, not this one. */
     int32_t secondaryScore;     /* vote sum given at creation */
     DetectorListNode link;      /* place in the detector's face list */
     int32_t lumaLow, lumaMean, lumaHigh; /* luma statistics of the middle of the box */

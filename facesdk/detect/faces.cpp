@@ -260,7 +260,7 @@ int addCandidate(FaceDetector *detector, const int32_t box[4], int32_t score, in
     face->foundByTracking = foundByTracking;
     std::memcpy(face->box, box, 16);
     std::memcpy(face->smoothed, box, 16);
-    std::memcpy(face->reportedBox, box, 16);
+    std::memcpy(face->chosenBox, box, 16);
     std::memcpy(face->creationBox, box, 16);
     std::memcpy(face->report.box, box, 16);
     face->creationArea = uint32_t(box[2]) * uint32_t(box[3]);
@@ -538,7 +538,7 @@ void groupCandidates(FaceDetector *detector)
             }
             s = next;
         }
-        std::memcpy(chosen->reportedBox, chosen->box, 16);
+        std::memcpy(chosen->chosenBox, chosen->box, 16);
         std::memcpy(chosen->smoothed, chosen->box, 16);
         detectorListUnlink(&chosen->link);
         detectorListAppend(&result, &chosen->link);
@@ -576,7 +576,7 @@ static void dropMerged(FaceDetector *detector, DetectedFace *face, bool keepReco
 static void takeOver(const FaceDetector *detector, DetectedFace *survivor, DetectedFace *merged)
 {
     std::memcpy(survivor->smoothed, merged->smoothed, 16);
-    std::memcpy(survivor->reportedBox, merged->reportedBox, 16);
+    std::memcpy(survivor->chosenBox, merged->chosenBox, 16);
     std::memcpy(survivor->previous, merged->previous, 16);
     std::memcpy(survivor->motion, merged->motion, sizeof survivor->motion);
     std::memcpy(survivor->relativeMotion, merged->relativeMotion, sizeof survivor->relativeMotion);

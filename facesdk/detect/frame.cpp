@@ -436,7 +436,7 @@ void rescaleFaces(FaceDetector *detector, int32_t width, int32_t height)
     };
     for (DetectorListNode *link = detector->faces.next; link != &detector->faces; link = link->next) {
         DetectedFace *face = reinterpret_cast<DetectedFace *>(reinterpret_cast<char *>(link) - offsetof(DetectedFace, link));
-        for (int32_t *box : {face->report.box, face->box, face->smoothed, face->previous, face->reportedBox,
+        for (int32_t *box : {face->report.box, face->box, face->smoothed, face->previous, face->chosenBox,
                              face->creationBox, face->alternateBox})
             rescale(box);
         face->creationArea = uint32_t(int64_t(face->creationArea) * width * height / oldArea);

@@ -589,7 +589,7 @@ int smoothTrackedBoxes(FaceDetector *d, int32_t W, int32_t H)
     int answer = 0;
     DetectorListNode *head = &d->faces;
     for (DetectedFace *f = firstFaceIn(head); f; f = nextFaceIn(head, f)) {
-        f->report.reserved = f->missedFrames != 0;
+        f->report.predicted = f->missedFrames != 0;
         int32_t p[4], s[4];
         std::memcpy(p, f->previous, 16);
         std::memcpy(s, f->smoothed, 16);

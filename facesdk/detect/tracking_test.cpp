@@ -245,7 +245,7 @@ TEST_F(TrackingTest, AJumpResetsTheHistoryAndMovesByTheSmoothingWeight)
     EXPECT_EQ(face->smoothed[0], 100 + ((20 * 614) >> 10));
     EXPECT_EQ(face->smoothed[1], 100);
     EXPECT_EQ(face->smoothed[2], 60);
-    EXPECT_EQ(face->report.reserved, 0); // found in this frame: not predicted
+    EXPECT_EQ(face->report.predicted, 0); // found in this frame
 }
 
 TEST_F(TrackingTest, DuplicatesAndSwallowedFacesAreRemoved)

@@ -11,6 +11,7 @@
 #include "facesdk/engine/face_colour_model.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/resample.h"
+#include "facesdk/engine/shape_prepare.h"
 #include "facesdk/engine/warp_anchor.h"
 
 namespace {

@@ -84,7 +84,7 @@ int applyContourTint(InnerEngine *inner, int32_t strength, const YCbCr &colour, 
 {
     if (!inner->faceList || inner->faceListCount == 0)
         return kResultNothingToDo;
-    StageTargetScope target(inner);
+    WorkingSizeFromTargetScope target(inner);
     EngineImage *image = target.image();
     TintTables tables;
     fillTintTables(strength, colour, &tables);
@@ -197,7 +197,7 @@ int applyContourContrast(InnerEngine *inner, FaceWork *, int32_t)
     level = std::clamp(level, 1, 3);
     const int32_t strength = std::min(inner->settings.contourContrast.strength, 255);
     const int32_t threshold = kContrastThresholdBase - strength * kContrastThresholdRange / 255;
-    StageTargetScope target(inner);
+    WorkingSizeFromTargetScope target(inner);
     EngineImage *image = target.image();
     TemplateMesh record;
     const int built = contourRegionVertexList(inner, &record);

@@ -127,7 +127,7 @@ int applyEyeColourLayers(InnerEngine *inner, FaceWork *, int32_t)
         return kResultNothingToDo;
     int32_t &style = inner->settings.eyeLayers.style;
     style = std::clamp(style, 1, 4);
-    StageTargetScope target(inner);
+    WorkingSizeFromTargetScope target(inner);
     EngineImage *image = target.image();
     LayerTables tables[kLayers];
     fillLayerTables(inner, style, tables);

@@ -273,7 +273,7 @@ int applyTemplateOverlay(InnerEngine *inner, FaceWork *, int32_t)
     int result = loadTemplateImages(inner, record, byteArrayCapacity(record), &picture, &mask);
     byteArrayFree(inner->allocator, record);
     if (result == kResultOk) {
-        StageTargetScope target(inner);
+        WorkingSizeFromTargetScope target(inner);
         for (uint32_t k = 0; k < inner->faceListCount; ++k) {
             FaceListEntry entry = inner->faceList[k];
             scaleFaceRecord(inner->faceList[k].face, &entry.face, target.fx(), target.fy());

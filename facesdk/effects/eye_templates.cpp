@@ -62,7 +62,7 @@ int applyEyeTemplatePairs(InnerEngine *inner, FaceWork *, int32_t)
 {
     if (!inner->faceList || inner->faceListCount == 0)
         return kResultNothingToDo;
-    StageTargetScope target(inner);
+    WorkingSizeFromTargetScope target(inner);
     EngineImage *image = target.image();
     const int32_t strength = inner->settings.eyePairs.strength;
     // [set][eye]: the first set by level 1, the second by level 2.
@@ -92,7 +92,7 @@ int applyEyeDarkTemplate(InnerEngine *inner, FaceWork *, int32_t)
 {
     if (!inner->faceList || inner->faceListCount == 0)
         return kResultNothingToDo;
-    StageTargetScope target(inner);
+    WorkingSizeFromTargetScope target(inner);
     EngineImage *image = target.image();
     const int32_t strength = inner->settings.eyeDark.strength;
     TemplateMesh meshes[2];

@@ -7,8 +7,6 @@
 
 #include <cstdint>
 
-#include "facesdk/engine/image.h"
-
 struct InnerEngine;
 struct FaceWork;
 
@@ -18,14 +16,12 @@ struct FaceWork;
 int applyShineReduction(InnerEngine *inner, FaceWork *faces, int32_t count);
 
 // ---- Parts exposed for tests ----------------------------------------------------------------
+// The shine map, with its strength table, has a file of its own: shine_reduction_map.h.
 
 // The fixed curves: the gain of blurred shine, the luma compression for faces whose brightest
 // skin is below 184 and 184..224, and the Cr S-curves below 200 and 200..224.
 enum class ShineCurve { Gain, LumaLow, LumaHigh, CrLow, CrHigh };
 const uint8_t *shineCurve(ShineCurve which);
-
-// The strength table: i x floor(S x 4096 / 340) / 4096, rounded.
-uint8_t shineStrengthWeight(int32_t strength, int32_t i);
 
 // Blend of one pixel: luma moves only down toward p; chroma moves halfway toward the target.
 uint8_t shineBlendLuma(int32_t c, int32_t p, int32_t w);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "facesdk/effects/shine_reduction_map.h"
 #include "facesdk/effects/testing/skin_face.h"
 #include "facesdk/effects/testing/stage_run.h"
 

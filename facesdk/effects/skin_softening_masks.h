@@ -11,15 +11,12 @@
 // face-engine lock around every beautify call that enables skin softening.
 #pragma once
 
-#include "facesdk/engine/shape_prepare.h" // evenRectForFamily
-
 #include <cstdint>
 
-#include "facesdk/engine/image.h"
 #include "facesdk/engine/face_records.h"
+#include "facesdk/engine/image.h"
 
 struct InnerEngine;
-
 
 // The rectangle of the image reduced by `factor` into a new image of the image's format (width
 // rect.width / factor, height rect.height / factor, evened for the chroma). 0, -3, -4, -6.

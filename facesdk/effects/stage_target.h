@@ -1,6 +1,7 @@
-// The image the template and contour stages paint, with the run's working size set to its size
-// for the length of the stage: landmark points are in the target's pixels, and the mask
-// builders and template painting size their buffers from the working size.
+// The image the template and contour stages paint, and the scope that rewrites the run's
+// working size to that image's size for the length of the stage (and puts the run's own back
+// after it): landmark points are in the target's pixels, and the mask builders and template
+// painting size their buffers from the working size.
 #pragma once
 
 #include <cstdint>
@@ -8,9 +9,10 @@
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/inner_engine.h"
 
-class StageTargetScope {
+// While it lives, inner->workingWidth and workingHeight are the target image's size.
+class WorkingSizeFromTargetScope {
 public:
-    explicit StageTargetScope(InnerEngine *inner)
+    explicit WorkingSizeFromTargetScope(InnerEngine *inner)
         : inner_(inner), width_(inner->workingWidth), height_(inner->workingHeight),
           target_(runStageTarget(inner))
     {
@@ -19,13 +21,13 @@ public:
             inner->workingHeight = target_.image->height;
         }
     }
-    ~StageTargetScope()
+    ~WorkingSizeFromTargetScope()
     {
         inner_->workingWidth = width_;
         inner_->workingHeight = height_;
     }
-    StageTargetScope(const StageTargetScope &) = delete;
-    StageTargetScope &operator=(const StageTargetScope &) = delete;
+    WorkingSizeFromTargetScope(const WorkingSizeFromTargetScope &) = delete;
+    WorkingSizeFromTargetScope &operator=(const WorkingSizeFromTargetScope &) = delete;
 
     EngineImage *image() const { return target_.image; }
     int32_t fx() const { return target_.fx; }  // Q10, list x to target x

@@ -78,7 +78,7 @@ TEST(Engine, CreateAndDestroy)
     EXPECT_EQ(engine->initialParams.size, 200u);
     EXPECT_EQ(engine->initialParams.flags, 3u);
     EXPECT_EQ(engine->inner->ownsAllocator, 0);
-    EXPECT_EQ(engine->inner->smoothingWorkValue, 15);
+    EXPECT_EQ(engine->inner->skinChromaRadius, 15);
     EXPECT_EQ(engine->inner->settings.mask, 0u);
     EXPECT_EQ(engine->inner->settings.flags, 3u);
     EXPECT_EQ(engine->inner->operationsUsed, uint32_t(kInnerUsedSetParams));
@@ -452,7 +452,7 @@ TEST(Engine, EveryAllocationFailureIsCleanedUp)
              if (makeWorkingCopy(e->allocator, image, 320, &copy) == kResultOk)
                  imageRelease(e->allocator, &copy);
          }},
-        {"operations of later units and face edits", [](BeautyEngine *e, EngineImage *image) {
+        {"detection, fitting, the state blob and face edits", [](BeautyEngine *e, EngineImage *image) {
              VXL_FACE faces[2] = {faceWithId(1), faceWithId(2)};
              VXL_FACE *found = nullptr;
              int32_t count = 0;

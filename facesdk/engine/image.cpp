@@ -422,7 +422,7 @@ int faceRegionValid(const EngineRect *face, const EngineRect *eye1, const Engine
     return 1;
 }
 
-// ---- Chroma evening -------------------------------------------------------------------------
+// ---- Chroma evening -----------------------------------------------------------------------
 
 void evenRectForFamily(EngineRect *rect, PixelFormat format)
 {

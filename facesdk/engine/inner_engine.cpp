@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "facesdk/base/result_codes.h"
+#include "facesdk/engine/skin_model.h"
 
 namespace {
 
@@ -11,8 +12,6 @@ const InnerEngineOps kInnerEngineOps = {
     innerFreeFaceData, innerRun,           innerFitFaces,      innerSetParams,   innerFaceValue,
     innerAnalyzeFaces, innerFaceOperation, innerFaceMeasure,   innerPresetFilter, nullptr,
 };
-
-constexpr int32_t kSmoothingInitialWorkValue = 15;
 
 }  // namespace
 
@@ -37,7 +36,7 @@ int innerEngineCreate(EngineAllocator *allocator, const BeautyParams *block,
         allocatorFree(allocator, inner);
         return result;
     }
-    inner->smoothingWorkValue = kSmoothingInitialWorkValue;
+    inner->skinChromaRadius = kInitialChromaRadius;
     inner->ops = &kInnerEngineOps;
     inner->allocator = allocator;
     inner->stages = stages;

@@ -131,7 +131,8 @@ struct InnerEngine {
 
     // Settings of the last accepted parameter block, and the feature mask.
     StageSettings settings;
-    int32_t smoothingWorkValue;      // stage 0x1 working value, 15 from creation
+    int32_t skinChromaRadius;        // the generic skin test's chroma radius (skin_model.h);
+                                     // 15 from creation, at most 25
 
     // Shape record store: kept across calls, built by fitting or temporarily by a run.
     FaceShapeRecord *shapeRecords;

@@ -138,11 +138,11 @@ SkinChromaLines skinChromaLines(int32_t radius)
     return {30972 * radius, 46747 * radius - 2213826};
 }
 
-int32_t chromaRadius(const InnerEngine *inner) { return inner->smoothingWorkValue; }
+int32_t chromaRadius(const InnerEngine *inner) { return inner->skinChromaRadius; }
 
 void setChromaRadius(InnerEngine *inner, int32_t radius)
 {
-    inner->smoothingWorkValue = radius < kMaxChromaRadius ? radius : kMaxChromaRadius;
+    inner->skinChromaRadius = radius < kMaxChromaRadius ? radius : kMaxChromaRadius;
 }
 
 bool genericSkinTest(const SkinChromaLines &lines, int32_t y, int32_t u, int32_t v,

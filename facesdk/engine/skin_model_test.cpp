@@ -68,7 +68,7 @@ struct ModelEngine {
     {
         inner.allocator = counter.allocator();
         inner.detectionImage = copy;
-        inner.smoothingWorkValue = kInitialChromaRadius;
+        inner.skinChromaRadius = kInitialChromaRadius;
         inner.skinAmountClass = 0;
     }
 };
