@@ -164,7 +164,11 @@ void MainWindow::showMessages(const QStringList& pages) {
     form_->messages->setMessages(pages);
 }
 
-void MainWindow::showCatalogMessages() { showMessages(messageCatalog_->pages()); }
+void MainWindow::showCatalogMessages() {
+    // Without pages of the catalog (none synchronised yet) the view would keep the install page.
+    const QStringList pages = messageCatalog_->pages();
+    showMessages(pages.isEmpty() ? QStringList{MessageView::startPage()} : pages);
+}
 
 void MainWindow::on_refreshButton_clicked() {
     form_->offlineButton->hide();

@@ -106,7 +106,8 @@ private:
     void updateOfflineWidgets();
 
     void showMessages(const QStringList& pages);
-    // The message catalog's pages as they stand, after an install command.
+    // The message catalog's pages as they stand, after an install command; the view's start
+    // page when the catalog has none.
     void showCatalogMessages();
 
     std::unique_ptr<Ui::MainWindow> form_;

@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPointer>
@@ -23,6 +24,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTimer>
+#include <QTranslator>
 
 #include <gtest/gtest.h>
 
@@ -244,6 +246,32 @@ TEST_F(MainWindowTest, ConflictReplacesTheCardsByTheUpdateButtonForGood) {
     EXPECT_FALSE(updateDialogShown());
 }
 
+// The out-of-date message stays inside the list in every language: a long one takes two lines.
+TEST_F(MainWindowTest, UpdateButtonMessageFitsTheListInEveryLanguage) {
+    QFile sheet(":/Style/ZyrStylesheet.css");
+    ASSERT_TRUE(sheet.open(QIODevice::ReadOnly));
+    qApp->setStyleSheet(QString::fromUtf8(sheet.readAll()));
+    server.answerStatus(kProductsPath, 409);
+    for (const char* code : {"en", "de", "fr", "es", "zh", "ru", "ko", "ja", "nl", "pt"}) {
+        QTranslator translator;
+        ASSERT_TRUE(translator.load(QString(":/translations/language_%1.qm").arg(code)));
+        QCoreApplication::installTranslator(&translator);
+        std::unique_ptr<MainWindow> window = open();
+        window->show();
+        QCoreApplication::processEvents();
+        auto* button = qobject_cast<QPushButton*>(window->productListLayout()->itemAt(0)->widget());
+        ASSERT_NE(button, nullptr) << code;
+        EXPECT_EQ(button->text().remove('\n').remove(' '),
+                  translator.translate("MainWindow", "A new version of Solvane Manager is available.  Click to update.")
+                      .remove(' '))
+            << code;
+        EXPECT_GE(button->width(), button->sizeHint().width()) << code;
+        EXPECT_LE(button->geometry().right(), window->findChild<QWidget*>("scrollAreaWidgetContents")->width()) << code;
+        QCoreApplication::removeTranslator(&translator);
+    }
+    qApp->setStyleSheet(QString());
+}
+
 TEST_F(MainWindowTest, FailedDownloadWorksOfflineFromTheCachedCatalogAndOffersToReconnect) {
     setInstalledVersion("Solvane Photo 2", "2.4.1.310");
     open().reset();  // caches the catalog
@@ -392,6 +420,20 @@ TEST_F(MainWindowTest, ForwardedInstallRunsOnceAndEndsAmongTheInstalledProducts)
     EXPECT_EQ(placedCards(*window), QStringList({"Solvane Photo 2@1", "Vexilo Norvik@2", "Vexilo Pellume@6"}));
     EXPECT_EQ(labelAt(*window, 4)->text(), "Tools you might love:");
     EXPECT_EQ(view(*window)->messages(), catalogPages);
+}
+
+// The first product installed by a command: the message catalog has no pages yet, and the view
+// goes back to its start page instead of keeping the install page.
+TEST_F(MainWindowTest, InstallPageGivesWayToTheStartPageWithoutCatalogPages) {
+    std::unique_ptr<MainWindow> window = open();
+    ASSERT_TRUE(window->messageCatalog()->pages().isEmpty());
+    ProductWidget* norvik = card(*window, "Vexilo Norvik");
+    QSignalSpy installed(norvik, &ProductWidget::productInstalled);
+    window->doCommand(CommandInstall, "Vexilo Norvik");
+    EXPECT_EQ(view(*window)->messages(), QStringList{":/install_message/"});
+    ASSERT_TRUE(waitUntil([&] { return installed.count() == 1; }));
+    EXPECT_EQ(view(*window)->messages(), QStringList{":/solvane_message/"});
+    EXPECT_EQ(placedCards(*window), QStringList({"Vexilo Norvik@1", "Solvane Photo 2@5", "Vexilo Pellume@6"}));
 }
 
 // Several catalog names share one key (every "Servra" name has the key of "Vexilo Deskra"): an

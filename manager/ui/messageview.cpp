@@ -46,8 +46,7 @@ MessageView::MessageView(QWidget *parent)
     registerMessagePagesBundle();
     registerInstallPageBundle();
 
-    setMessages({AppEnvironment::isManagerIdentity() ? QStringLiteral(":/solvane_message/")
-                                                     : QStringLiteral(":/default_message/")});
+    setMessages({startPage()});
 }
 
 void MessageView::setMessages(const QStringList &pages)
@@ -77,6 +76,11 @@ bool MessageView::isRotationAllowed() const
 bool MessageView::isRotationPending() const
 {
     return m_rotationTimer.isActive();
+}
+
+QString MessageView::startPage()
+{
+    return AppEnvironment::isManagerIdentity() ? QStringLiteral(":/solvane_message/") : QStringLiteral(":/default_message/");
 }
 
 QUrl MessageView::pageUrl(const QString &root)

@@ -45,6 +45,9 @@ public:
 
     // "qrc" + root + "index.html".
     static QUrl pageUrl(const QString &root);
+    // The built-in page the view starts on: ":/solvane_message/" for the manager identity,
+    // ":/default_message/" otherwise.
+    static QString startPage();
 
 signals:
     void currentMessageChanged(int index);

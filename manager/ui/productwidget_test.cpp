@@ -7,6 +7,7 @@
 #include "manager/ui/testing/widget_test_support.h"
 #include "tools/catalogserver/catalogserver.h"
 
+#include <QApplication>
 #include <QBuffer>
 #include <QDesktopServices>
 #include <QDir>
@@ -15,6 +16,7 @@
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QToolButton>
+#include <QTranslator>
 
 #include <gtest/gtest.h>
 
@@ -218,6 +220,40 @@ TEST_F(ProductCard, ResourcesAreFetchedWhenMissingStaleOrTheProductHasAnUpdate) 
             EXPECT_EQ(card.findChild<QLabel*>("descriptionLabel")->text(), "Cached text.") << c.name;
         }
     }
+}
+
+// In every language the action row shows its words whole: the buttons and the version label
+// are as wide as their text needs ("Aktualisieren" does not fit the usual width).
+TEST_F(ProductCard, ActionRowShowsItsWordsWholeInEveryLanguage) {
+    QFile sheet(":/Style/ZyrStylesheet.css");
+    ASSERT_TRUE(sheet.open(QIODevice::ReadOnly));
+    qApp->setStyleSheet(QString::fromUtf8(sheet.readAll()));
+    for (const char* code : {"en", "de", "fr", "es", "zh", "ru", "ko", "ja", "nl", "pt"}) {
+        QTranslator translator;
+        ASSERT_TRUE(translator.load(QString(":/translations/language_%1.qm").arg(code)));
+        QCoreApplication::installTranslator(&translator);
+        for (const char* installed : {"", "2.0.0.0", "2.1.0.0"}) {
+            QSettings(QSettings::SystemScope, QCoreApplication::organizationName(), QCoreApplication::applicationName())
+                .clear();
+            const Product record = product(0, installed);
+            writeFreshResources(record);
+            ProductWidget card(record, &controllerThread, false);
+            card.show();
+            QCoreApplication::processEvents();
+            auto* row = card.findChild<QHBoxLayout*>(QStringLiteral("buttonLayout"));
+            for (int i = 0; i < row->count(); ++i) {
+                QWidget* widget = row->itemAt(i)->widget();
+                if (auto* button = qobject_cast<QPushButton*>(widget)) {
+                    EXPECT_GE(button->width(), button->sizeHint().width()) << code << " " << button->text().toStdString();
+                } else if (auto* label = qobject_cast<QLabel*>(widget)) {
+                    for (const QString& line : label->text().split('\n'))
+                        EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(line)) << code << " " << line.toStdString();
+                }
+            }
+        }
+        QCoreApplication::removeTranslator(&translator);
+    }
+    qApp->setStyleSheet(QString());
 }
 
 TEST_F(ProductCard, OfflineDisablesButtonsAndLinkAndAnUnchangedFlagDoesNotRedraw) {
