@@ -3,13 +3,18 @@
 #include "editing/model/records/face_box.h"
 #include "editing/model/image_model.h"
 #include "editing/model/image_state.h"
-#include "editing/model/platform_test_support.h"
+#include "editing/model/testing/test_platform.h"
 #include "editing/model/qvxl_platform.h"
 #include "editing/model/vxl_image.h"
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
 
 using platform_test::TestPlatform;
 using platform_test::faceWithEyes;
@@ -48,8 +53,15 @@ struct FaceListFixture : ::testing::Test {
         adapter.setPlatform(&platform);
         document.setPlatform(&adapter);
         model.setImage(&document);
-        // Face 1 at (40, 40, 220, 220); face 2 to the right at (540, 40, 220, 220).
-        model.loadFaces({boxedFace(1, 100, 100, 200, 100), boxedFace(2, 600, 100, 700, 100)});
+        loadBothFaces();
+    }
+
+    // Face 1 at (40, 40, 220, 220); face 2 to the right at (540, 40, 220, 220), in the model as
+    // in the platform.
+    void loadBothFaces()
+    {
+        platform.faces = {boxedFace(1, 100, 100, 200, 100), boxedFace(2, 600, 100, 700, 100)};
+        model.loadFaces(QList<VXL_FACE>(platform.faces.begin(), platform.faces.end()));
     }
 
     SFBFace face(int id) const
@@ -108,7 +120,7 @@ TEST_F(FaceListEdits, RefusedEditsFallBackToTheCommittedFaceWithTheSameSignals)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        model.loadFaces({boxedFace(1, 100, 100, 200, 100), boxedFace(2, 600, 100, 700, 100)});
+        loadBothFaces();
         platform.setFaceCalls.clear();
         platform.setFaceAnswer = c.platformAnswer;
         QSignalSpy changes(&model, &SFBFacesModel::requestFaceChange);
@@ -154,7 +166,6 @@ TEST_F(FaceListEdits, WithoutAnAdapterAnEditFallsBack)
 
 TEST_F(FaceListCreation, TwoEyesMakeAFaceThatThePlatformNumbers)
 {
-    platform.faces = {boxedFace(1, 100, 100, 200, 100), boxedFace(2, 600, 100, 700, 100)};
     QSignalSpy creating(&model, &SFBFacesModel::requestFaceCreationChange);
     QSignalSpy added(&model, &SFBFacesModel::requestFaceAdd);
     QSignalSpy deleted(&model, &SFBFacesModel::requestFaceDelete);
@@ -179,7 +190,7 @@ TEST_F(FaceListCreation, TwoEyesMakeAFaceThatThePlatformNumbers)
     model.endFaceCreation(-1, true);
     EXPECT_FALSE(model.isCreating());
     ASSERT_EQ(platform.setFacesCalls.size(), 1u);
-    EXPECT_EQ(platform.setFacesCalls[0][0].id, 3);
+    EXPECT_EQ(platform.faces.back().id, 3) << "numbered by the platform";
     const SFBFace created = face(3);
     EXPECT_EQ(created.id, 3);
     EXPECT_TRUE(created.created);
@@ -302,4 +313,68 @@ TEST_F(FaceListEdits, CommittedFacesCarryOnlyTheFramingFields)
     EXPECT_EQ(faces[0].score, 0);
     EXPECT_EQ(faces[0].lowerX, 0);
     EXPECT_EQ(faces[0].pointCount, 0);
+}
+
+// The platform numbers the faces it is given: the model must key a face it creates by that number,
+// or every later edit of the face goes to a face the platform does not have.
+TEST(FaceListOnThePlatform, ACreatedFaceIsKeyedAndEditedByThePlatformsId)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("plain.png"));
+    ASSERT_TRUE(platform_test::filledPicture(320, 240, QImage::Format_RGB888, QColor(90, 120, 150)).save(path));
+    const std::unique_ptr<IVXLPlatform, void (*)(IVXLPlatform*)> platform(
+        VxlPlatformCreate("Face List Test", EDITING_MODULES_DIR, "", "", 0, 0, 0),
+        [](IVXLPlatform* p) { p->Release(); });
+    ASSERT_NE(platform, nullptr);
+    ASSERT_EQ(platform->OpenImageFile(path.toUtf8().constData(), nullptr, 1200, nullptr, nullptr, nullptr, nullptr), 0);
+    const auto platformFaces = [&platform] {
+        VXL_FACE* list = nullptr;
+        int count = -1;
+        EXPECT_EQ(platform->GetFaces(&list, &count), 0);
+        return std::vector<VXL_FACE>(list, list + std::max(count, 0));
+    };
+    ASSERT_TRUE(platformFaces().empty()) << "a plain picture has no face to detect";
+
+    QVXLPlatform adapter;
+    adapter.setPlatform(platform.get());
+    VxlImage document;
+    document.setPlatform(&adapter);
+    SFBFacesModel model;
+    model.setImage(&document);
+
+    model.startFaceCreation();
+    ASSERT_EQ(model.addEye(point(100, 100)), SFBFacesModel::LeftEyePlaced);
+    ASSERT_EQ(model.addEye(point(160, 100)), SFBFacesModel::RightEyePlaced);
+    model.endFaceCreation(model.creatingFaceId(), true);
+    std::vector<VXL_FACE> listed = platformFaces();
+    ASSERT_EQ(listed.size(), 1u);
+    const int id = listed[0].id;
+    ASSERT_EQ(model.allFaces().size(), 1);
+    EXPECT_EQ(model.allFaces()[0].id, id);
+    EXPECT_EQ(model.allFaces()[0].face.id, id);
+
+    // Dragging an eye of the new face moves the platform's face.
+    model.startFaceEdit(id);
+    model.moveEye(id, false, point(170, 104));
+    model.endFaceEdit(id);
+    listed = platformFaces();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].eye2X, 170);
+    EXPECT_EQ(listed[0].eye2Y, 104);
+    EXPECT_EQ(model.allFaces()[0].committedFace.eye2X, 170);
+
+    // A face the platform does not have cannot be edited: the edit falls back.
+    VXL_FACE stranger = boxedFace(id + 7, 250, 150, 290, 150); // clear of the first face
+    model.loadFaces({listed[0], stranger});
+    model.startFaceEdit(stranger.id);
+    model.moveEye(stranger.id, true, point(252, 151));
+    model.endFaceEdit(stranger.id);
+    SFBFace kept;
+    for (const SFBFace& record : model.allFaces())
+        if (record.id == stranger.id)
+            kept = record;
+    EXPECT_EQ(kept.face.eye1X, 250);
+    EXPECT_EQ(kept.committedFace.eye1X, 250);
+    ASSERT_EQ(platformFaces().size(), 1u);
+    EXPECT_EQ(platformFaces()[0].eye1X, 100);
 }

@@ -1,7 +1,7 @@
 #include "editing/model/face_mesh_pipeline.h"
 
-#include "editing/model/document_test_support.h"
-#include "editing/model/platform_test_support.h"
+#include "editing/model/testing/document_states.h"
+#include "editing/model/testing/test_platform.h"
 #include "editing/model/qvxl_platform.h"
 #include "editing/model/vxl_image.h"
 

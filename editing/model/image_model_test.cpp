@@ -1,6 +1,6 @@
 #include "editing/model/image_model.h"
 
-#include "editing/model/document_test_support.h"
+#include "editing/model/testing/document_states.h"
 #include "editing/model/image_state.h"
 
 #include <QSignalSpy>

@@ -9,10 +9,28 @@
 
 namespace {
 
+// Qt's fuzzy comparison, except that a value always equals itself (qFuzzyCompare answers false
+// for two equal infinities).
+bool sameDouble(double a, double b)
+{
+    return a == b || qFuzzyCompare(a, b);
+}
+
 bool rectsEqual(const QRectF& a, const QRectF& b)
 {
-    return qFuzzyCompare(a.x(), b.x()) && qFuzzyCompare(a.y(), b.y()) && qFuzzyCompare(a.width(), b.width()) &&
-           qFuzzyCompare(a.height(), b.height());
+    return sameDouble(a.x(), b.x()) && sameDouble(a.y(), b.y()) && sameDouble(a.width(), b.width()) &&
+           sameDouble(a.height(), b.height());
+}
+
+// Aspect ratios compare as ratios (4:5 equals 8:10); a height of 0 makes no ratio, and such an
+// aspect equals only the same pair.
+bool sameAspect(const QHeadCropProperties& p, const QHeadCropProperties& q)
+{
+    if (p.aspectWidth == q.aspectWidth && p.aspectHeight == q.aspectHeight)
+        return true;
+    if (p.aspectHeight == 0 || q.aspectHeight == 0)
+        return false;
+    return sameDouble(double(p.aspectWidth) / p.aspectHeight, double(q.aspectWidth) / q.aspectHeight);
 }
 
 }  // namespace
@@ -21,16 +39,14 @@ bool cropSettingsEqual(const CropSettings& a, const CropSettings& b)
 {
     if (a.headCrop != b.headCrop)
         return false;
-    const bool baseEqual = a.flipH == b.flipH && a.flipV == b.flipV && qFuzzyCompare(a.rotation, b.rotation) &&
-                           qFuzzyCompare(a.straighten, b.straighten) && rectsEqual(a.cropRect, b.cropRect);
+    const bool baseEqual = a.flipH == b.flipH && a.flipV == b.flipV && sameDouble(a.rotation, b.rotation) &&
+                           sameDouble(a.straighten, b.straighten) && rectsEqual(a.cropRect, b.cropRect);
     if (!baseEqual || !a.headCrop)
         return baseEqual;
     const QHeadCropProperties& p = a.headCropProperties;
     const QHeadCropProperties& q = b.headCropProperties;
-    return qFuzzyCompare(p.zoom, q.zoom) && qFuzzyCompare(p.offsetX, q.offsetX) &&
-           qFuzzyCompare(p.offsetY, q.offsetY) &&
-           qFuzzyCompare(double(p.aspectWidth) / p.aspectHeight, double(q.aspectWidth) / q.aspectHeight) &&
-           qFuzzyCompare(p.lineRatio, q.lineRatio) && p.mode == q.mode;
+    return sameDouble(p.zoom, q.zoom) && sameDouble(p.offsetX, q.offsetX) && sameDouble(p.offsetY, q.offsetY) &&
+           sameAspect(p, q) && sameDouble(p.lineRatio, q.lineRatio) && p.mode == q.mode;
 }
 
 // ---- The state record -----------------------------------------------------------------------

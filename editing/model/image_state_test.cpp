@@ -1,6 +1,6 @@
 #include "editing/model/image_state.h"
 
-#include "editing/model/document_test_support.h"
+#include "editing/model/testing/document_states.h"
 #include "editing/model/params_equality.h"
 #include "editing/model/preset_group.h"
 #include "editing/model/preset_manager.h"
@@ -11,6 +11,8 @@
 #include <QUndoStack>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -84,6 +86,14 @@ TEST(CropSettingsEquality, ComparesWhatFramesThePicture)
         {"aspect compared as a ratio", headCrop([](QHeadCropProperties& p) { p.aspectWidth = 8; p.aspectHeight = 10; }),
          headCrop([](QHeadCropProperties&) {}), true},
         {"aspect ratio", headCrop([](QHeadCropProperties& p) { p.aspectWidth = 5; }),
+         headCrop([](QHeadCropProperties&) {}), false},
+        {"aspect height 0 equals itself", headCrop([](QHeadCropProperties& p) { p.aspectHeight = 0; }),
+         headCrop([](QHeadCropProperties& p) { p.aspectHeight = 0; }), true},
+        {"aspect 0 by 0 equals itself", headCrop([](QHeadCropProperties& p) { p.aspectWidth = p.aspectHeight = 0; }),
+         headCrop([](QHeadCropProperties& p) { p.aspectWidth = p.aspectHeight = 0; }), true},
+        {"aspect height 0 is no ratio", headCrop([](QHeadCropProperties& p) { p.aspectHeight = 0; }),
+         headCrop([](QHeadCropProperties& p) { p.aspectWidth = 8; p.aspectHeight = 0; }), false},
+        {"aspect 0 by 0 against a ratio", headCrop([](QHeadCropProperties& p) { p.aspectWidth = p.aspectHeight = 0; }),
          headCrop([](QHeadCropProperties&) {}), false},
         {"line ratio", headCrop([](QHeadCropProperties& p) { p.lineRatio = 0.3; }),
          headCrop([](QHeadCropProperties&) {}), false},
@@ -160,6 +170,29 @@ TEST_F(ImageUndo, SuccessiveEditsOfOneIdMergeOnlyWhenAsked)
     EXPECT_EQ(document.state(), first);
 }
 
+// A host connects the editing slots before it hands the document its first state.
+TEST(ImageEditsBeforeAState, DoNothing)
+{
+    VxlImage document;
+    QSignalSpy pushed(&document, &Undoable::stateChanged);
+    QSignalSpy announced(&document, &VxlImage::requestStateChange);
+    const std::function<void()> edits[] = {
+        [&] { document.setCorrectionParams(changedBlock(document_test::plainState()->preset->layerParams(0)), "p"); },
+        [&] { document.setCorrectionParamsGF(*document_test::plainState()->preset->qvxlParams(), "gf"); },
+        [&] { document.setCorrectionParamsRaw(makeDefaultRawParams()); },
+        [&] { document.setUberValue(40, PushOption(0), true); },
+        [&] { document.setCropSettings(CropSettings{true}); },
+        [&] { document.setHeadCropSettings(QHeadCropProperties{}); },
+        [&] { document.setPreset(presetWithStack("Any"), "preset"); },
+    };
+    for (const auto& edit : edits)
+        edit();
+    EXPECT_EQ(pushed.count(), 0);
+    EXPECT_EQ(announced.count(), 0);
+    EXPECT_EQ(document.undoStack()->count(), 0);
+    EXPECT_FALSE(document.state());
+}
+
 TEST_F(ImageEdits, EqualValuesPushNothing)
 {
     QSignalSpy pushed(&document, &Undoable::stateChanged);
@@ -176,6 +209,16 @@ TEST_F(ImageEdits, EqualValuesPushNothing)
     EXPECT_EQ(pushed.count(), 0);
     EXPECT_EQ(steps(), 0);
     EXPECT_EQ(document.state(), first);
+}
+
+TEST_F(ImageEdits, ARepeatedHeadCropWithoutAnAspectHeightPushesOneStep)
+{
+    CropSettings settings;
+    settings.headCrop = true;
+    settings.headCropProperties.aspectHeight = 0;
+    document.setCropSettings(settings);
+    document.setCropSettings(settings);
+    EXPECT_EQ(steps(), 1);
 }
 
 TEST_F(ImageEdits, MasterAmountPushesTheScaledBlockWithItsOwnRecord)

@@ -12,6 +12,7 @@
 #include <QMap>
 #include <QMetaType>
 #include <QObject>
+#include <QPointer>
 #include <QSharedPointer>
 #include <QString>
 
@@ -68,7 +69,7 @@ public:
     // 1 and 2. Replaces nothing: callers check that there is no stack yet.
     void createPresetParams();
 
-    bool hasGroup() const { return group != nullptr; }
+    bool hasGroup() const { return !group.isNull(); }
 
     SharedPreset basePreset() const { return m_basePreset; }
     SharedPreset persistentPreset() const { return m_persistentPreset; }
@@ -88,7 +89,10 @@ public:
     bool readOnly = false;               // also set for presets of an older format version
     bool readOnly4 = false;
     bool readOnly5 = false;
-    PresetGroup* group = nullptr;        // the first group that listed the preset; not owned
+    // The first group that listed the preset; not owned. A preset may outlive it (a view or a
+    // document state still holds the preset when the group is removed or its reading discarded):
+    // the guard then reads null and the preset counts as one without a group.
+    QPointer<PresetGroup> group;
     bool isSystem = false;               // read from a system file
     bool pristine = false;
     QList<Icon> icons;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "editing/model/params_fields.h"
-#include "editing/model/preset_test_support.h"
+#include "editing/model/testing/preset_environment.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "editing/model/params_fields.h"
 #include "editing/model/preset_group.h"
-#include "editing/model/preset_test_support.h"
+#include "editing/model/testing/preset_environment.h"
 
 namespace {
 

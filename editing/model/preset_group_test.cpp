@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "editing/model/preset_test_support.h"
+#include "editing/model/testing/preset_environment.h"
 
 namespace {
 

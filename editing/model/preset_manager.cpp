@@ -4,9 +4,11 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QtDebug>
 
 #include <algorithm>
 
+#include "editing/model/preset_file.h"
 #include "editing/model/preset_group.h"
 #include "manager/app/environment.h"
 
@@ -193,13 +195,25 @@ void PresetManager::removeGroup(PresetGroup* group)
     const bool wasBlocked = notifier ? notifier->signalsBlocked() : false;
     if (notifier)
         notifier->blockSignals(true);
-    deletePresetFile(group, QString());
+    const QString file = ownPresetFile(group);
+    if (!file.isEmpty() && !QFile::remove(file))
+        qWarning() << "Could not delete the preset file" << file << "of a removed group";
     m_groups.removeOne(group);
     if (m_pinnedGroup == group)
         m_pinnedGroup = nullptr;
     delete group;
     if (notifier)
         notifier->blockSignals(wasBlocked);
+}
+
+QString PresetManager::ownPresetFile(PresetGroup* group)
+{
+    if (!group || group->isReadOnly() || group->isSystem() || group->filePath().isEmpty())
+        return QString();
+    PresetFileContents contents = readPresetFile(group->filePath(), true, false, false);
+    const bool alone = contents.errorString.isEmpty() && contents.groups.size() == 1 && contents.presets.isEmpty();
+    contents.discard();
+    return alone ? group->filePath() : QString();
 }
 
 SharedPreset PresetManager::composePreset(const SharedPreset& basePreset, const SharedPreset& persistentPreset)

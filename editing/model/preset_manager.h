@@ -58,8 +58,14 @@ public:
     // folder (empty: the preset folder) + the develop prefix in editor mode + stem + extension: where
     // the group's file is kept, found by the group's current display name.
     static QString presetFilePath(PresetGroup* group, const QString& folder);
-    // Removes the group's file; true when a file was removed.
+    // Removes the file presetFilePath names; true when a file was removed.
     static bool deletePresetFile(PresetGroup* group, const QString& folder);
+    // The file that goes when the group is removed: the one it was read from, when the group is
+    // the user's own (neither read-only nor shipped as a system group) and alone in it. Empty when
+    // there is none: a group the host made has no file, and a file that also holds other groups or
+    // loose presets is theirs too. Never found by display name, which in another language may be
+    // another group's file name.
+    static QString ownPresetFile(PresetGroup* group);
 
 signals:
     void activePresetChanged(Preset* preset);
@@ -83,8 +89,8 @@ public slots:
     // position must be within 0 .. the number of groups.
     void insertGroup(PresetGroup* group, int position);
     void insertGroups(QList<PresetGroup*> groups, int position);
-    // Removes the group (read-only ones too) and deletes it and its file; nothing for a group that
-    // is not listed.
+    // Removes the group (read-only ones too) and deletes it, and with it its own file (see
+    // ownPresetFile); nothing for a group that is not listed.
     void removeGroup(PresetGroup* group);
 
 private:

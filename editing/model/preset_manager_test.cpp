@@ -9,7 +9,7 @@
 
 #include "editing/model/preset_file.h"
 #include "editing/model/preset_group.h"
-#include "editing/model/preset_test_support.h"
+#include "editing/model/testing/preset_environment.h"
 
 namespace {
 
@@ -184,38 +184,101 @@ TEST_F(PresetManagerTest, ForwardsTheSignalsOfListedGroups)
     EXPECT_EQ(removed.count(), 1);
 }
 
-TEST_F(PresetManagerTest, RemoveGroupDeletesItsFileQuietly)
+// Groups as the host lists them at start: read from their files in the preset folder.
+class PresetManagerRemoval : public PresetManagerTest {
+protected:
+    void TearDown() override { AppEnvironment::setLanguage(QStringLiteral("en")); }
+
+    static QString presetFile(const QString& name)
+    {
+        return QDir(AppEnvironment::presetsPath()).filePath(name + AppEnvironment::presetFileExtension());
+    }
+    static QByteArray groupXml(const char* en, const char* de, const char* readOnly = "false")
+    {
+        return QStringLiteral("<group><names><name lang='en'>%1</name><name lang='de'>%2</name></names>"
+                              "<readonly5>%3</readonly5><profile><name>P</name></profile></group>")
+            .arg(QLatin1String(en), QLatin1String(de), QLatin1String(readOnly))
+            .toUtf8();
+    }
+    // Writes the file and lists its groups; answers the first.
+    PresetGroup* list(const QString& path, const QByteArray& groups, bool isSystem = false)
+    {
+        EXPECT_TRUE(writeFile(path, "<profiles>" + groups + "</profiles>"));
+        PresetFileContents contents = readPresetFile(path, true, isSystem, false);
+        EXPECT_FALSE(contents.groups.isEmpty());
+        for (PresetGroup* group : contents.groups)
+            manager.insertGroup(group, manager.groups().size());
+        return contents.groups.value(0);
+    }
+};
+
+TEST_F(PresetManagerRemoval, OnlyTheGroupsOwnFileGoes)
 {
     IdentityScope identity(preset_test::kOtherIdentity);
-    const QString path = QDir(AppEnvironment::presetsPath()).filePath("Soft Looks.preset");
-    ASSERT_TRUE(writeFile(path, "<profiles/>"));
-    PresetGroup* group = makeGroup({"Soft Looks", true});
+    // In German "Soft" shows as "Weich", the name of another group's file.
+    const QString soft = presetFile("Soft"), weich = presetFile("Weich");
+    PresetGroup* group = list(soft, groupXml("Soft", "Weich"));
+    list(weich, groupXml("Weich", "Weich"));
+    AppEnvironment::setLanguage(QStringLiteral("de"));
     QPointer<PresetGroup> watch(group);
-    add({"Other"});
-    manager.insertGroup(group, 1);
 
     QObject notifier;
-    notifier.blockSignals(false);
     manager.setNotifier(&notifier);
     QSignalSpy aboutToRemove(&manager, &PresetManager::presetGroupAboutToBeRemoved);
     bool fileExistedWhenAnnounced = false;
+    bool notifierBlockedWhileDeleting = false;
     QObject::connect(&manager, &PresetManager::presetGroupAboutToBeRemoved, [&] {
-        fileExistedWhenAnnounced = QFile::exists(path); // still there when announced
+        fileExistedWhenAnnounced = QFile::exists(soft);
     });
+    QObject::connect(watch, &QObject::destroyed, [&] { notifierBlockedWhileDeleting = notifier.signalsBlocked(); });
 
     manager.removeGroup(group);
     EXPECT_TRUE(fileExistedWhenAnnounced);
     EXPECT_EQ(aboutToRemove.count(), 1);
-    EXPECT_FALSE(QFile::exists(path));
+    EXPECT_FALSE(QFile::exists(soft));
+    EXPECT_TRUE(QFile::exists(weich));
     EXPECT_TRUE(watch.isNull()); // deleted
-    EXPECT_EQ(order(manager), QStringList{"Other"});
+    EXPECT_TRUE(notifierBlockedWhileDeleting);
     EXPECT_FALSE(notifier.signalsBlocked()); // restored
+    EXPECT_EQ(order(manager), QStringList{"Weich"});
 
     // A group that is not listed: nothing happens.
     PresetGroup stranger(QStringLiteral("Stranger"));
     manager.removeGroup(&stranger);
     EXPECT_EQ(aboutToRemove.count(), 1);
     EXPECT_EQ(manager.groups().size(), 1);
+}
+
+TEST_F(PresetManagerRemoval, FilesThatAreNotTheGroupsAloneStay)
+{
+    IdentityScope identity(preset_test::kOtherIdentity);
+    const struct {
+        const char* name;
+        QByteArray groups;
+        bool isSystem;
+    } cases[] = {
+        {"read-only", groupXml("Locked", "Gesperrt", "true"), true},
+        {"system", groupXml("Shipped", "Mitgeliefert"), true},
+        {"shared with another group", groupXml("First", "Erste") + groupXml("Second", "Zweite"), false},
+        {"shared with a loose preset", groupXml("Grouped", "Gruppe") + "<profile><name>Loose</name></profile>", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = presetFile(QString::fromLatin1(c.name));
+        PresetGroup* group = list(path, c.groups, c.isSystem);
+        const QByteArray before = preset_test::readFile(path);
+        manager.removeGroup(group);
+        EXPECT_FALSE(manager.groups().contains(group));
+        EXPECT_EQ(preset_test::readFile(path), before);
+    }
+
+    // A group the host made itself has no file: the file its name would give is someone else's.
+    const QString namesake = presetFile("Made Here");
+    ASSERT_TRUE(writeFile(namesake, "<profiles/>"));
+    auto* made = new PresetGroup(QStringLiteral("Made Here"));
+    manager.insertGroup(made, 0);
+    manager.removeGroup(made);
+    EXPECT_TRUE(QFile::exists(namesake));
 }
 
 TEST_F(PresetManagerTest, RemovalKeepsANotifierBlockedThatWasBlocked)

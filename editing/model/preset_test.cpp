@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "editing/model/preset_file.h"
 #include "editing/model/preset_group.h"
-#include "editing/model/preset_test_support.h"
+#include "editing/model/preset_manager.h"
+#include "editing/model/testing/preset_environment.h"
 
 namespace {
 
@@ -103,6 +106,44 @@ TEST_F(LazyLoading, MissingFileKeepsTheDefaultStack)
     listed = contents.groups[0]->presets().value(1);
     ASSERT_TRUE(QFile::remove(path));
     EXPECT_EQ(listed->qvxlParams()->masks[1].type, kMaskNone);
+}
+
+// A preset may be held anywhere (a view, a document's state) after the group that listed it is
+// gone; it must then behave as a preset without a group, never reach into the deleted group.
+TEST_F(LazyLoading, APresetOutlivesItsGroup)
+{
+    const struct {
+        const char* name;
+        std::function<void(PresetFileContents&)> endGroup;
+    } cases[] = {
+        {"the reading is discarded", [](PresetFileContents& contents) { contents.discard(); }},
+        {"the manager removes the group",
+         [](PresetFileContents& contents) {
+             PresetManager manager;
+             manager.insertGroup(contents.groups.takeFirst(), 0);
+             manager.removeGroup(manager.groups().first());
+         }},
+        {"the manager is destroyed",
+         [](PresetFileContents& contents) {
+             PresetManager manager;
+             manager.insertGroup(contents.groups.takeFirst(), 0);
+         }},
+    };
+    VXLParams defaults;
+    defaultParams(&defaults);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        contents.discard();
+        SetUp();
+        const SharedPreset survivor = contents.groups[0]->presets().value(1);
+        ASSERT_TRUE(survivor->hasGroup());
+        c.endGroup(contents);
+        EXPECT_FALSE(survivor->hasGroup());
+        const SharedPreset copy = makeSharedPreset();
+        copy->copyFrom(survivor);
+        EXPECT_FALSE(copy->hasGroup());
+        EXPECT_EQ(survivor->layerParams(0).strength, defaults.strength);
+    }
 }
 
 TEST(Preset, CopyFromTakesDataAndStackButNotPristineOrLinks)

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 const QSharedPointer<VXLRAWParams> defaultRawParamsInstance = makeDefaultRawParams();
 
@@ -110,27 +111,53 @@ int QVXLPlatform::faceLandmarks(const EngineFaceRecord** records, int* count)
     return m_platform->GetFaceLandmarks(records, count);
 }
 
+bool QVXLPlatform::platformFaceIds(std::vector<int32_t>* ids) const
+{
+    VXL_FACE* faces = nullptr;
+    int count = 0;
+    if (m_platform->GetFaces(&faces, &count) != 0 || count < 0 || (count > 0 && !faces))
+        return false;
+    ids->clear();
+    for (int i = 0; i < count; ++i)
+        ids->push_back(faces[i].id);
+    return true;
+}
+
 int QVXLPlatform::addFace(VXL_FACE* face, int count)
 {
-    if (count != 1 || !m_platform)
+    if (count != 1 || !face || !m_platform)
         return -1;
-    VXL_FACE* faces = nullptr;
-    int faceCount = 0;
-    uint32_t newId = 1;
-    if (m_platform->GetFaces(&faces, &faceCount) == 0) {
-        uint32_t largest = 1;
-        for (int i = 0; faces && i < faceCount; ++i)
-            largest = std::max(largest, uint32_t(faces[i].id));
-        newId = largest + 1;
-    }
-    face->id = int32_t(newId);
+    std::vector<int32_t> before;
+    if (!platformFaceIds(&before))
+        before.clear(); // no list yet: every id after the append is new
     faceBoxFromEyes(face);
-    return m_platform->SetFaces(face, 1);
+    const int answer = m_platform->SetFaces(face, 1);
+    if (answer != 0)
+        return answer;
+    // The platform numbers an appended face itself; the model keys the face by that number, so
+    // the one id the list did not hold before is the new face's.
+    std::vector<int32_t> after;
+    if (!platformFaceIds(&after))
+        return -1;
+    for (auto it = after.rbegin(); it != after.rend(); ++it) {
+        if (std::find(before.begin(), before.end(), *it) == before.end()) {
+            face->id = *it;
+            return 0;
+        }
+    }
+    return -1;
 }
 
 int QVXLPlatform::setFace(VXL_FACE* face)
 {
-    return m_platform ? m_platform->SetFace(face) : -1;
+    if (!m_platform || !face)
+        return -1;
+    // The platform replaces the face of that id and answers success even when it has none: a face
+    // it does not know is refused here, so that the caller keeps its committed face.
+    std::vector<int32_t> ids;
+    if (!platformFaceIds(&ids) || std::find(ids.begin(), ids.end(), face->id) == ids.end())
+        return -1;
+    return m_platform->SetFace(face);
 }
 
 void QVXLPlatform::setFaceMesh(int count, float* records, int pointsPerFace)

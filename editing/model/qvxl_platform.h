@@ -14,6 +14,7 @@
 #include <QSharedPointer>
 
 #include <cstdint>
+#include <vector>
 
 #include "vizoruv/io/raw_params.h"
 #include "vizoruv/platform/ivxl_platform.h"
@@ -56,10 +57,12 @@ public:
     bool hasValidImage();
     // The platform's 52-byte face-region records; -3 without a valid image.
     int faceLandmarks(const EngineFaceRecord** records, int* count);
-    // Appends one face (count must be 1, else -1) under the next free id, its box and roll
-    // computed from its eyes. The platform's answer.
+    // Appends one face (count must be 1, else -1), its box and roll computed from its eyes, and
+    // writes into face->id the id the platform gave it. 0, the platform's failure, or -1 when the
+    // platform's list does not show the new face.
     int addFace(VXL_FACE* face, int count);
-    // Replaces the face with face's id; the platform's answer (0 or -1).
+    // Replaces the face with face's id: the platform's answer (0 or -1), and -1 without asking it
+    // when its list holds no face of that id.
     int setFace(VXL_FACE* face);
     // Hands the face-mesh list to the platform; nothing without a platform.
     void setFaceMesh(int count, float* records, int pointsPerFace);
@@ -75,6 +78,9 @@ signals:
     void progress(int current, int total);
 
 private:
+    // The ids of the platform's face list, in its order; false when the list cannot be read.
+    bool platformFaceIds(std::vector<int32_t>* ids) const;
+
     IVXLPlatform* m_platform = nullptr; // not owned
     float m_meshLineY = 0;              // stored for the host with each face-mesh list
 };

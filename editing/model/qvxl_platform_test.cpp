@@ -1,6 +1,6 @@
 #include "editing/model/qvxl_platform.h"
 
-#include "editing/model/platform_test_support.h"
+#include "editing/model/testing/test_platform.h"
 #include "editing/model/raw_defaults.h"
 #include "editing/model/vxl_image.h"
 
@@ -31,34 +31,6 @@ using AdapterImages = AdapterFixture;
 
 }  // namespace
 
-TEST_F(AdapterFaces, AddFaceTakesOneMoreThanTheLargestUnsignedIdAndAtLeastTwo)
-{
-    struct Case {
-        std::vector<int> ids;
-        int getFacesStatus;
-        int expectedId;
-    } const cases[] = {
-        {{}, 0, 2},        // an empty list still counts id 1 as taken
-        {{1, 2}, 0, 3},
-        {{1, 5}, 0, 6},
-        {{5, 1}, 0, 6},    // the largest, not the last
-        {{1}, -1, 1},      // the list cannot be read
-    };
-    for (const Case& c : cases) {
-        platform.faces.clear();
-        for (int id : c.ids)
-            platform.faces.push_back(faceWithEyes(id, 10, 10, 20, 10));
-        platform.getFacesStatus = c.getFacesStatus;
-        platform.setFacesCalls.clear();
-        VXL_FACE face = faceWithEyes(0, 100, 100, 200, 100);
-        EXPECT_EQ(adapter.addFace(&face, 1), 0);
-        ASSERT_EQ(platform.setFacesCalls.size(), 1u);
-        ASSERT_EQ(platform.setFacesCalls[0].size(), 1u);
-        EXPECT_EQ(platform.setFacesCalls[0][0].id, c.expectedId);
-        EXPECT_EQ(face.id, c.expectedId);
-    }
-}
-
 TEST_F(AdapterFaces, AddFaceSendsTheBoxComputedFromTheEyes)
 {
     // Level eyes 100 apart: a 220 square centred 50 below their midpoint (150, 100).
@@ -87,12 +59,18 @@ TEST_F(AdapterFaces, AddFaceWithACountOtherThanOneLeavesThePlatformAlone)
 
 TEST_F(AdapterFaces, SetFacePassesTheFaceAndTheAnswerThrough)
 {
+    platform.faces = {faceWithEyes(7, 10, 20, 30, 40)};
     VXL_FACE face = faceWithEyes(7, 1, 2, 3, 4);
     platform.setFaceAnswer = -1;
     EXPECT_EQ(adapter.setFace(&face), -1);
     ASSERT_EQ(platform.setFaceCalls.size(), 1u);
     EXPECT_EQ(platform.setFaceCalls[0].id, 7);
     EXPECT_EQ(platform.setFaceCalls[0].eye2Y, 4);
+
+    // A face the platform does not list is refused before the platform hears of it.
+    face.id = 8;
+    EXPECT_EQ(adapter.setFace(&face), -1);
+    EXPECT_EQ(platform.setFaceCalls.size(), 1u);
 }
 
 TEST_F(AdapterFaces, LandmarksNeedAFullResolutionSourcePicture)
@@ -292,11 +270,10 @@ TEST(AdapterRealPlatform, AnswersThroughThePlatformObjectWithoutAnOpenImage)
     int count = 0;
     EXPECT_EQ(adapter.faceLandmarks(&records, &count), -3);
 
-    // Without an image the face list cannot be read: the new face is numbered 1, and the
-    // platform refuses it.
+    // Without an image there is no face list: the platform refuses the face and numbers nothing.
     VXL_FACE face = faceWithEyes(0, 100, 100, 160, 100);
     EXPECT_EQ(adapter.addFace(&face, 1), -1);
-    EXPECT_EQ(face.id, 1);
+    EXPECT_EQ(face.id, 0);
     EXPECT_NE(adapter.setFace(&face), 0);
     adapter.setFaceMesh(0, nullptr, 478);
     platform->Release();

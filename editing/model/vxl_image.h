@@ -231,6 +231,9 @@ protected:
     void applyState(const SharedVxlImageState& state) override;
 
 private:
+    // A first state with its preset and master-amount record is there; the editing slots do
+    // nothing until it is.
+    bool hasEditableState() const;
     // Builds a new state from the current one with modifier applied to its preset and pushes it.
     void pushImageState(const std::function<void(const SharedPreset&)>& modifier, const QString& cmdId,
                         PushOption opt, const QSharedPointer<UberParams>& uber);

@@ -1,5 +1,6 @@
 // The editing slots of VxlImage: each builds a complete new state from a copy of the current one
-// and hands it to the undo layer. Equal values push nothing.
+// and hands it to the undo layer. Equal values push nothing, and so does every edit that arrives
+// before the host has given the document its first state: there is nothing to edit yet.
 #include "editing/model/vxl_image.h"
 
 #include "editing/model/params_equality.h"
@@ -22,6 +23,11 @@ SharedPreset originOf(const SharedPreset& preset)
 
 }  // namespace
 
+bool VxlImage::hasEditableState() const
+{
+    return m_state && m_state->preset && m_state->uber;
+}
+
 void VxlImage::pushImageState(const std::function<void(const SharedPreset&)>& modifier, const QString& cmdId,
                               PushOption opt, const QSharedPointer<UberParams>& uber)
 {
@@ -35,26 +41,28 @@ void VxlImage::pushImageState(const std::function<void(const SharedPreset&)>& mo
         SharedPreset edited = makeSharedPreset();
         edited->copyFrom(persistent);
         edited->setOriginPreset(originOf(persistent));
-        edited->group = nullptr;
+        edited->group.clear();
         modifier(edited);
         next->preset = PresetManager::composePreset(current->basePreset(), edited);
     } else {
         next->preset->setOriginPreset(originOf(current));
         modifier(next->preset);
     }
-    next->preset->group = nullptr;
+    next->preset->group.clear();
     pushState(next, cmdId, opt);
 }
 
 void VxlImage::setCorrectionParams(VXLParams params, QString cmdId, PushOption opt)
 {
-    if (!paramsDiffer(params, currentPreset()->layerParams(0)))
+    if (!hasEditableState() || !paramsDiffer(params, currentPreset()->layerParams(0)))
         return;
     pushImageState([&params](const SharedPreset& preset) { preset->layerParams(0) = params; }, cmdId, opt, {});
 }
 
 void VxlImage::setCorrectionParamsGF(QVXLParams paramsStack, QString cmdId, PushOption opt)
 {
+    if (!hasEditableState())
+        return;
     const QVXLParams* current = currentPreset()->qvxlParams();
     // assignFrom reads as many layers as the preset has: a shorter stack is refused, not overread.
     if (!paramsStack.blocks || !paramsStack.masks || !paramsStack.transform || paramsStack.count < current->count)
@@ -67,6 +75,8 @@ void VxlImage::setCorrectionParamsGF(QVXLParams paramsStack, QString cmdId, Push
 
 void VxlImage::setUberValue(int value, PushOption opt, bool reset)
 {
+    if (!hasEditableState())
+        return;
     QSharedPointer<UberParams> uber(new UberParams(*m_state->uber));
     uber->uberValue = value;
     if (reset)
@@ -81,19 +91,19 @@ void VxlImage::setUberValue(int value, PushOption opt, bool reset)
 
 void VxlImage::setCorrectionParamsRaw(QSharedPointer<VXLRAWParams> params)
 {
-    if (!params)
+    if (!params || !hasEditableState())
         return;
     if (m_state->raw && !rawParamsDiffer(*params, *m_state->raw))
         return;
     SharedVxlImageState next = copyImageState(m_state);
     next->raw = params;
-    next->preset->group = nullptr;
+    next->preset->group.clear();
     pushState(next, QStringLiteral("RAWParams"), PushOption(0));
 }
 
 void VxlImage::setCropSettings(CropSettings settings, PushOption opt)
 {
-    if (cropSettingsEqual(m_state->crop, settings))
+    if (!hasEditableState() || cropSettingsEqual(m_state->crop, settings))
         return;
     SharedVxlImageState next = copyImageState(m_state);
     copyLinks(m_state->preset, next->preset);
@@ -104,7 +114,7 @@ void VxlImage::setCropSettings(CropSettings settings, PushOption opt)
 void VxlImage::setPreset(QSharedPointer<Preset> preset, QString cmdId, PushOption opt)
 {
     m_needsCategoryPreset = false;
-    if (!preset || preset == m_state->preset)
+    if (!preset || !hasEditableState() || preset == m_state->preset)
         return;
     SharedVxlImageState next = copyImageState(m_state);
     next->preset = preset;
@@ -120,6 +130,8 @@ void VxlImage::setPreset(QSharedPointer<Preset> preset, QString cmdId, PushOptio
 
 void VxlImage::setHeadCropSettings(QHeadCropProperties cp)
 {
+    if (!hasEditableState())
+        return;
     doFaceCalc();
     CropSettings settings;
     settings.headCrop = true;

@@ -1,8 +1,8 @@
 #include "editing/model/vxl_image.h"
 
-#include "editing/model/document_test_support.h"
+#include "editing/model/testing/document_states.h"
 #include "editing/model/image_model.h"
-#include "editing/model/platform_test_support.h"
+#include "editing/model/testing/test_platform.h"
 #include "editing/model/qvxl_platform.h"
 
 #include <QSignalSpy>

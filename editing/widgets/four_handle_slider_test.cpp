@@ -1,5 +1,5 @@
 #include "editing/widgets/four_handle_slider.h"
-#include "editing/widgets/widget_test_support.h"
+#include "editing/widgets/testing/widget_events.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -7,7 +7,7 @@
 #include "editing/widgets/hue_dialog.h"
 #include "editing/widgets/spin_box_wrapper.h"
 #include "editing/widgets/tool_header_widget.h"
-#include "editing/widgets/widget_test_support.h"
+#include "editing/widgets/testing/widget_events.h"
 #include "manager/app/testing/test_environment.h"
 
 #include <QApplication>

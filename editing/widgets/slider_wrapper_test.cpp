@@ -1,7 +1,7 @@
 #include "editing/widgets/color_slider.h"
 #include "editing/widgets/slider_wrapper.h"
 #include "editing/widgets/spin_box_wrapper.h"
-#include "editing/widgets/widget_test_support.h"
+#include "editing/widgets/testing/widget_events.h"
 
 #include <QLineEdit>
 #include <QSignalSpy>

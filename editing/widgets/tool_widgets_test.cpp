@@ -3,7 +3,7 @@
 #include "editing/widgets/modifier_button.h"
 #include "editing/widgets/tool_header_widget.h"
 #include "editing/widgets/tool_preset_manager.h"
-#include "editing/widgets/widget_test_support.h"
+#include "editing/widgets/testing/widget_events.h"
 #include "manager/app/testing/test_environment.h"
 
 #include <QMouseEvent>

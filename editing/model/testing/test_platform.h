@@ -1,12 +1,14 @@
 // Test helper: a small IVXLPlatform whose picture, face list and face-region records the test
-// sets, and which records what the adapter sends it. Slots the editing model does not call
-// answer -1.
+// sets, and which records what the adapter sends it. Its face list behaves as the platform's: an
+// appended face is numbered by the list (one more than the largest id), not by the caller, and a
+// replaced face is found by its id. Slots the editing model does not call answer -1.
 #pragma once
 
 #include <QImage>
 #include <QList>
 #include <QVector>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -91,12 +93,26 @@ public:
     int SetFace(const VXL_FACE* face) override
     {
         setFaceCalls.push_back(*face);
-        return setFaceAnswer;
+        if (setFaceAnswer != 0)
+            return setFaceAnswer;
+        for (VXL_FACE& listed : faces)
+            if (listed.id == face->id)
+                listed = *face;
+        return 0;
     }
     int SetFaces(const VXL_FACE* list, int count) override
     {
         setFacesCalls.emplace_back(list, list + count);
-        return setFacesAnswer;
+        if (setFacesAnswer != 0)
+            return setFacesAnswer;
+        int32_t largest = 0;
+        for (const VXL_FACE& listed : faces)
+            largest = std::max(largest, listed.id);
+        for (int i = 0; i < count; ++i) {
+            faces.push_back(list[i]);
+            faces.back().id = ++largest;
+        }
+        return 0;
     }
     void SetFaceMesh(int faceCount, const float* landmarks) override
     {
