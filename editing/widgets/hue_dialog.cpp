@@ -3,12 +3,15 @@
 #include "manager/app/environment.h"
 #include "ui_hue_dialog.h"
 
-HueDialog::HueDialog(int initialHue, QWidget* parent) : QDialog(parent), ui(new Ui::HueDialog)
+#include <QEvent>
+
+HueDialog::HueDialog(int initialHue, QWidget* parent) : QDialog(parent), ui(new Ui::HueDialog())
 {
     ui->setupUi(this);
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
     // readWholeFile answers an empty text for a missing resource: the dialog then has no style.
     setStyleSheet(AppEnvironment::readWholeFile(styleSheetResource()));
+    fitSpinBoxToItsText();
 
     const QColor red = QColor::fromHsl(0, 255, 128);
     ui->hueSlider->setGradientSpec(QColor::Hsl);
@@ -26,6 +29,27 @@ HueDialog::HueDialog(int initialHue, QWidget* parent) : QDialog(parent), ui(new 
 HueDialog::~HueDialog()
 {
     delete ui;
+}
+
+void HueDialog::fitSpinBoxToItsText()
+{
+    // The form's 36 pixels hold "360°" in small fonts only; in the application's font the degree
+    // sign would be cut off. The box takes the width its widest text needs in the font and style
+    // sheet it is shown with, and never less than the form's.
+    SpinBoxWrapper* box = ui->hueSpinBox;
+    if (!box)
+        return; // a change event while the form is being built
+    box->ensurePolished();
+    const int fitting = box->sizeHint().width();
+    if (fitting > box->minimumWidth())
+        box->setFixedWidth(fitting);
+}
+
+void HueDialog::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        fitSpinBoxToItsText();
 }
 
 int HueDialog::selectedHue() const

@@ -23,6 +23,12 @@ public:
     // The style-sheet resource of the running identity (the photo editor has its own).
     static QString styleSheetResource();
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
+    // Widens the degree spin box to its widest text, "360°", in the current font and style.
+    void fitSpinBoxToItsText();
+
     Ui::HueDialog* ui; // owned; deleted with the dialog
 };

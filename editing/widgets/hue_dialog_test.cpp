@@ -3,9 +3,11 @@
 #include "editing/widgets/spin_box_wrapper.h"
 #include "manager/app/testing/test_environment.h"
 
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -63,7 +65,7 @@ TEST(HueDialog, FormAndTexts)
     EXPECT_EQ(parts.slider->maximum(), 360);
     EXPECT_EQ(parts.spinBox->maximum(), 360);
     EXPECT_EQ(parts.spinBox->suffix(), QString::fromUtf8("°"));
-    EXPECT_EQ(parts.spinBox->width(), 36);
+    EXPECT_GE(parts.spinBox->width(), 36);
     EXPECT_EQ(parts.ok->text(), QStringLiteral("OK"));
     EXPECT_TRUE(parts.ok->isDefault());
     EXPECT_EQ(parts.ok->property("buttonType").toString(), QStringLiteral("secondary"));
@@ -74,6 +76,32 @@ TEST(HueDialog, FormAndTexts)
     EXPECT_EQ(parts.slider->gradientStartColor(), QColor::fromHsl(0, 255, 128));
     EXPECT_EQ(parts.slider->gradientEndColor(), QColor::fromHsl(0, 255, 128));
     EXPECT_EQ(parts.slider->gradientComponentSetting(), int(ColorSlider::Hue));
+}
+
+// The degree box is 36 pixels wide in the form; in the application's larger fonts "360°" did not
+// fit and the degree sign was cut off.
+TEST(HueDialog, TheWidestHueFitsItsBoxInEveryFont)
+{
+    TestEnvironment environment;
+    const QFont before = QApplication::font();
+    for (const int pointSize : {9, 12, 16, 22}) {
+        SCOPED_TRACE(pointSize);
+        QFont font = before;
+        font.setPointSize(pointSize);
+        QApplication::setFont(font);
+        HueDialog dialog(0);
+        const DialogParts parts = partsOf(dialog);
+        parts.spinBox->setValue(360);
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        auto* edit = parts.spinBox->findChild<QLineEdit*>();
+        ASSERT_NE(edit, nullptr);
+        ASSERT_EQ(edit->text(), QString::fromUtf8("360°"));
+        // QLineEdit keeps two pixels free on each side of its text.
+        EXPECT_GE(edit->contentsRect().width() - 4, edit->fontMetrics().horizontalAdvance(edit->text()));
+        EXPECT_GE(parts.spinBox->width(), 36);
+    }
+    QApplication::setFont(before);
 }
 
 TEST(HueDialog, OpensSilentlyOnTheInitialHue)

@@ -127,7 +127,7 @@ void SelectiveColorWidget::connectControls()
         if (!byMouseEvent)
             return;
         storeHandlesToRecord();
-        if (const SelectiveColorRecord* record = recordAt(storedIndex()); record && !photoIdentity)
+        if (const SelectiveColorRecord* record = recordAt(shownIndex); record && !photoIdentity)
             showRangeLabel(*record);
         announceChange();
     });
@@ -136,7 +136,14 @@ void SelectiveColorWidget::connectControls()
 void SelectiveColorWidget::setParamStack(QVXLParams* stack)
 {
     paramStack = stack;
-    clickStoredButton();
+    if (shownIndex < 0) {
+        clickStoredButton();
+        return;
+    }
+    for (QPushButton* button : hueButtons()) {
+        if (buttonIndex(button) == shownIndex)
+            emit button->clicked(true);
+    }
 }
 
 void SelectiveColorWidget::submitParams(QVXLParams* params)
@@ -234,7 +241,7 @@ void SelectiveColorWidget::loadSelectiveRecord(int index)
 
 void SelectiveColorWidget::storeHandlesToRecord()
 {
-    SelectiveColorRecord* record = recordAt(storedIndex());
+    SelectiveColorRecord* record = recordAt(shownIndex);
     if (!record)
         return;
     record->featherStart = ui->fourHandleSlider->featherStartHue();
@@ -246,7 +253,7 @@ void SelectiveColorWidget::storeHandlesToRecord()
 
 void SelectiveColorWidget::storeAdjustmentsToRecord()
 {
-    SelectiveColorRecord* record = recordAt(storedIndex());
+    SelectiveColorRecord* record = recordAt(shownIndex);
     if (!record)
         return;
     record->hue = ui->hueSlider->value();
@@ -258,7 +265,7 @@ void SelectiveColorWidget::storeAdjustmentsToRecord()
 
 void SelectiveColorWidget::applyRangeShape()
 {
-    const SelectiveColorRecord* record = recordAt(storedIndex());
+    const SelectiveColorRecord* record = recordAt(shownIndex);
     if (!record || photoIdentity)
         return;
     // The centre the record's range was built around (the inverse of hueRangeAround), so that
@@ -290,6 +297,7 @@ void SelectiveColorWidget::color_button_clicked()
         button->setStyleSheet(QString::fromLatin1(style).arg(table[index]));
     }
     currentColor = fullColourOfHue(table[selected]);
+    shownIndex = selected;
     QSettings().setValue(QLatin1String(kIndexSetting), selected);
     updateHueGradient(selected);
     updateSaturationGradient();
@@ -312,14 +320,14 @@ void SelectiveColorWidget::colorButtonDoubleClicked(QPushButton* colorButton)
     table[index] = hue;
     currentColor = fullColourOfHue(hue);
     restyleSelectedButton(hue);
-    if (const SelectiveColorRecord* record = recordAt(storedIndex()); record && !photoIdentity)
+    if (const SelectiveColorRecord* record = recordAt(shownIndex); record && !photoIdentity)
         showRangeLabel(*record);
     announceChange();
 }
 
 void SelectiveColorWidget::restyleSelectedButton(int hue)
 {
-    const int selected = storedIndex();
+    const int selected = shownIndex;
     for (QPushButton* button : hueButtons()) {
         if (buttonIndex(button) == selected)
             button->setStyleSheet(QString::fromLatin1(kSelectedAfterDialogStyle).arg(hue));

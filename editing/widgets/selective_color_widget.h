@@ -7,8 +7,10 @@
 // the user re-tune its hue in the hue dialog; the new hue is written into the hue table, which is
 // shared by every panel of the application until the reset restores it.
 //
-// The selected button's index lives in the application's QSettings under "SelectiveColorIndex",
-// so every panel and every later run starts from the last selection.
+// The selected button's index is also stored in the application's QSettings under
+// "SelectiveColorIndex", so every panel and every later run starts from the last selection. The
+// panel edits the record it shows, never the one the setting names: reading a preset rewrites the
+// setting behind the panel's back.
 //
 // The owner gives the panel its parameter stack with setParamStack and receives every stack the
 // panel changed or made through submitParams (setSubmitHandler). The reset makes a new stack of
@@ -53,7 +55,7 @@ public:
     ~SelectiveColorWidget() override;
 
     // The stack whose first block's records the panel shows and edits (not owned; may be null).
-    // Shows the stored selection of the new stack.
+    // Shows the same record of the new stack, or the stored selection when nothing was shown yet.
     void setParamStack(QVXLParams* stack);
     QVXLParams* currentParamStack() const { return paramStack; }
 
@@ -104,6 +106,7 @@ private:
     Ui::SelectiveColorWidget* ui;             // owned; the panel's form
     QVXLParams* paramStack = nullptr;         // the owner's current stack (not owned)
     QColor currentColor;                      // HSL(table hue of the selected button, 255, 128)
+    int shownIndex = -1;                      // the record shown and edited; -1 before the first
     bool photoIdentity;                       // the identity at construction: table and controls
     SubmitHandler submitHandler;              // the owner's receiver of submitted stacks
     std::unique_ptr<QVXLParams, void (*)(QVXLParams*)> resetStack; // the last stack the reset made

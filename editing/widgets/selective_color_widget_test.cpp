@@ -1,6 +1,8 @@
 #include "editing/widgets/selective_color_widget.h"
 
 #include "editing/model/hue_tables.h"
+#include "editing/model/preset.h"
+#include "editing/model/preset_correction_element.h"
 #include "editing/model/qvxl_params.h"
 #include "editing/widgets/color_slider.h"
 #include "editing/widgets/four_handle_slider.h"
@@ -18,6 +20,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QXmlStreamReader>
 
 #include <algorithm>
 #include <cstring>
@@ -217,6 +220,37 @@ TEST(SelectiveColorWidget, AdjustmentsAreWrittenIntoTheSelectedRecord)
     EXPECT_EQ(hueRangeOfRecord(r.featherStart, r.rangeStart, r.rangeEnd, r.featherEnd).width, 41);
     EXPECT_EQ(r.rangeStart, 120 - 21);
     EXPECT_EQ(r.featherStart, 120 - 21 - 15);
+}
+
+// Reading a preset stores its "iSelectiveColorIndex" in the settings, which also remember the
+// panel's selection for the next start: the panel must go on editing the record it shows.
+TEST(SelectiveColorWidget, EditsTheShownRecordWhateverAPresetReadStored)
+{
+    SelectiveColorFixture f{QStringLiteral("Solvane Manager")};
+    f.show(&f.stack);
+    QTest::mouseClick(f.button(2), Qt::LeftButton);
+    const SelectiveColorRecord before5 = f.stack.blocks[0].selectiveColor[5];
+
+    const SharedPreset read = makeSharedPreset();
+    read->createPresetParams();
+    QXmlStreamReader reader(QStringLiteral("<correction><iSelectiveColorIndex>5</iSelectiveColorIndex></correction>"));
+    reader.readNextStartElement();
+    readCorrection(*read, reader);
+    ASSERT_EQ(SelectiveColorWidget::storedIndex(), 5);
+
+    auto* lightness = f.child<SpinBoxWrapper>("lightnessSpinBox");
+    lightness->setFocus();
+    lightness->selectAll();
+    QTest::keyClicks(lightness, QStringLiteral("12"));
+    auto* width = f.child<SpinBoxWrapper>("rangeWidthSpinBox");
+    width->setFocus();
+    width->selectAll();
+    QTest::keyClicks(width, QStringLiteral("31"));
+
+    const SelectiveColorRecord& shown = f.stack.blocks[0].selectiveColor[2];
+    EXPECT_EQ(shown.lightness, 12);
+    EXPECT_EQ(hueRangeOfRecord(shown.featherStart, shown.rangeStart, shown.rangeEnd, shown.featherEnd).width, 31);
+    EXPECT_EQ(std::memcmp(&f.stack.blocks[0].selectiveColor[5], &before5, sizeof before5), 0);
 }
 
 TEST(SelectiveColorWidget, DraggedHandlesAreWrittenIntoTheRecord)

@@ -2,13 +2,23 @@
 
 #include <QFocusEvent>
 #include <QMouseEvent>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QWheelEvent>
 
 #include <cmath>
 
 SliderWrapper::SliderWrapper(QWidget* parent) : QSlider(parent)
 {
     setFocusPolicy(Qt::StrongFocus);
-    setSizePolicy(QSizePolicy(sizePolicy().horizontalPolicy(), QSizePolicy::Minimum));
+    // Expanding along the slider, Minimum across it. Like QSlider's own default the policy is not
+    // marked as set by the owner, so that setOrientation turns it with the slider: a slider built
+    // in code and then made horizontal stretches instead of keeping a vertical slider's width.
+    QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Minimum);
+    if (orientation() == Qt::Vertical)
+        policy.transpose();
+    setSizePolicy(policy);
+    setAttribute(Qt::WA_WState_OwnSizePolicy, false);
     connect(this, &QAbstractSlider::actionTriggered, this, [this](int action) {
         // The wheel triggers SliderMove as well; only a drag of the pressed handle counts.
         if (action == QAbstractSlider::SliderMove && isSliderDown())
@@ -27,12 +37,20 @@ void SliderWrapper::setValue(int value)
     blockSignals(wasBlocked);
 }
 
-int SliderWrapper::valueAtX(float x) const
+int SliderWrapper::valueAtPosition(const QPointF& position) const
 {
-    if (width() <= 0)
-        return minimum();
-    const float span = float(maximum() - minimum());
-    return int(std::trunc(float(minimum()) + x / float(width()) * span));
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    const QRect groove = style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, this);
+    const QRect handle = style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, this);
+    const bool horizontal = orientation() == Qt::Horizontal;
+    const int handleLength = horizontal ? handle.width() : handle.height();
+    const int first = horizontal ? groove.x() : groove.y();
+    const int last = (horizontal ? groove.right() : groove.bottom()) - handleLength + 1;
+    // The handle's centre goes under the pointer, the mapping QSlider itself uses for a drag.
+    const double pointer = horizontal ? position.x() : position.y();
+    const int offset = int(std::lround(pointer - handleLength / 2.0)) - first;
+    return QStyle::sliderValueFromPosition(minimum(), maximum(), offset, last - first, option.upsideDown);
 }
 
 void SliderWrapper::jumpTo(int value)
@@ -46,9 +64,10 @@ void SliderWrapper::jumpTo(int value)
 void SliderWrapper::mousePressEvent(QMouseEvent* event)
 {
     setFocus(Qt::OtherFocusReason);
-    pressX = float(event->localPos().x());
+    pressPosition = event->localPos();
     pressedWhileDisabled = false;
-    jumpTo(valueAtX(pressX));
+    jumpTo(valueAtPosition(pressPosition));
+    // The handle is under the pointer now: the base press starts a drag of it and changes nothing.
     QSlider::mousePressEvent(event);
 }
 
@@ -57,6 +76,13 @@ void SliderWrapper::mouseDoubleClickEvent(QMouseEvent*)
     if (defaultValue.isValid() && defaultValue.toInt() != value())
         jumpTo(defaultValue.toInt());
     emit sliderDoubleClicked();
+}
+
+void SliderWrapper::wheelEvent(QWheelEvent* event)
+{
+    QSlider::wheelEvent(event);
+    // After the wheel's value change: a listener told that sliding stopped reads the new value.
+    emit slidingStopped();
 }
 
 void SliderWrapper::focusInEvent(QFocusEvent* event)
@@ -78,14 +104,14 @@ bool SliderWrapper::eventFilter(QObject* watched, QEvent* event)
         case QEvent::MouseButtonPress:
             if (!isEnabled()) {
                 pressedWhileDisabled = true;
-                pressX = float(static_cast<QMouseEvent*>(event)->localPos().x());
+                pressPosition = static_cast<QMouseEvent*>(event)->localPos();
             }
             moving = false;
             break;
         case QEvent::EnabledChange:
             if (isEnabled() && pressedWhileDisabled) {
                 pressedWhileDisabled = false;
-                jumpTo(valueAtX(pressX));
+                jumpTo(valueAtPosition(pressPosition));
             }
             break;
         case QEvent::MouseButtonRelease:
@@ -93,9 +119,6 @@ bool SliderWrapper::eventFilter(QObject* watched, QEvent* event)
                 moving = false;
                 emit slidingStopped();
             }
-            break;
-        case QEvent::Wheel:
-            emit slidingStopped();
             break;
         default:
             break;

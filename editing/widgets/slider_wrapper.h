@@ -1,5 +1,6 @@
-// A horizontal-first QSlider for the editing panels: a press jumps to the pressed position, a
-// double click restores a default, and every change reports whether it came from dragging.
+// A QSlider for the editing panels: a press puts the handle under the pointer (and starts dragging
+// it), a double click restores a default, and every change reports whether it came from dragging.
+// slidingStopped follows the release of a drag and every wheel turn, after its value change.
 //
 // valueChanged(int, bool) carries the `moving` flag: true while the user drags the handle, false
 // for presses, wheel turns, keys and default restores. setValue(int) is silent, so two controls
@@ -38,17 +39,19 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
-    // trunc(minimum + x / width * (maximum - minimum)) in single precision over the whole width.
-    int valueAtX(float x) const;
+    // The value that puts the handle's centre under a point of the widget, as the style lays out
+    // groove and handle (clamped to the range at the groove's ends).
+    int valueAtPosition(const QPointF& position) const;
     // Sets `value` silently, clears `moving` and announces the (range-limited) value as not moving.
     void jumpTo(int value);
 
     bool moving = false;               // the user drags the handle (SliderMove seen)
     bool pressedWhileDisabled = false; // a press arrived while disabled; applied on enabling
-    float pressX = -1.0f;              // x of the last press, widget coordinates
+    QPointF pressPosition{-1, -1};     // the last press, widget coordinates
     QVariant defaultValue;             // restored by a double click when valid
 };

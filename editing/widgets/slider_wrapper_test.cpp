@@ -4,13 +4,33 @@
 #include "editing/widgets/testing/widget_events.h"
 
 #include <QLineEdit>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSpinBox>
+#include <QVBoxLayout>
 #include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTest>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace {
+
+// The slider as the user sees it: where the style draws its handle.
+class ProbedSlider : public SliderWrapper {
+public:
+    using SliderWrapper::SliderWrapper;
+    QRect handleRect() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, this);
+    }
+};
 
 // A 200-pixel slider over 0..100, shown so that it takes presses and focus.
 class SliderWrapperTest : public ::testing::Test {
@@ -32,29 +52,42 @@ protected:
         QApplication::sendEvent(target, &wheel);
     }
 
-    SliderWrapper slider;
+    // The handle sits under x, or at the end of the groove that x lies beyond.
+    void expectHandleUnder(int x)
+    {
+        const QRect handle = slider.handleRect();
+        if (slider.value() == slider.minimum() && x <= handle.center().x())
+            return;
+        if (slider.value() == slider.maximum() && x >= handle.center().x())
+            return;
+        EXPECT_LE(std::abs(handle.center().x() - x), 1) << "value " << slider.value();
+    }
+
+    ProbedSlider slider;
 };
 
-TEST_F(SliderWrapperTest, PressJumpsToThePressedPositionAndReportsNotMoving)
+TEST_F(SliderWrapperTest, PressPutsTheHandleUnderThePointerWithOneChangeNotMoving)
 {
-    struct Case {
-        int x;
-        int expected;
-    };
-    // trunc(x / 200 * 100): the ends give the range's ends, 101 truncates to 50.
-    for (const Case& c : {Case{0, 0}, Case{101, 50}, Case{150, 75}, Case{200, 100}}) {
-        slider.setValue(c.x == 0 ? 60 : 0);
+    int previous = -1;
+    for (const int x : {0, 3, 40, 100, 150, 190, 196, 199, 200}) {
+        SCOPED_TRACE(x);
+        slider.setValue(x < 100 ? 100 : 0);
         QSignalSpy changed(&slider, &SliderWrapper::valueChanged);
         QSignalSpy stopped(&slider, &SliderWrapper::slidingStopped);
-        QTest::mousePress(&slider, Qt::LeftButton, Qt::NoModifier, QPoint(c.x, 12));
-        QTest::mouseRelease(&slider, Qt::LeftButton, Qt::NoModifier, QPoint(c.x, 12));
-        SCOPED_TRACE(c.x);
-        EXPECT_EQ(slider.value(), c.expected);
-        ASSERT_GE(changed.count(), 1);
-        EXPECT_EQ(changed.first().at(0).toInt(), c.expected);
+        QTest::mousePress(&slider, Qt::LeftButton, Qt::NoModifier, QPoint(x, 12));
+        QTest::mouseRelease(&slider, Qt::LeftButton, Qt::NoModifier, QPoint(x, 12));
+        ASSERT_EQ(changed.count(), 1);
+        EXPECT_EQ(changed.first().at(0).toInt(), slider.value());
         EXPECT_FALSE(changed.first().at(1).toBool());
         EXPECT_EQ(stopped.count(), 0);
+        expectHandleUnder(x);
+        EXPECT_GE(slider.value(), previous);
+        previous = slider.value();
     }
+    EXPECT_EQ(previous, 100);
+    slider.setValue(50);
+    QTest::mousePress(&slider, Qt::LeftButton, Qt::NoModifier, QPoint(0, 12));
+    EXPECT_EQ(slider.value(), 0);
 }
 
 TEST_F(SliderWrapperTest, DragReportsMovingAndStopsOnce)
@@ -63,8 +96,10 @@ TEST_F(SliderWrapperTest, DragReportsMovingAndStopsOnce)
     ASSERT_EQ(slider.value(), 50);
     QSignalSpy changed(&slider, &SliderWrapper::valueChanged);
     QSignalSpy stopped(&slider, &SliderWrapper::slidingStopped);
-    for (int x = 110; x <= 150; x += 10)
+    for (int x = 110; x <= 150; x += 10) {
         dragTo(&slider, QPoint(x, 12));
+        expectHandleUnder(x);
+    }
     ASSERT_GE(changed.count(), 3);
     for (const QList<QVariant>& signal : changed)
         EXPECT_TRUE(signal.at(1).toBool());
@@ -75,25 +110,36 @@ TEST_F(SliderWrapperTest, DragReportsMovingAndStopsOnce)
     EXPECT_FALSE(slider.isMoving());
 }
 
-TEST_F(SliderWrapperTest, WheelChangesValueNotMovingAndAlwaysStops)
+TEST_F(SliderWrapperTest, WheelChangesValueNotMovingAndAlwaysStopsAfterTheChange)
 {
     slider.setValue(50);
     QSignalSpy changed(&slider, &SliderWrapper::valueChanged);
-    QSignalSpy stopped(&slider, &SliderWrapper::slidingStopped);
+    QStringList heard;
+    QObject::connect(&slider, &SliderWrapper::valueChanged, [&](int value) { heard << QStringLiteral("value %1").arg(value); });
+    QObject::connect(&slider, &SliderWrapper::slidingStopped,
+                     [&] { heard << QStringLiteral("stopped at %1").arg(slider.value()); });
     sendWheel(&slider, 120);
     ASSERT_EQ(changed.count(), 1);
-    EXPECT_NE(changed.first().at(0).toInt(), 50);
+    const int turned = changed.first().at(0).toInt();
+    EXPECT_NE(turned, 50);
     EXPECT_FALSE(changed.first().at(1).toBool());
-    EXPECT_EQ(stopped.count(), 1);
+    EXPECT_EQ(heard.join(", ").toStdString(), QStringLiteral("value %1, stopped at %1").arg(turned).toStdString());
+
+    // At the end of the range the wheel changes nothing and still stops.
+    slider.setValue(100);
+    heard.clear();
+    sendWheel(&slider, 120);
+    EXPECT_EQ(heard.join(", ").toStdString(), "stopped at 100");
 }
 
 TEST_F(SliderWrapperTest, DoubleClickRestoresDefaultOnlyWhenSet)
 {
-    slider.setValue(30);
+    QTest::mouseClick(&slider, Qt::LeftButton, Qt::NoModifier, QPoint(60, 12));
+    const int pressed = slider.value();
     QSignalSpy changed(&slider, &SliderWrapper::valueChanged);
     QSignalSpy doubleClicked(&slider, &SliderWrapper::sliderDoubleClicked);
     QTest::mouseDClick(&slider, Qt::LeftButton, Qt::NoModifier, QPoint(60, 12));
-    EXPECT_EQ(slider.value(), 30); // the press put it at 30 already; no default, no restore
+    EXPECT_EQ(slider.value(), pressed); // no default, no restore
     EXPECT_EQ(doubleClicked.count(), 1);
 
     slider.setDefaultValue(80);
@@ -116,9 +162,9 @@ TEST_F(SliderWrapperTest, PressWhileDisabledTakesEffectWhenEnabled)
     EXPECT_EQ(slider.value(), 10);
     EXPECT_EQ(changed.count(), 0);
     slider.setEnabled(true);
-    EXPECT_EQ(slider.value(), 75);
+    expectHandleUnder(150);
     ASSERT_EQ(changed.count(), 1);
-    EXPECT_EQ(changed.first().at(0).toInt(), 75);
+    EXPECT_EQ(changed.first().at(0).toInt(), slider.value());
     EXPECT_FALSE(changed.first().at(1).toBool());
     // Applied once only.
     slider.setEnabled(false);
@@ -145,6 +191,29 @@ TEST_F(SliderWrapperTest, KeysAndFocusAnnounce)
     EXPECT_FALSE(changed.first().at(1).toBool());
     slider.clearFocus();
     EXPECT_EQ(inactive.count(), 1);
+}
+
+// Built in code, a slider starts vertical; one turned horizontal in a row must take the row's
+// width, not stay as wide as a vertical slider (and the other way round in a column).
+TEST(SliderWrapperLayout, ASliderBuiltInCodeStretchesAlongItsOrientation)
+{
+    for (const Qt::Orientation orientation : {Qt::Horizontal, Qt::Vertical}) {
+        SCOPED_TRACE(orientation);
+        QWidget panel;
+        QBoxLayout* layout = orientation == Qt::Horizontal ? static_cast<QBoxLayout*>(new QHBoxLayout(&panel))
+                                                           : static_cast<QBoxLayout*>(new QVBoxLayout(&panel));
+        layout->addWidget(new QLabel(QStringLiteral("Amount")));
+        auto* slider = new SliderWrapper;
+        slider->setOrientation(Qt::Vertical == orientation ? Qt::Horizontal : Qt::Vertical);
+        slider->setOrientation(orientation);
+        layout->addWidget(slider);
+        layout->addWidget(new QSpinBox);
+        panel.resize(420, 420);
+        panel.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+        const int length = orientation == Qt::Horizontal ? slider->width() : slider->height();
+        EXPECT_GT(length, 420 / 2);
+    }
 }
 
 TEST(SilentSetValue, NeitherWrapperEmits)
