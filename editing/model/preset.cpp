@@ -62,6 +62,21 @@ void Preset::createPresetParams()
     params->blocks[2].bGroupFinishing = false;
 }
 
+namespace {
+
+// Gives the preset the stack of the preset of the same display name in a full reading of its
+// file; without one it keeps the default stack it has.
+void takeStoredStack(Preset& preset, const PresetFileContents& file)
+{
+    const SharedPreset stored = file.findPreset(preset.presetDisplayName());
+    if (!stored)
+        return;
+    stored->ensurePresetParams();
+    preset.params->assignFrom(*stored->params);
+}
+
+} // namespace
+
 void Preset::ensurePresetParams()
 {
     if (params)
@@ -70,11 +85,15 @@ void Preset::ensurePresetParams()
     if (!group)
         return;
 
+    // One full reading of the group's file serves every preset of the group that still lacks its
+    // stack: a library's first use then reads each file once, not once per preset.
     PresetFileContents file = readPresetFile(group->filePath(), false, false, true);
-    const SharedPreset stored = file.findPreset(presetDisplayName());
-    if (stored) {
-        stored->ensurePresetParams();
-        params->assignFrom(*stored->params);
+    takeStoredStack(*this, file);
+    for (const SharedPreset& sibling : group->presets()) {
+        if (sibling->params || sibling->group != group)
+            continue;
+        sibling->createPresetParams();
+        takeStoredStack(*sibling, file);
     }
     file.discard();
 }

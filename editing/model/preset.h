@@ -4,7 +4,7 @@
 //
 // Presets live on the GUI thread and are always held through SharedPreset. A preset read from a
 // library normally has names only; its stack is created the first time anyone asks for it, by
-// reading the group's file again (lazy loading).
+// reading the group's file again (lazy loading), which loads the stacks of the whole group at once.
 #pragma once
 
 #include <QByteArray>
@@ -55,7 +55,8 @@ public:
 
     // Makes sure the stack exists and holds the preset's stored settings: the default stack, then,
     // for a preset with a group, the settings of the preset of the same display name in the group's
-    // file. A file that cannot be read, or holds no such preset, leaves the default stack.
+    // file. A file that cannot be read, or holds no such preset, leaves the default stack. The same
+    // reading gives every other preset of the group that has no stack yet its own.
     void ensurePresetParams();
     QVXLParams* qvxlParams();
     // Block of layer 0..3 (not checked).

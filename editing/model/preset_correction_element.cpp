@@ -286,6 +286,16 @@ void storeRecord(SelectiveColorRecord* records, int index, const QString& text)
         records[index] = record;
 }
 
+// Most presets of a library carry the same index: rewriting the settings file for every preset
+// read would cost more than the reading itself.
+void storeIndexSetting(const QString& key, int value)
+{
+    QSettings settings;
+    const QVariant stored = settings.value(key);
+    if (!stored.isValid() || stored.toInt() != value)
+        settings.setValue(key, value);
+}
+
 void writeValue(QXmlStreamWriter& writer, const char* key, const QString& text)
 {
     writer.writeTextElement(QString::fromLatin1(key), text);
@@ -334,9 +344,9 @@ void readCorrection(Preset& preset, QXmlStreamReader& reader)
             preset.params->setGroupGradfilter(boolValue(reader.readElementText()));
             sawGroupSwitch = true;
         } else if (name == QLatin1String("iSelectiveColorIndex")) {
-            QSettings().setValue(QStringLiteral("SelectiveColorIndex"), reader.readElementText().toInt(nullptr, 10));
+            storeIndexSetting(QStringLiteral("SelectiveColorIndex"), reader.readElementText().toInt(nullptr, 10));
         } else if (name == QLatin1String("iBlackWhiteIndex")) {
-            QSettings().setValue(QStringLiteral("BlackWhiteIndex"), reader.readElementText().toInt(nullptr, 10));
+            storeIndexSetting(QStringLiteral("BlackWhiteIndex"), reader.readElementText().toInt(nullptr, 10));
         } else if (const int index = recordIndex(name, kSelectiveColorPrefix); index >= 0) {
             storeRecord(block.selectiveColor, index, reader.readElementText());
         } else if (const int index = recordIndex(name, kBlackWhitePrefix); index >= 0) {

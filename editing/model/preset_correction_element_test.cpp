@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <tuple>
+
 #include "editing/model/params_fields.h"
 #include "editing/model/testing/preset_environment.h"
 
@@ -140,6 +144,27 @@ TEST(CorrectionElement, RangeIndicesGoToTheApplicationSettings)
     defaultParams(&expected);
     EXPECT_EQ(fieldText(preset->layerParams(0), "bGroupTone"), "true"); // derived as for an empty element
     EXPECT_EQ(preset->layerParams(0).selectiveColor[5], expected.selectiveColor[5]);
+}
+
+// Most presets of a library carry the same indices; the settings file is written only when one
+// changes; a write shows in the file's modification time.
+TEST(CorrectionElement, UnchangedRangeIndicesLeaveTheSettingsFileAlone)
+{
+    const auto settingsFile = [] {
+        QSettings settings;
+        settings.sync();
+        struct stat info {};
+        EXPECT_EQ(::stat(QFile::encodeName(settings.fileName()).constData(), &info), 0);
+        return std::make_tuple(info.st_ino, info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
+    };
+    withCorrection(QStringLiteral("<iSelectiveColorIndex>4</iSelectiveColorIndex><iBlackWhiteIndex>3</iBlackWhiteIndex>"));
+    const auto written = settingsFile();
+    for (int i = 0; i < 3; ++i)
+        withCorrection(QStringLiteral("<iSelectiveColorIndex>4</iSelectiveColorIndex><iBlackWhiteIndex>3</iBlackWhiteIndex>"));
+    EXPECT_EQ(settingsFile(), written);
+    withCorrection(QStringLiteral("<iSelectiveColorIndex>6</iSelectiveColorIndex>"));
+    EXPECT_EQ(QSettings().value(QStringLiteral("SelectiveColorIndex")).toInt(), 6);
+    EXPECT_NE(settingsFile(), written);
 }
 
 TEST(CorrectionElement, LayerElementsFillTheirLayerAndMask)

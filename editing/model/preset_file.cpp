@@ -1,6 +1,7 @@
 // Reading and writing preset files.
 #include "editing/model/preset_file.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>
 #include <QSaveFile>
@@ -78,11 +79,13 @@ void writeGroup(QXmlStreamWriter& writer, PresetGroup& group)
 
 SharedPreset PresetFileContents::findPreset(const QString& name) const
 {
+    // The UI language is looked up once, not once per preset: it comes from the settings.
+    const QString language = AppEnvironment::uiLanguageCode();
     for (const SharedPreset& preset : presets)
-        if (preset->presetDisplayName() == name)
+        if (preset->presetDisplayName(language) == name)
             return preset;
     for (PresetGroup* group : groups)
-        if (const SharedPreset preset = group->findPresetByName(name))
+        if (const SharedPreset preset = group->findPresetByName(name, language))
             return preset;
     return SharedPreset();
 }
@@ -99,19 +102,27 @@ QString presetsRootElementName()
     return AppEnvironment::isPhotoIdentity() ? QStringLiteral("solvaneProfiles") : QStringLiteral("profiles");
 }
 
-PresetFileContents readPresetFile(const QString& path, bool namesOnly, bool isSystem, bool withIcons)
+namespace {
+
+// Reads a whole document from device; path becomes the groups' file, label names the document in
+// errors.
+PresetFileContents readPresetDocument(QIODevice& device, const QString& path, const QString& label, bool namesOnly,
+                                      bool isSystem, bool withIcons)
 {
     PresetFileContents contents;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        contents.errorString = tr("%1: %2").arg(path, file.errorString());
+    contents.path = path;
+    if (device.size() > kMaxPresetFileBytes) {
+        contents.errorString = tr("%1: the file holds %2 bytes, more than the %3 a preset file may hold")
+                                   .arg(label)
+                                   .arg(device.size())
+                                   .arg(kMaxPresetFileBytes);
         return contents;
     }
-    contents.path = path;
 
     const QString rootName = presetsRootElementName();
     bool sawRoot = false;
-    QXmlStreamReader reader(&file);
+    PresetBudget budget;
+    QXmlStreamReader reader(&device);
     while (!reader.atEnd()) {
         if (reader.readNext() != QXmlStreamReader::StartElement)
             continue;
@@ -120,10 +131,11 @@ PresetFileContents readPresetFile(const QString& path, bool namesOnly, bool isSy
             sawRoot = true; // its attributes mean nothing to us; go on with its children
         } else if (!sawRoot) {
             contents.errorString = tr("%1: not a preset file of this application (root element \"%2\", expected \"%3\")")
-                                       .arg(path, name.toString(), rootName);
+                                       .arg(label, name.toString(), rootName);
             reader.skipCurrentElement();
         } else if (name == QLatin1String("group")) {
-            PresetGroup* group = readPresetGroup(reader, namesOnly, isSystem, withIcons);
+            PresetGroup* group = budget.takeGroup(reader) ? readPresetGroup(reader, namesOnly, isSystem, withIcons, &budget)
+                                                          : nullptr;
             if (reader.hasError()) {
                 logReaderError(reader);
                 delete group;
@@ -132,6 +144,8 @@ PresetFileContents readPresetFile(const QString& path, bool namesOnly, bool isSy
             group->setFilePath(path);
             contents.groups.append(group);
         } else if (name == QLatin1String("profile")) {
+            if (!budget.takePreset(reader))
+                continue;
             const SharedPreset preset = readPreset(reader, namesOnly, isSystem, withIcons);
             if (preset && !reader.hasError())
                 contents.presets.append(preset);
@@ -140,8 +154,29 @@ PresetFileContents readPresetFile(const QString& path, bool namesOnly, bool isSy
         }
     }
     if (reader.hasError())
-        contents.errorString = readerErrorText(path, reader);
+        contents.errorString = readerErrorText(label, reader);
     return contents;
+}
+
+} // namespace
+
+PresetFileContents readPresetFile(const QString& path, bool namesOnly, bool isSystem, bool withIcons)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        PresetFileContents contents;
+        contents.errorString = tr("%1: %2").arg(path, file.errorString());
+        return contents;
+    }
+    return readPresetDocument(file, path, path, namesOnly, isSystem, withIcons);
+}
+
+PresetFileContents readPresetData(const QByteArray& document, bool namesOnly, bool isSystem, bool withIcons)
+{
+    QBuffer buffer;
+    buffer.setData(document);
+    buffer.open(QIODevice::ReadOnly | QIODevice::Text);
+    return readPresetDocument(buffer, QString(), tr("preset data"), namesOnly, isSystem, withIcons);
 }
 
 bool writePresetFile(const QString& path, const QList<PresetGroup*>& groups, const QList<SharedPreset>& presets,

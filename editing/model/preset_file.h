@@ -12,6 +12,7 @@
 //   </profiles>
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
@@ -40,11 +41,18 @@ struct PresetFileContents {
 // "solvaneProfiles" in editor mode, "profiles" otherwise.
 QString presetsRootElementName();
 
+// The largest preset file the readers take; a larger one is refused whole with an error.
+constexpr qint64 kMaxPresetFileBytes = 64 * 1024 * 1024;
+
 // Reads a preset file. namesOnly skips every correction setting; isSystem is stored in every
 // group and preset; withIcons keeps the presets' icons. A document whose root belongs to the other
-// mode yields nothing. At the first XML error, or a preset of a newer format, reading stops: the
-// group being read is dropped and what came before is kept.
+// mode yields nothing. At the first XML error, a preset of a newer format, or a preset or group
+// past the file's budget (PresetBudget), reading stops: the group being read is dropped and what
+// came before is kept.
 PresetFileContents readPresetFile(const QString& path, bool namesOnly, bool isSystem, bool withIcons);
+// The same for a document held in memory: its groups have no file (their presets cannot load
+// their stacks later, so read them with namesOnly false when the stacks are wanted).
+PresetFileContents readPresetData(const QByteArray& document, bool namesOnly, bool isSystem, bool withIcons);
 
 // Writes groups and loose presets as a complete preset file of this mode. The file is replaced only
 // when the whole document was written: on any failure the file at path stays as it was, false is

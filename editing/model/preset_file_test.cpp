@@ -297,6 +297,80 @@ TEST_F(PresetFiles, ADroppedGroupIsReportedInTheDebugLog)
     EXPECT_TRUE(g_debugLines[4].startsWith(" Char. Offset:"));
 }
 
+// The reader in memory, for callers that hold a document rather than a file.
+TEST_F(PresetFiles, BytesReadAsTheSameFile)
+{
+    const QByteArray document = "<profiles><group uuid='7'><names><name lang='en'>G</name></names>"
+                                "<profile><name>P</name><uid>3</uid><correction><strength>9</strength></correction>"
+                                "</profile></group><profile><name>Loose</name></profile></profiles>";
+    PresetFileContents fromFile = readPresetFile(file("same.preset", document), false, false, true);
+    PresetFileContents fromBytes = readPresetData(document, false, false, true);
+    ASSERT_EQ(fromBytes.groups.size(), 1);
+    ASSERT_EQ(fromBytes.groups[0]->presets().size(), 1);
+    EXPECT_EQ(fromBytes.groups[0]->uuid(), fromFile.groups[0]->uuid());
+    EXPECT_EQ(fromBytes.groups[0]->presets()[0]->layerParams(0).strength, 9);
+    EXPECT_EQ(fromBytes.presets.size(), fromFile.presets.size());
+    EXPECT_TRUE(fromBytes.groups[0]->filePath().isEmpty());
+    EXPECT_TRUE(fromBytes.errorString.isEmpty());
+    EXPECT_FALSE(readPresetData("<profiles><group>", true, false, false).errorString.isEmpty());
+    fromFile.discard();
+    fromBytes.discard();
+}
+
+// Every preset holds a parameter stack of some kilobytes whatever its element's size: a file of
+// empty elements must not make the reader build millions of them.
+TEST_F(PresetFiles, WhatAFileCanMakeTheReaderBuildIsBounded)
+{
+    const auto repeated = [](const QByteArray& element, int count) {
+        QByteArray text;
+        for (int i = 0; i < count; ++i)
+            text += element;
+        return text;
+    };
+    const struct {
+        const char* name;
+        QByteArray document;
+        int groups;     // read before the budget ran out
+        int presets;    // in those groups and loose
+        const char* error;
+    } cases[] = {
+        {"presets at the limit", "<profiles><group>" + repeated("<profile/>", kMaxPresetsPerFile) + "</group></profiles>",
+         1, kMaxPresetsPerFile, ""},
+        {"one preset too many in a group",
+         "<profiles><group/><group>" + repeated("<profile/>", kMaxPresetsPerFile + 1) + "</group></profiles>", 1, 0,
+         "More than 10000 presets"},
+        {"loose presets count as well",
+         "<profiles><group><profile/></group>" + repeated("<profile/>", kMaxPresetsPerFile) + "</profiles>", 1,
+         kMaxPresetsPerFile, "More than 10000 presets"},
+        {"groups", "<profiles>" + repeated("<group/>", kMaxGroupsPerFile + 5) + "</profiles>", kMaxGroupsPerFile, 0,
+         "More than 1000 groups"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const bool namesOnly : {true, false}) {
+            PresetFileContents read = readPresetData(c.document, namesOnly, false, false);
+            int presets = read.presets.size();
+            for (PresetGroup* group : read.groups)
+                presets += group->presets().size();
+            EXPECT_EQ(read.groups.size(), c.groups);
+            EXPECT_EQ(presets, c.presets);
+            EXPECT_TRUE(read.errorString.contains(QLatin1String(c.error))) << read.errorString.toStdString();
+            read.discard();
+        }
+    }
+
+    // A file larger than any preset file is refused before it is read.
+    const QString huge = folder.filePath("huge.preset");
+    QFile sparse(huge);
+    ASSERT_TRUE(sparse.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(sparse.write("<profiles>") > 0);
+    ASSERT_TRUE(sparse.resize(kMaxPresetFileBytes + 1));
+    sparse.close();
+    const PresetFileContents refused = readPresetFile(huge, true, false, false);
+    EXPECT_TRUE(refused.groups.isEmpty());
+    EXPECT_TRUE(refused.errorString.contains(QLatin1String("more than"))) << refused.errorString.toStdString();
+}
+
 TEST_F(PresetFiles, MissingFileGivesNothing)
 {
     const PresetFileContents read = readPresetFile(folder.filePath("absent.preset"), true, false, false);

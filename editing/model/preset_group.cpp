@@ -1,6 +1,7 @@
 // Preset groups: names, lookup, listing presets, and reading the "group" element.
 #include "editing/model/preset_group.h"
 
+#include <QCoreApplication>
 #include <QXmlStreamReader>
 
 #include "editing/model/preset_profile_element.h"
@@ -89,7 +90,34 @@ QString groupTypeWord(int type)
     return QString::fromLatin1(kTypeWords[type]);
 }
 
+bool PresetBudget::takePreset(QXmlStreamReader& reader)
+{
+    if (presetsLeft > 0) {
+        --presetsLeft;
+        return true;
+    }
+    reader.raiseError(QCoreApplication::translate("PresetFile", "More than %1 presets in one file").arg(kMaxPresetsPerFile));
+    return false;
+}
+
+bool PresetBudget::takeGroup(QXmlStreamReader& reader)
+{
+    if (groupsLeft > 0) {
+        --groupsLeft;
+        return true;
+    }
+    reader.raiseError(QCoreApplication::translate("PresetFile", "More than %1 groups in one file").arg(kMaxGroupsPerFile));
+    return false;
+}
+
 PresetGroup* readPresetGroup(QXmlStreamReader& reader, bool namesOnly, bool isSystem, bool withIcons)
+{
+    PresetBudget budget;
+    return readPresetGroup(reader, namesOnly, isSystem, withIcons, &budget);
+}
+
+PresetGroup* readPresetGroup(QXmlStreamReader& reader, bool namesOnly, bool isSystem, bool withIcons,
+                             PresetBudget* budget)
 {
     auto* group = new PresetGroup;
     group->m_isSystem = isSystem;
@@ -102,6 +130,8 @@ PresetGroup* readPresetGroup(QXmlStreamReader& reader, bool namesOnly, bool isSy
         if (name == QLatin1String("names")) {
             group->m_names = readGroupNames(reader);
         } else if (name == QLatin1String("profile")) {
+            if (!budget->takePreset(reader))
+                break;
             const SharedPreset preset = readPreset(reader, namesOnly, isSystem, withIcons);
             if (!preset || reader.hasError())
                 continue;

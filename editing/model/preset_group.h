@@ -11,6 +11,21 @@
 
 class QXmlStreamReader;
 
+// What one preset file may make the readers build. Every preset carries a parameter stack of some
+// kilobytes however few bytes its element takes, and every group is an object of its own, so the
+// presets and groups of one file are counted, not only its bytes.
+constexpr int kMaxPresetsPerFile = 10000;
+constexpr int kMaxGroupsPerFile = 1000;
+
+struct PresetBudget {
+    int presetsLeft = kMaxPresetsPerFile;
+    int groupsLeft = kMaxGroupsPerFile;
+    // Takes one preset (one group) from the budget; when none is left, raises an error on the
+    // reader, which ends the reading, and answers false.
+    bool takePreset(QXmlStreamReader& reader);
+    bool takeGroup(QXmlStreamReader& reader);
+};
+
 class PresetGroup : public ExpandableGroup {
     Q_OBJECT
 
@@ -63,7 +78,8 @@ signals:
     void presetChanged(QSharedPointer<Preset> preset);
 
 private:
-    friend PresetGroup* readPresetGroup(QXmlStreamReader& reader, bool namesOnly, bool isSystem, bool withIcons);
+    friend PresetGroup* readPresetGroup(QXmlStreamReader& reader, bool namesOnly, bool isSystem, bool withIcons,
+                                        PresetBudget* budget);
 
     bool m_isSystem = false;        // read from a system file; the manager sorts these first
     QMap<QString, QString> m_names; // heading by language code
@@ -82,8 +98,11 @@ private:
 
 // Reads a "group" element (the reader stands on its start) into a new group the caller owns.
 // Children are matched in lower case. Check the reader's error state afterwards: a malformed or
-// too new preset leaves it in error and the group incomplete.
+// too new preset, or more presets than the budget holds, leaves it in error and the group
+// incomplete. Without a budget the group alone may hold a file's worth of presets.
 PresetGroup* readPresetGroup(QXmlStreamReader& reader, bool namesOnly, bool isSystem, bool withIcons);
+PresetGroup* readPresetGroup(QXmlStreamReader& reader, bool namesOnly, bool isSystem, bool withIcons,
+                             PresetBudget* budget);
 // Language code to text, from a "names" element's "name" children with a "lang" attribute.
 QMap<QString, QString> readGroupNames(QXmlStreamReader& reader);
 // "builtIn" 0, "userDefined" 1, "signatureEdition" 2, "AddOn" 3 (exactly); anything else 1.

@@ -92,6 +92,30 @@ TEST_F(LazyLoading, FirstUseReadsTheGroupFileOnce)
     EXPECT_EQ(listed->layerParams(0).strength, 42);
 }
 
+TEST_F(LazyLoading, OneReadingLoadsTheWholeGroup)
+{
+    const auto file = [](int soft, int other) {
+        return QStringLiteral("<profiles><group><names><name lang='en'>G</name></names>"
+                              "<profile><name>Other</name><correction><strength>%2</strength></correction></profile>"
+                              "<profile><name>Soft</name><correction><strength>%1</strength></correction></profile>"
+                              "<profile><name>Later</name></profile></group></profiles>")
+            .arg(soft)
+            .arg(other)
+            .toUtf8();
+    };
+    ASSERT_TRUE(writeFile(path, file(21, 22)));
+    contents.discard();
+    contents = readPresetFile(path, true, false, false);
+    const QList<SharedPreset> presets = contents.groups[0]->presets();
+    ASSERT_EQ(presets.size(), 3);
+    EXPECT_EQ(presets[1]->layerParams(0).strength, 21);
+    ASSERT_TRUE(writeFile(path, file(31, 32)));
+    EXPECT_EQ(presets[0]->layerParams(0).strength, 22) << "loaded by the first reading";
+    VXLParams defaults;
+    defaultParams(&defaults);
+    EXPECT_EQ(presets[2]->layerParams(0).strength, defaults.strength);
+}
+
 TEST_F(LazyLoading, RenamedPresetKeepsTheDefaultStack)
 {
     listed = contents.groups[0]->presets().value(1);
