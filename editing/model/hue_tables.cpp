@@ -12,7 +12,7 @@ constexpr int kGeneralHuesAtStart[kGeneralHueCount] = {0, 20, 60, 120, 180, 240,
 int photoHues[kPhotoHueCount] = {0, 60, 120, 180, 240, 300};
 int generalHues[kGeneralHueCount] = {0, 20, 60, 120, 180, 240, 280, 320};
 
-// Brings a hue into 0..359; for hues down to one turn below zero this is (hue + 360) mod 360.
+// Brings a hue into 0..359.
 int wrapHue(int hue)
 {
     return (hue % 360 + 360) % 360;
@@ -41,7 +41,11 @@ void restoreHueTable(bool photoIdentity)
 HueHandles hueRangeAround(bool photoIdentity, int index, int width, int feather)
 {
     const int last = hueTableSize(photoIdentity) - 1;
-    const int centre = hueTable(photoIdentity)[std::clamp(index, 0, last)];
+    return hueRangeAroundHue(hueTable(photoIdentity)[std::clamp(index, 0, last)], width, feather);
+}
+
+HueHandles hueRangeAroundHue(int centre, int width, int feather)
+{
     HueHandles handles;
     handles.featherStart = wrapHue(centre - (width + 1) / 2 - feather);
     handles.rangeStart = wrapHue(handles.featherStart + feather);

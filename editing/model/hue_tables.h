@@ -26,8 +26,11 @@ int hueTableSize(bool photoIdentity);
 // Puts the identity's table back to its starting values.
 void restoreHueTable(bool photoIdentity);
 
-// Handles around entry `index` of the identity's table (an index past the last entry uses the last
-// one; a negative index uses the first): featherStart = centre - (width + 1) / 2 - feather,
-// rangeStart = featherStart + feather, rangeEnd = rangeStart + width,
-// featherEnd = featherStart + 2 * feather + width, each wrapped into 0..359.
+// Handles of a range `width` degrees wide with feathers of `feather` degrees round a centre hue:
+// featherStart = centre - (width + 1) / 2 - feather, rangeStart = featherStart + feather,
+// rangeEnd = rangeStart + width, featherEnd = featherStart + 2 * feather + width, each wrapped
+// into 0..359.
+HueHandles hueRangeAroundHue(int centre, int width, int feather);
+// The same round entry `index` of the identity's table (an index past the last entry uses the last
+// one; a negative index uses the first).
 HueHandles hueRangeAround(bool photoIdentity, int index, int width, int feather);

@@ -83,21 +83,6 @@ T readField(const VXLParams& block, const ParamsField& field)
     return value;
 }
 
-std::string floatText(float value)
-{
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, result.ptr);
-}
-
-std::string recordText(const SelectiveColorRecord& r)
-{
-    char text[128];
-    std::snprintf(text, sizeof text, "%d|%d|%d|%d|%d|%d|%d", r.featherStart, r.rangeStart, r.rangeEnd,
-                  r.featherEnd, r.hue, r.saturation, r.lightness);
-    return text;
-}
-
 const SelectiveColorRecord* recordsOf(const VXLParams& block, const ParamsField& field)
 {
     return reinterpret_cast<const SelectiveColorRecord*>(reinterpret_cast<const unsigned char*>(&block)
@@ -105,6 +90,21 @@ const SelectiveColorRecord* recordsOf(const VXLParams& block, const ParamsField&
 }
 
 } // namespace
+
+std::string shortestFloatText(float value)
+{
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
+std::string selectiveColorRecordText(const SelectiveColorRecord& r)
+{
+    char text[128];
+    std::snprintf(text, sizeof text, kSelectiveColorRecordFormat, r.featherStart, r.rangeStart, r.rangeEnd,
+                  r.featherEnd, r.hue, r.saturation, r.lightness);
+    return text;
+}
 
 const ParamsField* paramsFields(std::size_t* count)
 {
@@ -126,14 +126,14 @@ std::string paramsFieldText(const VXLParams& block, const ParamsField& field)
         return text;
     }
     case ParamsFieldKind::Float:
-        return floatText(readField<float>(block, field));
+        return shortestFloatText(readField<float>(block, field));
     case ParamsFieldKind::LutId:
         return guidHexText(readField<LutIdentifier>(block, field));
     case ParamsFieldKind::SelectiveColor: {
         const SelectiveColorRecord* records = recordsOf(block, field);
         std::string text;
         for (int i = 0; i < kSelectiveColorRecords; ++i)
-            text += (i ? ";" : "") + recordText(records[i]);
+            text += (i ? ";" : "") + selectiveColorRecordText(records[i]);
         return text;
     }
     }
@@ -153,7 +153,7 @@ std::string dumpParams(const VXLParams& block)
         }
         const SelectiveColorRecord* records = recordsOf(block, field);
         for (int i = 0; i < kSelectiveColorRecords; ++i)
-            out += std::string(field.name) + '[' + std::to_string(i) + "]=" + recordText(records[i]) + '\n';
+            out += std::string(field.name) + '[' + std::to_string(i) + "]=" + selectiveColorRecordText(records[i]) + '\n';
     }
     return out;
 }

@@ -32,3 +32,11 @@ std::string paramsFieldText(const VXLParams& block, const ParamsField& field);
 // One "name=value" line per field in layout order; a selective-colour array gives one line per
 // record, "name[i]=featherStart|rangeStart|rangeEnd|featherEnd|hue|saturation|lightness".
 std::string dumpParams(const VXLParams& block);
+
+// The text of one selective-colour record: its seven fields in order, as decimal numbers joined by
+// "|" (the scanf and printf format below). Preset files store records this way.
+constexpr char kSelectiveColorRecordFormat[] = "%d|%d|%d|%d|%d|%d|%d";
+std::string selectiveColorRecordText(const SelectiveColorRecord& record);
+
+// The shortest text that reads back as the same float.
+std::string shortestFloatText(float value);

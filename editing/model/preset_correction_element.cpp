@@ -11,6 +11,7 @@
 
 #include "editing/model/params_fields.h"
 #include "editing/model/preset.h"
+#include "editing/model/preset_text.h"
 
 namespace {
 
@@ -138,7 +139,6 @@ const char* const kDerivedGroups[] = {"Tone", "Color", "Details", "Face", "Eyes"
 constexpr char kGradfilterKey[] = "bGroupGradfilter";
 constexpr char kSelectiveColorPrefix[] = "SelectiveColor";
 constexpr char kBlackWhitePrefix[] = "BlackWhite";
-constexpr char kRecordFormat[] = "%d|%d|%d|%d|%d|%d|%d";
 
 struct MaskKey {
     const char* key;
@@ -181,15 +181,13 @@ T load(const void* record, std::size_t offset)
     return value;
 }
 
-bool boolValue(const QString& text) { return text.toLower() == QLatin1String("true"); }
-
 // Converts the text and stores it into the block field at offset.
 void storeValue(VXLParams& block, std::size_t offset, Conversion conversion, const QString& text)
 {
     bool ok = false;
     switch (conversion) {
     case Conversion::Bool:
-        store<bool>(&block, offset, boolValue(text));
+        store<bool>(&block, offset, isPresetTrueText(text));
         return;
     case Conversion::Int:
         store<std::int32_t>(&block, offset, text.toInt(nullptr, 10));
@@ -217,13 +215,11 @@ void storeValue(VXLParams& block, std::size_t offset, Conversion conversion, con
     }
 }
 
-QString floatText(float value) { return QString::number(static_cast<double>(value), 'g', 9); }
-
 QString valueText(const VXLParams& block, std::size_t offset, Conversion conversion)
 {
     switch (conversion) {
     case Conversion::Bool:
-        return load<bool>(&block, offset) ? QStringLiteral("true") : QStringLiteral("false");
+        return presetBoolText(load<bool>(&block, offset));
     case Conversion::Int:
     case Conversion::Smooth:
         return QString::number(load<std::int32_t>(&block, offset));
@@ -232,7 +228,7 @@ QString valueText(const VXLParams& block, std::size_t offset, Conversion convers
     case Conversion::Percent:
         return QString::number(static_cast<double>(load<float>(&block, offset)) * 100.0, 'g', 17);
     case Conversion::Float:
-        return floatText(load<float>(&block, offset));
+        return QString::fromStdString(shortestFloatText(load<float>(&block, offset)));
     case Conversion::Colour:
         return QString::number(load<std::uint32_t>(&block, offset));
     case Conversion::LutId:
@@ -255,17 +251,9 @@ SelectiveColorRecord parseRecord(const QString& text)
     SelectiveColorRecord record{};
     const QByteArray utf8 = text.toUtf8();
     int v[7];
-    if (std::sscanf(utf8.constData(), kRecordFormat, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6]) == 7)
+    if (std::sscanf(utf8.constData(), kSelectiveColorRecordFormat, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6]) == 7)
         record = {v[0], v[1], v[2], v[3], v[4], v[5], v[6]};
     return record;
-}
-
-QString recordText(const SelectiveColorRecord& r)
-{
-    char text[128];
-    std::snprintf(text, sizeof text, kRecordFormat, r.featherStart, r.rangeStart, r.rangeEnd, r.featherEnd, r.hue,
-                  r.saturation, r.lightness);
-    return QString::fromLatin1(text);
 }
 
 // The record index of a "SelectiveColor<digit>" or "BlackWhite<digit>" key: the last character as
@@ -341,7 +329,7 @@ void readCorrection(Preset& preset, QXmlStreamReader& reader)
         if (aliasRead)
             continue;
         if (name == QLatin1String(kGradfilterKey)) {
-            preset.params->setGroupGradfilter(boolValue(reader.readElementText()));
+            preset.params->setGroupGradfilter(isPresetTrueText(reader.readElementText()));
             sawGroupSwitch = true;
         } else if (name == QLatin1String("iSelectiveColorIndex")) {
             storeIndexSetting(QStringLiteral("SelectiveColorIndex"), reader.readElementText().toInt(nullptr, 10));
@@ -391,7 +379,7 @@ void readCorrectionLayer(Preset& preset, QXmlStreamReader& reader, int layer)
         if (maskKey->offset == offsetof(LayerMask, type))
             mask.type = text.toInt(nullptr, 10);
         else if (maskKey->offset == offsetof(LayerMask, invert))
-            mask.invert = boolValue(text) ? 1 : 0;
+            mask.invert = isPresetTrueText(text) ? 1 : 0;
         else
             store<float>(&mask, maskKey->offset, text.toFloat());
     }
@@ -403,10 +391,10 @@ void writeCorrection(const Preset& preset, QXmlStreamWriter& writer)
     writer.writeStartElement(QStringLiteral("correction"));
     for (const CorrectionKey& key : kCorrectionKeys)
         writeValue(writer, key.key, valueText(block, fieldOffset(key.key), key.conversion));
-    writeValue(writer, kGradfilterKey, preset.params->bGroupGradfilter ? QStringLiteral("true") : QStringLiteral("false"));
+    writeValue(writer, kGradfilterKey, presetBoolText(preset.params->bGroupGradfilter));
     for (int i = 0; i < kSelectiveColorRecords; ++i) {
-        writeValue(writer, (kSelectiveColorPrefix + std::to_string(i)).c_str(), recordText(block.selectiveColor[i]));
-        writeValue(writer, (kBlackWhitePrefix + std::to_string(i)).c_str(), recordText(block.blackWhite[i]));
+        writeValue(writer, (kSelectiveColorPrefix + std::to_string(i)).c_str(), QString::fromStdString(selectiveColorRecordText(block.selectiveColor[i])));
+        writeValue(writer, (kBlackWhitePrefix + std::to_string(i)).c_str(), QString::fromStdString(selectiveColorRecordText(block.blackWhite[i])));
     }
     writer.writeEndElement();
 }
@@ -422,9 +410,9 @@ void writeCorrectionLayer(const Preset& preset, QXmlStreamWriter& writer, int la
         if (key.offset == offsetof(LayerMask, type))
             writeValue(writer, key.key, QString::number(mask.type));
         else if (key.offset == offsetof(LayerMask, invert))
-            writeValue(writer, key.key, mask.invert ? QStringLiteral("true") : QStringLiteral("false"));
+            writeValue(writer, key.key, presetBoolText(mask.invert));
         else
-            writeValue(writer, key.key, floatText(load<float>(&mask, key.offset)));
+            writeValue(writer, key.key, QString::fromStdString(shortestFloatText(load<float>(&mask, key.offset))));
     }
     writer.writeEndElement();
 }

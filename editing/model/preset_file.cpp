@@ -11,6 +11,7 @@
 
 #include "editing/model/preset_group.h"
 #include "editing/model/preset_profile_element.h"
+#include "editing/model/preset_text.h"
 #include "manager/app/environment.h"
 
 namespace {
@@ -34,8 +35,6 @@ QString readerErrorText(const QString& path, const QXmlStreamReader& reader)
         .arg(reader.columnNumber());
 }
 
-QString boolText(bool value) { return value ? QStringLiteral("true") : QStringLiteral("false"); }
-
 void writeGroup(QXmlStreamWriter& writer, PresetGroup& group)
 {
     writer.writeStartElement(QStringLiteral("group"));
@@ -53,10 +52,10 @@ void writeGroup(QXmlStreamWriter& writer, PresetGroup& group)
     }
     // The type first: in editor mode it decides what "readonly5" means.
     writer.writeTextElement(QStringLiteral("type"), groupTypeWord(group.type()));
-    writer.writeTextElement(QStringLiteral("readonly5"), boolText(group.isReadOnly()));
+    writer.writeTextElement(QStringLiteral("readonly5"), presetBoolText(group.isReadOnly()));
     writer.writeTextElement(QStringLiteral("default_uid"), QString::number(group.defaultUid()));
     writer.writeTextElement(QStringLiteral("scene_uid"), QString::number(group.sceneUid()));
-    writer.writeTextElement(QStringLiteral("develop"), boolText(group.isDevelop()));
+    writer.writeTextElement(QStringLiteral("develop"), presetBoolText(group.isDevelop()));
 
     QMap<int, int> unlisted = group.uidMap();
     for (const SharedPreset& preset : group.presets()) {

@@ -5,6 +5,7 @@
 #include <QXmlStreamReader>
 
 #include "editing/model/preset_profile_element.h"
+#include "editing/model/preset_text.h"
 #include "manager/app/environment.h"
 
 namespace {
@@ -14,8 +15,6 @@ const QString kOldAutomaticPresetName = QStringLiteral("Sunforge");
 const QString kNewAutomaticPresetName = QStringLiteral("Sunforge Heritage");
 
 const char* const kTypeWords[] = {"builtIn", "userDefined", "signatureEdition", "AddOn"};
-
-bool lowerTrue(const QString& text) { return text.toLower() == QLatin1String("true"); }
 
 bool isBuiltInOrAddOn(int type) { return type == PresetGroup::BuiltIn || type == PresetGroup::AddOn; }
 
@@ -144,13 +143,13 @@ PresetGroup* readPresetGroup(QXmlStreamReader& reader, bool namesOnly, bool isSy
         } else if (name == QLatin1String("readonly5")) {
             const QString text = reader.readElementText();
             // In editor mode the type read so far decides, not the text.
-            group->m_isReadOnly = editorMode ? isBuiltInOrAddOn(group->m_type) : lowerTrue(text);
+            group->m_isReadOnly = editorMode ? isBuiltInOrAddOn(group->m_type) : isPresetTrueText(text);
         } else if (name == QLatin1String("default_uid")) {
             group->m_defaultUid = reader.readElementText().toInt(nullptr, 10);
         } else if (name == QLatin1String("scene_uid")) {
             group->m_sceneUid = reader.readElementText().toInt(nullptr, 10);
         } else if (name == QLatin1String("develop")) {
-            group->m_isDevelop = lowerTrue(reader.readElementText());
+            group->m_isDevelop = isPresetTrueText(reader.readElementText());
         } else if (name == QLatin1String("type")) {
             group->m_type = parseGroupType(reader.readElementText());
         } else {

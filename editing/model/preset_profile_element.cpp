@@ -6,6 +6,7 @@
 #include <QXmlStreamWriter>
 
 #include "editing/model/preset_correction_element.h"
+#include "editing/model/preset_text.h"
 #include "manager/app/environment.h"
 
 namespace {
@@ -15,8 +16,6 @@ constexpr int kCorrectionLayers = 3; // "correctionLayer1" .. "correctionLayer3"
 
 // Profile-level flags need the exact text "true", unlike correction keys.
 bool exactlyTrue(const QString& text) { return text == QLatin1String("true"); }
-
-QString boolText(bool value) { return value ? QStringLiteral("true") : QStringLiteral("false"); }
 
 void readIcons(QXmlStreamReader& reader, bool withIcons, QList<Preset::Icon>* icons)
 {
@@ -155,11 +154,11 @@ void writePreset(Preset& preset, QXmlStreamWriter& writer)
     if (preset.mapTo >= 0)
         writer.writeTextElement(QStringLiteral("mapto"), QString::number(preset.mapTo));
     writer.writeTextElement(QStringLiteral("VexoVersion"), QString::number(preset.version));
-    writer.writeTextElement(QStringLiteral("current"), boolText(preset.current));
-    writer.writeTextElement(QStringLiteral("readonly"), boolText(preset.readOnly));
-    writer.writeTextElement(QStringLiteral("readonly4"), boolText(preset.readOnly4));
-    writer.writeTextElement(QStringLiteral("readonly5"), boolText(preset.readOnly5));
-    writer.writeTextElement(QStringLiteral("pristine"), boolText(preset.pristine));
+    writer.writeTextElement(QStringLiteral("current"), presetBoolText(preset.current));
+    writer.writeTextElement(QStringLiteral("readonly"), presetBoolText(preset.readOnly));
+    writer.writeTextElement(QStringLiteral("readonly4"), presetBoolText(preset.readOnly4));
+    writer.writeTextElement(QStringLiteral("readonly5"), presetBoolText(preset.readOnly5));
+    writer.writeTextElement(QStringLiteral("pristine"), presetBoolText(preset.pristine));
     writer.writeTextElement(QStringLiteral("redeye"), QString::number(preset.params->blocks[0].redeye));
     writeCorrection(preset, writer);
     for (int layer = 1; layer <= kCorrectionLayers; ++layer)

@@ -27,11 +27,6 @@ int buttonIndex(const QObject* button)
     return button->property("index").toInt();
 }
 
-int wrapHue(int hue)
-{
-    return (hue % kTurn + kTurn) % kTurn;
-}
-
 QColor fullColourOfHue(int hue)
 {
     return QColor::fromHsl(hue, 255, 128);
@@ -273,12 +268,10 @@ void SelectiveColorWidget::applyRangeShape()
     const HueRangeShape old = hueRangeOfRecord(record->featherStart, record->rangeStart, record->rangeEnd,
                                                record->featherEnd);
     const int centre = record->rangeStart + (old.width + 1) / 2;
-    const int width = ui->rangeWidthSlider->value();
-    const int feather = ui->featherSlider->value();
-    const int featherStart = wrapHue(centre - (width + 1) / 2 - feather);
-    const int rangeStart = wrapHue(featherStart + feather);
-    ui->fourHandleSlider->setHandleHues(featherStart, rangeStart, wrapHue(rangeStart + width),
-                                        wrapHue(featherStart + 2 * feather + width));
+    const HueHandles handles =
+        hueRangeAroundHue(centre, ui->rangeWidthSlider->value(), ui->featherSlider->value());
+    ui->fourHandleSlider->setHandleHues(handles.featherStart, handles.rangeStart, handles.rangeEnd,
+                                        handles.featherEnd);
     storeHandlesToRecord();
     showRangeLabel(*record);
     announceChange();
