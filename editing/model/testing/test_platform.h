@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "facesdk/engine/face_records.h"
+#include "vizoruv/platform/testing/eye_face.h" // faceWithEyes: a face given by its id and eyes
 #include "vizoruv/platform/ivxl_platform.h"
 
 namespace platform_test {
@@ -162,18 +163,6 @@ public:
     void SetAIEngines(void*, void*, void*) override {}
     void Release() override {}
 };
-
-// A face record with an id and two eye points; the box stays zero.
-inline VXL_FACE faceWithEyes(int id, int eye1X, int eye1Y, int eye2X, int eye2Y)
-{
-    VXL_FACE face{};
-    face.id = id;
-    face.eye1X = eye1X;
-    face.eye1Y = eye1Y;
-    face.eye2X = eye2X;
-    face.eye2Y = eye2Y;
-    return face;
-}
 
 // A face-region record: face box, then the two eye regions.
 inline FaceRegionRecord regionRecord(QRect face, QRect eyeA, QRect eyeB)
