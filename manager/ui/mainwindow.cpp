@@ -289,10 +289,22 @@ void MainWindow::doTrackProductUninstalled(const Product* product) {
 }
 
 void MainWindow::doProductInstallFailed(const Product* product) {
-    Q_UNUSED(product)
-    // The card says what went wrong; the page announcing the install must not stay.
+    // The card says what went wrong, which makes it taller: it is brought into view again. The
+    // page announcing the install must not stay.
+    for (const QSharedPointer<ProductWidget>& card : qAsConst(productWidgets_)) {
+        if (&card->product() == product && productListLayout_->indexOf(card.data()) >= 0)
+            scrollTo(card.data());
+    }
     if (installPageShown_)
         showCatalogMessages();
+}
+
+void MainWindow::scrollTo(ProductWidget* card) {
+    QPointer<ProductWidget> target(card);
+    QTimer::singleShot(kScrollDelayMs, this, [this, target] {
+        if (target)
+            form_->scrollArea->ensureWidgetVisible(target, kScrollMargin, kScrollMargin);
+    });
 }
 
 void MainWindow::doUpdateProductHelp() {
@@ -439,11 +451,6 @@ void MainWindow::rebuildProductList(bool refreshStates) {
         secondHeading->setWordWrap(true);
     }
 
-    if (scrollTarget) {
-        QPointer<ProductWidget> target(scrollTarget);
-        QTimer::singleShot(kScrollDelayMs, this, [this, target] {
-            if (target)
-                form_->scrollArea->ensureWidgetVisible(target, kScrollMargin, kScrollMargin);
-        });
-    }
+    if (scrollTarget)
+        scrollTo(scrollTarget);
 }

@@ -104,6 +104,8 @@ private:
     // Takes every item out of the list layout: cards are hidden, other widgets deleted.
     void clearProductListLayout();
     void updateOfflineWidgets();
+    // Scrolls the list to the card once the layout has settled.
+    void scrollTo(ProductWidget* card);
 
     void showMessages(const QStringList& pages);
     // The message catalog's pages as they stand, after an install command; the view's start

@@ -31,12 +31,18 @@ constexpr int kLoadTimeoutMs = 30000;
 // a newer one cancels ends with a failure first, so failures are waited past.
 bool loadAfter(MessageView &view, const std::function<void()> &action)
 {
+    // Only a load that starts after the action counts: the end of one that was still running
+    // (the view's start page, the page before) must not pass for the new one.
+    bool started = false;
     bool loaded = false;
-    const QMetaObject::Connection connection =
-        QObject::connect(&view, &QWebEngineView::loadFinished, [&loaded](bool ok) { loaded = loaded || ok; });
+    const QMetaObject::Connection start =
+        QObject::connect(&view, &QWebEngineView::loadStarted, [&started] { started = true; });
+    const QMetaObject::Connection finish = QObject::connect(
+        &view, &QWebEngineView::loadFinished, [&started, &loaded](bool ok) { loaded = loaded || (started && ok); });
     action();
     (void)QTest::qWaitFor([&loaded] { return loaded; }, kLoadTimeoutMs);
-    QObject::disconnect(connection);
+    QObject::disconnect(start);
+    QObject::disconnect(finish);
     return loaded;
 }
 
