@@ -13,18 +13,21 @@
 #include "facesdk/engine/face_measurements.h"
 #include "facesdk/engine/image.h"
 
-// 1 when the rectangle is non-empty and inside the image.
-inline bool curveAreaInside(const EngineImage &image, const EngineRect &r)
-{
-    return r.x >= 0 && r.y >= 0 && r.width > 0 && r.height > 0 && r.x + r.width <= image.width &&
-           r.y + r.height <= image.height;
-}
-
 // The formats the curve stages serve: 0x10200001, 0x20200001, 0x30100001, 0x30200001,
 // 0x20000001 and 0x20000002 (a Cr-first image reaches the stages in Cb-first order).
 inline const YuvAddressing *curveFormatAddressing(PixelFormat format)
 {
     return format == kFormatYuv420SemiPlanarCrFirst ? nullptr : yuvAddressing(format);
+}
+
+// The addressing of a valid image that a curve stage tones inside rect: 0 with *a set; -6 for a
+// format the stages do not serve; -4 for a rectangle that is empty or not inside the image.
+inline int curveTarget(const EngineImage &image, const EngineRect &rect, const YuvAddressing **a)
+{
+    *a = curveFormatAddressing(image.format);
+    if (!*a)
+        return kResultUnsupported;
+    return rectInsideImage(rect, image.width, image.height) ? kResultOk : kResultBadArgument;
 }
 
 // weightAt(j, i) gives the weight (0..256) of column j, row i of the rectangle; lumaIndex(j, i,
@@ -36,11 +39,9 @@ int blendCurvesWeighted(EngineImage *image, const EngineRect &rect, const uint8_
 {
     if (!imageValid(image) || !curveY || !curveCb || !curveCr)
         return kResultBadArgument;
-    const YuvAddressing *a = curveFormatAddressing(image->format);
-    if (!a)
-        return kResultUnsupported;
-    if (!curveAreaInside(*image, rect))
-        return kResultBadArgument;
+    const YuvAddressing *a = nullptr;
+    if (const int target = curveTarget(*image, rect, &a); target != kResultOk)
+        return target;
     const int32_t stepX = 1 << a->chromaShiftX, maskY = (1 << a->chromaShiftY) - 1;
     // The first column of the rectangle that starts a chroma sample.
     const int32_t firstChroma = (stepX - (rect.x & (stepX - 1))) & (stepX - 1);

@@ -159,8 +159,8 @@ int applyCurvesThreshold(EngineImage *image, const EngineImage *blur, const Engi
         return kResultBadArgument;
     if (!curveFormatAddressing(image->format))
         return kResultUnsupported;
-    const EngineRect even = {area.x & ~1, area.y & ~1, area.width & ~1, area.height & ~1};
-    if (!curveAreaInside(*image, even))
+    const EngineRect even = evenRect(area);
+    if (!rectInsideImage(even, image->width, image->height))
         return kResultBadArgument;
     const int32_t stepX = weightWidth * 1024 / area.width;
     const int32_t stepY = weightHeight * 1024 / area.height;

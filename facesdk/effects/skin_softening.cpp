@@ -123,11 +123,9 @@ int blendCurvePlanes(EngineImage *image, const EngineImage *blurred, const Engin
     for (int p = 0; p < 3; ++p)
         if (!imageValid(&blurred[p]) || !curves[p])
             return kResultBadArgument;
-    const YuvAddressing *a = curveFormatAddressing(image->format);
-    if (!a)
-        return kResultUnsupported;
-    if (!curveAreaInside(*image, region))
-        return kResultBadArgument;
+    const YuvAddressing *a = nullptr;
+    if (const int target = curveTarget(*image, region, &a); target != kResultOk)
+        return target;
     const int32_t d = scale, e2 = 2 * highestBit(uint32_t(scale));
     const int32_t mw = mask->width, mh = mask->height;
     const uint8_t *mp = mask->planes[0].pixels;

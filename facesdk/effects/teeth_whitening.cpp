@@ -62,8 +62,8 @@ int blendTeethMask(EngineImage *image, const EngineRect &rect, int32_t scale, co
     };
     const auto index = [](int32_t, int32_t, int32_t p) { return p; };
     if (scale == 1) {
-        const EngineRect even = {rect.x & ~1, rect.y & ~1, rect.width & ~1, rect.height & ~1};
-        if (!curveAreaInside(*image, even))
+        const EngineRect even = evenRect(rect);
+        if (!rectInsideImage(even, image->width, image->height))
             return kResultBadArgument;
         const int64_t rows = even.height > 1 ? even.height - 1 : 1;
         return blendCurvesWeighted(image, even, tY, tCb, tCr,
@@ -75,7 +75,7 @@ int blendTeethMask(EngineImage *image, const EngineRect &rect, int32_t scale, co
             },
             index);
     }
-    if (!curveAreaInside(*image, rect))
+    if (!rectInsideImage(rect, image->width, image->height))
         return kResultBadArgument;
     const int32_t area = scale * scale;
     return blendCurvesWeighted(image, rect, tY, tCb, tCr,

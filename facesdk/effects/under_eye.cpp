@@ -179,11 +179,9 @@ int blendBrightOnly(EngineImage *image, const EngineRect &rect, const uint8_t *t
 {
     if (!imageValid(image) || !target || !mask || maskWidth <= 0 || maskHeight <= 0)
         return kResultBadArgument;
-    const YuvAddressing *a = curveFormatAddressing(image->format);
-    if (!a)
-        return kResultUnsupported;
-    if (!curveAreaInside(*image, rect))
-        return kResultBadArgument;
+    const YuvAddressing *a = nullptr;
+    if (const int target = curveTarget(*image, rect, &a); target != kResultOk)
+        return target;
     const int32_t q = strength * 65536 / 255;
     const int64_t fx = int64_t(maskWidth) * 65536 / rect.width;
     const int64_t fy = int64_t(maskHeight) * 65536 / rect.height;

@@ -388,7 +388,7 @@ int faceColourLikelihood(InnerEngine *inner, const FaceWork *face, int32_t, int6
     const int32_t roomW = source->width - rect.x, roomH = source->height - rect.y;
     rect.width = roomW < w - 2 * (w / 6) ? roomW : w - 2 * (w / 6);
     rect.height = roomH < h - 2 * (h / 10) ? roomH : h - 2 * (h / 10);
-    rect.x &= ~1, rect.y &= ~1, rect.width &= ~1, rect.height &= ~1;
+    rect = evenRect(rect);
     // A face that leaves nothing of itself inside the source has no sample to learn from.
     if (rect.width <= 0 || rect.height <= 0 || rect.x >= source->width || rect.y >= source->height)
         return kResultNothingToDo;

@@ -112,6 +112,13 @@ constexpr bool chromaPairsDown(PixelFormat format) { return formatFamily(format)
 // Every side and position rounded down to even.
 void evenRectForFamily(EngineRect *rect, PixelFormat format);
 
+// The rectangle with every side and position rounded down to even whatever the family, for the
+// routines that work in 2 x 2 blocks.
+constexpr EngineRect evenRect(const EngineRect &r)
+{
+    return EngineRect{r.x & ~1, r.y & ~1, r.width & ~1, r.height & ~1};
+}
+
 // x and y rounded down, width and height rounded up to even.
 void evenRectGrownForFamily(EngineRect *rect, PixelFormat format);
 

@@ -422,10 +422,7 @@ int warpMeshApply(InnerEngine *inner, WarpMesh *mesh, EngineImage *image, Engine
         rect.y = int32_t(std::max<int64_t>(y0, 0));
         rect.width = int32_t(std::max<int64_t>(std::min<int64_t>(x0 + w, image->width) - rect.x, 0));
         rect.height = int32_t(std::max<int64_t>(std::min<int64_t>(y0 + h, image->height) - rect.y, 0));
-        rect.x &= ~1;
-        rect.y &= ~1;
-        rect.width &= ~1;
-        rect.height &= ~1;
+        rect = evenRect(rect);
         if (rect.width == 0 || rect.height == 0)
             continue;
 
