@@ -189,7 +189,9 @@ TEST(Resample, BilinearMatchesAFloatReferenceAndRepeatsTheLastRowAndColumn)
 
     // Enlarging and shrinking random images: within the two truncating steps (vertical, then
     // horizontal) of the float interpolation at the same 16.16 positions.
-    for (auto [sw, sh, dw, dh] : {std::array{33, 21, 100, 77}, std::array{120, 90, 47, 31}}) {
+    for (const auto& sizes : {std::array{33, 21, 100, 77}, std::array{120, 90, 47, 31}}) {
+        // Plain copies: the reference lambda below captures them (bindings cannot be captured in C++17).
+        const int sw = sizes[0], sh = sizes[1], dw = sizes[2], dh = sizes[3];
         OwnedImage source(sw, sh, kFormatGrey8);
         source.fillRandom(sw);
         OwnedImage out(dw, dh, kFormatGrey8);
