@@ -6,6 +6,7 @@
 #include "manager/operations/httpgetoperation.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QResource>
 #include <QTemporaryFile>
 
@@ -15,18 +16,20 @@ namespace {
 constexpr qint64 kMaxVersionFileBytes = 4 << 10;
 constexpr qint64 kMaxHelpBundleBytes = 256 << 20;
 
-// A help bundle is a binary resource bundle; anything else (an error page served with 200, a
-// cut file) would count as the newest bundle and never be fetched again.
-bool isResourceBundle(const QString &file)
+} // namespace
+
+bool HelpUpdaterOperation::isHelpBundle(const QString &file)
 {
+    // Qt keeps a byte of every empty file it is asked to register: such a file is refused first.
+    constexpr qint64 kBundleHeaderBytes = 20;  // magic, version and the three table offsets
+    if (QFileInfo(file).size() < kBundleHeaderBytes)
+        return false;
     const QString probeRoot = QStringLiteral("/solvane-help-probe");
     if (!QResource::registerResource(file, probeRoot))
         return false;
     QResource::unregisterResource(file, probeRoot);
     return true;
 }
-
-} // namespace
 
 HelpUpdaterOperation::HelpUpdaterOperation(const QList<Product> &products, QObject *parent)
     : Operation(parent)
@@ -72,7 +75,7 @@ bool HelpUpdaterOperation::updateHelp(const Product &product)
     FileDownload download;
     download.url = QUrl(helpAddress + QLatin1Char('/') + bundleName);
     download.target = QDir(AppEnvironment::helpPath(product.name())).filePath(bundleName);
-    download.accept = isResourceBundle;
+    download.accept = isHelpBundle;
     download.maximumSize = kMaxHelpBundleBytes;
     if (!downloadToFile(download)) {
         qCWarning(managerLogCategory) << "Can't download help versions from " << download.url.toString();

@@ -29,6 +29,9 @@ public:
     static bool updateHelp(const Product &product);
     // The number in the first line of a version file; false when it is not a decimal integer.
     static bool parseHelpVersion(const QByteArray &content, int *number);
+    // A help bundle is a binary resource bundle; anything else (an error page served with 200, a
+    // cut or empty file) would count as the newest bundle and never be fetched again.
+    static bool isHelpBundle(const QString &file);
 
 private:
     QList<Product> m_products; // copies: the operation never touches the cards' records

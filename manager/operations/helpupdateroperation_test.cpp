@@ -120,6 +120,7 @@ TEST_F(HelpUpdaterTest, BrokenAnswersKeepTheOldBundleAndDoNotStopOtherProducts)
         {"version not a number", [](CatalogServer &) {}, "v13\n"},
         {"bundle missing", [](CatalogServer &s) { s.answerStatus("/help/ambrel-set/13.rcc", 404); }, "13"},
         {"bundle cut off", [](CatalogServer &s) { s.cutBody("/help/ambrel-set/13.rcc"); }, "13"},
+        {"bundle that is empty", [](CatalogServer &s) { s.answerBody("/help/ambrel-set/13.rcc", ""); }, "13"},
         {"bundle that is an error page",
          [](CatalogServer &s) { s.answerBody("/help/ambrel-set/13.rcc", "<html>Service unavailable</html>"); }, "13"},
     };
