@@ -12,8 +12,8 @@
 namespace {
 
 // ---- Lookups -------------------------------------------------------------------------------
-// Coordinates are in grid units and are limited to 0..g - 1: table values outside 0..1 would
-// otherwise point outside the grid.
+// Coordinates are in grid units and are limited to 0..g - 1 (NaN to 0): table values outside 0..1,
+// infinite or not numbers at all would otherwise point outside the grid.
 
 constexpr int kStrideR = kLutGrid * kLutGrid; // entries
 constexpr int kStrideG = kLutGrid;
@@ -25,7 +25,7 @@ void lookupNearest(const Lut3D& lut, const float p[3], float out[3])
     const float top = static_cast<float>(lut.gridSize - 1);
     int index[3];
     for (int a = 0; a < 3; ++a)
-        index[a] = static_cast<int>(std::clamp(p[a], 0.0f, top) + 0.5f);
+        index[a] = static_cast<int>(clampToGrid(p[a], top) + 0.5f);
     std::memcpy(out, entryAt(lut, index[0], index[1], index[2]), 3 * sizeof(float));
 }
 
@@ -36,7 +36,7 @@ void lookupTrilinear(const Lut3D& lut, const float p[3], float out[3])
     int lo[3], hi[3];
     float f[3];
     for (int a = 0; a < 3; ++a) {
-        const float v = std::clamp(p[a], 0.0f, top);
+        const float v = clampToGrid(p[a], top);
         lo[a] = static_cast<int>(v);
         hi[a] = std::min(lo[a] + 1, n - 1);
         f[a] = v - static_cast<float>(lo[a]);
@@ -231,7 +231,7 @@ void applyCurveAndSaturation(Lut3D* lut, const std::uint8_t* curve, int saturati
                 float* e = lut->store[r][g][b];
                 if (curve)
                     for (int c = 0; c < 3; ++c) {
-                        const int index = std::clamp(static_cast<int>(e[c] * 255.0f), 0, 255);
+                        const int index = static_cast<int>(clampToGrid(e[c] * 255.0f, 255.0f));
                         e[c] = std::clamp(static_cast<float>(curve[index]) / 255.0f, 0.0f, 1.0f);
                     }
                 if (saturation != 0) {
@@ -239,9 +239,9 @@ void applyCurveAndSaturation(Lut3D* lut, const std::uint8_t* curve, int saturati
                     const float Y = (0.257f * R + 0.504f * G + 0.098f * B) * 1.164f;
                     const float Cr = (0.439f * R - 0.368f * G - 0.071f * B) * f;
                     const float Cb = (0.439f * B - 0.291f * G - 0.148f * R) * f;
-                    e[0] = std::clamp(Y + 1.596f * Cr, 0.0f, 1.0f);
-                    e[1] = std::clamp(Y - 0.392f * Cb - 0.813f * Cr, 0.0f, 1.0f);
-                    e[2] = std::clamp(Y + 2.017f * Cb, 0.0f, 1.0f);
+                    e[0] = clampToGrid(Y + 1.596f * Cr, 1.0f);
+                    e[1] = clampToGrid(Y - 0.392f * Cb - 0.813f * Cr, 1.0f);
+                    e[2] = clampToGrid(Y + 2.017f * Cb, 1.0f);
                 }
             }
 }

@@ -294,6 +294,43 @@ std::unique_ptr<Lut3D> linearLut(float scale, float offset)
     return lut;
 }
 
+// Tables reach the kernels from outside (the readers, composition): entries that are not finite
+// must not become indices outside the grid, whatever the interpolation, depth or strength.
+TEST(LutApply, NonFiniteEntriesStayInsideTheGrid)
+{
+    const float odd[] = {NAN, INFINITY, -INFINITY, 1e30f, -1e30f};
+    auto lut = curvedLut();
+    for (int i = 0; i < kLutGrid; ++i)
+        for (int c = 0; c < 3; ++c)
+            lut->store[i][(i * 7) % kLutGrid][(i * 11) % kLutGrid][c] = odd[(i + c) % 5];
+    for (bool sixteenBit : {false, true})
+        for (int kind : {kLutNearest, kLutTrilinear, kLutTetrahedral})
+            for (int strength : {50, 100, 200}) {
+                std::vector<std::uint16_t> words(64 * 3);
+                for (size_t i = 0; i < words.size(); ++i)
+                    words[i] = std::uint16_t(i * 3449);
+                auto* pixels = reinterpret_cast<std::uint8_t*>(words.data());
+                const int rowBytes = 8 * 3 * (sixteenBit ? 2 : 1);
+                EXPECT_EQ(applyLutToPixelsSliced(lut.get(), pixels, rowBytes, 8, 8, sixteenBit, false, false, kind,
+                                                 strength, 1),
+                          kLutOk);
+            }
+
+    auto composed = createLut3D();
+    ASSERT_EQ(composeLutInto(composed.get(), lut.get(), 200), 1);
+    std::uint8_t curve[256];
+    for (int i = 0; i < 256; ++i)
+        curve[i] = std::uint8_t(i);
+    applyCurveAndSaturation(lut.get(), curve, 30);
+    for (int i = 0; i < kLutGrid; ++i)
+        for (int j = 0; j < kLutGrid; ++j)
+            for (int k = 0; k < kLutGrid; ++k)
+                for (int c = 0; c < 3; ++c) {
+                    const float v = lut->store[i][j][k][c];
+                    ASSERT_TRUE(v >= 0.0f && v <= 1.0f) << i << "," << j << "," << k << ": " << v;
+                }
+}
+
 TEST(LutCompose, CopyOrderAndStrength)
 {
     auto a = linearLut(0.5f, 0.25f);

@@ -68,7 +68,15 @@ int scanNumbers(const char* text, T* values, int wanted)
 
 class LineReader {
 public:
-    explicit LineReader(std::FILE* file) : file_(file) {}
+    explicit LineReader(std::FILE* file) : file_(file)
+    {
+        if (std::fseek(file, 0, SEEK_END) == 0)
+            fileBytes_ = std::max(0L, std::ftell(file));
+        std::rewind(file);
+    }
+
+    // Bytes of the whole file.
+    long fileBytes() const { return fileBytes_; }
 
     // The next read (at most kLutLineBytes - 1 characters), or false at the end of the file.
     bool next() { return std::fgets(line_, sizeof line_, file_) != nullptr; }
@@ -86,6 +94,7 @@ public:
 
 private:
     std::FILE* file_;
+    long fileBytes_ = 0;
     char line_[kLutLineBytes] = {};
 };
 
@@ -93,12 +102,19 @@ private:
 
 // A 16-point file goes straight into the store; other sizes into a temporary n^3 table that is
 // resampled once the data are complete.
+// Every entry of a file is a line of at least three one-digit numbers ("0 0 0" and its line end).
+constexpr long long kLutShortestEntryBytes = 6;
+
 class GridTarget {
 public:
-    int begin(Lut3D* lut, int n)
+    // The grid a file declares; a file too short for its entries is refused before the table is
+    // allocated, so a size line cannot make a small file ask for a large block.
+    int begin(Lut3D* lut, int n, const LineReader& reader)
     {
         if (n < 2 || n > kLutMaxFileGrid)
             return kLutInvalidArgument;
+        if (static_cast<long long>(n) * n * n * kLutShortestEntryBytes > reader.fileBytes() + 1)
+            return kLutInvalidData;
         lut_ = lut;
         n_ = n;
         lut->gridSize = n;
@@ -144,7 +160,9 @@ int readFloatTriples(LineReader& reader, GridTarget& grid, bool firstLineRead, P
         if (!(m == 0 && firstLineRead) && !reader.nextSignificant())
             return kLutInvalidData;
         float* entry = place(grid, m);
-        if (scanNumbers(reader.line(), entry, 3) != 3)
+        // "nan" and "inf" parse as numbers, but no colour is made of them.
+        if (scanNumbers(reader.line(), entry, 3) != 3 || !std::isfinite(entry[0]) || !std::isfinite(entry[1]) ||
+            !std::isfinite(entry[2]))
             return kLutInvalidData;
     }
     grid.finish();
@@ -194,7 +212,7 @@ int readCube(LineReader& reader, Lut3D* lut)
         int n = 0;
         if (scanNumbers(reader.line() + 12, &n, 1) != 1)
             return kLutInvalidData;
-        if (int result = grid.begin(lut, n); result != kLutOk)
+        if (int result = grid.begin(lut, n, reader); result != kLutOk)
             return result;
         bool firstDataRead = false;
         if (int result = readCubeHeader(reader, &firstDataRead); result != kLutOk)
@@ -219,7 +237,7 @@ int readDat(LineReader& reader, Lut3D* lut)
         firstDataRead = false;
     }
     GridTarget grid;
-    if (int result = grid.begin(lut, n); result != kLutOk)
+    if (int result = grid.begin(lut, n, reader); result != kLutOk)
         return result;
     return readFloatTriples(reader, grid, firstDataRead, placeBlueFastest);
 }
@@ -273,7 +291,7 @@ int read3dl(LineReader& reader, Lut3D* lut)
         }
     }
     GridTarget grid;
-    if (int result = grid.begin(lut, size); result != kLutOk)
+    if (int result = grid.begin(lut, size, reader); result != kLutOk)
         return result;
     for (std::size_t m = 0; m < grid.entries(); ++m) {
         if (m > 0 && !reader.nextSignificant())
@@ -328,7 +346,7 @@ int readM3d(LineReader& reader, Lut3D* lut)
     while (static_cast<long long>(size) * size * size < inputCount)
         ++size;
     GridTarget grid;
-    if (int result = grid.begin(lut, size); result != kLutOk)
+    if (int result = grid.begin(lut, size, reader); result != kLutOk)
         return result;
     const float scale = 1.0f / static_cast<float>(outputRange - 1);
     for (std::size_t m = 0; m < grid.entries(); ++m) {

@@ -48,7 +48,8 @@ std::unique_ptr<Lut3D> createLut3D();
 // Opens lut.path and runs the reader that the type word names ("cube"/"itx", "dat"/"davlut",
 // "3dl", "m3d"/"mga"; case is ignored). Answers kLutOk, kLutInvalidArgument for an unknown word or
 // a grid size below 2 or above kLutMaxFileGrid, kLutInvalidData for a file that cannot be opened,
-// ends early, holds a line that does not parse or declares no size. A failed read may leave the
+// ends early, holds a line that does not parse or a value that is not finite, declares no size, or
+// declares more entries than the rest of the file can hold (a line of three numbers per entry). A failed read may leave the
 // store partly written; the caller discards such a table.
 int readLutFile(Lut3D* lut, const char* typeWord);
 
@@ -61,14 +62,21 @@ void makeIdentityLut(Lut3D* lut, int size);
 // slowest) by tetrahedral lookup at (i, j, k) x (n - 1) / 15; grid size = 16.
 void resampleLutTo16(Lut3D* lut, const float* source, int n);
 
+// v limited to 0..top, with NaN as 0: a table entry may hold any float, and a coordinate made from
+// it must stay a valid grid index whatever it is.
+inline float clampToGrid(float v, float top)
+{
+    return v > 0.0f ? (v < top ? v : top) : 0.0f;
+}
+
 // Tetrahedral lookup in a table of n^3 triples with the given red and green strides (in entries;
-// blue stride 1) at grid coordinates (r, g, b), each limited to 0..n - 1.
+// blue stride 1) at grid coordinates (r, g, b), each limited to 0..n - 1 (NaN counts as 0).
 // Inline so that the application kernels get it with their fixed strides.
 inline void lookupTetrahedral(const float* table, int n, int strideR, int strideG, float r, float g, float b,
                        float out[3])
 {
     const float top = static_cast<float>(n - 1);
-    const float p[3] = {std::clamp(r, 0.0f, top), std::clamp(g, 0.0f, top), std::clamp(b, 0.0f, top)};
+    const float p[3] = {clampToGrid(r, top), clampToGrid(g, top), clampToGrid(b, top)};
     const int strides[3] = {strideR, strideG, 1};
     int base[3];
     float f[3];

@@ -150,6 +150,10 @@ TEST(LutReaders, BadFilesAreRefusedWithTheirCode)
 {
     const std::string goodCube = cubeText(3, identity);
     const std::string goodDat = datText(3, identity);
+    const std::string sevenBlack = "0 0 0\n0 0 0\n0 0 0\n0 0 0\n0 0 0\n0 0 0\n0 0 0\n";
+    std::string shaper200;
+    for (int i = 0; i < 200; ++i)
+        shaper200 += std::to_string(i * 5) + " ";
     struct Case {
         const char* name;
         const char* word;
@@ -175,6 +179,16 @@ TEST(LutReaders, BadFilesAreRefusedWithTheirCode)
         {"m3d three columns", "m3d", "in 8\nout 256\nvalues red green blue\n0 0 0\n", kLutInvalidData},
         {"m3d truncated", "m3d", "in 8\nout 256\nvalues red green blue\n0 0 0 0\n1 0 0 255\n", kLutInvalidData},
         {"m3d blank data line", "m3d", m3dText(2, identity).insert(60, "\n"), kLutInvalidData},
+        // Values that are no colour: a lookup would turn them into indices far outside the table.
+        {"cube nan", "cube", "LUT_3D_SIZE 2\n" + sevenBlack + "nan 0 0\n", kLutInvalidData},
+        {"cube infinity", "cube", "LUT_3D_SIZE 2\n" + sevenBlack + "0 -inf 0\n", kLutInvalidData},
+        {"cube overflowing number", "cube", "LUT_3D_SIZE 2\n" + sevenBlack + "0 0 1e39\n", kLutInvalidData},
+        {"dat infinity", "dat", "3DLUTSIZE 2\n" + sevenBlack + "0 0 INF\n", kLutInvalidData},
+        // Sizes that the rest of the file cannot hold: refused before the table is allocated.
+        {"cube size beyond the file", "cube", "LUT_3D_SIZE 256\n0 0 0\n", kLutInvalidData},
+        {"dat size beyond the file", "dat", "3DLUTSIZE 200\n0 0 0\n", kLutInvalidData},
+        {"3dl shaper beyond the file", "3dl", shaper200 + "\n0 0 0\n", kLutInvalidData},
+        {"m3d count beyond the file", "m3d", "in 16777216\nout 256\nvalues red green blue\n0 0 0 0\n", kLutInvalidData},
     };
     ScratchFolder folder;
     for (const Case& c : cases) {
