@@ -22,5 +22,10 @@ int encodeBmp(const EncodeFrame& frame, bool v5Header, std::vector<uint8_t>* out
 int fail(std::string* error, int code, const std::string& text);
 // kWicOk when the size can be decoded, else kWicTooLarge with a reason.
 int checkDimensions(uint64_t width, uint64_t height, std::string* error);
+// Bounds what a header can make a decoder allocate by what the file could hold: kWicOk when
+// `amount` (pixels or bytes of decoded data, as the container counts them) is at most
+// perFileByte x fileBytes, the densest packing of the container; else kWicTooLarge with a reason.
+int checkFileHolds(uint64_t width, uint64_t height, uint64_t amount, uint64_t perFileByte, size_t fileBytes,
+                   std::string* error);
 
 }  // namespace wic

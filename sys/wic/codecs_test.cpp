@@ -293,6 +293,44 @@ TEST(CodecsTest, BadInputGivesAClearErrorInEveryFormat) {
     EXPECT_NE(error.find("picture.jpg"), std::string::npos);
 }
 
+// Headers that claim a picture the rest of the file could never hold are refused as too large
+// before the decoder allocates for them (a 70-byte PNG would otherwise ask for a gigabyte).
+TEST(CodecsTest, AHeaderCannotClaimMoreThanTheFileHolds) {
+    struct Case { const char* name; Container container; std::vector<uint8_t> bytes; };
+    std::vector<Case> cases = {
+        {"PNG", Container::Png, encoded(Container::Png, pattern(PixelFormat::Rgba32, 8, 8))},
+        {"JPEG", Container::Jpeg, encoded(Container::Jpeg, gradient(16, 16))},
+        {"TIFF", Container::Tiff, encoded(Container::Tiff, pattern(PixelFormat::Rgb24, 8, 8), {{"TiffCompressionMethod", 1}})},
+        {"GIF screen", Container::Gif, smallGif()},
+    };
+    for (Case& c : cases)
+        setStoredSize(c.container, c.bytes, 16000, 16000);
+    std::vector<uint8_t> frame = smallGif();  // a 6 x 4 screen whose frame claims 16000 x 16000
+    frame[30] = frame[32] = uint8_t(16000 & 0xFF);
+    frame[31] = frame[33] = uint8_t(16000 >> 8);
+    cases.push_back({"GIF frame", Container::Gif, frame});
+    for (const Case& c : cases) {
+        std::string error;
+        EXPECT_EQ(decodeCode(c.bytes, &error), kWicTooLarge) << c.name << ": " << error;
+        EXPECT_NE(error.find("cannot be held by a file of"), std::string::npos) << c.name << ": " << error;
+    }
+}
+
+// giflib gives no error text for some refusals (a frame without pixels) or for a file that ends
+// before its first frame: each is an error like any other, never an exception.
+TEST(CodecsTest, GifsWithoutAFrameAreErrors) {
+    std::vector<uint8_t> empty = smallGif();
+    empty[30] = empty[31] = 0;  // the frame's width
+    std::vector<uint8_t> none = smallGif();
+    none.resize(25);  // screen and palette
+    none.push_back(0x3B);  // the trailer
+    for (const auto* bytes : {&empty, &none}) {
+        std::string error;
+        EXPECT_EQ(decodeCode(*bytes, &error), kWicBadData);
+        EXPECT_FALSE(error.empty());
+    }
+}
+
 TEST(CodecsTest, AnEmptyJpegProfileSegmentGivesNoProfile) {
     std::vector<uint8_t> bytes = encoded(Container::Jpeg, gradient(8, 8));
     const uint8_t header[] = {0xFF, 0xE2, 0x00, 0x10, 'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0, 1, 1};

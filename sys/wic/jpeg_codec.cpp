@@ -40,6 +40,21 @@ void onMessage(j_common_ptr info, int level) {
     manager->dataDamaged = true;
 }
 
+constexpr uint64_t kJpegMaxPixelsPerByte = 64 * 16 * 8;
+// Each progressive scan runs over the whole picture again: a file of many small scans would take
+// time far beyond its size. Real files have a few dozen at most.
+constexpr int kJpegMaxScans = 500;
+
+// Progress monitor of the decoder: stops a file past kJpegMaxScans scans.
+void limitScans(j_common_ptr info) {
+    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number <= kJpegMaxScans)
+        return;
+    auto* manager = reinterpret_cast<ErrorManager*>(info->err);
+    std::snprintf(manager->message, sizeof manager->message, "more than %d scans", kJpegMaxScans);
+    manager->base.msg_code = 0;
+    longjmp(manager->jump, 1);
+}
+
 void installErrorManager(ErrorManager* manager) {
     jpeg_std_error(&manager->base);
     manager->base.error_exit = onError;
@@ -92,10 +107,18 @@ int decodeJpeg(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame,
         return fail(error, kWicBadData, std::string("corrupt JPEG data: ") + manager.message);
     }
     jpeg_create_decompress(&info);
+    jpeg_progress_mgr progress{};
+    progress.progress_monitor = limitScans;
+    info.progress = &progress;
     jpeg_mem_src(&info, bytes, static_cast<unsigned long>(size));
     jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&info, TRUE);
+    // Every 8 x 8 block of a component takes at least one bit; a component may cover 1/16 of the
+    // picture, so a file holds at most 64 x 16 x 8 pixels per byte.
     int code = checkDimensions(info.image_width, info.image_height, error);
+    if (code == kWicOk)
+        code = checkFileHolds(info.image_width, info.image_height, uint64_t(info.image_width) * info.image_height,
+                              kJpegMaxPixelsPerByte, size, error);
     if (code != kWicOk) {
         jpeg_destroy_decompress(&info);
         return code;

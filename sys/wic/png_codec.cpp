@@ -44,6 +44,7 @@ void writeToMemory(png_structp png, png_bytep data, png_size_t length) {
 void flushMemory(png_structp) {}
 
 constexpr double kInchesPerMetre = 39.3700787;
+constexpr uint64_t kDeflateMaxRatio = 1032;  // decoded bytes per deflate byte, at most
 
 // The ICC profile and the resolution (both come before the pixel data).
 void readPngExtras(png_structp png, png_infop info, Frame* frame) {
@@ -85,7 +86,11 @@ int decodePng(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame, 
     png_uint_32 width = 0, height = 0;
     int depth = 0, colourType = 0, interlace = 0;
     png_get_IHDR(png, info, &width, &height, &depth, &colourType, &interlace, nullptr, nullptr);
+    // The rows as stored (a filter byte each) come out of deflate, which expands at most 1032:1.
+    const uint64_t storedRowBytes = (uint64_t(width) * png_get_channels(png, info) * depth + 7) / 8 + 1;
     code = checkDimensions(width, height, error);
+    if (code == kWicOk)
+        code = checkFileHolds(width, height, storedRowBytes * height, kDeflateMaxRatio, size, error);
     if (code != kWicOk) {
         png_destroy_read_struct(&png, &info, nullptr);
         return code;

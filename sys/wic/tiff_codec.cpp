@@ -71,8 +71,15 @@ int onTiffMessage(TIFF*, void* userData, const char* module, const char* format,
 
 int onTiffWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
-TIFF* openMemory(MemoryFile* file, const char* mode) {
+// The densest TIFF: 1-bit rows under LZW, 4096 bytes of 8 pixels per 12-bit code.
+constexpr uint64_t kTiffMaxPixelsPerByte = 4096 * 8 * 8 / 12 + 1;
+
+// maxSingleAllocation (0: none) bounds every block libtiff allocates for itself (strip and tile
+// buffers, tag arrays), whatever the header claims.
+TIFF* openMemory(MemoryFile* file, const char* mode, tmsize_t maxSingleAllocation = 0) {
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (maxSingleAllocation > 0)
+        TIFFOpenOptionsSetMaxSingleMemAlloc(options, maxSingleAllocation);
     TIFFOpenOptionsSetErrorHandlerExtR(options, onTiffMessage, file);
     TIFFOpenOptionsSetWarningHandlerExtR(options, onTiffWarning, file);
     TIFF* tiff = TIFFClientOpenExt("memory", mode, file, memoryRead, memoryWrite, memorySeek, memoryClose,
@@ -117,7 +124,9 @@ int decodeTiff(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame,
     MemoryFile file;
     file.readBytes = bytes;
     file.size = size;
-    TIFF* tiff = openMemory(&file, "rm");
+    // No block of libtiff's needs more than the 64-bit pixels of the largest picture the file holds.
+    const uint64_t allocationLimit = std::min<uint64_t>(kWicMaxPixels, size * kTiffMaxPixelsPerByte) * 8 + (1u << 20);
+    TIFF* tiff = openMemory(&file, "rm", tmsize_t(allocationLimit));
     if (!tiff)
         return fail(error, kWicBadData, "corrupt TIFF data: " + file.message);
     Frame result;
@@ -129,6 +138,8 @@ int decodeTiff(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame,
     TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
     int code = checkDimensions(width, height, error);
+    if (code == kWicOk)
+        code = checkFileHolds(width, height, uint64_t(width) * height, kTiffMaxPixelsPerByte, size, error);
     if (code != kWicOk) {
         TIFFClose(tiff);
         return code;

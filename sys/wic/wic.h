@@ -5,7 +5,10 @@
 // Divisions: pixel formats and bitmaps; format conversion and scaling; decoding; encoding.
 // Metadata (EXIF, IPTC, XMP) is not read or written here; the platform's metadata layer works on the
 // encoded bytes. The decoders refuse dimensions of 0, more than kWicMaxSide on a side or more than
-// kWicMaxPixels in all, and answer a result code with a readable error text for any bad input.
+// kWicMaxPixels in all, and a size that the file is too short to hold at its container's densest
+// packing (deflate's 1032:1 over PNG rows, a JPEG's bit per 8 x 8 block, GIF's and LZW's 4096
+// pixels per 12-bit code), before anything is allocated; they answer a result code with a readable
+// error text for any bad input and let no exception out.
 #pragma once
 
 #include <cstdint>

@@ -23,6 +23,15 @@ int checkDimensions(uint64_t width, uint64_t height, std::string* error) {
     return kWicOk;
 }
 
+int checkFileHolds(uint64_t width, uint64_t height, uint64_t amount, uint64_t perFileByte, size_t fileBytes,
+                   std::string* error) {
+    if (amount / perFileByte > fileBytes || (amount / perFileByte == fileBytes && amount % perFileByte != 0))
+        return fail(error, kWicTooLarge,
+                    "image of " + std::to_string(width) + " x " + std::to_string(height) +
+                        " pixels cannot be held by a file of " + std::to_string(fileBytes) + " bytes");
+    return kWicOk;
+}
+
 Container sniffContainer(const uint8_t* b, size_t size) {
     if (size >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF)
         return Container::Jpeg;
