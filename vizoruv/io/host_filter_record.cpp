@@ -42,6 +42,16 @@ bool advance(HostFilterRecord* record)
     return record->advanceState && record->advanceState() == 0;
 }
 
+// What the host says it handed over for one area after advance-state: data, an area of at least
+// rows x columns, and rows far enough apart for columns pixels of pixelBytes each. A host that
+// reports less is refused, so the platform never reads or writes past what the host gave.
+bool hostAreaHolds(const HostArea& given, const void* data, int32_t rowBytes, int32_t columns, int32_t rows,
+                   int64_t pixelBytes)
+{
+    return data && areaWidth(given) >= columns && areaHeight(given) >= rows &&
+           int64_t(rowBytes) >= int64_t(columns) * pixelBytes;
+}
+
 uint16_t read16(const uint8_t* at)
 {
     return static_cast<uint16_t>(at[0] | at[1] << 8);
@@ -169,7 +179,7 @@ bool readHostInput(HostFilterRecord* record, ImageBuffer* buffer)
     const int32_t rows = areaHeight(in);
     const int64_t rowLength =
         int64_t(areaWidth(in)) * (record->inHiPlane - record->inLoPlane + 1) * (record->depth / 8);
-    if (rows <= 0 || rowLength <= 0 || rows * rowLength > buffer->size)
+    if (rows <= 0 || rowLength <= 0 || rows * rowLength > buffer->size || record->inRowBytes < rowLength)
         return false;
     for (int32_t y = 0; y < rows; ++y)
         std::memcpy(buffer->pixels + y * rowLength, record->inData + int64_t(y) * record->inRowBytes,
@@ -198,7 +208,9 @@ bool fetchHostImage(HostFilterRecord* record, wic::Bitmap* bitmap)
         record->inputRate = kHostRateOne;
         record->maskRate = kHostRateOne;
     }
-    if (!advance(record) || !record->inData) {
+    if (!advance(record) ||
+        !hostAreaHolds(getInRect(record), record->inData, record->inRowBytes, width, height,
+                       3 * hostBytesPerSample(record->depth))) {
         *bitmap = wic::Bitmap{};
         return false;
     }
@@ -270,21 +282,26 @@ bool writeHostResult(HostFilterRecord* record, const ImageBuffer& result)
     const int32_t rows = areaHeight(out), columns = areaWidth(out);
     const int sampleBytes = record->depth / 8;
     const int64_t resultRow = int64_t(result.width) * sampleBytes * 3;
+    // The output must cover the filter area: the range conversion afterwards runs over all of it.
+    const HostArea filter = getFilterRect(record);
     if (rows <= 0 || columns <= 0 || sampleBytes <= 0 || rows > result.height || columns > result.width ||
-        resultRow * result.height > result.size)
+        resultRow * result.height > result.size ||
+        !hostAreaHolds(out, record->outData, record->outRowBytes, areaWidth(filter), areaHeight(filter),
+                       int64_t(sampleBytes) * 3))
         return false;
 
     if (!record->maskData) {
         const int64_t rowLength = int64_t(columns) * sampleBytes * 3;
         for (int32_t y = 0; y < rows; ++y)
-            std::memcpy(record->outData + int64_t(y) * record->outRowBytes, result.pixels + y * rowLength,
+            std::memcpy(record->outData + int64_t(y) * record->outRowBytes, result.pixels + y * resultRow,
                         static_cast<size_t>(rowLength));
         fullToHost16(record);
         return true;
     }
     if (record->depth != 8 && record->depth != 16)
         return true; // floating-point samples are not blended
-    if (!record->inData)
+    if (!hostAreaHolds(getInRect(record), record->inData, record->inRowBytes, columns, rows, int64_t(sampleBytes) * 3) ||
+        !hostAreaHolds(getMaskRect(record), record->maskData, record->maskRowBytes, columns, rows, 1))
         return false;
     for (int32_t y = 0; y < rows; ++y) {
         const uint8_t* mask = record->maskData + int64_t(y) * record->maskRowBytes;

@@ -32,6 +32,8 @@ struct FakeHost {
     int failAdvanceAt = 0;              // the advance-state call (from 1) that fails; 0: none
     bool refuseAllocation = false;
     bool refuseLock = false;
+    int32_t reportedRowBytes = 0;       // row bytes the host reports; 0: the document's
+    int reportedRows = 0;               // rows of the input and output areas it reports; 0: as asked
     std::map<uint64_t, std::vector<uint8_t>> blocks;
     std::map<uint64_t, int> locks;
     uint64_t nextId = 1;
@@ -99,6 +101,14 @@ struct FakeHost {
         host.record.outRowBytes = host.rowBytes();
         host.record.maskData = host.hasMask ? host.mask.data() + areas.mask.top * kWidth + areas.mask.left : nullptr;
         host.record.maskRowBytes = kWidth;
+        if (host.reportedRowBytes)
+            host.record.inRowBytes = host.record.outRowBytes = host.reportedRowBytes;
+        if (host.reportedRows) {
+            areas.in.bottom = areas.in.top + host.reportedRows;
+            areas.out.bottom = areas.out.top + host.reportedRows;
+            setInRect(&host.record, areas.in);
+            setOutRect(&host.record, areas.out);
+        }
         return 0;
     }
 
@@ -484,6 +494,38 @@ TEST(HostFilterRecordTest, AFailedAdvanceOrAMisfitLeavesTheOutputUntouched)
     EXPECT_FALSE(writeHostResult(&host.record, result));
     EXPECT_EQ(std::count(host.output.begin(), host.output.end(), 0xEE), ptrdiff_t(host.output.size()));
     freeHostBufferPixels(&host.record, &result);
+}
+
+// A host that reports handing over less than the areas need (short rows, fewer rows than asked)
+// is refused: nothing is read or written past what it gave.
+TEST(HostFilterRecordTest, AHostThatHandsOverLessIsNotReadOrWrittenPast)
+{
+    {
+        FakeHost host(16);
+        host.fillInput();
+        host.reportedRowBytes = 2 * 3 * host.bytes;  // rows of 2 pixels for an area 6 wide
+        wic::Bitmap image;
+        EXPECT_FALSE(fetchHostImage(&host.record, &image));
+        ImageBuffer buffer;
+        ASSERT_TRUE(allocHostSizedBuffer(&host.record, &buffer));
+        EXPECT_FALSE(readHostInput(&host.record, &buffer));
+        freeHostBufferPixels(&host.record, &buffer);
+        ImageBuffer result = uniformResult(host, 200);
+        EXPECT_FALSE(writeHostResult(&host.record, result));
+        EXPECT_EQ(std::count(host.output.begin(), host.output.end(), 0xEE), ptrdiff_t(host.output.size()));
+        freeHostBufferPixels(&host.record, &result);
+    }
+    {
+        FakeHost host(16);
+        host.fillInput();
+        host.reportedRows = 2;  // of the 4 asked
+        wic::Bitmap image;
+        EXPECT_FALSE(fetchHostImage(&host.record, &image));
+        ImageBuffer result = uniformResult(host, 200);
+        EXPECT_FALSE(writeHostResult(&host.record, result));
+        EXPECT_EQ(std::count(host.output.begin(), host.output.end(), 0xEE), ptrdiff_t(host.output.size()));
+        freeHostBufferPixels(&host.record, &result);
+    }
 }
 
 TEST(HostFilterRecordTest, ACorrectionRunCallsTheHostInOrder)

@@ -84,6 +84,11 @@ HostArea getOutRect(const HostFilterRecord* record)
     return readArea(record, kHostOutAreaOffset, kExtensionOutAreaOffset);
 }
 
+HostArea getMaskRect(const HostFilterRecord* record)
+{
+    return readArea(record, kHostMaskAreaOffset, kExtensionMaskAreaOffset);
+}
+
 void setInRect(HostFilterRecord* record, const HostArea& area)
 {
     writeArea(record, kHostInAreaOffset, kExtensionInAreaOffset, area);

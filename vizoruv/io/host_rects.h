@@ -32,6 +32,7 @@ constexpr int kExtensionMaskAreaOffset = 60;
 HostArea getFilterRect(const HostFilterRecord* record);
 HostArea getInRect(const HostFilterRecord* record);
 HostArea getOutRect(const HostFilterRecord* record);
+HostArea getMaskRect(const HostFilterRecord* record);
 
 // Writing a 16-bit area clamps each value to the int16 range.
 void setInRect(HostFilterRecord* record, const HostArea& area);
