@@ -31,7 +31,7 @@ run_target() {
   local binary="$build/fuzz/fuzz_$name" corpus="$root/fuzz/corpus/$name" dict="$root/fuzz/dict/$name.dict"
   local log="$logs/$name.log" fresh
   fresh=$(mktemp -d)
-  local options=(-timeout=10 -rss_limit_mb=2048 -artifact_prefix="$artifacts/$name-" -print_final_stats=1)
+  local options=(-timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=1024 -artifact_prefix="$artifacts/$name-" -print_final_stats=1)
   [ -f "$dict" ] && options+=(-dict="$dict")
   {
     echo "== $name: the committed corpus"
