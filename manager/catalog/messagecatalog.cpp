@@ -5,6 +5,7 @@
 #include "manager/catalog/catalogfile.h"
 #include "manager/catalog/safefilename.h"
 #include "manager/operations/httpgetoperation.h"
+#include "manager/operations/resourcebundle.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -60,6 +61,13 @@ bool MessageCatalog::registerBundle(const QString &path, const QString &root)
     // Qt adds a registration on every call; a bundle registered again would stay mapped twice.
     if (m_registered.value(path) == root)
         return true;
+    // Checked whole first: Qt trusts the offsets inside a bundle, and a page lookup in a damaged
+    // one would read outside the file.
+    QString why;
+    if (!isWellFormedResourceBundleFile(path, &why)) {
+        qCWarning(managerLogCategory) << "MSG bundle refused:" << path << why;
+        return false;
+    }
     if (!QResource::registerResource(path, root))
         return false;
     m_registered.insert(path, root);

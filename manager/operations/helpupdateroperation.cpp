@@ -4,9 +4,9 @@
 #include "manager/app/logging.h"
 #include "manager/operations/filedownload.h"
 #include "manager/operations/httpgetoperation.h"
+#include "manager/operations/resourcebundle.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QResource>
 #include <QTemporaryFile>
 
@@ -20,9 +20,9 @@ constexpr qint64 kMaxHelpBundleBytes = 256 << 20;
 
 bool HelpUpdaterOperation::isHelpBundle(const QString &file)
 {
-    // Qt keeps a byte of every empty file it is asked to register: such a file is refused first.
-    constexpr qint64 kBundleHeaderBytes = 20;  // magic, version and the three table offsets
-    if (QFileInfo(file).size() < kBundleHeaderBytes)
+    // Checked whole first: Qt trusts the offsets inside a bundle (and keeps a byte of every empty
+    // file it is asked to register).
+    if (!isWellFormedResourceBundleFile(file))
         return false;
     const QString probeRoot = QStringLiteral("/solvane-help-probe");
     if (!QResource::registerResource(file, probeRoot))

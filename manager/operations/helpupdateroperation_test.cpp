@@ -121,6 +121,8 @@ TEST_F(HelpUpdaterTest, BrokenAnswersKeepTheOldBundleAndDoNotStopOtherProducts)
         {"bundle missing", [](CatalogServer &s) { s.answerStatus("/help/ambrel-set/13.rcc", 404); }, "13"},
         {"bundle cut off", [](CatalogServer &s) { s.cutBody("/help/ambrel-set/13.rcc"); }, "13"},
         {"bundle that is empty", [](CatalogServer &s) { s.answerBody("/help/ambrel-set/13.rcc", ""); }, "13"},
+        {"bundle whose tree lies past its end",
+         [](CatalogServer &s) { s.answerBody("/help/ambrel-set/13.rcc", bundle("<p>help 13</p>").left(109)); }, "13"},
         {"bundle that is an error page",
          [](CatalogServer &s) { s.answerBody("/help/ambrel-set/13.rcc", "<html>Service unavailable</html>"); }, "13"},
     };
