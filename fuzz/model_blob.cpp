@@ -1,6 +1,6 @@
 // Model blobs: a packed blob unpacked and its record turned into the grey picture and mask, and
 // the mask mirrored, as the stages that use the built-in artwork do.
-#include "facesdk/engine/allocator.h"
+#include "facesdk/base/allocator.h"
 #include "facesdk/engine/image.h"
 #include "facesdk/engine/inner_engine.h"
 #include "facesdk/engine/model_blob.h"

@@ -4,6 +4,7 @@
 // The blob ends in the MD5 of the bytes before it, which a mutated input almost never matches:
 // the target writes the digest itself, so the fuzzer reaches the parser behind the check. An input
 // whose first byte is odd keeps its own digest, so the check itself is fuzzed too.
+#include "facesdk/beauty/beauty_engine.h"
 #include "facesdk/engine/engine.h"
 #include "facesdk/engine/state_blob.h"
 
