@@ -14,13 +14,38 @@ constexpr int kVersion3HeaderBytes = 24;
 // or a file's country (2), language (2) and data offset (4); from version 2 a modification time (8).
 constexpr quint16 kCompressedZlib = 0x01;
 constexpr quint16 kDirectory = 0x02;
+constexpr quint16 kCompressedZstd = 0x04;
+// Qt allocates what a compressed entry declares before it expands the entry. Deflate expands at
+// most 1032:1; zstd's densest blocks (runs of one byte) hold 128 KiB in 4 bytes.
 constexpr quint64 kDeflateMaxRatio = 1032;
+constexpr quint64 kZstdMaxRatio = 32768;
 
 bool refuse(QString *why, const QString &text)
 {
     if (why)
         *why = text;
     return false;
+}
+
+// The content size that a zstd frame's header declares (its frame content size field), or false
+// when the header is cut or declares none.
+bool zstdContentSize(const uchar *frame, quint64 length, quint64 *size)
+{
+    if (length < 5 || qFromLittleEndian<quint32>(frame) != 0xFD2FB528u)
+        return false;
+    const uchar descriptor = frame[4];
+    const bool singleSegment = descriptor & 0x20;
+    const int sizeBytes[4] = {singleSegment ? 1 : 0, 2, 4, 8};
+    const int fieldBytes = sizeBytes[descriptor >> 6];
+    const int dictionaryBytes[4] = {0, 1, 2, 4};
+    const quint64 at = 5 + (singleSegment ? 0 : 1) + dictionaryBytes[descriptor & 3];
+    if (fieldBytes == 0 || at + fieldBytes > length)
+        return false;
+    quint64 value = 0;
+    for (int i = fieldBytes - 1; i >= 0; --i)
+        value = value << 8 | frame[at + i];
+    *size = fieldBytes == 2 ? value + 256 : value;
+    return true;
 }
 
 class BundleReader
@@ -35,6 +60,7 @@ public:
     bool holds(quint64 offset, quint64 length) const { return offset <= m_size && length <= m_size - offset; }
     quint32 u32(quint64 offset) const { return qFromBigEndian<quint32>(m_bytes + offset); }
     quint16 u16(quint64 offset) const { return qFromBigEndian<quint16>(m_bytes + offset); }
+    const uchar *at(quint64 offset) const { return m_bytes + offset; }
     quint64 size() const { return m_size; }
 
 private:
@@ -74,6 +100,9 @@ bool isWellFormedResourceBundle(const QByteArray &bytes, QString *why)
         if (node != 0 && (!in.holds(name, 6) || !in.holds(name + 6, 2 * quint64(in.u16(name)))))
             return refuse(why, QStringLiteral("resource bundle name outside the file"));
         const quint16 flags = in.u16(at + 4);
+        // Qt reads the root's children whatever its flags say: it must be a folder.
+        if (node == 0 && !(flags & kDirectory))
+            return refuse(why, QStringLiteral("resource bundle whose root is not a folder"));
         if (flags & kDirectory) {
             const quint64 count = in.u32(at + 6), first = in.u32(at + 10);
             if (first + count > nodeCount)
@@ -89,7 +118,10 @@ bool isWellFormedResourceBundle(const QByteArray &bytes, QString *why)
         if (!in.holds(entry, 4) || !in.holds(entry + 4, in.u32(entry)))
             return refuse(why, QStringLiteral("resource bundle data outside the file"));
         const quint64 length = in.u32(entry);
-        if ((flags & kCompressedZlib) && (length < 4 || in.u32(entry + 4) > kDeflateMaxRatio * length))
+        quint64 content = 0;
+        if (((flags & kCompressedZlib) && (length < 4 || in.u32(entry + 4) > kDeflateMaxRatio * length)) ||
+            ((flags & kCompressedZstd) &&
+             (!zstdContentSize(in.at(entry + 4), length, &content) || content > kZstdMaxRatio * length)))
             return refuse(why, QStringLiteral("resource bundle entry claims more than it can hold"));
     }
     return true;

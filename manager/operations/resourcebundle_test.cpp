@@ -47,6 +47,7 @@ TEST(ResourceBundle, ABundleOfRccIsTakenAndDamagedOnesAreRefused)
         {"tree past the end", [](QByteArray *b) { put32(b, 8, quint32(b->size())); }},
         {"children outside the file", [&](QByteArray *b) { put32(b, root + 10, 100000); }},
         {"the root as its own child", [&](QByteArray *b) { put32(b, root + 10, 0); }},
+        {"a root that is a file", [&](QByteArray *b) { (*b)[root + 5] = 0; }},
         {"name outside the file", [&](QByteArray *b) { put32(b, page, 0x7FFFFFF0); }},
         {"data outside the file", [&](QByteArray *b) { put32(b, page + 10, 0x7FFFFFF0); }},
         {"data longer than the file", [&](QByteArray *b) { put32(b, data + int(get32(good, page + 10)), 100000); }},
@@ -54,6 +55,12 @@ TEST(ResourceBundle, ABundleOfRccIsTakenAndDamagedOnesAreRefused)
          [&](QByteArray *b) {
              (*b)[page + 5] = char((*b)[page + 5] | 0x01);
              put32(b, data + int(get32(good, page + 10)) + 4, 1u << 30);
+         }},
+        {"zstd entry claiming a terabyte",
+         [&](QByteArray *b) {
+             (*b)[page + 5] = char((*b)[page + 5] | 0x04);
+             const char frame[] = "\x28\xB5\x2F\xFD\xE0\x00\x00\x00\x00\x00\x01\x00\x00";
+             b->replace(data + int(get32(good, page + 10)) + 4, 13, frame, 13);
          }},
     };
     for (const Case &c : cases) {
