@@ -85,20 +85,43 @@ int VXLPlatformWin::StartCorrection(const CorrectionStack* stack, VxlProgressCal
 int VXLPlatformWin::ConvertResultForDisplay(bool fullSize) {
     if (!hostMode())
         return 0;
+    std::lock_guard<std::recursive_mutex> instance(instanceMutex_);
     std::lock_guard<std::mutex> lock(displayMutex_);
     ImageBuffer& result = buffers_[fullSize ? kFullResult : kPreviewResult];
     if (!result.displayReady) {
         ImageBuffer converted;
-        if (makeDisplayCopy(result, &converted)) {
-            freeImageBuffer(&result);
-            result = converted;
-        }
+        if (makeDisplayCopy(result, &converted))
+            publishResult(&result, &converted);
         result.displayReady = 1;
     }
     return 0;
 }
 
 // ---- The render step ----
+
+// Views of a result handed out earlier (slot 2, the histogram, the pictures the Qt adapter shares)
+// point into its block, so new pixels are written into that block whenever it holds them. A block
+// too small for them is kept with the image (retiredResults_) and the result takes the new one.
+// Callers hold the instance lock, which GetImage and the histogram take too.
+void VXLPlatformWin::publishResult(ImageBuffer* result, ImageBuffer* pixels) {
+    if (result->pixels && pixels->pixels && result->size >= pixels->size) {
+        std::memcpy(result->pixels, pixels->pixels, size_t(pixels->size));
+        result->bitsPerChannel = pixels->bitsPerChannel;
+        result->channels = pixels->channels;
+        result->noColourManagement = pixels->noColourManagement;
+        result->noSourceContexts = pixels->noSourceContexts;
+        result->displayReady = pixels->displayReady;
+        result->width = pixels->width;
+        result->height = pixels->height;
+        result->rowBytes = pixels->rowBytes;
+        freeImageBuffer(pixels);
+        return;
+    }
+    if (result->pixels)
+        retiredResults_.push_back(*result);
+    *result = *pixels;
+    *pixels = ImageBuffer();
+}
 
 bool VXLPlatformWin::lockInstanceForRender(std::unique_lock<std::recursive_mutex>* lock, bool onWorker) {
     // Opening an image holds the instance lock while it waits for this worker to stop, so the
@@ -232,9 +255,7 @@ bool VXLPlatformWin::runCorrection(const AdjustmentSet& set, CorrectionReport* r
             }
             copyAdjustmentSet(last.get(), copy);
             ImageBuffer& result = buffers_[fullSize ? kFullResult : kPreviewResult];
-            freeImageBuffer(&result);
-            result = display;
-            display = ImageBuffer();
+            publishResult(&result, &display);
             if (hostMode())
                 result.displayReady = 0;
             report_.noiseLevel0 = session_->noiseLevel0;

@@ -204,6 +204,35 @@ TEST_F(Corrections, PreviewOnlyPlatformsRenderThePreviewWhenFullSizeIsAsked) {
     preview->Release();
 }
 
+// Views of the results handed out before renders publish new ones stay readable and show the
+// newest result: the worker renders the full size and another thread the preview while this one
+// reads the histogram of the preview result.
+TEST_F(Corrections, ResultViewsAndTheHistogramStayReadableWhileRendersPublish) {
+    ImageView fullView, previewView;
+    platform->GetImage(&fullView, false, true);
+    platform->GetImage(&previewView, false, false);
+    Stack stacks[2];
+    stacks[0].finishExposure(60);
+    stacks[1].finishExposure(-60);
+    std::atomic<bool> rendering{true};
+    std::thread previews([&] {
+        for (int round = 0; rendering; ++round)
+            platform->ApplyCorrection(&stacks[round % 2].stack, nullptr, false);
+    });
+    uint8_t table[1024];
+    for (int round = 0; round < 6; ++round) {
+        platform->StartCorrection(&stacks[round % 2].stack, nullptr, nullptr);
+        for (int read = 0; read < 10; ++read)
+            EXPECT_EQ(platform->GetHistogram(table, nullptr, false, 0), 0);
+        waitForCorrection();
+    }
+    rendering = false;
+    previews.join();
+    EXPECT_EQ(brightness(fullView), fullResult());
+    EXPECT_EQ(brightness(previewView), previewBrightness(false));
+    EXPECT_LT(fullResult(), uneditedFull);  // the last render was the darker one
+}
+
 TEST_F(Corrections, ReleaseStopsARunningCorrection) {
     Stack brighter;
     brighter.finishExposure(60);

@@ -222,6 +222,9 @@ int VXLPlatformWin::OpenHostImage(HostFilterRecord* record, const CorrectionStac
         freeHostBufferPixels(record, &buffer);
         buffer = ImageBuffer();
     }
+    for (ImageBuffer& retired : retiredResults_)
+        freeHostBufferPixels(record, &retired);
+    retiredResults_.clear();
     hostRecord_ = record;
     sourceWidth_ = sourceHeight_ = 0;
     startImageSets(stack, detector);

@@ -3,6 +3,8 @@
 #include "vizoruv/platform/image_buffers.h"
 #include "vizoruv/platform/vxl_platform_win.h"
 
+#include <algorithm>
+
 #include "vizoruv/adjust/adjustment_set.h"
 #include "vizoruv/adjust/background_mask.h"
 #include "vizoruv/adjust/engine_params.h"
@@ -57,6 +59,12 @@ void VXLPlatformWin::dropImage(bool keepRawEngine) {
     freeImageBuffer(&buffers_[kPreviewResult]);
     freeImageBuffer(&buffers_[kDetectorImage]);
     releaseSourceBuffers();
+    // Blocks of a host stay listed: they go back through the host's next record.
+    for (ImageBuffer& retired : retiredResults_)
+        freeImageBuffer(&retired);
+    retiredResults_.erase(std::remove_if(retiredResults_.begin(), retiredResults_.end(),
+                                         [](const ImageBuffer& retired) { return !retired.pixels; }),
+                          retiredResults_.end());
     if (!keepRawEngine)
         rawEngine_.reset();
     backgroundCache_.reset();

@@ -150,6 +150,9 @@ std::vector<std::string> VXLPlatformWin::GetLutKeys() {
 int VXLPlatformWin::GetHistogram(uint8_t* table1024, const MaskTransform* region, bool unedited, int smoothing) {
     if (!table1024)
         return -1;
+    // A render publishes into the result under the instance lock: reading under it too, the
+    // histogram sees one whole result.
+    std::lock_guard<std::recursive_mutex> instance(instanceMutex_);
     ImageView preview;
     GetImage(&preview, unedited, false);
     std::memset(table1024, 0, 1024);

@@ -176,6 +176,8 @@ private:
     // hands the record to the engine library while the flag is set (host_image.cpp).
     void applyHandOverRule(HostFilterRecord* record);
     void copyReport(CorrectionReport* out);
+    // Puts a render's pixels into a result buffer under the instance lock (corrections.cpp).
+    void publishResult(ImageBuffer* result, ImageBuffer* pixels);
     // Takes the instance lock unless the render is asked to stop first (on the correction worker).
     bool lockInstanceForRender(std::unique_lock<std::recursive_mutex>* lock, bool onWorker);
     ImageView viewOfBuffer(const ImageBuffer& buffer) const;
@@ -219,6 +221,9 @@ private:
     void* progressData_ = nullptr;
 
     ImageBuffer buffers_[kPlatformBufferCount];
+    // Result blocks too small for a later render's pixels: views of them handed out earlier stay
+    // readable until the image is dropped, so they are freed with it rather than at once.
+    std::vector<ImageBuffer> retiredResults_;
     LutCollection luts_;                          // catalogues and the loaded LUTs
     // Views handed out by GetThumbnail with their pixel blocks. The block is kept here too, so that
     // shutdown frees it without reading a caller's view that may be gone by then.
