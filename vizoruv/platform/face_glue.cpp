@@ -306,20 +306,25 @@ bool scaleFaceCopies(const VXL_FACE* faces, int count, VXL_FACE** out, int fromS
     for (int i = 0; i < count; ++i) {
         const VXL_FACE& f = faces[i];
         VXL_FACE& c = copies[i];
-        if (f.points && f.pointCount > 0) {
-            c.points = static_cast<VXL_POINT*>(std::malloc(size_t(f.pointCount) * sizeof(VXL_POINT)));
+        // The engine reads the class slot and the fitted flag after a face's points: a copy gets
+        // a whole point buffer with both, the points scaled, the two values as they are.
+        const int pointCount = std::min(std::max(f.pointCount, 0), kFacePointSlots);
+        if (f.points) {
+            c.points = static_cast<VXL_POINT*>(std::calloc(1, kPointBufferBytes));
             if (!c.points) {
                 freeFaceCopies(i, copies);
                 return false;
             }
-            for (int k = 0; k < f.pointCount; ++k)
+            for (int k = 0; k < pointCount; ++k)
                 c.points[k] = {scale(f.points[k].x), scale(f.points[k].y)};
+            if (pointCountFitsBuffer(f))
+                std::memcpy(&c.points[pointCount], &f.points[pointCount], sizeof(VXL_POINT) + sizeof(int32_t));
         }
         c.savedPoints = f.savedPoints;
         c.id = f.id;
         c.roll = f.roll;
         c.score = f.score;
-        c.pointCount = f.pointCount;
+        c.pointCount = pointCount;
         c.preparedMask = f.preparedMask;
         c.x = scale(f.x);
         c.y = scale(f.y);

@@ -162,7 +162,10 @@ TEST(FaceGlueRecords, EyesFromTheLandmarksNeedTheWholeEyeGroup) {
 }
 
 TEST(FaceGlueRecords, ScaledCopiesOwnTheirPoints) {
-    std::vector<VXL_POINT> points = {{10, 20}, {30, 40}};
+    // A point buffer as the engine makes it: the points, the class slot, the fitted flag.
+    std::vector<VXL_POINT> points(kPointBufferBytes / sizeof(VXL_POINT) + 1);
+    points[0] = {10, 20};
+    points[1] = {30, 40};
     uint8_t saved = 0;
     VXL_FACE face = faceWithEyes(4, 100, 200, 200, 200);
     face.x = 40, face.y = 140, face.width = face.height = 220, face.roll = 3, face.lowerX = 150, face.lowerY = 300;
@@ -182,6 +185,29 @@ TEST(FaceGlueRecords, ScaledCopiesOwnTheirPoints) {
     EXPECT_EQ(copies[0].savedPoints, &saved);
     EXPECT_EQ(points[1].y, 40);
     freeFaceCopies(1, copies);
+}
+
+// A copy carries the class slot and the fitted flag after its points, as the engine reads them,
+// for every count of points the engine's buffers hold.
+TEST(FaceGlueRecords, ScaledCopiesKeepTheClassSlotAndFittedFlag) {
+    for (const int32_t count : {0, 47, 62, kFacePointSlots}) {
+        std::vector<VXL_POINT> points(kPointBufferBytes / sizeof(VXL_POINT) + 1);
+        for (int32_t k = 0; k < count; ++k)
+            points[size_t(k)] = {4 * k, 4 * k + 2};
+        points[size_t(count)] = {0, 2};         // class value 2
+        points[size_t(count) + 1].x = 1;        // fitted
+        VXL_FACE face = faceWithEyes(1, 100, 200, 200, 200);
+        face.points = points.data();
+        face.pointCount = count;
+        VXL_FACE* copies = nullptr;
+        ASSERT_TRUE(scaleFaceCopies(&face, 1, &copies, 400, 200));
+        EXPECT_EQ(copies[0].pointCount, count);
+        if (count > 0)
+            EXPECT_EQ(copies[0].points[count - 1].y, (4 * count - 2) / 2) << count;
+        EXPECT_EQ(engineFaceExtraValue(nullptr, &copies[0]), 2) << count;
+        EXPECT_EQ(fittedFlag(copies[0]), 1) << count;
+        freeFaceCopies(1, copies);
+    }
 }
 
 TEST(FaceGlueSettings, BlendAndTable) {
