@@ -115,23 +115,38 @@ Sample toSample(float value)
     return static_cast<Sample>(scaled);
 }
 
+struct LutApplication;
+// One application routine: runs rows [slice x height / count, (slice + 1) x height / count).
+using LutKernel = void (*)(const LutApplication& application, int slice, int sliceCount);
+
+// One application of a table to one picture: the pixels and everything chosen for them.
+struct LutApplication {
+    const Lut3D* lut;
+    std::uint8_t* pixels;
+    int rowBytes, width, height, strength;
+    int channelOffsets[3]; // sample index of red, green and blue in a pixel
+    int pixelStep;         // samples per pixel, 3 or 4
+    LutKernel kernel;
+    int slices;
+};
+
 template <typename Sample, Lookup lookup>
-void lutKernel(const Lut3D& lut, std::uint8_t* pixels, int rowBytes, int width, int height, int strength,
-               int slice, int sliceCount)
+void lutKernel(const LutApplication& application, int slice, int sliceCount)
 {
-    const int first = static_cast<int>(static_cast<long long>(slice) * height / sliceCount);
-    const int end = static_cast<int>(static_cast<long long>(slice + 1) * height / sliceCount);
-    const int step = lut.pixelStep;
-    const int red = lut.channelOffsets[0], green = lut.channelOffsets[1], blue = lut.channelOffsets[2];
+    const LutApplication& a = application;
+    const int first = static_cast<int>(static_cast<long long>(slice) * a.height / sliceCount);
+    const int end = static_cast<int>(static_cast<long long>(slice + 1) * a.height / sliceCount);
+    const int step = a.pixelStep;
+    const int red = a.channelOffsets[0], green = a.channelOffsets[1], blue = a.channelOffsets[2];
     for (int y = first; y < end; ++y) {
         // 16-bit rows are read and written in place through their words.
-        Sample* pixel = reinterpret_cast<Sample*>(pixels + static_cast<std::ptrdiff_t>(y) * rowBytes);
-        for (int x = 0; x < width; ++x, pixel += step) {
+        Sample* pixel = reinterpret_cast<Sample*>(a.pixels + static_cast<std::ptrdiff_t>(y) * a.rowBytes);
+        for (int x = 0; x < a.width; ++x, pixel += step) {
             const float in[3] = {pixel[red] * SampleTraits<Sample>::kInverse,
                                  pixel[green] * SampleTraits<Sample>::kInverse,
                                  pixel[blue] * SampleTraits<Sample>::kInverse};
             float out[3];
-            evaluate<lookup>(lut, in, strength, out);
+            evaluate<lookup>(*a.lut, in, a.strength, out);
             pixel[red] = toSample<Sample>(out[0]);
             pixel[green] = toSample<Sample>(out[1]);
             pixel[blue] = toSample<Sample>(out[2]);
@@ -146,16 +161,10 @@ constexpr LutKernel kKernels[3][2] = {
     {lutKernel<std::uint8_t, lookupTetra>, lutKernel<std::uint16_t, lookupTetra>},
 };
 
-struct SliceJob {
-    const Lut3D* lut;
-    std::uint8_t* pixels;
-    int rowBytes, width, height, strength, slices;
-};
-
 } // namespace
 
-int applyLutToPixelsSliced(Lut3D* lut, std::uint8_t* pixels, int rowBytes, int width, int height, bool sixteenBit,
-                           bool bgrOrder, bool hasAlpha, int kind, int strength, int slices)
+int applyLutToPixelsSliced(const Lut3D* lut, std::uint8_t* pixels, int rowBytes, int width, int height,
+                           bool sixteenBit, bool bgrOrder, bool hasAlpha, int kind, int strength, int slices)
 {
     if (!lut || strength <= 0 || lut->gridSize == 0)
         return kLutOk;
@@ -164,30 +173,23 @@ int applyLutToPixelsSliced(Lut3D* lut, std::uint8_t* pixels, int rowBytes, int w
     const int step = hasAlpha ? 4 : 3;
     if (static_cast<long long>(rowBytes) < static_cast<long long>(width) * step * (sixteenBit ? 2 : 1))
         return kLutInvalidArgument;
-    lut->channelOffsets[0] = bgrOrder ? 2 : 0;
-    lut->channelOffsets[1] = 1;
-    lut->channelOffsets[2] = bgrOrder ? 0 : 2;
-    lut->channelOffsets[3] = 3;
-    lut->pixelStep = step;
-    lut->kernel = kKernels[kind][sixteenBit ? 1 : 0];
-    strength = std::min(strength, kLutMaxStrength);
-    slices = std::clamp(slices, 1, std::max(height, 1));
-    if (slices == 1) {
-        lut->kernel(*lut, pixels, rowBytes, width, height, strength, 0, 1);
+    LutApplication application{lut, pixels, rowBytes, width, height, std::min(strength, kLutMaxStrength),
+                               {bgrOrder ? 2 : 0, 1, bgrOrder ? 0 : 2}, step, kKernels[kind][sixteenBit ? 1 : 0],
+                               std::clamp(slices, 1, std::max(height, 1))};
+    if (application.slices == 1) {
+        application.kernel(application, 0, 1);
         return kLutOk;
     }
     // Slice s of the kernel covers rows [s x height / n, (s + 1) x height / n); the bands given to
     // the threads are only used to number the slices.
-    SliceJob job{lut, pixels, rowBytes, width, height, strength, slices};
-    runRowBands(slices, slices, [](void* context, RowBand band) {
-        const SliceJob* sliceJob = static_cast<const SliceJob*>(context);
-        sliceJob->lut->kernel(*sliceJob->lut, sliceJob->pixels, sliceJob->rowBytes, sliceJob->width,
-                              sliceJob->height, sliceJob->strength, band.first, sliceJob->slices);
-    }, &job);
+    runRowBands(application.slices, application.slices, [](void* context, RowBand band) {
+        const LutApplication* a = static_cast<const LutApplication*>(context);
+        a->kernel(*a, band.first, a->slices);
+    }, &application);
     return kLutOk;
 }
 
-int applyLutToPixels(Lut3D* lut, std::uint8_t* pixels, int rowBytes, int width, int height, bool sixteenBit,
+int applyLutToPixels(const Lut3D* lut, std::uint8_t* pixels, int rowBytes, int width, int height, bool sixteenBit,
                      bool bgrOrder, bool hasAlpha, int kind, int strength)
 {
     return applyLutToPixelsSliced(lut, pixels, rowBytes, width, height, sixteenBit, bgrOrder, hasAlpha, kind,

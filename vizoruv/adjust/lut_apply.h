@@ -19,17 +19,17 @@ constexpr int kLutMaxStrength = 200;
 
 // Transforms the pixels in place: rows of width pixels, rowBytes apart, 3 samples per pixel (4 with
 // hasAlpha; the fourth is never touched), bytes or 16-bit words, red first or (bgrOrder) blue
-// first. Records the channel offsets, pixel step and kernel in the table. Does nothing when lut is
+// first. The table is only read: one table may serve several applications at once. Does nothing when lut is
 // null, strength <= 0 or the table is empty. Answers kLutOk, or kLutInvalidArgument for an unknown
 // interpolation kind or a bad geometry (null pixels, negative sizes, rows shorter than width pixels).
 // Large images are cut into slices on threads of their own, as many as the masked blend uses
 // (rowBandCount); the result does not depend on the slicing.
-int applyLutToPixels(Lut3D* lut, std::uint8_t* pixels, int rowBytes, int width, int height, bool sixteenBit,
+int applyLutToPixels(const Lut3D* lut, std::uint8_t* pixels, int rowBytes, int width, int height, bool sixteenBit,
                      bool bgrOrder, bool hasAlpha, int kind, int strength);
 
 // As applyLutToPixels, with the rows cut into `slices` slices run on threads of their own (1 runs
 // on the caller's thread).
-int applyLutToPixelsSliced(Lut3D* lut, std::uint8_t* pixels, int rowBytes, int width, int height, bool sixteenBit,
+int applyLutToPixelsSliced(const Lut3D* lut, std::uint8_t* pixels, int rowBytes, int width, int height, bool sixteenBit,
                            bool bgrOrder, bool hasAlpha, int kind, int strength, int slices);
 
 // target := source after target, with strength. Answers 1 (also for a null source or strength

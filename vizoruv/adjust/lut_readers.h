@@ -26,16 +26,10 @@ constexpr int kLutLineBytes = 4096;              // line buffer of the readers
 
 // ---- The table record ----------------------------------------------------------------------
 
-struct Lut3D;
-// One application routine: runs rows [slice x height / count, (slice + 1) x height / count).
-using LutKernel = void (*)(const Lut3D& lut, std::uint8_t* pixels, int rowBytes, int width, int height,
-                           int strength, int slice, int sliceCount);
-
+// A table is read once and then shared (the catalogue caches it); what one application needs of
+// the pixels it works on (channel offsets, pixel step, kernel) is kept by that application alone.
 struct Lut3D {
     char path[kLutPathBytes];             // full path of the file, UTF-8, zero-terminated
-    std::uint8_t channelOffsets[4];       // sample index of red, green, blue in a pixel, and 3
-    std::int32_t pixelStep;               // samples per pixel, 3 or 4; set by the application
-    LutKernel kernel;                     // routine chosen by the last application, or null
     std::int32_t gridSize;                // 0 while empty, 16 after a successful read
     float store[kLutGrid][kLutGrid][kLutGrid][3]; // output red, green, blue (nominally 0..1), [r][g][b]
 };

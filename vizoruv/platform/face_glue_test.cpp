@@ -202,8 +202,9 @@ TEST(FaceGlueRecords, ScaledCopiesKeepTheClassSlotAndFittedFlag) {
         VXL_FACE* copies = nullptr;
         ASSERT_TRUE(scaleFaceCopies(&face, 1, &copies, 400, 200));
         EXPECT_EQ(copies[0].pointCount, count);
-        if (count > 0)
+        if (count > 0) {
             EXPECT_EQ(copies[0].points[count - 1].y, (4 * count - 2) / 2) << count;
+        }
         EXPECT_EQ(engineFaceExtraValue(nullptr, &copies[0]), 2) << count;
         EXPECT_EQ(fittedFlag(copies[0]), 1) << count;
         freeFaceCopies(1, copies);
