@@ -22,6 +22,14 @@ struct EngineImage {
 };
 static_assert(sizeof(EngineImage) == 80, "EngineImage crosses the engine's interface");
 
+// The image has a positive size and its first plane pixels and a row step: what the face
+// libraries that read only the first (grey) plane need before they look at a pixel.
+inline bool firstPlaneUsable(const EngineImage &image)
+{
+    return image.planes[0].pixels && image.planes[0].stride != 0 && image.width > 0 &&
+           image.height > 0;
+}
+
 struct EngineRect {
     int32_t x;
     int32_t y;

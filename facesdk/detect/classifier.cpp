@@ -203,12 +203,6 @@ void smoothResults(FaceClassifier *classifier, const ClassifierFace *face)
     readSmoothed(acc.sumsB, acc.weightsB, 2, classifier->scoresB, &result.classB);
 }
 
-bool imageUsable(const EngineImage *image)
-{
-    return image->planes[0].pixels && image->planes[0].stride != 0 && image->width > 0 &&
-           image->height > 0;
-}
-
 }  // namespace
 
 /* ---- run ---- */
@@ -218,7 +212,7 @@ int faceClassifierRun(FaceClassifier *classifier, const ClassifierFace *face,
 {
     if (out)
         *out = nullptr;
-    if (!classifier || !face || !image || !out || !imageUsable(image) || face->size < 64)
+    if (!classifier || !face || !image || !out || !firstPlaneUsable(*image) || face->size < 64)
         return kResultBadArgument;
     if (image->format != kFormatGrey8)
         return kResultUnsupported;

@@ -299,7 +299,7 @@ int32_t wholePixels(int32_t v)
 
 int landmarkProcess(LandmarkFitter *fitter, const EngineImage *image)
 {
-    if (!fitter || !image)
+    if (!fitter || !image || !firstPlaneUsable(*image))
         return kResultBadArgument;
     if (!formatSupported(image->format))
         return kResultBadPixelFormat;

@@ -144,7 +144,8 @@ int landmarkFaceCount(LandmarkFitter *fitter);
 const LandmarkFace *landmarkGetFace(LandmarkFitter *fitter, int index);
 /* Index of the first current face with the id; -1 none; -4 null fitter. */
 int landmarkFindFace(LandmarkFitter *fitter, int32_t id);
-/* 0; -4 null; -7 unsupported format; else the answer of the last face fitted. */
+/* 0; -4 null, or an image without first-plane pixels, row step or size; -7 unsupported
+ * format; else the answer of the last face fitted. */
 int landmarkProcess(LandmarkFitter *fitter, const EngineImage *image);
 /* By fit state 0, 101 or 102; -4 null fitter, negative index or null points place; -102
  * index past the end. */

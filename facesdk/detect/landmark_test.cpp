@@ -170,6 +170,33 @@ TEST_F(FitterFixture, AddFaceCodesAndStoredCopy)
     EXPECT_EQ(landmarkFaceCount(nullptr), 0);
 }
 
+// An image the fit cannot read is refused as the classifier refuses it, before any face is
+// touched; the faces are fitted afterwards on a usable one.
+TEST_F(FitterFixture, ProcessRefusesImagesWithoutPixelsRowStepOrSize)
+{
+    create(0);
+    Picture picture;
+    const LandmarkFace a = eyesFace(1);
+    ASSERT_EQ(landmarkAddFace(fitter, &a), kResultOk);
+    const struct {
+        const char *name;
+        void (*spoil)(EngineImage &);
+    } cases[] = {
+        {"no pixels", [](EngineImage &image) { image.planes[0].pixels = nullptr; }},
+        {"no row step", [](EngineImage &image) { image.planes[0].stride = 0; }},
+        {"no width", [](EngineImage &image) { image.width = 0; }},
+        {"negative height", [](EngineImage &image) { image.height = -400; }},
+    };
+    for (const auto &c : cases) {
+        EngineImage spoilt = picture.image;
+        c.spoil(spoilt);
+        EXPECT_EQ(landmarkProcess(fitter, &spoilt), kResultBadArgument) << c.name;
+        EXPECT_EQ(fitter->processed, 0) << c.name;
+    }
+    EXPECT_EQ(landmarkProcess(fitter, &picture.image), kResultOk);
+    EXPECT_EQ(fitter->processed, 1);
+}
+
 TEST_F(FitterFixture, ProcessAndGetterCodes)
 {
     create(0);
