@@ -490,11 +490,11 @@ void recordFrameTiming(FaceDetector *detector, const DetectorFrameInfo *info)
 
 } // namespace
 
-int faceDetectorDetectEx(FaceDetector *detector, const DetectorImage *image, ProgressCallback callback,
-                         void *user, const DetectorFrameInfo *frameInfo)
+namespace {
+
+int detectFrame(FaceDetector *detector, const DetectorImage *image, ProgressCallback callback, void *user,
+                const DetectorFrameInfo *frameInfo)
 {
-    if (!detector || !image || !detectorImageValid(image, true))
-        return kResultBadArgument;
     int rc = prepareFrame(detector, frameInfo, image, callback, user);
     if (rc != kResultOk)
         return rc;
@@ -505,8 +505,21 @@ int faceDetectorDetectEx(FaceDetector *detector, const DetectorImage *image, Pro
     rc = tracking ? detectTracking(detector) : detectStill(detector);
     ++detector->passesRun;
     choosePrimaryFace(detector);
+    return rc;
+}
+
+} // namespace
+
+int faceDetectorDetectEx(FaceDetector *detector, const DetectorImage *image, ProgressCallback callback,
+                         void *user, const DetectorFrameInfo *frameInfo)
+{
+    if (!detector || !image || !detectorImageValid(image, true))
+        return kResultBadArgument;
+    const int rc = detectFrame(detector, image, callback, user, frameInfo);
+    forgetCallerPixels(detector);
     if (rc != kResultOk)
         return rc;
+    const bool tracking = detector->flags & kDetectorFlagTracking;
     if (recountFaces(detector) == 0)
         return kResultNotFound;
     if (!tracking)
@@ -524,8 +537,9 @@ int faceDetectorDetect(FaceDetector *detector, const DetectorImage *image, Progr
 
 namespace {
 
-/* Eye score of a rectangle of a source the working images do not hold: the rectangle (or its
- * turned bounding box) is converted into a temporary image, made upright and measured. */
+/* Eye score of a rectangle of the source handed in: the rectangle (or its turned bounding box)
+ * is converted into a temporary image, made upright and measured. The working images of the last
+ * detection are never measured: they may hold another picture of the same size. */
 int eyeScoreOnCopy(FaceDetector *detector, const DetectorImage *source, const int32_t rect[4], int32_t roll,
                    int32_t *score)
 {
@@ -628,9 +642,6 @@ int faceDetectorDetectInRegion(FaceDetector *detector, const DetectorRegionReque
             std::memcpy(rect, scaled, sizeof rect);
         }
     }
-    if (axisRoll(roll) && detector->frame.working.data && detector->previousWidth == source->width &&
-        detector->previousHeight == source->height)
-        return regionEyeScore(detector, rect, roll, eyeScore);
     return eyeScoreOnCopy(detector, source, rect, roll, eyeScore);
 }
 

@@ -406,4 +406,39 @@ TEST_F(FacesTest, DetectInRegionMeasuresTheEyesOfAGivenRectangle)
     EXPECT_EQ(faceDetectorDetectInRegion(detector, &request, &score), kResultBadArgument);
 }
 
+// Detect-in-region measures the picture it is handed: after a detection on one frame, a frame of
+// the same size without the face scores nothing there. The detection worked on the caller's
+// frame in place and keeps no pointer to it: the frame is gone before the region is measured.
+TEST_F(FacesTest, DetectInRegionMeasuresThePictureHandedInNotTheLastDetection)
+{
+    const int32_t rect[4] = {40, 30, 60, 60};
+    DetectorRegionRequest request{};
+    request.size = sizeof request;
+    request.rect = rect;
+    {
+        auto detected = std::make_unique<SyntheticFrame>(160, 120);
+        detected->drawFace(40, 30, 60, 0);
+        DetectorImage image = detected->image();
+        ASSERT_EQ(faceDetectorDetect(detector, &image, nullptr, nullptr), kResultOk);
+        EXPECT_NE(detector->frame.working.data, detected->pixels.data());
+        EXPECT_NE(detector->alternate.working.data, detected->pixels.data());
+    }
+    SyntheticFrame blank(160, 120);
+    DetectorImage blankImage = blank.image();
+    request.image = &blankImage;
+    int32_t score = -1;
+    for (const int32_t roll : {0, 90, 180, -90}) {
+        request.roll = roll;
+        EXPECT_EQ(faceDetectorDetectInRegion(detector, &request, &score), kResultOk) << roll;
+        EXPECT_EQ(score, 0) << roll;
+    }
+    SyntheticFrame face(160, 120);
+    face.drawFace(40, 30, 60, 0);
+    DetectorImage faceImage = face.image();
+    request.image = &faceImage;
+    request.roll = 0;
+    EXPECT_EQ(faceDetectorDetectInRegion(detector, &request, &score), kResultOk);
+    EXPECT_GT(score, 0);
+}
+
 } // namespace

@@ -86,6 +86,12 @@ void releaseWorkingImages(FaceDetector *detector)
     detector->hasAlternate = 0;
 }
 
+void forgetCallerPixels(FaceDetector *detector)
+{
+    for (FrameBuffers *set : {&detector->frame, &detector->alternate})
+        set->working.data = static_cast<uint8_t *>(set->working.block);
+}
+
 void swapFrameBuffers(FaceDetector *detector)
 {
     if (detector->configured.framesPerFullScan < 2 || !detector->hasAlternate)

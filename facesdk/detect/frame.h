@@ -20,6 +20,9 @@ void setSkinPrefilter(FaceDetector *detector, int mode);
 void releaseWorkingImages(FaceDetector *detector);
 /* Exchanges the set in use with the alternate set. */
 void swapFrameBuffers(FaceDetector *detector);
+/* Points the working images of both sets back at the detector's own blocks: a detection may work
+ * on a caller's pixels in place, and keeps no pointer to them once it returns. */
+void forgetCallerPixels(FaceDetector *detector);
 
 /* ---- the integration family and luma remap ----
  * Each member fills the rectangle rect = {x0, y0, w, h} of u32 buffers whose row stride is the
