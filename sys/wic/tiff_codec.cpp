@@ -1,6 +1,7 @@
 // TIFF frames through libtiff over memory: strips of contiguous grey, RGB or RGBA samples of 8 or
 // 16 bits are read as they are; every other layout (palettes, CMYK, YCbCr, planes, tiles, 1-bit)
-// through libtiff's RGBA reader. Encoding writes one contiguous frame.
+// through libtiff's RGBA reader. Encoding writes one contiguous frame, with its thumbnail as a
+// reduced-resolution sub-image.
 #include "sys/wic/codecs.h"
 
 #include <algorithm>
@@ -195,30 +196,16 @@ int decodeTiff(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame,
     return kWicOk;
 }
 
-int encodeTiff(const EncodeFrame& frame, int compressionMethod, std::vector<uint8_t>* out, std::string* error) {
-    const BitmapRef& pixels = frame.pixels;
-    uint16_t compression;
-    bool predictor = false;
-    switch (compressionMethod) {
-    case 0:
-    case 4: compression = COMPRESSION_LZW; break;
-    case 1: compression = COMPRESSION_NONE; break;
-    case 6: compression = COMPRESSION_ADOBE_DEFLATE; break;
-    case 7: compression = COMPRESSION_LZW; predictor = true; break;
-    default: return fail(error, kWicBadArgument, "TIFF compression method " + std::to_string(compressionMethod));
-    }
+namespace {
+
+// Fields and rows of one directory; the caller writes the directory. False when a row fails.
+bool writeImage(TIFF* tiff, const BitmapRef& pixels, uint16_t compression, bool predictor, double dpiX,
+                double dpiY) {
     const int channels = channelCount(pixels.format);
-    const int bits = bitsPerChannel(pixels.format);
-    std::vector<uint8_t> bytes;
-    MemoryFile file;
-    file.writeBytes = &bytes;
-    TIFF* tiff = openMemory(&file, "w");
-    if (!tiff)
-        return fail(error, kWicWriteFailed, "TIFF encoder could not start: " + file.message);
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, pixels.width);
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, pixels.height);
     TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, uint16_t(channels));
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, uint16_t(bits));
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, uint16_t(bitsPerChannel(pixels.format)));
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, channels >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
@@ -230,18 +217,54 @@ int encodeTiff(const EncodeFrame& frame, int compressionMethod, std::vector<uint
         TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, uint16_t(1), extra);
     }
     TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    TIFFSetField(tiff, TIFFTAG_XRESOLUTION, float(frame.dpiX));
-    TIFFSetField(tiff, TIFFTAG_YRESOLUTION, float(frame.dpiY));
+    TIFFSetField(tiff, TIFFTAG_XRESOLUTION, float(dpiX));
+    TIFFSetField(tiff, TIFFTAG_YRESOLUTION, float(dpiY));
     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0));
-    if (!frame.iccProfile.empty())
-        TIFFSetField(tiff, TIFFTAG_ICCPROFILE, uint32_t(frame.iccProfile.size()), frame.iccProfile.data());
     bool written = true;
     std::vector<uint8_t> row(pixels.stride);
     for (uint32_t y = 0; y < pixels.height && written; ++y) {
         std::memcpy(row.data(), pixels.pixels + size_t(y) * pixels.stride, pixels.stride);  // libtiff may touch it
         written = TIFFWriteScanline(tiff, row.data(), y, 0) >= 0;
     }
-    written = written && TIFFWriteDirectory(tiff);
+    return written;
+}
+
+}  // namespace
+
+int encodeTiff(const EncodeFrame& frame, int compressionMethod, std::vector<uint8_t>* out, std::string* error) {
+    uint16_t compression;
+    bool predictor = false;
+    switch (compressionMethod) {
+    case 0:
+    case 4: compression = COMPRESSION_LZW; break;
+    case 1: compression = COMPRESSION_NONE; break;
+    case 6: compression = COMPRESSION_ADOBE_DEFLATE; break;
+    case 7: compression = COMPRESSION_LZW; predictor = true; break;
+    default: return fail(error, kWicBadArgument, "TIFF compression method " + std::to_string(compressionMethod));
+    }
+    Bitmap thumbnail;
+    if (frame.thumbnail.pixels && !convertFormat(frame.thumbnail, PixelFormat::Rgb24, &thumbnail))
+        return fail(error, kWicBadArgument, "TIFF encoder: unusable thumbnail");
+    std::vector<uint8_t> bytes;
+    MemoryFile file;
+    file.writeBytes = &bytes;
+    TIFF* tiff = openMemory(&file, "w");
+    if (!tiff)
+        return fail(error, kWicWriteFailed, "TIFF encoder could not start: " + file.message);
+    if (!thumbnail.pixels.empty()) {
+        uint64_t subImageOffsets[1] = {0};  // filled in when the sub-image is written
+        TIFFSetField(tiff, TIFFTAG_SUBIFD, uint16_t(1), subImageOffsets);
+    }
+    if (!frame.iccProfile.empty())
+        TIFFSetField(tiff, TIFFTAG_ICCPROFILE, uint32_t(frame.iccProfile.size()), frame.iccProfile.data());
+    bool written = writeImage(tiff, frame.pixels, compression, predictor, frame.dpiX, frame.dpiY) &&
+                   TIFFWriteDirectory(tiff);
+    // The directory written next is the sub-image that the frame's SubIFD tag points to.
+    if (written && !thumbnail.pixels.empty()) {
+        TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
+        written = writeImage(tiff, refOf(thumbnail), compression, predictor, frame.dpiX, frame.dpiY) &&
+                  TIFFWriteDirectory(tiff);
+    }
     TIFFClose(tiff);
     if (!written)
         return fail(error, kWicWriteFailed, "TIFF encoder: " + file.message);

@@ -143,6 +143,10 @@ struct EncodeFrame {
     double dpiX = 72;
     double dpiY = 72;
     std::vector<uint8_t> iccProfile;  // embedded when non-empty (not in BMP)
+    // The frame's thumbnail, in any format: TIFF writes it as 8-bit RGB in a reduced-resolution
+    // sub-image of the frame (a SubIFD, which readers of the main image pass over); the other
+    // containers take none (kWicUnsupported). None when it has no pixels.
+    BitmapRef thumbnail;
 };
 
 // Encodes one frame into `out`. Containers: Jpeg, Png, Bmp, Tiff.

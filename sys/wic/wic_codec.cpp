@@ -142,6 +142,9 @@ int encodeMemory(Container container, const EncodeFrame& frame, const PropertyBa
     if (code != kWicOk)
         return code;
 
+    if (frame.thumbnail.pixels && container != Container::Tiff)
+        return fail(error, kWicUnsupported, "this encoder takes no thumbnail");
+
     EncodeFrame converted = frame;
     Bitmap convertedPixels;
     const PixelFormat format = encoderPixelFormat(container, pixels.format, options);

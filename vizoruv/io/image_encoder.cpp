@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -38,6 +39,8 @@ namespace fs = std::filesystem;
 
 constexpr uint32_t kThumbnailSide = 256;
 constexpr double kThumbnailQuality = 0.9;
+constexpr uint64_t kJfifPerInch = 1;        // units of a JFIF density
+constexpr uint64_t kJfifPerCentimetre = 2;
 
 int encodeFailure(std::string* error, int code, const std::string& text) {
     if (error)
@@ -133,7 +136,8 @@ wic::PixelFormat frameFormat(const ImageBuffer& buffer, bool bgrOrder) {
     return wic::PixelFormat::Bgr24;
 }
 
-// The integer resolution of the source: XResolution, else the JFIF density; 0 when neither.
+// The integer resolution of the source: XResolution, else the JFIF density in dots per inch; 0 when
+// neither. A JFIF density without units is only the pixels' aspect ratio, no resolution.
 uint32_t sourceResolution(const ImageMetadata& metadata) {
     for (const char* path : {"/{ushort=282}", "/ifd/{ushort=282}", "/app1/ifd/{ushort=282}"}) {
         const MetaValue v = metadata.query(path);
@@ -145,7 +149,13 @@ uint32_t sourceResolution(const ImageMetadata& metadata) {
         break;
     }
     const MetaValue density = metadata.query("/app0/{ushort=2}");
-    return density.is(MetaType::UInt16) ? uint32_t(density.number) : 0;
+    if (!density.is(MetaType::UInt16))
+        return 0;
+    switch (metadata.query("/app0/{ushort=1}").number) {
+    case kJfifPerInch: return uint32_t(density.number);
+    case kJfifPerCentimetre: return uint32_t(std::lround(density.number * 2.54));
+    default: return 0;
+    }
 }
 
 // Pixels with alpha below 255 blended over white (JPEG has no alpha); the alpha stays.
@@ -174,7 +184,9 @@ bool anyTransparent(const wic::Bitmap& pixels) {
     return false;
 }
 
-std::vector<uint8_t> thumbnailJpeg(const wic::Bitmap& written) {
+// The thumbnail of the written pixels: 256 pixels on the longer side, 8-bit B, G, R; empty when the
+// picture is too flat for it.
+wic::Bitmap thumbnailOf(const wic::Bitmap& written) {
     const uint32_t longer = std::max(written.width, written.height);
     uint32_t width = kThumbnailSide, height = kThumbnailSide;
     if (written.width > written.height)
@@ -182,12 +194,18 @@ std::vector<uint8_t> thumbnailJpeg(const wic::Bitmap& written) {
     else if (written.height > written.width)
         width = written.width * kThumbnailSide / longer;
     wic::Bitmap bgr, scaled;
-    std::vector<uint8_t> jpeg;
     if (width == 0 || height == 0 || !wic::convertFormat(wic::refOf(written), wic::PixelFormat::Bgr24, &bgr) ||
         !wic::scaleBitmap(wic::refOf(bgr), width, height, wic::Interpolation::Linear, &scaled))
+        return wic::Bitmap();
+    return scaled;
+}
+
+std::vector<uint8_t> jpegBytesOf(const wic::Bitmap& thumbnail) {
+    std::vector<uint8_t> jpeg;
+    if (thumbnail.pixels.empty())
         return jpeg;
     wic::EncodeFrame frame;
-    frame.pixels = wic::refOf(scaled);
+    frame.pixels = wic::refOf(thumbnail);
     wic::encodeMemory(wic::Container::Jpeg, frame, {{"ImageQuality", kThumbnailQuality}}, &jpeg, nullptr);
     return jpeg;
 }
@@ -208,7 +226,11 @@ void rewriteFacts(const EncodeRequest& request, int mode, uint32_t resolution, u
     for (const char* path : {"/app1/ifd/{ushort=305}", "/ifd/{ushort=305}", "/{ushort=305}"})
         if (out->set(path, software))
             break;
-    out->set("System.Photo.Orientation", MetaValue::ofUInt16(uint16_t(request.orientationApplied ? 1 : request.orientation)));
+    const uint16_t orientation = uint16_t(request.orientationApplied ? 1 : request.orientation);
+    out->set("System.Photo.Orientation", MetaValue::ofUInt16(orientation));
+    // The XMP copy of the orientation, when the source has one, must not contradict the EXIF one.
+    if (!out->query("/xmp/tiff:Orientation").is(MetaType::Empty))
+        out->set("/xmp/tiff:Orientation", MetaValue::ofString(std::to_string(orientation)));
     const bool exifBlock = out->query("/app1/ifd/exif").is(MetaType::Object);
     out->set("/app1/ifd/{ushort=256}", MetaValue::ofUInt32(width));
     out->set("/app1/ifd/{ushort=257}", MetaValue::ofUInt32(height));
@@ -336,6 +358,12 @@ int encode(const EncodeRequest& request, std::string* error) {
     frame.dpiX = frame.dpiY = dpi;
     if (container != wic::Container::Bmp)
         frame.iccProfile = embedded.bytes;
+    // A JPEG carries its thumbnail in the EXIF block (below); a TIFF as a sub-image of the frame,
+    // since a TIFF's second directory is a page of its own.
+    const wic::Bitmap thumbnail =
+        container == wic::Container::Jpeg || container == wic::Container::Tiff ? thumbnailOf(pixels) : wic::Bitmap();
+    if (container == wic::Container::Tiff && !thumbnail.pixels.empty())
+        frame.thumbnail = wic::refOf(thumbnail);
     std::vector<uint8_t> bytes;
     std::string reason;
     if (wic::encodeMemory(container, frame, options, &bytes, &reason) != wic::kWicOk)
@@ -351,10 +379,10 @@ int encode(const EncodeRequest& request, std::string* error) {
                 out.setXmpPacket(kPngXmpPacket);  // no block copy: the packet stands for the missing XMP
             rewriteFacts(request, mode, resolution, frameWidth, frameHeight, &out);
         }
-        if (container == wic::Container::Jpeg || container == wic::Container::Tiff) {
-            std::vector<uint8_t> thumbnail = thumbnailJpeg(pixels);
-            if (!thumbnail.empty())
-                out.setJpegThumbnail(thumbnail);
+        if (container == wic::Container::Jpeg) {
+            const std::vector<uint8_t> jpeg = jpegBytesOf(thumbnail);
+            if (!jpeg.empty())
+                out.setJpegThumbnail(jpeg);
         }
         if (!out.writeInto(&bytes, &reason))
             return encodeFailure(error, carry ? kEncodeFailedWithMetadata : kEncodeFailed, reason);

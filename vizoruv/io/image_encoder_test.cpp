@@ -8,9 +8,16 @@
 #include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
 #include <lcms2.h>
+#include <png.h>
+#include <tiffio.h>
+#include <zlib.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
+
+#include <jpeglib.h>
 
 using namespace io_test;
 
@@ -92,6 +99,142 @@ std::vector<std::pair<std::string, std::string>> pngTextChunks(const std::vector
     return chunks;
 }
 
+// ---- Independent readers of the written files: libtiff, libpng and libjpeg ----
+
+struct LibtiffReading {
+    struct SubImage {
+        uint32_t width = 0, height = 0, subfileType = 0;
+        uint8_t firstPixel[4] = {};
+    };
+    int pages = 0;                      // directories in the main chain
+    std::vector<SubImage> subImages;    // those the first page's SubIFD tag points to
+    std::string software;
+    std::vector<std::string> messages;  // every error and warning libtiff gave
+};
+
+int collectTiffMessage(TIFF*, void* reading, const char* module, const char* format, va_list arguments) {
+    char text[512];
+    vsnprintf(text, sizeof text, format, arguments);
+    static_cast<LibtiffReading*>(reading)->messages.push_back(std::string(module ? module : "") + ": " + text);
+    return 1;
+}
+
+// Reads every page and sub-image with all their pixels.
+LibtiffReading readWithLibtiff(const std::string& path) {
+    LibtiffReading reading;
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    TIFFOpenOptionsSetErrorHandlerExtR(options, collectTiffMessage, &reading);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, collectTiffMessage, &reading);
+    TIFF* tiff = TIFFOpenExt(path.c_str(), "r", options);
+    TIFFOpenOptionsFree(options);
+    if (!tiff) {
+        reading.messages.push_back("cannot open " + path);
+        return reading;
+    }
+    auto readPixels = [&](uint32_t* width, uint32_t* height, uint8_t* firstPixel) {
+        TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+        TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, height);
+        std::vector<uint32_t> rgba(size_t(*width) * *height);
+        if (rgba.empty() || !TIFFReadRGBAImageOriented(tiff, *width, *height, rgba.data(), ORIENTATION_TOPLEFT, 1))
+            reading.messages.push_back("unreadable pixels");
+        else
+            std::memcpy(firstPixel, rgba.data(), 4);
+    };
+    std::vector<uint64_t> subOffsets;
+    do {
+        ++reading.pages;
+        uint32_t width = 0, height = 0;
+        uint8_t first[4];
+        readPixels(&width, &height, first);
+        uint16_t count = 0;
+        uint64_t* offsets = nullptr;
+        if (reading.pages == 1) {
+            if (TIFFGetField(tiff, TIFFTAG_SUBIFD, &count, &offsets))
+                subOffsets.assign(offsets, offsets + count);
+            const char* software = nullptr;
+            if (TIFFGetField(tiff, TIFFTAG_SOFTWARE, &software) && software)
+                reading.software = software;
+        }
+    } while (TIFFReadDirectory(tiff));
+    for (uint64_t offset : subOffsets) {
+        LibtiffReading::SubImage sub;
+        if (!TIFFSetSubDirectory(tiff, offset)) {
+            reading.messages.push_back("unreadable sub-image");
+            continue;
+        }
+        TIFFGetField(tiff, TIFFTAG_SUBFILETYPE, &sub.subfileType);
+        readPixels(&sub.width, &sub.height, sub.firstPixel);
+        reading.subImages.push_back(sub);
+    }
+    TIFFClose(tiff);
+    return reading;
+}
+
+// A tEXt chunk, with its CRC spoilt when asked.
+std::vector<uint8_t> pngTextChunk(const std::string& keyword, const std::string& text, bool badCrc = false) {
+    const uint32_t length = uint32_t(keyword.size() + 1 + text.size());
+    std::vector<uint8_t> chunk;
+    for (int i = 0; i < 4; ++i)
+        chunk.push_back(uint8_t(length >> (24 - 8 * i)));
+    const std::string type = "tEXt";
+    chunk.insert(chunk.end(), type.begin(), type.end());
+    chunk.insert(chunk.end(), keyword.begin(), keyword.end());
+    chunk.push_back(0);
+    chunk.insert(chunk.end(), text.begin(), text.end());
+    const uint32_t crc = uint32_t(crc32(0, chunk.data() + 4, uInt(length + 4))) ^ (badCrc ? 1u : 0u);
+    for (int i = 0; i < 4; ++i)
+        chunk.push_back(uint8_t(crc >> (24 - 8 * i)));
+    return chunk;
+}
+
+// Keyword and text of every text chunk, read by libpng.
+std::map<std::string, std::string> pngTexts(const std::string& path) {
+    std::map<std::string, std::string> texts;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return texts;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png)) == 0) {
+        png_init_io(png, file);
+        png_read_info(png, info);
+        std::vector<uint8_t> row(png_get_rowbytes(png, info));
+        for (uint32_t y = 0; y < png_get_image_height(png, info); ++y)
+            png_read_row(png, row.data(), nullptr);
+        png_read_end(png, info);
+        png_textp text = nullptr;
+        const int count = png_get_text(png, info, &text, nullptr);
+        for (int i = 0; i < count; ++i) {
+            const std::string keyword = text[i].key;
+            if (keyword != "XML:com.adobe.xmp" && keyword.rfind("Raw profile type ", 0) != 0)
+                texts[keyword] = std::string(text[i].text, text[i].itxt_length ? text[i].itxt_length : text[i].text_length);
+        }
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(file);
+    return texts;
+}
+
+// The comment segments of a JPEG file, read by libjpeg, without the NUL that may end them.
+std::vector<std::string> jpegComments(const std::string& path) {
+    std::vector<std::string> comments;
+    const std::vector<uint8_t> bytes = fileBytes(path);
+    jpeg_decompress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    jpeg_save_markers(&info, JPEG_COM, 0xFFFF);
+    jpeg_read_header(&info, TRUE);
+    for (jpeg_saved_marker_ptr m = info.marker_list; m; m = m->next) {
+        const unsigned length = m->data_length > 0 && m->data[m->data_length - 1] == 0 ? m->data_length - 1
+                                                                                       : m->data_length;
+        comments.emplace_back(reinterpret_cast<const char*>(m->data), length);
+    }
+    jpeg_destroy_decompress(&info);
+    return comments;
+}
+
 struct EncoderTest : ::testing::Test {
     ScratchFolder folder;
     ProfileBytes proPhoto, adobe;
@@ -140,6 +283,7 @@ void cameraMetadata(ImageMetadata& m) {
     m.set("/app1/ifd/gps/{ushort=2}", MetaValue::ofRational(52, 1));
     m.set("/iptc/Keywords", MetaValue::ofString("harbour"));
     m.set("/xmp/xmp:CreatorTool", MetaValue::ofWide(u"Camera firmware"));
+    m.set("/xmp/tiff:Orientation", MetaValue::ofString("6"));
     m.set("/xmp/crs:PaintBasedCorrections", MetaValue::ofWide(u"painted"));
     m.set("/app1/ifd/{ushort=50706}", MetaValue::ofBlob({1, 4, 0, 0}));
     m.set("/app1/ifd/exif/{ushort=37500}", MetaValue::ofBlob({7, 7, 7, 7}));
@@ -211,6 +355,7 @@ TEST_F(EncoderTest, MetadataIsCarriedOverAndRewritten) {
             EXPECT_EQ(m.query("/xmp/xmp:CreatorTool").wide, u"Camera firmware");
             EXPECT_EQ(m.query("/app1/ifd/{ushort=305}").text, "Vizoruv 5");
             EXPECT_EQ(m.query("System.Photo.Orientation").number, applied ? 1u : 6u);
+            EXPECT_EQ(m.query("/xmp/tiff:Orientation").wide, applied ? u"1" : u"6");  // XMP says the same
             EXPECT_EQ(m.query("/app1/ifd/{ushort=256}").number, 32u);
             EXPECT_EQ(m.query("/app1/ifd/{ushort=257}").number, 48u);
             EXPECT_EQ(m.query("/app1/ifd/exif/{ushort=40962}").number, 32u);
@@ -256,12 +401,14 @@ TEST_F(EncoderTest, PngGetsTheXmpPacketOnlyWhenTheBlocksCouldNotBeCopied) {
     EXPECT_TRUE(pngTextChunks(fileBytes(folder.file("from-png.png"))).empty());
 }
 
-TEST_F(EncoderTest, ThumbnailsOnlyInJpegAndTiff) {
+// A JPEG keeps its thumbnail in the EXIF block; a TIFF in a reduced-resolution sub-image of its one
+// page (a second directory would be a malformed page of its own), read back here by libtiff.
+TEST_F(EncoderTest, ThumbnailsInJpegExifAndTiffSubImages) {
     const std::string source = folder.file("s.jpg");
     writePicture(source, wic::Container::Jpeg, smooth(8, 8));
-    struct Case { uint32_t w, h; const char* mime; long tw, th; } cases[] = {
+    struct Case { uint32_t w, h; const char* mime; uint32_t tw, th; } cases[] = {
         {600, 400, "image/jpeg", 256, 170}, {400, 600, "image/jpeg", 170, 256}, {300, 300, "image/tiff", 256, 256},
-        {600, 400, "image/png", 0, 0},
+        {400, 600, "image/tiff", 170, 256}, {600, 400, "image/png", 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + " " + c.mime);
@@ -272,15 +419,102 @@ TEST_F(EncoderTest, ThumbnailsOnlyInJpegAndTiff) {
         std::vector<uint8_t> bytes = fileBytes(out);
         Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(bytes.data(), long(bytes.size()));
         image->readMetadata();
-        Exiv2::DataBuf thumb = Exiv2::ExifThumbC(image->exifData()).copy();
+        Exiv2::DataBuf exifThumbnail = Exiv2::ExifThumbC(image->exifData()).copy();
+        if (std::string(c.mime) == "image/tiff") {
+            EXPECT_EQ(exifThumbnail.size_, 0);
+            const LibtiffReading tiff = readWithLibtiff(out);
+            EXPECT_TRUE(tiff.messages.empty()) << tiff.messages.front();
+            EXPECT_EQ(tiff.pages, 1);
+            ASSERT_EQ(tiff.subImages.size(), 1u);
+            EXPECT_EQ(tiff.subImages[0].width, c.tw);
+            EXPECT_EQ(tiff.subImages[0].height, c.th);
+            EXPECT_EQ(tiff.subImages[0].subfileType, uint32_t(FILETYPE_REDUCEDIMAGE));
+            // The thumbnail shows the picture: its top-left corner has the picture's colours.
+            EXPECT_NEAR(tiff.subImages[0].firstPixel[0], pixels.pixels[0], 4);
+            EXPECT_NEAR(tiff.subImages[0].firstPixel[2], pixels.pixels[2], 4);
+            continue;
+        }
         if (c.tw == 0) {
-            EXPECT_EQ(thumb.size_, 0);
+            EXPECT_EQ(exifThumbnail.size_, 0);
             continue;
         }
         wic::Frame frame;
-        ASSERT_EQ(wic::decodeMemory(thumb.pData_, size_t(thumb.size_), &frame, nullptr), wic::kWicOk);
-        EXPECT_EQ(frame.bitmap.width, uint32_t(c.tw));
-        EXPECT_EQ(frame.bitmap.height, uint32_t(c.th));
+        ASSERT_EQ(wic::decodeMemory(exifThumbnail.pData_, size_t(exifThumbnail.size_), &frame, nullptr), wic::kWicOk);
+        EXPECT_EQ(frame.bitmap.width, c.tw);
+        EXPECT_EQ(frame.bitmap.height, c.th);
+    }
+}
+
+// Written files read clean in libtiff, and their ASCII items (the Software text above all) end with
+// the NUL that TIFF and EXIF require.
+TEST_F(EncoderTest, TextItemsEndWithTheirNul) {
+    const std::string source = folder.file("camera.jpg");
+    writePicture(source, wic::Container::Jpeg, smooth(48, 32), cameraMetadata);
+    wic::Bitmap pixels = smoothRgba(48, 32);
+    ImageBuffer buffer = viewOf(pixels);
+    for (const char* name : {"out.tif", "out.jpg"}) {
+        SCOPED_TRACE(name);
+        const bool tiff = std::string(name) == "out.tif";
+        EncodeRequest r = request(buffer, source, folder.file(name), tiff ? "image/tiff" : "image/jpeg");
+        ASSERT_EQ(encodeImage(r), kEncodeWritten);
+        if (tiff) {
+            const LibtiffReading reading = readWithLibtiff(r.outputPath);
+            EXPECT_TRUE(reading.messages.empty()) << reading.messages.front();
+            EXPECT_EQ(reading.software, "Vizoruv 5");
+        }
+        std::vector<uint8_t> bytes = fileBytes(r.outputPath);
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(bytes.data(), long(bytes.size()));
+        image->readMetadata();
+        for (const char* key : {"Exif.Image.Software", "Exif.Image.Make", "Exif.Photo.DateTimeOriginal"}) {
+            const auto item = image->exifData().findKey(Exiv2::ExifKey(key));
+            ASSERT_NE(item, image->exifData().end()) << key;
+            std::vector<uint8_t> raw(size_t(item->size()));
+            item->copy(raw.data(), Exiv2::littleEndian);
+            ASSERT_FALSE(raw.empty()) << key;
+            EXPECT_EQ(raw.back(), 0) << key;
+        }
+    }
+}
+
+// A JPEG's comment and a PNG's text chunks reach the output: a comment becomes a PNG's
+// "Description" and back; a chunk whose CRC is wrong stays behind.
+TEST_F(EncoderTest, CommentsAndPngTextsAreCarriedOver) {
+    wic::Bitmap pixels = smoothRgba(16, 16);
+    ImageBuffer buffer = viewOf(pixels);
+    const std::string jpeg = folder.file("commented.jpg"), png = folder.file("titled.png");
+    std::vector<uint8_t> bytes = encodeBytes(wic::Container::Jpeg, smooth(16, 16));
+    const std::string comment = "Boats at dawn";
+    std::vector<uint8_t> segment = {0xFF, 0xFE, 0, uint8_t(comment.size() + 2)};
+    segment.insert(segment.end(), comment.begin(), comment.end());
+    bytes.insert(bytes.begin() + 2, segment.begin(), segment.end());
+    ASSERT_EQ(wic::writeFileBytes(jpeg, bytes, nullptr), wic::kWicOk);
+    bytes = encodeBytes(wic::Container::Png, smooth(16, 16));
+    const size_t afterHeader = 33;  // the signature and IHDR
+    for (const std::vector<uint8_t>& chunk :
+         {pngTextChunk("Title", "Harbour"), pngTextChunk("Description", comment),
+          pngTextChunk("Copyright", "damaged", true)})
+        bytes.insert(bytes.begin() + afterHeader, chunk.begin(), chunk.end());
+    ASSERT_EQ(wic::writeFileBytes(png, bytes, nullptr), wic::kWicOk);
+
+    struct Case {
+        const std::string& source;
+        const char* output;
+        std::map<std::string, std::string> texts;  // PNG output
+    } const cases[] = {
+        {jpeg, "out.jpg", {}},
+        {jpeg, "out.png", {{"Description", comment}}},
+        {png, "out.png", {{"Description", comment}, {"Title", "Harbour"}}},
+        {png, "out.jpg", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source + " to " + c.output);
+        const bool jpegOutput = std::string(c.output) == "out.jpg";
+        EncodeRequest r = request(buffer, c.source, folder.file(c.output), jpegOutput ? "image/jpeg" : "image/png");
+        ASSERT_EQ(encodeImage(r), kEncodeWritten);
+        if (jpegOutput)
+            EXPECT_EQ(jpegComments(r.outputPath), std::vector<std::string>{comment});
+        else
+            EXPECT_EQ(pngTexts(r.outputPath), c.texts);
     }
 }
 
@@ -371,6 +605,27 @@ TEST_F(EncoderTest, ResolutionComesFromTheSourceOrTheDefault) {
     readMetadata(r.outputPath, &m);
     EXPECT_TRUE(m.query("/app1/ifd/{ushort=282}").is(MetaType::Empty));
     EXPECT_EQ(m.query("/app0/{ushort=2}").number, 150u);  // the frame's resolution
+
+    // A JFIF density without units gives the pixels' aspect (1:1), not 1 dot per inch.
+    std::vector<uint8_t> bytes = encodeBytes(wic::Container::Jpeg, smooth(16, 16));
+    const uint8_t aspectOnly[] = {0, 0, 1, 0, 1};  // units, X density, Y density
+    std::copy(std::begin(aspectOnly), std::end(aspectOnly), bytes.begin() + 13);
+    const std::string aspect = folder.file("aspect.jpg");
+    ASSERT_EQ(wic::writeFileBytes(aspect, bytes, nullptr), wic::kWicOk);
+    for (const char* mime : {"image/tiff", "image/jpeg"}) {
+        SCOPED_TRACE(mime);
+        EncodeRequest fromAspect = request(buffer, aspect, folder.file("from-aspect"), mime);
+        fromAspect.settings.defaultDpi = 150;
+        ASSERT_EQ(encodeImage(fromAspect), kEncodeWritten);
+        if (std::string(mime) == "image/tiff") {
+            EXPECT_EQ(decoded(fromAspect.outputPath).dpiX, 150);
+            continue;
+        }
+        ImageMetadata written;
+        readMetadata(fromAspect.outputPath, &written);
+        EXPECT_TRUE(written.query("/ifd/{ushort=282}").is(MetaType::Empty));
+        EXPECT_EQ(written.query("/app0/{ushort=1}").number, 0u);  // the source's aspect, as the source says it
+    }
 }
 
 TEST_F(EncoderTest, OverwritingItsOwnSourceKeepsItsMetadata) {

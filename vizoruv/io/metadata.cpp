@@ -5,6 +5,7 @@
 #include "vizoruv/io/image_geometry.h"
 
 #include <exiv2/exiv2.hpp>
+#include <zlib.h>
 
 #include <cstring>
 #include <mutex>
@@ -57,7 +58,7 @@ const uint16_t kLayoutTags[] = {254, 255, 256, 257, 258, 259, 262, 273, 277, 278
                                 34377, 34675};
 
 struct Resolved {
-    enum Kind { None, ExifItem, ExifBlock, XmpItem, XmpBlock, IptcItem, IptcBlock, JfifX, JfifY } kind = None;
+    enum Kind { None, ExifItem, ExifBlock, XmpItem, XmpBlock, IptcItem, IptcBlock, JfifUnits, JfifX, JfifY } kind = None;
     std::string key;    // Exiv2 key of an item
     std::string group;  // EXIF group of a block
     MetaType photoType = MetaType::Empty;  // named properties: the type they answer in
@@ -93,6 +94,10 @@ Resolved resolve(std::string path) {
         }
     if (startsWith(path, "/app1/") || path == "/app1")
         path = path.substr(5);
+    if (path == "/app0/{ushort=1}") {
+        r.kind = Resolved::JfifUnits;
+        return r;
+    }
     if (path == "/app0/{ushort=2}") {
         r.kind = Resolved::JfifX;
         return r;
@@ -302,7 +307,13 @@ Exiv2::Value::AutoPtr exifValueOf(const MetaValue& v) {
     case MetaType::Double:
         return Exiv2::Value::AutoPtr(new Exiv2::URationalValue(Exiv2::floatToRationalCast(float(v.real))));
     case MetaType::String:
-    case MetaType::WideString: return Exiv2::Value::AutoPtr(new Exiv2::AsciiValue(textOf(v)));
+    case MetaType::WideString: {
+        // AsciiValue's read ends the text with the NUL that TIFF's ASCII type requires; its
+        // constructor taking a string does not.
+        Exiv2::Value::AutoPtr value(new Exiv2::AsciiValue);
+        value->read(textOf(v));
+        return value;
+    }
     case MetaType::Blob: {
         Exiv2::Value::AutoPtr value = Exiv2::Value::create(Exiv2::undefined);
         value->read(v.bytes.data(), long(v.bytes.size()), Exiv2::littleEndian);
@@ -322,6 +333,85 @@ bool isLayoutItem(const Exiv2::Exifdatum& datum) {
         if (datum.tag() == tag)
             return true;
     return false;
+}
+
+// ---- PNG text chunks ----
+// Exiv2 keeps a PNG's XMP, its EXIF and IPTC profiles and its "Description" (the comment); the other
+// text chunks (title, author, copyright, ...) travel here, whole, with their CRC.
+
+constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+constexpr size_t kPngChunkFrame = 12;  // length, type and CRC around the data
+
+bool isPng(const uint8_t* bytes, size_t size) {
+    return size >= sizeof kPngSignature && std::memcmp(bytes, kPngSignature, sizeof kPngSignature) == 0;
+}
+
+uint32_t bigEndian32(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+// Calls visit(chunk, whole size, type, data, data length) for each chunk up to IEND; false when a
+// chunk runs past the end.
+template <typename Visit>
+bool walkPngChunks(const uint8_t* bytes, size_t size, Visit visit) {
+    size_t offset = sizeof kPngSignature;
+    while (size - offset >= kPngChunkFrame) {
+        const uint8_t* chunk = bytes + offset;
+        const uint32_t length = bigEndian32(chunk);
+        if (length > size - offset - kPngChunkFrame)
+            return false;
+        visit(chunk, length + kPngChunkFrame, chunk + 4, chunk + 8, length);
+        if (std::memcmp(chunk + 4, "IEND", 4) == 0)
+            return true;
+        offset += length + kPngChunkFrame;
+    }
+    return false;
+}
+
+// A text chunk that Exiv2 does not keep: its keyword (the data up to the first NUL) is not one of
+// Exiv2's.
+bool isCarriedText(const uint8_t* type, const uint8_t* data, uint32_t length) {
+    if (std::memcmp(type, "tEXt", 4) != 0 && std::memcmp(type, "zTXt", 4) != 0 && std::memcmp(type, "iTXt", 4) != 0)
+        return false;
+    const std::string keyword(reinterpret_cast<const char*>(data),
+                              strnlen(reinterpret_cast<const char*>(data), length));
+    return keyword != "Description" && keyword != "XML:com.adobe.xmp" && keyword.rfind("Raw profile type ", 0) != 0;
+}
+
+bool crcMatches(const uint8_t* type, uint32_t length) {
+    const uLong crc = crc32(crc32(0L, Z_NULL, 0), type, uInt(length + 4));
+    return crc == bigEndian32(type + 4 + length);
+}
+
+// The carried text chunks of a PNG, in file order; chunks with a wrong CRC are left behind.
+std::vector<std::vector<uint8_t>> readPngTexts(const uint8_t* bytes, size_t size) {
+    std::vector<std::vector<uint8_t>> texts;
+    walkPngChunks(bytes, size, [&](const uint8_t* chunk, size_t whole, const uint8_t* type, const uint8_t* data,
+                                   uint32_t length) {
+        if (isCarriedText(type, data, length) && crcMatches(type, length))
+            texts.emplace_back(chunk, chunk + whole);
+    });
+    return texts;
+}
+
+// Replaces the PNG's carried text chunks by `texts`, which go before IEND. False for a PNG whose
+// chunks cannot be walked (it is left as it is).
+bool replacePngTexts(std::vector<uint8_t>* png, const std::vector<std::vector<uint8_t>>& texts) {
+    std::vector<uint8_t> out(png->begin(), png->begin() + sizeof kPngSignature);
+    const bool whole = walkPngChunks(png->data(), png->size(), [&](const uint8_t* chunk, size_t size,
+                                                                   const uint8_t* type, const uint8_t* data,
+                                                                   uint32_t length) {
+        if (isCarriedText(type, data, length))
+            return;
+        if (std::memcmp(type, "IEND", 4) == 0)
+            for (const std::vector<uint8_t>& text : texts)
+                out.insert(out.end(), text.begin(), text.end());
+        out.insert(out.end(), chunk, chunk + size);
+    });
+    if (!whole)
+        return false;
+    png->swap(out);
+    return true;
 }
 
 }  // namespace
@@ -348,8 +438,11 @@ struct ImageMetadata::Store {
     Exiv2::XmpData xmp;
     std::string xmpPacket;  // written when `xmp` is empty
     bool jfif = false;
+    uint8_t jfifUnits = 0;   // 0 the density is an aspect ratio only, 1 per inch, 2 per centimetre
     uint16_t jfifX = 0, jfifY = 0;
     bool jfifChanged = false;
+    std::string comment;     // a JPEG's comment, a PNG's "Description" text
+    std::vector<std::vector<uint8_t>> pngTexts;  // PNG text chunks that Exiv2 does not keep, whole
 };
 
 ImageMetadata::ImageMetadata() : store_(new Store) { initialiseExiv2(); }
@@ -361,6 +454,7 @@ bool ImageMetadata::read(const uint8_t* bytes, size_t size, std::string* error) 
     if (size >= 18 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF && bytes[3] == 0xE0 &&
         std::memcmp(bytes + 6, "JFIF\0", 5) == 0) {
         store_->jfif = true;
+        store_->jfifUnits = bytes[13];
         store_->jfifX = uint16_t((bytes[14] << 8) | bytes[15]);
         store_->jfifY = uint16_t((bytes[16] << 8) | bytes[17]);
     }
@@ -372,6 +466,9 @@ bool ImageMetadata::read(const uint8_t* bytes, size_t size, std::string* error) 
         store_->exif = image->exifData();
         store_->iptc = image->iptcData();
         store_->xmp = image->xmpData();
+        store_->comment = image->comment();
+        if (isPng(bytes, size))
+            store_->pngTexts = readPngTexts(bytes, size);
     } catch (const std::exception& e) {
         // BMP and GIF carry nothing we read; Exiv2 refuses some of their variants.
         if (size >= 2 && ((bytes[0] == 'B' && bytes[1] == 'M') || (bytes[0] == 'G' && bytes[1] == 'I')))
@@ -385,7 +482,8 @@ bool ImageMetadata::read(const uint8_t* bytes, size_t size, std::string* error) 
 }
 
 bool ImageMetadata::empty() const {
-    return store_->exif.empty() && store_->iptc.empty() && store_->xmp.empty() && !store_->jfif;
+    return store_->exif.empty() && store_->iptc.empty() && store_->xmp.empty() && !store_->jfif &&
+           store_->comment.empty() && store_->pngTexts.empty();
 }
 
 MetaValue ImageMetadata::query(const std::string& path) const {
@@ -438,6 +536,12 @@ MetaValue ImageMetadata::lookUp(const std::string& path) const {
     case Resolved::IptcBlock:
         if (!store_->iptc.empty())
             v.type = MetaType::Object;
+        return v;
+    case Resolved::JfifUnits:
+        if (store_->jfif) {
+            v.type = MetaType::UInt8;
+            v.number = store_->jfifUnits;
+        }
         return v;
     case Resolved::JfifX:
     case Resolved::JfifY:
@@ -561,7 +665,12 @@ void ImageMetadata::copyFrom(const ImageMetadata& source) {
         store_->iptc = source.store_->iptc;
     if (!source.store_->xmp.empty())
         store_->xmp = source.store_->xmp;
+    if (!source.store_->comment.empty())
+        store_->comment = source.store_->comment;
+    if (!source.store_->pngTexts.empty())
+        store_->pngTexts = source.store_->pngTexts;
     if (source.store_->jfif && store_->jfif) {
+        store_->jfifUnits = source.store_->jfifUnits;
         store_->jfifX = source.store_->jfifX;
         store_->jfifY = source.store_->jfifY;
         store_->jfifChanged = true;
@@ -597,6 +706,8 @@ bool ImageMetadata::writeInto(std::vector<uint8_t>* bytes, std::string* error) c
         } else {
             image->setXmpData(store_->xmp);
         }
+        if (image->supportsMetadata(Exiv2::mdComment))
+            image->setComment(store_->comment);
         image->writeMetadata();
         Exiv2::BasicIo& io = image->io();
         io.open();
@@ -610,8 +721,14 @@ bool ImageMetadata::writeInto(std::vector<uint8_t>* bytes, std::string* error) c
         return false;
     }
     std::vector<uint8_t>& b = *bytes;
+    if (isPng(b.data(), b.size()) && !replacePngTexts(&b, store_->pngTexts)) {
+        if (error)
+            *error = "cannot write metadata: the PNG's chunks run past its end";
+        return false;
+    }
     if (store_->jfifChanged && b.size() >= 18 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF && b[3] == 0xE0 &&
         std::memcmp(&b[6], "JFIF\0", 5) == 0) {
+        b[13] = store_->jfifUnits;
         b[14] = uint8_t(store_->jfifX >> 8);
         b[15] = uint8_t(store_->jfifX);
         b[16] = uint8_t(store_->jfifY >> 8);

@@ -1,6 +1,8 @@
 // The metadata of one encoded image (EXIF with its GPS, interoperability and thumbnail blocks,
-// IPTC, XMP, and a JPEG's JFIF density), reached through query paths in the imaging component's
-// query language and kept by Exiv2.
+// IPTC, XMP, the comment of a JPEG (a PNG's "Description" text), a PNG's other text chunks, and a
+// JPEG's JFIF density), reached through query paths in the imaging component's query language and
+// kept by Exiv2. The comment and the PNG text chunks are not reached by path: they travel with
+// copyFrom.
 //
 // Query paths: the container prefix "/app1" is optional (a JPEG's "/app1/ifd/…" and a TIFF's
 // "/ifd/…" name the same item). One table (kBlockPaths in metadata.cpp) maps each block path onto
@@ -13,6 +15,7 @@
 // followed by one item "/{ushort=N}" (the tag number). Further:
 //   "/xmp/prefix:name" or "/ifd/xmp/prefix:name"              Xmp.prefix.name
 //   "/iptc/Name", "/app13/irb/8bimiptc/iptc/Name"           Iptc.Application2.Name (or {ushort=N})
+//   "/app0/{ushort=1}"                                      the JFIF density's units (read only)
 //   "/app0/{ushort=2}", "/app0/{ushort=3}"                  the JFIF X and Y density
 //   "System.Photo.Orientation", "…ShutterSpeed", "…Aperture", "…ExposureBias", "…FocalLength",
 //   "…LensModel"                                             named properties (kPhotoProperties)
@@ -73,7 +76,8 @@ public:
 
     // Copies every item of the source that belongs to the picture rather than to the file's layout:
     // EXIF (without strip, tile and format tags, the thumbnail, the ICC profile and maker-note
-    // groups), GPS, IPTC, XMP and the JFIF density.
+    // groups), GPS, IPTC, XMP, the comment, the PNG text chunks (when the source has any; they
+    // reach PNG files only) and the JFIF density with its units.
     void copyFrom(const ImageMetadata& source);
 
     // XMP written as this packet when no XMP item is set.
