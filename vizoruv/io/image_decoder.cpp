@@ -110,13 +110,13 @@ int decode(const std::string& path, const DecodeRequest& request, DecodedImage* 
     image->dpiY = frame.dpiY;
     image->sourceProfile = frame.iccProfile;
 
-    // Pixel format: the listed RGB layouts stay; 8-bit grey is refused; the rest becomes 32-bit BGRA.
+    // Pixel format: the listed RGB layouts stay; the rest (grey of 8 or 16 bits among them) becomes
+    // 32-bit BGRA, grey in all three colours.
     wic::Bitmap& source = frame.bitmap;
     const wic::PixelFormat format = source.format;
-    if (format == wic::PixelFormat::Gray8)
-        return decodeFailure(error, path + ": 8-bit grey images are not supported");
     const int formatChannels = wic::channelCount(format);
-    if (format == wic::PixelFormat::Gray16 || (formatChannels != 3 && formatChannels != 4)) {
+    if (format == wic::PixelFormat::Gray8 || format == wic::PixelFormat::Gray16 ||
+        (formatChannels != 3 && formatChannels != 4)) {
         wic::Bitmap converted;
         if (!wic::convertFormat(wic::refOf(source), wic::PixelFormat::Bgra32, &converted))
             return decodeFailure(error, path + ": cannot convert the pixel format");

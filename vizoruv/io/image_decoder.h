@@ -73,8 +73,8 @@ struct DecodedImage {
 // Hands the buffer over: answers it and leaves the source empty.
 ImageBuffer takeImageBuffer(ImageBuffer* buffer);
 
-// Decodes frame 0 of the file. Answers 0, or -1 with a readable reason in `error` (may be null) for a
-// missing or unreadable file, an unknown format, corrupt or truncated data, zero or oversized
-// dimensions, an 8-bit grey frame (not supported by the platform), or memory that runs short.
+// Decodes frame 0 of the file; grey frames become colour. Answers 0, or -1 with a readable reason in
+// `error` (may be null) for a missing or unreadable file, an unknown format, corrupt or truncated
+// data, zero or oversized dimensions, or memory that runs short.
 int decodeImageFile(const std::string& path, const DecodeRequest& request, DecodedImage* image,
                     std::string* error);

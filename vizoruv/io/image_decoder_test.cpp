@@ -117,24 +117,48 @@ TEST_F(DecoderTest, SixteenBitOutputLeavesRoomForTheTurnedImage) {
     }
 }
 
-TEST_F(DecoderTest, GreyFramesFollowTheFormatTable) {
-    const std::string grey8 = folder.file("grey8.png"), grey16 = folder.file("grey16.png");
-    writePicture(grey8, wic::Container::Png, noise(wic::PixelFormat::Gray8, 8, 8));
-    const wic::Bitmap wide = noise(wic::PixelFormat::Gray16, 8, 8);
-    writePicture(grey16, wic::Container::Png, wide);
-    DecodedImage refused, converted;
-    std::string error;
-    EXPECT_EQ(decode(grey8, &refused, {}, &error), -1);
-    EXPECT_NE(error.find("grey"), std::string::npos);
-    EXPECT_TRUE(refused.preview.pixels == nullptr);
-    ASSERT_EQ(decode(grey16, &converted), 0);
-    EXPECT_EQ(converted.channels, 4);
-    EXPECT_EQ(converted.bitsPerChannel, 8);
-    const std::vector<uint8_t> p = pixelAt(converted.fullSize, 2, 3);
-    const uint8_t high = wide.pixels[3 * wide.stride + 2 * 2 + 1];
-    const uint16_t sample = uint16_t(wide.pixels[3 * wide.stride + 4] | (high << 8));
-    EXPECT_EQ(p, (std::vector<uint8_t>{uint8_t((sample + 128) / 257), uint8_t((sample + 128) / 257),
-                                       uint8_t((sample + 128) / 257), 255}));
+// Grey frames of 8 and 16 bits open as 8-bit colour, the grey value in all three colours.
+TEST_F(DecoderTest, GreyFramesOpenAsColour) {
+    const wic::Bitmap grey8 = noise(wic::PixelFormat::Gray8, 8, 8), grey16 = noise(wic::PixelFormat::Gray16, 8, 8);
+    const wic::Bitmap smoothGrey = [] {
+        wic::Bitmap g;
+        wic::convertFormat(wic::refOf(smooth(16, 16)), wic::PixelFormat::Gray8, &g);
+        return g;
+    }();
+    struct Case {
+        const char* name;
+        wic::Container container;
+        const wic::Bitmap& pixels;
+        int tolerance;  // JPEG is lossy
+    } const cases[] = {
+        {"grey8.png", wic::Container::Png, grey8, 0},
+        {"grey16.png", wic::Container::Png, grey16, 0},
+        {"grey8.jpg", wic::Container::Jpeg, smoothGrey, 3},
+        {"grey8.tif", wic::Container::Tiff, grey8, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = folder.file(c.name);
+        writePicture(path, c.container, c.pixels);
+        DecodedImage image;
+        std::string error;
+        ASSERT_EQ(decode(path, &image, {}, &error), 0) << error;
+        EXPECT_EQ(image.channels, 4);
+        EXPECT_EQ(image.bitsPerChannel, 8);
+        ASSERT_EQ(image.fullSize.width, int32_t(c.pixels.width));
+        ASSERT_NE(image.preview.pixels, nullptr);
+        const bool wide = c.pixels.format == wic::PixelFormat::Gray16;
+        for (uint32_t y = 0; y < c.pixels.height; ++y)
+            for (uint32_t x = 0; x < c.pixels.width; ++x) {
+                const uint8_t* row = &c.pixels.pixels[y * c.pixels.stride];
+                const int grey = wide ? ((row[2 * x] | row[2 * x + 1] << 8) + 128) / 257 : row[x];
+                const std::vector<uint8_t> p = pixelAt(image.fullSize, x, y);
+                ASSERT_EQ(p[0], p[1]);
+                ASSERT_EQ(p[1], p[2]);
+                ASSERT_NEAR(p[0], grey, c.tolerance) << x << "," << y;
+                ASSERT_EQ(p[3], 255);
+            }
+    }
 }
 
 TEST_F(DecoderTest, PhotographicFactsFromExif) {
