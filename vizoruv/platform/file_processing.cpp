@@ -105,6 +105,14 @@ double sampleBilinear(const uint8_t* pixels, int rowBytes, int w, int h, int pix
     return value;
 }
 
+// The part of the rectangle that lies on a picture of width x height; no width or height when none.
+CropRect insidePicture(const CropRect& rect, int width, int height) {
+    const float left = std::max(rect.x, 0.0f), top = std::max(rect.y, 0.0f);
+    const float right = std::min(rect.x + rect.width, float(width));
+    const float bottom = std::min(rect.y + rect.height, float(height));
+    return {left, top, std::max(right - left, 0.0f), std::max(bottom - top, 0.0f)};
+}
+
 void storeSample(uint8_t* p, bool sixteen, int c, double value) {
     if (sixteen) {
         const uint16_t s = uint16_t(std::clamp(std::lround(value), 0L, 65535L));
@@ -569,6 +577,10 @@ int VXLPlatformWin::ProcessFile(const char* inputPath, const char* outputPath, c
         rotateByAngle(s, &working);
         rect = cropRectFromTransform(s, w, h, 1);
     }
+    // A crop reaching past the picture's edges takes the part on the picture.
+    rect = insidePicture(rect, working.width, working.height);
+    if (rect.width < 1 || rect.height < 1)
+        return -1;
     const int orientation = decoded.facts.orientation;
     if (!keepUpright && orientation != 1)
         applyOrientation(-orientation, nullptr, &working, &rect);

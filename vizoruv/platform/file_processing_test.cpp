@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -250,6 +252,45 @@ TEST_F(ProcessFile, TurnsCropsAndResizes) {
     // The crop is 100 x 80 of the upright picture, 80 x 100 after the turn; half size.
     EXPECT_EQ(result.fullSize.width, 40);
     EXPECT_EQ(result.fullSize.height, 50);
+}
+
+// A crop that reaches past the picture's edges writes the part on the picture; one wholly off it
+// writes nothing.
+TEST_F(ProcessFile, ACropPastTheEdgesTakesThePartOnThePicture) {
+    const std::string in = picture("wide.png", wic::Container::Png, 200, 100);
+    DecodedImage source;
+    ASSERT_EQ(decodeImageFile(in, DecodeRequest(), &source, nullptr), 0);
+    Stack plain;
+    struct Case {
+        float centerX, centerY, scale;
+        int width, height;     // expected output
+        int sourceX, sourceY;  // where the output's first pixel comes from
+    } const cases[] = {
+        {0.875f, 0.5f, 0.5f, 75, 50, 125, 25},  // past the right edge: x from 0.625 to 1.125
+        {0.125f, 0.5f, 0.5f, 75, 50, 0, 25},    // past the left edge: x from -0.125 to 0.375
+        {0.5f, 0.0f, 0.5f, 100, 25, 50, 0},     // past the top
+        {0.5f, 0.5f, 1.5f, 200, 100, 0, 0},     // past every edge
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.centerX) + " " + std::to_string(c.centerY) + " " + std::to_string(c.scale));
+        MaskTransform t = defaultMaskTransform();
+        t.centerX = c.centerX;
+        t.centerY = c.centerY;
+        t.scaleX = t.scaleY = c.scale;
+        const std::string out = scratch.file("crop.png");
+        ASSERT_EQ(process(in, out, &plain.stack, settings(), &t), 0);
+        DecodedImage result;
+        ASSERT_EQ(decodeImageFile(out, DecodeRequest(), &result, nullptr), 0);
+        EXPECT_EQ(result.fullSize.width, c.width);
+        EXPECT_EQ(result.fullSize.height, c.height);
+        EXPECT_EQ(0, std::memcmp(result.fullSize.pixels,
+                                 source.fullSize.pixels + c.sourceY * source.fullSize.rowBytes + c.sourceX * 4, 4));
+    }
+    MaskTransform away = defaultMaskTransform();
+    away.centerX = 2.0f;
+    away.scaleX = 0.5f;
+    EXPECT_EQ(process(in, scratch.file("away.png"), &plain.stack, settings(), &away), -1);
+    EXPECT_FALSE(std::filesystem::exists(scratch.file("away.png")));
 }
 
 TEST_F(ProcessFile, BadInputAnswersMinusOneAndLeavesTheOutputAlone) {
