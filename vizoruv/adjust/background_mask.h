@@ -2,7 +2,8 @@
 // display image's size, recomputed only when the block's two background values change.
 //
 // The platform makes a new cache with the engine session of each image it opens, and hands it the
-// source pixels to keep when it releases its source buffers. The cache has no lock of its own.
+// source pixels to keep when it releases its source buffers. File processing makes one of its own,
+// without a platform, and fills it from the file's unedited pixels. The cache has no lock of its own.
 #pragma once
 
 #include <cstdint>

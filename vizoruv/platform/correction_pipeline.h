@@ -10,6 +10,7 @@
 #include "vizoruv/platform/ivxl_platform.h"
 
 struct AdjustmentSet;
+struct BackgroundMaskCache;
 struct EngineSession;
 class VXLPlatformWin;
 
@@ -32,6 +33,9 @@ struct PipelineRun {
     const std::atomic<uint8_t>* stopFlag = nullptr;
     bool bgrOrder = false;                  // the image is blue first (host mode)
     VXLPlatformWin* platform = nullptr;
+    // The background masks of a picture that is not the open image (file processing), rendered at
+    // its full size; null: the open image's, sized by the platform's image facts.
+    BackgroundMaskCache* backgroundCache = nullptr;
 };
 
 // Renders the set into the image in place. False when the render failed or was cancelled; the

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "vizoruv/adjust/adjustment_set.h"
+#include "vizoruv/adjust/background_mask.h"
 #include "vizoruv/adjust/engine_params.h"
 #include "vizoruv/io/image_decoder.h"
 #include "vizoruv/io/image_encoder.h"
@@ -26,6 +27,7 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr float kDefaultQuality = 0.93f;
 constexpr int kFileProcessingPreviewSide = 1200;
+constexpr int kFullOpacity = 100;
 
 // A 2 x 2 matrix of whole numbers, applied to row vectors (x, y) and composed in append order.
 struct Matrix {
@@ -525,11 +527,31 @@ int VXLPlatformWin::ProcessFile(const char* inputPath, const char* outputPath, c
         if (answer == kAnalysisBadFormat || answer == kAnalysisTooSmall)
             return answer;
     }
+    const AdjustmentLayer* first = set.layers.empty() ? nullptr : &set.layers[0];
+
+    // The background masks come from this file's own unedited pixels: the platform's cache and image
+    // facts belong to the open image, which may be another picture or none at all.
+    BackgroundMaskCache backgroundMasks;
+    createBackgroundMaskCache(&backgroundMasks, nullptr, {engine().VXL_FillBGMask, engineHandle(), session.profile});
+    if (first && first->bgmOn) {
+        VXLParams block{};
+        exportLayerToParams(*first, &block);
+        const ImageBuffer& full = decoded.fullSize;
+        fillBackgroundMask(&backgroundMasks, block, full.pixels, full.width, full.height, full.rowBytes, false, false,
+                           full.channels > 3);
+    }
+
     ImageBuffer working = takeImageBuffer(sixteen ? &decoded.sixteenBit : &decoded.fullSize);
+    ImageBuffer unedited;  // for the opacity blend, which the render's own pixels cannot serve
     struct BufferGuard {
-        ImageBuffer* buffer;
-        ~BufferGuard() { freeImageBuffer(buffer); }
-    } guard{&working};
+        ImageBuffer* buffers[2];
+        ~BufferGuard() {
+            for (ImageBuffer* buffer : buffers)
+                freeImageBuffer(buffer);
+        }
+    } guard{{&working, &unedited}};
+    if (first && first->vexoOpacity < kFullOpacity && !copyImageBuffer(&unedited, working))
+        return -1;
 
     // Correct.
     const int total = passCount(set) * kStepsPerPass;
@@ -541,13 +563,14 @@ int VXLPlatformWin::ProcessFile(const char* inputPath, const char* outputPath, c
     run.camera = decoded.facts.camera;
     CorrectionReport report{};
     run.report = &report;
-    run.source = &working;
+    run.source = unedited.pixels ? &unedited : nullptr;
     run.reportsProgress = progress != nullptr;  // the caller's callback is asked, and may cancel
     run.step = &step;
     run.total = total;
     run.progress = progress;
     run.progressData = progressData;
     run.platform = this;
+    run.backgroundCache = &backgroundMasks;
     if (progress && progress(0, total, progressData) != 0)
         return -1;
     step = 2;

@@ -1,10 +1,12 @@
 #include "vizoruv/platform/file_processing.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -291,6 +293,98 @@ TEST_F(ProcessFile, ACropPastTheEdgesTakesThePartOnThePicture) {
     away.scaleX = 0.5f;
     EXPECT_EQ(process(in, scratch.file("away.png"), &plain.stack, settings(), &away), -1);
     EXPECT_FALSE(std::filesystem::exists(scratch.file("away.png")));
+}
+
+// The colour samples of a picture, row after row, without the fourth channel.
+std::vector<uint8_t> colours(const uint8_t* pixels, int width, int height, int rowBytes) {
+    std::vector<uint8_t> samples;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* pixel = pixels + size_t(y) * rowBytes + x * 4;
+            samples.insert(samples.end(), pixel, pixel + 3);
+        }
+    return samples;
+}
+
+// Brighter through the engine at half opacity, then the background synchronised towards red
+// through the engine's background mask.
+void syncBackgroundAtHalfOpacity(VXLParams* b) {
+    b->bGroupTone = b->exposureOn = true;
+    b->strength = 150;
+    b->vexoOpacity = 50;
+    b->bGroupFinishing = b->bgmOn = true;
+    b->bgmMode = 0xc82828;
+    b->bgm_iBG = 100;
+    b->bgm_iTolerance = 30;
+    b->bgmAmount = 40;
+    b->bgmStrength = 60;
+}
+
+struct ProcessFileColours : ProcessFile {
+    // The colours of the file's export as a PNG of the given name; empty when it failed.
+    std::vector<uint8_t> exported(const std::string& in, const char* name, const Stack& stack) {
+        const std::string out = scratch.file(name);
+        if (process(in, out, &stack.stack, settings()) != 0)
+            return {};
+        DecodedImage result;
+        if (decodeImageFile(out, DecodeRequest(), &result, nullptr) != 0)
+            return {};
+        const ImageBuffer& r = result.fullSize;
+        return colours(r.pixels, r.width, r.height, r.rowBytes);
+    }
+};
+
+// A file exports as it renders when it is the open image, whatever the platform holds open (nothing,
+// the file itself, another picture of the same size): the background sync's masks come from the file
+// itself, and the opacity mixes in the file's own unedited pixels.
+TEST_F(ProcessFileColours, ExportsMatchTheOpenFilesRenderWhateverIsOpen) {
+    const std::string in = picture("scene.png", wic::Container::Png, 160, 120);
+    const std::string other = scratch.file("other.png");
+    io_test::writePicture(other, wic::Container::Png, io_test::noise(wic::PixelFormat::Rgb24, 160, 120));
+    Stack stack;
+    syncBackgroundAtHalfOpacity(&stack.block);
+
+    const std::vector<uint8_t> withNothingOpen = exported(in, "none.png", stack);
+    ASSERT_EQ(open(in), 0);
+    ASSERT_EQ(platform->ApplyCorrection(&stack.stack, nullptr, true), 0);
+    ImageView rendered, unedited;
+    platform->GetImage(&rendered, false, true);
+    platform->GetImage(&unedited, true, true);
+    ASSERT_NE(rendered.data[0], nullptr);
+    const std::vector<uint8_t> expected = colours(rendered.data[0], 160, 120, rendered.rowBytes);
+    ASSERT_NE(expected, colours(unedited.data[0], 160, 120, unedited.rowBytes));
+    const std::vector<uint8_t> withItselfOpen = exported(in, "itself.png", stack);
+    ASSERT_EQ(open(other), 0);
+    const std::vector<uint8_t> withAnotherOpen = exported(in, "another.png", stack);
+    EXPECT_TRUE(withNothingOpen == expected);
+    EXPECT_TRUE(withItselfOpen == expected);
+    EXPECT_TRUE(withAnotherOpen == expected);
+}
+
+// Exports on a thread of their own while the correction worker renders the open image, both with the
+// background sync, share nothing with those renders: each comes out as an export made alone.
+TEST_F(ProcessFileColours, ExportsBesideTheOpenImagesRenders) {
+    const std::string in = picture("scene.png", wic::Container::Png, 160, 120);
+    Stack stack;
+    syncBackgroundAtHalfOpacity(&stack.block);
+    const std::vector<uint8_t> alone = exported(in, "alone.png", stack);
+    ASSERT_FALSE(alone.empty());
+    ASSERT_EQ(open(picture("open.png", wic::Container::Png, 200, 150)), 0);
+    std::atomic<bool> exporting{true};
+    std::vector<std::vector<uint8_t>> results;
+    std::thread exporter([&] {
+        for (const char* name : {"beside1.png", "beside2.png", "beside3.png"})
+            results.push_back(exported(in, name, stack));
+        exporting = false;
+    });
+    while (exporting) {
+        platform->StartCorrection(&stack.stack, nullptr, nullptr);
+        platform->worker(kRestartWorker).wait();
+        platform->worker(kCorrectionWorker).wait();
+    }
+    exporter.join();
+    for (const std::vector<uint8_t>& result : results)
+        EXPECT_TRUE(result == alone);
 }
 
 TEST_F(ProcessFile, BadInputAnswersMinusOneAndLeavesTheOutputAlone) {

@@ -502,18 +502,21 @@ void syncBackground(const ImageView& image, const AdjustmentLayer& first, Pipeli
     if (first.bgmOn && e.VXL_BGSyncApply) {
         VXLParams block{};
         exportLayerToParams(first, &block);
-        BackgroundMaskCache* cache = platform->backgroundCache();
+        // A picture of its own brings its masks along; the open image's are sized by its facts.
+        BackgroundMaskCache* cache = run.backgroundCache ? run.backgroundCache : platform->backgroundCache();
         bool isRaw = false;
         std::string camera, lens;
         int width = 0, height = 0, iso = 0;
         float aperture = 0, focal = 0, bias = 0, shutter = 0;
-        bool fullSize = true;
-        if (platform->GetImageInfo(&isRaw, &camera, &lens, &width, &height, &iso, &aperture, &focal, &bias,
-                                   &shutter) == 0)
-            fullSize = image.width == width;
-        else if (cache)
-            fillBackgroundMask(cache, block, image.data[0], image.width, image.height, image.rowBytes, isSixteenBit(image),
-                               run.bgrOrder, isFourChannel(image));
+        bool fullSize = true;  // a picture of its own is rendered at its full size
+        if (!run.backgroundCache) {
+            if (platform->GetImageInfo(&isRaw, &camera, &lens, &width, &height, &iso, &aperture, &focal, &bias,
+                                       &shutter) == 0)
+                fullSize = image.width == width;
+            else if (cache)
+                fillBackgroundMask(cache, block, image.data[0], image.width, image.height, image.rowBytes,
+                                   isSixteenBit(image), run.bgrOrder, isFourChannel(image));
+        }
         const std::uint8_t* mask = cache ? getBackgroundMask(cache, block, fullSize) : nullptr;
         // A mask of another size than the image would be read past its end: go without one.
         if (mask && (fullSize ? cache->fullWidth != image.width || cache->fullHeight != image.height
