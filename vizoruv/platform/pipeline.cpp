@@ -384,7 +384,7 @@ bool renderLayer(const ImageView& image, const AdjustmentLayer& original, Engine
             noiseLayer.noiseDetail = layer.noiseDetail;
             noiseLayer.noiseMode = layer.noiseMode;
             noiseLayer.vexoOpacity = layer.vexoOpacity;
-            engineAdjust(engine, noiseLayer, image, session->profile, nullptr, false, nullptr, false);
+            engineAdjust(engine, noiseLayer, image, session->profile, nullptr, false, nullptr, bgrOrder);
             layer.noiseRemovalOn = 0;
             noisePassRan = true;
         }
@@ -400,8 +400,8 @@ bool renderLayer(const ImageView& image, const AdjustmentLayer& original, Engine
         const bool applied = engineAdjust(engine, layer, image, engineWork->profile, run.hostRecord, reportStrength,
                                           &strength, bgrOrder);
         if (layer.bPortraitLight && state.hooks.applyPortraitLight)
-            state.hooks.applyPortraitLight(engineWork, image, layer.iPortraitLight, layer.iPortraitLightDepth,
-                                           layer.iPortraitLightFeather);
+            state.hooks.applyPortraitLight(engineWork, image, bgrOrder, layer.iPortraitLight,
+                                           layer.iPortraitLightDepth, layer.iPortraitLightFeather);
         engineSession.reset();
         if (applied && reportStrength && report)
             storeAutomaticStrength(report, strength);

@@ -33,8 +33,10 @@ struct EngineSession;
 // on). Answers false when it failed; the pipeline goes on either way.
 using FacePassFn = bool (*)(EngineSession* session, const ImageView& image, const AdjustmentLayer& layer,
                             bool bgrOrder);
-// The portrait light: amount, depth and feather of the layer, no landmark marks, red first.
-using PortraitLightFn = bool (*)(EngineSession* session, const ImageView& image, int amount, int depth, int feather);
+// The portrait light: amount, depth and feather of the layer, no landmark marks, in the run's channel
+// order.
+using PortraitLightFn = bool (*)(EngineSession* session, const ImageView& image, bool bgrOrder, int amount, int depth,
+                                 int feather);
 
 struct PipelineHooks {
     FacePassFn beautifyFaces = nullptr;

@@ -14,11 +14,13 @@
 
 #include "vizoruv/adjust/adjustment_set.h"
 #include "vizoruv/adjust/lut_catalogue.h"
+#include "sys/dynlib/dynlib.h"
 #include "vizoruv/adjust/testing/lut_test_files.h"
 #include "vizoruv/io/host_filter_record.h"
 #include "vizoruv/io/testing/io_test_support.h"
 #include "vizoruv/platform/correction_report.h"
 #include "vizoruv/platform/engine_session.h"
+#include "vizoruv/platform/testing/face_mesh_record.h"
 #include "vizoruv/platform/testing/module_folder.h"
 #include "vizoruv/platform/testing/rgba_view.h"
 #include "vizoruv/platform/vxl_platform_win.h"
@@ -130,7 +132,7 @@ struct HookLog {
         facePictures.push_back(seen);
         return true;
     }
-    static bool portraitLight(EngineSession*, const ImageView&, int, int, int)
+    static bool portraitLight(EngineSession*, const ImageView&, bool, int, int, int)
     {
         calls.push_back("portrait light");
         return true;
@@ -670,6 +672,83 @@ TEST_F(Pipeline, SixteenBitThreeChannelPicturesRunEveryStep)
         sumAfter += wide[i];
     }
     EXPECT_GT(sumAfter, sumBefore);
+}
+
+// Every picture the engine's adjustment gets, by the pixel-format code it was handed.
+struct AppliedFormats {
+    static inline PFN_VXL_Apply realApply = nullptr;
+    static inline std::vector<int32_t> formats;
+
+    static int32_t apply(const VxlEngineImage* image, VxlEngineHandle engine, const VxlProfile* profile,
+                         VxlEngineParams* params, void* reserved, int32_t amount, void* reserved2)
+    {
+        formats.push_back(image->format);
+        return realApply(image, engine, profile, params, reserved, amount, reserved2);
+    }
+    static void* symbol(void* library, const char* name)
+    {
+        void* found = sysDynlibDefaultMethods()->symbol(library, name);
+        if (!found || std::strcmp(name, "VXL_Apply") != 0)
+            return found;
+        realApply = reinterpret_cast<PFN_VXL_Apply>(found);
+        return reinterpret_cast<void*>(&apply);
+    }
+};
+
+// A blue-first picture (a plug-in host's) is handed to the engine as blue first in every step, the
+// noise pre-pass's and the portrait light's included, and comes out as its red-first twin.
+TEST_F(Pipeline, BlueFirstPicturesReachTheEngineAsBlueFirst)
+{
+    SysDynlibMethods recording = *sysDynlibDefaultMethods();
+    recording.symbol = &AppliedFormats::symbol;
+    sysDynlibSetMethods(&recording);
+    auto* watched = static_cast<VXLPlatformWin*>(
+        VxlPlatformCreate("Test", modules.path().c_str(), scratch.path.c_str(), scratch.path.c_str(), 1, 0, 0));
+    sysDynlibSetMethods(nullptr);
+    ASSERT_NE(watched, nullptr);
+    struct Release {
+        VXLPlatformWin* platform;
+        ~Release() { platform->Release(); }
+    } release{watched};
+    const std::vector<float> face = platform_test::faceRecord(0.5f, 0.5f, 0.4f);
+    watched->SetFaceMesh(1, face.data());
+
+    Picture twin = picture;
+    for (size_t i = 0; i < twin.pixels.size(); i += 4)
+        std::swap(twin.pixels[i], twin.pixels[i + 2]);
+    const AdjustmentLayer layer = layerOf([](VXLParams& p) {
+        p.dp2_bEnable = true;  // the AI colour pre-pass changes the colours, so the noise pre-pass runs
+        p.dp2_iDeltaR = 10;
+        p.bGroupDetails = p.noiseRemovalOn = true;
+        p.noiseStrength = 80;
+        brighten(p);
+        p.bGroupFace = p.bPortraitLight = true;
+        p.iPortraitLight = 60;
+        p.iPortraitLightDepth = 30;
+    });
+    for (const bool blueFirst : {false, true}) {
+        SCOPED_TRACE(blueFirst ? "blue first" : "red first");
+        Picture& rendered = blueFirst ? twin : picture;
+        EngineSession analysed(watched);
+        AnalysisRequest request;
+        request.engineAnalysis = request.noiseDetection = true;
+        request.bgrOrder = blueFirst;
+        ASSERT_EQ(analyseImage(&analysed, rendered.view(), rendered.view(), ImageView{}, -1, "", true, nullptr, request),
+                  kAnalysisOk);
+        PipelineRun r = run();
+        r.platform = watched;
+        r.session = &analysed;
+        r.bgrOrder = blueFirst;
+        AppliedFormats::formats.clear();
+        ASSERT_TRUE(processImage(rendered.view(), layer, &analysed, nullptr, nullptr, r));
+        EXPECT_EQ(AppliedFormats::formats.size(), 4u);  // AI colour, noise, the engine step, the portrait light
+        for (const int32_t format : AppliedFormats::formats)
+            EXPECT_EQ(format, blueFirst ? VXL_PIXEL_BGRA8 : VXL_PIXEL_RGBA8);
+    }
+    for (size_t i = 0; i < twin.pixels.size(); i += 4)
+        std::swap(twin.pixels[i], twin.pixels[i + 2]);
+    EXPECT_LE(largestDifference(twin, picture), 1);
+    EXPECT_GT(picture.brightness(), original.brightness());
 }
 
 // ---- Progress, stop and errors ----

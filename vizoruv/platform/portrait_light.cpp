@@ -241,10 +241,11 @@ bool applyPortraitLight(const ImageView& image, bool bgrOrder, EngineSession* se
     return true;
 }
 
-bool portraitLightStep(EngineSession* session, const ImageView& image, int light, int depth, int feather)
+bool portraitLightStep(EngineSession* session, const ImageView& image, bool bgrOrder, int light, int depth,
+                       int feather)
 {
     if (!session || !session->platform)
         return true;
     const FaceMeshList& mesh = session->platform->faceMesh();
-    return applyPortraitLight(image, false, session, mesh.count(), mesh.record(0), light, depth, feather, false);
+    return applyPortraitLight(image, bgrOrder, session, mesh.count(), mesh.record(0), light, depth, feather, false);
 }

@@ -37,5 +37,6 @@ bool applyPortraitLight(const ImageView& image, bool bgrOrder, EngineSession* se
                         const float* records, int light, int depth, int feather, bool markLandmarks);
 
 // The pipeline's portrait-light step: the pass over the face mesh the caller handed to the
-// session's platform, red first, no landmark marks.
-bool portraitLightStep(EngineSession* session, const ImageView& image, int light, int depth, int feather);
+// session's platform, in the picture's channel order, no landmark marks.
+bool portraitLightStep(EngineSession* session, const ImageView& image, bool bgrOrder, int light, int depth,
+                       int feather);

@@ -10,37 +10,16 @@
 #include "vizoruv/platform/engine_session.h"
 #include "vizoruv/platform/mask_raster.h"
 #include "vizoruv/platform/pipeline.h"
+#include "vizoruv/platform/testing/face_mesh_record.h"
 #include "vizoruv/platform/testing/platform_fixture.h"
 #include "vizoruv/platform/testing/rgba_view.h"
 
 namespace {
 
+using platform_test::faceRecord;
+
 constexpr int kWidth = 160;
 constexpr int kHeight = 120;
-
-// One face-mesh record: every point at the given centre, the points the ellipse is built from
-// spread into a face of the given width (fractions of the picture).
-std::vector<float> faceRecord(float cx, float cy, float faceWidth)
-{
-    std::vector<float> record(kFaceMeshRecordFloats, 0.0f);
-    const auto set = [&](int k, float x, float y, float z = 0.0f) {
-        record[3 * k] = x;
-        record[3 * k + 1] = y;
-        record[3 * k + 2] = z;
-    };
-    for (int k = 0; k < kFaceMeshPoints; ++k)
-        set(k, cx, cy);
-    const float half = faceWidth / 2;
-    for (int k : {127, 143, 154, 463, 380, 249, 446, 265})
-        set(k, k < 300 && k != 249 && k != 265 ? cx - half : cx + half, cy);
-    set(356, cx + half, cy);
-    set(10, cx, cy - faceWidth * 0.5f);    // forehead
-    set(152, cx, cy + faceWidth * 0.5f);   // chin
-    set(199, cx, cy + faceWidth * 0.4f);
-    set(33, cx - half * 0.7f, cy - faceWidth * 0.1f);
-    set(263, cx + half * 0.7f, cy - faceWidth * 0.1f);
-    return record;
-}
 
 TEST(PortraitLight, FaceEllipseFromTheMesh)
 {
@@ -250,18 +229,18 @@ TEST_F(PortraitLightPass, PlatformInstallsTheStepOverItsFaceMesh)
     ASSERT_EQ(hooks.applyPortraitLight, &portraitLightStep);
     ASSERT_EQ(hooks.rasterizeMask, &rasterizeMask);
 
-    EXPECT_TRUE(hooks.applyPortraitLight(session.get(), picture.view(), 60, 0, 0));
+    EXPECT_TRUE(hooks.applyPortraitLight(session.get(), picture.view(), false, 60, 0, 0));
     EXPECT_EQ(picture.pixels, original.pixels);
 
     const std::vector<float> face = faceRecord(0.5f, 0.5f, 0.3f);
     platform->SetFaceMesh(1, face.data());
-    EXPECT_TRUE(hooks.applyPortraitLight(session.get(), picture.view(), 60, 20, 50));
+    EXPECT_TRUE(hooks.applyPortraitLight(session.get(), picture.view(), false, 60, 20, 50));
     EXPECT_GT(picture.sum(80, 60), original.sum(80, 60) + 15);
     EXPECT_EQ(picture.sum(5, 5), original.sum(5, 5));
 
     picture = original;
     platform->SetFaceMesh(0, nullptr);
-    EXPECT_TRUE(hooks.applyPortraitLight(session.get(), picture.view(), 60, 0, 0));
+    EXPECT_TRUE(hooks.applyPortraitLight(session.get(), picture.view(), false, 60, 0, 0));
     EXPECT_EQ(picture.pixels, original.pixels);
 }
 
