@@ -217,6 +217,32 @@ TEST_F(RawFiles, OpenDevelopAgainAndReportTheCamera) {
     EXPECT_EQ(platform->OpenImageFile(nullptr, nullptr, 1200, nullptr, nullptr, nullptr, nullptr), -1);
 }
 
+// A RAW file counts as RAW whether or not it names its lens, and whichever facts the caller asks for.
+TEST_F(RawFiles, ARawFileIsRawWithoutLensData) {
+    ASSERT_NE(librawModule(), nullptr);
+    for (const char* lensModel : {"Keltrix 50mm F1.8", ""}) {
+        SCOPED_TRACE(lensModel);
+        rawtest::DngOptions options;
+        options.lens = lensModel;
+        const std::string path = scratch.file("lens.dng");
+        rawtest::writeFile(path, rawtest::makeDng(options));
+        ASSERT_EQ(platform->OpenImageFile(path.c_str(), nullptr, 1200, nullptr, librawModule(), nullptr, nullptr), 0);
+        bool raw = false;
+        std::string camera, lens;
+        int width = 0, height = 0;
+        ASSERT_EQ(platform->GetImageInfo(&raw, &camera, &lens, &width, &height, nullptr, nullptr, nullptr, nullptr,
+                                         nullptr),
+                  0);
+        EXPECT_TRUE(raw);
+        EXPECT_EQ(camera, "Keltrix RX-1");
+        raw = false;
+        ASSERT_EQ(platform->GetImageInfo(&raw, nullptr, nullptr, &width, &height, nullptr, nullptr, nullptr, nullptr,
+                                         nullptr),
+                  0);
+        EXPECT_TRUE(raw);
+    }
+}
+
 TEST_F(RawFiles, ProcessFileDevelopsAndEncodes) {
     const std::string path = dng("process.dng");
     Stack plain;

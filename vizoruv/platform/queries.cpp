@@ -162,17 +162,16 @@ int VXLPlatformWin::GetHistogram(uint8_t* table1024, const MaskTransform* region
 int VXLPlatformWin::GetImageInfo(bool* isRaw, std::string* camera, std::string* lens, int* width, int* height,
                                  int* iso, float* aperture, float* focalLength, float* exposureBias,
                                  float* shutterSpeed) {
-    if (isRaw) {
-        std::string rawCamera, rawLens;
-        *isRaw = rawEngine_ && camera && lens && rawEngine_->cameraAndLens(&rawCamera, &rawLens) &&
-                 !rawCamera.empty() && !rawLens.empty();
-    }
+    // The open image is a RAW file when the RAW engine developed it, whatever its metadata holds:
+    // many RAW files name no lens.
+    const bool rawFile = rawEngine_ != nullptr;
+    if (isRaw)
+        *isRaw = rawFile;
     if (camera)
         *camera = camera_;
     if (lens)
         *lens = lens_;
     const bool sizeKnown = sourceWidth_ > 0 && sourceHeight_ > 0;
-    const bool rawFile = isRaw && *isRaw;
     if (sizeKnown) {
         if (width)
             *width = sourceWidth_;

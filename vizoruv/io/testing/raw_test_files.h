@@ -158,13 +158,15 @@ inline std::vector<uint8_t> makeDng(const DngOptions& o)
         thumbBytes = static_cast<uint32_t>(o.jpegBytes.size());
     }
 
-    const uint32_t exifAt = W::writeIfd(&file, {
+    std::vector<W::Entry> exif = {
         W::rationals(33434, {{1, o.exposureDenominator}}),
         W::rationals(33437, {{o.fNumberTenths, 10}}),
         W::shorts(34855, {static_cast<uint16_t>(o.iso)}),
         W::rationals(37386, {{o.focalLength, 1}}),
-        W::ascii(42036, o.lens),
-    });
+    };
+    if (!o.lens.empty())  // a camera that does not know its lens writes no LensModel
+        exif.push_back(W::ascii(42036, o.lens));
+    const uint32_t exifAt = W::writeIfd(&file, exif);
 
     const auto neutral = [&](float v) { return std::pair<int32_t, int32_t>(static_cast<int32_t>(v * 10000), 10000); };
     std::vector<W::Entry> mosaic = {
