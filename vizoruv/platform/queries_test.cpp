@@ -140,6 +140,10 @@ TEST_F(Queries, MaskOverlaysAreHandedOutUntilFreed) {
         tinted[1] = tinted[1] || pb[0] != 0;
     }
     EXPECT_TRUE(tinted[0] && tinted[1]);
+    // An ellipse is drawn as its outside, so its overlay shows the inside: half strength at the centre,
+    // nothing in the corners.
+    EXPECT_EQ(a.data[0][(32 * 64 + 32) * 4 + 2], 127);
+    EXPECT_EQ(a.data[0][2], 0);
     EXPECT_EQ(platform->FreeThumbnail(&a), 0);
     EXPECT_EQ(a.data[0], nullptr);
     EXPECT_NE(b.data[0], nullptr);  // freed by Release
