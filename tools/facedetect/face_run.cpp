@@ -14,7 +14,24 @@
 #include <QJsonObject>
 #include <QPainter>
 
-ImageResult detectFile(BeautyEngine *engine, const QString &file, QImage *picture)
+namespace {
+
+constexpr int kFittedPoints = 62;
+
+// The mean of the six fitted points of an eye from `first`, rounded.
+QPoint eyeCentre(const VXL_FACE &f, int first)
+{
+    double x = 0, y = 0;
+    for (int i = first; i < first + 6; ++i) {
+        x += f.points[i].x / 6.0;
+        y += f.points[i].y / 6.0;
+    }
+    return QPoint(qRound(x), qRound(y));
+}
+
+} // namespace
+
+ImageResult detectFile(BeautyEngine *engine, const QString &file, QImage *picture, bool landmarks)
 {
     ImageResult result;
     result.file = file;
@@ -47,6 +64,10 @@ ImageResult detectFile(BeautyEngine *engine, const QString &file, QImage *pictur
         result.error = QStringLiteral("detection failed on %1 (%2)").arg(file).arg(code);
         return result;
     }
+    // The fitting path takes the faces as detection left them; a failing fit leaves every face
+    // unfitted, which the faces then show by having no landmarks.
+    if (landmarks && count > 0)
+        engineFitFaces(engine, image.image(), faces, count);
     for (int32_t i = 0; i < count; ++i) {
         const VXL_FACE &f = faces[i];
         FoundFace found;
@@ -60,6 +81,12 @@ ImageResult detectFile(BeautyEngine *engine, const QString &file, QImage *pictur
         for (const QPoint eye : {QPoint(f.eye1X, f.eye1Y), QPoint(f.eye2X, f.eye2Y)})
             if (eye != QPoint(0, 0))
                 found.eyes.push_back(eye);
+        if (landmarks && f.points && f.pointCount >= kFittedPoints && pointCountFitsBuffer(f) &&
+            fittedFlag(const_cast<VXL_FACE &>(f))) {
+            for (int k = 0; k < kFittedPoints; ++k)
+                found.landmarks.push_back(QPoint(f.points[k].x, f.points[k].y));
+            found.eyes = {eyeCentre(f, 12), eyeCentre(f, 18)};
+        }
         result.faces.push_back(found);
     }
     if (faces)
@@ -76,9 +103,16 @@ QByteArray resultsJson(const std::vector<ImageResult> &results)
             QJsonArray eyes;
             for (const QPoint &e : f.eyes)
                 eyes.append(QJsonArray{e.x(), e.y()});
-            faces.append(QJsonObject{{"box", QJsonArray{f.box[0], f.box[1], f.box[2], f.box[3]}},
-                                     {"score", f.score},
-                                     {"eyes", eyes}});
+            QJsonObject face{{"box", QJsonArray{f.box[0], f.box[1], f.box[2], f.box[3]}},
+                             {"score", f.score},
+                             {"eyes", eyes}};
+            if (!f.landmarks.empty()) {
+                QJsonArray points;
+                for (const QPoint &p : f.landmarks)
+                    points.append(QJsonArray{p.x(), p.y()});
+                face.insert("landmarks", points);
+            }
+            faces.append(face);
         }
         images.append(QJsonObject{{"file", r.file}, {"faces", faces}, {"ms", qRound(r.ms * 1000) / 1000.0}});
     }
@@ -99,6 +133,10 @@ QImage drawFaces(const QImage &picture, const std::vector<FoundFace> &faces)
         const int r = std::max(2, f.box[2] / 30);
         for (const QPoint &e : f.eyes)
             painter.drawEllipse(e, r, r);
+        painter.setPen(QPen(QColor(250, 220, 40), std::max(1, pen / 2)));
+        const int dot = std::max(1, f.box[2] / 80);
+        for (const QPoint &p : f.landmarks)
+            painter.drawEllipse(p, dot, dot);
     }
     return out;
 }

@@ -1,6 +1,7 @@
 // The engine's detection path on image files: decode, the engine's YUV 4:2:0 picture, its
-// detection (320-pixel working copy, detector, eyes), faces in pixels of the full-size image.
-// Shared by facedetect (JSON and drawings) and facereport (figures on annotated photos).
+// detection (320-pixel working copy, detector, eyes), faces in pixels of the full-size image;
+// on request the engine's fitting path after it, with each face's 62 landmarks. Shared by
+// facedetect (JSON and drawings) and facereport (figures on annotated photos).
 #pragma once
 
 #include <QByteArray>
@@ -15,7 +16,9 @@ struct FoundFace {
     int box[4] = {0, 0, 0, 0};  // x, y, width, height, pixels of the full-size image
     int score = 0;              // the face score the detector gave it (0..100, -1 when it failed)
     int roll = 0;               // degrees
-    std::vector<QPoint> eyes;   // centres of the eyes found (none, one or two), full-size pixels
+    std::vector<QPoint> eyes;   // centres of the eyes found (none, one or two), full-size pixels;
+                                // with landmarks, the centres of the fitted eye points
+    std::vector<QPoint> landmarks;  // the 62 fitted points, full-size pixels (empty: not fitted)
 };
 
 struct ImageResult {
@@ -25,12 +28,15 @@ struct ImageResult {
     QString error;              // empty when the file was read and the detection ran
 };
 
-// Reads the file and runs the engine's detection on it. The decoded picture (RGB) goes to
-// `picture` when not null. A file that cannot be read or detected keeps its error and no faces.
-ImageResult detectFile(BeautyEngine *engine, const QString &file, QImage *picture = nullptr);
+// Reads the file and runs the engine's detection on it, and with `landmarks` the engine's
+// fitting of the faces it found. The decoded picture (RGB) goes to `picture` when not null. A
+// file that cannot be read or detected keeps its error and no faces; a face the fitting leaves
+// without points keeps its detected eyes and no landmarks.
+ImageResult detectFile(BeautyEngine *engine, const QString &file, QImage *picture = nullptr, bool landmarks = false);
 
-// {"images": [{"file": ..., "faces": [{"box": [x, y, w, h], "score": s, "eyes": [[x, y], ...]}], "ms": t}]}
+// {"images": [{"file": ..., "faces": [{"box": [x, y, w, h], "score": s, "eyes": [[x, y], ...],
+//  "landmarks": [[x, y], ...]}], "ms": t}]}; "landmarks" only for fitted faces.
 QByteArray resultsJson(const std::vector<ImageResult> &results);
 
-// The picture with each face's box and eye centres drawn.
+// The picture with each face's box, eye centres and landmarks drawn.
 QImage drawFaces(const QImage &picture, const std::vector<FoundFace> &faces);

@@ -1,6 +1,8 @@
-// facedetect: runs the engine's detection path on image files and writes the faces as JSON.
+// facedetect: runs the engine's detection path on image files and writes the faces as JSON;
+// with --landmarks each face is also fitted by the engine's fitting path and carries its 62
+// landmarks (and the eye centres of the fitted eyes).
 //
-//   facedetect [--json OUT] [--draw DIR] IMAGE...
+//   facedetect [--json OUT] [--draw DIR] [--landmarks] IMAGE...
 #include "facesdk/beauty/beauty_engine.h"
 #include "facesdk/engine/engine.h"
 #include "tools/facedetect/face_run.h"
@@ -17,6 +19,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QString jsonPath, drawDir;
+    bool landmarks = false;
     QStringList files;
     const QStringList args = app.arguments().mid(1);
     for (int i = 0; i < args.size(); ++i) {
@@ -24,14 +27,16 @@ int main(int argc, char **argv)
             jsonPath = args[++i];
         else if (args[i] == "--draw" && i + 1 < args.size())
             drawDir = args[++i];
+        else if (args[i] == "--landmarks")
+            landmarks = true;
         else if (args[i].startsWith("--")) {
-            std::fprintf(stderr, "usage: facedetect [--json OUT] [--draw DIR] IMAGE...\n");
+            std::fprintf(stderr, "usage: facedetect [--json OUT] [--draw DIR] [--landmarks] IMAGE...\n");
             return 2;
         } else
             files << args[i];
     }
     if (files.isEmpty()) {
-        std::fprintf(stderr, "usage: facedetect [--json OUT] [--draw DIR] IMAGE...\n");
+        std::fprintf(stderr, "usage: facedetect [--json OUT] [--draw DIR] [--landmarks] IMAGE...\n");
         return 2;
     }
     if (!drawDir.isEmpty() && !QDir().mkpath(drawDir)) {
@@ -47,7 +52,7 @@ int main(int argc, char **argv)
     int failures = 0;
     for (const QString &file : files) {
         QImage picture;
-        ImageResult r = detectFile(engine, file, &picture);
+        ImageResult r = detectFile(engine, file, &picture, landmarks);
         if (!r.error.isEmpty()) {
             std::fprintf(stderr, "facedetect: %s\n", qPrintable(r.error));
             ++failures;
