@@ -83,7 +83,8 @@ TEST(LandmarkCoarse, AppearanceCheckOnThreeWorkersMatchesDoubleReference)
 }
 
 // A track whose 62 crop points are the type-1 reference, on a textured 96-pixel crop, with a
-// copy of model part 1 whose first branch-B regressor moves every point by `pixels` in x.
+// copy of model part 1 whose appearance model, increments and per-point experts are quiet (zero)
+// and whose first branch-B regressor moves every point by `pixels` in x.
 struct CoarseFixture : ::testing::Test {
     CountingAllocator counter;
     LandmarkTrack track{};
@@ -92,6 +93,9 @@ struct CoarseFixture : ::testing::Test {
     std::vector<uint8_t> crop = std::vector<uint8_t>(96 * 96);
     std::vector<int32_t> pointIndices, featureIndices;
     std::vector<int16_t> weights;
+    std::vector<int32_t> quietAppearance = std::vector<int32_t>(7 * 2664, 0);
+    std::vector<int32_t> quietRegressions = std::vector<int32_t>(37 * 144, 0);
+    std::vector<uint8_t> kinds = std::vector<uint8_t>(37, 1), regressed = std::vector<uint8_t>(37, 1);
     int32_t points[124];
 
     void SetUp() override
@@ -106,6 +110,9 @@ struct CoarseFixture : ::testing::Test {
         std::memset(track.work, 0, sizeof *track.work);
         part = loadModelPart1(counter.allocator());
         model = *part;
+        model.appearance = quietAppearance.data();
+        model.incrementRegressor = quietAppearance.data();
+        model.experts = {kinds.data(), regressed.data(), nullptr, nullptr, nullptr, quietRegressions.data()};
         std::mt19937 random(2);
         for (uint8_t &v : crop)
             v = uint8_t(random());
@@ -162,8 +169,8 @@ TEST_F(CoarseFixture, BothMouthCoordinatesSelectBranchAEvenWithEyes)
     track.face.mouthX = 120;
     track.face.mouthY = 150;
     ASSERT_EQ(coarseStage(&track, &model, crop.data(), points, 1), kResultOk);
-    // No regressor moved the points; the appearance score of the untrained model is the
-    // features' own sum: about 37 x 65536 / 2048.
+    // No regressor moved the points; the appearance score of the quiet model is the features'
+    // own sum: about 37 x 65536 / 2048.
     for (int f : {0, 12, 35, 54}) {
         EXPECT_NEAR(points[2 * f], model.referenceShape[2 * f] / 64, 600) << f;
         EXPECT_NEAR(points[2 * f + 1], model.referenceShape[2 * f + 1] / 64, 600) << f;

@@ -594,6 +594,16 @@ int normalisedCrop(const LandmarkTrack *track, CropSource *source, int size, uin
     return kResultOk;
 }
 
+void cropPointOf(const CropTransform &transform, int size, int32_t *x, int32_t *y)
+{
+    int32_t cx = int32_t((int64_t(*x) - transform.originX) * 1024 / transform.scale);
+    int32_t cy = int32_t((int64_t(*y) - transform.originY) * 1024 / transform.scale);
+    turnPoint(transform.quadrant, size, &cx, &cy);
+    similarityForward(transform, &cx, &cy);
+    *x = cx;
+    *y = cy;
+}
+
 void cropBackMap(LandmarkTrack *track, const int32_t *cropPoints, const CropTransform &transform,
                  int size)
 {

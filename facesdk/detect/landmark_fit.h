@@ -80,6 +80,8 @@ int cropSizeOf(int type);
 int normalisedCrop(const LandmarkTrack *track, CropSource *source, int size, uint8_t *crop,
                    int32_t *cropPoints, CropTransform *transform, const int32_t *referenceShape,
                    int type);
+/* One image point (1/1024 pixel) into the crop, as the normalised crop maps its points. */
+void cropPointOf(const CropTransform &transform, int size, int32_t *x, int32_t *y);
 /* The crop points back into all 62 image points of the work record. */
 void cropBackMap(LandmarkTrack *track, const int32_t *cropPoints, const CropTransform &transform,
                  int size);

@@ -272,9 +272,15 @@ TEST_F(CropFixture, CropsOfEveryTypeMapPointsAndPixelsAlike)
 TEST_F(CropFixture, SmallShapesCannotBeEnlargedExceptForTypeTwo)
 {
     makePicture(300, 150, 150);
-    setEyes(140, 140, 160, 140);   // span about 37 pixels: below 48
+    setEyes(142, 140, 158, 140);   // eyes 16 pixels apart
     ASSERT_EQ(initialShape(&track, part1, 220, 0), kResultFitRejected);
     applyPose(track.work);
+    int32_t left = INT32_MAX, right = INT32_MIN;
+    for (int i = 0; i < 62; ++i) {
+        left = std::min(left, track.work->image[2 * i]);
+        right = std::max(right, track.work->image[2 * i]);
+    }
+    ASSERT_LT((right - left) / 1024, 46);   // the shape spans fewer than 48 pixels
     ModelPart2 *part2 = loadModelPart2(counter.allocator());
     std::vector<uint8_t> crop(128 * 128);
     int32_t points[124];

@@ -135,6 +135,7 @@ struct ModelPart2 {
     const int16_t *trackBiases[2];    /* [point][x, y] */
     const int16_t *scoreWeights;      /* 3384 */
     int32_t scoreBias;
+    const RefinementTables *refinement;  /* detectors of the 128-pixel crop */
     int32_t unusedConstants[2];
 };
 
@@ -146,6 +147,7 @@ struct ModelPart3 {
     ShapeModel nose;                  /* 8 points, 6 modes */
     PointExperts experts;
     const int32_t *referenceShape;    /* type-3 crop */
+    const RefinementTables *refinement;  /* detectors of the 192-pixel crop */
     int32_t unusedConstants[2];
 };
 
@@ -154,6 +156,7 @@ struct ModelPart4 {
     ShapeModel mouth;                 /* 12 modes */
     PointExperts experts;             /* regression only */
     const int32_t *referenceShape;    /* type-4 crop */
+    const RefinementTables *refinement;  /* detectors of the 320-pixel crop */
     int32_t unusedConstants[2];
 };
 

@@ -93,11 +93,11 @@ TEST(LandmarkModels, RigidModesKeepSimilarityMovementsOfTheMean)
     applyShapeModel(shape, 24, part->shapeLimits, points.data(), nullptr);
     for (int i = 0; i < 124; ++i)
         EXPECT_NEAR(points[i], moved[i], 40) << i;
-    // One point pulled away alone is drawn back towards the rigid fit.
+    // One point pulled away alone is drawn back most of the way towards the rigid fit.
     points = moved;
     points[2 * 40] += 8 * 1024;
     applyShapeModel(shape, 24, part->shapeLimits, points.data(), nullptr);
-    EXPECT_LT(std::abs(points[2 * 40] - moved[2 * 40]), 2 * 1024);
+    EXPECT_LT(std::abs(points[2 * 40] - moved[2 * 40]), 8 * 1024 / 3);
     counter.allocator()->ops->free(counter.allocator(), part);
 }
 

@@ -378,7 +378,7 @@ int fineStage2(LandmarkTrack *track, const void *part, const uint8_t *crop, int3
     runPointExperts(crop, 128, points, kLandmarkPoints, model.experts, features, 5, true, true, 0);
     applyShapeModel(model.eyes, 10, nullptr, points, kEyeGroup);
     applyShapeModel(model.shape, 24, model.shapeLimits, points, nullptr);
-    refinePoints(crop, 128, points, true, true, track->allocator);
+    refinePoints(crop, 128, points, true, true, track->allocator, model.refinement);
     applyShapeModel(model.eyes, 10, nullptr, points, kEyeGroup);
     applyShapeModel(model.mouth, 6, nullptr, points, kMouthGroup);
     allocatorFree(track->allocator, features);
@@ -397,10 +397,10 @@ int fineStage3(LandmarkTrack *track, const void *part, const uint8_t *crop, int3
     applyShapeModel(model.nose, 6, nullptr, points, kNoseGroup);
     applyShapeModel(model.mouth, 12, nullptr, points, kMouthGroup);
     applyShapeModel(model.shape, 36, nullptr, points, nullptr);
-    refinePoints(crop, 192, points, false, true, track->allocator);
+    refinePoints(crop, 192, points, false, true, track->allocator, model.refinement);
     applyShapeModel(model.mouth, 8, nullptr, points, kMouthGroup);
     applyShapeModel(model.shape, 36, model.shapeLimits, points, nullptr);
-    refinePoints(crop, 192, points, true, false, track->allocator);
+    refinePoints(crop, 192, points, true, false, track->allocator, model.refinement);
     applyShapeModel(model.eyes, 16, nullptr, points, kEyeGroup);
     allocatorFree(track->allocator, features);
     return kResultOk;
@@ -416,7 +416,7 @@ int fineStage4(LandmarkTrack *track, const void *part, const uint8_t *crop, int3
     runPointExperts(crop, 320, points, kLandmarkPoints, model.experts, features, 3, true, false, 0);
     applyShapeModel(model.eyes, 10, nullptr, points, kEyeGroup);
     applyShapeModel(model.mouth, 12, nullptr, points, kMouthGroup);
-    refinePoints(crop, 320, points, true, true, track->allocator);
+    refinePoints(crop, 320, points, true, true, track->allocator, model.refinement);
     applyShapeModel(model.eyes, 10, nullptr, points, kEyeGroup);
     applyShapeModel(model.mouth, 10, nullptr, points, kMouthGroup);
     allocatorFree(track->allocator, features);

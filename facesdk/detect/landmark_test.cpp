@@ -349,18 +349,30 @@ TEST(Landmark, AllocationFailureAtEveryStepLeaksNothing)
 
 TEST(LandmarkFitStates, ShapeSizeDecidesHowFarTheFitGoes)
 {
-    // The shape spans about 1.9 eye distances: 20 pixels apart is under 48 (no coarse crop,
-    // rejected), 60 under 128 (stops before level 3), 160 over 256 (every level).
-    // With detail level 2 the fit ends after the level-2 stage, so the 60-pixel face is done.
+    // Eyes placed so that the mean shape spans about 36 pixels (under 48: no coarse crop,
+    // rejected), 90 (under 128: stops before level 3) and 400 (over 256: every level), with room
+    // for the fit to move the points. With detail level 2 the fit ends after the level-2 stage,
+    // so the 90-pixel face is done.
+    CountingAllocator modelCounter;
+    ModelPart1 *part1 = loadModelPart1(modelCounter.allocator());
+    ASSERT_NE(part1, nullptr);
+    int32_t low[2] = {INT32_MAX, INT32_MAX}, high[2] = {INT32_MIN, INT32_MIN};
+    for (int i = 0; i < 124; ++i) {
+        low[i % 2] = std::min(low[i % 2], part1->meanShape[i]);
+        high[i % 2] = std::max(high[i % 2], part1->meanShape[i]);
+    }
+    const double spanPerEyeDistance = double(std::max(high[0] - low[0], high[1] - low[1])) / part1->eyeDistance;
+    allocatorFree(modelCounter.allocator(), part1);
+    auto eyesFor = [&](double span) { return int32_t(std::lround(span / spanPerEyeDistance)); };
     struct Case {
         int32_t eyeDistance;
         uint32_t level;
         int answer;
         int32_t state;
-    } cases[] = {{20, 0, kResultFitRejected, kFitRejected},
-                 {60, 0, kResultOk, kFitPending},
-                 {60, 2, kResultOk, kFitDone},
-                 {160, 0, kResultOk, kFitDone}};
+    } cases[] = {{eyesFor(36), 0, kResultFitRejected, kFitRejected},
+                 {eyesFor(90), 0, kResultOk, kFitPending},
+                 {eyesFor(90), 2, kResultOk, kFitDone},
+                 {eyesFor(400), 0, kResultOk, kFitDone}};
     Picture picture(700);
     for (const Case &c : cases) {
         CountingAllocator counter;
