@@ -230,18 +230,22 @@ void runPointExperts(const uint8_t *crop, int size, int32_t *points, int count,
 
 namespace {
 
+/* The crop's integral image with a zero row and column in front: sums[(y + 1) * stride + x + 1]
+ * is the sum over [0..x] x [0..y], so a rectangle's sum takes four lookups and no test. */
 struct Integral {
-    const uint32_t *sums;   /* inclusive: sums[y * size + x] = sum over [0..x] x [0..y] */
-    int size;
-    uint32_t at(int x, int y) const { return x < 0 || y < 0 ? 0 : sums[y * size + x]; }
+    const uint32_t *sums;
+    int size;       /* the crop's side */
+    int stride;     /* size + 1 */
     int64_t rect(int x, int y, int w, int h) const
     {
-        return int64_t(at(x + w - 1, y + h - 1)) - at(x - 1, y + h - 1) - at(x + w - 1, y - 1) +
-               at(x - 1, y - 1);
+        const uint32_t *top = sums + y * stride + x, *bottom = top + h * stride;
+        return int64_t(bottom[w]) - bottom[0] - top[w] + top[0];
     }
 };
 
-/* Score of one detection window: bias plus the votes of the weak learners that pass. */
+/* Score of one detection window: bias plus the votes of the weak learners that pass. Each
+ * contrast takes the rectangle's sum and the fewest further parts: the halves, the quadrants
+ * and the middle third differ from the rest by the sum. */
 int64_t windowScore(const Integral &integral, const PointDetector &detector, int wx, int wy)
 {
     int64_t score = detector.bias;
@@ -254,19 +258,16 @@ int64_t windowScore(const Integral &integral, const PointDetector &detector, int
         const int64_t total = integral.rect(x, y, w, h);
         if (total == 0)
             continue;
-        int64_t difference = 0;
+        int64_t difference;
         switch (learner.type) {
-        case 1: difference = integral.rect(x, y, w / 2, h) - integral.rect(x + w / 2, y, w - w / 2, h); break;
-        case 2: difference = integral.rect(x, y, w, h / 2) - integral.rect(x, y + h / 2, w, h - h / 2); break;
-        case 3:
-            difference = integral.rect(x, y, w / 2, h / 2) + integral.rect(x + w / 2, y + h / 2, w - w / 2, h - h / 2) -
-                         integral.rect(x + w / 2, y, w - w / 2, h / 2) - integral.rect(x, y + h / 2, w / 2, h - h / 2);
+        case 1: difference = 2 * integral.rect(x, y, w / 2, h) - total; break;      /* left less right */
+        case 2: difference = 2 * integral.rect(x, y, w, h / 2) - total; break;      /* upper less lower */
+        case 3: /* the diagonal quadrants less the others */
+            difference = total - 2 * (integral.rect(x + w / 2, y, w - w / 2, h / 2) + integral.rect(x, y + h / 2, w / 2, h - h / 2));
             break;
-        default: {
-            const int64_t middle = integral.rect(x + w / 3, y, w - 2 * (w / 3), h);
-            difference = 2 * middle - (total - middle);
+        default: /* the middle third counted twice less the rest */
+            difference = 3 * integral.rect(x + w / 3, y, w - 2 * (w / 3), h) - total;
             break;
-        }
         }
         const int64_t threshold = learner.threshold >= 0 ? int64_t(learner.threshold) + 1 : learner.threshold;
         if (difference * 32768 >= total * threshold)
@@ -335,17 +336,22 @@ int refinePoints(const uint8_t *crop, int size, int32_t *points, bool eyes, bool
         return kResultBadArgument;
     if (!tables)
         tables = refinementTables(size);
-    auto *sums = static_cast<uint32_t *>(allocatorAlloc(allocator, uint32_t(size * size * sizeof(uint32_t))));
+    const int stride = size + 1;
+    auto *sums = static_cast<uint32_t *>(allocatorAlloc(allocator, uint32_t(stride * stride * sizeof(uint32_t))));
     if (!sums)
         return kResultNoMemory;
+    std::memset(sums, 0, stride * sizeof(uint32_t));
     for (int y = 0; y < size; ++y) {
         uint32_t row = 0;
+        uint32_t *out = sums + (y + 1) * stride;
+        const uint32_t *above = out - stride;
+        out[0] = 0;
         for (int x = 0; x < size; ++x) {
             row += crop[y * size + x];
-            sums[y * size + x] = row + (y > 0 ? sums[(y - 1) * size + x] : 0);
+            out[x + 1] = row + above[x + 1];
         }
     }
-    const Integral integral{sums, size};
+    const Integral integral{sums, size, stride};
     const int cap = size == 128 ? 6 : 9;
     if (mouth)
         for (int i = 0; i < kMouthListPoints; ++i)

@@ -218,8 +218,14 @@ TEST_F(RefinementFixture, NeutralDetectorsAndBadArguments)
     setWindow(2, 2, 5, 5);
     ASSERT_EQ(refinePoints(crop.data(), 128, points, true, false, counter.allocator(), &tables), kResultOk);
     EXPECT_EQ(points[64], 60 * 1024 + 300);
-    // The library's own (untrained) detectors leave every point where it is.
-    ASSERT_EQ(refinePoints(crop.data(), 128, points, true, true, counter.allocator()), kResultOk);
+    // Detectors whose learners are all of no type score every candidate alike: the point stays.
+    std::vector<PointDetector> neutral(28);
+    for (PointDetector &d : neutral) {
+        d.window[0] = d.window[1] = 2;
+        d.window[2] = d.window[3] = 5;
+    }
+    const RefinementTables quiet{neutral.data(), neutral.data() + 16};
+    ASSERT_EQ(refinePoints(crop.data(), 128, points, true, true, counter.allocator(), &quiet), kResultOk);
     EXPECT_EQ(points[64], 60 * 1024 + 300);
     EXPECT_EQ(refinePoints(crop.data(), 100, points, true, true, counter.allocator()), kResultBadArgument);
     EXPECT_EQ(refinePoints(nullptr, 128, points, true, true, counter.allocator()), kResultBadArgument);
@@ -229,12 +235,127 @@ TEST_F(RefinementFixture, NeutralDetectorsAndBadArguments)
     EXPECT_EQ(points[64], 60 * 1024 + 300);
 }
 
+// The refinement against its rules worked out pixel by pixel: every learner type, thresholds of
+// both signs, learners reaching the crop's last row or column (skipped), candidates whose window
+// starts outside the crop, on every crop size.
+TEST(LandmarkStages, RefinementScoresAreTheRulesOverThePixels)
+{
+    std::mt19937 random(21);
+    for (int size : {128, 192, 320}) {
+        auto crop = noiseCrop(size, unsigned(size) + 1);
+        for (int i = 0; i < size * size; i += 7)
+            crop[size_t(i)] = 0;   // some rectangles sum to 0 and are skipped
+        std::vector<PointDetector> detectors(28);
+        for (PointDetector &d : detectors) {
+            for (WeakLearner &l : d.learners) {
+                l.type = uint8_t(random() % 6);   // 0 and 5 are no type: skipped
+                l.width = uint16_t(1 + random() % 9);
+                l.height = uint16_t(1 + random() % 9);
+                l.x = uint16_t(random() % 10);
+                l.y = uint16_t(random() % 10);
+                l.threshold = int32_t(random() % 20001) - 10000;
+                l.vote = int32_t(random() % 200) - 100;
+            }
+            d.bias = int32_t(random() % 100);
+            d.window[0] = d.window[1] = 3;
+            d.window[2] = d.window[3] = 7;
+        }
+        const RefinementTables tables{detectors.data(), detectors.data() + 16};
+        auto sum = [&](int x, int y, int w, int h) {
+            int64_t t = 0;
+            for (int v = y; v < y + h; ++v)
+                for (int u = x; u < x + w; ++u)
+                    t += crop[size_t(v) * size + u];
+            return t;
+        };
+        auto score = [&](const PointDetector &d, int wx, int wy) {
+            int64_t s = d.bias;
+            for (const WeakLearner &l : d.learners) {
+                const int x = wx + l.x, y = wy + l.y, w = l.width, h = l.height;
+                if (l.type < 1 || l.type > 4 || x + w - 1 >= size - 1 || y + h - 1 >= size - 1)
+                    continue;
+                const int64_t t = sum(x, y, w, h);
+                if (t == 0)
+                    continue;
+                int64_t diff = 0;
+                if (l.type == 1)
+                    diff = sum(x, y, w / 2, h) - sum(x + w / 2, y, w - w / 2, h);
+                else if (l.type == 2)
+                    diff = sum(x, y, w, h / 2) - sum(x, y + h / 2, w, h - h / 2);
+                else if (l.type == 3)
+                    diff = sum(x, y, w / 2, h / 2) + sum(x + w / 2, y + h / 2, w - w / 2, h - h / 2) -
+                           sum(x + w / 2, y, w - w / 2, h / 2) - sum(x, y + h / 2, w / 2, h - h / 2);
+                else
+                    diff = 2 * sum(x + w / 3, y, w - 2 * (w / 3), h) - (t - sum(x + w / 3, y, w - 2 * (w / 3), h));
+                if (diff * 32768 >= t * (l.threshold >= 0 ? l.threshold + 1 : l.threshold))
+                    s += l.vote;
+            }
+            return s;
+        };
+        for (int trial = 0; trial < 4; ++trial) {
+            int32_t points[124] = {};
+            for (int i = 0; i < 124; ++i)
+                points[i] = int32_t(random() % ((size_t(size) - 2) * 1024)) + 512;
+            points[2 * 32] = 2 * 1024 + 100;   // a mouth point whose windows start outside
+            int32_t expected[124];
+            std::copy(points, points + 124, expected);
+            for (int k = 0; k < 28; ++k) {
+                const int p = k < 16 ? kEyeListIndices[k] : 32 + k - 16;
+                const PointDetector &d = detectors[size_t(k)];
+                const int px = (points[2 * p] + 512) >> 10, py = (points[2 * p + 1] + 512) >> 10;
+                const int side = size == 128 ? 6 : 7;   // windows are capped at 6 on the 128 crop
+                int64_t scores[7][7];
+                bool seen[7][7] = {};
+                int64_t high = INT64_MIN, low = INT64_MAX;
+                int bx = -1, by = -1;
+                for (int j = 0; j < side; ++j)
+                    for (int i = 0; i < side; ++i) {
+                        const int wx = px - 3 + i - 4, wy = py - 3 + j - 4;
+                        if (wx < 0 || wy < 0 || wx >= size || wy >= size)
+                            continue;
+                        scores[j][i] = score(d, wx, wy);
+                        seen[j][i] = true;
+                        if (scores[j][i] >= high)
+                            high = scores[j][i], bx = i, by = j;
+                        low = std::min(low, scores[j][i]);
+                    }
+                if (bx < 0)
+                    continue;
+                int64_t total = 0, sx = 0, sy = 0;
+                for (int j = std::max(0, by - 1); j <= std::min(side - 1, by + 1); ++j)
+                    for (int i = std::max(0, bx - 2); i <= std::min(side - 1, bx + 2); ++i)
+                        if (seen[j][i]) {
+                            total += scores[j][i] - low;
+                            sx += (scores[j][i] - low) * (px - 3 + i);
+                            sy += (scores[j][i] - low) * (py - 3 + j);
+                        }
+                if (total == 0)
+                    continue;
+                const int32_t mx = int32_t((sx * 32 / total) * 32) + 1024, my = int32_t((sy * 32 / total) * 32) + 1024;
+                if ((mx >> 10) != (expected[2 * p] >> 10))
+                    expected[2 * p] = mx;
+                if ((my >> 10) != (expected[2 * p + 1] >> 10))
+                    expected[2 * p + 1] = my;
+            }
+            CountingAllocator counter;
+            ASSERT_EQ(refinePoints(crop.data(), size, points, true, true, counter.allocator(), &tables), kResultOk);
+            for (int i = 0; i < 124; ++i)
+                ASSERT_EQ(points[i], expected[i]) << size << " coordinate " << i;
+        }
+    }
+}
+
 TEST(LandmarkStages, TrackingCascadeMovesByItsBiasesAndUndoesStepsThatLeaveTheCrop)
 {
     CountingAllocator counter;
     ModelPart2 *part = loadModelPart2(counter.allocator());
     ASSERT_NE(part, nullptr);
     ModelPart2 model = *part;
+    // No weights: the steps move by their biases alone, and the score is the same everywhere.
+    const std::vector<int16_t> noWeights(47 * 2 * 3384, 0), noScore(3384, 0);
+    model.trackWeights[0] = model.trackWeights[1] = noWeights.data();
+    model.scoreWeights = noScore.data();
+    model.scoreBias = 0;
     std::vector<int16_t> biases1(94, 0), biases2(94, 0);
     for (int i = 0; i < 47; ++i)
         biases1[2 * i] = -2048;             // step 1: every point 2 pixels left
