@@ -38,7 +38,7 @@ int runBeautifyCommand(const QStringList &arguments, QTextStream &out, QTextStre
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Runs one beautify call on a picture and prints the run result and the status of every "
-        "feature (96: not run).\n"
+        "feature (96: not run). Without faces given, the engine detects the faces and fits them first.\n"
         "Faces: {\"faces\": [{\"id\": 1, \"box\": [x, y, w, h], \"roll\": 0, "
         "\"eyes\": [[x, y], [x, y]], \"lower\": [x, y], \"landmarks\": [[x, y], ...]}]}"));
     parser.addHelpOption();
@@ -124,9 +124,21 @@ int runBeautifyCommand(const QStringList &arguments, QTextStream &out, QTextStre
         err << "cannot create the engine\n";
         return 1;
     }
+    // Without faces given, the engine finds them and fits their landmarks, as a host would
+    // before beautifying.
+    VXL_FACE *found = nullptr;
+    int32_t foundCount = 0;
+    if (sidecar.count() == 0 && engineDetectFaces(engine, image.image(), &found, &foundCount) == kResultOk &&
+        foundCount > 0) {
+        const int fitted = engineFitFaces(engine, image.image(), found, foundCount);
+        out << foundCount << " faces found, fitting answered " << fitted << "\n";
+    }
+    VXL_FACE *runFaces = foundCount > 0 ? found : sidecar.faces();
+    const int32_t count = foundCount > 0 ? foundCount : sidecar.count();
     const std::vector<uint8_t> before = planeBytes(image.record());
-    const BeautifyOutcome outcome = beautifyWithStatuses(engine, image.image(), sidecar.faces(),
-                                                         sidecar.count(), settings, request.flags);
+    const BeautifyOutcome outcome = beautifyWithStatuses(engine, image.image(), runFaces, count, settings, request.flags);
+    if (found)
+        engineFreeFaces(engine, found, foundCount);
     engineDestroy(engine);
     const std::vector<uint8_t> after = planeBytes(image.record());
     size_t changed = 0;
@@ -134,7 +146,7 @@ int runBeautifyCommand(const QStringList &arguments, QTextStream &out, QTextStre
         changed += before[i] != after[i];
 
     out << "image " << image.record().width << "x" << image.record().height << " "
-        << runFormatName(runFormat) << ", " << sidecar.count() << " faces\n";
+        << runFormatName(runFormat) << ", " << count << " faces\n";
     out << formatOutcome(outcome);
     out << "changed " << changed << " of " << before.size() << " bytes\n";
     if (!image.toQImage().save(files[1])) {

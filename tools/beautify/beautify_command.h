@@ -1,5 +1,6 @@
 // The beautify command: reads a picture, converts it to a run format, takes faces from a JSON
-// sidecar, makes one beautify call, writes the result and reports the seventeen statuses.
+// sidecar (or, without one, from the engine's detection and fitting), makes one beautify call,
+// writes the result and reports the seventeen statuses.
 #pragma once
 
 #include <QStringList>
