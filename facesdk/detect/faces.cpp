@@ -389,15 +389,12 @@ void candidateColourStats(FaceDetector *detector, DetectedFace *face)
             continue;
         if (skinOn && prefilter.mode != 0 && s.skin < prefilter.mode)
             continue;
-        /* a sample that lowers the minimum does not raise the maximum */
-        if (s.cb < face->cbMin)
-            face->cbMin = s.cb;
-        else if (s.cb > face->cbMax)
-            face->cbMax = s.cb;
-        if (s.cr < face->crMin)
-            face->crMin = s.cr;
-        else if (s.cr > face->crMax)
-            face->crMax = s.cr;
+        /* true minimum and maximum: every sample may widen both ends, so the range always
+         * holds the face's own chroma */
+        face->cbMin = std::min<uint32_t>(face->cbMin, s.cb);
+        face->cbMax = std::max<uint32_t>(face->cbMax, s.cb);
+        face->crMin = std::min<uint32_t>(face->crMin, s.cr);
+        face->crMax = std::max<uint32_t>(face->crMax, s.cr);
     }
 }
 
@@ -510,7 +507,7 @@ void groupCandidates(FaceDetector *detector)
 
     DetectorListNode result;
     detectorListInit(&result);
-    for (int32_t group = 1; head->next != head; ++group) {
+    for (int32_t group = 1; group <= groups && head->next != head; ++group) {
         DetectedFace *chosen = nullptr;
         for (DetectedFace *f = firstFaceIn(head); f; f = nextFaceIn(head, f))
             if (f->report.id == group && f->view == 0 && f->score > 0 && (!chosen || f->score > chosen->score))
@@ -520,8 +517,15 @@ void groupCandidates(FaceDetector *detector)
                 if (f->report.id == group && f->score > 0 && (!chosen || f->score > chosen->score))
                     chosen = f;
         if (!chosen) {
-            freeFaceList(detector, head);
-            break;
+            /* a group without a positive score is dropped on its own; the later groups'
+             * faces stay */
+            for (DetectedFace *s = firstFaceIn(head); s;) {
+                DetectedFace *next = nextFaceIn(head, s);
+                if (s->report.id == group)
+                    freeFace(detector, s);
+                s = next;
+            }
+            continue;
         }
         for (DetectedFace *s = firstFaceIn(head); s;) {
             DetectedFace *next = nextFaceIn(head, s);

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -131,16 +132,62 @@ TEST_F(FacesTest, OverlappingCandidatesOfOtherRollsLoseTheirScoreAndFrontalWins)
     EXPECT_EQ(b->creationRoll, 180);
 }
 
-TEST_F(FacesTest, AGroupWithoutAPositiveScoreFreesEverythingLeft)
+TEST_F(FacesTest, AGroupWithoutAPositiveScoreGoesAloneAndTheLaterGroupsStay)
 {
     SyntheticFrame frame(200, 200);
     prepare(frame);
     add(20, 20, 40, 40, 100);
     DetectedFace *zero = add(120, 20, 40, 40, 100);
+    DetectedFace *zeroToo = add(122, 22, 40, 40, 100); // the same group
     add(20, 120, 40, 40, 100);
-    zero->score = 0;
+    add(120, 120, 40, 40, 100);
+    zero->score = zeroToo->score = 0;
     groupCandidates(detector);
-    EXPECT_EQ(recountFaces(detector), 1); // group 2 has no positive score: it and group 3 go
+    ASSERT_EQ(recountFaces(detector), 3); // only group 2 goes
+    std::vector<std::vector<int32_t>> kept;
+    for (DetectedFace *f = firstFaceIn(&detector->faces); f; f = nextFaceIn(&detector->faces, f))
+        kept.push_back(boxOf(f->box));
+    EXPECT_EQ(kept, (std::vector<std::vector<int32_t>>{{20, 20, 40, 40}, {20, 120, 40, 40}, {120, 120, 40, 40}}));
+}
+
+TEST_F(FacesTest, ChromaRangesSpanEverySampleWhateverTheirOrder)
+{
+    faceDetectorDestroy(detector);
+    DetectorConfig config{};
+    config.size = sizeof config;
+    config.flags = kDetectorFlagSkinPrefilter;
+    ASSERT_EQ(faceDetectorCreate(memory.allocator(), &config, &detector), kResultOk);
+    // Chroma that falls (or rises) from every sample to the next in reading order: each falling
+    // sample lowers the minimum, and the maximum must still be the first sample's value.
+    for (int sign : {-1, 1}) {
+        SCOPED_TRACE(sign);
+        SyntheticFrame frame(100, 100);
+        // flat luma but for one bright row of samples, so that every other sample lies between
+        // the luma low and high points
+        std::fill(frame.pixels.begin(), frame.pixels.begin() + 100 * 100, uint8_t(128));
+        std::fill(frame.pixels.begin() + 59 * 100, frame.pixels.begin() + 60 * 100, uint8_t(200));
+        // one chroma pair per two columns of a row pair, after the luma plane
+        uint8_t *pairs = frame.pixels.data() + 100 * 100;
+        for (int y = 0; y < 50; ++y)
+            for (int x = 0; x < 50; ++x) {
+                const int ramp = (x - 24) + 11 * (y - 24);
+                pairs[size_t(y) * 100 + 2 * x] = uint8_t(std::clamp(128 + sign * ramp, 0, 255));
+                pairs[size_t(y) * 100 + 2 * x + 1] = uint8_t(std::clamp(128 - sign * ramp, 0, 255));
+            }
+        prepare(frame);
+        detector->frame.prefilter.medianLuma = 100;
+        DetectedFace *face = add(20, 20, 60, 60, 50);
+        ASSERT_EQ(face->colourValid, 1);
+        // the 10 x 10 sample grid of the middle region (38 .. 59 both ways) reads chroma
+        // columns and rows 19 .. 29; without the bright row the ramp runs from -60 to 49
+        const uint32_t a = uint32_t(128 + sign * -60), b = uint32_t(128 + sign * 49);
+        const uint32_t c = uint32_t(128 - sign * -60), d = uint32_t(128 - sign * 49);
+        EXPECT_EQ(face->cbMin, std::min(a, b));
+        EXPECT_EQ(face->cbMax, std::max(a, b));
+        EXPECT_EQ(face->crMin, std::min(c, d));
+        EXPECT_EQ(face->crMax, std::max(c, d));
+        freeAllFaces(detector);
+    }
 }
 
 TEST_F(FacesTest, MergingCarriesTheIdentityAndNeedsEnoughOverlap)
