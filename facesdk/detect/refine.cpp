@@ -729,9 +729,11 @@ void removeSwallowedFaces(FaceDetector *d)
         for (DetectedFace *s = firstFaceIn(head); s; s = nextFaceIn(head, s)) {
             if (s == q || overlapArea(s->smoothed, surround) == 0)
                 continue;
+            /* every other face is looked at, also once q is cleared: the ones in q's body
+             * region go as well */
             if (8 * smoothedArea(q) < smoothedArea(s)) {
                 q->score = 0;
-                break;
+                continue;
             }
             if (q->framesTracked == confirmFlag || s->missedFrames == 0)
                 continue;

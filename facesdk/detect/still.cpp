@@ -153,9 +153,10 @@ void tally(Vote &v, int answer, int32_t x, int32_t y, int32_t size)
     }
 }
 
-/* Asks one (roll, view) entry at (c, r). On a candidate, c moves past it. */
+/* Asks one (roll, view) entry at (c, r). On a candidate, c moves past it. `votes` counts the
+ * positive windows of the whole position: it runs on across the entries asked there. */
 Outcome askEntry(PairScan &s, int32_t &c, int32_t r, int32_t roll, int32_t view, bool refining, int *code,
-                 bool *leave)
+                 bool *leave, int32_t *votes)
 {
     FaceDetector *d = s.d;
     d->roll = roll;
@@ -170,7 +171,7 @@ Outcome askEntry(PairScan &s, int32_t &c, int32_t r, int32_t roll, int32_t view,
     const int t = evaluateWindow(d, c, r, s.F);
     if (t < 1)
         return refining ? kRefineEnd : kNextPosition;
-    Vote v{t, 1, c, r, s.u, t};
+    Vote v{t, *votes + 1, c, r, s.u, t};
     const bool fineSearch = d->scanOptions & 0x2;
     const int32_t h = s.half;
     const int32_t diagonal[4][2] = {{-h, -h}, {h, -h}, {-h, h}, {h, h}};
@@ -192,6 +193,7 @@ Outcome askEntry(PairScan &s, int32_t &c, int32_t r, int32_t roll, int32_t view,
         for (auto &o : diagonal2)
             tally(v, evaluateWindow(d, bx + o[0], by + o[1], s.F), bx + o[0], by + o[1], s.u2);
     }
+    *votes = v.count;
     const int32_t longer = std::max(d->previousWidth, d->previousHeight);
     int32_t o = v.sum;
     if (longer < 120)
@@ -248,9 +250,10 @@ Outcome askPosition(PairScan &s, int32_t &c, int32_t r, const int32_t *rolls, co
                     int *code, int32_t *refineRoll, int32_t *refineView)
 {
     Outcome last = kNextPosition;
+    int32_t votes = 0;
     for (int e = 0; e < entries; ++e) {
         bool leave = false;
-        const Outcome outcome = askEntry(s, c, r, rolls[e], views[e], false, code, &leave);
+        const Outcome outcome = askEntry(s, c, r, rolls[e], views[e], false, code, &leave, &votes);
         if (outcome == kEndScan)
             return outcome;
         if (outcome == kRefine) {
@@ -364,7 +367,9 @@ int scanScalePair(FaceDetector *d, uint32_t a, uint32_t b, const int32_t rect[4]
                         break;
                     }
                     bool leave = false;
-                    const Outcome o = askEntry(s, moved, rr, refineRoll, refineView, true, &code, &leave);
+                    int32_t votes = 0;
+                    const Outcome o =
+                        askEntry(s, moved, rr, refineRoll, refineView, true, &code, &leave, &votes);
                     if (o == kEndScan) {
                         ended = true;
                         done = true;

@@ -234,6 +234,29 @@ TEST_F(StillTest, TheFaceLimitEndsTheScanAfterTheFirstCandidate)
     EXPECT_EQ(reported().size(), 2u);
 }
 
+// Positive windows are counted per position, across all its (roll, view) entries: when the
+// first entry finds a face, the scan moves past it and asks the remaining entries there, and a
+// face found by one of them carries the position's earlier votes. Two faces side by side and a
+// list that asks roll 0 twice find the second face that way.
+TEST_F(StillTest, TheVoteCountRunsAcrossTheEntriesOfAPosition)
+{
+    static const int16_t twice[] = {0, 0, kRollListEnd};
+    SyntheticFrame frame(200, 90);
+    frame.drawFace(20, 20, 44, 0);
+    frame.drawFace(60, 20, 44, 0);
+    DetectorImage image = frame.image();
+    ASSERT_EQ(create(kDetectorFlagNoHalfProfile | kDetectorFlagNoProfile, 0, 0, twice), kResultOk);
+    ASSERT_EQ(faceDetectorDetect(detector, &image, nullptr, nullptr), kResultOk);
+    const std::vector<DetectedFace *> faces = reported();
+    ASSERT_EQ(faces.size(), 2u);
+    const DetectedFace *left = faces[0]->box[0] < faces[1]->box[0] ? faces[0] : faces[1];
+    const DetectedFace *right = left == faces[0] ? faces[1] : faces[0];
+    // every passing window of the synthetic cascade answers 200
+    EXPECT_EQ(left->positives, left->score / 200);
+    EXPECT_GT(left->positives, 0);
+    EXPECT_EQ(right->positives, left->positives + right->score / 200);
+}
+
 struct ProgressLog {
     std::vector<std::pair<int, int>> calls; // (phase, amount)
     int cancelAt = -1;                      // index of the call that answers non-zero

@@ -276,6 +276,18 @@ TEST_F(TrackingTest, DuplicatesAndSwallowedFacesAreRemoved)
     removeSwallowedFaces(detector);
     ASSERT_EQ(recountFaces(detector), 1);
     EXPECT_EQ(faceOfLink(detector->faces.next), head);
+    freeAllFaces(detector);
+
+    // a face swallowed by a large one still clears the face on its own chest: once one face
+    // is cleared, the others are looked at all the same
+    DetectedFace *small = place(100, 50, 20, 20, 100);
+    DetectedFace *large = place(135, 20, 60, 60, 100);
+    DetectedFace *onChest = place(102, 80, 16, 16, 100);
+    small->framesTracked = 5;
+    onChest->missedFrames = 1;
+    removeSwallowedFaces(detector);
+    ASSERT_EQ(recountFaces(detector), 1);
+    EXPECT_EQ(faceOfLink(detector->faces.next), large);
 }
 
 /* ---- schedule and primary face ---- */
