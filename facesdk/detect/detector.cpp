@@ -116,12 +116,8 @@ int configure(FaceDetector *detector, const DetectorConfig *config)
         if (covers(config, offsetof(DetectorConfig, holdFrames)) && config->holdFrames > 0)
             detector->holdFrames = clampInt(config->holdFrames, 0, 30);
         detector->minFramesPerFullScan = 1;
-        if (covers(config, offsetof(DetectorConfig, minFramesPerFullScan))) {
-            uint32_t value = config->minFramesPerFullScan > 1 ? config->minFramesPerFullScan : 1;
-            if (value > set.framesPerFullScan)
-                value = set.framesPerFullScan;
-            detector->minFramesPerFullScan = value;
-        }
+        if (covers(config, offsetof(DetectorConfig, minFramesPerFullScan)))
+            detector->minFramesPerFullScan = std::max<uint32_t>(config->minFramesPerFullScan, 1);
     }
 
     const uint32_t flags = detector->flags;
@@ -143,6 +139,11 @@ int configure(FaceDetector *detector, const DetectorConfig *config)
     if (!(flags & kDetectorFlagTracking))
         set.framesPerFullScan = 1;
     set.perFrameShare = (flags & kDetectorFlagTracking) && set.framesPerFullScan > 1 ? 100 : 1;
+    /* The adaptive interval's floor is held to the frames per full scan in force (0 given is 5,
+     * above 10 is 10), never to the value as given: a floor of 0 would make every frame a full
+     * scan. */
+    if (config)
+        detector->minFramesPerFullScan = std::min(detector->minFramesPerFullScan, set.framesPerFullScan);
 
     /* Values with a range are stored only when valid, so a refused call leaves the previous,
      * valid value in force and a later configure never rescales a stored sensitivity. */
