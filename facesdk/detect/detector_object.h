@@ -294,6 +294,7 @@ struct FaceDetector {
     int32_t jitter;                     /* grid jitter counter, advanced once per cycle */
     int32_t alternateBuild;             /* 1 when this frame built its integrals in the alternate set */
     int32_t faceAdded;                  /* 1 when addCandidate accepted a face in this pass */
+    int32_t trackedFaces;               /* faces tracked at the start of this frame */
     int32_t extraRolls;                 /* extra roll scans per frame (schedule) */
     uint32_t scanModeBits;              /* schedule bits; bit 1: fine search */
     int32_t timingInUse;                /* frame timing was given once */

@@ -89,7 +89,9 @@ void choosePrimaryFace(FaceDetector *detector)
     int64_t bestValue = 0, bestDistance = 0;
     bool primaryPresent = false;
     for (DetectedFace *f = firstFaceIn(head); f; f = nextFaceIn(head, f)) {
-        const int32_t *b = f->report.box;
+        /* the box next-face reports for this frame; the public record still holds the box of
+         * the last walk */
+        const int32_t *b = f->smoothed;
         const int64_t dx = b[0] + b[2] / 2 - W / 2, dy = b[1] + b[3] / 2 - H / 2;
         const int64_t distance = dx * dx + dy * dy;
         const int64_t value = int64_t(b[2]) * f->report.score + R - distance;

@@ -63,7 +63,9 @@ void ringNeighbours(const FaceDetector *d, int32_t roll, int32_t *previous, int3
 void regionForScale(FaceDetector *d, uint32_t scale, int32_t base, int32_t out[4])
 {
     const int32_t w = productQ10HalfUp(scale, base);
-    d->coarseStep = recountFaces(d) == 0 ? 2 : d->baseStep;
+    /* the faces tracked into this frame count, also while they are detached for their local
+     * search */
+    d->coarseStep = d->trackedFaces == 0 ? 2 : d->baseStep;
     std::memset(out, 0, 16);
     if ((d->flags & kDetectorFlagSizeRange) && d->trackedMinSize <= d->trackedMaxSize &&
         (uint32_t(w) < d->trackedMinSize || uint32_t(w) > d->trackedMaxSize))
@@ -593,11 +595,14 @@ void nextRegionOfInterest(FaceDetector *d)
     roi[3] = y1 - y0;
 }
 
+/* Removes duplicates and swallowed faces, sets the next frame's region of interest from the
+ * faces that remain, and numbers and rates them. */
 void numberFaces(FaceDetector *d)
 {
     d->candidateCount = 0;
     removeDuplicateFaces(d);
     removeSwallowedFaces(d);
+    nextRegionOfInterest(d);
     for (DetectedFace *f = firstFaceIn(&d->faces); f; f = nextFaceIn(&d->faces, f)) {
         if (f->report.id == 0)
             f->report.id = d->nextFaceId++;
@@ -630,7 +635,8 @@ int detectTracking(FaceDetector *d)
     d->faceAdded = 0;
     adaptInterval(d);
     const int32_t fpfs = int32_t(d->working.framesPerFullScan);
-    bool faces = recountFaces(d) > 0;
+    d->trackedFaces = recountFaces(d);
+    const bool faces = d->trackedFaces > 0;
 
     fr.cancelled = d->callback(d->callbackUser, 0, -1) != 0;
     if (!fr.cancelled && (d->frameIndex == 0 || d->frameIndex == fpfs || faces)) {
@@ -721,7 +727,6 @@ int detectTracking(FaceDetector *d)
         if (locateEyes(d, nullptr) == kResultCancelled)
             fr.cancelled = true;
     scoreFaces(d, nullptr);
-    nextRegionOfInterest(d);
     numberFaces(d);
 
     if (d->configured.framesPerFullScan > 1 && d->alternateBuild && d->hasAlternate) {

@@ -212,6 +212,49 @@ TEST_F(TrackingTest, MemoryRunningOutAnywhereInASequenceLeavesNothingBehind)
     EXPECT_GT(failures, 10);
 }
 
+// The grid step of the full scan follows the faces tracked into the frame: the first frame
+// has none and scans at step 2 throughout, also after it found a face; a frame whose tracked
+// face is gone still counts it (the tracked faces are out of the list while the frame looks
+// for new ones).
+TEST_F(TrackingTest, TheScanStepFollowsTheFacesTrackedIntoTheFrame)
+{
+    ASSERT_EQ(create(0, 1), kResultOk);
+    for (int n = 0; n < 4; ++n) {
+        SCOPED_TRACE(n);
+        SyntheticFrame frame(320, 240);
+        if (n < 3)
+            frame.drawFace(60, 60, 100, 0);
+        DetectorImage image = frame.image();
+        faceDetectorDetect(detector, &image, nullptr, nullptr);
+        ASSERT_GT(detector->baseStep, 2);
+        EXPECT_EQ(detector->coarseStep, n == 0 ? 2 : detector->baseStep);
+    }
+}
+
+// The next frame's region of interest is made from the faces that remain after duplicates and
+// swallowed faces are gone: a small face next to a large one is dropped and leaves no trace in
+// it.
+TEST_F(TrackingTest, TheNextRegionHoldsOnlyTheFacesThatRemain)
+{
+    ASSERT_EQ(create(0, 1), kResultOk);
+    SyntheticFrame frame(400, 240);
+    frame.drawFace(140, 60, 100, 0);
+    frame.drawFace(284, 100, 34, 0);
+    DetectorImage image = frame.image();
+    faceDetectorDetect(detector, &image, nullptr, nullptr);
+    ASSERT_EQ(recountFaces(detector), 1);
+    const int32_t *b = faceOfLink(detector->faces.next)->box;
+    ASSERT_GT(b[2], 100); // the large face
+    // the square of 2.4 times the face's width around it, evened and cut to the frame
+    const int32_t a = (b[2] * 2458 + 512) >> 10;
+    const int32_t x = std::max(0, b[0] + b[2] / 2 - a / 2), y = std::max(0, b[1] + b[3] / 2 - a / 2);
+    const int32_t right = std::min(400, (std::min(400, x + a) + 1) & ~1);
+    const int32_t bottom = std::min(240, (std::min(240, y + a) + 1) & ~1);
+    const int32_t *roi = detector->trackingRegion;
+    EXPECT_EQ(std::vector<int32_t>(roi, roi + 4),
+              (std::vector<int32_t>{x & ~1, y & ~1, right - (x & ~1), bottom - (y & ~1)}));
+}
+
 /* ---- box smoothing, duplicates and swallowed faces ---- */
 
 TEST_F(TrackingTest, AStillFaceSnapsToTheAverageOfItsBoxes)
@@ -378,13 +421,11 @@ TEST_F(TrackingTest, APrimaryFaceHoldsItsRoleForNineteenFrames)
     b->report.id = 2;
     a->report.score = 50;
     b->report.score = 10;
-    std::memcpy(a->report.box, a->box, 16);
-    std::memcpy(b->report.box, b->box, 16);
     choosePrimaryFace(detector);
     EXPECT_EQ(detector->primaryId, 1);
     // b now rates far higher
     b->report.score = 100;
-    b->report.box[2] = 400;
+    b->smoothed[2] = 400;
     for (int frame = 1; frame <= 19; ++frame) {
         choosePrimaryFace(detector);
         EXPECT_EQ(detector->primaryId, 1) << frame;
@@ -397,14 +438,31 @@ TEST_F(TrackingTest, APrimaryFaceHoldsItsRoleForNineteenFrames)
     freeAllFaces(detector);
     DetectedFace *first = place(90, 50, 20, 20);
     DetectedFace *second = place(50, 90, 20, 20);
-    for (DetectedFace *f : {first, second}) {
+    for (DetectedFace *f : {first, second})
         f->report.score = 10;
-        std::memcpy(f->report.box, f->box, 16);
-    }
     first->report.id = 7;
     second->report.id = 8;
     choosePrimaryFace(detector);
     EXPECT_EQ(detector->primaryId, 7);
+}
+
+// The choice reads the boxes of this frame (the boxes next-face will report), not the public
+// boxes, which still hold those of the last walk.
+TEST_F(TrackingTest, ThePrimaryFaceIsChosenFromThisFramesBoxes)
+{
+    ASSERT_EQ(create(0, 1), kResultOk);
+    prepareBlank(200, 200);
+    detector->passesRun = 1;
+    DetectedFace *moved = place(80, 80, 40, 40);  // now in the middle
+    DetectedFace *other = place(10, 80, 40, 40);
+    moved->report.id = 1;
+    other->report.id = 2;
+    moved->report.score = other->report.score = 50;
+    const int32_t corner[4] = {150, 150, 40, 40};   // where the last walk saw it
+    std::memcpy(moved->report.box, corner, 16);
+    std::memcpy(other->report.box, other->box, 16);
+    choosePrimaryFace(detector);
+    EXPECT_EQ(detector->primaryId, 1);
 }
 
 TEST_F(TrackingTest, SizeRangeNeedsAYoungEstablishedFace)
