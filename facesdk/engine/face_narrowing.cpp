@@ -136,9 +136,11 @@ int narrowFaceOnGrid(InnerEngine *inner, const FaceWork *face, int32_t *planeX, 
 
     const int32_t strength = inner->settings.warpStrength;
     const int32_t amplitude = int32_t(uint32_t((distance * 2560 / 16) * strength) >> 8);
-    int32_t marginRows = ((amplitude >> 9) + 1) >> 1;
-    marginRows = std::max(marginRows, inner->warpMargin);
-    inner->warpMargin = (marginRows * std::abs(sineTable5[k]) / 100) & ~1;
+    // The rows this face may move content by: its largest shift times the turn's |sine|. The
+    // margin is the largest over the faces, whatever their order.
+    const int32_t shiftRows = ((amplitude >> 9) + 1) >> 1;
+    inner->warpMargin =
+        std::max(inner->warpMargin, (shiftRows * std::abs(sineTable5[k]) / 100) & ~1);
     if (distance == 0)
         return kResultNothingToDo;  // no eye distance: no affected height to divide by
 

@@ -116,7 +116,8 @@ TEST(FaceNarrowing, Helpers)
 
 // An upright face: nodes above the eye line, on it or outside the quad stay; the node below the
 // eye midpoint is rewritten to its own pixel; the cheeks are drawn from further out, by up to
-// about A / 1024 pixels with A = (100 x 160 x 255) >> 8 = 15937; the margin stays 0.
+// about A / 1024 pixels with A = (100 x 160 x 255) >> 8 = 15937; it adds no warp margin, and
+// the margin earlier faces set stays.
 TEST(FaceNarrowing, UprightFaceDrawsCheeksFromFurtherOut)
 {
     WarpRun run(400, 400, 255);
@@ -124,7 +125,7 @@ TEST(FaceNarrowing, UprightFaceDrawsCheeksFromFurtherOut)
     PixelGrid grid(400, 400);
     ASSERT_EQ(narrow(run, faceOf(kBox, kEye1, kEye2), grid, -120, 120),
               kResultOk);
-    EXPECT_EQ(run.inner->warpMargin, 0);
+    EXPECT_EQ(run.inner->warpMargin, 6);
     int32_t largest = 0;
     for (int32_t py = 0; py < 400; ++py)
         for (int32_t px = 0; px < 400; ++px) {
@@ -174,6 +175,16 @@ TEST(FaceNarrowing, TurnedFaceSetsTheWarpMargin)
     ASSERT_EQ(narrow(run, faceOf(kBox, eye1, eye2), grid, -120, 120),
               kResultOk);
     EXPECT_EQ(run.inner->warpMargin, 8);
+    // The margin is the largest of the faces' in either order: an upright face after the
+    // turned one keeps it, and one before it does not lower it.
+    for (bool turnedFirst : {true, false}) {
+        WarpRun pair(400, 400, 255);
+        PixelGrid rest(400, 400);
+        const FaceWork upright = faceOf(kBox, kEye1, kEye2), turned = faceOf(kBox, eye1, eye2);
+        ASSERT_EQ(narrow(pair, turnedFirst ? turned : upright, rest, -120, 120), kResultOk);
+        ASSERT_EQ(narrow(pair, turnedFirst ? upright : turned, rest, -120, 120), kResultOk);
+        EXPECT_EQ(pair.inner->warpMargin, 8) << turnedFirst;
+    }
     bool moved = false;
     for (size_t n = 0; n < grid.x.size(); ++n)
         moved = moved || grid.dy(int32_t(n % 400), int32_t(n / 400)) != 0;
