@@ -6,6 +6,12 @@
 // rectangle are read but never written. A pass costs four ring lookups and one multiply per
 // pixel (one division where the window is cut at the left or right border), whatever the
 // window, and keeps only window + 1 integral rows.
+//
+// The mean is exact everywhere: floor(sum / count) for whole windows and for windows cut at
+// any border alike. We do not use a per-window-shape reciprocal, rounded for whole windows and
+// truncated for windows cut at the top or bottom: a truncated reciprocal takes a level off a
+// flat area along those borders, so a constant image would not stay constant. With exact means
+// it does, through any number of passes (box_blur_test.cpp).
 #pragma once
 
 #include <cstdint>
