@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr uint32_t kMaxListEntries = 100;
 constexpr uint32_t kRunWithoutFacesFlag = 0x1;  // parameter flags bit 0
 
 // Fills the skin mask with the generic skin test over the whole small working copy.
@@ -369,8 +368,9 @@ int appendRegionEntries(SmoothingRun &run, RegionList *list)
     for (MaskRegion *r = list->head.next; r != &list->head; r = r->next) {
         if (!r->valid)
             continue;
-        if (inner->faceListCount >= kMaxListEntries || inner->faceListCount >= capacity ||
-            appended >= kFaceListSpareEntries)
+        // At most kFaceListSpareEntries regions are added, however many faces the list holds:
+        // the run keeps that much room after the faces.
+        if (inner->faceListCount >= capacity || appended >= kFaceListSpareEntries)
             break;
         FaceListEntry &e = inner->faceList[inner->faceListCount];
         std::memset(&e, 0, sizeof e);

@@ -209,6 +209,30 @@ TEST_F(SmoothingRuns, RunWithoutFacesSmoothsTheSkinRegionsInBothModes)
     }
 }
 
+// The skin regions have room of their own after the faces: a run with a hundred faces still
+// smooths (the regions are counted apart from the faces the list holds).
+TEST_F(SmoothingRuns, AHundredFacesStillLeaveRoomForTheSkinRegions)
+{
+    OwnedImage original(kWidth, kHeight, kFormatYuv420Planar);
+    paint(original, 0);
+    use(200);
+    std::vector<FaceWork> faces(100, face.work);
+    for (size_t k = 0; k < faces.size(); ++k)
+        faces[k].id = int32_t(k + 1);
+    OwnedImage image(kWidth, kHeight, kFormatYuv420Planar);
+    image.copyPixelsFrom(original);
+    FeatureStatus *statuses = nullptr;
+    EXPECT_EQ(innerRun(inner, nullptr, nullptr, &image.image, faces.data(), int32_t(faces.size()),
+                       &statuses, nullptr, nullptr),
+              kResultOk);
+    ASSERT_NE(statuses, nullptr);
+    EXPECT_EQ(statusOfFeature(statuses, kFeatureSmoothing), kResultOk);
+    statuses->ops->release(statuses);
+    const PixelChange change = lumaChange(original, image);
+    EXPECT_GT(change.inside, 0);
+    EXPECT_EQ(change.outside, 0);
+}
+
 TEST_F(SmoothingRuns, GreyFaceHasNothingToSmooth)
 {
     OwnedImage image(kWidth, kHeight, kFormatYuv420Planar);
