@@ -298,7 +298,10 @@ uint8_t shineBlendChroma(int32_t c, int32_t p, int32_t t, int32_t w)
 {
     if (w <= 0)
         return uint8_t(c);
-    return uint8_t(((255 - w) * c + w * ((p + t) >> 1)) >> 8);
+    // The pixel keeps its whole value (x 256) and the step toward the target is rounded: with
+    // (255 - w) x c every weighted pixel lost a level of Cb and Cr, target or not.
+    const int32_t target = (p + t) >> 1;
+    return uint8_t(((256 - w) * c + w * target + 128) >> 8);
 }
 
 // ---- The stage's entry ----------------------------------------------------------------------

@@ -42,10 +42,15 @@ TEST(ShineTables, StrengthTableAndBlendRule)
     };
     for (const auto &l : luma)
         EXPECT_EQ(shineBlendLuma(l.c, l.p, l.w), l.out) << l.c << " " << l.p << " " << l.w;
-    // c, p, target, w -> chroma moves toward the mean of p and the skin target.
-    EXPECT_EQ(shineBlendChroma(100, 140, 160, 255), 149);
+    // c, p, target, w -> chroma moves toward the mean of p and the skin target, rounded.
+    EXPECT_EQ(shineBlendChroma(100, 140, 160, 255), 150);
     EXPECT_EQ(shineBlendChroma(100, 140, 160, 0), 100);
-    EXPECT_EQ(shineBlendChroma(160, 100, 100, 128), 129);
+    EXPECT_EQ(shineBlendChroma(160, 100, 100, 128), 130);
+    EXPECT_EQ(shineBlendChroma(100, 160, 160, 128), 130);
+    // Chroma that is already where the blend would take it stays, at every weight.
+    for (int c : {0, 60, 128, 200, 255})
+        for (int w = 1; w < 256; ++w)
+            ASSERT_EQ(shineBlendChroma(c, c, c, w), c) << c << " " << w;
 }
 
 // The grainy face with a shiny forehead and nose tip.
