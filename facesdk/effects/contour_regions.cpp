@@ -115,26 +115,48 @@ int applyContourTint(InnerEngine *inner, int32_t strength, const YCbCr &colour, 
 
 // ---- The contrast stage ---------------------------------------------------------------------
 
+// The weights of the rectangle's pixels, one per pixel: image pixel (x, y) takes the mask
+// sample (x / o, y / o) under it, so the weights stand exactly where the mask was drawn, at
+// any mask scale o. 0 or the allocation's code.
+int maskWeightsUnder(EngineAllocator *allocator, const EngineImage &mask, const EngineRect &rect,
+                     int32_t o, EngineImage *weights)
+{
+    const int allocated = imageAllocate(allocator, weights, rect.width, rect.height, kFormatGrey8);
+    if (allocated != kResultOk)
+        return allocated;
+    for (int32_t i = 0; i < rect.height; ++i) {
+        const int32_t my = std::min((rect.y + i) / o, mask.height - 1);
+        const uint8_t *from = mask.planes[0].pixels + size_t(my) * mask.planes[0].stride;
+        uint8_t *to = weights->planes[0].pixels + size_t(i) * weights->planes[0].stride;
+        for (int32_t j = 0; j < rect.width; ++j)
+            to[j] = from[std::min((rect.x + j) / o, mask.width - 1)];
+    }
+    return kResultOk;
+}
+
 int contrastFace(InnerEngine *inner, EngineImage *image, const FaceListEntry &entry,
                  const TemplateMesh &record, int32_t level, int32_t threshold)
 {
     EngineRect box;
     meshBoundingBox(image, &record, &entry.face, &box);
     const EngineRect rect = contourRegionRect(box, image->width, image->height);
+    // A window of 0 or 1 blurs nothing: the luma would be stretched away from itself.
+    const int32_t window = contourContrastWindow(rect, level);
+    if (window < 2 || rect.width <= 0 || rect.height <= 0)
+        return kResultNothingToDo;
     EngineImage mask{}, weights{}, blurred{};
     int outcome = buildContourFillMask(inner, &entry, &record, &mask);
     if (outcome == kResultOk)
-        outcome = cropLumaBlurred(inner, &rect, contourContrastWindow(rect, level), &blurred);
+        outcome = cropLumaBlurred(inner, &rect, window, &blurred);
     if (outcome == kResultOk) {
         const int32_t o = std::max(image->width / std::max(mask.width, 1), 1);
-        const EngineRect part = {(rect.x / o) & ~1, (rect.y / o) & ~1, (rect.width / o) & ~1,
-                                 (rect.height / o) & ~1};
-        outcome = cropImage(inner->allocator, &part, &mask, &weights);
+        outcome = maskWeightsUnder(inner->allocator, mask, rect, o, &weights);
     }
     if (outcome == kResultOk) {
         uint8_t identity[256];
         for (int v = 0; v < 256; ++v)
             identity[v] = uint8_t(v);
+        // One weight per pixel of the rectangle (a grey image's rows are its width long).
         outcome = applyCurvesThreshold(image, &blurred, rect, identity, identity, identity,
                                        weights.planes[0].pixels, weights.width, weights.height,
                                        threshold);

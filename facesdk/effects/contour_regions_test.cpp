@@ -8,6 +8,8 @@
 #include "facesdk/effects/colour_table_blend.h"
 #include "facesdk/effects/testing/eye_surroundings.h"
 #include "facesdk/effects/testing/stage_run.h"
+#include "facesdk/engine/contour_mask.h"
+#include "facesdk/engine/template_paint.h"
 
 namespace {
 
@@ -138,6 +140,81 @@ TEST_F(ContourRun, LevelIsClampedAndStoredBack)
         int32_t status = 0;
         run(image, &face, 1, kFeatureContourContrast, &status);
         EXPECT_EQ(inner->settings.contourContrast.level, stored);
+    }
+}
+
+// A mouth whose rectangle is below 96 x the level's divisor gets a blur window of 0 or 1, which
+// blurs nothing: the contrast step would stretch the luma away from itself. The stage says it
+// had nothing to do and leaves the picture as it was.
+TEST_F(ContourRun, ContrastWithoutABlurHasNothingToDo)
+{
+    SyntheticFace face;
+    makeSyntheticFace(&face, 1, 320, 240, 0, kWidth, kHeight);
+    OwnedImage original(kWidth, kHeight, kFormatYuv420Planar);
+    paintSyntheticFaces(original.image, &face, 1);
+    // The synthetic mouth's rectangle is about 110 pixels wide: window 1 at level 1, 3 at 3.
+    for (auto [level, expected] : {std::pair{1, kResultNothingToDo}, std::pair{3, kResultOk}}) {
+        BeautySettings settings = contourSettings(kFeatureContourContrast, 255);
+        settings.contourContrastLevel = level;
+        use(settings);
+        OwnedImage image(kWidth, kHeight, kFormatYuv420Planar);
+        image.copyPixelsFrom(original);
+        int32_t status = 0;
+        run(image, &face, 1, kFeatureContourContrast, &status);
+        EXPECT_EQ(status, expected) << level;
+        EXPECT_EQ(image.samePixels(original), expected == kResultNothingToDo) << level;
+    }
+}
+
+// The contrast weights stand on the mask they come from: a mouth half again as wide as the
+// synthetic one is masked at half the working size, and wherever the face lies, no pixel
+// changes where the mask sample under it is 0.
+TEST_F(ContourRun, ContrastWeightsStandWhereTheMaskIs)
+{
+    use(contourSettings(kFeatureContourContrast, 255));
+    OwnedImage original(kWidth, kHeight, kFormatYuv420Planar);
+    original.fillRandom(11);  // texture everywhere, so every weighted pixel is stretched
+    for (int32_t shift = 0; shift < 8; shift += 2) {
+        SCOPED_TRACE(shift);
+        const int32_t cx = 320 + shift, cy = 240 + shift;
+        SyntheticFace face;
+        makeSyntheticFace(&face, 1, cx, cy, 0, kWidth, kHeight);
+        const auto grow = [](int32_t v, int32_t c) { return c + (v - c) * 3 / 2; };
+        for (int k = 0; k < 62; ++k)  // the fitted landmarks
+            face.points[k] = {grow(face.points[k].x, cx), grow(face.points[k].y, cy)};
+        for (EngineRect *r : {&face.work.box, &face.work.eye1Box, &face.work.eye2Box})
+            *r = {grow(r->x, cx), grow(r->y, cy), r->width * 3 / 2, r->height * 3 / 2};
+        OwnedImage image(kWidth, kHeight, kFormatYuv420Planar);
+        image.copyPixelsFrom(original);
+        int32_t status = 0;
+        run(image, &face, 1, kFeatureContourContrast, &status);
+        ASSERT_EQ(status, kResultOk);
+
+        // The mask as the stage drew it, for the run's face.
+        FaceListEntry entry{};
+        entry.face = face.work;
+        entry.inUse = 1;
+        entry.landmarksUsable = 1;
+        TemplateMesh record{};
+        ASSERT_EQ(contourRegionVertexList(inner, &record), kResultOk);
+        EngineImage mask{};
+        ASSERT_EQ(buildContourFillMask(inner, &entry, &record, &mask), kResultOk);
+        const int32_t o = kWidth / mask.width;
+        int64_t changed = 0, offMask = 0;
+        for (int32_t y = 0; y < kHeight; ++y)
+            for (int32_t x = 0; x < kWidth; ++x) {
+                if (pixelAt(image.image, x, y).y == pixelAt(original.image, x, y).y)
+                    continue;
+                ++changed;
+                const int32_t my = std::min(y / o, mask.height - 1);
+                const int32_t mx = std::min(x / o, mask.width - 1);
+                offMask += mask.planes[0].pixels[size_t(my) * mask.planes[0].stride + mx] == 0;
+            }
+        imageRelease(inner->allocator, &mask);
+        releaseTemplateMesh(inner, &record);
+        EXPECT_EQ(o, 2);
+        EXPECT_GT(changed, 1000);
+        EXPECT_EQ(offMask, 0);
     }
 }
 
