@@ -108,6 +108,9 @@ WarpMeshConfig faceWarpMeshConfig(uint32_t nodes, int32_t width, int32_t height)
         config.rows = int32_t(nodes);
         config.columns = int32_t(uint32_t(width) * nodes / uint32_t(height));
     }
+    // A long, narrow picture still gets the few lines a mesh needs across its short side.
+    config.columns = std::max(config.columns, kWarpGridMinimumLines);
+    config.rows = std::max(config.rows, kWarpGridMinimumLines);
     return config;
 }
 
@@ -121,6 +124,15 @@ int applyFaceWarp(InnerEngine *inner, FaceWork *, int32_t)
                                          uint32_t(inner->workingHeight));
     EngineImage *image = &inner->runImage;
     if (image->width <= 0 || image->height <= 0)
+        return kResultNothingToDo;
+    // Without a face that takes part there is nothing to warp, whatever mesh the picture would
+    // get.
+    bool anyFace = false;
+    for (uint32_t k = 0; k < inner->faceListCount && !anyFace; ++k) {
+        WarpItem item;
+        anyFace = faceWarpItem(inner, inner->faceList[k], &item);
+    }
+    if (!anyFace)
         return kResultNothingToDo;
     const WarpMeshConfig config = faceWarpMeshConfig(nodes, image->width, image->height);
     WarpMesh *mesh = nullptr;

@@ -14,7 +14,7 @@ struct InnerEngine;
 uint32_t warpGridNodes(uint32_t smallestSide, uint32_t workingWidth, uint32_t workingHeight);
 
 // The mesh configuration for an image: the nodes along the longer side, the other side's
-// nodes in proportion (unsigned division), bilinear mode.
+// nodes in proportion (unsigned division) but never fewer than a mesh needs, bilinear mode.
 WarpMeshConfig faceWarpMeshConfig(uint32_t nodes, int32_t width, int32_t height);
 
 // The stage. 0 when the image was warped; 97 when there was nothing to warp or the warp did not

@@ -28,6 +28,12 @@ TEST(FaceWarpGrid, NodesFollowTheSmallestFace)
     const WarpMeshConfig tall = faceWarpMeshConfig(20, 3000, 4000);
     EXPECT_EQ(tall.columns, 15);
     EXPECT_EQ(tall.rows, 20);
+    // A panorama still gets the lines a mesh needs across its short side.
+    const WarpMeshConfig panorama = faceWarpMeshConfig(20, 3000, 200);
+    EXPECT_EQ(panorama.columns, 20);
+    EXPECT_EQ(panorama.rows, kWarpGridMinimumLines);
+    const WarpMeshConfig column = faceWarpMeshConfig(50, 60, 2000);
+    EXPECT_EQ(column.columns, kWarpGridMinimumLines);
 }
 
 // One fitted synthetic face; the change is checked against the rectangle its anchor covers
@@ -98,6 +104,29 @@ TEST(FaceWarpStage, AnswersNothingToDoWithoutAQualifyingFace)
         EXPECT_EQ(applyFaceWarp(run.inner, nullptr, 0), kResultNothingToDo);  // empty second eye
     }
     EXPECT_TRUE(image.samePixels(before));
+}
+
+// Wide pictures, whose grid would get fewer than four rows: without a face that takes part the
+// stage has nothing to do; with one, the mesh gets the rows it needs and the stage runs (the
+// grid is coarse along such a picture, so it may move few pixels).
+TEST(FaceWarpStage, WidePicturesAreNoFailure)
+{
+    for (int32_t width : {1200, 3000}) {
+        SCOPED_TRACE(width);
+        OwnedImage image(width, 200, kFormatYuv420Planar), before(width, 200, kFormatYuv420Planar);
+        image.fillRandom(5);
+        before.copyPixelsFrom(image);
+        const VXL_POINT quad[4] = {{90, 50}, {310, 50}, {310, 195}, {90, 195}};
+        WarpRun run(width, 200, 255);
+        run.inner->runImage = image.image;
+        // a skin region only: listed, but no face in use
+        run.addFace({130, 20, 140, 160}, {150, 40, 40, 40}, {210, 40, 40, 40}, quad, -110, 110);
+        run.faces[0].inUse = 0;
+        EXPECT_EQ(applyFaceWarp(run.inner, nullptr, 0), kResultNothingToDo);
+        EXPECT_TRUE(image.samePixels(before));
+        run.faces[0].inUse = 1;
+        EXPECT_EQ(applyFaceWarp(run.inner, nullptr, 0), kResultOk);
+    }
 }
 
 TEST(FaceWarpStage, FailingApplyAndCreationAreReportedAndLeakNothing)

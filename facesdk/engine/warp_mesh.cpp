@@ -16,7 +16,6 @@ const WarpMeshOps kWarpMeshOps = {
 
 namespace {
 
-constexpr int32_t kMinimumGridLines = 4;
 // Margins of the source rectangle around estimated positions, pixels.
 constexpr int32_t kBilinearMargin = 2;
 constexpr int32_t kCubicMargin = 12;
@@ -258,7 +257,7 @@ int warpMeshCreate(EngineAllocator *allocator, const WarpMeshConfig *config, War
     *out = nullptr;
     const WarpMeshConfig &c = *config;
     // Fewer lines, or cells under 1/256 pixel, leave no cell to divide by.
-    if (c.columns < kMinimumGridLines || c.rows < kMinimumGridLines || c.width < 2 ||
+    if (c.columns < kWarpGridMinimumLines || c.rows < kWarpGridMinimumLines || c.width < 2 ||
         c.height < 2 || cellSize(c.width, c.columns) == 0 || cellSize(c.height, c.rows) == 0)
         return kResultBadArgument;
     const uint64_t planeBytes = uint64_t(c.columns) * uint64_t(c.rows) * sizeof(int32_t);

@@ -29,11 +29,12 @@ struct WarpMeshConfig {
     int32_t width;    // pixels of the area the grid covers (the image the mesh is used on)
     int32_t height;   // pixels
     int32_t mode;     // 2: the source rectangle is estimated with cubic interpolation; else bilinear
-    int32_t columns;  // node columns, at least 4
-    int32_t rows;     // node rows, at least 4
+    int32_t columns;  // node columns, at least kWarpGridMinimumLines
+    int32_t rows;     // node rows, at least kWarpGridMinimumLines
 };
 
 constexpr int32_t kWarpModeCubic = 2;
+constexpr int32_t kWarpGridMinimumLines = 4;  // node columns and rows a mesh needs at least
 constexpr int32_t kWarpItemDirectional = 1;
 
 // An item as given to add and update; 96 bytes of which the mesh reads the first 32.
