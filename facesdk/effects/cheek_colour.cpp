@@ -16,6 +16,23 @@
 
 namespace {
 
+// The mask's two blurs: the painted rectangles, then the rectangles times the skin likelihood.
+// Each runs four passes; a pass reaches half its (odd) window out.
+constexpr int32_t kCheekBlurPasses = 4;
+int32_t paintedBlurWindow(int32_t g) { return std::max(5, g * 10 / 22); }
+int32_t likelihoodBlurWindow(int32_t g) { return std::max(3, g / 9); }
+
+// How far, in mask samples, the two blurs carry a painted rectangle's colour beyond its edge.
+int32_t cheekMaskReach(int32_t g)
+{
+    return kCheekBlurPasses * ((paintedBlurWindow(g) | 1) >> 1) +
+           kCheekBlurPasses * ((likelihoodBlurWindow(g) | 1) >> 1);
+}
+
+// The colour-table blend snaps a rectangle's right and bottom edges down to a multiple of 8
+// pixels; this much more keeps what the rectangle covered.
+constexpr int32_t kBlendSnapSlack = 7;
+
 // The eye-rectangle part of a shape record: built flag, the face width it was built for, and
 // the two cheek rectangles in that face box's coordinates.
 struct CheekRects {
@@ -121,7 +138,7 @@ int buildCheekMask(InnerEngine *inner, const RunStageTarget &target, int32_t d, 
             *g = std::max({*g, r.width, r.height});
         }
     }
-    boxBlurRepeat(inner->allocator, mask, nullptr, std::max(5, *g * 10 / 22), 4);
+    boxBlurRepeat(inner->allocator, mask, nullptr, paintedBlurWindow(*g), kCheekBlurPasses);
     normaliseGrey(mask->planes[0].pixels, size_t(mw) * mh);
     return kResultOk;
 }
@@ -158,9 +175,14 @@ int cheekRegions(InnerEngine *inner, const RunStageTarget &target, int32_t d, in
         const int32_t ux = std::min(rects[0].x, rects[1].x), uy = std::min(rects[0].y, rects[1].y);
         const int32_t right = std::max(rects[0].x + rects[0].width, rects[1].x + rects[1].width) - 1;
         const int32_t bottom = std::max(rects[0].y + rects[0].height, rects[1].y + rects[1].height) - 1;
-        const EngineRect grown = {ux - g / 2, uy - g / 2, right - ux + 1 + g, bottom - uy + 1 + g};
-        EngineRect r = {roundQ10(grown.x * cx), roundQ10(grown.y * cy), roundQ10(grown.width * cx),
-                        roundQ10(grown.height * cy)};
+        // The region reaches as far as the blurred mask does, so the colour fades out inside
+        // it instead of being cut off by its edges.
+        const int32_t reach = cheekMaskReach(g);
+        const EngineRect grown = {ux - reach, uy - reach, right - ux + 1 + 2 * reach,
+                                  bottom - uy + 1 + 2 * reach};
+        EngineRect r = {roundQ10(grown.x * cx), roundQ10(grown.y * cy),
+                        roundQ10(grown.width * cx) + kBlendSnapSlack,
+                        roundQ10(grown.height * cy) + kBlendSnapSlack};
         r.x = std::clamp(r.x, 0, image.width - 1);
         r.y = std::clamp(r.y, 0, image.height - 1);
         r.width = std::clamp(r.width, 0, image.width - r.x);
@@ -271,7 +293,7 @@ int applyCheekColour(InnerEngine *inner, FaceWork *, int32_t)
     result = buildCheekMask(inner, target, d, &mask, &g);
     if (result == kResultOk) {
         multiplyByLikelihood(&mask, &likelihood);
-        boxBlurRepeat(allocator, &mask, nullptr, std::max(3, g / 9), 4);
+        boxBlurRepeat(allocator, &mask, nullptr, likelihoodBlurWindow(g), kCheekBlurPasses);
         normaliseGrey(mask.planes[0].pixels, size_t(mask.width) * mask.height);
         result = cheekRegions(inner, target, d, g, W * 1024 / mask.width, H * 1024 / mask.height,
                               &regions, &regionCount);

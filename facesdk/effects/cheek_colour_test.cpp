@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
+#include <algorithm>
+
+#include <vector>
+
+#include "facesdk/effects/testing/skin_face.h"
 #include "facesdk/effects/testing/stage_run.h"
 
 namespace {
@@ -37,6 +44,63 @@ TEST_F(CheekRun, ColoursOnlyAroundTheCheeksInEveryFormatAndRoll)
 TEST_F(CheekRun, StrengthScalesTheChange)
 {
     expectStrengthScales(*this, kFormatYuv420Planar, {50, 150, 255});
+}
+
+// The colour fades out before the edge of the rectangle it is blended in. A face half the
+// synthetic one's size, at eight positions, whose skin colour fills the picture around it: a
+// skin pixel next to skin that did not change is at most a level or two off, so there is no
+// straight edge where the blend stops (the blend's rectangle snaps to eights).
+TEST_F(CheekRun, TheColourFadesOutWithoutStraightEdges)
+{
+    constexpr YuvColour kSkin = {170, 110, 150};
+    const auto isSkin = [&](const YuvColour &c) { return c.y == kSkin.y && c.u == kSkin.u && c.v == kSkin.v; };
+    BeautySettings settings{};
+    settings.cheekStrength = 255;
+    settings.cheekColour = kPink;
+    use(settings);
+    int32_t atTheEdge = 0;
+    for (int32_t shift = 0; shift < 8; ++shift) {
+        const int32_t cx = 320 + shift, cy = 240 + shift;
+        SyntheticFace face;  // painted from the full-size face, at half its size
+        makeSyntheticFace(&face, 1, cx, cy, 0, kWidth, kHeight);
+        SyntheticFace half = face;
+        const auto shrink = [](int32_t v, int32_t c) { return c + (v - c) / 2; };
+        for (int k = 0; k < 62; ++k)  // the fitted landmarks
+            half.points[k] = {shrink(face.points[k].x, cx), shrink(face.points[k].y, cy)};
+        half.work.points = half.points;
+        for (EngineRect *r : {&half.work.box, &half.work.eye1Box, &half.work.eye2Box})
+            *r = {shrink(r->x, cx), shrink(r->y, cy), r->width / 2, r->height / 2};
+        OwnedImage image(kWidth, kHeight, kFormatYuv444Planar), before(kWidth, kHeight, kFormatYuv444Planar);
+        paintYuv(image.image, [&](int x, int y) {
+            const YuvColour c = syntheticFaceColour(face, cx + 2 * (x - cx), cy + 2 * (y - cy));
+            return c.y == 90 && c.u == 128 && c.v == 128 ? kSkin : c;  // skin for the background
+        });
+        before.copyPixelsFrom(image);
+        fit(image, &half, 1);
+        int32_t status = 0;
+        run(image, &half, 1, kFeatureCheekColour, &status);
+        ASSERT_EQ(status, kResultOk) << shift;
+        std::vector<int32_t> change(size_t(kWidth) * kHeight, -1);  // -1: not skin
+        int64_t total = 0;
+        for (int32_t y = 0; y < kHeight; ++y)
+            for (int32_t x = 0; x < kWidth; ++x) {
+                const YuvColour a = pixelAt(before.image, x, y), b = pixelAt(image.image, x, y);
+                const int32_t d = std::abs(a.y - b.y) + std::abs(a.u - b.u) + std::abs(a.v - b.v);
+                total += d;
+                if (isSkin(a))
+                    change[size_t(y) * kWidth + x] = d;
+            }
+        EXPECT_GT(total, 1000) << shift;
+        // the largest change of a skin pixel next to skin that did not change
+        for (int32_t y = 1; y + 1 < kHeight; ++y)
+            for (int32_t x = 1; x + 1 < kWidth; ++x) {
+                const size_t at = size_t(y) * kWidth + x;
+                for (size_t next : {at - 1, at + 1, at - kWidth, at + kWidth})
+                    if (change[next] == 0)
+                        atTheEdge = std::max(atTheEdge, change[at]);
+            }
+    }
+    EXPECT_LE(atTheEdge, 2);
 }
 
 TEST_F(CheekRun, EveryAllocationFailureIsReportedWithoutLeaks)
