@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "facesdk/base/allocator.h"
+#include "facesdk/base/result_codes.h"
 #include "facesdk/engine/face_records.h"
 #include "facesdk/engine/image.h"
 #include "facesdk/engine/inner_engine.h"
@@ -98,6 +99,11 @@ int engineCreateWithStages(EngineAllocator *allocator, const FeatureStageTable *
 
 void engineDestroy(BeautyEngine *engine);
 void engineFreeFaces(BeautyEngine *engine, VXL_FACE *faces, int32_t count);
+// A picture without faces answers the detector's "no face", kEngineNoFace (-5), and leaves the
+// out-values as they were. The code is passed on as the detector gives it, so that a caller
+// can tell an empty picture from a detection that ran out of memory or was refused; every
+// caller reads it as an empty face list, never as a failure.
+constexpr int kEngineNoFace = kResultNotFound;
 int engineDetectFaces(BeautyEngine *engine, const EngineImage *image, VXL_FACE **faces,
                       int32_t *count);
 int engineFaceOperation(BeautyEngine *engine, EngineImage *image, VXL_FACE *faces, int32_t count,

@@ -206,6 +206,9 @@ int engineDetectFaces(BeautyEngine *engine, const EngineImage *image, VXL_FACE *
 
     detector->methods->destroy(detector);
     imageRelease(allocator, &copy);
+    // No face: the detector's -5 goes out as it is (kEngineNoFace, engine.h). It is kept apart
+    // from 0 so that callers still see why the list is empty, and kept apart from the failures
+    // because it is none: every caller takes it as an empty face list.
     if (result != kResultOk)
         return mapDetectorResult(result);
     if (out) {

@@ -429,7 +429,7 @@ TEST_F(TestCascadeDetection, APictureWithoutFacesPassesTheDetectorsNotFoundOn)
     paintFaces(image, {});
     VXL_FACE *faces = nullptr;
     int32_t count = -1;
-    EXPECT_EQ(engineDetectFaces(engine, &image.image, &faces, &count), kResultNotFound);
+    EXPECT_EQ(engineDetectFaces(engine, &image.image, &faces, &count), kEngineNoFace);
     EXPECT_EQ(faces, nullptr);
     EXPECT_EQ(count, -1);
 }

@@ -58,7 +58,7 @@ ImageResult detectFile(BeautyEngine *engine, const QString &file, QImage *pictur
     timer.start();
     const int code = engineDetectFaces(engine, image.image(), &faces, &count);
     result.ms = double(timer.nsecsElapsed()) / 1e6;
-    if (code == -5)  // the detector found no face
+    if (code == kEngineNoFace)  // an empty face list
         return result;
     if (code != 0) {
         result.error = QStringLiteral("detection failed on %1 (%2)").arg(file).arg(code);

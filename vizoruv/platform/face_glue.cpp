@@ -464,7 +464,8 @@ bool detectFaces(bool analyse, EngineSession* session, const VXL_FACE* callerFac
             answer = engine->ops->detectFaces(engine, &image, &face.faces, &face.faceCount);
         }
         estimateEyes(face.faces, face.faceCount);
-        if (answer != kEngineOk && answer != kEngineNothingToDo)
+        // "No face" is an empty face list, not a failure.
+        if (answer != kEngineOk && answer != kEngineNothingToDo && answer != kEngineNoFace)
             return false;
     }
     if (face.faceCount <= 0)
@@ -618,7 +619,8 @@ bool redetectFaces(EngineSession* session, const ImageView& image, bool bgrOrder
     freeAttributes(session);
     EngineImage yuv = yuvRecord(session);
     const int answer = engine->ops->detectFaces(engine, &yuv, &session->face.faces, &session->face.faceCount);
-    return answer == kEngineOk || answer == kEngineNothingToDo;
+    // "No face" is an empty face list, not a failure.
+    return answer == kEngineOk || answer == kEngineNothingToDo || answer == kEngineNoFace;
 }
 
 bool replaceFace(EngineSession* session, const VXL_FACE& face) {

@@ -376,6 +376,15 @@ TEST_F(FaceGlueSession, CallerFacesArePlacedFittedAndAnalysed) {
         << "a side 20 times the other still gets its faces";
 }
 
+// A picture without faces: the engine answers "no face" (-5), and both the analysis' face
+// pass and re-detection take that as an empty face list, not as a failure.
+TEST_F(FaceGlueSession, APictureWithoutFacesIsAnEmptyFaceListNotAFailure) {
+    EXPECT_TRUE(runFaceDetection(picture.view, true, false, session.get(), nullptr, 0));
+    EXPECT_EQ(session->face.faceCount, 0);
+    EXPECT_TRUE(redetectFaces(session.get(), picture.view, false));
+    EXPECT_EQ(session->face.faceCount, 0);
+}
+
 TEST_F(FaceGlueSession, RefitFailureKeepsTheFacesAndAppendedFacesAreNumberedOn) {
     ASSERT_TRUE(detectWithFaces({faceWithEyes(1, 100, 100, 140, 100)}));
     watchEngine();
