@@ -1,11 +1,13 @@
 // Settings, the beautify call with statuses, and its report.
 #include "tools/beautify/beautify_call.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <vector>
 
 #include "facesdk/base/result_codes.h"
 #include "facesdk/engine/beautify_run.h"
+#include "facesdk/engine/suggested_settings.h"
 
 namespace {
 
@@ -75,20 +77,21 @@ QStringList settingCellNames()
 
 bool buildSettings(const BeautifyRequest &request, BeautySettings *settings, QString *error)
 {
-    *settings = BeautySettings{};
-    // Arguments that pass the parameter check whichever features run.
-    settings->smoothingRegionMode = 1;
-    settings->smoothingLevel = 3;
-    settings->skinToneVariant = 1;
-    settings->skinToneMode = 1;
-    settings->overlayTemplate = 1;
-    settings->eyePairsLevel1 = settings->eyePairsLevel2 = 1;
-    settings->eyeLayersStyle = 1;
-    settings->eyeDarkLevel = 1;
-    settings->contourContrastLevel = 1;
+    // Colours, modes and levels are the engine's suggestion for a face (the colour cells would
+    // otherwise be 0, black); the strengths are the request's.
+    BeautyParams suggestion;
+    writeSuggestionDefaults(&suggestion);
+    writeSuggestionStrengths(&suggestion);
+    paramsToSettings(suggestion, settings);
     for (const Cell &cell : kCells)
-        if (request.mask & cell.strengthOf)
-            cellAt(settings, cell.offset) = request.strength;
+        if (cell.strengthOf)
+            cellAt(settings, cell.offset) = request.mask & cell.strengthOf ? request.strength : 0;
+    // Levels the suggestion leaves at 0 with its stage off: the first one, which the parameter
+    // check takes when the stage runs.
+    for (int32_t *level : {&settings->eyePairsLevel1, &settings->eyePairsLevel2,
+                           &settings->eyeLayersStyle, &settings->eyeDarkLevel,
+                           &settings->contourContrastLevel})
+        *level = std::max(*level, 1);
 
     for (const QString &assignment : request.cells) {
         const int equals = assignment.indexOf(QLatin1Char('='));

@@ -16,10 +16,10 @@ struct BeautifyRequest {
     uint32_t flags = 3;               // parameter block flags: 1 run without faces, 2 keep small
 };
 
-// The settings of a request: every feature of the mask at the strength, with arguments that
-// pass the parameter check (levels, modes, template 1), then the overrides. A cell is named as
-// in BeautySettings (e.g. "skinToneMode"); colour cells also take "#rrggbb". False with a
-// message for an unknown cell or a value that is not a number.
+// The settings of a request: every feature of the mask at the strength, the colours, modes and
+// levels of the engine's suggested settings (levels the suggestion leaves at 0 are 1), then the
+// overrides. A cell is named as in BeautySettings (e.g. "skinToneMode"); colour cells also take
+// "#rrggbb". False with a message for an unknown cell or a value that is not a number.
 bool buildSettings(const BeautifyRequest &request, BeautySettings *settings, QString *error);
 
 // The names of the BeautySettings cells the overrides accept.

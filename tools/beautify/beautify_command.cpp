@@ -128,10 +128,18 @@ int runBeautifyCommand(const QStringList &arguments, QTextStream &out, QTextStre
     // before beautifying.
     VXL_FACE *found = nullptr;
     int32_t foundCount = 0;
-    if (sidecar.count() == 0 && engineDetectFaces(engine, image.image(), &found, &foundCount) == kResultOk &&
-        foundCount > 0) {
-        const int fitted = engineFitFaces(engine, image.image(), found, foundCount);
-        out << foundCount << " faces found, fitting answered " << fitted << "\n";
+    if (sidecar.count() == 0) {
+        const int detected = engineDetectFaces(engine, image.image(), &found, &foundCount);
+        if (detected == kEngineNoFace) {  // an empty face list: the run goes on without faces
+            out << "no face found\n";
+        } else if (detected != kResultOk) {
+            err << "face detection failed (" << detected << ")\n";
+            engineDestroy(engine);
+            return 1;
+        } else if (foundCount > 0) {
+            const int fitted = engineFitFaces(engine, image.image(), found, foundCount);
+            out << foundCount << " faces found, fitting answered " << fitted << "\n";
+        }
     }
     VXL_FACE *runFaces = foundCount > 0 ? found : sidecar.faces();
     const int32_t count = foundCount > 0 ? foundCount : sidecar.count();

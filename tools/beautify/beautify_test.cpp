@@ -138,6 +138,20 @@ TEST(BeautifyTool, SettingsFromMaskStrengthAndOverrides)
     EXPECT_EQ(settings.smoothingStrength, 0);
     EXPECT_EQ(settings.cheekColour, 0x302010);
     EXPECT_EQ(settings.skinToneMode, 4);
+    // Colours not given are the engine's suggested ones, never black: warm skin for skin tone
+    // and contour strokes, rose for contour fills and the eye layers.
+    const int32_t warmSkin = 254 | 140 << 8 | 107 << 16, rose = 254 | 107 << 8 | 140 << 16;
+    EXPECT_EQ(settings.skinToneColour, warmSkin);
+    EXPECT_EQ(settings.contourStrokeColour, warmSkin);
+    EXPECT_EQ(settings.contourFillColour, rose);
+    for (int layer = 0; layer < 3; ++layer) {
+        EXPECT_EQ(settings.eyeLayersColours[3 * layer], 254);
+        EXPECT_EQ(settings.eyeLayersColours[3 * layer + 1], 107);
+        EXPECT_EQ(settings.eyeLayersColours[3 * layer + 2], 140);
+    }
+    request.cells.clear();
+    ASSERT_TRUE(buildSettings(request, &settings, &error));
+    EXPECT_EQ(settings.cheekColour, warmSkin);
     // Every feature at once passes the engine's parameter check.
     request.mask = kAllFeatures;
     request.cells.clear();
@@ -229,6 +243,15 @@ TEST(BeautifyTool, CommandWritesTheResultAndPrintsTheStatuses)
     EXPECT_TRUE(out.contains(QLatin1String("changed ")));
     EXPECT_FALSE(out.contains(QLatin1String("changed 0 of ")));
     EXPECT_EQ(QImage(output).size(), QSize(300, 200));
+
+    // Without faces given the engine looks for them; a picture without faces is an empty face
+    // list, not a failure.
+    const QString plain = dir.filePath(QStringLiteral("plain.png"));
+    ASSERT_TRUE(colourBlocks(300, 200).save(plain));
+    EXPECT_EQ(run({QStringLiteral("--mask"), QStringLiteral("0x8"), plain, output}, &out, &err), 0)
+        << err.toStdString();
+    EXPECT_TRUE(out.contains(QLatin1String("no face found\nimage 300x200 nv12, 0 faces\n")))
+        << out.toStdString();
 
     const QString broken = dir.filePath(QStringLiteral("broken.json"));
     QFile brokenFile(broken);
