@@ -351,15 +351,14 @@ struct SteppedQuotient {
     {
     }
     static int64_t floorDivide(int64_t n, int64_t d) { return n >= 0 ? n / d : -((-n + d - 1) / d); }
-    int64_t truncated() const { return quotient + (quotient < 0 && remainder != 0 ? 1 : 0); }
+    int64_t truncated() const { return quotient + int64_t(quotient < 0 && remainder != 0); }
+    /* Branch-free: the carry is as likely as not from pixel to pixel. */
     void step()
     {
-        quotient += stepQuotient;
         remainder += stepRemainder;
-        if (remainder >= d) {
-            remainder -= d;
-            ++quotient;
-        }
+        const int64_t carry = remainder >= d;
+        quotient += stepQuotient + carry;
+        remainder -= carry * d;
     }
 };
 

@@ -112,7 +112,7 @@ FaceFigures measureFace(BeautyEngine *engine, const FacePicture &face, ReportEye
     const int code = engineFitFaces(engine, image.image(), &record, 1);
     if ((code == 0 || code == 97) && record.points && record.pointCount >= kFitterPoints && fittedFlag(record)) {
         figures.fitted = true;
-        std::vector<facedata::PointF> fitted;
+        std::vector<facedata::PointF> &fitted = figures.points;
         for (int i = 0; i < kFitterPoints; ++i)
             fitted.push_back({float(record.points[i].x), float(record.points[i].y)});
         std::array<int, kReportGroups> counts{};
@@ -132,6 +132,21 @@ FaceFigures measureFace(BeautyEngine *engine, const FacePicture &face, ReportEye
     }
     freeFaceBuffers(engine->allocator, &record);
     return figures;
+}
+
+QImage drawFit(const FacePicture &face, const FaceFigures &figures)
+{
+    QImage out = face.picture.convertToFormat(QImage::Format_RGB32);
+    QPainter painter(&out);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const double r = std::max(1.5, out.width() / 250.0);
+    painter.setPen(QPen(QColor(40, 220, 60), 1));
+    for (const facedata::PointF &p : face.truth)
+        painter.drawEllipse(QPointF(p.x + 0.5, p.y + 0.5), r, r);
+    painter.setPen(QPen(QColor(240, 40, 40), 1));
+    for (const facedata::PointF &p : figures.points)
+        painter.drawEllipse(QPointF(p.x + 0.5, p.y + 0.5), r, r);
+    return out;
 }
 
 void ReportTotals::add(const FaceFigures &f)

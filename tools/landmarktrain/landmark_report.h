@@ -38,6 +38,7 @@ struct FaceFigures {
     double allPoints = 0;          /* mean error of the 62 points / inter-ocular distance */
     double eyeCentres = 0;         /* mean error of the two eye centres / inter-ocular distance */
     std::array<double, kReportGroups> groups{};
+    std::vector<facedata::PointF> points;   /* the fitted points, pixels of the face's picture */
 };
 
 /* The face's picture: the photo cut around the face, scaled so its eyes lie `iod` pixels apart
@@ -50,6 +51,9 @@ FacePicture cutFace(const QImage &photo, const facedata::Face &face, double iod)
 
 /* Fits one face with the engine and measures it. */
 FaceFigures measureFace(BeautyEngine *engine, const FacePicture &face, ReportEyes eyes);
+
+/* The face's picture with the annotated points (green) and the fitted ones (red). */
+QImage drawFit(const FacePicture &face, const FaceFigures &figures);
 
 struct ReportTotals {
     int faces = 0, fitted = 0, found = 0;

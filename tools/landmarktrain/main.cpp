@@ -117,7 +117,9 @@ int main(int argc, char **argv)
     } else {
         trainer.trainAll(&tables);
     }
-    if (!landmarktrain::writeTablesSource(tables, out, command, &error)) {
+    const bool written = options.quick ? landmarktrain::writeQuickTables(tables, out, command, &error)
+                                       : landmarktrain::writeTablesSource(tables, out, command, &error);
+    if (!written) {
         std::fprintf(stderr, "landmarktrain: %s\n", error.c_str());
         return 1;
     }

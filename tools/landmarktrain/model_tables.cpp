@@ -327,3 +327,47 @@ bool writeTablesSource(const TrainedTables &tables, const std::string &path, con
 }
 
 }  // namespace landmarktrain
+
+namespace landmarktrain {
+
+bool writeQuickTables(const TrainedTables &t, const std::string &path, const std::string &command, std::string *error)
+{
+    std::ostringstream out;
+    out << "# landmark tables of the trainer's quick mode, made by\n#   " << command << "\n";
+    auto list = [&](const char *name, const auto &values) {
+        out << name << " " << values.size() << "\n";
+        std::vector<int64_t> wide(values.begin(), values.end());
+        writeValues(out, wide);
+        out << "\n";
+    };
+    list("meanShape", t.meanShape);
+    for (int type = 1; type <= 4; ++type)
+        list(("reference" + std::to_string(type)).c_str(), t.reference[type]);
+    list("eyes4.mean", t.eyes4.mean);
+    list("eyes4.modes", t.eyes4.modes);
+    list("mouth4.mean", t.mouth4.mean);
+    list("mouth4.modes", t.mouth4.modes);
+    list("experts4.regressionRecords", t.experts4.regressionRecords);
+    std::vector<int64_t> detectors;
+    for (const PointDetector &d : t.detectors[2]) {
+        for (const WeakLearner &l : d.learners)
+            detectors.insert(detectors.end(), {l.x, l.y, l.width, l.height, l.type, l.threshold, l.vote});
+        detectors.insert(detectors.end(), {d.bias, d.window[0], d.window[1], d.window[2], d.window[3]});
+    }
+    list("detectors320", detectors);
+    FILE *file = std::fopen(path.c_str(), "w");
+    const std::string text = out.str();
+    if (!file || std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
+        if (file)
+            std::fclose(file);
+        *error = "cannot write " + path;
+        return false;
+    }
+    if (std::fclose(file) != 0) {
+        *error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace landmarktrain

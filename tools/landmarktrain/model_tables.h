@@ -96,6 +96,11 @@ void fillParts(const TrainedTables &tables, TrainedParts *parts);
 bool writeTablesSource(const TrainedTables &tables, const std::string &path, const std::string &command,
                        std::string *error);
 
+/* The tables the quick mode trains (the mean shape, the crops' reference shapes, the level-4
+ * shape models, patch regressions and detectors) as a text listing. */
+bool writeQuickTables(const TrainedTables &tables, const std::string &path, const std::string &command,
+                      std::string *error);
+
 }  // namespace landmarktrain
 
 #endif

@@ -237,7 +237,7 @@ void trainRefinement(const std::vector<RefineExample> &examples, int size, uint6
     integrals.reserve(examples.size());
     for (const RefineExample &e : examples)
         integrals.emplace_back(*e.crop, size);
-    const int halfRange = size == 128 ? 2 : 3;
+    const int halfRange = 2;
     detectors->resize(kEyeListPoints + kMouthListPoints);
     parallelFor(detectors->size(), threads, [&](size_t k) {
         const int point = k < size_t(kEyeListPoints) ? kEyeListIndices[k] : 32 + int(k) - kEyeListPoints;

@@ -513,11 +513,13 @@ std::vector<StageInput> Trainer::stageInputs(const TrainedTables &tables, StageP
     return kept;
 }
 
-void Trainer::validate(const TrainedTables &tables, int level, double *allPointsError, double *eyeCentresError) const
+void Trainer::validate(const TrainedTables &tables, int level, double *allPointsError, double *eyeCentresError,
+                       std::vector<double> *pointErrors) const
 {
     TrainedParts parts;
     fillParts(tables, &parts);
     std::vector<double> all(validation_.size(), -1), eyes(validation_.size(), -1);
+    std::vector<std::array<double, kFitterPoints>> each(validation_.size());
     parallelFor(validation_.size(), options_.threads, [&](size_t k) {
         const Sample &s = validation_[k];
         Track t(s.face);
@@ -525,10 +527,12 @@ void Trainer::validate(const TrainedTables &tables, int level, double *allPoints
         if (fitFaceLandmarks(&t.track, &source.source, parts.models(level), kRatio, 0, 0) < 0 || !t.track.work)
             return;
         double sum = 0;
-        for (int i = 0; i < kFitterPoints; ++i)
-            sum += std::hypot(t.track.work->image[2 * i] / 1024.0 - s.truth[size_t(2 * i)],
-                              t.track.work->image[2 * i + 1] / 1024.0 - s.truth[size_t(2 * i + 1)]);
-        all[k] = sum / kFitterPoints / s.iod;
+        for (int i = 0; i < kFitterPoints; ++i) {
+            each[k][size_t(i)] = std::hypot(t.track.work->image[2 * i] / 1024.0 - s.truth[size_t(2 * i)],
+                                            t.track.work->image[2 * i + 1] / 1024.0 - s.truth[size_t(2 * i + 1)]) / s.iod;
+            sum += each[k][size_t(i)];
+        }
+        all[k] = sum / kFitterPoints;
         double e = 0;
         for (int first : {12, 18}) {
             double fx = 0, fy = 0, tx = 0, ty = 0;
@@ -544,14 +548,22 @@ void Trainer::validate(const TrainedTables &tables, int level, double *allPoints
     });
     double a = 0, e = 0;
     int n = 0;
+    if (pointErrors)
+        pointErrors->assign(kFitterPoints, 0.0);
     for (size_t k = 0; k < all.size(); ++k)
         if (all[k] >= 0) {
             a += all[k];
             e += eyes[k];
             ++n;
+            if (pointErrors)
+                for (int i = 0; i < kFitterPoints; ++i)
+                    (*pointErrors)[size_t(i)] += each[k][size_t(i)];
         }
     *allPointsError = n ? a / n : -1;
     *eyeCentresError = n ? e / n : -1;
+    if (pointErrors && n)
+        for (double &v : *pointErrors)
+            v /= n;
 }
 
 /* ---- shapes ---- */
@@ -920,8 +932,26 @@ void Trainer::trainLevel(TrainedTables *t, int level)
     }
     trainRefinement(examples, size, options_.seed + uint64_t(level), options_.boostRounds, options_.threads,
                     &t->detectors[level - 2]);
+    /* A detector whose point the validation faces show no nearer with it than without it is
+     * left out: its window is emptied, so the fitter does not search for it. */
+    std::vector<double> with, without;
+    validate(*t, level, &all, &eyes, &with);
+    const std::vector<PointDetector> trained = t->detectors[level - 2];
+    for (PointDetector &d : t->detectors[level - 2])
+        d.window[2] = d.window[3] = 0;
+    validate(*t, level, &all, &eyes, &without);
+    t->detectors[level - 2] = trained;
+    int kept = 0;
+    for (size_t k = 0; k < trained.size(); ++k) {
+        const int point = k < size_t(kEyeListPoints) ? kEyeListIndices[k] : 32 + int(k) - kEyeListPoints;
+        if (with[size_t(point)] < without[size_t(point)])
+            ++kept;
+        else
+            t->detectors[level - 2][k].window[2] = t->detectors[level - 2][k].window[3] = 0;
+    }
     validate(*t, level, &all, &eyes);
-    log("level " + std::to_string(level) + " refinement: error " + std::to_string(all) + " (eye centres " + std::to_string(eyes) + ")");
+    log("level " + std::to_string(level) + " refinement: " + std::to_string(kept) + " of 28 detectors kept; error " +
+        std::to_string(all) + " (eye centres " + std::to_string(eyes) + ")");
 }
 
 /* ---- the tracking stage ---- */
@@ -1065,6 +1095,48 @@ void Trainer::trainTracking(TrainedTables *t)
         t->scoreWeights[size_t(j)] = int16_t(std::lround(w.at(size_t(j), 0) * gain * 32768));
     t->scoreBias = int32_t(std::lround(w.at(kTrackFeatures, 0) * gain * 32768));
     log("tracking score: gain " + std::to_string(gain) + " per crop pixel, ridge " + std::to_string(lambda));
+
+    /* The tracking stage on the validation faces, from a previous frame near each. */
+    fillParts(*t, &parts);
+    std::vector<double> before(validation_.size(), -1), after(validation_.size(), -1);
+    parallelFor(validation_.size(), options_.threads, [&](size_t k) {
+        const Sample &s = validation_[k];
+        facedata::Random random(options_.seed * 104729 + k);
+        Track track(s.face);
+        track.track.work = static_cast<LandmarkWork *>(allocatorAlloc(track.track.allocator, sizeof(LandmarkWork)));
+        std::memset(track.track.work, 0, sizeof(LandmarkWork));
+        const auto previous = previousFrame(s, random);
+        double error = 0;
+        for (int i = 0; i < kTrackingPoints; ++i) {
+            track.track.work->image[2 * i] = int32_t(std::lround(previous[size_t(2 * i)] * 1024));
+            track.track.work->image[2 * i + 1] = int32_t(std::lround(previous[size_t(2 * i + 1)] * 1024));
+            error += std::hypot(previous[size_t(2 * i)] - s.truth[size_t(2 * i)], previous[size_t(2 * i + 1)] - s.truth[size_t(2 * i + 1)]);
+        }
+        for (int i = kTrackingPoints; i < kFitterPoints; ++i) {
+            track.track.work->image[2 * i] = int32_t(std::lround(previous[size_t(2 * i)] * 1024));
+            track.track.work->image[2 * i + 1] = int32_t(std::lround(previous[size_t(2 * i + 1)] * 1024));
+        }
+        Source source(s);
+        if (runStageDriver(&track.track, &source.source, kStageLevel2, &parts.part2, parts.part2.referenceShape,
+                           trackingStage, 0) != kResultOk)
+            return;
+        double fitted = 0;
+        for (int i = 0; i < kTrackingPoints; ++i)
+            fitted += std::hypot(track.track.work->image[2 * i] / 1024.0 - s.truth[size_t(2 * i)],
+                                 track.track.work->image[2 * i + 1] / 1024.0 - s.truth[size_t(2 * i + 1)]);
+        before[k] = error / kTrackingPoints / s.iod;
+        after[k] = fitted / kTrackingPoints / s.iod;
+    });
+    double b = 0, a = 0;
+    int n = 0;
+    for (size_t k = 0; k < before.size(); ++k)
+        if (before[k] >= 0) {
+            b += before[k];
+            a += after[k];
+            ++n;
+        }
+    log("tracking on validation faces: error of points 0 .. 46 " + std::to_string(n ? b / n : -1) + " in the previous frame, " +
+        std::to_string(n ? a / n : -1) + " after the tracking stage");
 }
 
 /* ---- everything ---- */

@@ -61,8 +61,10 @@ public:
     void trainTracking(TrainedTables *tables);
 
     /* Mean point error over the inter-ocular distance on the validation faces, all 62 points
-     * and the eye centres, fitting up to `level` with the tables as they stand. */
-    void validate(const TrainedTables &tables, int level, double *allPoints, double *eyeCentres) const;
+     * and the eye centres (and each point's when asked), fitting up to `level` with the tables as
+     * they stand. */
+    void validate(const TrainedTables &tables, int level, double *allPoints, double *eyeCentres,
+                  std::vector<double> *pointErrors = nullptr) const;
 
 private:
     std::vector<StageInput> stageInputs(const TrainedTables &tables, StagePoint where,

@@ -129,8 +129,9 @@ Sample TrainingSet::make(uint64_t index) const
     request.centreX = float(request.width / 2.0 + random.normal() * 0.1 * iod);
     request.centreY = float(request.height / 2.0 + random.normal() * 0.1 * iod);
     request.boxSide = float(boxSide);
-    request.roll = float(random.chance(0.1) ? random.uniform(-180, 180) : random.uniform(-options_.maxRoll, options_.maxRoll));
+    request.roll = float(random.uniform(-options_.maxRoll, options_.maxRoll));
     request.yaw = float(random.chance(0.5) ? random.uniform(-options_.maxYaw, options_.maxYaw) : 0);
+    request.plain = random.chance(options_.plainShare);
     const facedata::MadeFace made = maker_.make(index, request);
 
     Sample sample;

@@ -45,11 +45,13 @@ struct Sample {
 struct SampleOptions {
     double minIod = 30;        /* inter-ocular distances, log-uniform between these */
     double maxIod = 260;
-    double maxRoll = 40;       /* degrees, uniform within +-; some samples turn further */
+    double maxRoll = 40;       /* degrees, uniform within +- (the crops turn every face upright) */
     double maxYaw = 35;
     double eyeNoise = 0.03;    /* given eyes: normal noise, share of the inter-ocular distance */
     double eyesAndMouthShare = 0.7;   /* the rest: eyes only, and a few boxes only */
     double boxShare = 0.05;
+    double plainShare = 0.3;   /* faces made by the warp alone, without the maker's blur, noise,
+                                * lighting, colour and JPEG changes */
 };
 
 /* ---- the set ---- */
