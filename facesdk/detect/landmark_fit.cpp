@@ -338,29 +338,27 @@ inline uint8_t bilinearAt(const uint8_t *buffer, int size, int64_t x, int64_t y)
                                       at(x0 + 1, y0 + 1), fx, fy));
 }
 
-/* n / d truncated toward zero, for |n| < 2^52 and d > 0, as a multiplication by the reciprocal
- * checked against the remainder: the reciprocal is off by one only when n / d lies within a
- * hair of a whole number, so the corrections are rarely taken and the usual path has no branch
- * that the data decides. Every pixel of a crop divides by the same d. */
-struct TruncatingDivider {
+/* The quotients n / d, truncated toward zero, of a numerator that grows by a fixed step, kept
+ * as quotient and remainder so that each step costs additions: every pixel of a crop row maps
+ * back through the same division. */
+struct SteppedQuotient {
+    int64_t quotient, remainder;    /* floor division: 0 <= remainder < d */
+    int64_t stepQuotient, stepRemainder;
     int64_t d;
-    double inverse;
-    explicit TruncatingDivider(int64_t divisor) : d(divisor), inverse(1.0 / double(divisor)) {}
-    int64_t quotient(int64_t n) const
+    SteppedQuotient(int64_t n, int64_t step, int64_t divisor)
+        : quotient(floorDivide(n, divisor)), remainder(n - quotient * divisor),
+          stepQuotient(floorDivide(step, divisor)), stepRemainder(step - stepQuotient * divisor), d(divisor)
     {
-        int64_t q = int64_t(double(n) * inverse);
-        const int64_t r = n - q * d;
-        if (n >= 0) {
-            if (r < 0)
-                --q;
-            else if (r >= d)
-                ++q;
-        } else if (r > 0) {
-            ++q;
-        } else if (r <= -d) {
-            --q;
-        }
-        return q;
+    }
+    static int64_t floorDivide(int64_t n, int64_t d) { return n >= 0 ? n / d : -((-n + d - 1) / d); }
+    int64_t truncated() const { return quotient + int64_t(quotient < 0 && remainder != 0); }
+    /* Branch-free: the carry is as likely as not from pixel to pixel. */
+    void step()
+    {
+        remainder += stepRemainder;
+        const int64_t carry = remainder >= d;
+        quotient += stepQuotient + carry;
+        remainder -= carry * d;
     }
 };
 
@@ -497,44 +495,40 @@ namespace {
  * inverse of the similarity, taken back through the quarter turn. The turn maps the pixel grid
  * onto itself, so sampling the unturned square there gives what turning the square first would
  * give. */
-/* One crop row: the inverse's numerators at u = 0 and their steps per crop pixel; `unturn` maps
- * the inverse (1/1024 pixel) into the square. */
+/* One crop row; `unturn` maps the similarity's inverse (1/1024 pixel) into the square. */
 template <typename Unturn>
-inline void resampleRow(const uint8_t *square, int size, const TruncatingDivider &divider, int64_t nx, int64_t ny,
-                        int64_t stepX, int64_t stepY, uint8_t *out, Unturn unturn)
+inline void resampleRow(const uint8_t *square, int size, SteppedQuotient qx, SteppedQuotient qy, uint8_t *out,
+                        Unturn unturn)
 {
-    for (int u = 0; u < size; ++u, nx += stepX, ny += stepY) {
+    for (int u = 0; u < size; ++u, qx.step(), qy.step()) {
         int64_t x, y;
-        unturn(divider.quotient(nx), divider.quotient(ny), &x, &y);
+        unturn(qx.truncated(), qy.truncated(), &x, &y);
         out[u] = bilinearAt(square, size, x, y);
     }
 }
 
 void resampleThroughSimilarity(const uint8_t *square, int size, const CropTransform &t, uint8_t *crop)
 {
-    const TruncatingDivider divider(std::max<int64_t>(1, int64_t(t.a) * t.a + int64_t(t.b) * t.b));
+    const int64_t det = std::max<int64_t>(1, int64_t(t.a) * t.a + int64_t(t.b) * t.b);
     const int64_t a = t.a, b = t.b, last = int64_t(size - 1) * 1024;
-    const int64_t stepX = a * 1024 * 1024, stepY = -b * 1024 * 1024;
     for (int v = 0; v < size; ++v) {
         const int64_t dy = int64_t(v) * 1024 - t.ty;
-        const int64_t nx = (b * dy - a * t.tx) * 1024, ny = (a * dy + b * t.tx) * 1024;
+        /* The inverse's numerators at u = 0 and their steps per crop pixel. */
+        const SteppedQuotient qx((b * dy - a * t.tx) * 1024, a * 1024 * 1024, det);
+        const SteppedQuotient qy((a * dy + b * t.tx) * 1024, -b * 1024 * 1024, det);
         uint8_t *out = crop + int64_t(v) * size;
         switch (t.quadrant) {
         case 1:
-            resampleRow(square, size, divider, nx, ny, stepX, stepY, out,
-                        [last](int64_t x, int64_t y, int64_t *sx, int64_t *sy) { *sx = last - y; *sy = x; });
+            resampleRow(square, size, qx, qy, out, [last](int64_t x, int64_t y, int64_t *sx, int64_t *sy) { *sx = last - y; *sy = x; });
             break;
         case -1:
-            resampleRow(square, size, divider, nx, ny, stepX, stepY, out,
-                        [last](int64_t x, int64_t y, int64_t *sx, int64_t *sy) { *sx = y; *sy = last - x; });
+            resampleRow(square, size, qx, qy, out, [last](int64_t x, int64_t y, int64_t *sx, int64_t *sy) { *sx = y; *sy = last - x; });
             break;
         case 2:
-            resampleRow(square, size, divider, nx, ny, stepX, stepY, out,
-                        [last](int64_t x, int64_t y, int64_t *sx, int64_t *sy) { *sx = last - x; *sy = last - y; });
+            resampleRow(square, size, qx, qy, out, [last](int64_t x, int64_t y, int64_t *sx, int64_t *sy) { *sx = last - x; *sy = last - y; });
             break;
         default:
-            resampleRow(square, size, divider, nx, ny, stepX, stepY, out,
-                        [](int64_t x, int64_t y, int64_t *sx, int64_t *sy) { *sx = x; *sy = y; });
+            resampleRow(square, size, qx, qy, out, [](int64_t x, int64_t y, int64_t *sx, int64_t *sy) { *sx = x; *sy = y; });
             break;
         }
     }
