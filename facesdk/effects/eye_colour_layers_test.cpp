@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "facesdk/effects/testing/eye_surroundings.h"
 #include "facesdk/effects/testing/stage_run.h"
@@ -54,6 +58,68 @@ struct EyeColourLayersTest : StageRunFixture {
 TEST_F(EyeColourLayersTest, TintsOnlyAroundTheEyesInEveryFormat)
 {
     expectChangeOnlyInside(*this, {0.0, 20.0, -35.0}, 1000);
+}
+
+// The layers are soft clouds of colour, never a flat band: eyes 30 pixels wide, as in many
+// photos, on skin with a dark iris (the picture the face was fitted on is repainted after
+// fitting), in every style at full strength. Two neighbouring pixels around the eyes (not on
+// the eye itself) differ by less than half the largest change.
+TEST_F(EyeColourLayersTest, TheColourFadesInAndOutWithoutHardEdges)
+{
+    const auto skinAndIris = [&](int x, int y) {
+        double u = 0, v = 0;
+        face.toFace(x, y, &u, &v);
+        for (double side : {-1.0, 1.0})
+            if (std::hypot(u - side * kEyeOffsetX, v - kEyeOffsetY) <= 4)
+                return YuvColour{45, 120, 135};
+        return YuvColour{170, 110, 150};
+    };
+    // The eye opening between the landmark lids, two pixels wider all round.
+    const auto onTheEye = [&](int x, int y) {
+        double u = 0, v = 0;
+        face.toFace(x, y, &u, &v);
+        for (double side : {-1.0, 1.0}) {
+            const double du = std::abs(u - side * kEyeOffsetX), dv = std::abs(v - kEyeOffsetY);
+            if (du <= 17 && dv <= 5 * (1 - du / 17) + 2)
+                return true;
+        }
+        return false;
+    };
+    for (int32_t styleNumber = 1; styleNumber <= 4; ++styleNumber) {
+        SCOPED_TRACE(styleNumber);
+        OwnedImage image(kWidth, kHeight, kFormatYuv444Planar), before(kWidth, kHeight, kFormatYuv444Planar);
+        prepare(image, 0);
+        fit(image, &face, 1);
+        paintYuv(image.image, skinAndIris);
+        before.copyPixelsFrom(image);
+        use(layerSettings(255, styleNumber));
+        int32_t status = 0;
+        run(image, &face, 1, kFeatureEyeColourLayers, &status);
+        forgetShapeRecords(inner);
+        ASSERT_EQ(status, kResultOk);
+        std::vector<int32_t> change(size_t(kWidth) * kHeight);
+        int32_t peak = 0;
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                const YuvColour a = pixelAt(before.image, x, y), b = pixelAt(image.image, x, y);
+                const int32_t d = std::abs(a.y - b.y) + std::abs(a.u - b.u) + std::abs(a.v - b.v);
+                change[size_t(y) * kWidth + x] = d;
+                peak = std::max(peak, d);
+            }
+        int32_t steepest = 0;
+        for (int y = 1; y < kHeight; ++y)
+            for (int x = 1; x < kWidth; ++x) {
+                if (onTheEye(x, y))
+                    continue;
+                const int32_t d = change[size_t(y) * kWidth + x];
+                if (!onTheEye(x - 1, y))
+                    steepest = std::max(steepest, std::abs(d - change[size_t(y) * kWidth + x - 1]));
+                if (!onTheEye(x, y - 1))
+                    steepest = std::max(steepest, std::abs(d - change[size_t(y - 1) * kWidth + x]));
+            }
+        EXPECT_GT(peak, 40);
+        EXPECT_LT(2 * steepest, peak) << steepest << " of " << peak;
+    }
 }
 
 TEST_F(EyeColourLayersTest, StrengthScalesAndStylesAreClampedAndStoredBack)

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "facesdk/effects/testing/eye_surroundings.h"
@@ -175,6 +177,40 @@ TEST_F(EyeOverlayTest, StrengthScalesTheChangeAndTheTemplateIsChecked)
         int32_t status = 0;
         EXPECT_EQ(run(image, &face, 1, kFeatureTemplateOverlay, &status), kResultOk);
         EXPECT_EQ(status, kResultBadArgument);
+    }
+}
+
+// The overlay brightens the iris, it does not paint over it: at full strength, with every
+// template, the iris as a whole lightens by only a few levels, while its brightest change (the
+// catch-light) is clearly visible.
+TEST_F(EyeOverlayTest, TheIrisIsBrightenedNotPaintedOver)
+{
+    for (int32_t number = 1; number <= 5; ++number) {
+        SCOPED_TRACE(number);
+        OwnedImage image(kWidth, kHeight, kFormatYuv444Planar), before(kWidth, kHeight, kFormatYuv444Planar);
+        prepare(image, 0, 255, number);
+        before.copyPixelsFrom(image);
+        int32_t status = 0;
+        run(image, &face, 1, kFeatureTemplateOverlay, &status);
+        ASSERT_EQ(status, kResultOk);
+        int64_t sum = 0, pixels = 0;
+        int32_t brightest = 0;
+        for (double side : {-1.0, 1.0}) {
+            double ex = 0, ey = 0;
+            face.toImage(side * kEyeOffsetX, kEyeOffsetY, &ex, &ey);
+            for (int y = int(ey) - 10; y <= int(ey) + 10; ++y)
+                for (int x = int(ex) - 10; x <= int(ex) + 10; ++x) {
+                    if (std::hypot(x - ex, y - ey) > kIrisRadius)
+                        continue;
+                    const int32_t d = image.at(0, x, y) - before.at(0, x, y);
+                    sum += d;
+                    ++pixels;
+                    brightest = std::max(brightest, d);
+                }
+        }
+        EXPECT_LT(sum, 12 * pixels);  // a few levels over the whole iris on average
+        EXPECT_GE(brightest, 20);     // and a visible catch-light
+        forgetShapeRecords(inner);
     }
 }
 

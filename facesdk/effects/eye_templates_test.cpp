@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <tuple>
+#include <vector>
+
 #include "facesdk/effects/testing/eye_surroundings.h"
 #include "facesdk/effects/testing/stage_run.h"
 
@@ -107,8 +111,89 @@ TEST_F(EyeTemplateTest, DarkTemplateMovesAUniformGreyTowardHalfItsLevel)
             changed += v != 100;
         }
     EXPECT_GT(changed, 100);
+    // The shadow of level 3 is about four fifths dense at its deepest: never past 50, most of
+    // the way there.
     EXPECT_GE(darkest, 50);
-    EXPECT_LE(darkest, 60);
+    EXPECT_LE(darkest, 65);
+}
+
+// Eyes 30 pixels wide, as in many photos, take the template at a twelfth of its size: its
+// strokes must still be soft there. On skin with a dark iris (the picture the face was fitted
+// on is repainted after fitting), the change rises and falls over several pixels: next to
+// each other, two pixels around the eyes (not on the eye itself) differ by less than three
+// fifths of the largest change, and the liner darkens every column along the upper lid, with
+// no gaps.
+TEST_F(EyeTemplateTest, StrokesAreSoftAndUnbrokenAtTheSizeOfEyesInPhotos)
+{
+    // a dark iris within the landmark lids, which lie 5 pixels above and below the eye centre
+    const auto skinAndIris = [&](int x, int y) {
+        double u = 0, v = 0;
+        face.toFace(x, y, &u, &v);
+        for (double side : {-1.0, 1.0})
+            if (std::hypot(u - side * kEyeOffsetX, v - kEyeOffsetY) <= 4)
+                return YuvColour{45, 120, 135};
+        return YuvColour{170, 110, 150};
+    };
+    // The eye opening between the landmark lids (corners 15 pixels from the eye centre, lids 5
+    // above and below), two pixels wider all round: the stages leave it unpainted.
+    const auto onTheEye = [&](int x, int y) {
+        double u = 0, v = 0;
+        face.toFace(x, y, &u, &v);
+        for (double side : {-1.0, 1.0}) {
+            const double du = std::abs(u - side * kEyeOffsetX), dv = std::abs(v - kEyeOffsetY);
+            if (du <= 17 && dv <= 5 * (1 - du / 17) + 2)
+                return true;
+        }
+        return false;
+    };
+    for (auto [stage, level1, level2] : {std::tuple{kFeatureEyeTemplatePairs, 1, 1},
+                                         std::tuple{kFeatureEyeTemplatePairs, 6, 6},
+                                         std::tuple{kFeatureEyeDarkTemplate, 1, 1},
+                                         std::tuple{kFeatureEyeDarkTemplate, 6, 6}}) {
+        SCOPED_TRACE(testing::Message() << stage << " levels " << level1 << ", " << level2);
+        OwnedImage image(kWidth, kHeight, kFormatYuv444Planar), before(kWidth, kHeight, kFormatYuv444Planar);
+        prepare(image, 0);
+        fit(image, &face, 1);
+        paintYuv(image.image, skinAndIris);
+        before.copyPixelsFrom(image);
+        use(templateSettings(stage, 255, level1, level2));
+        int32_t status = 0;
+        run(image, &face, 1, stage, &status);
+        forgetShapeRecords(inner);
+        ASSERT_EQ(status, kResultOk);
+        std::vector<int32_t> darker(size_t(kWidth) * kHeight);
+        int32_t peak = 0;
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                const int32_t d = before.at(0, x, y) - image.at(0, x, y);
+                darker[size_t(y) * kWidth + x] = d;
+                peak = std::max(peak, d);
+            }
+        int32_t steepest = 0;
+        for (int y = 1; y < kHeight; ++y)
+            for (int x = 1; x < kWidth; ++x) {
+                if (onTheEye(x, y))
+                    continue;
+                const int32_t d = darker[size_t(y) * kWidth + x];
+                if (!onTheEye(x - 1, y))
+                    steepest = std::max(steepest, std::abs(d - darker[size_t(y) * kWidth + x - 1]));
+                if (!onTheEye(x, y - 1))
+                    steepest = std::max(steepest, std::abs(d - darker[size_t(y - 1) * kWidth + x]));
+            }
+        EXPECT_GT(peak, 20);
+        EXPECT_LT(5 * steepest, 3 * peak) << steepest << " of " << peak;
+        if (stage == kFeatureEyeTemplatePairs) {
+            // every column above the middle 24 pixels of each eye is darkened
+            for (double side : {-1.0, 1.0})
+                for (int dx = -12; dx <= 12; ++dx) {
+                    const int x = 320 + int(side * kEyeOffsetX) + dx;
+                    int32_t column = 0;
+                    for (int y = 240 - 40 - 12; y <= 240 - 40; ++y)
+                        column = std::max(column, darker[size_t(y) * kWidth + x]);
+                    EXPECT_GT(4 * column, peak) << "column " << x;
+                }
+        }
+    }
 }
 
 TEST_F(EyeTemplateTest, FacesWithoutASecondEyeBoxAreSkipped)

@@ -21,19 +21,20 @@ double smoothstep(double edge0, double edge1, double x)
     return t * t * (3.0 - 2.0 * t);
 }
 
-// Weight 0..1 to a byte, in steps of 17.
+// Weight 0..1 to a byte, in steps of kQuantum (full weight is 255).
+constexpr int kQuantum = 8;
 uint8_t quantise(double weight)
 {
     const double clamped = std::clamp(weight, 0.0, 1.0);
-    return uint8_t(std::lround(clamped * 15.0) * 17);
+    return uint8_t(std::min<long>(std::lround(clamped * (255.0 / kQuantum)) * kQuantum, 255));
 }
 
-// 1 inside [low, high], falling to 0 over `soft` pixels outside it (`softHigh` above high
-// when given).
-double softBand(double d, double low, double high, double soft, double softHigh = -1.0)
+// A bump of height 1 at `centre` falling off with the given spread (a Gaussian profile): the
+// shape every stroke and band is made of, so that no mask has an edge finer than its spread.
+double bump(double d, double centre, double spread)
 {
-    const double upper = softHigh < 0 ? soft : softHigh;
-    return smoothstep(low - soft, low, d) * (1.0 - smoothstep(high, high + upper, d));
+    const double t = (d - centre) / spread;
+    return std::exp(-0.5 * t * t);
 }
 
 std::vector<uint8_t> drawPlane(uint32_t width, uint32_t height,
@@ -87,60 +88,77 @@ private:
     std::vector<Point> samples_;
 };
 
+// An eye layout in template pixels. The template draws the first eye with its outer corner
+// (toward the ear) on the left and its inner corner (toward the nose) on the right.
 struct EyeLayout {
     uint32_t width, height;
-    double inner, outer;  // x of the inner and outer corner
+    double outer, inner;  // x of the outer and the inner corner
     Lid upper, lower;
-    double scale;         // lengths relative to the large layout
+    double feather;       // the least spread of a stroke: about one face pixel at the smallest eyes
 };
 
+// Eyes are 343 template pixels wide here and 12 to 200 pixels in photos: a face pixel spans up
+// to about 28 template pixels, and nothing is drawn finer than half that.
 const EyeLayout &largeEye()
 {
     static const EyeLayout layout{415, 310, 71, 414,
                                   Lid({{71, 192}, {161, 149}, {300, 151}, {414, 215}}),
-                                  Lid({{71, 192}, {165, 213}, {289, 215}, {414, 215}}), 1.0};
+                                  Lid({{71, 192}, {165, 213}, {289, 215}, {414, 215}}), 14.0};
     return layout;
 }
 
+// 79 template pixels wide: a face pixel spans up to about 7, and strokes spread over 5 or more.
 const EyeLayout &smallEye()
 {
     static const EyeLayout layout{150, 102, 52, 131,
                                   Lid({{52, 67}, {71, 51}, {108, 49}, {131, 68}}),
-                                  Lid({{52, 67}, {77, 80}, {104, 76}, {131, 68}}), 0.23};
+                                  Lid({{52, 67}, {77, 80}, {104, 76}, {131, 68}}), 5.0};
     return layout;
-}
-
-// 1 inside the eye opening (between the lids, between the corners).
-bool insideOpening(const EyeLayout &eye, double x, double y)
-{
-    return x > eye.inner && x < eye.outer && y > eye.upper.y(x) && y < eye.lower.y(x);
 }
 
 // Height of the lid line at x: the upper lid, never below the lower one (the two curves
 // cross slightly near the corners).
 double lidTop(const EyeLayout &eye, double x) { return std::min(eye.upper.y(x), eye.lower.y(x)); }
 
-// Fade in from the inner corner, and out over `fadeOut` pixels past the outer corner.
-double alongLid(const EyeLayout &eye, double x, double fadeIn, double fadeOut = 6.0)
+// 1 outside the eye opening, falling to 0 within `soft` pixels inside the lid lines: strokes
+// meet the lashes and never cover the eye itself.
+double outsideOpening(const EyeLayout &eye, double x, double y, double soft)
 {
-    return smoothstep(eye.inner - fadeIn * 0.3, eye.inner + fadeIn, x) *
-           (1.0 - smoothstep(eye.outer, eye.outer + fadeOut, x));
+    if (x <= eye.outer || x >= eye.inner)
+        return 1.0;
+    const double depth = std::min(y - eye.upper.y(x), eye.lower.y(x) - y);
+    return 1.0 - smoothstep(0.0, soft, depth);
+}
+
+// Place along the eye, 0 at the outer corner and 1 at the inner one.
+double along(const EyeLayout &eye, double x) { return (x - eye.outer) / (eye.inner - eye.outer); }
+
+// Fades in over `in` pixels around the outer corner and out over `out` pixels toward the inner
+// corner, both ends smooth and both done inside the template, so no stroke meets its border.
+double alongEye(const EyeLayout &eye, double x, double in, double out)
+{
+    const double outerStart = std::max(eye.outer - in, eye.feather * 0.5);
+    const double innerEnd = std::min(eye.inner + out * 0.2, eye.width - 1.0 - eye.feather * 0.5);
+    return smoothstep(outerStart, eye.outer + in * 0.25, x) *
+           (1.0 - smoothstep(eye.inner - out, innerEnd, x));
 }
 
 // ---- Drawings -------------------------------------------------------------------------------
 
-// Stage 0x1000: shadow over the upper lid, higher and denser with the level (1..6).
+// Stage 0x1000: shadow over the upper lid, higher and denser with the level (1..6), deepest
+// toward the outer corner.
 TemplateArt eyeDark(int level)
 {
     const EyeLayout &eye = largeEye();
     const double height = 22.0 + 11.0 * level;
     const double density = 0.55 + 0.075 * level;
     return {eye.width, eye.height, {}, drawPlane(eye.width, eye.height, [&](double x, double y) {
-                if (insideOpening(eye, x, y))
-                    return 0.0;
                 const double above = lidTop(eye, x) - y;
-                const double band = softBand(above, 2.0, height * 0.45, 3.0, height * 0.55);
-                return density * band * alongLid(eye, x, 70.0);
+                const double rise = smoothstep(-eye.feather * 0.5, eye.feather, above);
+                const double fall = 1.0 - smoothstep(0.3 * height, 1.2 * height + eye.feather, above);
+                const double deeper = 0.75 + 0.25 * (1.0 - std::clamp(along(eye, x), 0.0, 1.0));
+                return density * deeper * rise * fall * alongEye(eye, x, 40.0, 90.0) *
+                       outsideOpening(eye, x, y, eye.feather * 0.7);
             })};
 }
 
@@ -148,12 +166,13 @@ TemplateArt eyeDark(int level)
 TemplateArt upperLiner(int level)
 {
     const EyeLayout &eye = largeEye();
-    const double thickness = 2.0 + 1.6 * level;
     return {eye.width, eye.height, {}, drawPlane(eye.width, eye.height, [&](double x, double y) {
-                const double along = (x - eye.inner) / (eye.outer - eye.inner);
-                const double t = thickness * (0.35 + 0.65 * std::clamp(along, 0.0, 1.0));
+                const double outerness = 1.0 - std::clamp(along(eye, x), 0.0, 1.0);
+                const double thickness = (6.0 + 4.0 * level) * (0.45 + 0.55 * outerness);
                 const double above = lidTop(eye, x) - y;
-                return softBand(above, 0.0, t, 2.5) * alongLid(eye, x, 30.0, 1.0);
+                const double spread = std::max(thickness * 0.5, eye.feather);
+                return 0.95 * bump(above, thickness * 0.5, spread) * alongEye(eye, x, 30.0, 70.0) *
+                       outsideOpening(eye, x, y, eye.feather * 0.5);
             })};
 }
 
@@ -161,33 +180,43 @@ TemplateArt upperLiner(int level)
 TemplateArt lowerLiner(int level)
 {
     const EyeLayout &eye = largeEye();
-    const double thickness = 1.5 + 1.1 * level;
     return {eye.width, eye.height, {}, drawPlane(eye.width, eye.height, [&](double x, double y) {
+                const double thickness = 4.0 + 3.0 * level;
                 const double below = y - eye.lower.y(x);
-                return 0.8 * softBand(below, 0.0, thickness, 2.5) * alongLid(eye, x, 90.0);
+                const double spread = std::max(thickness * 0.5, eye.feather);
+                // full over the outer third, a fifth of that at the inner corner
+                const double fade = 1.0 - 0.8 * smoothstep(0.3, 1.0, along(eye, x));
+                return 0.7 * fade * bump(below, thickness * 0.5, spread) *
+                       alongEye(eye, x, 30.0, 60.0) * outsideOpening(eye, x, y, eye.feather * 0.5);
             })};
 }
 
-// Stage 0x400: lid colour, crease colour and outer-corner colour for four styles.
+// Stage 0x400: lid colour, crease colour and outer-corner colour for four styles; each is a
+// soft cloud of colour, never a flat band.
 TemplateArt eyeLayer(int style, int layer)
 {
     const EyeLayout &eye = smallEye();
     return {eye.width, eye.height, {}, drawPlane(eye.width, eye.height, [&](double x, double y) {
-                if (insideOpening(eye, x, y))
-                    return 0.0;
                 const double above = lidTop(eye, x) - y;
+                double w = 0.0;
                 switch (layer) {
-                case 0:  // lid, right above the lashes
-                    return softBand(above, 0.5, 5.0 + 2.0 * style, 3.0) * alongLid(eye, x, 8.0);
+                case 0: {  // lid, right above the lashes
+                    const double height = 4.0 + 1.5 * style;
+                    w = 0.8 * bump(above, height * 0.5, std::max(height * 0.5, eye.feather)) *
+                        alongEye(eye, x, 6.0, 18.0);
+                    break;
+                }
                 case 1:  // crease, a band higher up
-                    return 0.85 * softBand(above, 9.0 + 2.0 * style, 15.0 + 3.0 * style, 4.0) *
-                           alongLid(eye, x, 14.0);
+                    w = 0.7 * bump(above, 11.0 + 2.5 * style, eye.feather + style) *
+                        alongEye(eye, x, 10.0, 22.0);
+                    break;
                 default: {  // outer corner, a soft spot reaching past the corner
-                    const double dx = x - (eye.outer - 4.0), dy = y - (eye.upper.y(x) - 4.0);
-                    const double r = std::sqrt(dx * dx + dy * dy);
-                    return 0.9 * (1.0 - smoothstep(6.0 + 2.0 * style, 14.0 + 3.0 * style, r));
+                    const double dx = x - (eye.outer + 4.0), dy = y - (eye.upper.y(x) - 4.0);
+                    w = 0.75 * bump(std::sqrt(dx * dx + dy * dy), 0.0, 5.0 + 2.0 * style);
+                    break;
                 }
                 }
+                return w * outsideOpening(eye, x, y, eye.feather * 0.7);
             })};
 }
 
@@ -200,15 +229,22 @@ TemplateArt faceMask()
             })};
 }
 
-// Stage 0x80: light catch-light pictures (mean about 205) with soft elliptical masks.
+// Stage 0x80: light iris pictures (mean about 205) with fine rays and a catch-light up and to
+// the outer side, and masks that leave the pupil and the iris rim alone: a faint ring over the
+// iris and a firm catch-light, so the eye is brightened, not painted over.
 TemplateArt overlay(int index)
 {
     static const uint32_t kSizes[5][2] = {{81, 50}, {180, 130}, {206, 100}, {66, 97}, {137, 129}};
     const uint32_t w = kSizes[index][0], h = kSizes[index][1];
     const double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0;
+    // Distance from the centre in half sizes (1 at the middle of each side).
     auto radius = [=](double x, double y) {
         const double dx = (x - cx) / (w / 2.0), dy = (y - cy) / (h / 2.0);
         return std::sqrt(dx * dx + dy * dy);
+    };
+    auto catchLight = [=](double x, double y) {
+        const double dx = (x - cx) / (w / 2.0) + 0.32, dy = (y - cy) / (h / 2.0) + 0.3;
+        return bump(std::sqrt(dx * dx + dy * dy), 0.0, 0.13);
     };
     TemplateArt art{w, h, {}, {}};
     art.picture = drawPlane(w, h, [&](double x, double y) {
@@ -216,10 +252,12 @@ TemplateArt overlay(int index)
         const double angle = std::atan2(y - cy, x - cx);
         const double rays = std::cos(angle * (4 + 2 * index)) * std::exp(-2.5 * r);
         const double glow = std::exp(-6.0 * r * r);
-        return (185.0 + 40.0 * glow + 18.0 * rays) / 255.0;
+        return (185.0 + 40.0 * glow + 18.0 * rays + 40.0 * catchLight(x, y)) / 255.0;
     });
     art.mask = drawPlane(w, h, [&](double x, double y) {
-        return 1.0 - smoothstep(0.55, 1.0, radius(x, y));
+        const double r = radius(x, y);
+        const double ring = 0.3 * bump(r, 0.6, 0.16) * (1.0 - smoothstep(0.8, 0.98, r));
+        return std::max(ring, 0.9 * catchLight(x, y));
     });
     return art;
 }

@@ -2,9 +2,14 @@
 // catalogue holds, and the catalogue source file made from it.
 //
 // Eye masks are drawn for the first eye of the template geometry (the other eye mirrors them):
-// the large layout, 415 x 310 with corners (71, 192) and (414, 215), and the small layout,
-// 150 x 102 with corners (52, 67) and (131, 68). Values are quantised to multiples of 17, which
-// keeps the soft edges and lets LZW find long repeats.
+// the large layout, 415 x 310 with its outer corner at (71, 192) and its inner corner at
+// (414, 215), and the small layout, 150 x 102 with corners (52, 67) and (131, 68). The engine
+// maps a template onto eyes 12 to 200 pixels wide (the large layout at 1/28 to 1/2 of its
+// size) by point samples: every stroke is a smooth profile whose spread is at least half a face
+// pixel at the smallest of those eyes, so it stays soft and unbroken at the sizes of eyes in
+// photos. Values are quantised to
+// multiples of 8 (full weight 255), fine enough for smooth fades and coarse enough for LZW to
+// find long repeats.
 #pragma once
 
 #include <cstdint>
