@@ -66,31 +66,12 @@ TEST_F(EyeColourLayersTest, TintsOnlyAroundTheEyesInEveryFormat)
 // the eye itself) differ by less than half the largest change.
 TEST_F(EyeColourLayersTest, TheColourFadesInAndOutWithoutHardEdges)
 {
-    const auto skinAndIris = [&](int x, int y) {
-        double u = 0, v = 0;
-        face.toFace(x, y, &u, &v);
-        for (double side : {-1.0, 1.0})
-            if (std::hypot(u - side * kEyeOffsetX, v - kEyeOffsetY) <= 4)
-                return YuvColour{45, 120, 135};
-        return YuvColour{170, 110, 150};
-    };
-    // The eye opening between the landmark lids, two pixels wider all round.
-    const auto onTheEye = [&](int x, int y) {
-        double u = 0, v = 0;
-        face.toFace(x, y, &u, &v);
-        for (double side : {-1.0, 1.0}) {
-            const double du = std::abs(u - side * kEyeOffsetX), dv = std::abs(v - kEyeOffsetY);
-            if (du <= 17 && dv <= 5 * (1 - du / 17) + 2)
-                return true;
-        }
-        return false;
-    };
     for (int32_t styleNumber = 1; styleNumber <= 4; ++styleNumber) {
         SCOPED_TRACE(styleNumber);
         OwnedImage image(kWidth, kHeight, kFormatYuv444Planar), before(kWidth, kHeight, kFormatYuv444Planar);
         prepare(image, 0);
         fit(image, &face, 1);
-        paintYuv(image.image, skinAndIris);
+        paintYuv(image.image, [&](int x, int y) { return skinWithSmallIrises(face, x, y); });
         before.copyPixelsFrom(image);
         use(layerSettings(255, styleNumber));
         int32_t status = 0;
@@ -106,17 +87,7 @@ TEST_F(EyeColourLayersTest, TheColourFadesInAndOutWithoutHardEdges)
                 change[size_t(y) * kWidth + x] = d;
                 peak = std::max(peak, d);
             }
-        int32_t steepest = 0;
-        for (int y = 1; y < kHeight; ++y)
-            for (int x = 1; x < kWidth; ++x) {
-                if (onTheEye(x, y))
-                    continue;
-                const int32_t d = change[size_t(y) * kWidth + x];
-                if (!onTheEye(x - 1, y))
-                    steepest = std::max(steepest, std::abs(d - change[size_t(y) * kWidth + x - 1]));
-                if (!onTheEye(x, y - 1))
-                    steepest = std::max(steepest, std::abs(d - change[size_t(y - 1) * kWidth + x]));
-            }
+        const int32_t steepest = steepestStepOffTheEyes(face, change, kWidth, kHeight);
         EXPECT_GT(peak, 40);
         EXPECT_LT(2 * steepest, peak) << steepest << " of " << peak;
     }

@@ -125,27 +125,6 @@ TEST_F(EyeTemplateTest, DarkTemplateMovesAUniformGreyTowardHalfItsLevel)
 // no gaps.
 TEST_F(EyeTemplateTest, StrokesAreSoftAndUnbrokenAtTheSizeOfEyesInPhotos)
 {
-    // a dark iris within the landmark lids, which lie 5 pixels above and below the eye centre
-    const auto skinAndIris = [&](int x, int y) {
-        double u = 0, v = 0;
-        face.toFace(x, y, &u, &v);
-        for (double side : {-1.0, 1.0})
-            if (std::hypot(u - side * kEyeOffsetX, v - kEyeOffsetY) <= 4)
-                return YuvColour{45, 120, 135};
-        return YuvColour{170, 110, 150};
-    };
-    // The eye opening between the landmark lids (corners 15 pixels from the eye centre, lids 5
-    // above and below), two pixels wider all round: the stages leave it unpainted.
-    const auto onTheEye = [&](int x, int y) {
-        double u = 0, v = 0;
-        face.toFace(x, y, &u, &v);
-        for (double side : {-1.0, 1.0}) {
-            const double du = std::abs(u - side * kEyeOffsetX), dv = std::abs(v - kEyeOffsetY);
-            if (du <= 17 && dv <= 5 * (1 - du / 17) + 2)
-                return true;
-        }
-        return false;
-    };
     for (auto [stage, level1, level2] : {std::tuple{kFeatureEyeTemplatePairs, 1, 1},
                                          std::tuple{kFeatureEyeTemplatePairs, 6, 6},
                                          std::tuple{kFeatureEyeDarkTemplate, 1, 1},
@@ -154,7 +133,7 @@ TEST_F(EyeTemplateTest, StrokesAreSoftAndUnbrokenAtTheSizeOfEyesInPhotos)
         OwnedImage image(kWidth, kHeight, kFormatYuv444Planar), before(kWidth, kHeight, kFormatYuv444Planar);
         prepare(image, 0);
         fit(image, &face, 1);
-        paintYuv(image.image, skinAndIris);
+        paintYuv(image.image, [&](int x, int y) { return skinWithSmallIrises(face, x, y); });
         before.copyPixelsFrom(image);
         use(templateSettings(stage, 255, level1, level2));
         int32_t status = 0;
@@ -169,17 +148,7 @@ TEST_F(EyeTemplateTest, StrokesAreSoftAndUnbrokenAtTheSizeOfEyesInPhotos)
                 darker[size_t(y) * kWidth + x] = d;
                 peak = std::max(peak, d);
             }
-        int32_t steepest = 0;
-        for (int y = 1; y < kHeight; ++y)
-            for (int x = 1; x < kWidth; ++x) {
-                if (onTheEye(x, y))
-                    continue;
-                const int32_t d = darker[size_t(y) * kWidth + x];
-                if (!onTheEye(x - 1, y))
-                    steepest = std::max(steepest, std::abs(d - darker[size_t(y) * kWidth + x - 1]));
-                if (!onTheEye(x, y - 1))
-                    steepest = std::max(steepest, std::abs(d - darker[size_t(y - 1) * kWidth + x]));
-            }
+        const int32_t steepest = steepestStepOffTheEyes(face, darker, kWidth, kHeight);
         EXPECT_GT(peak, 20);
         EXPECT_LT(5 * steepest, 3 * peak) << steepest << " of " << peak;
         if (stage == kFeatureEyeTemplatePairs) {
