@@ -315,7 +315,7 @@ int applyCheekColour(InnerEngine *inner, FaceWork *, int32_t)
             tintCurveHalf(f, tables[0], std::max<int32_t>(colour.y, 50));
             const int blended = blendColourTables(inner, image, &regions[k].rect, tables[0],
                                                   tables[1], tables[2], mask.planes[0].pixels,
-                                                  mask.width);
+                                                  mask.width, mask.height);
             if (blended != kResultOk && blended != kResultNothingToDo) {
                 result = blended;
                 break;

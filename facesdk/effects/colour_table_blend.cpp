@@ -6,7 +6,8 @@
 // of its cell and the three neighbours right, below and below right, interpolated bilinearly
 // over the m x m pixels of the cell; in the rectangle's last cell column and last cell row the
 // missing neighbours repeat the cell's own samples, so nothing outside the rectangle's mask
-// cells is read.
+// cells is read. Rows past the mask's last row (a height that is not a multiple of m) take that
+// row.
 #include "facesdk/effects/colour_table_blend.h"
 
 #include <algorithm>
@@ -45,11 +46,12 @@ inline uint8_t moved(int32_t value, int32_t difference, int32_t share)
 // The weights of one image row of the rectangle, pixel by pixel.
 class MaskRow {
 public:
-    MaskRow(const uint8_t *mask, int32_t stride, int32_t shift, const EngineRect &rect, int32_t y)
+    MaskRow(const uint8_t *mask, int32_t stride, int32_t rows, int32_t shift, const EngineRect &rect,
+            int32_t y)
         : shift_(shift), m_(1 << shift), lastCellX_((rect.x + rect.width - 1) >> shift)
     {
-        const int32_t cellY = y >> shift;
-        const int32_t lastCellY = (rect.y + rect.height - 1) >> shift;
+        const int32_t cellY = std::min(y >> shift, rows - 1);
+        const int32_t lastCellY = std::min((rect.y + rect.height - 1) >> shift, rows - 1);
         upper_ = mask + size_t(cellY) * stride;
         lower_ = cellY < lastCellY ? upper_ + stride : upper_;
         fy_ = y & (m_ - 1);
@@ -73,13 +75,14 @@ private:
 // ---- Kernels --------------------------------------------------------------------------------
 
 int planarKernel(EngineImage *image, const EngineRect &r, const Differences &d,
-                 const uint8_t *mask, int32_t maskStride)
+                 const uint8_t *mask, int32_t maskStride, int32_t maskRows)
 {
     const PixelFormat format = image->format;
     if (format == kFormatYuv420SemiPlanarCrFirst)
         return kResultUnsupported;
     if (!imageValid(image) || r.x < 0 || r.y < 0 || r.width <= 0 || r.height <= 0 ||
-        r.x + r.width > image->width || r.y + r.height > image->height || maskStride <= 0)
+        r.x + r.width > image->width || r.y + r.height > image->height || maskStride <= 0 ||
+        maskRows <= 0)
         return kResultBadArgument;
     const int32_t ratio = image->width / maskStride;
     int32_t shift = 0;
@@ -92,7 +95,7 @@ int planarKernel(EngineImage *image, const EngineRect &r, const Differences &d,
     const int32_t sy = format == kFormatYuv420Planar || semiPlanar ? 1 : 0;
     const EnginePlane &yp = image->planes[0];
     for (int32_t y = r.y; y < r.y + r.height; ++y) {
-        const MaskRow weights(mask, maskStride, shift, r, y);
+        const MaskRow weights(mask, maskStride, maskRows, shift, r, y);
         uint8_t *luma = yp.pixels + size_t(y) * yp.stride;
         const bool chromaRow = (y & ((1 << sy) - 1)) == 0;
         uint8_t *cb = nullptr, *cr = nullptr;
@@ -117,13 +120,13 @@ int planarKernel(EngineImage *image, const EngineRect &r, const Differences &d,
 }
 
 int packedKernel(EngineImage *image, EngineRect *rect, const Differences &d, const uint8_t *mask,
-                 int32_t maskStride)
+                 int32_t maskStride, int32_t maskRows)
 {
     const PixelFormat format = image->format;
     const EngineRect &r = *rect;
     if ((format != kFormatYuv422Yuyv && format != kFormatYuv422Uyvy) || !imageValid(image) ||
         r.x < 0 || r.y < 0 || r.width <= 0 || r.height <= 0 || r.x + r.width > image->width ||
-        r.y + r.height > image->height || maskStride <= 0)
+        r.y + r.height > image->height || maskStride <= 0 || maskRows <= 0)
         return kResultBadArgument;
     // Callers pass masks at power-of-two scales; the cell size is the ratio's highest bit.
     const int32_t shift = std::max(highestBit(uint32_t(std::max(image->width / maskStride, 1))), 0);
@@ -137,7 +140,7 @@ int packedKernel(EngineImage *image, EngineRect *rect, const Differences &d, con
     const int yAt = uyvy ? 1 : 0, cbAt = uyvy ? 0 : 1, crAt = uyvy ? 2 : 3;
     const EnginePlane &plane = image->planes[0];
     for (int32_t y = r.y; y < r.y + r.height; ++y) {
-        const MaskRow weights(mask, maskStride, shift, r, y);
+        const MaskRow weights(mask, maskStride, maskRows, shift, r, y);
         uint8_t *pair = plane.pixels + size_t(y) * plane.stride + size_t(r.x) * 2;
         for (int32_t x = r.x; x < r.x + r.width; x += 2, pair += 4) {
             const int32_t y0 = pair[yAt], y1 = pair[yAt + 2];
@@ -176,7 +179,7 @@ int32_t tintFraction(int32_t strength) { return std::min(strength, 255) * 4096 /
 
 int blendColourTables(InnerEngine *, EngineImage *image, EngineRect *rect, const uint8_t *tY,
                       const uint8_t *tU, const uint8_t *tV, const uint8_t *mask,
-                      int32_t maskStride)
+                      int32_t maskStride, int32_t maskRows)
 {
     if (!image || !rect)
         return kResultBadArgument;
@@ -196,7 +199,7 @@ int blendColourTables(InnerEngine *, EngineImage *image, EngineRect *rect, const
         snapped.height = std::min(floor8(rect->y + rect->height + 1), floor8(image->height)) - snapped.y;
         Differences d;
         fillDifferences(tY, tU, tV, &d);
-        return planarKernel(image, snapped, d, mask, maskStride);
+        return planarKernel(image, snapped, d, mask, maskStride, maskRows);
     }
     case kFormatYuv422Yuyv:
     case kFormatYuv422Uyvy: {
@@ -204,7 +207,7 @@ int blendColourTables(InnerEngine *, EngineImage *image, EngineRect *rect, const
             return kResultBadArgument;
         Differences d;
         fillDifferences(tY, tU, tV, &d);
-        return packedKernel(image, rect, d, mask, maskStride);
+        return packedKernel(image, rect, d, mask, maskStride, maskRows);
     }
     default:
         return kResultUnsupported;

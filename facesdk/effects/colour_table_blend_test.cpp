@@ -59,7 +59,7 @@ TEST(ColourTableBlend, ShareFollowsTheLuma)
         const Tables tables(4096, {255, 128, 128});
         EngineRect rect = {0, 0, 16, 16};
         ASSERT_EQ(blendColourTables(nullptr, &image.image, &rect, tables.y, tables.u, tables.v,
-                                    mask.data(), 16), kResultOk);
+                                    mask.data(), 16, 16), kResultOk);
         EXPECT_EQ(image.at(0, 5, 5), c.expectedLuma) << c.luma;
     }
 }
@@ -74,7 +74,7 @@ TEST(ColourTableBlend, PlanarRectanglesSnapToEightsAndPackedOnesToPairs)
     std::vector<uint8_t> mask(32 * 32, 255);
     EngineRect rect = {3, 9, 7, 7};
     ASSERT_EQ(blendColourTables(nullptr, &planar.image, &rect, tables.y, tables.u, tables.v,
-                                mask.data(), 32), kResultOk);
+                                mask.data(), 32, 32), kResultOk);
     for (int y = 0; y < 32; ++y)
         for (int x = 0; x < 32; ++x)
             EXPECT_EQ(planar.at(0, x, y) != 100, x < 8 && y >= 8 && y < 16) << x << "," << y;
@@ -84,7 +84,7 @@ TEST(ColourTableBlend, PlanarRectanglesSnapToEightsAndPackedOnesToPairs)
     paintYuv(packed.image, [](int, int) { return YuvColour{100, 128, 128}; });
     rect = {5, 0, 9, 4};
     ASSERT_EQ(blendColourTables(nullptr, &packed.image, &rect, tables.y, tables.u, tables.v,
-                                mask.data(), 32), kResultOk);
+                                mask.data(), 32, 32), kResultOk);
     EXPECT_EQ(rect.x, 4);
     EXPECT_EQ(rect.width, 8);
     for (int x = 0; x < 32; ++x)
@@ -107,7 +107,7 @@ TEST(ColourTableBlend, ChangesOnlyWhereTheMaskWeighsInEveryFormat)
         before.copyPixelsFrom(image);
         EngineRect rect = {0, 0, w, h};
         const int result = blendColourTables(nullptr, &image.image, &rect, tables.y, tables.u,
-                                             tables.v, mask.data(), w / m);
+                                             tables.v, mask.data(), w / m, h / m);
         if (format == kFormatYuv420SemiPlanarCrFirst) {
             EXPECT_EQ(result, kResultUnsupported);
             EXPECT_TRUE(image.samePixels(before));
@@ -125,32 +125,61 @@ TEST(ColourTableBlend, ChangesOnlyWhereTheMaskWeighsInEveryFormat)
     }
 }
 
+// A picture whose height is not a multiple of the mask's scale has rows below the mask's last
+// cell row: they take that row's weights, and nothing past the mask is read.
+TEST(ColourTableBlend, RowsBelowTheMasksLastCellTakeItsWeights)
+{
+    const int32_t w = 64, m = 4;
+    const Tables tables(4096, {220, 80, 170});
+    for (PixelFormat format : {kFormatYuv422Yuyv, kFormatYuv422Uyvy, kFormatYuv444Planar}) {
+        for (const int32_t h : {61, 62, 63}) {
+            SCOPED_TRACE(testing::Message() << std::hex << format << std::dec << " height " << h);
+            const int32_t rows = h / m;
+            // Full weight everywhere but in the mask's last row, which holds none.
+            std::vector<uint8_t> mask(size_t(w / m) * rows, 255);
+            std::fill(mask.end() - w / m, mask.end(), uint8_t(0));
+            OwnedImage image(w, h, format), before(w, h, format);
+            paintYuv(image.image, [](int x, int y) { return YuvColour{60 + x, 100 + y % 50, 140}; });
+            before.copyPixelsFrom(image);
+            EngineRect rect = {0, 0, w, h};
+            ASSERT_EQ(blendColourTables(nullptr, &image.image, &rect, tables.y, tables.u, tables.v,
+                                        mask.data(), w / m, rows),
+                      kResultOk);
+            const PixelChange change = compareImages(before.image, image.image, [&](int, int y) {
+                return y < (rows - 1) * m;
+            });
+            EXPECT_GT(change.inside, 1000);
+            EXPECT_EQ(change.outside, 0);
+        }
+    }
+}
+
 TEST(ColourTableBlend, RefusesBadInput)
 {
     const Tables tables(4096, {0, 0, 0});
     std::vector<uint8_t> mask(64, 255);
     OwnedImage image(8, 8, kFormatYuv420Planar), grey(8, 8, 0x40000001);
     EngineRect rect = {0, 0, 8, 8};
-    EXPECT_EQ(blendColourTables(nullptr, &image.image, &rect, nullptr, tables.u, tables.v, mask.data(), 8),
+    EXPECT_EQ(blendColourTables(nullptr, &image.image, &rect, nullptr, tables.u, tables.v, mask.data(), 8, 8),
               kResultBadArgument);
-    EXPECT_EQ(blendColourTables(nullptr, &image.image, &rect, tables.y, tables.u, tables.v, nullptr, 8),
+    EXPECT_EQ(blendColourTables(nullptr, &image.image, &rect, tables.y, tables.u, tables.v, nullptr, 8, 8),
               kResultBadArgument);
-    EXPECT_EQ(blendColourTables(nullptr, &grey.image, &rect, tables.y, tables.u, tables.v, mask.data(), 8),
+    EXPECT_EQ(blendColourTables(nullptr, &grey.image, &rect, tables.y, tables.u, tables.v, mask.data(), 8, 8),
               kResultUnsupported);
     for (EngineRect bad : {EngineRect{-8, 0, 8, 8}, EngineRect{0, 0, 0, 8}, EngineRect{0, 8, 8, 8}}) {
         EXPECT_EQ(blendColourTables(nullptr, &image.image, &bad, tables.y, tables.u, tables.v,
-                                    mask.data(), 8), kResultBadArgument);
+                                    mask.data(), 8, 8), kResultBadArgument);
     }
     // A mask of 5 columns for an 8-pixel image: scale 1, so the rows would be read past.
     rect = {0, 0, 8, 8};
     EXPECT_EQ(blendColourTables(nullptr, &image.image, &rect, tables.y, tables.u, tables.v,
-                                mask.data(), 5), kResultBadArgument);
+                                mask.data(), 5, 8), kResultBadArgument);
     OwnedImage packed(8, 8, kFormatYuv422Uyvy);
     EXPECT_EQ(blendColourTables(nullptr, &packed.image, &rect, tables.y, tables.u, tables.v,
-                                mask.data(), 5), kResultBadArgument);
+                                mask.data(), 5, 8), kResultBadArgument);
     rect = {4, 0, 8, 8};  // leaves the image
     EXPECT_EQ(blendColourTables(nullptr, &packed.image, &rect, tables.y, tables.u, tables.v,
-                                mask.data(), 8), kResultBadArgument);
+                                mask.data(), 8, 8), kResultBadArgument);
 }
 
 } // namespace

@@ -74,7 +74,7 @@ int tintFace(InnerEngine *inner, EngineImage *image, const FaceListEntry &entry,
     int outcome = buildMask(inner, &entry, &record, &mask);
     if (outcome == kResultOk)
         outcome = blendColourTables(inner, image, &rect, tables->y, tables->cb, tables->cr,
-                                    mask.planes[0].pixels, mask.planes[0].stride);
+                                    mask.planes[0].pixels, mask.planes[0].stride, mask.height);
     imageRelease(inner->allocator, &mask);
     return outcome;
 }

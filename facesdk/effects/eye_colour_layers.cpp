@@ -70,7 +70,7 @@ int blendLayer(InnerEngine *inner, EngineImage *image, EngineImage *weights,
     EngineRect rect = {(minX * o) & ~1, (minY * o) & ~1, ((maxX - minX + 1) * o) & ~1,
                        ((maxY - minY + 1) * o) & ~1};
     return blendColourTables(inner, image, &rect, tables.y, tables.cb, tables.cr,
-                             weights->planes[0].pixels, weights->width);
+                             weights->planes[0].pixels, weights->width, weights->height);
 }
 
 void tintFaceEyes(InnerEngine *inner, EngineImage *image, const FaceWork &face,
