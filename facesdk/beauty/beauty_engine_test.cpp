@@ -5,6 +5,8 @@
 #include "facesdk/base/result_codes.h"
 #include "facesdk/base/testing/counting_allocator.h"
 #include "facesdk/effects/effect_stages.h"
+#include "facesdk/effects/testing/stage_run.h"
+#include "facesdk/engine/testing/face_scene.h"
 
 TEST(BeautyEngine, EveryEngineRunsTheEffectStages)
 {
@@ -24,4 +26,56 @@ TEST(BeautyEngine, EveryEngineRunsTheEffectStages)
     EXPECT_EQ(engine->inner->stages, &kEffectStageTable);
     engineDestroy(engine);
     EXPECT_EQ(counter.liveBlocks(), 0u);
+}
+
+// Every stage at full strength on pictures of odd width or height, in every run format: the
+// stages read and write only what the planes hold (an odd last row or column has luma alone),
+// and the picture comes back in its own format.
+TEST(BeautyEngine, EveryStageRunsOnOddSizedPicturesInEveryFormat)
+{
+    BeautySettings settings{};
+    for (int32_t *strength :
+         {&settings.smoothingStrength, &settings.eyeToneStrength, &settings.teethStrength,
+          &settings.skinToneStrength, &settings.eyeEnlargementStrength, &settings.shineStrength,
+          &settings.warpStrength, &settings.overlayStrength, &settings.cheekStrength,
+          &settings.eyePairsStrength, &settings.eyeLayersStrength, &settings.contourFillStrength,
+          &settings.eyeDarkStrength, &settings.contourStrokeStrength, &settings.contourContrastStrength,
+          &settings.underEyeStrength, &settings.softeningStrength})
+        *strength = 255;
+    settings.smoothingRegionMode = 1;
+    settings.smoothingLevel = 3;
+    settings.skinToneVariant = 1;
+    settings.skinToneMode = 4;
+    settings.skinToneColour = settings.cheekColour = settings.contourFillColour = 0xc08070;
+    settings.contourStrokeColour = 0x603020;
+    settings.overlayTemplate = settings.eyePairsLevel1 = settings.eyePairsLevel2 = 2;
+    settings.eyeLayersStyle = settings.eyeDarkLevel = settings.contourContrastLevel = 2;
+    const struct {
+        int32_t width, height;
+    } sizes[] = {{64, 97}, {97, 64}, {251, 333}, {333, 251}, {501, 383}};
+    for (PixelFormat format : kStageRunFormats) {
+        for (const auto &size : sizes) {
+            SCOPED_TRACE(testing::Message() << std::hex << format << std::dec << " " << size.width
+                                            << " x " << size.height);
+            FaceScene scene;
+            scene.format = format;
+            scene.width = size.width;
+            scene.height = size.height;
+            // The face reaches the last rows, where the stages' masks at a coarser scale end.
+            scene.face = {size.width / 5, size.height / 4, size.width * 3 / 5, size.height * 3 / 4};
+            OwnedImage image(size.width, size.height, format);
+            paintFaceScene(image.image, scene);
+            CountingAllocator counter;
+            BeautyEngine *engine = nullptr;
+            ASSERT_EQ(engineCreateWithAllocator(counter.allocator(), &engine), kResultOk);
+            VXL_FACE face = faceSceneRecord(scene.face, 1);
+            engineFitFaces(engine, &image.image, &face, 1);
+            const int result = engineBeautify(engine, &image.image, &face, 1, &settings);
+            EXPECT_TRUE(result == kResultOk || result == kResultRunIncomplete) << result;
+            EXPECT_EQ(image.image.format, format);
+            freeFaceBuffers(engine->allocator, &face);
+            engineDestroy(engine);
+            EXPECT_EQ(counter.liveBlocks(), 0u);
+        }
+    }
 }

@@ -21,7 +21,6 @@ struct SkinStagesRuns : StageRunFixture {
         settings.skinToneVariant = 1;
         use(settings);
     }
-    // (The painting helpers serve even sizes.)
     // Runs with the faces; answers the run result and the three statuses.
     int runAll(OwnedImage &image, SyntheticFace *faces, int count, int32_t statuses[3])
     {
@@ -80,6 +79,8 @@ TEST_F(SkinStagesRuns, UnevenSizesAndFacesAtTheEdgesStaySafe)
     const struct { int32_t w, h; double cx, cy, roll; } cases[] = {
         {334, 250, 101, 125, 0},   {334, 250, 232, 150, 90},  {250, 334, 125, 101, 180},
         {250, 210, 125, 105, -135}, {402, 298, 300, 197, 45},
+        // Odd sizes: the last column or row has luma alone.
+        {333, 251, 101, 125, 0},   {251, 333, 125, 200, 180}, {333, 251, 232, 126, 90},
     };
     for (PixelFormat format : kStageRunFormats) {
         for (const auto &c : cases) {

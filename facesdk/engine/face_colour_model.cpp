@@ -74,19 +74,21 @@ Sample sampleAt(const EngineImage &image, Layout layout, int32_t x, int32_t y, b
     };
     switch (layout) {
     case Layout::kPacked: {
-        const uint8_t *p = row(0, y) + 4 * (x >> 1);
         const bool uyvy = image.format == kFormatYuv422Uyvy;
-        const int lumaByte = (uyvy ? 1 : 0) + (pairLuma ? 0 : 2 * (x & 1));
-        return {p[lumaByte], p[uyvy ? 0 : 1], p[uyvy ? 2 : 3]};
+        const uint8_t *p = row(0, y) + 4 * chromaPairOf(image, x);
+        const uint8_t luma = row(0, y)[(pairLuma ? 4 * (x >> 1) : 2 * x) + (uyvy ? 1 : 0)];
+        return {luma, p[uyvy ? 0 : 1], p[uyvy ? 2 : 3]};
     }
     case Layout::kPlanar444:
         return {row(0, y)[x], row(1, y)[x], row(2, y)[x]};
     case Layout::kPlanar422:
-        return {row(0, y)[x], row(1, y)[x >> 1], row(2, y)[x >> 1]};
-    case Layout::kPlanar420:
-        return {row(0, y)[x], row(1, y >> 1)[x >> 1], row(2, y >> 1)[x >> 1]};
+        return {row(0, y)[x], row(1, y)[chromaPairOf(image, x)], row(2, y)[chromaPairOf(image, x)]};
+    case Layout::kPlanar420: {
+        const int32_t chromaRow = chromaRowOf(image, y), pair = chromaPairOf(image, x);
+        return {row(0, y)[x], row(1, chromaRow)[pair], row(2, chromaRow)[pair]};
+    }
     case Layout::kSemi420: {
-        const uint8_t *p = row(1, y >> 1) + (x & ~1);
+        const uint8_t *p = row(1, chromaRowOf(image, y)) + 2 * chromaPairOf(image, x);
         return {row(0, y)[x], p[0], p[1]};
     }
     case Layout::kNone:

@@ -109,6 +109,18 @@ constexpr bool chromaPairsAcross(PixelFormat format)
 // 1 when the family's chroma is shared by row pairs too (4:2:0).
 constexpr bool chromaPairsDown(PixelFormat format) { return formatFamily(format) == kFamilyYuv420; }
 
+// The chroma pair (4:2:2, 4:2:0) and the chroma row (4:2:0) that serve pixel (x, y). A picture of
+// odd width or height has luma alone in its last column or row: those pixels take the last whole
+// pair or row.
+constexpr int32_t chromaPairOf(const EngineImage &image, int32_t x)
+{
+    return (x >> 1) < image.width / 2 || image.width < 2 ? x >> 1 : image.width / 2 - 1;
+}
+constexpr int32_t chromaRowOf(const EngineImage &image, int32_t y)
+{
+    return (y >> 1) < image.height / 2 || image.height < 2 ? y >> 1 : image.height / 2 - 1;
+}
+
 // Every side and position rounded down to even.
 void evenRectForFamily(EngineRect *rect, PixelFormat format);
 

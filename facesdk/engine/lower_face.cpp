@@ -36,44 +36,42 @@ bool readPlanar444(const EngineImage &im, int32_t x, int32_t y, uint8_t *l, uint
 bool readPlanar422(const EngineImage &im, int32_t x, int32_t y, uint8_t *l, uint8_t *c)
 {
     *l = rowOf(im, 0, y)[x];
-    *c = rowOf(im, 2, y)[x >> 1];
+    *c = rowOf(im, 2, y)[chromaPairOf(im, x)];
     return true;
 }
 
 bool readPlanar420(const EngineImage &im, int32_t x, int32_t y, uint8_t *l, uint8_t *c)
 {
     *l = rowOf(im, 0, y)[x];
-    *c = rowOf(im, 2, y >> 1)[x >> 1];
+    *c = rowOf(im, 2, chromaRowOf(im, y))[chromaPairOf(im, x)];
     return true;
 }
 
 bool readSemiPlanar(const EngineImage &im, int32_t x, int32_t y, uint8_t *l, uint8_t *c)
 {
     *l = rowOf(im, 0, y)[x];
-    *c = rowOf(im, 1, y >> 1)[(x & ~1) + 1];
+    *c = rowOf(im, 1, chromaRowOf(im, y))[2 * chromaPairOf(im, x) + 1];
     return true;
 }
 
 bool readSemiPlanarCrFirst(const EngineImage &im, int32_t x, int32_t y, uint8_t *l, uint8_t *c)
 {
     *l = rowOf(im, 0, y)[x];
-    *c = rowOf(im, 1, y >> 1)[x & ~1];
+    *c = rowOf(im, 1, chromaRowOf(im, y))[2 * chromaPairOf(im, x)];
     return true;
 }
 
 bool readYuyv(const EngineImage &im, int32_t x, int32_t y, uint8_t *l, uint8_t *c)
 {
-    const uint8_t *group = rowOf(im, 0, y) + 4 * (x >> 1);
-    *l = group[2 * (x & 1)];
-    *c = group[3];
+    *l = rowOf(im, 0, y)[2 * x];
+    *c = rowOf(im, 0, y)[4 * chromaPairOf(im, x) + 3];
     return true;
 }
 
 bool readUyvy(const EngineImage &im, int32_t x, int32_t y, uint8_t *l, uint8_t *c)
 {
-    const uint8_t *group = rowOf(im, 0, y) + 4 * (x >> 1);
-    *l = group[1 + 2 * (x & 1)];
-    *c = group[2];
+    *l = rowOf(im, 0, y)[2 * x + 1];
+    *c = rowOf(im, 0, y)[4 * chromaPairOf(im, x) + 2];
     return true;
 }
 

@@ -46,29 +46,29 @@ const uint8_t *rowOf(const EngineImage &image, int plane, int32_t y)
 void chromaAt(const EngineImage &image, ChromaLayout layout, int32_t x, int32_t y, int32_t *u,
               int32_t *v)
 {
-    const int32_t even = x & ~1;
+    const int32_t pair = chromaPairOf(image, x);
     switch (layout) {
     case ChromaLayout::kYuyv: {
-        const uint8_t *p = rowOf(image, 0, y) + 2 * even;
+        const uint8_t *p = rowOf(image, 0, y) + 4 * pair;
         *u = p[1], *v = p[3];
         break;
     }
     case ChromaLayout::kUyvy: {
-        const uint8_t *p = rowOf(image, 0, y) + 2 * even;
+        const uint8_t *p = rowOf(image, 0, y) + 4 * pair;
         *u = p[0], *v = p[2];
         break;
     }
     case ChromaLayout::kPlanar444:
-        *u = rowOf(image, 1, y)[even], *v = rowOf(image, 2, y)[even];
+        *u = rowOf(image, 1, y)[x & ~1], *v = rowOf(image, 2, y)[x & ~1];
         break;
     case ChromaLayout::kPlanar422:
-        *u = rowOf(image, 1, y)[even / 2], *v = rowOf(image, 2, y)[even / 2];
+        *u = rowOf(image, 1, y)[pair], *v = rowOf(image, 2, y)[pair];
         break;
     case ChromaLayout::kPlanar420:
-        *u = rowOf(image, 1, y / 2)[even / 2], *v = rowOf(image, 2, y / 2)[even / 2];
+        *u = rowOf(image, 1, chromaRowOf(image, y))[pair], *v = rowOf(image, 2, chromaRowOf(image, y))[pair];
         break;
     case ChromaLayout::kSemi420: {
-        const uint8_t *p = rowOf(image, 1, y / 2) + even;
+        const uint8_t *p = rowOf(image, 1, chromaRowOf(image, y)) + 2 * pair;
         *u = p[0], *v = p[1];
         break;
     }
