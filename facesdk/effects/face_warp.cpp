@@ -44,7 +44,7 @@ uint32_t smallestFaceSide(const InnerEngine *inner)
 
 int32_t squaredDistance(VXL_POINT a, VXL_POINT b)
 {
-    const int32_t dx = a.x - b.x, dy = a.y - b.y;
+    const int64_t dx = int64_t(a.x) - b.x, dy = int64_t(a.y) - b.y;
     return int32_t(uint32_t(dx * dx) + uint32_t(dy * dy));
 }
 

@@ -87,14 +87,18 @@ void mapWarpAnchor(const WarpAnchor *anchor, WarpAnchor *target)
         target->built = anchor->built;
         return;
     }
-    const int32_t fx = target->boxWidth * 1024 / anchor->boxWidth;
-    const int32_t fy = target->boxHeight * 1024 / anchor->boxHeight;
-    target->leftExtent = roundQ10(anchor->leftExtent * fx);
+    // The factors are ratios of two stored sizes: the products are formed in 64 bits and held
+    // to the face coordinate limit.
+    const int64_t fx = int64_t(target->boxWidth) * 1024 / anchor->boxWidth;
+    const int64_t fy = int64_t(target->boxHeight) * 1024 / anchor->boxHeight;
+    target->leftExtent = scaleFaceCoordinateQ10(anchor->leftExtent, fx);
     // The right extent scales with the height factor, as the anchors in stored blobs expect.
-    target->rightExtent = roundQ10(anchor->rightExtent * fy);
+    target->rightExtent = scaleFaceCoordinateQ10(anchor->rightExtent, fy);
     for (int k = 0; k < 4; ++k) {
-        target->quad[k].x = target->centreX + roundQ10((anchor->quad[k].x - anchor->centreX) * fx);
-        target->quad[k].y = target->centreY + roundQ10((anchor->quad[k].y - anchor->centreY) * fy);
+        target->quad[k].x = std::clamp(target->centreX + scaleFaceCoordinateQ10(int64_t(anchor->quad[k].x) - anchor->centreX, fx),
+                                       -kFaceCoordinateLimit, kFaceCoordinateLimit);
+        target->quad[k].y = std::clamp(target->centreY + scaleFaceCoordinateQ10(int64_t(anchor->quad[k].y) - anchor->centreY, fy),
+                                       -kFaceCoordinateLimit, kFaceCoordinateLimit);
     }
     target->warpReady = anchor->warpReady;
     target->built = anchor->built;

@@ -5,6 +5,16 @@
 #include <algorithm>
 #include <cstdlib>
 
+// ---- Face geometry --------------------------------------------------------------------------
+
+int32_t scaleFaceCoordinateQ10(int64_t v, int64_t f)
+{
+    // Both stay far inside 64 bits: v and f come from 32-bit values.
+    const int64_t p = v * f;
+    const int64_t rounded = (((p + (p >> 63)) >> 9) + 1) >> 1;
+    return int32_t(std::clamp<int64_t>(rounded, -kFaceCoordinateLimit, kFaceCoordinateLimit));
+}
+
 // ---- Tables ---------------------------------------------------------------------------------
 
 

@@ -28,6 +28,16 @@ int32_t nearestIndexSorted(const int32_t *array, int32_t count, int32_t target);
 void rectCentreAngle(const EngineRect &a, const EngineRect &b, int32_t defaultAngle,
                      int32_t *angle, int32_t *distance);
 
+// ---- Face geometry --------------------------------------------------------------------------
+
+// The largest magnitude of a face coordinate or size the engine keeps (pictures up to 32767
+// pixels on a side): the stages compute face geometry in 32 bits within it.
+constexpr int32_t kFaceCoordinateLimit = 32767;
+
+// v x f / 1024, rounded as roundQ10, computed in 64 bits and held to +-kFaceCoordinateLimit:
+// the scalings of stored face geometry whose factor is the ratio of two stored sizes.
+int32_t scaleFaceCoordinateQ10(int64_t v, int64_t f);
+
 // ---- Tables ---------------------------------------------------------------------------------
 
 // round(65536 x sin(i degrees)) for i = 0..90.

@@ -59,18 +59,24 @@ void rotatePointsAbout(VXL_POINT *points, int32_t count, int32_t cx, int32_t cy,
 {
     int32_t s = 0, c = 0;
     turnSineCosine(angle, &s, &c);
+    // In 64 bits: points of stored faces may lie far from the centre (held to the coordinate
+    // limit afterwards); within it the results are those of the 32-bit products.
+    const auto turned = [](int64_t centre, int64_t q16) {
+        const int64_t rounded = (((q16 + (q16 >> 63)) >> 15) + 1) >> 1;
+        return int32_t(std::clamp<int64_t>(centre + rounded, -kFaceCoordinateLimit, kFaceCoordinateLimit));
+    };
     for (int32_t i = 0; i < count; ++i) {
-        const int32_t dx = points[i].x - cx, dy = points[i].y - cy;
-        points[i].x = cx + roundQ16(dx * c - dy * s);
-        points[i].y = cy + roundQ16(dx * s + dy * c);
+        const int64_t dx = int64_t(points[i].x) - cx, dy = int64_t(points[i].y) - cy;
+        points[i].x = turned(cx, dx * c - dy * s);
+        points[i].y = turned(cy, dx * s + dy * c);
     }
 }
 
 void scalePoints1024(VXL_POINT *points, int32_t count, int32_t f)
 {
     for (int32_t i = 0; i < count; ++i) {
-        points[i].x = roundQ10(points[i].x * f);
-        points[i].y = roundQ10(points[i].y * f);
+        points[i].x = scaleFaceCoordinateQ10(points[i].x, f);
+        points[i].y = scaleFaceCoordinateQ10(points[i].y, f);
     }
 }
 

@@ -8,8 +8,11 @@
 
 #include "facesdk/base/result_codes.h"
 #include "facesdk/engine/engine.h"
+#include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/md5.h"
+#include "facesdk/engine/params.h"
 #include "facesdk/engine/shape_record.h"
+#include "facesdk/engine/warp_anchor.h"
 
 namespace {
 
@@ -229,6 +232,88 @@ int importShapeRecords(EngineAllocator *allocator, const BlobLayout &layout, Fac
     return kResultOk;
 }
 
+// ---- Range checks ---------------------------------------------------------------------------
+// An imported value the engine could never have exported is refused: the stages compute with
+// face geometry and the shape records in 32 bits and rely on these ranges.
+
+bool coordinate(int32_t v) { return v >= -kFaceCoordinateLimit && v <= kFaceCoordinateLimit; }
+bool size(int32_t v) { return v >= 0 && v <= kFaceCoordinateLimit; }
+bool flag(int32_t v) { return v == 0 || v == 1; }
+
+// Every 32-bit word of a stored part is a coordinate, a size or a flag.
+bool wordsAreCoordinates(const uint8_t *bytes, size_t count)
+{
+    for (size_t i = 0; i < count; i += sizeof(int32_t)) {
+        int32_t v;
+        std::memcpy(&v, bytes + i, sizeof v);
+        if (!coordinate(v))
+            return false;
+    }
+    return true;
+}
+
+// The face's own values and its buffers (rolls are checked apart: they answer -4).
+bool faceValuesValid(const VXL_FACE &face)
+{
+    for (int32_t v : {face.x, face.y, face.eye1X, face.eye1Y, face.eye2X, face.eye2Y, face.lowerX,
+                      face.lowerY})
+        if (!coordinate(v))
+            return false;
+    if (!size(face.width) || !size(face.height) || face.pointCount < 0 ||
+        face.pointCount > kFacePointSlots || (face.preparedMask & ~kAllFeatures) != 0)
+        return false;
+    if (face.points &&
+        !wordsAreCoordinates(reinterpret_cast<const uint8_t *>(face.points),
+                             size_t(face.pointCount) * sizeof(VXL_POINT)))
+        return false;
+    return !face.savedPoints || wordsAreCoordinates(face.savedPoints, kSavedPointsBytes);
+}
+
+bool shapeRecordValid(const FaceShapeRecord &r)
+{
+    if (r.faceId < 0 || !flag(r.curvesReady) || !size(r.curveColumns) || !size(r.curveScale) ||
+        !coordinate(r.curveFirstColumn) || !coordinate(r.curveLastColumn))
+        return false;
+    if (r.curvesReady && (r.curveFirstColumn < 0 || r.curveFirstColumn >= r.curveLastColumn ||
+                          r.curveLastColumn >= r.curveColumns))
+        return false;
+    for (int c = 0; c < kCurvesPerRecord; ++c) {
+        FaceShapeRecord copy = r;
+        const int32_t *curve = *curveFields(copy, c);
+        if (curve && !wordsAreCoordinates(reinterpret_cast<const uint8_t *>(curve),
+                                          size_t(r.curveColumns) * sizeof(int32_t)))
+            return false;
+    }
+    const WarpAnchor anchor = readWarpAnchor(r);
+    return wordsAreCoordinates(r.eyePart, sizeof r.eyePart) && size(r.eyePartFaceWidth) &&
+           flag(r.eyePartReady) && wordsAreCoordinates(r.refinedEyePart, sizeof r.refinedEyePart) &&
+           flag(r.refinedEyeBuilt) && flag(r.refinedEyeReady) &&
+           wordsAreCoordinates(reinterpret_cast<const uint8_t *>(r.refinedEyeCentres),
+                               sizeof r.refinedEyeCentres) &&
+           wordsAreCoordinates(r.warpPart, sizeof r.warpPart) && size(anchor.boxWidth) &&
+           size(anchor.boxHeight) && flag(r.warpReady) && flag(r.warpBuilt) &&
+           wordsAreCoordinates(r.eyeRectPart, sizeof r.eyeRectPart) &&
+           flag(r.widthNote0200Set) && flag(r.widthNote0400Set) && flag(r.widthNote0800Set) &&
+           size(r.widthNote0200) && size(r.widthNote0400) && size(r.widthNote0800) &&
+           (r.preparedMask & ~kAllFeatures) == 0;
+}
+
+// kResultOk, kResultBadArgument for a roll outside a turn, kResultBadRecordSize for any other
+// value out of range.
+int importedValuesCheck(const VXL_FACE *faces, uint32_t faceCount, const FaceShapeRecord *records,
+                        uint32_t recordCount)
+{
+    if (!faceRollsValid(faces, int32_t(faceCount)))
+        return kResultBadArgument;
+    for (uint32_t i = 0; i < faceCount; ++i)
+        if (!faceValuesValid(faces[i]))
+            return kResultBadRecordSize;
+    for (uint32_t i = 0; i < recordCount; ++i)
+        if (!shapeRecordValid(records[i]))
+            return kResultBadRecordSize;
+    return kResultOk;
+}
+
 // ---- Rescaling ------------------------------------------------------------------------------
 
 int32_t rescaled(int32_t v, double factor)
@@ -296,6 +381,12 @@ int engineExportState(BeautyEngine *engine, int32_t referenceSize, const VXL_FAC
         return kResultOk;
     if (!faces || count < 0)
         count = 0;
+    // What import would refuse is not written: a negative reference size, a face out of range.
+    if (referenceSize < 0 || !faceRollsValid(faces, count))
+        return kResultBadArgument;
+    for (int32_t i = 0; i < count; ++i)
+        if (!faceValuesValid(faces[i]))
+            return kResultBadArgument;
     const InnerEngine *inner = engine ? engine->inner : nullptr;
     const FaceShapeRecord *records = inner ? inner->shapeRecords : nullptr;
     const uint32_t recordCount = records ? inner->shapeRecordCount : 0;
@@ -361,12 +452,16 @@ int engineImportState(BeautyEngine *engine, const uint8_t *blob, uint32_t length
 {
     if (!engine)
         return kResultOk;
-    if (!faces || !count || !engine->inner)
+    if (!faces || !count || !engine->inner || referenceSize < 0)
         return kResultBadArgument;
     if (!checkStateDigest(engine->allocator, blob, length))
         return kResultBadRecordSize;
     BlobLayout layout;
     if (!readLayout(blob, length, &layout) || layout.faceCount > uint32_t(INT32_MAX))
+        return kResultBadRecordSize;
+    // The caller's reference size of the picture, never negative when exported.
+    const int32_t storedSize = int32_t(readLe32(blob + 12));
+    if (storedSize < 0)
         return kResultBadRecordSize;
 
     // All or nothing: the faces are handed out and the store replaced only when both were made.
@@ -376,8 +471,18 @@ int engineImportState(BeautyEngine *engine, const uint8_t *blob, uint32_t length
     int result = importFaces(engine->allocator, layout, &imported);
     if (result == kResultOk)
         result = importShapeRecords(inner->allocator, layout, &records);
+    // A stored size of 0 gives no usable factor; such faces are taken as they are.
+    if (result == kResultOk && storedSize != referenceSize && storedSize != 0) {
+        const double factor = double(referenceSize) / double(storedSize);
+        for (uint32_t i = 0; i < layout.faceCount; ++i)
+            rescaleFace(&imported[i], factor);
+    }
+    // The values are checked as the stages will see them: rescaled.
+    if (result == kResultOk)
+        result = importedValuesCheck(imported, layout.faceCount, records, layout.recordCount);
     if (result != kResultOk) {
         freeImportedFaces(engine->allocator, imported, layout.faceCount);
+        freeShapeRecords(inner->allocator, records, layout.recordCount);
         return result;
     }
 
@@ -390,13 +495,5 @@ int engineImportState(BeautyEngine *engine, const uint8_t *blob, uint32_t length
     }
     *faces = imported;
     *count = int32_t(layout.faceCount);
-
-    // A stored size of 0 gives no usable factor; such faces are taken as they are.
-    const int32_t storedSize = int32_t(readLe32(blob + 12));
-    if (storedSize != referenceSize && storedSize != 0) {
-        const double factor = double(referenceSize) / double(storedSize);
-        for (uint32_t i = 0; i < layout.faceCount; ++i)
-            rescaleFace(&imported[i], factor);
-    }
     return kResultOk;
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -67,6 +68,8 @@ struct BlobFixture {
         std::memset(records, 0, 2 * sizeof(FaceShapeRecord));
         records[0].faceId = 1;
         records[0].curveColumns = columns;
+        records[0].curveFirstColumn = 0;
+        records[0].curveLastColumn = columns - 1;
         records[0].curvesReady = 1;
         records[0].warpReady = 1;
         records[0].preparedMask = 0x40;
@@ -275,6 +278,85 @@ TEST(StateBlob, DamagedBlobsAreRejectedAndChangeNothing)
         redigest(blob);
         expectRejected(blob, uint32_t(blob.size()), lie.what, lie.offset);
     }
+}
+
+// Values the engine could never have exported, in a blob whose digest matches: a roll outside a
+// turn (or a negative size asked for) answers -4, every other value out of range -9; the engine
+// and the outputs are untouched either way.
+TEST(StateBlob, ValuesOutOfRangeAreRefusedAndChangeNothing)
+{
+    BlobFixture f;
+    const std::vector<uint8_t> good = f.exportBlob(1000);
+    const FaceShapeRecord *store = f.engine->inner->shapeRecords;
+    const size_t live = f.counter.liveBlocks();
+    constexpr size_t kFace = 16 + 8;                     // the first face record
+    constexpr size_t kPoints = kFace + 2 * 88;           // its point buffer
+    constexpr size_t kSaved = kPoints + kStatePointBytes; // its saved points
+    constexpr size_t kRecord = 16 + 8 + 4096 + 88 + 8;   // the first shape record
+    constexpr size_t kCurves = kRecord + 2 * sizeof(FaceShapeRecord);
+    const struct {
+        size_t offset;
+        int32_t value;
+        int32_t currentSize;
+        int expected;
+        const char *what;
+    } cases[] = {
+        {12, -1, 1000, kResultBadRecordSize, "negative stored size"},
+        {12, 1000, -1, kResultBadArgument, "negative size asked for"},
+        {12, 1, 1000, kResultBadRecordSize, "a factor that takes the faces out of range"},
+        {kFace + offsetof(VXL_FACE, roll), 181, 1000, kResultBadArgument, "roll 181"},
+        {kFace + offsetof(VXL_FACE, roll), INT32_MIN, 1000, kResultBadArgument, "roll INT_MIN"},
+        {kFace + offsetof(VXL_FACE, pointCount), 251, 1000, kResultBadRecordSize, "251 points"},
+        {kFace + offsetof(VXL_FACE, pointCount), -1, 1000, kResultBadRecordSize, "-1 points"},
+        {kFace + offsetof(VXL_FACE, width), -5, 1000, kResultBadRecordSize, "negative width"},
+        {kFace + offsetof(VXL_FACE, x), 40000, 1000, kResultBadRecordSize, "box far outside"},
+        {kFace + offsetof(VXL_FACE, eye2Y), INT32_MIN, 1000, kResultBadRecordSize, "eye"},
+        {kFace + offsetof(VXL_FACE, preparedMask), 0x20000, 1000, kResultBadRecordSize, "mask"},
+        {kPoints + 4, 40000, 1000, kResultBadRecordSize, "point"},
+        {kSaved + 8, INT32_MIN, 1000, kResultBadRecordSize, "saved point"},
+        {kRecord + offsetof(FaceShapeRecord, faceId), -1, 1000, kResultBadRecordSize, "face id"},
+        {kRecord + offsetof(FaceShapeRecord, curvesReady), 2, 1000, kResultBadRecordSize, "ready 2"},
+        {kRecord + offsetof(FaceShapeRecord, curveFirstColumn), 4, 1000, kResultBadRecordSize,
+         "first column not before the last"},
+        {kCurves + 8, 1 << 20, 1000, kResultBadRecordSize, "curve value"},
+        {kRecord + offsetof(FaceShapeRecord, eyePartFaceWidth), -1, 1000, kResultBadRecordSize,
+         "eye part width"},
+        {kRecord + offsetof(FaceShapeRecord, eyePart) + 8, INT32_MAX, 1000, kResultBadRecordSize,
+         "eye part"},
+        {kRecord + offsetof(FaceShapeRecord, warpPart) + 8, -1, 1000, kResultBadRecordSize,
+         "anchor box width"},
+        {kRecord + offsetof(FaceShapeRecord, warpPart) + 16, INT32_MIN, 1000, kResultBadRecordSize,
+         "anchor centre"},
+        {kRecord + offsetof(FaceShapeRecord, warpReady), 7, 1000, kResultBadRecordSize, "warp ready"},
+        {kRecord + offsetof(FaceShapeRecord, eyeRectPart) + 12, INT32_MAX, 1000,
+         kResultBadRecordSize, "eye rectangles"},
+        {kRecord + offsetof(FaceShapeRecord, widthNote0400), -3, 1000, kResultBadRecordSize,
+         "width note"},
+        {kRecord + offsetof(FaceShapeRecord, preparedMask), 0x40000, 1000, kResultBadRecordSize,
+         "record mask"},
+    };
+    for (const auto &c : cases) {
+        std::vector<uint8_t> blob = good;
+        putLe32(blob, c.offset, uint32_t(c.value));
+        redigest(blob);
+        VXL_FACE *faces = reinterpret_cast<VXL_FACE *>(0x1);
+        int32_t count = 77;
+        EXPECT_EQ(engineImportState(f.engine, blob.data(), uint32_t(blob.size()), c.currentSize,
+                                    &faces, &count),
+                  c.expected)
+            << c.what;
+        EXPECT_EQ(faces, reinterpret_cast<VXL_FACE *>(0x1)) << c.what;
+        EXPECT_EQ(count, 77) << c.what;
+        EXPECT_EQ(f.engine->inner->shapeRecords, store) << c.what;
+        EXPECT_EQ(f.counter.liveBlocks(), live) << c.what;
+    }
+
+    // Export writes nothing import would refuse.
+    uint32_t length = 0;
+    EXPECT_EQ(engineExportState(f.engine, -1, f.faces, 2, nullptr, &length), kResultBadArgument);
+    f.faces[1].roll = 181;
+    EXPECT_EQ(engineExportState(f.engine, 1000, f.faces, 2, nullptr, &length), kResultBadArgument);
+    EXPECT_EQ(length, 0u);
 }
 
 TEST(StateBlob, ImportIntoAnotherSizeRescalesFaces)
