@@ -188,6 +188,25 @@ std::vector<uint8_t> pngTextChunk(const std::string& keyword, const std::string&
 }
 
 // Keyword and text of every text chunk, read by libpng.
+// The reading itself, in a frame of its own: libpng's error jump leaves the caller's frame, whose
+// locals then stay as they were at setjmp.
+[[gnu::noinline]] void readPngTexts(png_structp png, png_infop info, FILE* file,
+                                    std::map<std::string, std::string>* texts) {
+    png_init_io(png, file);
+    png_read_info(png, info);
+    std::vector<uint8_t> row(png_get_rowbytes(png, info));
+    for (uint32_t y = 0; y < png_get_image_height(png, info); ++y)
+        png_read_row(png, row.data(), nullptr);
+    png_read_end(png, info);
+    png_textp text = nullptr;
+    const int count = png_get_text(png, info, &text, nullptr);
+    for (int i = 0; i < count; ++i) {
+        const std::string keyword = text[i].key;
+        if (keyword != "XML:com.adobe.xmp" && keyword.rfind("Raw profile type ", 0) != 0)
+            (*texts)[keyword] = std::string(text[i].text, text[i].itxt_length ? text[i].itxt_length : text[i].text_length);
+    }
+}
+
 std::map<std::string, std::string> pngTexts(const std::string& path) {
     std::map<std::string, std::string> texts;
     FILE* file = std::fopen(path.c_str(), "rb");
@@ -195,21 +214,8 @@ std::map<std::string, std::string> pngTexts(const std::string& path) {
         return texts;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png)) == 0) {
-        png_init_io(png, file);
-        png_read_info(png, info);
-        std::vector<uint8_t> row(png_get_rowbytes(png, info));
-        for (uint32_t y = 0; y < png_get_image_height(png, info); ++y)
-            png_read_row(png, row.data(), nullptr);
-        png_read_end(png, info);
-        png_textp text = nullptr;
-        const int count = png_get_text(png, info, &text, nullptr);
-        for (int i = 0; i < count; ++i) {
-            const std::string keyword = text[i].key;
-            if (keyword != "XML:com.adobe.xmp" && keyword.rfind("Raw profile type ", 0) != 0)
-                texts[keyword] = std::string(text[i].text, text[i].itxt_length ? text[i].itxt_length : text[i].text_length);
-        }
-    }
+    if (setjmp(png_jmpbuf(png)) == 0)
+        readPngTexts(png, info, file, &texts);
     png_destroy_read_struct(&png, &info, nullptr);
     std::fclose(file);
     return texts;
