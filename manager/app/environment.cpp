@@ -162,7 +162,11 @@ QString AppEnvironment::helpPath(const QString& productName) {
 }
 
 QString AppEnvironment::resourcesPath(const QString& productName) {
-    return createdAbsolute(genericCachePath() + QLatin1Char('/') + organisation() + QStringLiteral("/resources/") + productName);
+    return createdAbsolute(resourcesRoot() + QLatin1Char('/') + productName);
+}
+
+QString AppEnvironment::resourcesRoot() {
+    return genericCachePath() + QLatin1Char('/') + organisation() + QStringLiteral("/resources");
 }
 
 QString AppEnvironment::cachePath() { return QStandardPaths::writableLocation(QStandardPaths::CacheLocation); }

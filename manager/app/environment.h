@@ -1,6 +1,6 @@
 // The application environment: identity, names, working folders, server addresses, registry
 // values and the fixed values the image-editing model reads. QtCore only, so that non-GUI code
-// (catalogs, operations, the imaging platform, the editing model) can link it.
+// (the catalogs, the operations, the editing model) can link it.
 //
 // Every function computes its answer afresh from the identity, the application names and the
 // standard locations; `main` sets the identity and the names once at start, before any other
@@ -62,6 +62,8 @@ public:
     static QString helpPath(const QString& productName);
     // <generic cache>/<organisation>/resources/<product>, created when missing, absolute.
     static QString resourcesPath(const QString& productName);
+    // <generic cache>/<organisation>/resources: the folder of every product's resources folder.
+    static QString resourcesRoot();
     // Per-application cache folder: catalogs and installers are kept here.
     static QString cachePath();
     static QString genericCachePath();

@@ -75,7 +75,10 @@ QJsonDocument readJsonFile(const QString &path, bool *opened)
     if (opened)
         *opened = ok;
     QString error;
-    const QJsonDocument document = strictjson::parse(ok ? file.read(kMaxCatalogBytes + 1) : QByteArray(), &error);
+    // No more than one byte past the bound, enough for the parser to refuse a longer file; no
+    // buffer of the bound's size for a file that is smaller.
+    const qint64 bound = (file.isSequential() ? kMaxCatalogBytes : qMin(file.size(), kMaxCatalogBytes)) + 1;
+    const QJsonDocument document = strictjson::parse(ok ? file.read(bound) : QByteArray(), &error);
     if (ok && document.isNull())
         qCWarning(managerLogCategory) << "can't read" << path << "-" << error;
     return document;

@@ -4,6 +4,7 @@
 #include "manager/app/logging.h"
 #include "manager/catalog/catalogfile.h"
 #include "manager/catalog/safefilename.h"
+#include "manager/product/productlookup.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -29,6 +30,27 @@ QUrl tolerantUrl(const QJsonValue &value)
     return QUrl(value.toString(), QUrl::TolerantMode);
 }
 
+// "<name> <catalog version>" for every product, with " (installed <version>)" for an installed
+// one, joined by ", ". Written straight into one text: a catalog may hold a thousand products.
+QString productListText(const QList<Product> &products)
+{
+    QString text;
+    text.reserve(products.size() * 32);
+    for (const Product &product : products) {
+        if (!text.isEmpty())
+            text += QLatin1String(", ");
+        text += product.name();
+        text += QLatin1Char(' ');
+        text += product.catalogVersion().toString();
+        if (product.installedVersion().isSet()) {
+            text += QLatin1String(" (installed ");
+            text += product.installedVersion().toString();
+            text += QLatin1Char(')');
+        }
+    }
+    return text;
+}
+
 } // namespace
 
 ProductCatalog::ProductCatalog(QObject *parent)
@@ -49,15 +71,15 @@ ProductCatalog::ProductCatalog(const QUrl &url, const QString &folder, QObject *
 
 bool ProductCatalog::readCatalog()
 {
-    qCDebug(managerLogCategory) << "reading catalog from " << m_file.fileName();
-    if (!m_file.exists())
+    if (!m_file.exists()) {
+        qCDebug(managerLogCategory) << "reading catalog from " << m_file.fileName() << "- no file";
         return false;
-    m_products.clear();
-    const QJsonDocument document = readJsonFile(m_file.fileName());
-    for (const Product &product : parseProductCatalog(document)) {
-        qCDebug(managerLogCategory) << "catalog: adding product " << product.name() << product.catalogVersion().toString();
-        m_products.append(product);
     }
+    m_products = parseProductCatalog(readJsonFile(m_file.fileName()));
+    // One line for the whole catalog: the log file is opened and closed for every line.
+    if (managerLogCategory().isDebugEnabled())
+        qCDebug(managerLogCategory).noquote() << "read catalog from" << m_file.fileName() << "-" << m_products.size()
+                                              << "products:" << productListText(m_products);
     return true;
 }
 
@@ -91,7 +113,11 @@ QString ProductCatalog::fileName() const
 QList<Product> ProductCatalog::parseProductCatalog(const QJsonDocument &document)
 {
     QList<Product> products;
-    for (const QJsonValue &element : catalogEntries(document, kRootKey, kArrayKey, kFormatVersion)) {
+    const QJsonArray entries = catalogEntries(document, kRootKey, kArrayKey, kFormatVersion);
+    products.reserve(entries.size());
+    // One settings object for all the products.
+    const ProductLookup lookup;
+    for (const QJsonValue &element : entries) {
         const QJsonObject entry = element.toObject();
         const QString name = entry.value(QStringLiteral("Product")).toString();
         QString why;
@@ -100,14 +126,16 @@ QList<Product> ProductCatalog::parseProductCatalog(const QJsonDocument &document
             qCWarning(managerLogCategory) << "catalog: skipping product" << name << "-" << why;
             continue;
         }
-        products.append(Product(name, ProductVersion::fromJson(entry.value(QStringLiteral("Version")).toArray()),
-                                tolerantUrl(entry.value(QStringLiteral("URL"))),
-                                tolerantUrl(entry.value(QStringLiteral("URL2"))),
-                                tolerantUrl(entry.value(QStringLiteral("HelpURL"))),
-                                entry.value(QStringLiteral("sha1")).toString(),
-                                decimalText(entry.value(QStringLiteral("forSale"))),
-                                entry.value(QStringLiteral("fsProduct")).toString(),
-                                entry.value(QStringLiteral("fsProductVerbose")).toString()));
+        // Moved into place: QList copies what it appends, every field of it.
+        products.append(Product());
+        products.last() = Product(name, ProductVersion::fromJson(entry.value(QStringLiteral("Version")).toArray()),
+                                  tolerantUrl(entry.value(QStringLiteral("URL"))),
+                                  tolerantUrl(entry.value(QStringLiteral("URL2"))),
+                                  tolerantUrl(entry.value(QStringLiteral("HelpURL"))),
+                                  entry.value(QStringLiteral("sha1")).toString(),
+                                  decimalText(entry.value(QStringLiteral("forSale"))),
+                                  entry.value(QStringLiteral("fsProduct")).toString(),
+                                  entry.value(QStringLiteral("fsProductVerbose")).toString(), lookup);
     }
     return products;
 }

@@ -87,6 +87,17 @@ TEST_F(ProductResourceTest, FetchesTheIconAndTheDescriptionOfTheLanguage)
     }
 }
 
+// A product's resources folder is made by its first download, not by the record.
+TEST_F(ProductResourceTest, FirstDownloadMakesTheFolder)
+{
+    const Product product = ambrel();
+    ASSERT_FALSE(QFileInfo::exists(product.resourcesDir()));
+    QLocale::setDefault(QLocale("en_US"));
+    ASSERT_TRUE(download(product).succeeded);
+    EXPECT_EQ(readFile(product.iconFile()), "PNG icon");
+    EXPECT_EQ(readFile(product.descriptionFile()), "Warm film looks");
+}
+
 TEST_F(ProductResourceTest, ResourcesAreKeptSevenDaysThenFetchedAgain)
 {
     const QDateTime now = QDateTime::currentDateTime();

@@ -2,6 +2,7 @@
 
 #include "manager/app/environment.h"
 #include "manager/app/logging.h"
+#include "manager/product/productlookup.h"
 #include "manager/product/productsettings.h"
 
 #include <QDateTime>
@@ -102,19 +103,27 @@ int productDisplayGroup(const QString &productName, int forSale)
 Product::Product(const QString &name, const ProductVersion &catalogVersion, const QUrl &url, const QUrl &url2,
                  const QUrl &helpUrl, const QString &sha1, int forSale, const QString &fsProduct,
                  const QString &fsProductVerbose)
+    : Product(name, catalogVersion, url, url2, helpUrl, sha1, forSale, fsProduct, fsProductVerbose, ProductLookup())
+{
+}
+
+Product::Product(const QString &name, const ProductVersion &catalogVersion, const QUrl &url, const QUrl &url2,
+                 const QUrl &helpUrl, const QString &sha1, int forSale, const QString &fsProduct,
+                 const QString &fsProductVerbose, const ProductLookup &lookup)
     : m_name(name)
     , m_catalogVersion(catalogVersion)
     , m_url(url.adjusted(QUrl::StripTrailingSlash))
     , m_url2(url2.adjusted(QUrl::StripTrailingSlash))
     , m_helpUrl(helpUrl.adjusted(QUrl::StripTrailingSlash))
-    , m_resourcesDir(AppEnvironment::resourcesPath(name))
+    , m_resourcesDir(lookup.resourcesDir(name))
     , m_sha1(sha1)
     , m_forSale(forSale)
     , m_fsProduct(fsProduct)
     , m_fsProductVerbose(fsProductVerbose)
 {
-    m_installedVersion = readInstalledVersion(name);
-    qCDebug(managerLogCategory) << "Checking installation for" << name << m_installedVersion.toString();
+    const QString installed = lookup.setting(name, kVersionKey);
+    if (!installed.isEmpty())
+        m_installedVersion = ProductVersion::fromString(installed);
     if (!m_installedVersion.isSet())
         setState(ProductNotInstalled, false);
     else if (m_installedVersion < m_catalogVersion)
@@ -122,7 +131,7 @@ Product::Product(const QString &name, const ProductVersion &catalogVersion, cons
     else
         setState(ProductInstalled, false);
     m_displayGroup = productDisplayGroup(name, forSale);
-    m_installPath = readProductSetting(name, kInstallPathKey);
+    m_installPath = lookup.setting(name, kInstallPathKey);
 }
 
 bool Product::isInstalled() const

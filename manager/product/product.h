@@ -5,6 +5,8 @@
 
 #include "manager/product/productversion.h"
 
+class ProductLookup;
+
 #include <QCoreApplication>
 #include <QList>
 #include <QString>
@@ -30,10 +32,14 @@ class Product
 public:
     Product() = default;
     // Reads the installed version and program path from the product's settings group and
-    // derives the state and display group; creates the product's resources folder.
+    // derives the state and display group.
     Product(const QString &name, const ProductVersion &catalogVersion, const QUrl &url, const QUrl &url2,
             const QUrl &helpUrl, const QString &sha1, int forSale, const QString &fsProduct,
             const QString &fsProductVerbose);
+    // The same through a lookup shared by many records (a catalog's).
+    Product(const QString &name, const ProductVersion &catalogVersion, const QUrl &url, const QUrl &url2,
+            const QUrl &helpUrl, const QString &sha1, int forSale, const QString &fsProduct,
+            const QString &fsProductVerbose, const ProductLookup &lookup);
 
     const QString &name() const { return m_name; }
     ProductVersion catalogVersion() const { return m_catalogVersion; }
@@ -84,7 +90,7 @@ private:
     QUrl m_url2;
     ProductState m_state = ProductNotInstalled;
     QUrl m_helpUrl;                    // base of help bundles and card resources, no trailing slash
-    QString m_resourcesDir;            // card-resource folder
+    QString m_resourcesDir;            // card-resource folder; made by the resource download
     QString m_sha1;                    // installer checksum as hex text; empty when not given
     int m_forSale = 0;                 // the catalog's sale kind
     int m_displayGroup = 0;            // ordering group of the card, 0 to 5

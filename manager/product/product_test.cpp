@@ -155,7 +155,7 @@ TEST(Product, AddressesAndFiles)
     EXPECT_EQ(product.helpUrl(), QUrl("https://help.example/ambrel"));
     EXPECT_EQ(product.url(), QUrl("https://files.example/p.msi"));
     EXPECT_EQ(product.resourcesUrl(), "https://help.example/ambrel/resources");
-    EXPECT_TRUE(QFileInfo(product.resourcesDir()).isDir());
+    EXPECT_EQ(product.resourcesDir(), environment.path("cache/Solvane Vizoruv Labs/resources/Ambrel Set"));
     EXPECT_EQ(product.iconFile(), product.resourcesDir() + "/icon.png");
     EXPECT_EQ(product.descriptionFile(), product.resourcesDir() + "/description.txt");
 

@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+#include <cstdio>
 #include <tuple>
 
 ProductVersion::ProductVersion(int major, int minor, int patch, int build)
@@ -31,7 +32,10 @@ bool ProductVersion::isSet() const
 
 QString ProductVersion::toString() const
 {
-    return QStringLiteral("%1.%2.%3.%4").arg(major).arg(minor).arg(patch).arg(build);
+    // One text made once: a catalog read writes two versions of every product into its log line.
+    char text[4 * 12];
+    const int length = std::snprintf(text, sizeof text, "%d.%d.%d.%d", major, minor, patch, build);
+    return QString::fromLatin1(text, length);
 }
 
 bool ProductVersion::operator<(const ProductVersion &other) const

@@ -65,6 +65,10 @@ public:
     ProductCatalog* productCatalog() const { return productCatalog_; }
     MessageCatalog* messageCatalog() const { return messageCatalog_; }
 
+    // Makes a card for every catalog entry that has none and lays the list out again (unless the
+    // window is out of date); refreshStates redraws every placed card from its record.
+    void rebuildProductList(bool refreshStates);
+
 signals:
     void operationStart(QSharedPointer<Operation> operation);
     // The offline flag after a refresh; every card receives it.
@@ -99,7 +103,6 @@ public slots:
 
 private:
     // The card list.
-    void rebuildProductList(bool refreshStates);
     QSharedPointer<ProductWidget> createProductWidget(const Product& product);
     // Takes every item out of the list layout: cards are hidden, other widgets deleted.
     void clearProductListLayout();
