@@ -4,6 +4,7 @@
 #include "tools/catalogserver/catalogserver.h"
 
 #include <QElapsedTimer>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -101,6 +102,58 @@ TEST_F(ProductCatalogTest, DownloadsAndParsesEntries)
     // A catalog made later reads the cached file at construction.
     ProductCatalog offline(QUrl("http://127.0.0.1:1/nothing"), m_cache.path());
     EXPECT_EQ(names(offline.products()), names(products));
+}
+
+// Debug messages logged while it lives, one text each.
+class LogCapture
+{
+public:
+    LogCapture() { s_lines = &m_lines; m_previous = qInstallMessageHandler(capture); }
+    ~LogCapture() { qInstallMessageHandler(m_previous); s_lines = nullptr; }
+    QStringList lines() const { return m_lines; }
+
+private:
+    static void capture(QtMsgType type, const QMessageLogContext &, const QString &message)
+    {
+        if (type == QtDebugMsg)
+            s_lines->append(message);
+    }
+    static QStringList *s_lines;
+    QStringList m_lines;
+    QtMessageHandler m_previous;
+};
+QStringList *LogCapture::s_lines = nullptr;
+
+// Every product reads its installation from the settings, in either scope; the read logs one
+// line that names every product with its versions (and a warning for each entry it refuses).
+TEST_F(ProductCatalogTest, ReadsInstallationsAndLogsOneLine)
+{
+    QSettings user;
+    user.setValue("vexilo norvik/version", "2.0.0.0");
+    user.setValue("vexilo norvik/installPath", "/opt/norvik/norvik");
+    user.sync();
+    QSettings machine(QSettings::NativeFormat, QSettings::SystemScope, QCoreApplication::organizationName(),
+                      QCoreApplication::applicationName());
+    machine.setValue("tessily set/version", "1.2.3.4");
+    machine.sync();
+
+    ProductCatalog catalog(m_server.url(kCatalogPath), m_cache.path());
+    primeCache(catalog);
+    LogCapture log;
+    ASSERT_TRUE(catalog.readCatalog());
+    const QList<Product> products = catalog.products();
+    ASSERT_EQ(products.size(), 3);
+    EXPECT_EQ(products[0].productState(), ProductUpdateAvailable);
+    EXPECT_EQ(products[0].installedVersion().toString(), "2.0.0.0");
+    EXPECT_EQ(products[0].installPath(), "/opt/norvik/norvik");
+    EXPECT_EQ(products[1].productState(), ProductNotInstalled);
+    EXPECT_EQ(products[1].installPath(), "");
+    EXPECT_EQ(products[2].productState(), ProductInstalled);
+
+    ASSERT_EQ(log.lines().size(), 1) << log.lines().join('\n').toStdString();
+    for (const char *product : {"Vexilo Norvik 2.1.0.0 (installed 2.0.0.0)", "Ambrel Set 0.0.0.0,",
+                                "Tessily Set 1.2.3.4 (installed 1.2.3.4)"})
+        EXPECT_TRUE(log.lines().first().contains(product)) << product;
 }
 
 TEST_F(ProductCatalogTest, FormatVersions)

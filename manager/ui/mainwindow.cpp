@@ -21,6 +21,7 @@
 #include <QNetworkConfigurationManager>
 #include <QPointer>
 #include <QPushButton>
+#include <QSet>
 #include <QTimer>
 
 namespace {
@@ -190,7 +191,8 @@ QT_WARNING_POP
 void MainWindow::doIsOutOfDate() {
     outOfDate_ = true;
     qCDebug(managerLogCategory) << "doIsOutOfDate";
-    clearProductListLayout();
+    for (ProductWidget* card : takeProductListItems())
+        card->hide();
     updateButton_ = new QPushButton(tr("A new version of the Kivo Manager is available.  Click to update."),
                                     form_->scrollAreaWidgetContents);
     if (AppEnvironment::isManagerIdentity())
@@ -355,7 +357,11 @@ QString MainWindow::productWidgetKey(const Product& product) {
 }
 
 QSharedPointer<ProductWidget> MainWindow::createProductWidget(const Product& product) {
-    QSharedPointer<ProductWidget> card(new ProductWidget(product, &controllerThread_, offline_));
+    // Made in the list's widget, where it is shown: reparenting a card styles it all over again.
+    // It stays hidden until a pass of the list places it, whether the list is shown yet or not.
+    QSharedPointer<ProductWidget> card(
+        new ProductWidget(product, &controllerThread_, offline_, form_->scrollAreaWidgetContents));
+    card->hide();
     productWidgets_.insert(productWidgetKey(product), card);
     connect(card.data(), &ProductWidget::productInstalled, this, &MainWindow::doTrackProductInstalled);
     connect(card.data(), &ProductWidget::productUninstalled, this, &MainWindow::doTrackProductUninstalled);
@@ -364,16 +370,21 @@ QSharedPointer<ProductWidget> MainWindow::createProductWidget(const Product& pro
     return card;
 }
 
-void MainWindow::clearProductListLayout() {
+QList<ProductWidget*> MainWindow::takeProductListItems() {
+    QList<ProductWidget*> cards;
     while (QLayoutItem* item = productListLayout_->takeAt(0)) {
         if (QWidget* widget = item->widget()) {
-            widget->hide();
             // Headings and earlier update buttons never come back; cards belong to the map.
-            if (!qobject_cast<ProductWidget*>(widget))
+            if (auto* card = qobject_cast<ProductWidget*>(widget)) {
+                cards << card;
+            } else {
+                widget->hide();
                 widget->deleteLater();
+            }
         }
         delete item;
     }
+    return cards;
 }
 
 void MainWindow::rebuildProductList(bool refreshStates) {
@@ -385,7 +396,19 @@ void MainWindow::rebuildProductList(bool refreshStates) {
     if (outOfDate_)
         return;
 
-    clearProductListLayout();
+    // The list is hidden while the cards go in and shown once they are all in: a card shown in a
+    // visible list lays out again, and moves on screen, every card placed before it.
+    QWidget* list = form_->scrollAreaWidgetContents;
+    list->hide();
+    const QList<ProductWidget*> previous = takeProductListItems();
+    QSet<ProductWidget*> placed;
+    const auto place = [&](ProductWidget* card, int row) {
+        productListLayout_->addWidget(card, row, 0);
+        placed.insert(card);
+        card->setVisible(true);
+        if (refreshStates)
+            card->updateState();
+    };
     installedCount_ = 0;
     forSale3Shown_ = false;
 
@@ -399,11 +422,8 @@ void MainWindow::rebuildProductList(bool refreshStates) {
                      << kPhotoEditorMinimumVersion;
             continue;
         }
-        productListLayout_->addWidget(card.data(), installedCount_ + 1, 0);
+        place(card.data(), installedCount_ + 1);
         ++installedCount_;
-        card->setVisible(true);
-        if (refreshStates)
-            card->updateState();
         if (product.forSale() == 3)
             forSale3Shown_ = true;
     }
@@ -412,7 +432,7 @@ void MainWindow::rebuildProductList(bool refreshStates) {
     auto* secondHeading = new QLabel(form_->scrollAreaWidgetContents);
     productListLayout_->addWidget(secondHeading, installedCount_ + 2, 0);
 
-    int placed = 0;
+    int placedAfterHeading = 0;
     ProductWidget* scrollTarget = nullptr;
     for (const QSharedPointer<ProductWidget>& card : qAsConst(productWidgets_)) {
         const Product& product = card->product();
@@ -424,13 +444,15 @@ void MainWindow::rebuildProductList(bool refreshStates) {
             continue;
         if (forSale3Shown_ && product.name().contains(QLatin1String(kHiddenBesideKind3)))
             continue;
-        productListLayout_->addWidget(card.data(), installedCount_ + placed + 4, 0);
-        ++placed;
-        card->setVisible(true);
-        if (refreshStates)
-            card->updateState();
+        place(card.data(), installedCount_ + placedAfterHeading + 4);
+        ++placedAfterHeading;
         if (card->installRequested())
             scrollTarget = card.data();
+    }
+    // Cards of the last list that have no place in this one.
+    for (ProductWidget* card : previous) {
+        if (!placed.contains(card))
+            card->hide();
     }
 
     if (installedCount_ > 0) {
@@ -443,13 +465,19 @@ void MainWindow::rebuildProductList(bool refreshStates) {
         productListLayout_->addWidget(firstHeading, 0, 0);
     }
 
-    if (placed == 0) {
+    if (placedAfterHeading == 0) {
         secondHeading->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     } else {
         secondHeading->setText(tr("Tools you might love:"));
         secondHeading->setStyleSheet(QLatin1String(kSecondHeadingStyle));
         secondHeading->setWordWrap(true);
     }
+
+    // The scroll area fits the list to its new contents before the cards are on screen: fitted
+    // afterwards, it would move every shown card again.
+    QEvent fitList(QEvent::LayoutRequest);
+    QCoreApplication::sendEvent(form_->scrollArea, &fitList);
+    list->show();
 
     if (scrollTarget)
         scrollTo(scrollTarget);

@@ -104,8 +104,9 @@ public slots:
 private:
     // The card list.
     QSharedPointer<ProductWidget> createProductWidget(const Product& product);
-    // Takes every item out of the list layout: cards are hidden, other widgets deleted.
-    void clearProductListLayout();
+    // Takes every item out of the list layout: other widgets than cards are hidden and deleted;
+    // answers the cards, which stay as they are.
+    QList<ProductWidget*> takeProductListItems();
     void updateOfflineWidgets();
     // Scrolls the list to the card once the layout has settled.
     void scrollTo(ProductWidget* card);

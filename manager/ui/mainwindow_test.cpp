@@ -92,15 +92,21 @@ protected:
         return row;
     }
 
-    // Product names of the placed cards with their rows, top to bottom: "name@row".
+    // Product names of the placed cards with their rows, top to bottom: "name@row". A placed card
+    // that would not show with the window is marked "name@row hidden"; a card that would show
+    // without a place follows the placed ones as "name unplaced".
     static QStringList placedCards(MainWindow& window) {
         QMap<int, QString> rows;
+        QStringList strays;
         for (const QSharedPointer<ProductWidget>& card : window.productWidgets()) {
             const int row = rowOf(window, card.data());
+            const bool shown = card->isVisibleTo(&window);
             if (row >= 0)
-                rows.insert(row, QStringLiteral("%1@%2").arg(card->product().name()).arg(row));
+                rows.insert(row, QStringLiteral("%1@%2%3").arg(card->product().name()).arg(row).arg(shown ? "" : " hidden"));
+            else if (shown)
+                strays << card->product().name() + " unplaced";
         }
-        return rows.values();
+        return rows.values() + strays;
     }
 
     static QLabel* labelAt(MainWindow& window, int row) {
@@ -501,14 +507,21 @@ TEST_F(MainWindowTest, RequestedCardIsShownWhateverItsKindAndScrolledTo) {
     EXPECT_EQ(placedCards(*window),
               QStringList({"Solvane Photo 2@4", "Ambrel Set@5", "Vexilo Norvik@6", "Vexilo Pellume@7"}));
     ASSERT_TRUE(waitUntil([&] { return failed.count() == 1; }));
-    uitest::spin(200);
-    const QRect visible(QPoint(0, scrollBar->value()), window->findChild<QScrollArea*>("scrollArea")->viewport()->size());
+    // The failure sentence makes the card taller; once the list has laid it out again, the card
+    // is brought into view whole. Waited for as a state: the scroll follows a timer, which a busy
+    // machine may run late.
+    QWidget* viewport = window->findChild<QScrollArea*>("scrollArea")->viewport();
+    const auto inView = [&] {
+        const QRect visible(QPoint(0, scrollBar->value()), viewport->size());
+        return ambrel->height() >= ambrel->minimumSizeHint().height() && visible.contains(ambrel->geometry());
+    };
+    EXPECT_FALSE(ambrel->findChild<QLabel*>("errorLabel")->isHidden());
+    EXPECT_TRUE(waitUntil(inView)) << scrollBar->value();
     EXPECT_GT(scrollBar->value(), 0);
-    EXPECT_TRUE(visible.contains(ambrel->geometry())) << scrollBar->value();
 
     // Once the install has failed, the next pass follows the ordinary rules again.
     window->findChild<QPushButton*>("refreshButton")->click();
-    EXPECT_EQ(rowOf(*window, ambrel), -1);
+    EXPECT_EQ(placedCards(*window), QStringList({"Solvane Photo 2@4", "Vexilo Norvik@5", "Vexilo Pellume@6"}));
 }
 
 TEST_F(MainWindowTest, ShowCheckUpdateAndUploadEventsCommands) {

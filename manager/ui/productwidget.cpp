@@ -162,8 +162,11 @@ void ProductWidget::updateState() {
         form_->iconLabel->setPixmap(icon_);
     }
 
-    style()->unpolish(this);
-    style()->polish(this);
+    // A card not yet polished is polished whole when it is first shown.
+    if (testAttribute(Qt::WA_WState_Polished)) {
+        style()->unpolish(this);
+        style()->polish(this);
+    }
 }
 
 void ProductWidget::showDownloading() {

@@ -104,8 +104,9 @@ protected:
                        server.url("/help/tool"), QString(), forSale, store, verbose);
     }
 
-    // Fresh resource files, so that a card downloads nothing.
+    // Fresh resource files, as a download leaves them, so that a card downloads nothing.
     void writeFreshResources(const Product& record) {
+        ASSERT_TRUE(QDir().mkpath(record.resourcesDir()));
         QFile icon(record.iconFile());
         ASSERT_TRUE(icon.open(QIODevice::WriteOnly));
         icon.write(pngBytes());
