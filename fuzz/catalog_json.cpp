@@ -6,8 +6,6 @@
 #include "manager/catalog/productcatalog.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QStandardPaths>
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     fuzzing::isolateEnvironment();
@@ -25,9 +23,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const Product& product : products)
         (void)product.catalogVersion().toString();
     (void)MessageCatalog::parseMessageCatalog(document);
-    // Every product makes its resources folder; keep the scratch folder from filling up.
-    static int runs = 0;
-    if (++runs % 512 == 0)
-        QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)).removeRecursively();
     return 0;
 }

@@ -53,13 +53,11 @@ const QString kHelpUrlKey = QStringLiteral("helpUrl");
 const QString kTimeKey = QStringLiteral("time-utc");
 const QString kInstallPathKey = QStringLiteral("installPath");
 
-// Read where the manager writes, in the user's scope; an installation recorded for all users
-// shows through Qt's fall-back to the all-users values.
-QString readProductSetting(const QString &productName, const QString &key)
+// The "version" of the product's group; 0.0.0.0 when there is none.
+ProductVersion recordedVersion(const ProductLookup &lookup, const QString &productName)
 {
-    SettingsValues values{{key, QString()}};
-    readSettingsGroup(productName, values, false);
-    return values.value(key);
+    const QString text = lookup.setting(productName, kVersionKey);
+    return text.isEmpty() ? ProductVersion() : ProductVersion::fromString(text);
 }
 
 } // namespace
@@ -79,8 +77,7 @@ bool isKnownProduct(const QString &productName)
 
 ProductVersion readInstalledVersion(const QString &productName)
 {
-    const QString text = readProductSetting(productName, kVersionKey);
-    return text.isEmpty() ? ProductVersion() : ProductVersion::fromString(text);
+    return recordedVersion(ProductLookup(), productName);
 }
 
 int productDisplayGroup(const QString &productName, int forSale)
@@ -121,9 +118,7 @@ Product::Product(const QString &name, const ProductVersion &catalogVersion, cons
     , m_fsProduct(fsProduct)
     , m_fsProductVerbose(fsProductVerbose)
 {
-    const QString installed = lookup.setting(name, kVersionKey);
-    if (!installed.isEmpty())
-        m_installedVersion = ProductVersion::fromString(installed);
+    m_installedVersion = recordedVersion(lookup, name);
     if (!m_installedVersion.isSet())
         setState(ProductNotInstalled, false);
     else if (m_installedVersion < m_catalogVersion)

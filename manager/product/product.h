@@ -5,12 +5,12 @@
 
 #include "manager/product/productversion.h"
 
-class ProductLookup;
-
 #include <QCoreApplication>
 #include <QList>
 #include <QString>
 #include <QUrl>
+
+class ProductLookup;
 
 enum ProductState {
     ProductNotInstalled = 0,
