@@ -11,8 +11,13 @@ int decodePng(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame, 
 int decodeTiff(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame, std::string* error);
 int decodeBmp(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame, std::string* error);
 int decodeGif(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame, std::string* error);
+// Into the caller's Rgba32 or Bgra32 block (decodeMemoryInto).
+int decodeJpegInto(const uint8_t* bytes, size_t size, PixelFormat format, const PixelAllocator& allocate, Frame* frame,
+                   std::string* error);
 
-// `frame.pixels` is already in the encoder's pixel format (encoderPixelFormat).
+// `frame.pixels` is already in the encoder's pixel format (encoderPixelFormat), or for JPEG in one
+// that libjpeg reads itself (jpegReadsDirectly).
+bool jpegReadsDirectly(PixelFormat format);
 int encodeJpeg(const EncodeFrame& frame, float quality, std::vector<uint8_t>* out, std::string* error);
 int encodePng(const EncodeFrame& frame, std::vector<uint8_t>* out, std::string* error);
 int encodeTiff(const EncodeFrame& frame, int compressionMethod, std::vector<uint8_t>* out, std::string* error);

@@ -10,8 +10,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
+
+#include <jpeglib.h>
 
 using namespace wic;
 
@@ -204,6 +207,122 @@ TEST(CodecsTest, JpegRoundTripStaysWithinTolerance) {
         for (size_t i = 0; i < source.pixels.size(); ++i)
             worst = std::max(worst, std::abs(int(frame.bitmap.pixels[i]) - int(source.pixels[i])));
         EXPECT_LE(worst, quality == 1.0 ? 4 : 12) << "quality " << quality;
+    }
+}
+
+// A CMYK JPEG of the pattern's first four bytes per pixel, with or without the Adobe marker
+// (whose readers take the samples as inverted).
+std::vector<uint8_t> cmykJpeg(uint32_t width, uint32_t height, bool adobeMarker) {
+    const Bitmap cmyk = pattern(PixelFormat::Rgba32, width, height, 5);
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = width;
+    info.image_height = height;
+    info.input_components = 4;
+    info.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&info);
+    info.write_Adobe_marker = adobeMarker;
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < height) {
+        JSAMPROW row = const_cast<JSAMPROW>(&cmyk.pixels[size_t(info.next_scanline) * cmyk.stride]);
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::vector<uint8_t> bytes(buffer, buffer + size);
+    std::free(buffer);
+    return bytes;
+}
+
+TEST(CodecsTest, JpegsDecodedIntoACallersBlockHoldTheConvertedPixels) {
+    const Bitmap colour = pattern(PixelFormat::Bgr24, 61, 35, 3);
+    const struct {
+        const char* what;
+        std::vector<uint8_t> bytes;
+    } files[] = {
+        {"colour 4:2:0", encoded(Container::Jpeg, colour, {{"ImageQuality", 0.9}})},
+        {"colour, quality 1", encoded(Container::Jpeg, colour, {{"ImageQuality", 1.0}})},
+        {"grey", encoded(Container::Jpeg, asFormat(colour, PixelFormat::Gray8))},
+        {"CMYK, Adobe", cmykJpeg(33, 17, true)},
+        {"CMYK, plain", cmykJpeg(33, 17, false)},
+    };
+    for (const auto& file : files)
+        for (PixelFormat format : {PixelFormat::Rgba32, PixelFormat::Bgra32}) {
+            SCOPED_TRACE(std::string(file.what) + " into " + formatName(format));
+            Frame reference;
+            ASSERT_EQ(decodeMemory(file.bytes.data(), file.bytes.size(), &reference, nullptr), kWicOk);
+            const Bitmap expected = asFormat(reference.bitmap, format);
+            // Rows 8 bytes longer than the picture: the spare bytes stay as they were.
+            std::vector<uint8_t> block;
+            uint32_t asked = 0;
+            const PixelAllocator allocate = [&](uint32_t width, uint32_t height, uint32_t* stride) {
+                ++asked;
+                *stride = width * 4 + 8;
+                block.assign(size_t(*stride) * height, 0xAB);
+                return block.data();
+            };
+            Frame frame;
+            std::string error;
+            ASSERT_EQ(decodeMemoryInto(file.bytes.data(), file.bytes.size(), format, allocate, &frame, &error), kWicOk)
+                << error;
+            EXPECT_EQ(asked, 1u);
+            EXPECT_EQ(frame.container, Container::Jpeg);
+            ASSERT_EQ(frame.bitmap.width, expected.width);
+            ASSERT_EQ(frame.bitmap.height, expected.height);
+            EXPECT_TRUE(frame.bitmap.pixels.empty());
+            const uint32_t stride = expected.width * 4 + 8;
+            for (uint32_t y = 0; y < expected.height; ++y) {
+                ASSERT_EQ(0, std::memcmp(&block[size_t(y) * stride], &expected.pixels[size_t(y) * expected.stride],
+                                         expected.width * 4)) << "row " << y;
+                EXPECT_EQ(block[size_t(y) * stride + expected.width * 4 + 7], 0xAB);
+            }
+        }
+}
+
+TEST(CodecsTest, DecodingIntoACallersBlockRefusesWhatItCannotWrite) {
+    const std::vector<uint8_t> jpeg = encoded(Container::Jpeg, gradient(16, 8));
+    const std::vector<uint8_t> png = encoded(Container::Png, gradient(16, 8));
+    bool asked = false;
+    const PixelAllocator none = [&](uint32_t, uint32_t, uint32_t*) -> uint8_t* {
+        asked = true;
+        return nullptr;
+    };
+    Frame frame;
+    std::string error;
+    EXPECT_FALSE(decodesInto(Container::Png, PixelFormat::Rgba32));
+    EXPECT_FALSE(decodesInto(Container::Jpeg, PixelFormat::Rgb24));
+    EXPECT_EQ(decodeMemoryInto(png.data(), png.size(), PixelFormat::Rgba32, none, &frame, &error), kWicUnsupported);
+    EXPECT_EQ(decodeMemoryInto(jpeg.data(), jpeg.size(), PixelFormat::Rgb24, none, &frame, &error), kWicUnsupported);
+    EXPECT_FALSE(asked);
+    EXPECT_EQ(decodeMemoryInto(jpeg.data(), jpeg.size(), PixelFormat::Rgba32, none, &frame, &error), kWicTooLarge);
+    EXPECT_TRUE(asked);
+    // A cut file: the block was handed out, the decode still fails as damaged.
+    std::vector<uint8_t> block;
+    const PixelAllocator allocate = [&](uint32_t width, uint32_t height, uint32_t* stride) {
+        *stride = width * 4;
+        block.resize(size_t(*stride) * height);
+        return block.data();
+    };
+    const std::vector<uint8_t> cut(jpeg.begin(), jpeg.begin() + jpeg.size() * 2 / 3);
+    EXPECT_EQ(decodeMemoryInto(cut.data(), cut.size(), PixelFormat::Rgba32, allocate, &frame, &error), kWicBadData);
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(CodecsTest, JpegsEncodedFromAnyEightBitColourFormatAreTheBytesOfItsBgrCopy) {
+    const Bitmap bgr = pattern(PixelFormat::Bgr24, 45, 29, 9);
+    const std::vector<uint8_t> expected = encoded(Container::Jpeg, bgr, {{"ImageQuality", 0.9}});
+    for (PixelFormat format : {PixelFormat::Rgb24, PixelFormat::Rgba32, PixelFormat::Bgra32, PixelFormat::Bgr32}) {
+        SCOPED_TRACE(formatName(format));
+        Bitmap other = asFormat(bgr, format);
+        if (channelCount(format) == 4)  // alpha plays no part
+            for (size_t i = 3; i < other.pixels.size(); i += 4)
+                other.pixels[i] = uint8_t(i);
+        EXPECT_EQ(encoded(Container::Jpeg, other, {{"ImageQuality", 0.9}}), expected);
     }
 }
 

@@ -1,5 +1,6 @@
-// JPEG frames through libjpeg: decoding to Bgr24 or Gray8 with the ICC profile of the APP2
-// segments and the JFIF density, encoding from Bgr24 or Gray8.
+// JPEG frames through libjpeg: decoding to Bgr24 or Gray8, or straight into a caller's Rgba32 or
+// Bgra32 block, with the ICC profile of the APP2 segments and the JFIF density; encoding from
+// Gray8 and the 8-bit colour formats that libjpeg reads itself.
 #include "sys/wic/codecs.h"
 
 #include <algorithm>
@@ -71,9 +72,12 @@ double densityToDpi(int unit, int density) {
     return 0;
 }
 
-// Adobe CMYK / YCCK frames come out inverted; turned into B, G, R by the naive formula.
-void cmykRowToBgr(const uint8_t* cmyk, uint32_t width, bool inverted, uint8_t* bgr) {
-    for (uint32_t x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
+// Adobe CMYK / YCCK frames come out inverted; turned into colour by the naive formula, written as
+// B, G, R (3 bytes a pixel) or as R, G, B, A or B, G, R, A with an opaque alpha (4 bytes).
+void cmykRowToColour(const uint8_t* cmyk, uint32_t width, bool inverted, int pixelBytes, bool redFirst,
+                     uint8_t* out) {
+    const int red = redFirst ? 0 : 2, blue = redFirst ? 2 : 0;
+    for (uint32_t x = 0; x < width; ++x, cmyk += 4, out += pixelBytes) {
         int c = cmyk[0], m = cmyk[1], y = cmyk[2], k = cmyk[3];
         if (!inverted) {
             c = 255 - c;
@@ -81,15 +85,20 @@ void cmykRowToBgr(const uint8_t* cmyk, uint32_t width, bool inverted, uint8_t* b
             y = 255 - y;
             k = 255 - k;
         }
-        bgr[0] = uint8_t(y * k / 255);
-        bgr[1] = uint8_t(m * k / 255);
-        bgr[2] = uint8_t(c * k / 255);
+        out[blue] = uint8_t(y * k / 255);
+        out[1] = uint8_t(m * k / 255);
+        out[red] = uint8_t(c * k / 255);
+        if (pixelBytes == 4)
+            out[3] = 255;
     }
 }
 
-}  // namespace
+enum class JpegRead { Header, Pixels, PixelsInto };
 
-int decodeJpeg(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame, std::string* error) {
+// Reads the header, and with Pixels the frame in its own format (Bgr24 or Gray8), with PixelsInto
+// the frame in `format` (Rgba32 or Bgra32) into the caller's block.
+int readJpeg(const uint8_t* bytes, size_t size, JpegRead read, PixelFormat format, const PixelAllocator* allocate,
+             Frame* frame, std::string* error) {
     jpeg_decompress_struct info;
     ErrorManager manager;
     info.err = &manager.base;
@@ -125,7 +134,11 @@ int decodeJpeg(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame,
     }
     const bool grey = info.jpeg_color_space == JCS_GRAYSCALE;
     const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
-    info.out_color_space = grey ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_EXT_BGR;
+    const bool redFirst = format == PixelFormat::Rgba32;
+    if (read == JpegRead::PixelsInto)  // libjpeg writes grey as three equal colours itself
+        info.out_color_space = cmyk ? JCS_CMYK : redFirst ? JCS_EXT_RGBA : JCS_EXT_BGRA;
+    else
+        info.out_color_space = grey ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_EXT_BGR;
     if (jpeg_read_icc_profile(&info, &icc, &iccLength) && icc != nullptr)
         result.iccProfile.assign(icc, icc + iccLength);
     std::free(icc);
@@ -134,25 +147,46 @@ int decodeJpeg(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame,
         result.dpiX = densityToDpi(info.density_unit, info.X_density);
         result.dpiY = densityToDpi(info.density_unit, info.Y_density);
     }
-    if (headerOnly) {
+    result.container = Container::Jpeg;
+    if (read == JpegRead::Header) {
         result.bitmap.width = info.image_width;
         result.bitmap.height = info.image_height;
         jpeg_destroy_decompress(&info);
-        result.container = Container::Jpeg;
         *frame = std::move(result);
         return kWicOk;
     }
     jpeg_start_decompress(&info);
-    allocateBitmap(&result.bitmap, grey ? PixelFormat::Gray8 : PixelFormat::Bgr24, info.output_width,
-                   info.output_height);
+    uint8_t* pixels = nullptr;
+    uint32_t stride = 0;
+    int pixelBytes = 3;
+    if (read == JpegRead::PixelsInto) {
+        pixelBytes = 4;
+        result.bitmap.width = info.output_width;
+        result.bitmap.height = info.output_height;
+        try {
+            pixels = (*allocate)(info.output_width, info.output_height, &stride);
+        } catch (...) {
+            pixels = nullptr;
+        }
+        if (!pixels || stride < info.output_width * 4u) {
+            jpeg_destroy_decompress(&info);
+            return fail(error, kWicTooLarge, "no memory for the picture");
+        }
+    } else {
+        allocateBitmap(&result.bitmap, grey ? PixelFormat::Gray8 : PixelFormat::Bgr24, info.output_width,
+                       info.output_height);
+        pixels = result.bitmap.pixels.data();
+        stride = result.bitmap.stride;
+    }
     if (cmyk)
         cmykRow.resize(size_t(info.output_width) * 4);
     while (info.output_scanline < info.output_height) {
-        uint8_t* row = &result.bitmap.pixels[size_t(info.output_scanline) * result.bitmap.stride];
+        uint8_t* row = pixels + size_t(info.output_scanline) * stride;
         JSAMPROW target = cmyk ? cmykRow.data() : row;
         jpeg_read_scanlines(&info, &target, 1);
         if (cmyk)
-            cmykRowToBgr(cmykRow.data(), info.output_width, info.saw_Adobe_marker, row);
+            cmykRowToColour(cmykRow.data(), info.output_width, info.saw_Adobe_marker, pixelBytes,
+                            read == JpegRead::PixelsInto && redFirst, row);
         if (manager.dataDamaged)
             break;
     }
@@ -161,9 +195,34 @@ int decodeJpeg(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame,
     jpeg_destroy_decompress(&info);
     if (manager.dataDamaged)
         return fail(error, kWicBadData, std::string("corrupt or truncated JPEG data: ") + manager.message);
-    result.container = Container::Jpeg;
     *frame = std::move(result);
     return kWicOk;
+}
+
+}  // namespace
+
+int decodeJpeg(const uint8_t* bytes, size_t size, bool headerOnly, Frame* frame, std::string* error) {
+    return readJpeg(bytes, size, headerOnly ? JpegRead::Header : JpegRead::Pixels, PixelFormat::Bgr24, nullptr, frame,
+                    error);
+}
+
+int decodeJpegInto(const uint8_t* bytes, size_t size, PixelFormat format, const PixelAllocator& allocate, Frame* frame,
+                   std::string* error) {
+    return readJpeg(bytes, size, JpegRead::PixelsInto, format, &allocate, frame, error);
+}
+
+bool jpegReadsDirectly(PixelFormat format) {
+    switch (format) {
+    case PixelFormat::Gray8:
+    case PixelFormat::Bgr24:
+    case PixelFormat::Rgb24:
+    case PixelFormat::Bgr32:
+    case PixelFormat::Bgra32:
+    case PixelFormat::Rgba32:
+        return true;
+    default:
+        return false;
+    }
 }
 
 int encodeJpeg(const EncodeFrame& frame, float quality, std::vector<uint8_t>* out, std::string* error) {
@@ -183,9 +242,15 @@ int encodeJpeg(const EncodeFrame& frame, float quality, std::vector<uint8_t>* ou
     jpeg_mem_dest(&info, &buffer, &bufferSize);
     info.image_width = pixels.width;
     info.image_height = pixels.height;
-    const bool grey = pixels.format == PixelFormat::Gray8;
-    info.input_components = grey ? 1 : 3;
-    info.in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    switch (pixels.format) {
+    case PixelFormat::Gray8: info.in_color_space = JCS_GRAYSCALE; break;
+    case PixelFormat::Rgb24: info.in_color_space = JCS_EXT_RGB; break;
+    case PixelFormat::Bgr32:
+    case PixelFormat::Bgra32: info.in_color_space = JCS_EXT_BGRX; break;  // the fourth byte is not read
+    case PixelFormat::Rgba32: info.in_color_space = JCS_EXT_RGBX; break;
+    default: info.in_color_space = JCS_EXT_BGR; break;
+    }
+    info.input_components = bitsPerPixel(pixels.format) / 8;
     jpeg_set_defaults(&info);
     int percent = int(std::lround(quality * 100.0f));
     jpeg_set_quality(&info, percent < 1 ? 1 : percent > 100 ? 100 : percent, TRUE);

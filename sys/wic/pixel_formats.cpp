@@ -1,8 +1,11 @@
-// Pixel-format table and the format converter. Every conversion goes through one row of 16-bit
+// Pixel-format table and the format converter. Conversions between straight colour formats move
+// each sample to its place (widened or narrowed); the others go through one row of 16-bit
 // R, G, B, A samples: unpack the source row into it, pack it into the target row.
 #include "sys/wic/wic.h"
 
 #include <cstring>
+#include <type_traits>
+#include <vector>
 
 namespace wic {
 namespace {
@@ -110,6 +113,93 @@ void packRow(const FormatInfo& f, const uint16_t* rgba, uint32_t width, uint8_t*
     }
 }
 
+// Straight (non-premultiplied) conversions into colour formats, which the 16-bit row would only
+// pass through: a sample moves to its new place, widens as v * 257 or narrows to (v + 128) / 257;
+// grey fills the three colours and a missing alpha (or Bgr32's unused byte) is opaque, exactly as
+// unpackRow and packRow give.
+template <int FromBits, int ToBits, int FromChannels, int ToChannels>
+void moveSamples(const int* place, const uint8_t* in, uint32_t width, uint8_t* out) {
+    using From = std::conditional_t<FromBits == 8, uint8_t, uint16_t>;
+    using To = std::conditional_t<ToBits == 8, uint8_t, uint16_t>;
+    constexpr uint32_t opaque = ToBits == 8 ? 255 : 65535;
+    for (uint32_t x = 0; x < width; ++x, in += FromChannels * sizeof(From), out += ToChannels * sizeof(To)) {
+        for (int c = 0; c < ToChannels; ++c) {
+            uint32_t value = opaque;
+            if (place[c] >= 0) {
+                From sample;
+                std::memcpy(&sample, in + place[c] * sizeof(From), sizeof sample);
+                value = sample;
+                if (FromBits == 8 && ToBits == 16)
+                    value *= 257;
+                else if (FromBits == 16 && ToBits == 8)
+                    value = (value + 128) / 257;
+            }
+            const To written = To(value);
+            std::memcpy(out + c * sizeof(To), &written, sizeof written);
+        }
+    }
+}
+
+using SampleMover = void (*)(const int* place, const uint8_t* in, uint32_t width, uint8_t* out);
+
+template <int FromBits, int ToBits, int FromChannels>
+SampleMover moverTo(int toChannels) {
+    return toChannels == 3 ? moveSamples<FromBits, ToBits, FromChannels, 3> : moveSamples<FromBits, ToBits, FromChannels, 4>;
+}
+
+template <int FromBits, int ToBits>
+SampleMover moverFrom(int fromChannels, int toChannels) {
+    switch (fromChannels) {
+    case 1: return moverTo<FromBits, ToBits, 1>(toChannels);
+    case 3: return moverTo<FromBits, ToBits, 3>(toChannels);
+    default: return moverTo<FromBits, ToBits, 4>(toChannels);
+    }
+}
+
+// Converts rows of one width from one format to another: same formats are copied, straight
+// conversions into colour formats move samples (moveSamples), the rest go through one row of
+// 16-bit R, G, B, A samples.
+class RowConverter {
+public:
+    RowConverter(const FormatInfo& from, const FormatInfo& to, uint32_t width) : from_(from), to_(to), width_(width) {
+        if (from.format == to.format)
+            return;
+        if (!from.premultiplied && !to.premultiplied && to.channels != 1) {
+            for (int position = 0; position < to.channels; ++position) {
+                place_[position] = -1;  // opaque alpha or Bgr32's unused byte
+                for (int c = 0; c < 4; ++c)
+                    if (to.order[c] == position)
+                        place_[position] = c < 3 && from.order[1] < 0 ? from.order[0] : from.order[c];
+            }
+            mover_ = from.sampleBits == 8 ? (to.sampleBits == 8 ? moverFrom<8, 8>(from.channels, to.channels)
+                                                                : moverFrom<8, 16>(from.channels, to.channels))
+                                          : (to.sampleBits == 8 ? moverFrom<16, 8>(from.channels, to.channels)
+                                                                : moverFrom<16, 16>(from.channels, to.channels));
+            return;
+        }
+        rgba_.resize(size_t(width) * 4);
+    }
+
+    void convert(const uint8_t* in, uint8_t* out) {
+        if (from_.format == to_.format) {
+            std::memcpy(out, in, size_t(width_) * (from_.bits / 8));
+        } else if (mover_) {
+            mover_(place_, in, width_, out);
+        } else {
+            unpackRow(from_, in, width_, rgba_.data());
+            packRow(to_, rgba_.data(), width_, out);
+        }
+    }
+
+private:
+    const FormatInfo& from_;
+    const FormatInfo& to_;
+    uint32_t width_;
+    SampleMover mover_ = nullptr;
+    int place_[4] = {-1, -1, -1, -1};  // source sample of each target sample; -1: opaque
+    std::vector<uint16_t> rgba_;
+};
+
 }  // namespace
 
 int bitsPerPixel(PixelFormat format) { return info(format).bits; }
@@ -139,26 +229,26 @@ bool allocateBitmap(Bitmap* bitmap, PixelFormat format, uint32_t width, uint32_t
 }
 
 bool convertFormat(const BitmapRef& source, PixelFormat target, Bitmap* out) {
-    const FormatInfo& from = info(source.format);
-    const FormatInfo& to = info(target);
-    if (from.bits == 0 || to.bits == 0 || source.pixels == nullptr)
-        return false;
     Bitmap result;
-    if (!allocateBitmap(&result, target, source.width, source.height))
+    if (source.pixels == nullptr || info(source.format).bits == 0 ||
+        !allocateBitmap(&result, target, source.width, source.height))
         return false;
-    const size_t rowBytes = size_t(source.width) * (from.bits / 8);
-    if (source.format == target) {
-        for (uint32_t y = 0; y < source.height; ++y)
-            std::memcpy(&result.pixels[size_t(y) * result.stride], source.pixels + size_t(y) * source.stride,
-                        rowBytes);
-    } else {
-        std::vector<uint16_t> rgba(size_t(source.width) * 4);
-        for (uint32_t y = 0; y < source.height; ++y) {
-            unpackRow(from, source.pixels + size_t(y) * source.stride, source.width, rgba.data());
-            packRow(to, rgba.data(), source.width, &result.pixels[size_t(y) * result.stride]);
-        }
-    }
+    if (!convertInto(source, BitmapTarget{target, result.width, result.height, result.stride, result.pixels.data()}))
+        return false;
     *out = std::move(result);
+    return true;
+}
+
+bool convertInto(const BitmapRef& source, const BitmapTarget& target) {
+    const FormatInfo& from = info(source.format);
+    const FormatInfo& to = info(target.format);
+    if (from.bits == 0 || to.bits == 0 || source.pixels == nullptr || target.pixels == nullptr ||
+        source.width != target.width || source.height != target.height ||
+        uint64_t(target.stride) * 8 < uint64_t(target.width) * to.bits)
+        return false;
+    RowConverter converter(from, to, source.width);
+    for (uint32_t y = 0; y < source.height; ++y)
+        converter.convert(source.pixels + size_t(y) * source.stride, target.pixels + size_t(y) * target.stride);
     return true;
 }
 

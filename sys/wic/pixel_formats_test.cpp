@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 using namespace wic;
 
 namespace {
@@ -67,4 +70,47 @@ TEST(PixelFormatsTest, RefusesEmptyAndOversizedBitmaps) {
     EXPECT_FALSE(allocateBitmap(&out, PixelFormat::Rgba32, 60000, 60000));
     EXPECT_TRUE(allocateBitmap(&out, PixelFormat::Rgb24, 5, 2));
     EXPECT_EQ(out.stride, 16u);  // 15 bytes padded to 4
+}
+
+TEST(PixelFormatsTest, StraightConversionsMatchTheSixteenBitRowForEveryPair) {
+    // Memory places of R, G, B, A (-1: absent; grey keeps its one sample in R), as the sample
+    // table reads them, and the expected value of each target sample: the source's sample widened
+    // to 16 bits (v x 257), then narrowed with rounding, opaque where the source has none.
+    struct Layout {
+        PixelFormat format;
+        int order[4];
+    } const layouts[] = {
+        {PixelFormat::Gray8, {0, -1, -1, -1}},  {PixelFormat::Gray16, {0, -1, -1, -1}},
+        {PixelFormat::Bgr24, {2, 1, 0, -1}},    {PixelFormat::Rgb24, {0, 1, 2, -1}},
+        {PixelFormat::Bgr32, {2, 1, 0, -1}},    {PixelFormat::Bgra32, {2, 1, 0, 3}},
+        {PixelFormat::Rgba32, {0, 1, 2, 3}},    {PixelFormat::Rgb48, {0, 1, 2, -1}},
+        {PixelFormat::Bgr48, {2, 1, 0, -1}},    {PixelFormat::Rgba64, {0, 1, 2, 3}},
+        {PixelFormat::Bgra64, {2, 1, 0, 3}},
+    };
+    for (const Layout& from : layouts)
+        for (const Layout& to : layouts) {
+            if (channelCount(to.format) == 1)
+                continue;  // luma, not a straight move
+            SCOPED_TRACE(std::string(formatName(from.format)) + " to " + formatName(to.format));
+            const int fromBytes = bitsPerChannel(from.format) / 8, toBytes = bitsPerChannel(to.format) / 8;
+            std::vector<uint8_t> in(size_t(37) * bitsPerPixel(from.format) / 8);
+            for (size_t i = 0; i < in.size(); ++i)
+                in[i] = uint8_t(i * 97 + 13);
+            const std::vector<uint8_t> got = convertedRow(oneRow(from.format, in), to.format);
+            ASSERT_EQ(got.size(), size_t(37) * bitsPerPixel(to.format) / 8);
+            for (size_t x = 0; x < 37; ++x)
+                for (int c = 0; c < 4; ++c) {
+                    if (to.order[c] < 0)
+                        continue;
+                    const int place = from.order[c] >= 0 ? from.order[c] : c < 3 ? from.order[0] : -1;
+                    const uint8_t* p = &in[x * bitsPerPixel(from.format) / 8 + size_t(place) * fromBytes];
+                    const uint32_t wide = place < 0 ? 65535 : fromBytes == 1 ? p[0] * 257u : p[0] | (p[1] << 8);
+                    const uint32_t expected = toBytes == 1 ? (wide + 128) / 257 : wide;
+                    const uint8_t* q = &got[x * bitsPerPixel(to.format) / 8 + size_t(to.order[c]) * toBytes];
+                    ASSERT_EQ(toBytes == 1 ? q[0] : q[0] | (q[1] << 8), expected) << "pixel " << x << " channel " << c;
+                }
+            if (to.format == PixelFormat::Bgr32 && from.format != to.format) {
+                EXPECT_EQ(got[3], 255);  // the unused byte is opaque
+            }
+        }
 }

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -72,6 +73,15 @@ struct BitmapRef {
     const uint8_t* pixels = nullptr;
 };
 
+// Someone else's pixels to write into: rows `stride` bytes apart, at least width x bits per pixel.
+struct BitmapTarget {
+    PixelFormat format = PixelFormat::Unknown;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t stride = 0;
+    uint8_t* pixels = nullptr;
+};
+
 BitmapRef refOf(const Bitmap& bitmap);
 
 // Row bytes of a tightly packed row of the format, rounded up to 4 bytes.
@@ -86,13 +96,21 @@ bool allocateBitmap(Bitmap* bitmap, PixelFormat format, uint32_t width, uint32_t
 // rounding; premultiplied formats are divided out; a missing alpha becomes opaque; grey fills all
 // three colour channels. False for an unknown format or an empty source.
 bool convertFormat(const BitmapRef& source, PixelFormat target, Bitmap* out);
+// The same into the target's pixels and format; the target's size must be the source's.
+bool convertInto(const BitmapRef& source, const BitmapTarget& target);
 
 enum class Interpolation { Linear, Cubic, HighQualityCubic };
 
 // Scales to width x height in the source's format. HighQualityCubic widens the cubic kernel when
 // shrinking so that every source pixel contributes (no aliasing); Cubic and Linear sample with the
-// plain kernels. Any format of 8 or 16 bits per channel. False for an empty source or target.
+// plain kernels. Any format of 8 or 16 bits per channel. False for an empty source or target, or
+// when memory runs short. Large pictures are scaled in bands of rows on threads of their own; the
+// result is the same however the rows are banded.
 bool scaleBitmap(const BitmapRef& source, uint32_t width, uint32_t height, Interpolation mode, Bitmap* out);
+// Scales into the target's pixels, size and format: the same as converting the source into the
+// target's format first and scaling after, but only the source rows that the filter reads are
+// converted (a linear thumbnail of a large picture reads a few hundred rows).
+bool scaleInto(const BitmapRef& source, Interpolation mode, const BitmapTarget& target);
 
 // ---- Decoding ----
 
@@ -112,6 +130,23 @@ Container sniffContainer(const uint8_t* bytes, size_t size);
 
 // Decodes frame 0 of the bytes. `error` (may be null) receives a readable reason on failure.
 int decodeMemory(const uint8_t* bytes, size_t size, Frame* frame, std::string* error);
+
+// The caller's block for decodeMemoryInto, asked for once the picture's size is known: answers the
+// first byte of row 0 and sets `stride` (at least width x bytes per pixel), or null when there is
+// no memory for it.
+using PixelAllocator = std::function<uint8_t*(uint32_t width, uint32_t height, uint32_t* stride)>;
+
+// True when the container's decoder writes the format itself, so decodeMemoryInto takes it:
+// JPEG (colour, grey and CMYK frames alike) into Rgba32 and Bgra32 (alpha 255).
+bool decodesInto(Container container, PixelFormat format);
+
+// Decodes frame 0 straight into the caller's block, in `format`; the pixels are those that
+// decodeMemory and convertFormat into `format` give. The frame gets the container, resolution,
+// profile, and the size in its bitmap (no pixels). kWicUnsupported, before anything is decoded, when
+// decodesInto says no; kWicTooLarge when the allocator answers null. On any failure the block's
+// contents are undefined (it stays the caller's).
+int decodeMemoryInto(const uint8_t* bytes, size_t size, PixelFormat format, const PixelAllocator& allocate,
+                     Frame* frame, std::string* error);
 
 // Reads only what precedes the pixels: container, size (in the bitmap's width and height; no
 // pixels), resolution and profile.

@@ -1,6 +1,8 @@
 // Choosing the decoder or encoder of a container, encoder options, whole-file reading and writing.
 #include "sys/wic/codecs.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -71,11 +73,29 @@ int probeMemory(const uint8_t* bytes, size_t size, Frame* frame, std::string* er
     return decodeWith(bytes, size, true, frame, error);
 }
 
+bool decodesInto(Container container, PixelFormat format) {
+    return container == Container::Jpeg && (format == PixelFormat::Rgba32 || format == PixelFormat::Bgra32);
+}
+
+int decodeMemoryInto(const uint8_t* bytes, size_t size, PixelFormat format, const PixelAllocator& allocate,
+                     Frame* frame, std::string* error) {
+    const Container container = sniffContainer(bytes, size);
+    if (!decodesInto(container, format))
+        return fail(error, kWicUnsupported, std::string("no decoder writes ") + formatName(format) + " itself");
+    return decodeJpegInto(bytes, size, format, allocate, frame, error);
+}
+
 int readFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
     FILE* file = std::fopen(path.c_str(), "rb");
     if (!file)
         return fail(error, kWicNotFound, "cannot open " + path + ": " + std::strerror(errno));
     bytes->clear();
+    // A file of a known size is read in one go into a block of that size; the rest in chunks.
+    struct stat status;
+    if (fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+        bytes->resize(size_t(status.st_size));
+        bytes->resize(std::fread(bytes->data(), 1, bytes->size(), file));
+    }
     uint8_t chunk[65536];
     size_t count;
     while ((count = std::fread(chunk, 1, sizeof chunk, file)) > 0)
@@ -148,7 +168,7 @@ int encodeMemory(Container container, const EncodeFrame& frame, const PropertyBa
     EncodeFrame converted = frame;
     Bitmap convertedPixels;
     const PixelFormat format = encoderPixelFormat(container, pixels.format, options);
-    if (format != pixels.format) {
+    if (format != pixels.format && !(container == Container::Jpeg && jpegReadsDirectly(pixels.format))) {
         if (!convertFormat(pixels, format, &convertedPixels))
             return fail(error, kWicBadArgument, "cannot convert the pixels for the encoder");
         converted.pixels = refOf(convertedPixels);

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "vizoruv/adjust/row_bands.h"
+#include "sys/threads/row_bands.h"
 
 namespace {
 
@@ -182,7 +182,7 @@ int applyLutToPixelsSliced(const Lut3D* lut, std::uint8_t* pixels, int rowBytes,
     }
     // Slice s of the kernel covers rows [s x height / n, (s + 1) x height / n); the bands given to
     // the threads are only used to number the slices.
-    runRowBands(application.slices, application.slices, [](void* context, RowBand band) {
+    sys::runRowBands(application.slices, application.slices, [](void* context, sys::RowBand band) {
         const LutApplication* a = static_cast<const LutApplication*>(context);
         a->kernel(*a, band.first, a->slices);
     }, &application);
@@ -193,7 +193,7 @@ int applyLutToPixels(const Lut3D* lut, std::uint8_t* pixels, int rowBytes, int w
                      bool bgrOrder, bool hasAlpha, int kind, int strength)
 {
     return applyLutToPixelsSliced(lut, pixels, rowBytes, width, height, sixteenBit, bgrOrder, hasAlpha, kind,
-                                  strength, rowBandCount(height));
+                                  strength, sys::rowBandCount(height));
 }
 
 int composeLutInto(Lut3D* target, const Lut3D* source, int strength)

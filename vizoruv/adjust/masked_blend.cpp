@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "vizoruv/adjust/row_bands.h"
+#include "sys/threads/row_bands.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ void blendRow(Sample* target, const Sample* source, const std::uint8_t* maskRow,
 }
 
 template <typename Sample, typename Mask>
-void blendBand(const BlendJob& job, RowBand band)
+void blendBand(const BlendJob& job, sys::RowBand band)
 {
     const ImageView& target = *job.target;
     const ImageView& source = *job.source;
@@ -73,7 +73,7 @@ void blendBand(const BlendJob& job, RowBand band)
     }
 }
 
-void runBand(void* context, RowBand band)
+void runBand(void* context, sys::RowBand band)
 {
     const BlendJob& job = *static_cast<const BlendJob*>(context);
     const bool wide = isSixteenBit(*job.target);
@@ -88,7 +88,7 @@ void runBand(void* context, RowBand band)
 
 int maskedBlendBandCount(int rows)
 {
-    return rowBandCount(rows);
+    return sys::rowBandCount(rows);
 }
 
 int maskedBlendInBands(const ImageView& source, const ImageView& target, int amount, const ImageView* mask,
@@ -106,7 +106,7 @@ int maskedBlendInBands(const ImageView& source, const ImageView& target, int amo
         return -1;
     const std::uint32_t fixedWeight = kFullWeight - static_cast<std::uint32_t>(amount * 65535 / 100);
     BlendJob job{&source, &target, mask, invert, fixedWeight, step};
-    runRowBands(target.height, std::clamp(bands, 1, std::max(target.height, 1)), runBand, &job);
+    sys::runRowBands(target.height, std::clamp(bands, 1, std::max(target.height, 1)), runBand, &job);
     return 0;
 }
 

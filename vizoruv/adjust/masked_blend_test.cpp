@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "sys/threads/thread_faults.h"
-#include "vizoruv/adjust/row_bands.h"
+#include "sys/threads/row_bands.h"
 
 namespace {
 
@@ -92,7 +92,7 @@ TEST(MaskedBlendBands, CountsAndSizes)
         ASSERT_EQ(n, int(c.sizes.size())) << c.rows;
         int next = 0;
         for (int i = 0; i < n; ++i) {
-            const RowBand band = rowBand(c.rows, n, i);
+            const sys::RowBand band = sys::rowBand(c.rows, n, i);
             EXPECT_EQ(band.first, next);
             EXPECT_EQ(band.end - band.first, c.sizes[i]) << c.rows << " rows, band " << i;
             next = band.end;

@@ -1,20 +1,25 @@
-#include "vizoruv/adjust/row_bands.h"
+/*
+ * Row bands: one thread per band through the thread table, joined before returning.
+ */
+#include "sys/threads/row_bands.h"
 
 #include <vector>
 
 #include "sys/threads/threads.h"
 
+namespace sys {
+
 namespace {
 
 struct BandJob {
     RowBandWork work;
-    void* context;
+    void *context;
     RowBand band;
 };
 
-void runBandJob(void* arg)
+void runBandJob(void *arg)
 {
-    const BandJob* job = static_cast<const BandJob*>(arg);
+    const BandJob *job = static_cast<const BandJob *>(arg);
     job->work(job->context, job->band);
 }
 
@@ -34,7 +39,7 @@ RowBand rowBand(int rows, int bandCount, int index)
     return {first, index == bandCount - 1 ? rows : first + perBand};
 }
 
-void runRowBands(int rows, int bandCount, RowBandWork work, void* context)
+void runRowBands(int rows, int bandCount, RowBandWork work, void *context)
 {
     if (rows <= 0)
         return;
@@ -45,20 +50,22 @@ void runRowBands(int rows, int bandCount, RowBandWork work, void* context)
         return;
     }
     std::vector<BandJob> jobs(bandCount);
-    std::vector<sys::SysThread*> threads(bandCount, nullptr);
-    const sys::SysThreadMethods* methods = sys::threadMethods();
+    std::vector<SysThread *> threads(bandCount, nullptr);
+    const SysThreadMethods *methods = threadMethods();
     for (int i = 0; i < bandCount; ++i) {
         jobs[i] = {work, context, rowBand(rows, bandCount, i)};
-        if (methods->start(runBandJob, &jobs[i], &threads[i], nullptr) != sys::kThreadOk)
+        if (methods->start(runBandJob, &jobs[i], &threads[i], nullptr) != kThreadOk)
             threads[i] = nullptr;
     }
-    // Bands without a thread of their own run here while the others work.
+    /* Bands without a thread of their own run here while the others work. */
     for (int i = 0; i < bandCount; ++i)
         if (!threads[i])
             runBandJob(&jobs[i]);
-    for (sys::SysThread* thread : threads)
+    for (SysThread *thread : threads)
         if (thread) {
             methods->join(thread);
             methods->release(thread);
         }
 }
+
+} // namespace sys
