@@ -274,6 +274,7 @@ TEST(CodecsTest, JpegsDecodedIntoACallersBlockHoldTheConvertedPixels) {
             EXPECT_EQ(frame.container, Container::Jpeg);
             ASSERT_EQ(frame.bitmap.width, expected.width);
             ASSERT_EQ(frame.bitmap.height, expected.height);
+            EXPECT_EQ(frame.bitmap.format, reference.bitmap.format);
             EXPECT_TRUE(frame.bitmap.pixels.empty());
             const uint32_t stride = expected.width * 4 + 8;
             for (uint32_t y = 0; y < expected.height; ++y) {

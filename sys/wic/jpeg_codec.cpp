@@ -161,6 +161,7 @@ int readJpeg(const uint8_t* bytes, size_t size, JpegRead read, PixelFormat forma
     int pixelBytes = 3;
     if (read == JpegRead::PixelsInto) {
         pixelBytes = 4;
+        result.bitmap.format = grey ? PixelFormat::Gray8 : PixelFormat::Bgr24;
         result.bitmap.width = info.output_width;
         result.bitmap.height = info.output_height;
         try {

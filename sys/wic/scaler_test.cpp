@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -11,14 +12,15 @@ using namespace wic;
 
 TEST(ScalerTest, FlatImagesStayFlatInEveryModeAndDepth) {
     for (PixelFormat format : {PixelFormat::Rgba32, PixelFormat::Bgr24, PixelFormat::Rgba64}) {
-        for (Interpolation mode : {Interpolation::Linear, Interpolation::Cubic, Interpolation::HighQualityCubic}) {
+        for (Interpolation mode : {Interpolation::Linear, Interpolation::Cubic, Interpolation::HighQualityCubic,
+                                   Interpolation::BoxThenCubic}) {
             Bitmap source, scaled;
             ASSERT_TRUE(allocateBitmap(&source, format, 61, 37));
             const bool wide = bitsPerChannel(format) == 16;
             auto expected = [wide](size_t i) { return wide ? (i % 2 ? 0x9A : 0x37) : 0x5C; };  // 16-bit: 0x9A37
             for (size_t i = 0; i < source.pixels.size(); ++i)
                 source.pixels[i] = uint8_t(expected(i));
-            for (uint32_t side : {13u, 140u}) {
+            for (uint32_t side : {13u, 140u, 6u}) {
                 ASSERT_TRUE(scaleBitmap(refOf(source), side, side / 2, mode, &scaled));
                 const size_t used = size_t(scaled.width) * bitsPerPixel(format) / 8;
                 for (uint32_t y = 0; y < scaled.height; ++y)
@@ -173,4 +175,39 @@ TEST(ScalerTest, GivesTheBytesOfTheWholePictureScalerInBandsAndIntoOtherFormats)
                                                                      into.pixels.data()}));
             EXPECT_EQ(into.pixels, referenceScale(converted, c.toWidth, c.toHeight, mode).pixels);
         }
+}
+
+TEST(ScalerTest, BoxThenCubicIsTheCubicOfTheBoxMeans) {
+    // Each pixel of a small picture blown up into a box of the size the scaler takes (whole boxes
+    // down to one to two times the target size): the boxes' means are the small picture, so the
+    // result is the high-quality cubic of the small picture.
+    struct Case {
+        PixelFormat format;
+        uint32_t width, height, box, boxDown, toWidth, toHeight;
+    } const cases[] = {
+        {PixelFormat::Rgba32, 300, 200, 5, 5, 240, 160},  // 1500 x 1000 to 240 x 160: boxes of 5 x 5
+        {PixelFormat::Bgr24, 97, 61, 3, 2, 65, 35},       // 291 x 122 to 65 x 35: boxes of 3 x 2
+        {PixelFormat::Rgba64, 50, 50, 4, 4, 36, 36},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(formatName(c.format));
+        const Bitmap small = noisy(c.format, c.width, c.height);
+        const int pixel = bitsPerPixel(c.format) / 8;
+        Bitmap large;
+        ASSERT_TRUE(allocateBitmap(&large, c.format, c.width * c.box, c.height * c.boxDown));
+        for (uint32_t y = 0; y < large.height; ++y)
+            for (uint32_t x = 0; x < large.width; ++x)
+                std::memcpy(&large.pixels[y * large.stride + x * pixel],
+                            &small.pixels[(y / c.boxDown) * small.stride + (x / c.box) * pixel], pixel);
+        Bitmap viaBoxes, direct;
+        ASSERT_TRUE(scaleBitmap(refOf(large), c.toWidth, c.toHeight, Interpolation::BoxThenCubic, &viaBoxes));
+        ASSERT_TRUE(scaleBitmap(refOf(small), c.toWidth, c.toHeight, Interpolation::HighQualityCubic, &direct));
+        EXPECT_EQ(viaBoxes.pixels, direct.pixels);
+    }
+    // Less than three times smaller: no boxes, the high-quality cubic itself.
+    const Bitmap source = noisy(PixelFormat::Rgba32, 350, 200);
+    Bitmap viaBoxes, direct;
+    ASSERT_TRUE(scaleBitmap(refOf(source), 150, 80, Interpolation::BoxThenCubic, &viaBoxes));
+    ASSERT_TRUE(scaleBitmap(refOf(source), 150, 80, Interpolation::HighQualityCubic, &direct));
+    EXPECT_EQ(viaBoxes.pixels, direct.pixels);
 }

@@ -221,9 +221,11 @@ bool writeImage(TIFF* tiff, const BitmapRef& pixels, uint16_t compression, bool 
     TIFFSetField(tiff, TIFFTAG_YRESOLUTION, float(dpiY));
     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0));
     bool written = true;
-    std::vector<uint8_t> row(pixels.stride);
+    // The rows may lie inside a wider picture: only each row's own bytes are read.
+    const size_t rowBytes = size_t(pixels.width) * bitsPerPixel(pixels.format) / 8;
+    std::vector<uint8_t> row(rowBytes);
     for (uint32_t y = 0; y < pixels.height && written; ++y) {
-        std::memcpy(row.data(), pixels.pixels + size_t(y) * pixels.stride, pixels.stride);  // libtiff may touch it
+        std::memcpy(row.data(), pixels.pixels + size_t(y) * pixels.stride, rowBytes);  // libtiff may touch it
         written = TIFFWriteScanline(tiff, row.data(), y, 0) >= 0;
     }
     return written;

@@ -158,6 +158,12 @@ bool transformBitmap(const std::vector<uint8_t>& fromProfile, const std::vector<
                            pixels->pixels.data());
 }
 
+bool transformBitmap(const std::vector<uint8_t>& fromProfile, const std::vector<uint8_t>& toProfile,
+                     const wic::BitmapTarget& pixels) {
+    return transformPixels(fromProfile, toProfile, pixels.format, pixels.width, pixels.height, pixels.stride,
+                           pixels.pixels);
+}
+
 bool makeDisplayCopy(const ImageBuffer& source, ImageBuffer* target) {
     if (!source.pixels || source.bitsPerChannel != 8 || source.channels != 4 || source.width <= 0 ||
         source.height <= 0 || source.rowBytes < source.width * 4 ||

@@ -69,6 +69,8 @@ bool chooseEmbeddedProfile(int mode, ProfileBytes* profile, const ProfileBytes& 
 // when a profile cannot be read or the transform cannot be set up.
 bool transformBitmap(const std::vector<uint8_t>& fromProfile, const std::vector<uint8_t>& toProfile,
                      wic::Bitmap* pixels);
+bool transformBitmap(const std::vector<uint8_t>& fromProfile, const std::vector<uint8_t>& toProfile,
+                     const wic::BitmapTarget& pixels);
 
 // Fills `target` with the display copy of an 8-bit four-channel sRGB image (R, G, B, A): converted
 // to the screen's profile, or copied unchanged when the screen has none, its profile cannot be read

@@ -68,19 +68,27 @@ void describe(ImageBuffer* buffer, int bits, int channels, uint32_t width, uint3
     buffer->rowBytes = int32_t(rowBytes);
 }
 
-// Copies the rows of a bitmap into a fresh block of `length` bytes.
-bool fillBuffer(ImageBuffer* buffer, const wic::Bitmap& bitmap, uint32_t rowBytes, size_t length) {
-    if (length == 0 || !allocateBufferPixels(buffer, length))
-        return false;
-    const size_t used = size_t(bitmap.width) * wic::bitsPerPixel(bitmap.format) / 8;
-    for (uint32_t y = 0; y < bitmap.height; ++y)
-        std::memcpy(buffer->pixels + size_t(y) * rowBytes, &bitmap.pixels[size_t(y) * bitmap.stride], used);
-    return true;
-}
-
 wic::BitmapRef refOf(const ImageBuffer& buffer, wic::PixelFormat format) {
     return wic::BitmapRef{format, uint32_t(buffer.width), uint32_t(buffer.height), uint32_t(buffer.rowBytes),
                           buffer.pixels};
+}
+
+wic::BitmapTarget targetOf(const ImageBuffer& buffer, wic::PixelFormat format) {
+    return wic::BitmapTarget{format, uint32_t(buffer.width), uint32_t(buffer.height), uint32_t(buffer.rowBytes),
+                             buffer.pixels};
+}
+
+// Gives the buffer a fresh block for a width x height picture of `bits` bits per pixel and
+// describes it; the block holds the picture in either orientation plus a row when asked.
+bool allocatePicture(ImageBuffer* buffer, int bitsPerChannel, int channels, uint32_t width, uint32_t height,
+                     bool roomForRotation) {
+    const uint32_t bits = uint32_t(bitsPerChannel * channels);
+    const uint32_t rowBytes = rowStride(width, bits);
+    const size_t length = roomForRotation ? rotatableByteLength(width, height, bits) : size_t(rowBytes) * height;
+    if (!allocateBufferPixels(buffer, length))
+        return false;
+    describe(buffer, bitsPerChannel, channels, width, height, rowBytes);
+    return true;
 }
 
 wic::PixelFormat straightAlpha(wic::PixelFormat format) {
@@ -93,25 +101,56 @@ wic::PixelFormat straightAlpha(wic::PixelFormat format) {
     }
 }
 
-int decode(const std::string& path, const DecodeRequest& request, DecodedImage* image, std::string* error) {
-    std::vector<uint8_t> bytes;
+// The 16-bit full-size image, R, G, B (, A), made from a picture of `channels` channels.
+bool makeSixteenBit(const wic::BitmapRef& source, int channels, bool roomForRotation, ImageBuffer* out) {
+    const bool four = channels == 4;
+    return allocatePicture(out, 16, four ? 4 : 3, source.width, source.height, roomForRotation) &&
+           wic::convertInto(source, targetOf(*out, four ? wic::PixelFormat::Rgba64 : wic::PixelFormat::Rgb48));
+}
+
+// A file whose decoder writes R, G, B, A itself (JPEG): the frame goes straight into the 8-bit
+// full-size block and is converted to sRGB there. Its own format is 8-bit B, G, R, or grey, which
+// counts as four channels as a converted grey frame does.
+int decodeStraight(const std::string& path, const std::vector<uint8_t>& bytes, const DecodeRequest& request,
+                   DecodedImage* image, std::string* error) {
     wic::Frame frame;
     std::string reason;
-    if (wic::readFileBytes(path, &bytes, &reason) != wic::kWicOk ||
-        wic::decodeMemory(bytes.data(), bytes.size(), &frame, &reason) != wic::kWicOk)
+    const wic::PixelAllocator allocate = [&](uint32_t width, uint32_t height, uint32_t* stride) -> uint8_t* {
+        if (!allocatePicture(&image->fullSize, 8, 4, width, height, request.roomForRotation))
+            return nullptr;
+        *stride = uint32_t(image->fullSize.rowBytes);
+        return image->fullSize.pixels;
+    };
+    if (wic::decodeMemoryInto(bytes.data(), bytes.size(), wic::PixelFormat::Rgba32, allocate, &frame, &reason) !=
+        wic::kWicOk)
         return decodeFailure(error, path + ": " + reason);
+    image->container = frame.container;
+    image->dpiX = frame.dpiX;
+    image->dpiY = frame.dpiY;
+    image->sourceProfile = frame.iccProfile;
+    image->channels = frame.bitmap.format == wic::PixelFormat::Gray8 ? 4 : 3;
+    image->bitsPerChannel = 8;
+    if (!request.noColourManagement && !isSrgbContext(frame.iccProfile))
+        transformBitmap(frame.iccProfile, {}, targetOf(image->fullSize, wic::PixelFormat::Rgba32));
+    if (request.sixteenBit &&
+        !makeSixteenBit(refOf(image->fullSize, wic::PixelFormat::Rgba32), image->channels, true, &image->sixteenBit))
+        return decodeFailure(error, path + ": image too large for a 16-bit buffer");
+    return 0;
+}
 
-    ImageMetadata metadata;
-    metadata.read(bytes.data(), bytes.size(), nullptr);  // unreadable metadata leaves the facts alone
-    readImageFacts(metadata, &image->facts);
-    bytes = std::vector<uint8_t>();
+// Any other file: decoded in its own format, which is made straight (or 32-bit B, G, R, A for
+// grey and the unlisted layouts), converted to sRGB, then widened or narrowed into the buffers.
+int decodeThroughFormat(const std::string& path, const std::vector<uint8_t>& bytes, const DecodeRequest& request,
+                        DecodedImage* image, std::string* error) {
+    wic::Frame frame;
+    std::string reason;
+    if (wic::decodeMemory(bytes.data(), bytes.size(), &frame, &reason) != wic::kWicOk)
+        return decodeFailure(error, path + ": " + reason);
     image->container = frame.container;
     image->dpiX = frame.dpiX;
     image->dpiY = frame.dpiY;
     image->sourceProfile = frame.iccProfile;
 
-    // Pixel format: the listed RGB layouts stay; the rest (grey of 8 or 16 bits among them) becomes
-    // 32-bit BGRA, grey in all three colours.
     wic::Bitmap& source = frame.bitmap;
     const wic::PixelFormat format = source.format;
     const int formatChannels = wic::channelCount(format);
@@ -134,70 +173,66 @@ int decode(const std::string& path, const DecodeRequest& request, DecodedImage* 
     if (!request.noColourManagement && !isSrgbContext(frame.iccProfile))
         transformBitmap(frame.iccProfile, {}, &source);
 
-    const uint32_t width = source.width, height = source.height;
+    if (request.sixteenBit && !makeSixteenBit(wic::refOf(source), image->channels, true, &image->sixteenBit))
+        return decodeFailure(error, path + ": image too large for a 16-bit buffer");
+    if (!allocatePicture(&image->fullSize, 8, 4, source.width, source.height, request.roomForRotation) ||
+        !wic::convertInto(wic::refOf(source), targetOf(image->fullSize, wic::PixelFormat::Rgba32)))
+        return decodeFailure(error, path + ": image too large for an 8-bit buffer");
+    return 0;
+}
+
+int decode(const std::string& path, const DecodeRequest& request, DecodedImage* image, std::string* error) {
+    std::vector<uint8_t> bytes;
+    std::string reason;
+    if (wic::readFileBytes(path, &bytes, &reason) != wic::kWicOk)
+        return decodeFailure(error, path + ": " + reason);
+    const wic::Container container = wic::sniffContainer(bytes.data(), bytes.size());
+    const int decoded = wic::decodesInto(container, wic::PixelFormat::Rgba32)
+                            ? decodeStraight(path, bytes, request, image, error)
+                            : decodeThroughFormat(path, bytes, request, image, error);
+    if (decoded != 0)
+        return decoded;
+    ImageMetadata metadata;
+    metadata.read(bytes.data(), bytes.size(), nullptr);  // unreadable metadata leaves the facts alone
+    readImageFacts(metadata, &image->facts);
+    bytes = std::vector<uint8_t>();
+
+    // Upright, and the recorded size as the file says it.
+    const uint32_t width = uint32_t(image->fullSize.width), height = uint32_t(image->fullSize.height);
     const int orientation = image->facts.orientation;
     const bool swaps = orientation >= 5 && orientation <= 8;
     image->facts.recordedWidth = int32_t(swaps ? height : width);
     image->facts.recordedHeight = int32_t(swaps ? width : height);
-
-    if (request.sixteenBit) {
-        const bool four = image->channels == 4;
-        const uint32_t bpp = four ? 64 : 48;
-        wic::Bitmap wide;
-        if (!wic::convertFormat(wic::refOf(source), four ? wic::PixelFormat::Rgba64 : wic::PixelFormat::Rgb48, &wide))
-            return decodeFailure(error, path + ": cannot make the 16-bit image");
-        const uint32_t rowBytes = rowStride(width, bpp);
-        if (!fillBuffer(&image->sixteenBit, wide, rowBytes, rotatableByteLength(width, height, bpp)))
-            return decodeFailure(error, path + ": image too large for a 16-bit buffer");
-        describe(&image->sixteenBit, 16, four ? 4 : 3, width, height, rowBytes);
+    if (image->sixteenBit.pixels)
         orientBuffer(orientation, &image->sixteenBit);
-    }
-
-    // The 8-bit full-size image, upright.
-    {
-        wic::Bitmap rgba;
-        if (!wic::convertFormat(wic::refOf(source), wic::PixelFormat::Rgba32, &rgba))
-            return decodeFailure(error, path + ": cannot make the 8-bit image");
-        source = wic::Bitmap();
-        const uint32_t rowBytes = rowStride(width, 32);
-        const size_t length = request.roomForRotation ? rotatableByteLength(width, height, 32) : size_t(rowBytes) * height;
-        if (!fillBuffer(&image->fullSize, rgba, rowBytes, length))
-            return decodeFailure(error, path + ": image too large for an 8-bit buffer");
-        describe(&image->fullSize, 8, 4, width, height, rowBytes);
-        orientBuffer(orientation, &image->fullSize);
-    }
+    orientBuffer(orientation, &image->fullSize);
 
     // Preview.
     const uint32_t fullWidth = uint32_t(image->fullSize.width), fullHeight = uint32_t(image->fullSize.height);
     const uint32_t maxSide = uint32_t(request.maxPreviewSide);
-    wic::Bitmap preview;
     const wic::BitmapRef full = refOf(image->fullSize, wic::PixelFormat::Rgba32);
-    if (fullWidth > maxSide || fullHeight > maxSide) {
+    uint32_t previewWidth = fullWidth, previewHeight = fullHeight;
+    const bool scaled = fullWidth > maxSide || fullHeight > maxSide;
+    if (scaled) {
         const float side = float(maxSide);
         FitBox fit = aspectFitRect({0, 0, side, side}, float(fullWidth), float(fullHeight));
-        const uint32_t previewWidth = fit.width < 1 ? 1 : uint32_t(fit.width);
-        const uint32_t previewHeight = fit.height < 1 ? 1 : uint32_t(fit.height);
-        if (!wic::scaleBitmap(full, previewWidth, previewHeight, wic::Interpolation::HighQualityCubic, &preview))
-            return decodeFailure(error, path + ": cannot make the preview");
-    } else if (!wic::convertFormat(full, wic::PixelFormat::Rgba32, &preview)) {
-        return decodeFailure(error, path + ": cannot make the preview");
+        previewWidth = fit.width < 1 ? 1 : uint32_t(fit.width);
+        previewHeight = fit.height < 1 ? 1 : uint32_t(fit.height);
     }
-    const uint32_t previewRowBytes = rowStride(preview.width, 32);
-    if (!fillBuffer(&image->preview, preview, previewRowBytes, size_t(previewRowBytes) * preview.height))
+    if (!allocatePicture(&image->preview, 8, 4, previewWidth, previewHeight, false))
         return decodeFailure(error, path + ": out of memory for the preview");
-    describe(&image->preview, 8, 4, preview.width, preview.height, previewRowBytes);
+    const wic::BitmapTarget preview = targetOf(image->preview, wic::PixelFormat::Rgba32);
+    if (!(scaled ? wic::scaleInto(full, wic::Interpolation::BoxThenCubic, preview) : wic::convertInto(full, preview)))
+        return decodeFailure(error, path + ": cannot make the preview");
 
     // Face-detector copy: best effort.
-    const uint32_t detectorHeight = uint32_t(double(preview.height) * kDetectorWidth / preview.width);
-    if (request.detectorCopy && detectorHeight > 0) {
-        wic::Bitmap rgb, scaled;
-        if (wic::convertFormat(wic::refOf(preview), wic::PixelFormat::Rgb24, &rgb) &&
-            wic::scaleBitmap(wic::refOf(rgb), kDetectorWidth, detectorHeight, wic::Interpolation::HighQualityCubic,
-                             &scaled)) {
-            const uint32_t rowBytes = rowStride(kDetectorWidth, 24);
-            if (fillBuffer(&image->detector, scaled, rowBytes, size_t(rowBytes) * detectorHeight))
-                describe(&image->detector, 8, 3, kDetectorWidth, detectorHeight, rowBytes);
-        }
+    const uint32_t detectorHeight = uint32_t(double(previewHeight) * kDetectorWidth / previewWidth);
+    if (request.detectorCopy && detectorHeight > 0 &&
+        (!allocatePicture(&image->detector, 8, 3, kDetectorWidth, detectorHeight, false) ||
+         !wic::scaleInto(refOf(image->preview, wic::PixelFormat::Rgba32), wic::Interpolation::HighQualityCubic,
+                         targetOf(image->detector, wic::PixelFormat::Rgb24)))) {
+        freeImageBuffer(&image->detector);
+        image->detector = ImageBuffer();
     }
     if (!request.fullSize8)
         freeImageBuffer(&image->fullSize);

@@ -174,9 +174,9 @@ void flattenOverWhite(wic::Bitmap* pixels) {
     }
 }
 
-bool anyTransparent(const wic::Bitmap& pixels) {
+bool anyTransparent(const wic::BitmapRef& pixels) {
     for (uint32_t y = 0; y < pixels.height; ++y) {
-        const uint8_t* p = &pixels.pixels[size_t(y) * pixels.stride];
+        const uint8_t* p = pixels.pixels + size_t(y) * pixels.stride;
         for (uint32_t x = 0; x < pixels.width; ++x)
             if (p[x * 4 + 3] != 255)
                 return true;
@@ -184,20 +184,22 @@ bool anyTransparent(const wic::Bitmap& pixels) {
     return false;
 }
 
-// The thumbnail of the written pixels: 256 pixels on the longer side, 8-bit B, G, R; empty when the
-// picture is too flat for it.
-wic::Bitmap thumbnailOf(const wic::Bitmap& written) {
+// The thumbnail of the written pixels: 256 pixels on the longer side, 8-bit B, G, R, scaled with
+// linear interpolation (which reads only the rows around its samples); empty when the picture is
+// too flat for it.
+wic::Bitmap thumbnailOf(const wic::BitmapRef& written) {
     const uint32_t longer = std::max(written.width, written.height);
     uint32_t width = kThumbnailSide, height = kThumbnailSide;
     if (written.width > written.height)
-        height = written.height * kThumbnailSide / longer;
+        height = uint32_t(uint64_t(written.height) * kThumbnailSide / longer);
     else if (written.height > written.width)
-        width = written.width * kThumbnailSide / longer;
-    wic::Bitmap bgr, scaled;
-    if (width == 0 || height == 0 || !wic::convertFormat(wic::refOf(written), wic::PixelFormat::Bgr24, &bgr) ||
-        !wic::scaleBitmap(wic::refOf(bgr), width, height, wic::Interpolation::Linear, &scaled))
+        width = uint32_t(uint64_t(written.width) * kThumbnailSide / longer);
+    wic::Bitmap thumbnail;
+    if (width == 0 || height == 0 || !wic::allocateBitmap(&thumbnail, wic::PixelFormat::Bgr24, width, height) ||
+        !wic::scaleInto(written, wic::Interpolation::Linear,
+                        wic::BitmapTarget{thumbnail.format, width, height, thumbnail.stride, thumbnail.pixels.data()}))
         return wic::Bitmap();
-    return scaled;
+    return thumbnail;
 }
 
 std::vector<uint8_t> jpegBytesOf(const wic::Bitmap& thumbnail) {
@@ -307,30 +309,36 @@ int encode(const EncodeRequest& request, std::string* error) {
             embedded = source.profile;
     }
 
-    // Pixels: the area in an owned copy of the frame format.
-    wic::Bitmap pixels;
+    // Pixels: the area of the buffer as it is, or an owned copy when they must change on the way:
+    // transparency flattened for JPEG, sRGB turned into the colour space of the embedded profile,
+    // then the size.
     const wic::BitmapRef area{format, uint32_t(width), uint32_t(height), uint32_t(buffer->rowBytes),
                               buffer->pixels + size_t(cropY) * buffer->rowBytes + size_t(cropX) * bytesPerPixel};
-    if (!wic::convertFormat(area, format, &pixels))
-        return encodeFailure(error, kEncodeFailed, "cannot copy the pixels");
     const bool rawWithoutFrame = !source.present && request.rawEngine;
-    if (container == wic::Container::Jpeg && bytesPerPixel == 4 && source.container != wic::Container::Jpeg &&
-        !rawWithoutFrame && anyTransparent(pixels))
-        flattenOverWhite(&pixels);
-
-    // sRGB into the colour space of the embedded profile.
-    if (!embedded.empty() && !rawWithoutFrame && !isSystemSrgbProfile(embedded.bytes.data(), embedded.bytes.size())) {
-        if (!transformBitmap({}, embedded.bytes, &pixels)) {
+    const bool flatten = container == wic::Container::Jpeg && bytesPerPixel == 4 &&
+                         source.container != wic::Container::Jpeg && !rawWithoutFrame && anyTransparent(area);
+    const bool transform =
+        !embedded.empty() && !rawWithoutFrame && !isSystemSrgbProfile(embedded.bytes.data(), embedded.bytes.size());
+    wic::BitmapRef pixels = area;
+    wic::Bitmap owned;
+    if (flatten || transform) {
+        if (!wic::convertFormat(area, format, &owned))
+            return encodeFailure(error, kEncodeFailed, "cannot copy the pixels");
+        if (flatten)
+            flattenOverWhite(&owned);
+        if (transform && !transformBitmap({}, embedded.bytes, &owned)) {
             if (mode >= 3 && embedded.bytes == source.profile.bytes)
                 return encodeFailure(error, kEncodeSourceProfileUnusable, "no transform into the source's profile");
             return encodeFailure(error, kEncodeFailed, "no transform into the output profile");
         }
+        pixels = wic::refOf(owned);
     }
     if (request.resize) {
         wic::Bitmap scaled;
-        if (!wic::scaleBitmap(wic::refOf(pixels), frameWidth, frameHeight, wic::Interpolation::HighQualityCubic, &scaled))
+        if (!wic::scaleBitmap(pixels, frameWidth, frameHeight, wic::Interpolation::HighQualityCubic, &scaled))
             return encodeFailure(error, carry ? kEncodeFailedWithMetadata : kEncodeFailed, "cannot scale the pixels");
-        pixels = std::move(scaled);
+        owned = std::move(scaled);
+        pixels = wic::refOf(owned);
     }
 
     // Frame resolution and the integer resolution of the source.
@@ -354,7 +362,7 @@ int encode(const EncodeRequest& request, std::string* error) {
     else if (container == wic::Container::Bmp && buffer->channels == 4)
         options["EnableV5Header32bppBGRA"] = 1;
     wic::EncodeFrame frame;
-    frame.pixels = wic::refOf(pixels);
+    frame.pixels = pixels;
     frame.dpiX = frame.dpiY = dpi;
     if (container != wic::Container::Bmp)
         frame.iccProfile = embedded.bytes;

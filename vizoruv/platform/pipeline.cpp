@@ -12,6 +12,7 @@
 #include <new>
 #include <vector>
 
+#include "sys/threads/row_bands.h"
 #include "vizoruv/adjust/adjustment_set.h"
 #include "vizoruv/adjust/background_mask.h"
 #include "vizoruv/adjust/colour_tables.h"
@@ -97,6 +98,25 @@ bool usableImage(const ImageView& image)
 size_t imageBytes(const ImageView& image)
 {
     return size_t(image.rowBytes) * size_t(image.height);
+}
+
+// Runs a step that works pixel by pixel over bands of the image's rows, each band on a thread of its
+// own and seen by the step as a picture of its own.
+template <typename Step>
+void inRowBands(const ImageView& image, const Step& step)
+{
+    struct Job {
+        const ImageView* image;
+        const Step* step;
+    } job{&image, &step};
+    sys::runRowBands(image.height, sys::rowBandCount(image.height), [](void* context, sys::RowBand band) {
+        const Job& j = *static_cast<const Job*>(context);
+        ImageView rows = *j.image;
+        for (std::uint8_t*& channel : rows.data)
+            channel += std::ptrdiff_t(band.first) * rows.rowBytes;
+        rows.height = band.end - band.first;
+        (*j.step)(rows);
+    }, &job);
 }
 
 // ---- Tables -------------------------------------------------------------------------------------
@@ -249,12 +269,14 @@ void applyFinishingTone(const AdjustmentLayer& layer, const ImageView& image, bo
     int blacks = layer.bFinishBlacks ? layer.iFinishBlacks : 0;
     if (layer.bToneBlackPoint)
         blacks += layer.iToneBlackPoint;
-    applyFinishingCurve(image.data[0], image.rowBytes, image.width, image.height, isSixteenBit(image), bgrOrder,
-                        isFourChannel(image), layer.bFinishExposure ? layer.iFinishExposure : 0,
-                        layer.bFinishContrast ? layer.iFinishContrast : 0,
-                        layer.bFinishShadows ? layer.iFinishShadows : 0, blacks, whites,
-                        layer.bFinishHighlights ? layer.iFinishHighlights : 0,
-                        layer.bFinishPositiveContrast ? layer.iFinishPositiveContrast : 0);
+    inRowBands(image, [&](const ImageView& rows) {
+        applyFinishingCurve(rows.data[0], rows.rowBytes, rows.width, rows.height, isSixteenBit(rows), bgrOrder,
+                            isFourChannel(rows), layer.bFinishExposure ? layer.iFinishExposure : 0,
+                            layer.bFinishContrast ? layer.iFinishContrast : 0,
+                            layer.bFinishShadows ? layer.iFinishShadows : 0, blacks, whites,
+                            layer.bFinishHighlights ? layer.iFinishHighlights : 0,
+                            layer.bFinishPositiveContrast ? layer.iFinishPositiveContrast : 0);
+    });
 }
 
 // ---- Sessions -----------------------------------------------------------------------------------
@@ -343,8 +365,10 @@ bool renderLayer(const ImageView& image, const AdjustmentLayer& original, Engine
     }
 
     if (layer.bPreprocessEV) {
-        applyExposureCurve(image.data[0], image.rowBytes, image.width, image.height, isSixteenBit(image), bgrOrder,
-                           isFourChannel(image), layer.iPreprocessEV);
+        inRowBands(image, [&](const ImageView& rows) {
+            applyExposureCurve(rows.data[0], rows.rowBytes, rows.width, rows.height, isSixteenBit(rows), bgrOrder,
+                               isFourChannel(rows), layer.iPreprocessEV);
+        });
         rewritten = true;
     }
     state.progress();
