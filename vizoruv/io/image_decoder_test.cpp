@@ -73,27 +73,36 @@ TEST_F(DecoderTest, FullSizeAndPreviewInRgbaWithTheFittedSize) {
 }
 
 TEST_F(DecoderTest, OrientationTurnsTheImageAndTheRecordedSize) {
-    const std::string path = folder.file("turned.png");
-    const wic::Bitmap pixels = noise(wic::PixelFormat::Rgb24, 40, 20);
-    writePicture(path, wic::Container::Png, pixels,
-                 [](ImageMetadata& m) { m.set("System.Photo.Orientation", MetaValue::ofUInt16(6)); });
-    DecodedImage image;
-    DecodeRequest request;
-    request.sixteenBit = true;
-    ASSERT_EQ(decode(path, &image, request), 0);
-    EXPECT_EQ(image.facts.orientation, 6);
-    EXPECT_EQ(image.facts.recordedWidth, 20);
-    EXPECT_EQ(image.facts.recordedHeight, 40);
-    ASSERT_EQ(image.fullSize.width, 20);
-    ASSERT_EQ(image.fullSize.height, 40);
-    // Turned 90° clockwise: the new (x, y) is the old (y, H - 1 - x).
-    EXPECT_EQ(pixelAt(image.fullSize, 0, 0), rgbAt(pixels, 0, 19));
-    EXPECT_EQ(pixelAt(image.fullSize, 19, 0), rgbAt(pixels, 0, 0));
-    EXPECT_EQ(pixelAt(image.fullSize, 5, 33), rgbAt(pixels, 33, 14));
-    ASSERT_EQ(image.sixteenBit.width, 20);
-    EXPECT_EQ(image.sixteenBit.rowBytes, int32_t(rowStride(20, 48)));
-    const std::vector<uint8_t> wide = pixelAt(image.sixteenBit, 5, 33);
-    EXPECT_EQ(wide[1], rgbAt(pixels, 33, 14)[0]);  // high byte of red
+    for (wic::Container container : {wic::Container::Png, wic::Container::Jpeg}) {
+        SCOPED_TRACE(container == wic::Container::Png ? "PNG" : "JPEG");
+        const std::string path = folder.file("turned");
+        writePicture(path, container, noise(wic::PixelFormat::Rgb24, 40, 20),
+                     [](ImageMetadata& m) { m.set("System.Photo.Orientation", MetaValue::ofUInt16(6)); });
+        wic::Frame own;  // the file's pixels as its decoder gives them
+        ASSERT_EQ(wic::decodeFile(path, &own, nullptr), wic::kWicOk);
+        wic::Bitmap pixels;
+        ASSERT_TRUE(wic::convertFormat(wic::refOf(own.bitmap), wic::PixelFormat::Rgb24, &pixels));
+        DecodedImage image;
+        DecodeRequest request;
+        request.sixteenBit = true;
+        ASSERT_EQ(decode(path, &image, request), 0);
+        EXPECT_EQ(image.facts.orientation, 6);
+        EXPECT_EQ(image.facts.recordedWidth, 20);
+        EXPECT_EQ(image.facts.recordedHeight, 40);
+        ASSERT_EQ(image.fullSize.width, 20);
+        ASSERT_EQ(image.fullSize.height, 40);
+        // Turned 90° clockwise: the new (x, y) is the old (y, H - 1 - x).
+        EXPECT_EQ(pixelAt(image.fullSize, 0, 0), rgbAt(pixels, 0, 19));
+        EXPECT_EQ(pixelAt(image.fullSize, 19, 0), rgbAt(pixels, 0, 0));
+        EXPECT_EQ(pixelAt(image.fullSize, 5, 33), rgbAt(pixels, 33, 14));
+        ASSERT_EQ(image.sixteenBit.width, 20);
+        EXPECT_EQ(image.sixteenBit.channels, 3);
+        EXPECT_EQ(image.sixteenBit.rowBytes, int32_t(rowStride(20, 48)));
+        const std::vector<uint8_t> wide = pixelAt(image.sixteenBit, 5, 33);
+        EXPECT_EQ(wide[0], rgbAt(pixels, 33, 14)[0]);  // red widened as v x 257
+        EXPECT_EQ(wide[1], rgbAt(pixels, 33, 14)[0]);
+        EXPECT_EQ(wide[5], rgbAt(pixels, 33, 14)[2]);
+    }
 }
 
 TEST_F(DecoderTest, SixteenBitOutputLeavesRoomForTheTurnedImage) {
@@ -224,43 +233,55 @@ TEST_F(DecoderTest, TaggedImagesBecomeSrgbAndUntaggedOnesStay) {
     const std::vector<uint8_t> srgb = standardProfileBytes(StandardProfile::Srgb);
     const wic::Bitmap pixels = noise(wic::PixelFormat::Rgb24, 24, 12);
 
-    // LittleCMS's answer for the Adobe RGB file, RGBA with opaque alpha.
-    std::vector<uint8_t> expected(size_t(24) * 12 * 4);
-    {
+    // LittleCMS's answer for the file's pixels in their own format (a PNG's R, G, B, a JPEG's
+    // decoded B, G, R), as R, G, B, A with opaque alpha.
+    auto converted = [&](const wic::Bitmap& own) {
+        std::vector<uint8_t> expected(size_t(24) * 12 * 4);
         cmsHPROFILE from = cmsOpenProfileFromMem(adobe.data(), cmsUInt32Number(adobe.size()));
         cmsHPROFILE to = cmsCreate_sRGBProfile();
-        cmsHTRANSFORM t = cmsCreateTransform(from, TYPE_RGB_8, to, TYPE_RGBA_8, INTENT_PERCEPTUAL, 0);
+        const cmsUInt32Number format = own.format == wic::PixelFormat::Bgr24 ? TYPE_BGR_8 : TYPE_RGB_8;
+        cmsHTRANSFORM t = cmsCreateTransform(from, format, to, TYPE_RGBA_8, INTENT_PERCEPTUAL, 0);
         for (uint32_t y = 0; y < 12; ++y)
-            cmsDoTransform(t, &pixels.pixels[y * pixels.stride], &expected[y * 24 * 4], 24);
+            cmsDoTransform(t, &own.pixels[y * own.stride], &expected[y * 24 * 4], 24);
         for (size_t i = 3; i < expected.size(); i += 4)
             expected[i] = 255;
         cmsDeleteTransform(t);
         cmsCloseProfile(from);
         cmsCloseProfile(to);
-    }
-    struct Case { const char* what; std::vector<uint8_t> profile; bool converted; bool noColourManagement; } cases[] = {
-        {"Adobe RGB", adobe, true, false},
-        {"untagged", {}, false, false},
-        {"system sRGB", srgb, false, false},
-        {"Adobe RGB without colour management", adobe, false, true},
+        return expected;
+    };
+    auto unconverted = [](const wic::Bitmap& own) {
+        wic::Bitmap rgba;
+        wic::convertFormat(wic::refOf(own), wic::PixelFormat::Rgba32, &rgba);
+        return rgba.pixels;
+    };
+    struct Case {
+        const char* what;
+        wic::Container container;
+        std::vector<uint8_t> profile;
+        bool converted;
+        bool noColourManagement;
+    } cases[] = {
+        {"Adobe RGB", wic::Container::Png, adobe, true, false},
+        {"untagged", wic::Container::Png, {}, false, false},
+        {"system sRGB", wic::Container::Png, srgb, false, false},
+        {"Adobe RGB without colour management", wic::Container::Png, adobe, false, true},
+        {"Adobe RGB JPEG", wic::Container::Jpeg, adobe, true, false},  // converted in its R, G, B, A block
+        {"untagged JPEG", wic::Container::Jpeg, {}, false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::string path = folder.file("tagged.png");
-        writePicture(path, wic::Container::Png, pixels, {}, c.profile);
+        const std::string path = folder.file("tagged");
+        writePicture(path, c.container, pixels, {}, c.profile);
+        wic::Frame own;
+        ASSERT_EQ(wic::decodeFile(path, &own, nullptr), wic::kWicOk);
         DecodedImage image;
         DecodeRequest request;
         request.noColourManagement = c.noColourManagement;
         ASSERT_EQ(decode(path, &image, request), 0);
         EXPECT_EQ(image.sourceProfile, c.profile);
         std::vector<uint8_t> got(image.fullSize.pixels, image.fullSize.pixels + image.fullSize.size);
-        if (c.converted) {
-            EXPECT_EQ(got, expected);
-        } else {
-            for (uint32_t y = 0; y < 12; ++y)
-                for (uint32_t x = 0; x < 24; ++x)
-                    ASSERT_EQ(pixelAt(image.fullSize, int(x), int(y)), rgbAt(pixels, int(x), int(y)));
-        }
+        EXPECT_EQ(got, c.converted ? converted(own.bitmap) : unconverted(own.bitmap));
     }
 }
 

@@ -648,6 +648,31 @@ TEST_F(EncoderTest, OverwritingItsOwnSourceKeepsItsMetadata) {
     EXPECT_TRUE(std::filesystem::is_empty(r.tempFolder));  // the temporary copy is gone
 }
 
+// The area is written from the buffer in place: every container gives the bytes of a copy of the
+// area alone, also for an area in the buffer's last rows and columns (nothing past them is read).
+TEST_F(EncoderTest, AnAreaIsWrittenAsACopyOfItWouldBe) {
+    wic::Bitmap pixels = opaque(noise(wic::PixelFormat::Rgba32, 40, 30));
+    ImageBuffer buffer = viewOf(pixels);  // a block of exactly 30 rows
+    wic::Bitmap area;
+    ASSERT_TRUE(wic::convertFormat(wic::BitmapRef{pixels.format, 35, 10, pixels.stride, &pixels.pixels[20 * pixels.stride + 5 * 4]},
+                                   pixels.format, &area));
+    ImageBuffer areaBuffer = viewOf(area);
+    for (const char* mime : {"image/jpeg", "image/png", "image/tiff", "image/bmp"}) {
+        SCOPED_TRACE(mime);
+        EncodeRequest r = request(buffer, "", folder.file("area"), mime);
+        r.carryMetadata = false;
+        r.cropX = 5.7f;
+        r.cropY = 20.2f;
+        r.width = 35;
+        r.height = 10;
+        ASSERT_EQ(encodeImage(r), kEncodeWritten);
+        EncodeRequest alone = request(areaBuffer, "", folder.file("alone"), mime);
+        alone.carryMetadata = false;
+        ASSERT_EQ(encodeImage(alone), kEncodeWritten);
+        EXPECT_EQ(fileBytes(r.outputPath), fileBytes(alone.outputPath));
+    }
+}
+
 TEST_F(EncoderTest, CropAndResizeTakeTheAskedArea) {
     wic::Bitmap pixels = noise(wic::PixelFormat::Rgba32, 40, 30);
     ImageBuffer buffer = viewOf(pixels);
