@@ -333,6 +333,33 @@ struct Corrections {
 
 constexpr double kFrameMiB = double(kWidth) * kHeight * 4 / kMiB;
 
+// Paired runs of the floor and of our work, each answering whether it succeeded; the heap's peak is
+// taken over our work. Prints our median as `<name>_ms` (and its CPU time), the floor's, the ratio
+// of the two and the peak beside the RGBA frame.
+template <typename Floor, typename Ours>
+void measureBesideTheFloor(benchmark::State& state, const std::string& name, Floor floorWork, Ours ourWork) {
+    Times ours, floor;
+    double peakMiB = 0;
+    for (auto _ : state) {
+        bool ok = true;
+        floor.add([&] { ok = floorWork(); });
+        const HeapPeak heap;
+        ours.add([&] { ok = ourWork() && ok; });
+        peakMiB = std::max(peakMiB, heap.mib());
+        if (!ok) {
+            state.SkipWithError((name + " or its floor failed").c_str());
+            return;
+        }
+    }
+    state.counters[name + "_ms"] = ours.wallMs();
+    state.counters[name + "_cpu_ms"] = ours.cpuMs();
+    state.counters["floor_ms"] = floor.wallMs();
+    state.counters["ratio_to_floor"] = ours.wallMs() / floor.wallMs();
+    state.counters["peak_heap_mib"] = peakMiB;
+    state.counters["rgba_frame_mib"] = kFrameMiB;
+    state.counters["ratio_peak_to_frame"] = peakMiB / kFrameMiB;
+}
+
 void BM_ProcessFile24MP(benchmark::State& state) {
     Scene& s = scene();
     if (!s.error.empty()) {
@@ -343,35 +370,19 @@ void BM_ProcessFile24MP(benchmark::State& state) {
     OutputSettings settings{};
     settings.quality = kQuality / 100.0f;
     const std::string floorOutput = (s.folder / "floor.jpg").string();
-    Times ours, floor;
-    double peakMiB = 0;
-    for (auto _ : state) {
-        bool ok = true;
-        floor.add([&] {
+    measureBesideTheFloor(
+        state, "processfile",
+        [&] {
             std::unique_ptr<uint8_t[]> pixels;
             uint32_t width = 0, height = 0;
-            ok = floorDecode(readWhole(s.input), &pixels, &width, &height) &&
-                 floorEncode(pixels.get(), width, height, floorOutput);
+            return floorDecode(readWhole(s.input), &pixels, &width, &height) &&
+                   floorEncode(pixels.get(), width, height, floorOutput);
+        },
+        [&] {
+            return s.platform->ProcessFile(s.input.c_str(), s.output.c_str(), &corrections.stack, nullptr, &settings,
+                                           nullptr, 1, "bench", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                           nullptr, nullptr, nullptr) == 0;
         });
-        const HeapPeak heap;
-        ours.add([&] {
-            ok = ok && s.platform->ProcessFile(s.input.c_str(), s.output.c_str(), &corrections.stack, nullptr,
-                                               &settings, nullptr, 1, "bench", nullptr, nullptr, nullptr, nullptr,
-                                               nullptr, nullptr, nullptr, nullptr, nullptr) == 0;
-        });
-        peakMiB = std::max(peakMiB, heap.mib());
-        if (!ok) {
-            state.SkipWithError("ProcessFile or the floor failed");
-            return;
-        }
-    }
-    state.counters["processfile_ms"] = ours.wallMs();
-    state.counters["processfile_cpu_ms"] = ours.cpuMs();
-    state.counters["floor_ms"] = floor.wallMs();
-    state.counters["ratio_to_floor"] = ours.wallMs() / floor.wallMs();
-    state.counters["peak_heap_mib"] = peakMiB;
-    state.counters["rgba_frame_mib"] = kFrameMiB;
-    state.counters["ratio_peak_to_frame"] = peakMiB / kFrameMiB;
 }
 BENCHMARK(BM_ProcessFile24MP)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(7);
 
@@ -386,32 +397,17 @@ void BM_Decode24MP(benchmark::State& state) {
     request.maxPreviewSide = 1200;
     request.fullSize8 = true;
     request.roomForRotation = true;
-    Times ours, floor;
-    double peakMiB = 0;
-    for (auto _ : state) {
-        bool ok = true;
-        floor.add([&] {
+    measureBesideTheFloor(
+        state, "decode",
+        [&] {
             std::unique_ptr<uint8_t[]> pixels;
             uint32_t width = 0, height = 0;
-            ok = floorDecode(readWhole(s.input), &pixels, &width, &height);
-        });
-        const HeapPeak heap;
-        ours.add([&] {
+            return floorDecode(readWhole(s.input), &pixels, &width, &height);
+        },
+        [&] {
             DecodedImage decoded;
-            ok = ok && decodeImageFile(s.input, request, &decoded, nullptr) == 0;
+            return decodeImageFile(s.input, request, &decoded, nullptr) == 0;
         });
-        peakMiB = std::max(peakMiB, heap.mib());
-        if (!ok) {
-            state.SkipWithError("the decode or the floor failed");
-            return;
-        }
-    }
-    state.counters["decode_ms"] = ours.wallMs();
-    state.counters["decode_cpu_ms"] = ours.cpuMs();
-    state.counters["floor_ms"] = floor.wallMs();
-    state.counters["ratio_to_floor"] = ours.wallMs() / floor.wallMs();
-    state.counters["peak_heap_mib"] = peakMiB;
-    state.counters["ratio_peak_to_frame"] = peakMiB / kFrameMiB;
 }
 BENCHMARK(BM_Decode24MP)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(7);
 
