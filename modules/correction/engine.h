@@ -4,6 +4,7 @@
 // Divisions: engine; profile; pixel layouts; tone helpers; row bands.
 #pragma once
 
+#include "modules/correction/colour_space.h"
 #include "vizoruv/platform/engine_abi.h"
 
 #include <cmath>
@@ -138,16 +139,6 @@ constexpr float kLumaR = 0.2126f, kLumaG = 0.7152f, kLumaB = 0.0722f;
 
 inline float lumaOf(const float rgb[3]) {
     return kLumaR * rgb[0] + kLumaG * rgb[1] + kLumaB * rgb[2];
-}
-
-inline double srgbToLinear(double v) {
-    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-}
-
-inline double linearToSrgb(double v) {
-    if (v <= 0.0)
-        return 0.0;
-    return v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055;
 }
 
 inline double clamp01(double v) {

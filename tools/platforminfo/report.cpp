@@ -1,17 +1,21 @@
 // platforminfo's report and argument handling.
 #include "tools/platforminfo/report.h"
 
+#include "modules/correction/skin_tones.h"
 #include "sys/cpu/cpu.h"
+#include "vizoruv/adjust/lut_catalogue.h"
 #include "vizoruv/platform/vxl_platform_win.h"
 
 #include <cstring>
+#include <iterator>
 #include <sstream>
 
 namespace {
 
 const char* const kUsage =
     "usage: platforminfo [--require] <module folder>\n"
-    "Creates the imaging platform for the folder and lists the libraries and entry points it found.\n"
+    "Creates the imaging platform for the folder and lists the libraries and entry points it found\n"
+    "and the built-in tables it finds by key.\n"
     "  --require  fail when none of the three libraries loads (requireLibraries)\n";
 
 struct LibraryTitle {
@@ -25,9 +29,30 @@ const LibraryTitle kLibraries[] = {
     {ModuleLibrary::RedEye, "red eye"},
 };
 
+// One line per key: found (with the file the catalogue names) or missing. Answers how many were found.
+int reportTable(LutCollection& luts, const char* key, const std::string& use, std::ostringstream& out) {
+    const Lut3D* table = loadLut(&luts, key, true);
+    out << "  " << (table ? "found   " : "missing ") << key << "  " << use;
+    if (table)
+        out << "  (" << luts.builtInCatalog.at(key) << ")";
+    out << "\n";
+    return table ? 1 : 0;
+}
+
+void reportBuiltInTables(VXLPlatformWin& platform, std::ostringstream& out) {
+    LutCollection& luts = platform.luts();
+    out << "built-in tables: " << luts.builtInFolder << "\n";
+    int found = 0;
+    for (const BuiltInLutKey& fixed : kBuiltInLutKeys)
+        found += reportTable(luts, fixed.key, fixed.setting, out);
+    for (const vexilo::SkinToneTable& skin : vexilo::kSkinToneTables)
+        found += reportTable(luts, skin.key, "skin tone", out);
+    out << "  " << found << " of " << std::size(kBuiltInLutKeys) + vexilo::kSkinToneTableCount << " tables\n";
+}
+
 }  // namespace
 
-std::string platformReport(const VXLPlatformWin& platform) {
+std::string platformReport(VXLPlatformWin& platform) {
     std::ostringstream out;
     const RuntimeLibraries& libraries = platform.libraries();
     out << "module folder: " << platform.binDir() << "\n";
@@ -52,6 +77,7 @@ std::string platformReport(const VXLPlatformWin& platform) {
         out << "  " << found << " of " << entries.size() << " entry points\n";
     }
     out << "engine created: " << (platform.engineHandle() ? "yes" : "no") << "\n";
+    reportBuiltInTables(platform, out);
     return out.str();
 }
 

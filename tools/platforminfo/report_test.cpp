@@ -28,6 +28,22 @@ TEST(PlatformInfo, ListsTheLibrariesAndEntryPointsOfAFolder) {
     EXPECT_NE(out.find("engine created: yes"), std::string::npos);
 }
 
+TEST(PlatformInfo, ListsTheBuiltInTablesFoundByKey) {
+    std::string out;
+    ASSERT_EQ(run({PLATFORM_MODULES_DIR}, &out), 0) << out;
+    EXPECT_NE(out.find("built-in tables: " PLATFORM_MODULES_DIR "/lut\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("  found   64ee352e66c75c1cc76fdd4a17c54db4  bDarkSkin  (./64ee352e66c75c1cc76fdd4a17c54db4.cube)\n"),
+              std::string::npos) << out;
+    EXPECT_NE(out.find("  found   c1fbc142492cf03f4384526d3c7ae4f2  skin tone  (skintone/light.cube)\n"), std::string::npos);
+    EXPECT_NE(out.find("  18 of 18 tables\n"), std::string::npos) << out;
+
+    ModuleFolder empty;
+    empty.addBuilt(VXL_ENGINE_FILE);
+    ASSERT_EQ(run({empty.path().c_str()}, &out), 0) << out;
+    EXPECT_NE(out.find("  missing 9797fcf45953921075dfb2d373c1e8fd  bNeutralDensity\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("  0 of 18 tables\n"), std::string::npos) << out;
+}
+
 TEST(PlatformInfo, RequireFailsOnAnEmptyFolderAndBadArgumentsShowUsage) {
     ModuleFolder folder;
     std::string out;

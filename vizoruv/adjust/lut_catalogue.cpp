@@ -30,6 +30,14 @@ bool isRecognised(const std::string& extension)
                        [&](const char* known) { return extension == known; });
 }
 
+// A file name, less its extension, that is itself a key: 32 lower-case hex digits.
+bool isKeyName(const std::string& file)
+{
+    const std::string stem = file.substr(0, file.rfind('.'));
+    return stem.size() == 32 &&
+           std::all_of(stem.begin(), stem.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
 // Names of the directories in `folder`, "." and ".." first: files lying directly in the folder
 // are catalogued through ".", files of the folder above through "..".
 std::vector<std::string> directoryEntries(const fs::path& folder)
@@ -90,6 +98,9 @@ bool scanLutFolders(const LutCollection& collection, LutCatalog* catalog, bool b
                 if (!isRecognised(lowerExtension(relative)))
                     continue;
                 (*catalog)[md5Hex(relative)] = relative;
+                // The tables the pipeline asks for by a fixed key are named by that key.
+                if (builtIn && isKeyName(file))
+                    (*catalog)[file.substr(0, 32)] = relative;
                 added = true;
             }
         }

@@ -5,7 +5,9 @@
 // A key is the MD5 digest of the file's path relative to its catalogue folder (components joined
 // with "/", case kept) as 32 lower-case hex digits. Keys are stored in presets, so the relative path
 // forms below are fixed: a file directly in a scanned folder is reached through the "." entry
-// ("Input/./look.cube"), a file one level down by its folder name ("Input/Film/look.cube").
+// ("Input/./look.cube"), a file one level down by its folder name ("Input/Film/look.cube"). A
+// built-in file named by a key ("<key>.cube") is also catalogued under that key: the fixed keys
+// below name tables that way.
 //
 // Divided into: keys; the built-in keys the pipeline asks for by itself; the catalogues and the
 // platform's LUT collection; scanning and loading.
@@ -45,6 +47,29 @@ constexpr const char* kLutKeyTintFirst = "aad5d9869cf2ad59c079e375cc4f8231";    
 constexpr const char* kLutKeyTintSecond = "dfc07639510386f5efe7d0820184f2ab";
 constexpr const char* kLutKeyVibrancyFirst = "ef0f6b5a6499e293fd67902dff4ccbd0";   // bFinishVibrancy
 constexpr const char* kLutKeyVibrancySecond = "184b5ad4e50a0ef7fcbe7b0de53a1905";
+
+// Every fixed key with the setting that asks for its table, in the order above.
+struct BuiltInLutKey {
+    const char* key;
+    const char* setting;  // the VXLParams setting, and the sign or pair member that picks this table
+};
+constexpr BuiltInLutKey kBuiltInLutKeys[] = {
+    {kLutKeyOutVibrancy, "bBuiltinOutLutVibrancy"},
+    {kLutKeyDarkSkin, "bDarkSkin"},
+    {kLutKeyNeutralDensity, "bNeutralDensity"},
+    {kLutKeySplitWarmPlus, "bSplitColor, iSplitColorWarm > 0"},
+    {kLutKeySplitWarmMinus, "bSplitColor, iSplitColorWarm < 0"},
+    {kLutKeySplitColdPlus, "bSplitColor, iSplitColorCold > 0"},
+    {kLutKeySplitColdMinus, "bSplitColor, iSplitColorCold < 0"},
+    {kLutKeySaturationFirst, "bFinishSaturation, iFinishSaturation > 0"},
+    {kLutKeySaturationSecond, "bFinishSaturation, iFinishSaturation <= 0"},
+    {kLutKeyTempFirst, "bFinishTemp, iFinishTemp > 0"},
+    {kLutKeyTempSecond, "bFinishTemp, iFinishTemp <= 0"},
+    {kLutKeyTintFirst, "bFinishTint, iFinishTint > 0"},
+    {kLutKeyTintSecond, "bFinishTint, iFinishTint <= 0"},
+    {kLutKeyVibrancyFirst, "bFinishVibrancy, iFinishVibrancy > 0"},
+    {kLutKeyVibrancySecond, "bFinishVibrancy, iFinishVibrancy <= 0"},
+};
 
 // ---- Catalogues and the collection -----------------------------------------------------------
 

@@ -92,6 +92,27 @@ TEST(LutCatalogue, BuiltInFolderAndItsFoliageSubfolder)
     EXPECT_NE(loadLut(&collection, md5Hex("Sky/blue.cube"), true), nullptr);
 }
 
+TEST(LutCatalogue, BuiltInTablesNamedByAKeyAnswerToIt)
+{
+    ScratchFolder folders;
+    const std::string cube = cubeText(2, skewed);
+    const std::string upper = "64EE352E66C75C1CC76FDD4A17C54DB4";
+    folders.write("lut/" + std::string(kLutKeyDarkSkin) + ".cube", cube);
+    folders.write("lut/" + upper + ".cube", cube);                     // not lower-case: no key
+    folders.write("lut/9797fcf45953921075dfb2d373c1e8f.cube", cube);   // 31 digits: no key
+    folders.write("Input/Looks/" + std::string(kLutKeyNeutralDensity) + ".cube", cube);  // the user's: no key
+    LutCollection collection;
+    initLutCollection(&collection, folders.path().string(), folders.path().string());
+
+    Lut3D* table = loadLut(&collection, kLutKeyDarkSkin, true);
+    ASSERT_NE(table, nullptr);
+    EXPECT_NEAR(table->store[15][0][0][2], 0.75f, 1e-6f);
+    EXPECT_NE(loadLut(&collection, md5Hex("./" + std::string(kLutKeyDarkSkin) + ".cube"), true), nullptr);
+    EXPECT_EQ(collection.builtInCatalog.size(), 4u);  // three by their paths' keys, one by its name
+    EXPECT_EQ(loadLut(&collection, kLutKeyNeutralDensity, true), nullptr);
+    EXPECT_EQ(loadLut(&collection, kLutKeyNeutralDensity, false), nullptr);
+}
+
 TEST(LutCatalogue, MissingFoldersGiveEmptyCatalogues)
 {
     LutCollection collection;
