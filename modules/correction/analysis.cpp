@@ -1,8 +1,9 @@
 // Image analysis: VXL_Calc builds a profile (tone histogram and exposure estimate, colour cast,
-// noise, descriptors) and the profile queries read it.
+// noise, descriptors, the faces and their skin) and the profile queries read it.
 #include "modules/correction/vexilo_exports.h"
 
 #include "modules/correction/engine.h"
+#include "modules/correction/faces.h"
 
 #include <algorithm>
 #include <cmath>
@@ -213,12 +214,19 @@ VxlProfile* VXL_Calc(const VxlEngineImage* image, void* reserved, VxlEngineHandl
             profile->flags |= VXL_PROFILE_NO_NOISE;
         if (mask & VXL_CALC_DESCRIPT)
             analyseDescriptors(profile, layout, image, grid);
+        // Pictures with one side more than 20 times the other hold no faces worth searching.
+        if (!(mask & VXL_CALC_EXTREME))
+            findFaceAreas(profile, layout, image);
         profile->status = VXL_STATUS_OK;
     } catch (const std::bad_alloc&) {
         profile->status = VXL_STATUS_NO_MEMORY;
         profile->flags = VXL_PROFILE_FAILED | VXL_PROFILE_NO_NOISE;
         profile->descriptorsValid = false;
+        profile->faceCount = 0;
+        profile->skin = SkinReading();
+        return profile;
     }
+    rememberSkin(profile->skin);
     return profile;
 }
 
@@ -242,15 +250,6 @@ uint8_t VXL_AbnormalTintDetected(const VxlProfile* profile, int32_t threshold) {
     // threshold: percent of cast that counts as abnormal; 0 or less takes the engine's own.
     const double limit = threshold > 0 ? threshold / 100.0 : kDefaultTintThreshold;
     return profile->castStrength > limit ? 1 : 0;
-}
-
-int32_t VXL_FAEFaceCount(const VxlProfile* profile) {
-    // This engine does no face-aware exposure search: it reports no face area.
-    return 0;
-}
-
-const VxlFaceRect* VXL_EnumFAEFaceRect(const VxlProfile* profile, const VxlFaceRect* previous) {
-    return nullptr;
 }
 
 int32_t VXL_GetCartoonDetectionDescriptors(const VxlProfile* profile, float* buffer, int32_t* count, float* a,

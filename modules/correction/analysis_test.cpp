@@ -116,10 +116,4 @@ TEST(EngineAnalysis, DescriptorsAreNinetyHistogramValues) {
     EXPECT_EQ(count, 0);
 }
 
-TEST(EngineAnalysis, ReportsNoFaceAreas) {
-    const Profile p = analyse(TestImage(64, 64, VXL_PIXEL_RGB8, scene(0.9f)));
-    EXPECT_EQ(VXL_FAEFaceCount(p.get()), 0);
-    EXPECT_EQ(VXL_EnumFAEFaceRect(p.get(), nullptr), nullptr);
-}
-
 }  // namespace

@@ -32,6 +32,16 @@ Engine* engineOf(VxlEngineHandle handle);
 // ---- Profile ----
 
 constexpr int kDescriptorCount = 90;
+constexpr int kMaxFaceAreas = 32;   // faces a profile keeps, the largest ones
+
+// The skin of the faces an analysis found: the medians of their skin pixels in Oklab.
+struct SkinReading {
+    bool valid = false;     // false: no face, or no skin-coloured pixels in the faces
+    double lightness = 0;   // Oklab L, 0..1
+    double chroma = 0;
+    double hue = 0;         // degrees
+    int faces = 0;          // faces the pixels came from
+};
 
 }  // namespace vexilo
 
@@ -75,6 +85,11 @@ struct VxlProfile {
     int32_t cartoonFlag;      // 1 when the picture has few colours and large flat areas
 
     char camera[64];
+
+    // Faces (faces.h): areas in pixels of the analysed image, largest first, and their skin.
+    int32_t faceCount;
+    VxlFaceRect faces[vexilo::kMaxFaceAreas];
+    vexilo::SkinReading skin;
 };
 
 static_assert(offsetof(VxlProfile, status) == VXL_PROFILE_STATUS_OFFSET, "profile status word");

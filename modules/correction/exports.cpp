@@ -53,15 +53,6 @@ void VXL_SetAIEngines(VxlEngineHandle handle, void* first, void* second, void* t
     }
 }
 
-const char* VXL_GetAutoSkintoneParameters(uint32_t type, int32_t* first, int32_t* second) {
-    // This engine ships no skin-tone tables: no key, and both values 0.
-    if (first)
-        *first = 0;
-    if (second)
-        *second = 0;
-    return "";
-}
-
 void _SetFilterRecord(void* hostRecord) {
     gHostRecord.store(hostRecord);
 }

@@ -33,12 +33,4 @@ TEST(EngineObject, KeepsItsSettingsAndRefusesForeignHandles) {
     VXL_DestroyEngine(handle);
 }
 
-TEST(EngineObject, SkintoneQueryAnswersNoKey) {
-    int32_t first = 9, second = 9;
-    EXPECT_STREQ(VXL_GetAutoSkintoneParameters(2, &first, &second), "");
-    EXPECT_EQ(first, 0);
-    EXPECT_EQ(second, 0);
-    EXPECT_STREQ(VXL_GetAutoSkintoneParameters(2, nullptr, nullptr), "");
-}
-
 }  // namespace
