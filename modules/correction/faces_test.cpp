@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -149,6 +150,21 @@ TEST_F(DrawnFaces, AreNotLookedForInExtremePicturesOrByAFailingDetector) {
         EXPECT_EQ(vxlProfileWord(p.get(), VXL_PROFILE_STATUS_OFFSET), VXL_STATUS_OK) << failure;
         EXPECT_EQ(VXL_FAEFaceCount(p.get()), 0) << failure;
     }
+}
+
+TEST_F(DrawnFaces, AreFoundByAnalysesOnSeveralThreadsAtOnce) {
+    const TestImage image = picture(640, 480, VXL_PIXEL_RGB8, {{80, 100, 96}, {400, 160, 140}}, kLightSkin);
+    std::vector<int32_t> counts(4, -1);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < counts.size(); ++i)
+        threads.emplace_back([&, i] {
+            counts[i] = VXL_FAEFaceCount(analyse(image).get());
+            VXL_GetAutoSkintoneParameters(0, nullptr, nullptr);
+        });
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(counts, std::vector<int32_t>(4, 2));
+    EXPECT_STREQ(VXL_GetAutoSkintoneParameters(0, nullptr, nullptr), vexilo::kSkinToneTables[0].key);
 }
 
 // ---- Skin ----

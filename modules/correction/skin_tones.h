@@ -19,12 +19,12 @@ namespace vexilo {
 // ---- The skin band ----
 
 constexpr double kSkinHue = 55.0;           // degrees: the middle of the band
-constexpr double kSkinHueCore = 25.0;       // full weight this close to the middle
+constexpr double kSkinHueCore = 20.0;       // full weight this close to the middle
 constexpr double kSkinHueFade = 30.0;       // then falling to 0 over this many degrees
-constexpr double kSkinChromaLow = 0.008;    // below: grey, not skin
-constexpr double kSkinChromaFull = 0.02;    // full weight from here ...
-constexpr double kSkinChromaHigh = 0.13;    // ... to here
-constexpr double kSkinChromaTop = 0.18;     // above: a saturated orange or red, not skin
+constexpr double kSkinChromaLow = 0.015;    // below: grey or a tinted grey, not skin
+constexpr double kSkinChromaFull = 0.035;   // full weight from here ...
+constexpr double kSkinChromaHigh = 0.10;    // ... to here
+constexpr double kSkinChromaTop = 0.16;     // above: lips, a saturated orange or red, not skin
 
 // How close a hue is to skin's: 1 in the core of the band, 0 outside it.
 inline double skinHueWeight(double hue) {

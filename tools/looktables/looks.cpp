@@ -107,7 +107,7 @@ LinearRgb planckianWhite(double kelvin)
 
 // ---- Strengths at 100 ----------------------------------------------------------------------
 
-constexpr double kSkinProtection = 0.75;   // share of a vibrancy change that skin is spared
+constexpr double kSkinProtection = 0.85;   // share of a vibrancy change that skin is spared
 constexpr double kVibrancyLift = 1.2;      // muted colours up to 2.2 times their chroma
 constexpr double kVibrancyMute = -0.8;     // muted colours down to a fifth of their chroma
 constexpr double kSaturationUp = 2.0;
@@ -120,7 +120,7 @@ constexpr double kCoolHue = 240.0;         // blue
 constexpr double kTemperatureMireds = 60.0;  // 6500 K to about 4700 K warmer, 10600 K cooler
 constexpr double kReferenceKelvin = 6500.0;
 constexpr double kTintGreen = 0.15;
-constexpr double kSkinHuePull = 0.5;
+constexpr double kSkinHuePull = 0.3;
 constexpr double kLightSkinChroma = 0.9;   // light skin: redness calmed
 constexpr double kMediumSkinChroma = 1.0;
 constexpr double kDeepSkinChroma = 1.12;   // deep skin: richer

@@ -26,9 +26,9 @@ struct Srgb {
 // ---- The transforms ------------------------------------------------------------------------
 // Each answers the colour a colour becomes at full strength.
 
-// Vibrancy: chroma scaled by 1 + amount (1 - s)^2 (1 - 0.75 skin), s being the colour's share of
+// Vibrancy: chroma scaled by 1 + amount (1 - s)^2 (1 - 0.85 skin), s being the colour's share of
 // the largest chroma sRGB holds at its lightness and hue, and skin its likeness to skin. Muted
-// colours move most, colours near the gamut's edge hardly at all, skin a quarter as much, greys
+// colours move most, colours near the gamut's edge hardly at all, skin 15 % as much, greys
 // not at all (their chroma is 0). amount > 0 lifts, amount < 0 mutes.
 Srgb vibrancy(const Srgb& colour, double amount);
 
@@ -60,7 +60,7 @@ Srgb temperature(const Srgb& colour, double mireds);
 // normalised to keep luminance: amount > 0 towards magenta, < 0 towards green.
 Srgb tint(const Srgb& colour, double amount);
 
-// Skin tone: skin-like colours have their hue pulled halfway to the middle of the skin band
+// Skin tone: skin-like colours have their hue pulled 30 % of the way to the middle of the skin band
 // (evening out flushed and sallow skin) and their chroma scaled by chromaFactor, both in
 // proportion to their skin likeness. Other colours stay.
 Srgb skinTone(const Srgb& colour, double chromaFactor);

@@ -151,8 +151,9 @@ bool needsEngineWork(const AdjustmentSet& set)
         return false;
     if (set.layers[0].dp2_bEnable)
         return true;
+    // A skin-tone table is the one the engine chose from its analysis of this picture.
     for (int i = 0; i < set.count(); ++i)
-        if (isRendered(set, i) && hasEngineEffect(set.layers[i]))
+        if (isRendered(set, i) && (hasEngineEffect(set.layers[i]) || set.layers[i].iSkintoneStrengthLut != 0))
             return true;
     return false;
 }

@@ -63,5 +63,6 @@ int passCount(const AdjustmentSet& set);
 // rendered; later layers only when their mask type is not 0.
 bool needsFaceWork(const AdjustmentSet& set);     // a face effect in the first layer
 bool needsNoiseRemoval(const AdjustmentSet& set); // noise removal in the first layer
-bool needsEngineWork(const AdjustmentSet& set);   // AI colour in the first layer, or an engine effect in a rendered layer
+bool needsEngineWork(const AdjustmentSet& set);   // AI colour in the first layer, or an engine effect or a
+                                                  // skin-tone table in a rendered layer
 bool needsRedEye(const AdjustmentSet& set);       // red-eye correction in the first layer

@@ -319,4 +319,14 @@ TEST(SetQueries, PassCountAndWhatARenderNeeds)
     set = setFrom(caller, 1);
     EXPECT_EQ(passCount(set), 1);
     EXPECT_FALSE(needsEngineWork(set) || needsFaceWork(set) || needsRedEye(set) || needsNoiseRemoval(set));
+
+    // The skin-tone table is the one the engine chose from its analysis of this picture.
+    caller = CallerStack(1);
+    caller.blocks[0].exposureOn = caller.blocks[0].contrastOn = false;
+    caller.blocks[0].bGroupSkintone = caller.blocks[0].bSkintone = true;
+    set = setFrom(caller, 1);
+    EXPECT_FALSE(needsEngineWork(set));
+    caller.blocks[0].iSkintoneStrengthLut = 40;
+    set = setFrom(caller, 1);
+    EXPECT_TRUE(needsEngineWork(set));
 }
