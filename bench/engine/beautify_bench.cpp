@@ -1,0 +1,213 @@
+// The whole beautify run: all seventeen stages on a 4000 x 3000 planar 4:2:0 picture (18 MB)
+// with one large synthetic face (fitted landmarks and shape records), on one processor and on
+// four, against the floor: ten memcpy passes over the same 18 MB, all in the same run.
+//
+// The processor counts are set by the affinity of the benchmark thread; an engine is created
+// under the same affinity as the runs it serves, so every thread it starts inherits it. Each
+// run starts from the same picture. The report gives the median wall times per run and the
+// ratios: one processor to four (aim 2.5 at least) and four processors to the floor (aim 6 at
+// most).
+#include <benchmark/benchmark.h>
+
+#include <sched.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "facesdk/effects/effect_stages.h"
+#include "facesdk/engine/beautify_run.h"
+#include "facesdk/engine/inner_engine.h"
+#include "facesdk/engine/testing/synthetic_face.h"
+
+#include "bench/engine/bench_image.h"
+
+namespace {
+
+constexpr int32_t kWidth = 4000;
+constexpr int32_t kHeight = 3000;
+constexpr int32_t kFaceScale = 6;  // the synthetic 200-pixel face drawn 1200 pixels across
+constexpr int kFloorPasses = 10;
+
+// The synthetic face of a 666 x 500 picture, its points and boxes taken to the large image.
+struct ScaledFace {
+    SyntheticFace small;
+    VXL_POINT points[kFacePointSlots + 2] = {};
+    FaceWork work{};
+
+    ScaledFace()
+    {
+        makeSyntheticFace(&small, 1, kWidth / kFaceScale / 2, kHeight / kFaceScale / 2, -6,
+                          kWidth / kFaceScale, kHeight / kFaceScale);
+        for (int k = 0; k < kFacePointSlots + 2; ++k)
+            points[k] = {small.points[k].x * kFaceScale, small.points[k].y * kFaceScale};
+        work = small.work;
+        work.points = points;
+        for (EngineRect *r : {&work.box, &work.eye1Box, &work.eye2Box})
+            *r = {r->x * kFaceScale, r->y * kFaceScale, r->width * kFaceScale, r->height * kFaceScale};
+    }
+};
+
+BeautySettings everyStage()
+{
+    BeautySettings s{};
+    s.smoothingStrength = 200;
+    s.smoothingRegionMode = 1;
+    s.smoothingLevel = 2;
+    s.eyeToneStrength = s.teethStrength = s.eyeEnlargementStrength = s.shineStrength = 200;
+    s.skinToneStrength = 200;
+    s.skinToneVariant = 1;
+    s.skinToneMode = 3;
+    s.warpStrength = 200;
+    s.overlayStrength = 200;
+    s.overlayTemplate = 2;
+    s.cheekStrength = 200;
+    s.cheekColour = 230 | (90 << 8) | (130 << 16);
+    s.eyePairsStrength = 200;
+    s.eyePairsLevel1 = 2;
+    s.eyePairsLevel2 = 3;
+    s.eyeLayersStrength = 200;
+    s.eyeLayersStyle = 1;
+    const uint8_t colours[9] = {200, 60, 60, 60, 200, 60, 60, 60, 200};
+    std::copy(colours, colours + 9, s.eyeLayersColours);
+    s.contourFillStrength = s.contourStrokeStrength = 200;
+    s.contourFillColour = s.contourStrokeColour = 0x5040c0;
+    s.eyeDarkStrength = 200;
+    s.eyeDarkLevel = 3;
+    s.contourContrastStrength = 200;
+    s.contourContrastLevel = 2;
+    s.underEyeStrength = s.softeningStrength = 200;
+    return s;
+}
+
+// The bytes of every plane of an image, rows and strides, in one block.
+size_t imageBytes(const EngineImage &image)
+{
+    size_t bytes = 0;
+    for (int p = 0; p < formatPlaneCount(image.format); ++p)
+        bytes += size_t(image.planes[p].stride) * (p ? image.height / 2 : image.height);
+    return bytes;
+}
+
+void copyPlanes(const EngineImage &from, EngineImage &to)
+{
+    for (int p = 0; p < formatPlaneCount(from.format); ++p)
+        std::memcpy(to.planes[p].pixels, from.planes[p].pixels,
+                    size_t(from.planes[p].stride) * (p ? from.height / 2 : from.height));
+}
+
+// Processor sets of one and of four processors taken from those the process may use.
+struct Processors {
+    cpu_set_t all, one, four;
+    bool enough = false;
+    Processors()
+    {
+        CPU_ZERO(&one);
+        CPU_ZERO(&four);
+        sched_getaffinity(0, sizeof all, &all);
+        int taken = 0;
+        for (int cpu = 0; cpu < CPU_SETSIZE && taken < 4; ++cpu)
+            if (CPU_ISSET(cpu, &all)) {
+                if (taken == 0)
+                    CPU_SET(cpu, &one);
+                CPU_SET(cpu, &four);
+                ++taken;
+            }
+        enough = taken == 4;
+    }
+    static void use(const cpu_set_t &set) { sched_setaffinity(0, sizeof set, &set); }
+};
+
+double seconds()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+InnerEngine *createEngine(const BeautySettings &settings, EngineImage &image, const FaceWork &face)
+{
+    BeautyParams block{};
+    settingsToParams(settings, &block);
+    InnerEngine *inner = nullptr;
+    if (innerEngineCreate(nullptr, &block, &kEffectStageTable, &inner) != 0)
+        return nullptr;
+    FaceWork work = face;
+    innerFitFaces(inner, &image, &work, 1, nullptr);
+    return inner;
+}
+
+void beautifyAllStages(benchmark::State &state)
+{
+    Processors processors;
+    if (!processors.enough) {
+        state.SkipWithError("fewer than four processors");
+        return;
+    }
+    BenchImage pristine(kWidth, kHeight, kFormatYuv420Planar);
+    BenchImage image(kWidth, kHeight, kFormatYuv420Planar);
+    ScaledFace face;
+    std::mt19937 random(7);
+    paintYuv(pristine.image, [&](int x, int y) {
+        YuvColour c = syntheticFaceColour(face.small, x / double(kFaceScale), y / double(kFaceScale));
+        c.y = std::clamp(c.y + int(random() % 13) - 6, 0, 255);  // grain
+        return c;
+    });
+    copyPlanes(pristine.image, image.image);
+    const BeautySettings settings = everyStage();
+
+    Processors::use(processors.one);
+    InnerEngine *onOne = createEngine(settings, image.image, face.work);
+    Processors::use(processors.four);
+    InnerEngine *onFour = createEngine(settings, image.image, face.work);
+    Processors::use(processors.all);
+
+    const size_t floorBytes = imageBytes(pristine.image);
+    std::vector<uint8_t> floorFrom(floorBytes, 1), floorTo(floorBytes);
+    std::vector<double> one, four, floor;
+    int result = 0;
+    auto run = [&](InnerEngine *inner, const cpu_set_t &set, std::vector<double> &times) {
+        copyPlanes(pristine.image, image.image);
+        Processors::use(set);
+        FaceWork work = face.work;
+        const double start = seconds();
+        result = innerRun(inner, nullptr, nullptr, &image.image, &work, 1, nullptr, nullptr, nullptr);
+        times.push_back(seconds() - start);
+        Processors::use(processors.all);
+        return result == 0;
+    };
+    for (auto _ : state) {
+        if (!onOne || !onFour || !run(onOne, processors.one, one) ||
+            !run(onFour, processors.four, four)) {
+            state.SkipWithError("the run failed");
+            break;
+        }
+        Processors::use(processors.four);
+        const double start = seconds();
+        for (int pass = 0; pass < kFloorPasses; ++pass) {
+            std::memcpy(floorTo.data(), floorFrom.data(), floorBytes);
+            benchmark::DoNotOptimize(floorTo.data());
+        }
+        floor.push_back(seconds() - start);
+        Processors::use(processors.all);
+    }
+    if (onOne)
+        innerFreeFaceData(onOne);
+    if (onFour)
+        innerFreeFaceData(onFour);
+    state.counters["result"] = result;
+    state.counters["one_cpu_ms"] = median(one) * 1e3;
+    state.counters["four_cpu_ms"] = median(four) * 1e3;
+    state.counters["floor_ms"] = median(floor) * 1e3;
+    state.counters["ratio_one_to_four"] = median(one) / median(four);
+    state.counters["ratio_four_to_floor"] = median(four) / median(floor);
+}
+BENCHMARK(beautifyAllStages)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(30);
+
+}  // namespace

@@ -1,0 +1,392 @@
+// The stages' pictures, byte for byte: every stage alone and all seventeen together, on
+// synthetic faces in every run format, at several sizes (odd ones too), with one and with two
+// faces, with and without fitted shape records. Each run's picture, result and statuses are
+// reduced to a digest and compared with the digests recorded here, so that work on how the
+// stages' loops run (bands, worker threads, tables made once) cannot change a byte unnoticed.
+//
+// A stage whose arithmetic is changed on purpose changes digests here too: the failure message
+// prints the whole table as it now is, to be pasted in place of kRecorded once the new pictures
+// have been checked by the stage's own tests.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "facesdk/effects/testing/stage_run.h"
+#include "facesdk/engine/md5.h"
+
+namespace {
+
+// ---- Settings -------------------------------------------------------------------------------
+
+BeautySettings everyStage()
+{
+    BeautySettings s{};
+    s.smoothingStrength = 200;
+    s.smoothingRegionMode = 1;
+    s.smoothingLevel = 2;
+    s.eyeToneStrength = s.teethStrength = s.eyeEnlargementStrength = s.shineStrength = 200;
+    s.skinToneStrength = 200;
+    s.skinToneVariant = 1;
+    s.skinToneMode = 3;
+    s.warpStrength = 200;
+    s.overlayStrength = 200;
+    s.overlayTemplate = 2;
+    s.cheekStrength = 200;
+    s.cheekColour = 230 | (90 << 8) | (130 << 16);
+    s.eyePairsStrength = 200;
+    s.eyePairsLevel1 = 2;
+    s.eyePairsLevel2 = 3;
+    s.eyeLayersStrength = 200;
+    s.eyeLayersStyle = 1;
+    const uint8_t colours[9] = {200, 60, 60, 60, 200, 60, 60, 60, 200};
+    std::copy(colours, colours + 9, s.eyeLayersColours);
+    s.contourFillStrength = s.contourStrokeStrength = 200;
+    s.contourFillColour = s.contourStrokeColour = 0x5040c0;
+    s.eyeDarkStrength = 200;
+    s.eyeDarkLevel = 3;
+    s.contourContrastStrength = 200;
+    s.contourContrastLevel = 2;
+    s.underEyeStrength = s.softeningStrength = 200;
+    return s;
+}
+
+// The other levels, modes and templates, at other strengths.
+BeautySettings everyStageOtherwise()
+{
+    BeautySettings s = everyStage();
+    s.smoothingStrength = 255;
+    s.smoothingRegionMode = 2;
+    s.smoothingLevel = 3;
+    s.skinToneStrength = 120;
+    s.skinToneVariant = 2;
+    s.skinToneMode = 5;
+    s.skinToneColour = 90 | (160 << 8) | (200 << 16);
+    s.overlayTemplate = 4;
+    s.eyePairsLevel1 = 5;
+    s.eyePairsLevel2 = 6;
+    s.eyeDarkLevel = 6;
+    s.eyeLayersStyle = 3;
+    s.contourContrastLevel = 3;
+    s.eyeToneStrength = s.teethStrength = s.shineStrength = s.cheekStrength = 90;
+    s.warpStrength = s.underEyeStrength = s.softeningStrength = 255;
+    return s;
+}
+
+// The strength cell of each feature.
+struct StrengthCell {
+    uint32_t bit;
+    int32_t BeautySettings::*strength;
+};
+constexpr StrengthCell kStrengths[kFeatureCount] = {
+    {kFeatureSmoothing, &BeautySettings::smoothingStrength},
+    {kFeatureEyeTone, &BeautySettings::eyeToneStrength},
+    {kFeatureTeethWhitening, &BeautySettings::teethStrength},
+    {kFeatureSkinTone, &BeautySettings::skinToneStrength},
+    {kFeatureEyeEnlargement, &BeautySettings::eyeEnlargementStrength},
+    {kFeatureShineReduction, &BeautySettings::shineStrength},
+    {kFeatureFaceWarp, &BeautySettings::warpStrength},
+    {kFeatureTemplateOverlay, &BeautySettings::overlayStrength},
+    {kFeatureCheekColour, &BeautySettings::cheekStrength},
+    {kFeatureEyeTemplatePairs, &BeautySettings::eyePairsStrength},
+    {kFeatureEyeColourLayers, &BeautySettings::eyeLayersStrength},
+    {kFeatureContourFillTint, &BeautySettings::contourFillStrength},
+    {kFeatureEyeDarkTemplate, &BeautySettings::eyeDarkStrength},
+    {kFeatureContourStrokeTint, &BeautySettings::contourStrokeStrength},
+    {kFeatureContourContrast, &BeautySettings::contourContrastStrength},
+    {kFeatureUnderEyeBrighten, &BeautySettings::underEyeStrength},
+    {kFeatureSkinSoftening, &BeautySettings::softeningStrength},
+};
+
+// The settings with only the stages of `mask` left on.
+BeautySettings only(BeautySettings s, uint32_t mask)
+{
+    for (const StrengthCell &cell : kStrengths)
+        if (!(mask & cell.bit))
+            s.*cell.strength = 0;
+    return s;
+}
+
+// ---- Pictures -------------------------------------------------------------------------------
+
+// Synthetic faces drawn `scale` times larger than their 200-pixel model, with a fine luma grain
+// on the skin.
+struct Scene {
+    int32_t width, height, scale;
+    std::vector<SyntheticFace> small;
+    std::vector<std::vector<VXL_POINT>> points;
+    std::vector<FaceWork> works;
+
+    struct Place {
+        double cx, cy, roll;  // centre in picture pixels, roll in degrees
+    };
+    Scene(int32_t w, int32_t h, int32_t s, std::initializer_list<Place> places)
+        : width(w), height(h), scale(s), small(places.size())
+    {
+        int id = 1;
+        for (const Place &p : places) {
+            SyntheticFace &face = small[id - 1];
+            makeSyntheticFace(&face, id, p.cx / s, p.cy / s, p.roll, w / s, h / s);
+            std::vector<VXL_POINT> scaled(kFacePointSlots + 2);
+            for (int k = 0; k < kFacePointSlots + 2; ++k)
+                scaled[k] = {face.points[k].x * s, face.points[k].y * s};
+            points.push_back(scaled);
+            FaceWork work = face.work;
+            for (EngineRect *r : {&work.box, &work.eye1Box, &work.eye2Box})
+                *r = {r->x * s, r->y * s, r->width * s, r->height * s};
+            works.push_back(work);
+            ++id;
+        }
+        for (size_t k = 0; k < works.size(); ++k)
+            works[k].points = points[k].data();
+    }
+
+    YuvColour colourAt(int32_t x, int32_t y) const
+    {
+        x = std::min(x, width - 1), y = std::min(y, height - 1);
+        for (const SyntheticFace &face : small) {
+            YuvColour c = syntheticFaceColour(face, double(x) / scale, double(y) / scale);
+            if (c.y == 90 && c.u == 128 && c.v == 128)
+                continue;
+            if (c.y == 170 && c.u == 110 && c.v == 150) {
+                const unsigned h = (unsigned(x) * 73856093u) ^ (unsigned(y) * 19349663u);
+                c.y += int((h >> 7) % 17) - 8;
+            }
+            return c;
+        }
+        return {90, 128, 128};
+    }
+
+    // Every byte of every plane, odd sizes too: each sample takes the colour of its first pixel.
+    void paint(EngineImage &image) const
+    {
+        PlaneLayout layout[4];
+        const int planes = imagePlaneLayout(image.format, image.width, image.height, layout);
+        const YuvAddressing *a = yuvAddressing(image.format == kFormatYuv420SemiPlanarCrFirst
+                                                   ? kFormatYuv420SemiPlanar
+                                                   : image.format);
+        const bool crFirst = image.format == kFormatYuv420SemiPlanarCrFirst;
+        for (int p = 0; p < planes; ++p)
+            for (int32_t r = 0; r < layout[p].rows; ++r) {
+                uint8_t *row = image.planes[p].pixels + size_t(r) * image.planes[p].stride;
+                for (int32_t b = 0; b < layout[p].rowBytes; ++b) {
+                    int32_t x = 0, y = r, channel = 0;  // 0 Y, 1 Cb, 2 Cr
+                    if (a->packed) {
+                        const int32_t pair = b / 4, slot = b % 4;
+                        const bool uyvy = image.format == kFormatYuv422Uyvy;
+                        const int32_t lumaSlot = uyvy ? 1 : 0;
+                        if ((slot & 1) == lumaSlot)
+                            x = 2 * pair + slot / 2;
+                        else
+                            x = 2 * pair, channel = (slot >> 1) + 1;
+                    } else if (p == 0) {
+                        x = b;
+                    } else {
+                        y = r << a->chromaShiftY;
+                        if (a->chromaStep == 2)
+                            x = b & ~1, channel = 1 + ((b & 1) ^ (crFirst ? 1 : 0));
+                        else
+                            x = b << a->chromaShiftX, channel = p;
+                    }
+                    const YuvColour c = colourAt(x, y);
+                    row[b] = uint8_t(channel == 0 ? c.y : channel == 1 ? c.u : c.v);
+                }
+            }
+    }
+};
+
+// The digest of a picture's planes, the run's result and every status, in hex.
+std::string runDigest(const EngineImage &image, int result, const FeatureStatus *status)
+{
+    Md5Context md5;
+    md5Init(&md5);
+    PlaneLayout layout[4];
+    const int planes = imagePlaneLayout(image.format, image.width, image.height, layout);
+    for (int p = 0; p < planes; ++p)
+        for (int32_t r = 0; r < layout[p].rows; ++r)
+            md5Update(&md5, image.planes[p].pixels + size_t(r) * image.planes[p].stride,
+                      size_t(layout[p].rowBytes));
+    md5Update(&md5, &result, sizeof result);
+    int32_t statuses[kFeatureCount] = {};
+    for (int k = 0; k < kFeatureCount; ++k)
+        statuses[k] = status ? statusOfFeature(status, 1u << k) : -1000;
+    md5Update(&md5, statuses, sizeof statuses);
+    uint8_t digest[kMd5DigestBytes];
+    md5Final(&md5, digest);
+    char hex[2 * kMd5DigestBytes + 1];
+    for (size_t k = 0; k < kMd5DigestBytes; ++k)
+        std::snprintf(hex + 2 * k, 3, "%02x", digest[k]);
+    return hex;
+}
+
+// ---- The runs -------------------------------------------------------------------------------
+
+struct GoldenRun {
+    std::string name;
+    PixelFormat format;
+    const Scene *scene;
+    BeautySettings settings;
+    bool fitFirst;  // shape records fitted before the run, or built by the run
+};
+
+std::string hexFormat(PixelFormat format)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x", format);
+    return text;
+}
+
+// The scenes live as long as the test binary: the runs point at them.
+const Scene kOneFace(640, 480, 1, {{320, 240, 0}});
+const Scene kOddOneFace(643, 483, 1, {{330, 236, 7}});
+const Scene kTwoFaces(1280, 720, 2, {{420, 380, -8}, {900, 340, 12}});
+const Scene kOddTwoFaces(961, 601, 2, {{300, 300, 4}, {690, 310, -11}});
+const Scene kLargeFace(2400, 1800, 5, {{1180, 920, -6}});
+
+std::vector<GoldenRun> goldenRuns()
+{
+    std::vector<GoldenRun> runs;
+    const BeautySettings every = everyStage();
+    for (PixelFormat format : kStageRunFormats) {
+        runs.push_back({"every " + hexFormat(format), format, &kOneFace, every, true});
+        runs.push_back({"every odd " + hexFormat(format), format, &kOddOneFace, every, true});
+        runs.push_back({"every two faces " + hexFormat(format), format, &kTwoFaces, every, true});
+    }
+    for (PixelFormat format : {kFormatYuv420Planar, kFormatYuv422Yuyv, kFormatYuv420SemiPlanar}) {
+        runs.push_back({"otherwise " + hexFormat(format), format, &kOneFace, everyStageOtherwise(), true});
+        runs.push_back({"every unfitted " + hexFormat(format), format, &kOneFace, every, false});
+        runs.push_back({"every odd two faces " + hexFormat(format), format, &kOddTwoFaces, every, true});
+    }
+    for (const StrengthCell &cell : kStrengths) {
+        char name[32];
+        std::snprintf(name, sizeof name, "alone %x", cell.bit);
+        runs.push_back({name, kFormatYuv420Planar, &kTwoFaces, only(every, cell.bit), true});
+        runs.push_back({std::string(name) + " otherwise", kFormatYuv422Uyvy, &kOneFace,
+                        only(everyStageOtherwise(), cell.bit), true});
+    }
+    runs.push_back({"every large", kFormatYuv420Planar, &kLargeFace, every, true});
+    runs.push_back({"every large packed", kFormatYuv422Yuyv, &kLargeFace, every, true});
+    return runs;
+}
+
+struct EffectStagesGolden : StageRunFixture {
+    std::string digestOf(const GoldenRun &run)
+    {
+        const Scene &scene = *run.scene;
+        OwnedImage image(scene.width, scene.height, run.format);
+        scene.paint(image.image);
+        use(run.settings);
+        std::vector<FaceWork> works = scene.works;
+        if (run.fitFirst) {
+            EXPECT_EQ(innerFitFaces(inner, &image.image, works.data(), int32_t(works.size()), nullptr),
+                      kResultOk) << run.name;
+        }
+        works = scene.works;
+        FeatureStatus *status = nullptr;
+        const int result = innerRun(inner, nullptr, nullptr, &image.image, works.data(),
+                                    int32_t(works.size()), &status, nullptr, nullptr);
+        const std::string digest = runDigest(image.image, result, status);
+        if (status)
+            status->ops->release(status);
+        innerFreeFaceData(inner);  // a fresh engine for the next run: no records carried over
+        inner = nullptr;
+        BeautyParams block{};
+        settingsToParams(BeautySettings{}, &block);
+        EXPECT_EQ(innerEngineCreate(counter.allocator(), &block, &kEffectStageTable, &inner), kResultOk);
+        return digest;
+    }
+};
+
+// Recorded from the stages as they were before their loops were banded.
+const char *const kRecorded[][2] = {
+    {"every 10200001", "213442c7ad50a2c2809be45d6a7e5d6c"},
+    {"every odd 10200001", "84b0ed738643a4338df6ee14692815d0"},
+    {"every two faces 10200001", "83ac217625cfc6de133db67b792c49fc"},
+    {"every 20000001", "4014594b17eb062a313c2afa71aa874e"},
+    {"every odd 20000001", "33122329dd3294a9592c6f864c870a5f"},
+    {"every two faces 20000001", "fcbf97a5599c4e49837c9df8673483c7"},
+    {"every 20000002", "afcbf8f2da7f162a31a3f33d992f2aaf"},
+    {"every odd 20000002", "98eed620d060bb75b86c76551dc08a9d"},
+    {"every two faces 20000002", "30ce61a8f2be7409b3098b72aa9bedd9"},
+    {"every 20200001", "674374a779dc4a26c0bff6675e275c18"},
+    {"every odd 20200001", "f4e3b9cecea19794272f1d042df72912"},
+    {"every two faces 20200001", "b8c02b95e85795164c8f284f672f0475"},
+    {"every 30100001", "ebc43fc46182e3193825b12d84975a21"},
+    {"every odd 30100001", "a4e00e77737dc855513d0c6f93831d88"},
+    {"every two faces 30100001", "7d845ed42e5a6ef3f56c9263d7a3eac4"},
+    {"every 30100002", "897bd0ab31e841d33d259b65388f2e15"},
+    {"every odd 30100002", "2ff36df013e144cf17af37e943edaf32"},
+    {"every two faces 30100002", "b8e0c2a4193bfdef767517f79e1bed25"},
+    {"every 30200001", "9cfeb7cb25756478a56ca2a0781d8a99"},
+    {"every odd 30200001", "a2453ab53cdfedb176c382f75f02128e"},
+    {"every two faces 30200001", "25dad7287345e882a0fd44719ff4bd02"},
+    {"otherwise 30200001", "d996869fb591ccc8612a825a870790a5"},
+    {"every unfitted 30200001", "9cfeb7cb25756478a56ca2a0781d8a99"},
+    {"every odd two faces 30200001", "b5ad133227ef68dbff5da39296056905"},
+    {"otherwise 20000001", "34ad7bdd681dd45aee2ed4b50545e2a6"},
+    {"every unfitted 20000001", "4014594b17eb062a313c2afa71aa874e"},
+    {"every odd two faces 20000001", "7c630450e8165910a48274a498962e63"},
+    {"otherwise 30100001", "d6ced0fb0fd120c43a496984a0d0b2e1"},
+    {"every unfitted 30100001", "ebc43fc46182e3193825b12d84975a21"},
+    {"every odd two faces 30100001", "8f9922d5c4c1a96ae777f4b03d2a5c6c"},
+    {"alone 1", "9dd6f1ff370322741714106037bde946"},
+    {"alone 1 otherwise", "055df671628c7dc273f7c801d5a6fe79"},
+    {"alone 2", "73b375be80aea06447cd52cf7eb6e548"},
+    {"alone 2 otherwise", "07a9bce73eea13b96bcddbc820008ab2"},
+    {"alone 4", "e77119ba786196c9bc140a8dc2c1cd37"},
+    {"alone 4 otherwise", "82eb0e04f61b745db4cda0ea3b3f12a9"},
+    {"alone 8", "2398503b4d1d5fdd9e8d700fd5307ef7"},
+    {"alone 8 otherwise", "7f2b510b978f12fd790944b0a204f1ae"},
+    {"alone 10", "000cfdec1f1c20113075914376f8401b"},
+    {"alone 10 otherwise", "11aab0bb7881d175a883117473dedf18"},
+    {"alone 20", "a3903803f1d22cb948c59e69475258fa"},
+    {"alone 20 otherwise", "05ad5a95cee37a39c2e2ac310e374689"},
+    {"alone 40", "fb6bd853bcb60e71e1ba5ed18beb4624"},
+    {"alone 40 otherwise", "1eb3ba52090c2b958cbe01071b2aada1"},
+    {"alone 80", "a94b6e35e17d636f2d911aa57fb4cc96"},
+    {"alone 80 otherwise", "7a64d6bacfa4343c23078d1fe93f6cda"},
+    {"alone 100", "69c17eaf06e8b2fef9063159801059b6"},
+    {"alone 100 otherwise", "41f6679f5bf96a814e6544ea788040de"},
+    {"alone 200", "23c424905a63629a6cbed60abf3064f9"},
+    {"alone 200 otherwise", "d8bb7dab159b18a97b66e84fea28362c"},
+    {"alone 400", "94b2b3e2b6fc37551939f0c8ad5e0ca3"},
+    {"alone 400 otherwise", "aab10870a862d7890d8ae04ab5be88df"},
+    {"alone 800", "9bfd855121335a2a3e26a2f3566c0580"},
+    {"alone 800 otherwise", "0b6e4c75d8bcd1979b033576d40b1c75"},
+    {"alone 1000", "bfb83f86564ec1321dcc45c8008a65a4"},
+    {"alone 1000 otherwise", "99d8157dd067d3173e4a02f4fd42bb2c"},
+    {"alone 2000", "8cfc4dca711acb4168ba3894723b54f9"},
+    {"alone 2000 otherwise", "2f269ae630fa004448abebca07580472"},
+    {"alone 4000", "d284e491d392bc5c9d90bf4613510dd5"},
+    {"alone 4000 otherwise", "329f85c99ef44401016b229ebe5d25f1"},
+    {"alone 8000", "0a740767d74a6691eea062f0e215af03"},
+    {"alone 8000 otherwise", "2029745c36522d8dad29eb8facfed1eb"},
+    {"alone 10000", "89d94d5805ccc24d45a9e5022ab5d91e"},
+    {"alone 10000 otherwise", "1d012968dd4fb692ed4a215fccbb86a3"},
+    {"every large", "24bd4511957cf3386326e9af5cba8e12"},
+    {"every large packed", "d06872ba4b9be5771fce78b88e2dd89c"},
+};
+
+TEST_F(EffectStagesGolden, EveryRunGivesItsRecordedPicture)
+{
+    std::map<std::string, std::string> recorded;
+    for (const auto &entry : kRecorded)
+        recorded[entry[0]] = entry[1];
+    std::string table;
+    int differing = 0;
+    for (const GoldenRun &run : goldenRuns()) {
+        const std::string digest = digestOf(run);
+        table += "    {\"" + run.name + "\", \"" + digest + "\"},\n";
+        const auto found = recorded.find(run.name);
+        if (found == recorded.end() || found->second != digest) {
+            ++differing;
+            ADD_FAILURE() << run.name << ": " << digest << ", recorded "
+                          << (found == recorded.end() ? "nothing" : found->second);
+        }
+    }
+    EXPECT_EQ(differing, 0) << "The runs as they now are:\n" << table;
+}
+
+}  // namespace
