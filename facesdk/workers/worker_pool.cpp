@@ -1,5 +1,5 @@
 /*
- * The one-shot worker pool.
+ * The worker pool.
  *
  * Divisions: the job queue; the worker routine; create and free; start, wait and destroy;
  * submit; the band-job adapter; the operations table.
@@ -56,21 +56,10 @@ void releaseJob(EngineAllocator *allocator, PoolJob *job)
 
 /* ---- the worker routine ---- */
 
-void poolWorkerMain(void *argument)
+/* Takes jobs from the head of the queue until it is empty or the worker is asked to stop. */
+void drainQueue(PoolWorker *worker)
 {
-    PoolWorker *worker = static_cast<PoolWorker *>(argument);
     WorkerPool *pool = worker->pool;
-    {
-        sys::SysLockGuard state(worker->stateLock);
-        worker->threadId = sys::threadMethods()->currentId();
-        if (worker->stop)
-            return;
-        worker->startCondition.wait(state, [worker] {
-            return worker->state.load() == kWorkerReleased || worker->stop;
-        });
-        if (worker->stop)
-            return; /* queued jobs stay queued for workerPoolFree */
-    }
     for (;;) {
         PoolJob *job;
         {
@@ -78,7 +67,7 @@ void poolWorkerMain(void *argument)
             job = queueTakeHead(pool);
         }
         if (!job)
-            break;
+            return;
         {
             sys::SysLockGuard state(worker->stateLock);
             worker->runningJob = job->function;
@@ -90,14 +79,37 @@ void poolWorkerMain(void *argument)
         worker->runningJob = nullptr;
         worker->runningArgument = nullptr;
         if (worker->stop)
-            break;
+            return;
     }
+}
+
+/* One round after another: wait for the release, drain, report idle. */
+void poolWorkerMain(void *argument)
+{
+    PoolWorker *worker = static_cast<PoolWorker *>(argument);
     {
         sys::SysLockGuard state(worker->stateLock);
-        worker->state.store(kWorkerIdle);
+        worker->threadId = sys::threadMethods()->currentId();
     }
-    sys::SysLockGuard done(worker->doneLock);
-    worker->doneCondition.notify_one();
+    for (;;) {
+        {
+            sys::SysLockGuard state(worker->stateLock);
+            worker->startCondition.wait(state, [worker] {
+                return worker->state.load() == kWorkerReleased || worker->stop;
+            });
+            if (worker->stop)
+                return; /* queued jobs stay queued for workerPoolFree */
+        }
+        drainQueue(worker);
+        {
+            sys::SysLockGuard state(worker->stateLock);
+            worker->state.store(kWorkerIdle);
+        }
+        {
+            sys::SysLockGuard done(worker->doneLock);
+            worker->doneCondition.notify_one();
+        }
+    }
 }
 
 /* Asks an idle or draining worker to end, waits for its thread and closes it. */

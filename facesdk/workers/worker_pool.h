@@ -1,7 +1,8 @@
 /*
- * The one-shot worker pool: a caller creates a pool of worker threads, queues jobs (a function
- * and a private copy of its argument block), releases the workers once, waits until they have
- * drained the queue, then destroys and frees the pool. Every pool runs exactly one batch.
+ * The worker pool: a caller creates a pool of worker threads and then runs rounds on it: it
+ * queues jobs (a function and a private copy of its argument block), releases the workers and
+ * waits until they have drained the queue. Between rounds the threads wait for the next
+ * release, so one pool serves any number of rounds; destroying and freeing it ends them.
  *
  * Divisions: job and band-job types; records; operations and their table.
  *
@@ -52,7 +53,7 @@ struct WorkerPool;
 
 /* Worker states, written only under the worker's state lock. */
 enum WorkerState : int32_t {
-    kWorkerIdle = 0,     /* pool: created or done draining; single: no job or job ended */
+    kWorkerIdle = 0,     /* pool: created or done draining a round; single: no job or job ended */
     kWorkerRunning = 1,  /* single worker only: running its job */
     kWorkerReleased = 2, /* pool: draining the queue; single: job posted, not yet taken */
 };
@@ -91,15 +92,17 @@ struct WorkerPool {
 };
 
 /* ---- operations ----
- * Order of calls: create, submit per job, start, wait, destroy, free. */
+ * Order of calls: create; then per round submit per job, start, wait; then destroy, free. */
 
 /* *pool receives a new pool of count workers, each waiting for the start. 0; -4 for a count
  * below 2 or null arguments; -3 out of memory; -1 when a worker thread cannot be started. *pool
  * is null unless the answer is 0. */
 int workerPoolCreate(EngineAllocator *allocator, int32_t count, WorkerPool **pool);
-/* Releases every worker to drain the queue. 0. */
+/* Releases every worker to drain the queue: one round. 0; -4 for a null or destroyed pool. The
+ * previous round must have been waited for. */
 int workerPoolStart(WorkerPool *pool);
-/* Returns 0 when every worker is idle (at once before a start). */
+/* Returns 0 when every worker is idle again, that is when the round's jobs have all ended (at
+ * once before a start). -4 for a null or destroyed pool. */
 int workerPoolWait(WorkerPool *pool);
 /* Stops every worker, waits for its thread to end (a running job ends first) and deletes its
  * locks. Jobs still queued stay queued for workerPoolFree. 0. */

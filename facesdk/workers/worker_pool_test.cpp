@@ -177,6 +177,37 @@ TEST_F(WorkerPoolTest, JobsRunOnceEachOnPrivateCopiesAndInSubmissionOrderPerWork
         ASSERT_EQ(seen[i], i);
 }
 
+TEST_F(WorkerPoolTest, OnePoolServesManyRoundsOnTheThreadsItStarted)
+{
+    sys::ThreadFaults counting; // no fault: only counts the starts
+    sys::armThreadFaults(counting);
+    WorkerPool *pool = nullptr;
+    ASSERT_EQ(workerPoolCreate(memory.allocator(), 4, &pool), kResultOk);
+    EXPECT_EQ(sys::threadStartsSinceArming(), 4);
+    Log log;
+    std::atomic<int> calls{0};
+    int submitted = 0;
+    for (int round = 0; round < 50; ++round) {
+        const int jobs = round % 7; // rounds of 0 to 6 jobs, fewer and more than the workers
+        for (int i = 0; i < jobs; ++i) {
+            LoggedJob job{&log, submitted++, &calls};
+            ASSERT_EQ(workerPoolSubmit(pool, loggedJob, &job, sizeof job), kResultOk);
+        }
+        ASSERT_EQ(workerPoolStart(pool), kResultOk);
+        ASSERT_EQ(workerPoolWait(pool), kResultOk);
+        ASSERT_EQ(calls.load(), submitted) << "round " << round; // every job of the round ended
+        EXPECT_EQ(memory.liveBlocks(), 2u);
+    }
+    EXPECT_EQ(sys::threadStartsSinceArming(), 4);
+    std::map<uint32_t, int> jobsOfThread;
+    for (const auto &run : log.runs)
+        ++jobsOfThread[run.first];
+    EXPECT_LE(jobsOfThread.size(), 4u);
+    ASSERT_EQ(workerPoolDestroy(pool), kResultOk);
+    ASSERT_EQ(workerPoolFree(pool), kResultOk);
+    EXPECT_EQ(workerPoolStart(nullptr), kResultBadArgument);
+}
+
 std::atomic<int> zeroLengthCalls{0};
 std::atomic<int> zeroLengthNonNull{0};
 int countZeroLength(void *argument)
