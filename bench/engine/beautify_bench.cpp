@@ -20,6 +20,7 @@
 #include "facesdk/effects/effect_stages.h"
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/inner_engine.h"
+#include "facesdk/engine/testing/every_stage.h"
 #include "facesdk/engine/testing/synthetic_face.h"
 
 #include "bench/engine/bench_image.h"
@@ -30,57 +31,6 @@ constexpr int32_t kWidth = 4000;
 constexpr int32_t kHeight = 3000;
 constexpr int32_t kFaceScale = 6;  // the synthetic 200-pixel face drawn 1200 pixels across
 constexpr int kFloorPasses = 10;
-
-// The synthetic face of a 666 x 500 picture, its points and boxes taken to the large image.
-struct ScaledFace {
-    SyntheticFace small;
-    VXL_POINT points[kFacePointSlots + 2] = {};
-    FaceWork work{};
-
-    ScaledFace()
-    {
-        makeSyntheticFace(&small, 1, kWidth / kFaceScale / 2, kHeight / kFaceScale / 2, -6,
-                          kWidth / kFaceScale, kHeight / kFaceScale);
-        for (int k = 0; k < kFacePointSlots + 2; ++k)
-            points[k] = {small.points[k].x * kFaceScale, small.points[k].y * kFaceScale};
-        work = small.work;
-        work.points = points;
-        for (EngineRect *r : {&work.box, &work.eye1Box, &work.eye2Box})
-            *r = {r->x * kFaceScale, r->y * kFaceScale, r->width * kFaceScale, r->height * kFaceScale};
-    }
-};
-
-BeautySettings everyStage()
-{
-    BeautySettings s{};
-    s.smoothingStrength = 200;
-    s.smoothingRegionMode = 1;
-    s.smoothingLevel = 2;
-    s.eyeToneStrength = s.teethStrength = s.eyeEnlargementStrength = s.shineStrength = 200;
-    s.skinToneStrength = 200;
-    s.skinToneVariant = 1;
-    s.skinToneMode = 3;
-    s.warpStrength = 200;
-    s.overlayStrength = 200;
-    s.overlayTemplate = 2;
-    s.cheekStrength = 200;
-    s.cheekColour = 230 | (90 << 8) | (130 << 16);
-    s.eyePairsStrength = 200;
-    s.eyePairsLevel1 = 2;
-    s.eyePairsLevel2 = 3;
-    s.eyeLayersStrength = 200;
-    s.eyeLayersStyle = 1;
-    const uint8_t colours[9] = {200, 60, 60, 60, 200, 60, 60, 60, 200};
-    std::copy(colours, colours + 9, s.eyeLayersColours);
-    s.contourFillStrength = s.contourStrokeStrength = 200;
-    s.contourFillColour = s.contourStrokeColour = 0x5040c0;
-    s.eyeDarkStrength = 200;
-    s.eyeDarkLevel = 3;
-    s.contourContrastStrength = 200;
-    s.contourContrastLevel = 2;
-    s.underEyeStrength = s.softeningStrength = 200;
-    return s;
-}
 
 // The bytes of every plane of an image, rows and strides, in one block.
 size_t imageBytes(const EngineImage &image)
@@ -152,15 +102,15 @@ void beautifyAllStages(benchmark::State &state)
     }
     BenchImage pristine(kWidth, kHeight, kFormatYuv420Planar);
     BenchImage image(kWidth, kHeight, kFormatYuv420Planar);
-    ScaledFace face;
+    const ScaledSyntheticFace face(kFaceScale, -6, kWidth, kHeight);
     std::mt19937 random(7);
     paintYuv(pristine.image, [&](int x, int y) {
-        YuvColour c = syntheticFaceColour(face.small, x / double(kFaceScale), y / double(kFaceScale));
+        YuvColour c = syntheticFaceColour(face.model, x / double(kFaceScale), y / double(kFaceScale));
         c.y = std::clamp(c.y + int(random() % 13) - 6, 0, 255);  // grain
         return c;
     });
     copyPlanes(pristine.image, image.image);
-    const BeautySettings settings = everyStage();
+    const BeautySettings settings = everyStageSettings();
 
     Processors::use(processors.one);
     InnerEngine *onOne = createEngine(settings, image.image, face.work);

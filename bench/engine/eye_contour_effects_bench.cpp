@@ -18,31 +18,12 @@ constexpr int32_t kWidth = 4000;
 constexpr int32_t kHeight = 3000;
 constexpr int32_t kFaceScale = 6;  // the synthetic 200-pixel face drawn 1200 pixels across
 
-// The synthetic face of a 666 x 500 picture, its points and boxes taken to the large image.
-struct ScaledFace {
-    SyntheticFace small;
-    VXL_POINT points[kFacePointSlots + 2] = {};
-    FaceWork work{};
-
-    ScaledFace()
-    {
-        makeSyntheticFace(&small, 1, kWidth / kFaceScale / 2, kHeight / kFaceScale / 2, -6,
-                          kWidth / kFaceScale, kHeight / kFaceScale);
-        for (int k = 0; k < kFacePointSlots + 2; ++k)
-            points[k] = {small.points[k].x * kFaceScale, small.points[k].y * kFaceScale};
-        work = small.work;
-        work.points = points;
-        for (EngineRect *r : {&work.box, &work.eye1Box, &work.eye2Box})
-            *r = {r->x * kFaceScale, r->y * kFaceScale, r->width * kFaceScale, r->height * kFaceScale};
-    }
-};
-
 void runOneStage(benchmark::State &state, PixelFormat format, const BeautySettings &settings)
 {
     BenchImage image(kWidth, kHeight, format);
-    ScaledFace face;
+    const ScaledSyntheticFace face(kFaceScale, -6, kWidth, kHeight);
     paintYuv(image.image, [&](int x, int y) {
-        return syntheticFaceColour(face.small, x / double(kFaceScale), y / double(kFaceScale));
+        return syntheticFaceColour(face.model, x / double(kFaceScale), y / double(kFaceScale));
     });
     BeautyParams block{};
     settingsToParams(settings, &block);

@@ -29,12 +29,7 @@ struct LargeFace {
     LargeFace()
     {
         makeSyntheticFace(&small, 1, 400, 300, 8, kWidth / kScale, kHeight / kScale);
-        for (int k = 0; k < kFacePointSlots + 2; ++k)
-            points[k] = {small.points[k].x * kScale, small.points[k].y * kScale};
-        work = small.work;
-        work.points = points;
-        for (EngineRect *r : {&work.box, &work.eye1Box, &work.eye2Box})
-            *r = {r->x * kScale, r->y * kScale, r->width * kScale, r->height * kScale};
+        scaleSyntheticFace(small, kScale, points, &work);
     }
     void paint(EngineImage &image) const
     {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "facesdk/base/result_codes.h"
 #include "facesdk/effects/colour_table_blend.h"
@@ -11,6 +12,7 @@
 #include "facesdk/engine/face_colour_model.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/resample.h"
+#include "facesdk/engine/row_bands.h"
 #include "facesdk/engine/shape_prepare.h"
 #include "facesdk/engine/warp_anchor.h"
 
@@ -215,12 +217,37 @@ void normaliseGrey(uint8_t *bytes, size_t count)
 {
     if (!bytes || !count)
         return;
-    const auto [lo, hi] = std::minmax_element(bytes, bytes + count);
-    const int32_t mn = *lo, mx = *hi;
+    // The bytes as rows of kSpan, banded: each band finds its own extremes, then maps its bytes
+    // through one table of the common ones.
+    constexpr size_t kSpan = 4096;
+    const int32_t rows = int32_t((count + kSpan - 1) / kSpan);
+    const int32_t bands = rowBandCount(rows, kSpan);
+    const auto span = [&](int32_t k) {
+        return std::pair<size_t, size_t>(size_t(rowBandStart(0, rows, bands, k)) * kSpan,
+                                         std::min(size_t(rowBandStart(0, rows, bands, k + 1)) * kSpan, count));
+    };
+    std::pair<uint8_t, uint8_t> extremes[kMostRowBands];
+    std::fill(extremes, extremes + bands, std::pair<uint8_t, uint8_t>(255, 0));
+    forEachBand(bands, [&](int32_t k) {
+        const auto [begin, end] = span(k);
+        if (begin < end) {
+            const auto [lo, hi] = std::minmax_element(bytes + begin, bytes + end);
+            extremes[k] = {*lo, *hi};
+        }
+    });
+    int32_t mn = 255, mx = 0;
+    for (int32_t k = 0; k < bands; ++k)
+        mn = std::min<int32_t>(mn, extremes[k].first), mx = std::max<int32_t>(mx, extremes[k].second);
     if (mn == mx)
         return;
-    for (size_t k = 0; k < count; ++k)
-        bytes[k] = uint8_t((bytes[k] - mn) * 255 / (mx - mn));
+    uint8_t stretched[256];
+    for (int32_t v = mn; v <= mx; ++v)
+        stretched[v] = uint8_t((v - mn) * 255 / (mx - mn));
+    forEachBand(bands, [&](int32_t k) {
+        const auto [begin, end] = span(k);
+        for (size_t i = begin; i < end; ++i)
+            bytes[i] = stretched[bytes[i]];
+    });
 }
 
 void multiplyByLikelihood(EngineImage *mask, const EngineImage *likelihood)
@@ -228,15 +255,17 @@ void multiplyByLikelihood(EngineImage *mask, const EngineImage *likelihood)
     if (!imageValid(mask) || !imageValid(likelihood))
         return;
     const int32_t bx = mask->width / likelihood->width, by = mask->height / likelihood->height;
-    for (int32_t i = 0; i < likelihood->height; ++i)
-        for (int32_t j = 0; j < likelihood->width; ++j) {
-            const int32_t L = likelihood->planes[0].pixels[size_t(i) * likelihood->planes[0].stride + j];
-            for (int32_t y = i * by; y < i * by + by; ++y)
-                for (int32_t x = j * bx; x < j * bx + bx; ++x) {
-                    uint8_t &m = mask->planes[0].pixels[size_t(y) * mask->planes[0].stride + x];
-                    m = uint8_t((L * m) >> 8);
-                }
-        }
+    forEachRowBand(0, likelihood->height, int64_t(mask->width) * by, [&](int32_t firstRow, int32_t endRow) {
+        for (int32_t i = firstRow; i < endRow; ++i)
+            for (int32_t j = 0; j < likelihood->width; ++j) {
+                const int32_t L = likelihood->planes[0].pixels[size_t(i) * likelihood->planes[0].stride + j];
+                for (int32_t y = i * by; y < i * by + by; ++y)
+                    for (int32_t x = j * bx; x < j * bx + bx; ++x) {
+                        uint8_t &m = mask->planes[0].pixels[size_t(y) * mask->planes[0].stride + x];
+                        m = uint8_t((L * m) >> 8);
+                    }
+            }
+    });
 }
 
 void mergeCheekRegions(CheekRegion *regions, int32_t count)

@@ -15,6 +15,7 @@
 #include "facesdk/base/pixel_format.h"
 #include "facesdk/base/result_codes.h"
 #include "facesdk/engine/fixed_point.h"
+#include "facesdk/engine/row_bands.h"
 
 namespace {
 
@@ -94,28 +95,31 @@ int planarKernel(EngineImage *image, const EngineRect &r, const Differences &d,
     const int32_t sx = format == kFormatYuv444Planar ? 0 : 1;
     const int32_t sy = format == kFormatYuv420Planar || semiPlanar ? 1 : 0;
     const EnginePlane &yp = image->planes[0];
-    for (int32_t y = r.y; y < r.y + r.height; ++y) {
-        const MaskRow weights(mask, maskStride, maskRows, shift, r, y);
-        uint8_t *luma = yp.pixels + size_t(y) * yp.stride;
-        const bool chromaRow = (y & ((1 << sy) - 1)) == 0;
-        uint8_t *cb = nullptr, *cr = nullptr;
-        if (chromaRow) {
-            const EnginePlane &cp = image->planes[1];
-            cb = cp.pixels + size_t(y >> sy) * cp.stride;
-            cr = semiPlanar ? cb + 1 : image->planes[2].pixels + size_t(y >> sy) * image->planes[2].stride;
-        }
-        const int32_t chromaStep = semiPlanar ? 2 : 1;
-        for (int32_t x = r.x; x < r.x + r.width; ++x) {
-            const int32_t value = luma[x];
-            const int32_t share = shareOf(value, weights.weight(x));
-            luma[x] = moved(value, d.y[value], share);
-            if (chromaRow && (x & ((1 << sx) - 1)) == 0) {
-                const size_t c = size_t(x >> sx) * chromaStep;
-                cb[c] = moved(cb[c], d.u[cb[c]], share);
-                cr[c] = moved(cr[c], d.v[cr[c]], share);
+    // A chroma row is written by its first luma row only, so the rows may be banded anyhow.
+    forEachRowBand(r.y, r.height, r.width, [&](int32_t firstRow, int32_t endRow) {
+        for (int32_t y = firstRow; y < endRow; ++y) {
+            const MaskRow weights(mask, maskStride, maskRows, shift, r, y);
+            uint8_t *luma = yp.pixels + size_t(y) * yp.stride;
+            const bool chromaRow = (y & ((1 << sy) - 1)) == 0;
+            uint8_t *cb = nullptr, *cr = nullptr;
+            if (chromaRow) {
+                const EnginePlane &cp = image->planes[1];
+                cb = cp.pixels + size_t(y >> sy) * cp.stride;
+                cr = semiPlanar ? cb + 1 : image->planes[2].pixels + size_t(y >> sy) * image->planes[2].stride;
+            }
+            const int32_t chromaStep = semiPlanar ? 2 : 1;
+            for (int32_t x = r.x; x < r.x + r.width; ++x) {
+                const int32_t value = luma[x];
+                const int32_t share = shareOf(value, weights.weight(x));
+                luma[x] = moved(value, d.y[value], share);
+                if (chromaRow && (x & ((1 << sx) - 1)) == 0) {
+                    const size_t c = size_t(x >> sx) * chromaStep;
+                    cb[c] = moved(cb[c], d.u[cb[c]], share);
+                    cr[c] = moved(cr[c], d.v[cr[c]], share);
+                }
             }
         }
-    }
+    });
     return kResultOk;
 }
 
@@ -139,19 +143,21 @@ int packedKernel(EngineImage *image, EngineRect *rect, const Differences &d, con
     const bool uyvy = format == kFormatYuv422Uyvy;
     const int yAt = uyvy ? 1 : 0, cbAt = uyvy ? 0 : 1, crAt = uyvy ? 2 : 3;
     const EnginePlane &plane = image->planes[0];
-    for (int32_t y = r.y; y < r.y + r.height; ++y) {
-        const MaskRow weights(mask, maskStride, maskRows, shift, r, y);
-        uint8_t *pair = plane.pixels + size_t(y) * plane.stride + size_t(r.x) * 2;
-        for (int32_t x = r.x; x < r.x + r.width; x += 2, pair += 4) {
-            const int32_t y0 = pair[yAt], y1 = pair[yAt + 2];
-            const int32_t share0 = shareOf(y0, weights.weight(x));
-            const int32_t share1 = shareOf(y1, weights.weight(x + 1));
-            pair[yAt] = moved(y0, d.y[y0], share0);
-            pair[yAt + 2] = moved(y1, d.y[y1], share1);
-            pair[cbAt] = moved(pair[cbAt], d.u[pair[cbAt]], share0);
-            pair[crAt] = moved(pair[crAt], d.v[pair[crAt]], share0);
+    forEachRowBand(r.y, r.height, r.width, [&](int32_t firstRow, int32_t endRow) {
+        for (int32_t y = firstRow; y < endRow; ++y) {
+            const MaskRow weights(mask, maskStride, maskRows, shift, r, y);
+            uint8_t *pair = plane.pixels + size_t(y) * plane.stride + size_t(r.x) * 2;
+            for (int32_t x = r.x; x < r.x + r.width; x += 2, pair += 4) {
+                const int32_t y0 = pair[yAt], y1 = pair[yAt + 2];
+                const int32_t share0 = shareOf(y0, weights.weight(x));
+                const int32_t share1 = shareOf(y1, weights.weight(x + 1));
+                pair[yAt] = moved(y0, d.y[y0], share0);
+                pair[yAt + 2] = moved(y1, d.y[y1], share1);
+                pair[cbAt] = moved(pair[cbAt], d.u[pair[cbAt]], share0);
+                pair[crAt] = moved(pair[crAt], d.v[pair[crAt]], share0);
+            }
         }
-    }
+    });
     return kResultOk;
 }
 

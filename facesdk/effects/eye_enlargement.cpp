@@ -21,6 +21,7 @@
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/eye_parts.h"
 #include "facesdk/engine/inner_engine.h"
+#include "facesdk/engine/row_bands.h"
 #include "facesdk/engine/warp_anchor.h"
 
 namespace {
@@ -208,28 +209,30 @@ void remapChannel(const LensChannel &c, const EyeDisc &disc, const int32_t *rati
     const int32_t r = disc.radius;
     const int32_t x0 = (disc.centreX - r) >> c.shiftX;
     const int32_t y0 = (disc.centreY - r) >> c.shiftY;
-    for (int32_t j = 0; j < sideY; ++j) {
-        const int32_t dy = ((y0 + j) << c.shiftY) - disc.centreY;
-        uint8_t *row = c.base + size_t(y0 + j) * c.stride + size_t(x0) * c.step;
-        for (int32_t i = 0; i < side; ++i) {
-            const int32_t dx = ((x0 + i) << c.shiftX) - disc.centreX;
-            if (std::abs(dx) > r || std::abs(dy) > r)
-                continue;
-            const int32_t ratio = ratios[std::abs(dy) * (r + 1) + std::abs(dx)];
-            if (ratio < 0)
-                continue;
-            const int32_t px = (r * 4096 + dx * ratio) >> c.shiftX;
-            const int32_t py = (r * 4096 + dy * ratio) >> c.shiftY;
-            const int32_t ix = px >> 12, iy = py >> 12;
-            const int32_t fx = (px >> 9) - 8 * ix, fy = (py >> 9) - 8 * iy;
-            const int32_t ix1 = std::min(ix + 1, side - 1), iy1 = std::min(iy + 1, sideY - 1);
-            const int32_t a = copy[iy * side + ix], b = copy[iy * side + ix1];
-            const int32_t cc = copy[iy1 * side + ix], d = copy[iy1 * side + ix1];
-            const int32_t top = a + roundEighths((b - a) * fx);
-            const int32_t bottom = cc + roundEighths((d - cc) * fx);
-            row[size_t(i) * c.step] = uint8_t(top + roundEighths((bottom - top) * fy));
+    forEachRowBand(0, sideY, side, [&](int32_t firstRow, int32_t endRow) {
+        for (int32_t j = firstRow; j < endRow; ++j) {
+            const int32_t dy = ((y0 + j) << c.shiftY) - disc.centreY;
+            uint8_t *row = c.base + size_t(y0 + j) * c.stride + size_t(x0) * c.step;
+            for (int32_t i = 0; i < side; ++i) {
+                const int32_t dx = ((x0 + i) << c.shiftX) - disc.centreX;
+                if (std::abs(dx) > r || std::abs(dy) > r)
+                    continue;
+                const int32_t ratio = ratios[std::abs(dy) * (r + 1) + std::abs(dx)];
+                if (ratio < 0)
+                    continue;
+                const int32_t px = (r * 4096 + dx * ratio) >> c.shiftX;
+                const int32_t py = (r * 4096 + dy * ratio) >> c.shiftY;
+                const int32_t ix = px >> 12, iy = py >> 12;
+                const int32_t fx = (px >> 9) - 8 * ix, fy = (py >> 9) - 8 * iy;
+                const int32_t ix1 = std::min(ix + 1, side - 1), iy1 = std::min(iy + 1, sideY - 1);
+                const int32_t a = copy[iy * side + ix], b = copy[iy * side + ix1];
+                const int32_t cc = copy[iy1 * side + ix], d = copy[iy1 * side + ix1];
+                const int32_t top = a + roundEighths((b - a) * fx);
+                const int32_t bottom = cc + roundEighths((d - cc) * fx);
+                row[size_t(i) * c.step] = uint8_t(top + roundEighths((bottom - top) * fy));
+            }
         }
-    }
+    });
 }
 
 bool discInside(const EyeDisc &d, int32_t width, int32_t height)
@@ -296,12 +299,14 @@ int applyEyeLens(EngineAllocator *allocator, EngineImage *image, const EyeDisc &
     if (!block)
         return kResultNoMemory;
     auto *ratios = reinterpret_cast<int32_t *>(block);
-    for (int32_t dy = 0; dy <= r; ++dy)
-        for (int32_t dx = 0; dx <= r; ++dx) {
-            const int64_t d2 = int64_t(dx) * dx + int64_t(dy) * dy;
-            ratios[dy * (r + 1) + dx] =
-                d2 > int64_t(r) * r ? -1 : d2 == 0 ? kFullRatio : lensRatio(d2, r, strength);
-        }
+    forEachRowBand(0, r + 1, 8 * int64_t(r + 1), [&](int32_t firstRow, int32_t endRow) {
+        for (int32_t dy = firstRow; dy < endRow; ++dy)
+            for (int32_t dx = 0; dx <= r; ++dx) {
+                const int64_t d2 = int64_t(dx) * dx + int64_t(dy) * dy;
+                ratios[dy * (r + 1) + dx] =
+                    d2 > int64_t(r) * r ? -1 : d2 == 0 ? kFullRatio : lensRatio(d2, r, strength);
+            }
+    });
     uint8_t *copy = block + ratioCount * sizeof(int32_t);
     for (int k = 0; k < count; ++k) {
         const int32_t side = (2 * r >> channels[k].shiftX) + 1;

@@ -265,13 +265,11 @@ int applyTemplateOverlay(InnerEngine *inner, FaceWork *, int32_t)
     const int32_t number = inner->settings.overlay.templateNumber;
     if (number < 1 || number > modelBlobCount(kBlobsOverlay))
         return kResultBadArgument;
-    const ModelBlob *blob = modelBlobEntry(kBlobsOverlay, number - 1);
-    uint8_t *record = blob ? lzwUnpack(inner->allocator, blob->blob + kBlobHeaderBytes) : nullptr;
+    const uint8_t *record = engineBlobRecord(inner, kBlobsOverlay, number - 1);
     if (!record)
         return kResultNoMemory;
     EngineImage picture{}, mask{};
     int result = loadTemplateImages(inner, record, byteArrayCapacity(record), &picture, &mask);
-    byteArrayFree(inner->allocator, record);
     if (result == kResultOk) {
         WorkingSizeFromTargetScope target(inner);
         for (uint32_t k = 0; k < inner->faceListCount; ++k) {

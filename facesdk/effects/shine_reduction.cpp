@@ -19,6 +19,7 @@
 #include "facesdk/engine/face_boxes.h"
 #include "facesdk/engine/inner_engine.h"
 #include "facesdk/engine/resample.h"
+#include "facesdk/engine/row_bands.h"
 
 namespace {
 
@@ -121,32 +122,36 @@ void blendPlane(const BlendPlane &plane, const EngineImage &map, const EngineIma
         const int32_t py = std::clamp((my - Q.y) / plane.stepY, 0, processed.height - 1);
         return int32_t(greyRow(processed, py)[px]);
     };
-    for (int32_t br = 0; br < blended; ++br) {
-        const int32_t my = Bnz.y + br * plane.stepY;
-        for (int32_t bc = 0; bc < perRow; ++bc) {
-            const int32_t mx = Bnz.x + bc * plane.stepX;
-            const int32_t mxr = bc == perRow - 1 ? mx : mx + plane.stepX;
-            const int32_t w00 = weightAt(mx, my), w10 = weightAt(mxr, my);
-            const int32_t w01 = weightAt(mx, my + plane.stepY), w11 = weightAt(mxr, my + plane.stepY);
-            if ((w00 | w10 | w01 | w11) == 0)
-                continue;
-            const int32_t p00 = processedAt(mx, my), p10 = processedAt(mxr, my);
-            const int32_t p01 = processedAt(mx, my + plane.stepY), p11 = processedAt(mxr, my + plane.stepY);
-            const int32_t sx = mx * 4 / plane.stepX, sy = my * 4 / plane.stepY;
-            for (int32_t v = 0; v < 4 && sy + v < plane.height; ++v) {
-                uint8_t *row = plane.base + size_t(sy + v) * plane.stride;
-                for (int32_t u = 0; u < 4 && sx + u < plane.width; ++u) {
-                    const int32_t a = (4 - u) * (4 - v), b = u * (4 - v), c = (4 - u) * v, d = u * v;
-                    const int32_t w = (w00 * a + w10 * b + w01 * c + w11 * d) >> 4;
-                    if (w <= 0)
-                        continue;
-                    const int32_t p = (p00 * a + p10 * b + p01 * c + p11 * d) >> 4;
-                    uint8_t &px = row[(sx + u) * plane.sampleStep];
-                    px = plane.luma ? shineBlendLuma(px, p, w) : shineBlendChroma(px, p, plane.target, w);
+    // Block row br writes plane rows 4 br .. 4 br + 3 past the box's first: the rows are banded
+    // by block rows.
+    forEachRowBand(0, blended, int64_t(perRow) * 16, [&](int32_t firstBlockRow, int32_t endBlockRow) {
+        for (int32_t br = firstBlockRow; br < endBlockRow; ++br) {
+            const int32_t my = Bnz.y + br * plane.stepY;
+            for (int32_t bc = 0; bc < perRow; ++bc) {
+                const int32_t mx = Bnz.x + bc * plane.stepX;
+                const int32_t mxr = bc == perRow - 1 ? mx : mx + plane.stepX;
+                const int32_t w00 = weightAt(mx, my), w10 = weightAt(mxr, my);
+                const int32_t w01 = weightAt(mx, my + plane.stepY), w11 = weightAt(mxr, my + plane.stepY);
+                if ((w00 | w10 | w01 | w11) == 0)
+                    continue;
+                const int32_t p00 = processedAt(mx, my), p10 = processedAt(mxr, my);
+                const int32_t p01 = processedAt(mx, my + plane.stepY), p11 = processedAt(mxr, my + plane.stepY);
+                const int32_t sx = mx * 4 / plane.stepX, sy = my * 4 / plane.stepY;
+                for (int32_t v = 0; v < 4 && sy + v < plane.height; ++v) {
+                    uint8_t *row = plane.base + size_t(sy + v) * plane.stride;
+                    for (int32_t u = 0; u < 4 && sx + u < plane.width; ++u) {
+                        const int32_t a = (4 - u) * (4 - v), b = u * (4 - v), c = (4 - u) * v, d = u * v;
+                        const int32_t w = (w00 * a + w10 * b + w01 * c + w11 * d) >> 4;
+                        if (w <= 0)
+                            continue;
+                        const int32_t p = (p00 * a + p10 * b + p01 * c + p11 * d) >> 4;
+                        uint8_t &px = row[(sx + u) * plane.sampleStep];
+                        px = plane.luma ? shineBlendLuma(px, p, w) : shineBlendChroma(px, p, plane.target, w);
+                    }
                 }
             }
         }
-    }
+    });
 }
 
 int blendShineAreas(ShineRun &run)

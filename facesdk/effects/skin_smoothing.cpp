@@ -2,7 +2,7 @@
 // have files of their own (skin_smoothing_regions.h, skin_smoothing_weights.h,
 // skin_smoothing_kernels.h); the run state they share is skin_smoothing_run.h.
 //
-// Divisions: the application of one region on the worker pool; the stage's walk over the
+// Divisions: the application of one region in row bands; the stage's walk over the
 // regions; the strength curve and the smoothing size; the stage's entry.
 #include "facesdk/effects/skin_smoothing.h"
 
@@ -19,25 +19,9 @@
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/box_blur.h"
 #include "facesdk/engine/face_boxes.h"
-#include "facesdk/workers/worker_pool.h"
+#include "facesdk/engine/row_bands.h"
 
 namespace {
-
-constexpr int32_t kSmoothPool = 4;  // workers per region
-
-// ---- Application of one region --------------------------------------------------------------
-
-struct RowJobBlock {
-    SmoothingRowJob job;
-    SmoothingKernel kernel;
-};
-
-int runRowJob(void *argument)
-{
-    const auto *block = static_cast<const RowJobBlock *>(argument);
-    block->kernel(block->job);
-    return 0;
-}
 
 int applySmoothingRows(SmoothingRun &run, const FaceListEntry &entry, const EngineImage &weights,
                        const EngineImage &means, int32_t D, int32_t d, int32_t E, int32_t e,
@@ -78,58 +62,49 @@ int applySmoothingRows(SmoothingRun &run, const FaceListEntry &entry, const Engi
 
     const EnginePlane &luma = run.image->planes[0];
     const int32_t lumaOffset = run.layout->lumaOffset;
-    RowJobBlock block{};
-    block.job.columns = G;
-    block.job.firstColumn = x;
-    block.job.widths = widths;
-    block.job.stride = luma.stride;
-    block.job.weightRowLength = weights.planes[0].stride;
-    block.job.skinLevel = m;
-    block.job.theta = kernels.theta;
-    block.job.lift1 = run.lift1;
-    block.job.lift2 = run.lift2;
-    const auto prepareRow = [&](int32_t i, int32_t rowsSoFar, int32_t rows) {
+    SmoothingRowJob pattern{};
+    pattern.columns = G;
+    pattern.firstColumn = x;
+    pattern.widths = widths;
+    pattern.stride = luma.stride;
+    pattern.weightRowLength = weights.planes[0].stride;
+    pattern.skinLevel = m;
+    pattern.theta = kernels.theta;
+    pattern.lift1 = run.lift1;
+    pattern.lift2 = run.lift2;
+    const auto rowJob = [&](int32_t i, int32_t rowsSoFar, int32_t rows) {
+        SmoothingRowJob job = pattern;
         const int32_t wr = d - run.region.y + i, wc = D - run.region.x;
-        block.job.weights = weights.planes[0].pixels + size_t(wr) * weights.planes[0].stride + wc;
-        block.job.means = means.planes[0].pixels + size_t(wr) * means.planes[0].stride + wc;
-        block.job.image = luma.pixels + size_t(y + rowsSoFar) * luma.stride +
-                          size_t(x) * kernels.lumaStep + lumaOffset;
-        block.job.rows = rows;
+        job.weights = weights.planes[0].pixels + size_t(wr) * weights.planes[0].stride + wc;
+        job.means = means.planes[0].pixels + size_t(wr) * means.planes[0].stride + wc;
+        job.image = luma.pixels + size_t(y + rowsSoFar) * luma.stride +
+                    size_t(x) * kernels.lumaStep + lumaOffset;
+        job.rows = rows;
+        return job;
     };
-    const auto blockHeight = [&](int32_t i) {
-        return roundQ10(py + (i + 1) * run.ry) - roundQ10(py + i * run.ry);
-    };
+    // Block row i covers the image rows from rowsBefore(i) to rowsBefore(i + 1), relative to y.
+    const auto rowsBefore = [&](int32_t i) { return roundQ10(py + i * run.ry) - roundQ10(py); };
+    const auto blockHeight = [&](int32_t i) { return rowsBefore(i + 1) - rowsBefore(i); };
 
-    WorkerPool *pool = nullptr;
-    const int created = workerPoolCreate(run.allocator, kSmoothPool, &pool);
-    if (created != kResultOk) {
-        allocatorFree(run.allocator, widths);
-        return created;
-    }
+    // The block rows that end above the image's last row run as row bands; each writes only
+    // its own image rows.
     const int32_t n = e;
-    int32_t rowsSoFar = 0;
+    int32_t banded = 0;
     int32_t finalRow = n - 1;
     bool finalMain = false, stopAfterPool = false;
     for (int32_t i = 0; i < n - 1; ++i) {
         const int32_t hi = blockHeight(i);
-        if (y + rowsSoFar + hi >= run.H) {
+        if (y + rowsBefore(i) + hi >= run.H) {
             if (hi <= 1)
                 stopAfterPool = true;
             else
                 finalRow = i, finalMain = true;
             break;
         }
-        prepareRow(i, rowsSoFar, hi);
-        block.kernel = kernels.main;
-        // A job that cannot be queued runs here; no worker has started, so rows stay disjoint.
-        if (workerPoolSubmit(pool, runRowJob, &block, sizeof block) != kResultOk)
-            runRowJob(&block);
-        rowsSoFar += hi;
+        banded = i + 1;
     }
-    workerPoolStart(pool);
-    workerPoolWait(pool);
-    workerPoolDestroy(pool);
-    workerPoolFree(pool);
+    forEachBand(banded, [&](int32_t i) { kernels.main(rowJob(i, rowsBefore(i), blockHeight(i))); });
+    const int32_t rowsSoFar = rowsBefore(banded);
 
     int result = kResultOk;
     if (!stopAfterPool) {
@@ -142,10 +117,8 @@ int applySmoothingRows(SmoothingRun &run, const FaceListEntry &entry, const Engi
                 hf = run.H - y - rowsSoFar;
             run_ = run_ && hf > 0;
         }
-        if (run_) {
-            prepareRow(finalRow, rowsSoFar, hf);
-            (finalMain ? kernels.main : kernels.lastRow)(block.job);
-        }
+        if (run_)
+            (finalMain ? kernels.main : kernels.lastRow)(rowJob(finalRow, rowsSoFar, hf));
         if (inner->progress(inner->progressUser, 1, int((90 * n - 90) / (int64_t(n) * listCount(run)))) != 0)
             result = kResultProgressCancelled;
     }

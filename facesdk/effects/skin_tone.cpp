@@ -21,6 +21,7 @@
 #include "facesdk/engine/face_records.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/inner_engine.h"
+#include "facesdk/engine/row_bands.h"
 
 namespace {
 
@@ -207,28 +208,30 @@ void applyCurvePlaneMasked(const CurvePlane &plane, const EngineRect &r, const i
 {
     const int32_t bw = plane.blockW, bh = plane.blockH;
     const int shift = highestBit(uint32_t(bw * bh));
-    for (int32_t y = r.y; y < r.y + r.height; ++y) {
-        const int32_t my = y / bh, t = y % bh;
-        const uint8_t *m0 = greyRow(mask, std::min(my, mask.height - 1));
-        const uint8_t *m1 = greyRow(mask, std::min(my + 1, mask.height - 1));
-        uint8_t *row = plane.base + size_t(y) * plane.stride;
-        for (int32_t x = r.x; x < r.x + r.width;) {
-            const int32_t mx = std::min(x / bw, mask.width - 1);
-            const int32_t mr = mx + 1 < mask.width ? mx + 1 : mx;
-            const int32_t end = std::min((x / bw + 1) * bw, r.x + r.width);
-            const int32_t left = m0[mx] * (bh - t) + m1[mx] * t;
-            const int32_t right = m0[mr] * (bh - t) + m1[mr] * t;
-            if (left == 0 && right == 0) {
-                x = end;
-                continue;
-            }
-            for (int32_t u = x % bw; x < end; ++x, ++u) {
-                const int32_t a = (left * (bw - u) + right * u) >> shift;
-                uint8_t &v = row[x * plane.sampleStep];
-                v = uint8_t(v + ((delta[v] * a) >> 8));
+    forEachRowBand(r.y, r.height, r.width, [&](int32_t firstRow, int32_t endRow) {
+        for (int32_t y = firstRow; y < endRow; ++y) {
+            const int32_t my = y / bh, t = y % bh;
+            const uint8_t *m0 = greyRow(mask, std::min(my, mask.height - 1));
+            const uint8_t *m1 = greyRow(mask, std::min(my + 1, mask.height - 1));
+            uint8_t *row = plane.base + size_t(y) * plane.stride;
+            for (int32_t x = r.x; x < r.x + r.width;) {
+                const int32_t mx = std::min(x / bw, mask.width - 1);
+                const int32_t mr = mx + 1 < mask.width ? mx + 1 : mx;
+                const int32_t end = std::min((x / bw + 1) * bw, r.x + r.width);
+                const int32_t left = m0[mx] * (bh - t) + m1[mx] * t;
+                const int32_t right = m0[mr] * (bh - t) + m1[mr] * t;
+                if (left == 0 && right == 0) {
+                    x = end;
+                    continue;
+                }
+                for (int32_t u = x % bw; x < end; ++x, ++u) {
+                    const int32_t a = (left * (bw - u) + right * u) >> shift;
+                    uint8_t &v = row[x * plane.sampleStep];
+                    v = uint8_t(v + ((delta[v] * a) >> 8));
+                }
             }
         }
-    }
+    });
 }
 
 // The smallest power of two not below n.

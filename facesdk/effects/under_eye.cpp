@@ -10,11 +10,11 @@
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/luma_crop.h"
 #include "facesdk/engine/model_blob.h"
-#include "facesdk/workers/single_worker.h"
+#include "facesdk/engine/row_bands.h"
 
 namespace {
 
-// The argument block of one eye's job on a single worker.
+// The argument block of one eye's job.
 struct UnderEyeJob {
     int32_t result;              // 96 until the job has run
     InnerEngine *inner;
@@ -270,13 +270,11 @@ int applyUnderEyeBrighten(InnerEngine *inner, FaceWork *faces, int32_t count)
     if (!inner->faceList || inner->faceListCount == 0 || inner->settings.underEyeStrength <= 0)
         return kResultNothingToDo;
     // The face mask template, shared read-only by both eyes' jobs.
-    const ModelBlob *blob = modelBlobEntry(kBlobsFaceMask, 0);
-    uint8_t *record = blob ? lzwUnpack(inner->allocator, blob->blob + 8) : nullptr;
+    const uint8_t *record = engineBlobRecord(inner, kBlobsFaceMask, 0);
     if (!record)
         return kResultNoMemory;
     EngineImage mask{};
     const int read = loadTemplateImages(inner, record, byteArrayCapacity(record), nullptr, &mask);
-    byteArrayFree(inner->allocator, record);
     if (read != kResultOk) {
         imageRelease(inner->allocator, &mask);
         return read;
@@ -299,26 +297,12 @@ int applyUnderEyeBrighten(InnerEngine *inner, FaceWork *faces, int32_t count)
         const EngineRect a = regionBound(face.eye1Box), b = regionBound(face.eye2Box);
         const bool apart = a.x + a.width <= b.x || b.x + b.width <= a.x ||
                            a.y + a.height <= b.y || b.y + b.height <= a.y;
-        SingleWorker *workers[2] = {nullptr, nullptr};
-        if (workerCreate(&workers[0]) != kResultOk)
-            continue;
-        if (workerCreate(&workers[1]) != kResultOk) {
-            workerDestroy(workers[0]);
-            continue;
-        }
         if (apart) {
-            for (int w = 0; w < 2; ++w)
-                workerPost(workers[w], underEyeJob, &jobs[w]);
-            for (SingleWorker *worker : workers)
-                workerWait(worker);
+            forEachBand(2, [&](int32_t w) { underEyeJob(&jobs[w]); });
         } else {
-            for (int w = 0; w < 2; ++w) {
-                workerPost(workers[w], underEyeJob, &jobs[w]);
-                workerWait(workers[w]);
-            }
+            for (UnderEyeJob &job : jobs)
+                underEyeJob(&job);
         }
-        for (SingleWorker *worker : workers)
-            workerJoin(worker);
     }
     imageRelease(inner->allocator, &mask);
     return read;

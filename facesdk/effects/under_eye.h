@@ -1,7 +1,8 @@
 // Under-eye brightening stage (feature 0x8000): a band below each eye, turned with the eye line,
 // is re-toned (a curve lifted from the band's mean applied to a strongly blurred copy, the fine
 // detail added back) and blended in only where that is brighter, weighted by the soft face mask
-// template and the strength. The two eyes of a face are worked on two single workers.
+// template and the strength. The two eyes of a face are worked on as two row bands (row_bands.h)
+// when their regions cannot meet.
 #pragma once
 
 #include <cstdint>

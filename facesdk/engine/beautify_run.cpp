@@ -10,6 +10,7 @@
 #include "facesdk/base/fixed_scale.h"
 #include "facesdk/base/result_codes.h"
 #include "facesdk/engine/lower_face.h"
+#include "facesdk/engine/row_bands.h"
 #include "facesdk/engine/shape_prepare.h"
 
 namespace {
@@ -638,6 +639,7 @@ int innerRun(InnerEngine *inner, EngineImage *detection, EngineImage *working, E
     if (!inner)
         return kResultBadArgument;
     inner->operationsUsed |= kInnerUsedRun;
+    const BandWorkersScope bands(inner->workers);
     if (featureStatusCreate(inner->allocator, &inner->status) != kResultOk)
         return kResultNoMemory;
     // Until the input is prepared, the end of the run reports to the caller's callback.

@@ -7,6 +7,7 @@
 
 #include "facesdk/base/result_codes.h"
 #include "facesdk/base/testing/counting_allocator.h"
+#include "facesdk/engine/row_bands.h"
 
 namespace {
 
@@ -49,38 +50,71 @@ uint8_t referenceMean(GreyImage &original, int x, int y, int window)
 
 }  // namespace
 
+namespace {
+
+struct BlurCase {
+    int width, height, window;
+    EngineRect rect;
+};
+
+// One pass over a random picture (with the pool's workers, when one is given): the window means
+// inside the rectangle, the original pixels outside it, no block left.
+void expectWindowMeans(const BlurCase &c, WorkerPool *pool)
+{
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " window " << c.window);
+    GreyImage original(c.width, c.height);
+    original.fillRandom(c.width * 31 + c.height * 7 + c.window);
+    GreyImage image = original;
+    image.image.planes[0].pixels = image.pixels.data();
+    CountingAllocator counter;
+    {
+        const BandWorkersScope bands(pool);
+        ASSERT_EQ(boxBlurRect(counter.allocator(), &image.image, &c.rect, c.window), kResultOk);
+    }
+    EXPECT_EQ(counter.liveBlocks(), 0u);
+    for (int y = 0; y < c.height; ++y)
+        for (int x = 0; x < c.width; ++x) {
+            const bool inside = x >= c.rect.x && x < c.rect.x + c.rect.width &&
+                                y >= c.rect.y && y < c.rect.y + c.rect.height;
+            const uint8_t expected =
+                inside ? referenceMean(original, x, y, c.window) : original.at(x, y);
+            ASSERT_EQ(image.at(x, y), expected) << x << "," << y;
+        }
+}
+
+}  // namespace
+
 TEST(BoxBlur, MatchesTheWindowMeanInsideTheRectangleAndLeavesTheRestAlone)
 {
-    struct Case {
-        int width, height, window;
-        EngineRect rect;
-    };
-    const Case cases[] = {
+    const BlurCase cases[] = {
         {37, 23, 5, {0, 0, 37, 23}},   // whole image: every border and corner
         {37, 23, 4, {3, 2, 20, 15}},   // even window works as the next odd one
         {40, 30, 9, {10, 5, 21, 17}},  // windows reaching outside the rectangle
         {12, 9, 31, {0, 0, 12, 9}},    // window larger than the image
-        {64, 64, 81, {1, 1, 60, 60}},  // reciprocal too coarse for a multiply: divides
+        {64, 64, 81, {1, 1, 60, 60}},  // a large window
         {50, 1, 3, {0, 0, 50, 1}},     // one row
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " window " << c.window);
-        GreyImage original(c.width, c.height);
-        original.fillRandom(c.width * 31 + c.window);
-        GreyImage image = original;
-        image.image.planes[0].pixels = image.pixels.data();
-        CountingAllocator counter;
-        ASSERT_EQ(boxBlurRect(counter.allocator(), &image.image, &c.rect, c.window), kResultOk);
-        EXPECT_EQ(counter.liveBlocks(), 0u);
-        for (int y = 0; y < c.height; ++y)
-            for (int x = 0; x < c.width; ++x) {
-                const bool inside = x >= c.rect.x && x < c.rect.x + c.rect.width &&
-                                    y >= c.rect.y && y < c.rect.y + c.rect.height;
-                const uint8_t expected =
-                    inside ? referenceMean(original, x, y, c.window) : original.at(x, y);
-                ASSERT_EQ(image.at(x, y), expected) << x << "," << y;
-            }
-    }
+    for (const BlurCase &c : cases)
+        expectWindowMeans(c, nullptr);
+}
+
+// With a worker pool in scope the rows are blurred in bands at the same time; each band reads
+// its neighbours' border rows unblurred all the same. Tall pictures give several bands, windows
+// up to the least band height reach across their boundaries.
+TEST(BoxBlur, BandsOnWorkerThreadsGiveTheWindowMeans)
+{
+    WorkerPool *pool = nullptr;
+    ASSERT_EQ(workerPoolCreate(defaultAllocator(), 4, &pool), kResultOk);
+    const BlurCase cases[] = {
+        {300, 400, 5, {0, 0, 300, 400}},
+        {300, 401, 33, {0, 0, 300, 401}},    // boundaries a whole window deep
+        {257, 999, 65, {7, 30, 240, 900}},   // a rectangle: rows above and below are read only
+        {600, 120, 9, {0, 0, 600, 120}},     // few rows: fewer bands
+    };
+    for (const BlurCase &c : cases)
+        expectWindowMeans(c, pool);
+    workerPoolDestroy(pool);
+    workerPoolFree(pool);
 }
 
 TEST(BoxBlur, ConstantImagesStayConstantThroughRepeatedPasses)

@@ -11,7 +11,7 @@
 #include "facesdk/base/result_codes.h"
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/inner_engine.h"
-#include "facesdk/workers/worker_pool.h"
+#include "facesdk/engine/row_bands.h"
 
 namespace {
 
@@ -363,7 +363,7 @@ bool presetFilterTakes(PixelFormat format)
 
 }  // namespace
 
-int presetFilterImage(EngineAllocator *allocator, EngineImage *image, int32_t look)
+int presetFilterImage(EngineAllocator *, EngineImage *image, int32_t look)
 {
     if (!image || look < 0 || look >= kLookCount)
         return kResultBadArgument;
@@ -372,20 +372,17 @@ int presetFilterImage(EngineAllocator *allocator, EngineImage *image, int32_t lo
     if (!presetFilterTakes(image->format))
         return kResultBadPixelFormat;
     const FilterSet &set = *filterSetForLook(look);
-    WorkerPool *pool = nullptr;
-    const int created = workerPoolCreate(allocator, kFilterWorkers, &pool);
-    if (created != kResultOk)
-        return created;
     // A lone last row of an odd 4:2:0 image reads the chroma row of the two rows above it, so
-    // it stays in their job instead of racing it in a job of its own.
+    // it stays in their band instead of racing it in a band of its own.
     const bool joinLoneRow = formatFamily(image->format) == kFamilyYuv420 &&
                              image->height % kFilterBandRows == 1 && image->height > 1;
     const int32_t lastStart = joinLoneRow ? image->height - 1 : image->height;
-    for (int32_t first = 0; first < lastStart; first += kFilterBandRows) {
+    const int32_t bands = (lastStart + kFilterBandRows - 1) / kFilterBandRows;
+    forEachBand(bands, [&](int32_t k) {
         FilterJob job;
         std::memset(&job, 0, sizeof job);
-        job.firstRow = first;
-        job.endRow = std::min(first + kFilterBandRows, image->height);
+        job.firstRow = k * kFilterBandRows;
+        job.endRow = std::min(job.firstRow + kFilterBandRows, image->height);
         if (job.endRow == lastStart)
             job.endRow = image->height;
         job.image = image;
@@ -393,12 +390,8 @@ int presetFilterImage(EngineAllocator *allocator, EngineImage *image, int32_t lo
         job.r = set.r, job.g = set.g, job.b = set.b;
         job.y = set.y, job.cb = set.cb, job.cr = set.cr;
         job.cbMap = set.cbMap, job.crMap = set.crMap;
-        workerPoolSubmit(pool, runFilterJob, &job, sizeof job);  // a refused job keeps its rows
-    }
-    workerPoolStart(pool);
-    workerPoolWait(pool);
-    workerPoolDestroy(pool);
-    workerPoolFree(pool);
+        runFilterJob(&job);
+    });
     return kResultOk;
 }
 
@@ -411,6 +404,7 @@ int innerPresetFilter(InnerEngine *inner, EngineImage *image, int32_t look, int3
     if (!inner)
         return kResultBadArgument;
     inner->operationsUsed |= kInnerUsedPresetFilter;
+    const BandWorkersScope bands(inner->workers);
     const int prepared = prepareRunInput(inner, nullptr, nullptr, image, nullptr, nullptr);
     // The preparation swaps a Cr-first image into Cb-first order; only this call swaps it back.
     const bool converted = inner->runImageConverted != 0;

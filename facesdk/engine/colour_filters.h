@@ -32,8 +32,7 @@ struct InnerEngine;
 constexpr int32_t kLookCount = 12;
 constexpr int32_t kLookNone = 1;            // leaves the image as it is
 constexpr int32_t kLookChromaMap = 11;      // chroma through two tables, luma kept
-constexpr int32_t kFilterBandRows = 100;    // rows of one pool job
-constexpr int32_t kFilterWorkers = 4;
+constexpr int32_t kFilterBandRows = 100;    // rows of one row band
 
 // The tables of one look: curves (256 entries) or chroma maps (65536 entries, indexed by
 // Cb x 256 + Cr). A look uses either the six curves or the two maps; the others are null.
@@ -58,11 +57,10 @@ const FilterSet *filterSetForLook(int32_t look);
 // its own byte order and with its own format code. The flag is not read.
 int innerPresetFilter(InnerEngine *inner, EngineImage *image, int32_t look, int32_t flag);
 
-// Runs a look over the whole image on a pool of four workers. 0; 97 for look 1; -4 for a null
+// Runs a look over the whole image in row bands (row_bands.h). 0; 97 for look 1; -4 for a null
 // image or a look outside 0..11; -7 for a pixel format outside 0x10200001, 0x20200001,
 // 0x30100001, 0x30100002 (whose rows the planar kernel refuses), 0x30200001, 0x20000001 and
-// 0x20000002; the pool creation's error (the image unchanged). A job the pool cannot take
-// leaves its rows unchanged.
+// 0x20000002. The allocator is not used: the looks need no memory of their own.
 int presetFilterImage(EngineAllocator *allocator, EngineImage *image, int32_t look);
 
 // Per-row kernels run by the jobs over rows first .. end - 1 (first even). 0; -4 for a null

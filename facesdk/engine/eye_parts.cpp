@@ -13,8 +13,8 @@
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/inner_engine.h"
 #include "facesdk/engine/resample.h"
+#include "facesdk/engine/row_bands.h"
 #include "facesdk/engine/shape_prepare.h"
-#include "facesdk/workers/single_worker.h"
 
 // ---- Layout ---------------------------------------------------------------------------------
 
@@ -72,26 +72,12 @@ int runEyeJobs(InnerEngine *inner, const EngineImage *image, const FaceListEntry
     *part = EyePart{};
     EyeJob jobs[2] = {};
     const EngineRect *boxes[2] = {&entry->eyeScratchBox1, &entry->eyeScratchBox2};
-    SingleWorker *workers[2] = {nullptr, nullptr};
-    for (int k = 0; k < 2; ++k) {
-        const int created = workerCreate(&workers[k]);
-        if (created != kResultOk) {
-            for (int j = 0; j < k; ++j)
-                workerDestroy(workers[j]);
-            return created;
-        }
-    }
-    for (int k = 0; k < 2; ++k) {
+    for (int k = 0; k < 2; ++k)
         jobs[k] = {kResultFailed, inner->allocator, image, angle, boxes[k], &part->eyes[k], {}};
-        // A worker that cannot take the job leaves the eye to this thread.
-        if (workerPost(workers[k], runEyeJob, &jobs[k]) != kResultOk)
-            runEyeJob(&jobs[k]);
-    }
-    for (int k = 0; k < 2; ++k) {
-        workerWait(workers[k]);
-        workerJoin(workers[k]);
-        allocatorFree(inner->allocator, jobs[k].analysis.leftEdge);
-        allocatorFree(inner->allocator, jobs[k].analysis.rightEdge);
+    forEachBand(2, [&](int32_t k) { runEyeJob(&jobs[k]); });
+    for (EyeJob &job : jobs) {
+        allocatorFree(inner->allocator, job.analysis.leftEdge);
+        allocatorFree(inner->allocator, job.analysis.rightEdge);
     }
     return kResultOk;
 }

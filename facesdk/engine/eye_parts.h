@@ -31,12 +31,12 @@ void writeEyePart(uint8_t *bytes, const EyePart &part);
 // ---- The builder and its jobs ---------------------------------------------------------------
 
 // Fills the record's eye part, eyePartFaceWidth and eyePartReady. 0; 97 no in-use flag, a
-// missing eye box or an implausible pair of eyes; -4; or a worker's creation code.
+// missing eye box or an implausible pair of eyes; -4.
 int buildEyePart(InnerEngine *inner, const EngineImage *image, FaceListEntry *entry,
                  FaceShapeRecord *record);
 
-// Runs both eyes' jobs (scratch boxes of the entry) on two single workers into the part, in
-// image coordinates. 0; -4; or a worker's creation code.
+// Runs both eyes' jobs (scratch boxes of the entry), as two row bands (row_bands.h), into the
+// part, in image coordinates. 0; -4.
 int runEyeJobs(InnerEngine *inner, const EngineImage *image, const FaceListEntry *entry,
                EyePart *part);
 

@@ -2,11 +2,13 @@
 // from the fixed-point eigen-solver, and the per-pixel likelihood maps.
 #include "facesdk/engine/face_colour_model.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "facesdk/base/fixed_scale.h"
 #include "facesdk/base/result_codes.h"
 #include "facesdk/engine/inner_engine.h"
+#include "facesdk/engine/row_bands.h"
 #include "facesdk/engine/skin_model.h"
 
 const FaceColourModel kDefaultFaceColourModel = {
@@ -121,6 +123,15 @@ struct ColourSums {
                 products[a][b] += c[a] * c[b] * int64_t(times);
         }
     }
+    void merge(const ColourSums &other)
+    {
+        n += other.n;
+        for (int a = 0; a < 3; ++a) {
+            sum[a] += other.sum[a];
+            for (int b = a; b < 3; ++b)
+                products[a][b] += other.products[a][b];
+        }
+    }
     int finish(int32_t means[3], int32_t covariance[3][3]) const
     {
         if (n == 0)
@@ -137,6 +148,23 @@ struct ColourSums {
         return kResultOk;
     }
 };
+
+// The sums of the rectangle's rows, addRow(sums, y) adding row y, in row bands whose sums are
+// merged after: integer sums come out the same in any order.
+template <class AddRow>
+ColourSums bandedSums(const EngineRect &rect, AddRow &&addRow)
+{
+    const int32_t bands = rowBandCount(rect.height, rect.width);
+    ColourSums sums[kMostRowBands];
+    forEachBand(bands, [&](int32_t k) {
+        const int32_t end = rowBandStart(rect.y, rect.height, bands, k + 1);
+        for (int32_t y = rowBandStart(rect.y, rect.height, bands, k); y < end; ++y)
+            addRow(sums[k], y);
+    });
+    for (int32_t k = 1; k < bands; ++k)
+        sums[0].merge(sums[k]);
+    return sums[0];
+}
 
 bool rectUsable(const EngineImage *source, const EngineRect *rect)
 {
@@ -202,12 +230,17 @@ int likelihoodMap(InnerEngine *inner, const EngineImage *source, Layout layout,
         return kResultBadArgument;
     const int32_t b = means[0] < 80 ? 40 : (means[0] < 120 ? 60 : 80);
 
-    int32_t dMax = 0;
-    for (int32_t y = 0; y < source->height; ++y)
-        for (int32_t x = 0; x < source->width; ++x) {
-            const int32_t d = modelDistance(means, axes, sampleAt(*source, layout, x, y, false));
-            dMax = d > dMax ? d : dMax;
-        }
+    const int32_t bands = rowBandCount(source->height, source->width);
+    int32_t bandMax[kMostRowBands] = {};
+    forEachBand(bands, [&](int32_t k) {
+        const int32_t end = rowBandStart(0, source->height, bands, k + 1);
+        for (int32_t y = rowBandStart(0, source->height, bands, k); y < end; ++y)
+            for (int32_t x = 0; x < source->width; ++x) {
+                const int32_t d = modelDistance(means, axes, sampleAt(*source, layout, x, y, false));
+                bandMax[k] = d > bandMax[k] ? d : bandMax[k];
+            }
+    });
+    const int32_t dMax = *std::max_element(bandMax, bandMax + bands);
     if (dMax == 0)
         return kResultNothingToDo;
     const ValueFn value =
@@ -215,17 +248,19 @@ int likelihoodMap(InnerEngine *inner, const EngineImage *source, Layout layout,
 
     const uint32_t tx = uint32_t((uint64_t(source->width) << 16) / uint32_t(out.width));
     const uint32_t ty = uint32_t((uint64_t(source->height) << 16) / uint32_t(out.height));
-    for (int32_t i = 0; i < out.height; ++i) {
-        uint8_t *row = out.planes[0].pixels + size_t(i) * out.planes[0].stride;
-        const int32_t sy = int32_t((uint64_t(i) * ty) >> 16);
-        for (int32_t j = 0; j < out.width; ++j) {
-            const int32_t sx = int32_t((uint64_t(j) * tx) >> 16);
-            const Sample s = sampleAt(*source, layout, sx, sy, true);
-            const int32_t d = modelDistance(means, axes, s);
-            if (d < dMax)
-                row[j] = value(d, dMax, b, s.y, s.cb, s.cr);
+    forEachRowBand(0, out.height, out.width, [&](int32_t firstRow, int32_t endRow) {
+        for (int32_t i = firstRow; i < endRow; ++i) {
+            uint8_t *row = out.planes[0].pixels + size_t(i) * out.planes[0].stride;
+            const int32_t sy = int32_t((uint64_t(i) * ty) >> 16);
+            for (int32_t j = 0; j < out.width; ++j) {
+                const int32_t sx = int32_t((uint64_t(j) * tx) >> 16);
+                const Sample s = sampleAt(*source, layout, sx, sy, true);
+                const int32_t d = modelDistance(means, axes, s);
+                if (d < dMax)
+                    row[j] = value(d, dMax, b, s.y, s.cb, s.cr);
+            }
         }
-    }
+    });
     return kResultOk;
 }
 
@@ -268,14 +303,13 @@ int colourStatsPlanar(const EngineImage *source, const EngineRect *rect, int32_t
         return -8;
     if (!rectUsable(source, rect))
         return kResultBadArgument;
-    ColourSums sums;
-    for (int32_t y = rect->y; y < rect->y + rect->height; ++y)
+    return bandedSums(*rect, [&](ColourSums &sums, int32_t y) {
         for (int32_t x = rect->x; x < rect->x + rect->width; ++x) {
             const Sample s = sampleAt(*source, layout, x, y, false);
             if (counted(s.cb, s.cr))
                 sums.add(s, 1);
         }
-    return sums.finish(means, covariance);
+    }).finish(means, covariance);
 }
 
 int colourStatsPacked422(const EngineImage *source, const EngineRect *rect, int32_t means[3],
@@ -285,8 +319,7 @@ int colourStatsPacked422(const EngineImage *source, const EngineRect *rect, int3
         return kResultBadArgument;
     if (!rectUsable(source, rect))
         return kResultBadArgument;
-    ColourSums sums;
-    for (int32_t y = rect->y; y < rect->y + rect->height; ++y)
+    return bandedSums(*rect, [&](ColourSums &sums, int32_t y) {
         for (int32_t x = rect->x & ~1; x < rect->x + rect->width; x += 2) {
             const Sample first = sampleAt(*source, Layout::kPacked, x, y, false);
             if (!counted(first.cb, first.cr))
@@ -295,7 +328,7 @@ int colourStatsPacked422(const EngineImage *source, const EngineRect *rect, int3
             if (x + 1 < rect->x + rect->width)
                 sums.add(sampleAt(*source, Layout::kPacked, x + 1, y, false), 1);
         }
-    return sums.finish(means, covariance);
+    }).finish(means, covariance);
 }
 
 void colourModelAxes(const int32_t covariance[3][3], int64_t eigenvalues[3], int32_t axes[3][3])

@@ -10,7 +10,7 @@
 #include "facesdk/base/result_codes.h"
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/resample.h"
-#include "facesdk/workers/single_worker.h"
+#include "facesdk/engine/row_bands.h"
 
 // ---- Sample addressing ----------------------------------------------------------------------
 
@@ -171,27 +171,9 @@ int makeFaceCopies(EngineAllocator *allocator, const EngineImage *image, const E
                    FaceCopies *copies)
 {
     std::memset(copies, 0, sizeof *copies);
-    SingleWorker *cropWorker = nullptr;
-    SingleWorker *wholeWorker = nullptr;
-    int created = workerCreate(&cropWorker);
-    if (created != kResultOk)
-        return created;
-    created = workerCreate(&wholeWorker);
-    if (created != kResultOk) {
-        workerDestroy(cropWorker);
-        return created;
-    }
     RgbCopyJob crop = {kResultStageNotRun, 0, allocator, image, &faceBox, &copies->face};
     RgbCopyJob whole = {kResultStageNotRun, 1, allocator, image, nullptr, &copies->whole};
-    // A fresh worker takes its post; should one refuse, its job runs here instead.
-    if (workerPost(cropWorker, cropToRgbJob, &crop) != kResultOk)
-        cropToRgbJob(&crop);
-    if (workerPost(wholeWorker, workingCopyToRgbJob, &whole) != kResultOk)
-        workingCopyToRgbJob(&whole);
-    workerWait(cropWorker);
-    workerWait(wholeWorker);
-    workerJoin(cropWorker);
-    workerJoin(wholeWorker);
+    forEachBand(2, [&](int32_t k) { k == 0 ? cropToRgbJob(&crop) : workingCopyToRgbJob(&whole); });
     return kResultOk;
 }
 

@@ -2,8 +2,8 @@
 // (tone_correction.h) and its scores (face_scores.h) measure on two small RGB copies, a crop of
 // the largest face and a working copy of the whole image.
 //
-// Divisions: colour conversions and sample addressing; the RGB copies and their preparation on
-// two single workers; black and white levels and the face tone curve; skin colour gains; what
+// Divisions: colour conversions and sample addressing; the RGB copies and their preparation as
+// two row bands; black and white levels and the face tone curve; skin colour gains; what
 // both face operations share (face checks, the largest face, the Cb-first scope).
 //
 // Everything here works on private copies; the caller's image is only read.
@@ -91,7 +91,7 @@ const YuvAddressing *yuvAddressing(PixelFormat format);
 constexpr uint32_t kFaceCopySide = 100;       // longer side of the face crop
 constexpr uint32_t kWholeCopyMaxSide = 640;   // longest side of the whole-image copy
 
-// Job block of one preparation on a single worker.
+// Job block of one preparation.
 struct RgbCopyJob {
     int32_t result;             // 96 until the job has run, then its code
     int32_t jobNumber;          // 0 the face crop, 1 the whole-image copy
@@ -101,7 +101,7 @@ struct RgbCopyJob {
     EngineImage *output;        // the RGB copy (0x50000001); zero-filled when the job fails
 };
 
-// Single-worker jobs (argument: RgbCopyJob): the rectangle scaled to a longer side of 100, or
+// The preparations (argument: RgbCopyJob): the rectangle scaled to a longer side of 100, or
 // the working copy of the whole image with a longer side of at most 640, converted to RGB.
 int cropToRgbJob(void *job);
 int workingCopyToRgbJob(void *job);
@@ -123,9 +123,8 @@ struct FaceCopies {
     EngineImage whole;  // RGB copy of the whole image, longer side <= 640
 };
 
-// Makes both copies at the same time on two single workers and waits for them. 0, or the code
-// of a worker that could not be created (no copy is made then). A copy whose job failed stays
-// zero-filled; the measurements see that.
+// Makes both copies at the same time, as two row bands (row_bands.h). 0. A copy whose job
+// failed stays zero-filled; the measurements see that.
 int makeFaceCopies(EngineAllocator *allocator, const EngineImage *image, const EngineRect &faceBox,
                    FaceCopies *copies);
 void releaseFaceCopies(EngineAllocator *allocator, FaceCopies *copies);

@@ -8,6 +8,7 @@
 #include "facesdk/base/result_codes.h"
 #include "facesdk/engine/face_measurements.h"
 #include "facesdk/engine/inner_engine.h"
+#include "facesdk/engine/row_bands.h"
 
 namespace {
 
@@ -52,6 +53,7 @@ int innerFaceMeasure(InnerEngine *inner, EngineImage *image, FaceWork *faces, in
     if (!inner || !faces || count <= 0 || !imageValid(image) || !toneScoreOut || !colourScoreOut)
         return kResultBadArgument;
     inner->operationsUsed |= kInnerUsedFaceMeasure;
+    const BandWorkersScope bands(inner->workers);
     if (!faceOperationFacesValid(inner, image, faces, count))
         return kResultBadArgument;
     RunImageScope scope(inner, image);

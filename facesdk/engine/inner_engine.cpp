@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "facesdk/base/result_codes.h"
+#include "facesdk/engine/row_bands.h"
 #include "facesdk/engine/skin_model.h"
 
 namespace {
@@ -36,6 +37,11 @@ int innerEngineCreate(EngineAllocator *allocator, const BeautyParams *block,
         allocatorFree(allocator, inner);
         return result;
     }
+    const int pooled = workerPoolCreate(allocator, kEngineWorkers, &inner->workers);
+    if (pooled == kResultNoMemory) {
+        allocatorFree(allocator, inner);
+        return kResultNoMemory;
+    }
     inner->skinChromaRadius = kInitialChromaRadius;
     inner->ops = &kInnerEngineOps;
     inner->allocator = allocator;
@@ -51,6 +57,12 @@ void innerFreeFaceData(InnerEngine *inner)
     EngineAllocator *allocator = inner->allocator;
     const bool ownsAllocator = inner->ownsAllocator != 0;
     releaseRunData(inner);
+    releaseEngineBlobRecords(inner);
+    if (inner->workers) {
+        workerPoolDestroy(inner->workers);
+        workerPoolFree(inner->workers);
+        inner->workers = nullptr;
+    }
     freeShapeRecords(allocator, inner->shapeRecords, inner->shapeRecordCount);
     inner->shapeRecords = nullptr;
     inner->shapeRecordCount = 0;

@@ -13,8 +13,10 @@
 #include "facesdk/base/allocator.h"
 #include "facesdk/engine/face_records.h"
 #include "facesdk/engine/image.h"
+#include "facesdk/engine/model_blob.h"
 #include "facesdk/engine/params.h"
 #include "facesdk/engine/shape_record.h"
+#include "facesdk/workers/worker_pool.h"
 
 struct InnerEngine;
 struct FaceListEntry;  // the run's per-face entry, defined with the run
@@ -97,6 +99,8 @@ struct InnerEngine {
     EngineAllocator *allocator;      // every block of the engine comes from here
     int32_t ownsAllocator;           // 1 when the default allocator was installed here
     const FeatureStageTable *stages; // the effect stages runs call; never null, not owned
+    WorkerPool *workers;             // the row bands' pool (row_bands.h), from creation to
+                                     // release; null when its threads could not be started
 
     // Run data: exists only during a beautify run.
     EngineImage scratch[2];          // colour source and likelihood image, used by stages in turn
@@ -141,14 +145,19 @@ struct InnerEngine {
     int32_t shapesBuiltByRun;        // the run built the store and frees it at its end
     int32_t autoIds;                 // 1 when every face id given to the run was 0
 
+    // Unpacked model blobs, by entry over all groups (engineBlobRecord): kept from their first
+    // use until the engine is released.
+    uint8_t *blobRecords[kModelBlobEntries];
+
     uint32_t operationsUsed;         // InnerOperationBit values
 };
 
 // ---- Operations of this unit ----------------------------------------------------------------
 
 // Creates an inner engine that runs the given stages (null allocator: the default one, owned)
-// and applies the block. The table must outlive the engine. 0; -4 null out-pointer, block or
-// table, or a block the check refuses; -3.
+// and applies the block, with its worker pool (an engine whose worker threads cannot be started
+// works on the calling thread alone). The table must outlive the engine. 0; -4 null
+// out-pointer, block or table, or a block the check refuses; -3.
 int innerEngineCreate(EngineAllocator *allocator, const BeautyParams *block,
                       const FeatureStageTable *stages, InnerEngine **out);
 

@@ -284,10 +284,14 @@ struct BlobGroupTable {
     int count;
 };
 
-const BlobGroupTable kBlobGroups[kModelBlobGroups] = {
+constexpr BlobGroupTable kBlobGroups[kModelBlobGroups] = {
     {kOverlayTemplateBlobs, 5}, {kFaceMaskBlobs, 1}, {kEyePairBlobs, 12},
     {kEyeDarkBlobs, 6},         {kEyeLayerBlobs, 12},
 };
+static_assert(kBlobGroups[0].count + kBlobGroups[1].count + kBlobGroups[2].count +
+                      kBlobGroups[3].count + kBlobGroups[4].count ==
+                  kModelBlobEntries,
+              "an engine keeps a record slot for every entry");
 
 }  // namespace
 
@@ -301,4 +305,40 @@ const ModelBlob *modelBlobEntry(int group, int index)
     if (index < 0 || index >= modelBlobCount(group))
         return nullptr;
     return &kBlobGroups[group].entries[index];
+}
+
+// ---- Records an engine keeps ----------------------------------------------------------------
+
+namespace {
+
+// Slot of an entry among the entries of all groups; -1 for an unknown entry.
+int blobSlot(int group, int index)
+{
+    if (index < 0 || index >= modelBlobCount(group))
+        return -1;
+    int slot = index;
+    for (int g = 0; g < group; ++g)
+        slot += kBlobGroups[g].count;
+    return slot;
+}
+
+}  // namespace
+
+const uint8_t *engineBlobRecord(InnerEngine *inner, int group, int index)
+{
+    const int slot = blobSlot(group, index);
+    if (!inner || slot < 0)
+        return nullptr;
+    uint8_t *&record = inner->blobRecords[slot];
+    if (!record)
+        record = lzwUnpack(inner->allocator, kBlobGroups[group].entries[index].blob + kBlobHeaderBytes);
+    return record;
+}
+
+void releaseEngineBlobRecords(InnerEngine *inner)
+{
+    for (uint8_t *&record : inner->blobRecords) {
+        byteArrayFree(inner->allocator, record);
+        record = nullptr;
+    }
 }

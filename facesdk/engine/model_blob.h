@@ -1,8 +1,8 @@
 // Model blobs: the grey artwork compiled into the engine, packed with LZW.
 //
 // Divisions: the blob and record layouts; the growable byte array; the LZW decoder; reading an
-// unpacked record into images and mirroring masks; the catalogue. The matching packer is in
-// lzw_pack.h.
+// unpacked record into images and mirroring masks; the catalogue; the records an engine keeps.
+// The matching packer is in lzw_pack.h.
 //
 // The blob layout and its codes are described with the packer (lzw_pack.h). An unpacked
 // record is {u32 width, u32 height, u32 hasImage, u32 hasMask, picture bytes, mask bytes},
@@ -39,7 +39,10 @@ inline ByteArrayHeader *byteArrayHeader(uint8_t *array)
 {
     return reinterpret_cast<ByteArrayHeader *>(array - sizeof(ByteArrayHeader));
 }
-inline uint32_t byteArrayCapacity(uint8_t *array) { return byteArrayHeader(array)->capacity; }
+inline uint32_t byteArrayCapacity(const uint8_t *array)
+{
+    return reinterpret_cast<const ByteArrayHeader *>(array - sizeof(ByteArrayHeader))->capacity;
+}
 
 // A zeroed array of capacity elements; null when it cannot be allocated or sized.
 uint8_t *byteArrayCreate(EngineAllocator *allocator, uint32_t elementSize, uint32_t capacity);
@@ -83,8 +86,20 @@ enum ModelBlobGroup : int {
     kBlobsEyeLayers = 4,  // stage 0x400: 12 masks of 150 x 102 (four styles of three)
 };
 constexpr int kModelBlobGroups = 5;
+constexpr int kModelBlobEntries = 5 + 1 + 12 + 6 + 12;  // of all groups together
 
 // Entries of a group; 0 for an unknown group.
 int modelBlobCount(int group);
 // Entry `index` of a group; null for an unknown group or index.
 const ModelBlob *modelBlobEntry(int group, int index);
+
+// ---- Records an engine keeps ----------------------------------------------------------------
+
+// The unpacked record (a ByteArray, as lzwUnpack makes it) of entry `index` of a group: unpacked
+// through the engine's allocator at its first use and kept by the engine until it is released,
+// so that runs do not decode the same artwork again. Callers only read it, on the thread of the
+// engine's operation. Null for an unknown entry or when it cannot be unpacked; nothing is kept
+// then, and a later call tries again.
+const uint8_t *engineBlobRecord(InnerEngine *inner, int group, int index);
+// Frees the records the engine keeps.
+void releaseEngineBlobRecords(InnerEngine *inner);

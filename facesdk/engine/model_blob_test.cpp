@@ -353,3 +353,34 @@ TEST(ModelBlob, AllocationFailureAtEveryStepLeaksNothing)
         EXPECT_EQ(counter.liveBlocks(), 0u);
     }
 }
+
+// An engine unpacks a record at its first use and keeps it: a second use decodes nothing and
+// gets the same bytes. An unpacking that fails keeps nothing and the next use tries again.
+TEST(ModelBlob, EnginesKeepTheRecordsTheyUnpack)
+{
+    CountingAllocator counter;
+    InnerEngine inner{};
+    inner.allocator = counter.allocator();
+    EXPECT_EQ(engineBlobRecord(&inner, kBlobsEyeDark, 6), nullptr);
+    EXPECT_EQ(engineBlobRecord(&inner, kModelBlobGroups, 0), nullptr);
+    EXPECT_EQ(counter.allocations, 0);
+
+    counter.failAt = 1;
+    EXPECT_EQ(engineBlobRecord(&inner, kBlobsEyeDark, 2), nullptr);
+    EXPECT_EQ(counter.liveBlocks(), 0u);
+    const uint8_t *record = engineBlobRecord(&inner, kBlobsEyeDark, 2);
+    ASSERT_NE(record, nullptr);
+    uint8_t *fresh = lzwUnpack(counter.allocator(), modelBlobEntry(kBlobsEyeDark, 2)->blob + 8);
+    ASSERT_EQ(byteArrayCapacity(record), byteArrayCapacity(fresh));
+    EXPECT_EQ(std::memcmp(record, fresh, byteArrayCapacity(fresh)), 0);
+    byteArrayFree(counter.allocator(), fresh);
+
+    const int allocations = counter.allocations;
+    EXPECT_EQ(engineBlobRecord(&inner, kBlobsEyeDark, 2), record);
+    EXPECT_EQ(counter.allocations, allocations);
+    ASSERT_NE(engineBlobRecord(&inner, kBlobsEyeLayers, 11), nullptr);  // the last slot
+    EXPECT_EQ(counter.liveBlocks(), 2u);
+    releaseEngineBlobRecords(&inner);
+    EXPECT_EQ(counter.liveBlocks(), 0u);
+    EXPECT_EQ(counter.badFrees, 0);
+}

@@ -10,6 +10,7 @@
 
 #include "facesdk/base/fixed_scale.h"
 #include "facesdk/base/result_codes.h"
+#include "facesdk/engine/row_bands.h"
 
 namespace {
 
@@ -45,6 +46,18 @@ int32_t roundPosition(int64_t p)
     return roundQ16(int32_t(p));
 }
 
+// Calls row(r, y) for destination rows r = first .. first + count - 1, in row bands, with y the
+// row's 16.16 source position startY + r stepY (kept in 32 bits, as the step walk keeps it).
+template <typename RowFn>
+void forEachDestinationRow(const ResampleJob &job, int32_t first, int32_t count, RowFn &&row)
+{
+    forEachRowBand(first, count, job.dstWidth, [&](int32_t firstRow, int32_t endRow) {
+        uint32_t y = job.startY + uint32_t(firstRow) * uint32_t(job.stepY);
+        for (int32_t r = firstRow; r < endRow; ++r, y += uint32_t(job.stepY))
+            row(r, y);
+    });
+}
+
 // The nearest sampler for samples of Bytes bytes.
 template <int Bytes>
 void sampleNearestBytes(const uint8_t *src, uint8_t *dst, const ResampleJob &job)
@@ -52,8 +65,7 @@ void sampleNearestBytes(const uint8_t *src, uint8_t *dst, const ResampleJob &job
     if (!jobHasWork(job))
         return;
     const int32_t direct = countInRange(job.startX, job.stepX, job.srcWidth, job.dstWidth);
-    uint32_t y = job.startY;
-    for (int32_t r = 0; r < job.dstHeight; ++r, y += uint32_t(job.stepY)) {
+    forEachDestinationRow(job, 0, job.dstHeight, [&](int32_t r, uint32_t y) {
         const uint8_t *srow = src + int64_t(clampIndex(y >> 16, job.srcHeight)) * job.srcStride;
         uint8_t *drow = dst + int64_t(r) * job.dstStride;
         uint32_t x = job.startX;
@@ -68,7 +80,7 @@ void sampleNearestBytes(const uint8_t *src, uint8_t *dst, const ResampleJob &job
         for (; c < job.dstWidth; ++c)
             for (int b = 0; b < Bytes; ++b)
                 drow[c * Bytes + b] = last[b];
-    }
+    });
 }
 
 // Packed 4:2:2: each destination pair takes its luma bytes from the 4-byte groups of its two
@@ -81,8 +93,7 @@ void samplePacked422(const uint8_t *src, uint8_t *dst, const ResampleJob &job, b
     const int32_t lumaA = lumaFirst ? 0 : 1;  // luma of the pair's first pixel
     const int32_t lumaB = lumaA + 2;          // luma of the pair's second pixel
     const int32_t pairs = job.dstWidth / 2;
-    uint32_t y = job.startY;
-    for (int32_t r = 0; r < job.dstHeight; ++r, y += uint32_t(job.stepY)) {
+    forEachDestinationRow(job, 0, job.dstHeight, [&](int32_t r, uint32_t y) {
         const uint8_t *srow = src + int64_t(clampIndex(y >> 16, job.srcHeight)) * job.srcStride;
         uint8_t *drow = dst + int64_t(r) * job.dstStride;
         uint32_t x = job.startX;
@@ -100,7 +111,7 @@ void samplePacked422(const uint8_t *src, uint8_t *dst, const ResampleJob &job, b
             d[3] = g0[3];
             d[lumaB] = g1[lumaB];
         }
-    }
+    });
 }
 
 }  // namespace
@@ -173,8 +184,8 @@ void sampleBilinear(const uint8_t *src, uint8_t *dst, const ResampleJob &job)
     const int32_t k = int32_t(std::clamp<int64_t>(kRaw, 0, job.dstHeight));
     const int32_t edgeColumn = m == 0 ? clampIndex(job.startX >> 16, w) : w - 1;
 
-    uint32_t y = job.startY;
-    for (int32_t i = 0; i < k; ++i, y += uint32_t(job.stepY)) {
+    // Rows before the last source row: both source rows.
+    forEachDestinationRow(job, 0, k, [&](int32_t i, uint32_t y) {
         const int32_t f = int32_t(y & 0xffff);
         const uint8_t *s0 = src + int64_t(y >> 16) * job.srcStride;
         const uint8_t *s1 = s0 + job.srcStride;
@@ -196,19 +207,21 @@ void sampleBilinear(const uint8_t *src, uint8_t *dst, const ResampleJob &job)
             uint8_t(s0[edgeColumn] + ((f * (s1[edgeColumn] - s0[edgeColumn])) >> 16));
         for (int32_t j = m; j < job.dstWidth; ++j)
             d[j] = edge;
-    }
+    });
     // Rows at or past the last source row: horizontal interpolation on that row only.
     const uint8_t *last = src + int64_t(h - 1) * job.srcStride;
-    for (int32_t i = k; i < job.dstHeight; ++i) {
-        uint8_t *d = dst + int64_t(i) * job.dstStride;
-        uint32_t x = job.startX;
-        for (int32_t j = 0; j < m; ++j, x += uint32_t(job.stepX)) {
-            const int32_t c = int32_t(x >> 16);
-            d[j] = uint8_t(last[c] + (((last[c + 1] - last[c]) * int32_t(x & 0xffff)) >> 16));
+    forEachRowBand(k, job.dstHeight - k, job.dstWidth, [&](int32_t firstRow, int32_t endRow) {
+        for (int32_t i = firstRow; i < endRow; ++i) {
+            uint8_t *d = dst + int64_t(i) * job.dstStride;
+            uint32_t x = job.startX;
+            for (int32_t j = 0; j < m; ++j, x += uint32_t(job.stepX)) {
+                const int32_t c = int32_t(x >> 16);
+                d[j] = uint8_t(last[c] + (((last[c + 1] - last[c]) * int32_t(x & 0xffff)) >> 16));
+            }
+            for (int32_t j = m; j < job.dstWidth; ++j)
+                d[j] = last[w - 1];
         }
-        for (int32_t j = m; j < job.dstWidth; ++j)
-            d[j] = last[w - 1];
-    }
+    });
 }
 
 // ---- Format dispatch ------------------------------------------------------------------------

@@ -15,6 +15,7 @@
 #include "facesdk/engine/face_curves.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/lower_face.h"
+#include "facesdk/engine/row_bands.h"
 #include "facesdk/engine/warp_anchor.h"
 
 // ---- Shared helpers -------------------------------------------------------------------------
@@ -373,6 +374,7 @@ int innerFitFaces(InnerEngine *inner, EngineImage *image, FaceWork *faces, int32
     if (!inner || !image || !faces || count <= 0)
         return kResultBadArgument;
     inner->operationsUsed |= kInnerUsedFit;
+    const BandWorkersScope bands(inner->workers);
     if (!faceIdsUsable(faces, count))
         return kResultBadArgument;
     for (int32_t i = 0; i < count; ++i)

@@ -6,6 +6,7 @@
 
 #include "facesdk/base/result_codes.h"
 #include "facesdk/engine/inner_engine.h"
+#include "facesdk/engine/row_bands.h"
 
 namespace {
 
@@ -90,6 +91,7 @@ int innerAnalyzeFaces(InnerEngine *inner, EngineImage *image, FaceWork *faces, i
     if (!inner)
         return kResultBadArgument;
     inner->operationsUsed |= kInnerUsedAnalyze;
+    const BandWorkersScope bands(inner->workers);
     if (!faces || count <= 0 || !results)
         return kResultBadArgument;
     for (int32_t i = 0; i < count; ++i)

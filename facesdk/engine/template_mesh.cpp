@@ -139,14 +139,8 @@ void buildFromLayout(InnerEngine *inner, TemplateMesh *mesh, const EyeLayout &la
     if (!inner)
         return;
     EngineAllocator *allocator = inner->allocator;
-    const ModelBlob *blob = modelBlobEntry(layout.blobGroup, entry);
-    if (blob) {
-        uint8_t *record = lzwUnpack(allocator, blob->blob + kBlobHeaderBytes);
-        if (record) {
-            loadTemplateImages(inner, record, byteArrayCapacity(record), nullptr, &mesh->mask);
-            byteArrayFree(allocator, record);
-        }
-    }
+    if (const uint8_t *record = engineBlobRecord(inner, layout.blobGroup, entry))
+        loadTemplateImages(inner, record, byteArrayCapacity(record), nullptr, &mesh->mask);
     if (layout.mirrored)
         mirrorGreyRows(&mesh->mask);  // refuses an empty mask
     if (!imageValid(&mesh->mask))

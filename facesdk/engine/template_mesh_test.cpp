@@ -13,10 +13,20 @@
 
 namespace {
 
+// A bare inner engine on a counting allocator. The model records it unpacks stay with it until
+// it ends, as with a real engine; blocksBesideRecords counts the others.
 struct MeshEngine {
     CountingAllocator counter;
     InnerEngine inner{};
     MeshEngine() { inner.allocator = counter.allocator(); }
+    ~MeshEngine() { releaseEngineBlobRecords(&inner); }
+    size_t blocksBesideRecords() const
+    {
+        size_t records = 0;
+        for (const uint8_t *record : inner.blobRecords)
+            records += record ? 1 : 0;
+        return counter.liveBlocks() - records;
+    }
 };
 
 // The mask of catalogue entry `index` of a group, mirrored when asked.
@@ -78,7 +88,7 @@ TEST(TemplateMesh, ResamplePolylineAlongArcLength)
 
     engine.counter.failAt = engine.counter.allocations + 1;
     EXPECT_EQ(resamplePolyline(&engine.inner, row, 4, out, 6), kResultNoMemory);
-    EXPECT_EQ(engine.counter.liveBlocks(), 0u);
+    EXPECT_EQ(engine.blocksBesideRecords(), 0u);
 }
 
 TEST(TemplateMesh, VectorAngles)
@@ -155,7 +165,7 @@ TEST(TemplateMesh, BuildersPickEntriesAndLayouts)
     }
     for (TemplateMesh *mesh : {&a, &b, &small, &empty, &smallB})
         EXPECT_EQ(releaseTemplateMesh(&engine.inner, mesh), kResultOk);
-    EXPECT_EQ(engine.counter.liveBlocks(), 0u);
+    EXPECT_EQ(engine.blocksBesideRecords(), 0u);
 }
 
 TEST(TemplateMesh, FaceSidePointsInTheEyeFrame)
@@ -217,7 +227,7 @@ TEST(TemplateMesh, AllocationFailureAtEveryStepLeaksNothing)
             EXPECT_TRUE(mesh.points && mesh.triangles && mesh.vertices);
         }
         releaseTemplateMesh(&engine.inner, &mesh);
-        EXPECT_EQ(engine.counter.liveBlocks(), 0u) << n;
+        EXPECT_EQ(engine.blocksBesideRecords(), 0u) << n;
         EXPECT_EQ(engine.counter.badFrees, 0) << n;
     }
 }

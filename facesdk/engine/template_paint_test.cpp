@@ -43,10 +43,20 @@ struct SquareMesh {
     }
 };
 
+// A bare inner engine on a counting allocator. The model records it unpacks stay with it until
+// it ends, as with a real engine; blocksBesideRecords counts the others.
 struct PaintEngine {
     CountingAllocator counter;
     InnerEngine inner{};
     PaintEngine() { inner.allocator = counter.allocator(); }
+    ~PaintEngine() { releaseEngineBlobRecords(&inner); }
+    size_t blocksBesideRecords() const
+    {
+        size_t records = 0;
+        for (const uint8_t *record : inner.blobRecords)
+            records += record ? 1 : 0;
+        return counter.liveBlocks() - records;
+    }
 };
 
 void fill(OwnedImage &image, uint8_t value)
@@ -82,7 +92,7 @@ TEST(TemplatePaint, BlendValuesAndSharedEdgesPaintedOnce)
                 else
                     EXPECT_TRUE(got == 0 || got == expected) << x << "," << y;
             }
-        EXPECT_EQ(engine.counter.liveBlocks(), 0u);
+        EXPECT_EQ(engine.blocksBesideRecords(), 0u);
     }
 }
 
@@ -157,7 +167,7 @@ TEST(TemplatePaint, FormatsAndEdgeCases)
     engine.counter.failAt = engine.counter.allocations + 1;
     EXPECT_EQ(paintTemplateMesh(&engine.inner, &grey.image, &square.mesh, &square.face, 0, 256),
               kResultNoMemory);
-    EXPECT_EQ(engine.counter.liveBlocks(), 0u);
+    EXPECT_EQ(engine.blocksBesideRecords(), 0u);
 }
 
 TEST(TemplatePaint, TriangleGeometry)
@@ -245,7 +255,7 @@ TEST(TemplatePaint, BoundingBoxAndPercentile)
     EXPECT_EQ(lumaPercentile(&engine.inner, &rgb.image, &rect, 4, &value), kResultUnsupported);
     engine.counter.failAt = engine.counter.allocations + 1;
     EXPECT_EQ(lumaPercentile(&engine.inner, &grey.image, &rect, 4, &value), kResultNoMemory);
-    EXPECT_EQ(engine.counter.liveBlocks(), 0u);
+    EXPECT_EQ(engine.blocksBesideRecords(), 0u);
 }
 
 TEST(TemplatePaint, EyeDarkMeshOnAFaceKeepsTheEyeOpening)
@@ -276,5 +286,5 @@ TEST(TemplatePaint, EyeDarkMeshOnAFaceKeepsTheEyeOpening)
     EXPECT_EQ(image.at(0, 240 + dx, 190 + dy), 200);  // inside the opening
     EXPECT_EQ(image.at(0, 20, 20), 200);              // far away
     releaseTemplateMesh(&engine.inner, &mesh);
-    EXPECT_EQ(engine.counter.liveBlocks(), 0u);
+    EXPECT_EQ(engine.blocksBesideRecords(), 0u);
 }

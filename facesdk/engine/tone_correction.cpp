@@ -10,11 +10,10 @@
 #include "facesdk/engine/face_measurements.h"
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/inner_engine.h"
-#include "facesdk/workers/worker_pool.h"
+#include "facesdk/engine/row_bands.h"
 
 namespace {
 
-constexpr int32_t kPoolWorkers = 4;
 constexpr int32_t kBandRows = 100;        // a band is about this many rows
 constexpr int32_t kMaskWorkingSide = 640; // the mask's longer side is about this
 constexpr int32_t kMaskBlurPasses = 3;
@@ -186,9 +185,8 @@ struct MaskSampler {
 // sizes of the operation never reach) are sampled per pixel.
 constexpr int32_t kBlendedMaskColumns = 2048;
 
-// Job block of one row band; the pool gives every job its own copy.
+// One row band: the rows and what the pass reads.
 struct ToneBandJob {
-    int32_t result;
     int32_t firstRow;
     int32_t endRow;                  // exclusive
     EngineImage *image;
@@ -279,14 +277,6 @@ void correctRows(const ToneBandJob &job)
     }
 }
 
-int runToneBandJob(void *argument)
-{
-    ToneBandJob *job = static_cast<ToneBandJob *>(argument);
-    correctRows(*job);
-    job->result = kResultOk;
-    return job->result;
-}
-
 }  // namespace
 
 int runToneColourBands(EngineAllocator *allocator, EngineImage *image, const int32_t *difference,
@@ -300,11 +290,6 @@ int runToneColourBands(EngineAllocator *allocator, EngineImage *image, const int
     const YuvAddressing *addressing = yuvAddressing(image->format);
     if (!addressing)
         return kResultBadPixelFormat;
-    WorkerPool *pool = nullptr;
-    const int created = workerPoolCreate(allocator, kPoolWorkers, &pool);
-    if (created != kResultOk)
-        return created;
-
     const int32_t step =
         std::max(1, roundQ10(int32_t(int64_t(image->width) * 1024 / mask->width)));
     int32_t unitShift = 0;
@@ -325,17 +310,12 @@ int runToneColourBands(EngineAllocator *allocator, EngineImage *image, const int
 
     const ToneBandPlan plan =
         planToneBands(image->height, step, formatFamily(image->format) == kFamilyYuv420);
-    for (int32_t k = 0; k < plan.count; ++k) {
-        job.firstRow = toneBandBoundary(plan, k);
-        job.endRow = toneBandBoundary(plan, k + 1);
-        // The workers wait for the start, so a band the pool cannot take is done here at once.
-        if (workerPoolSubmit(pool, runToneBandJob, &job, sizeof job) != kResultOk)
-            runToneBandJob(&job);
-    }
-    workerPoolStart(pool);
-    workerPoolWait(pool);
-    workerPoolDestroy(pool);
-    workerPoolFree(pool);
+    forEachBand(plan.count, [&](int32_t k) {
+        ToneBandJob band = job;
+        band.firstRow = toneBandBoundary(plan, k);
+        band.endRow = toneBandBoundary(plan, k + 1);
+        correctRows(band);
+    });
     return kResultOk;
 }
 
@@ -440,6 +420,7 @@ int innerFaceOperation(InnerEngine *inner, EngineImage *image, FaceWork *faces, 
     // The tone strength is a byte of 256; values outside 0..255 saturate rather than wrap.
     const uint8_t toneStrength = uint8_t(std::clamp(value->first, 0, 255));
     inner->operationsUsed |= kInnerUsedFaceOperation;
+    const BandWorkersScope bands(inner->workers);
     if (!faceOperationFacesValid(inner, image, faces, count))
         return kResultBadArgument;
     RunImageScope scope(inner, image);
@@ -452,7 +433,6 @@ int innerFaceOperation(InnerEngine *inner, EngineImage *image, FaceWork *faces, 
     ToneWork work;
     std::memset(&work, 0, sizeof work);
     work.allocator = inner->allocator;
-    // Without workers no copy is made, and the measurements below report it.
     makeFaceCopies(work.allocator, image, innerFaceBox(faces[largest].box, 4, image->format),
                    &work.copies);
     const int tone = measureTone(work, toneStrength, colourValue != 0);

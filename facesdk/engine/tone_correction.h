@@ -48,8 +48,8 @@ int32_t toneBandBoundary(const ToneBandPlan &plan, int32_t k);
 
 // Applies the tone curves, blended by the mask, at tone strength t and the colour gains
 // (768 entries each, indexed by R + G + B) at colour strength k to every pixel of the image, in
-// row bands on a pool of four workers. difference[j] is face curve minus image curve, base[j]
-// the image curve x 256. 0; -7 a pixel format no band worker handles; the pool's creation code.
+// row bands (row_bands.h). difference[j] is face curve minus image curve, base[j]
+// the image curve x 256. 0; -7 a pixel format no band worker handles.
 int runToneColourBands(EngineAllocator *allocator, EngineImage *image, const int32_t *difference,
                        const int32_t *base, const EngineImage *mask, uint8_t toneStrength,
                        const int32_t *gainR, const int32_t *gainG, const int32_t *gainB,

@@ -9,9 +9,8 @@
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/image.h"
 #include "facesdk/engine/inner_engine.h"
+#include "facesdk/engine/row_bands.h"
 #include "facesdk/engine/warp_anchor.h"
-#include "facesdk/workers/single_worker.h"
-#include "facesdk/workers/worker_pool.h"
 
 namespace {
 
@@ -19,7 +18,6 @@ constexpr int32_t kBandBytes = 1 << 22;    // pixel data a band aims at
 constexpr int32_t kMinimumBandRows = 10;
 constexpr int32_t kQuarterJobs = 4;
 constexpr int32_t kPoolJobRows = 75;
-constexpr int32_t kBandWorkers = 4;
 
 // ---- Plane geometry of the formats with a warp ----------------------------------------------
 
@@ -110,9 +108,17 @@ int prepareWorkingCopy(EngineAllocator *allocator, WarpMesh *mesh, const EngineI
 
 // Walks the columns of one destination row and hands every pixel's source position (1/256
 // pixel) to `pixel`. Within a cell the position moves by a constant 16.16 step, computed from
-// the cell's two column values so that the rest grid steps by exactly one pixel.
+// the cell's two column values so that the rest grid steps by exactly one pixel; the columns of
+// a cell are found once per cell, not per pixel.
+//
+// A cell of the row whose positions are all the pixels' own (the grid at rest there: a whole
+// pixel step, no vertical one, starting on the pixel) is skipped: its pixels would take back
+// their own values from the working copy. Where the two pixels of a pair both write the pair's
+// chroma and the second one's stays (packed 4:2:2, pairWrittenTwice), a skipped cell that starts
+// on a pair's second pixel still hands that pixel over, so the pair ends as the walk leaves it.
 template <typename PixelFn>
-void walkRow(const WarpMesh &mesh, int32_t y, int32_t x0, int32_t x1, PixelFn &&pixel)
+void walkRow(const WarpMesh &mesh, int32_t y, int32_t x0, int32_t x1, bool pairWrittenTwice,
+             PixelFn &&pixel)
 {
     const int32_t columns = mesh.columns;
     const int64_t gy = std::clamp<int64_t>((int64_t(y) * mesh.inverseCellHeight) >> 20, 0, mesh.rows - 3);
@@ -122,24 +128,36 @@ void walkRow(const WarpMesh &mesh, int32_t y, int32_t x0, int32_t x1, PixelFn &&
     auto down = [&](const int32_t *top, const int32_t *bottom, int64_t j) {
         return top[j] + (int64_t(bottom[j] - top[j]) * ty) / mesh.cellHeight;
     };
-    int64_t cell = -1, posX = 0, posY = 0, stepX = 0, stepY = 0;
-    for (int32_t x = x0; x < x1; ++x) {
-        const int64_t gx =
-            std::clamp<int64_t>((int64_t(x) * mesh.inverseCellWidth) >> 20, 0, columns - 3);
-        if (gx != cell) {
-            cell = gx;
-            const int64_t tx = int64_t(x) * 256 - gx * mesh.cellWidth;
-            const int64_t leftX = down(topX, bottomX, gx + 1), rightX = down(topX, bottomX, gx + 2);
-            const int64_t leftY = down(topY, bottomY, gx + 1), rightY = down(topY, bottomY, gx + 2);
-            posX = leftX * 65536 + ((rightX - leftX) * tx * 65536) / mesh.cellWidth;
-            posY = leftY * 65536 + ((rightY - leftY) * tx * 65536) / mesh.cellWidth;
-            stepX = (rightX - leftX) * (int64_t(1) << 24) / mesh.cellWidth;
-            stepY = (rightY - leftY) * (int64_t(1) << 24) / mesh.cellWidth;
-        } else {
+    const int64_t inverse = mesh.inverseCellWidth, lastCell = columns - 3;
+    constexpr int64_t kWholePixelStep = int64_t(1) << 24;
+    for (int32_t x = x0; x < x1;) {
+        const int64_t gx = std::clamp<int64_t>((int64_t(x) * inverse) >> 20, 0, lastCell);
+        // The cell ends at the first column whose (x inverse) >> 20 passes gx; the last cell
+        // holds every column after it.
+        int32_t end = x1;
+        if (gx < lastCell && inverse > 0)
+            end = int32_t(std::min<int64_t>(x1, (((gx + 1) << 20) + inverse - 1) / inverse));
+        const int64_t tx = int64_t(x) * 256 - gx * mesh.cellWidth;
+        const int64_t leftX = down(topX, bottomX, gx + 1), rightX = down(topX, bottomX, gx + 2);
+        const int64_t leftY = down(topY, bottomY, gx + 1), rightY = down(topY, bottomY, gx + 2);
+        int64_t posX = leftX * 65536 + ((rightX - leftX) * tx * 65536) / mesh.cellWidth;
+        int64_t posY = leftY * 65536 + ((rightY - leftY) * tx * 65536) / mesh.cellWidth;
+        const int64_t stepX = (rightX - leftX) * kWholePixelStep / mesh.cellWidth;
+        const int64_t stepY = (rightY - leftY) * kWholePixelStep / mesh.cellWidth;
+        if (stepX == kWholePixelStep && stepY == 0 && (posX >> 16) == int64_t(x) * 256 &&
+            (posY >> 16) == int64_t(y) * 256) {
+            if (pairWrittenTwice && (x & 1))
+                pixel(x, int32_t(posX >> 16), int32_t(posY >> 16));
+            x = end;
+            continue;
+        }
+        for (;;) {
+            pixel(x, int32_t(posX >> 16), int32_t(posY >> 16));
+            if (++x == end)
+                break;
             posX += stepX;
             posY += stepY;
         }
-        pixel(x, int32_t(posX >> 16), int32_t(posY >> 16));
     }
 }
 
@@ -192,7 +210,7 @@ void warpRowsPacked(const WarpRowJob &job, int32_t lumaOffset, int32_t cbOffset,
     const EnginePlane &dst = job.image->planes[0];
     for (int32_t y = job.firstRow; y < job.endRow; ++y) {
         uint8_t *row = dst.pixels + int64_t(y) * dst.stride;
-        walkRow(mesh, y, job.firstColumn, job.endColumn, [&](int32_t x, int32_t X, int32_t Y) {
+        walkRow(mesh, y, job.firstColumn, job.endColumn, true, [&](int32_t x, int32_t X, int32_t Y) {
             const SourcePixel s = sourcePixel(mesh, X, Y);
             const Pair rows = neighbours(s.sy, hc), columns = neighbours(s.sx, wc);
             row[2 * x + lumaOffset] = sampleLuma(src, 2, lumaOffset, rows, columns, s.fx, s.fy);
@@ -220,7 +238,7 @@ void warpRowsPlanar(const WarpRowJob &job, bool fourTwoZero)
         const int64_t dstChromaRow = fourTwoZero ? y / 2 : y;
         uint8_t *cb = image.planes[1].pixels + dstChromaRow * image.planes[1].stride;
         uint8_t *cr = image.planes[2].pixels + dstChromaRow * image.planes[2].stride;
-        walkRow(mesh, y, job.firstColumn, job.endColumn, [&](int32_t x, int32_t X, int32_t Y) {
+        walkRow(mesh, y, job.firstColumn, job.endColumn, false, [&](int32_t x, int32_t X, int32_t Y) {
             const SourcePixel s = sourcePixel(mesh, X, Y);
             luma[x] = sampleLuma(copy.planes[0], 1, 0, neighbours(s.sy, hc), neighbours(s.sx, wc),
                                  s.fx, s.fy);
@@ -245,7 +263,7 @@ void warpRowsSemiPlanar(const WarpRowJob &job)
         uint8_t *luma = image.planes[0].pixels + int64_t(y) * image.planes[0].stride;
         uint8_t *pairs = image.planes[1].pixels + int64_t(y / 2) * image.planes[1].stride;
         const bool chromaRow = (y & 1) == 0;
-        walkRow(mesh, y, job.firstColumn, job.endColumn, [&](int32_t x, int32_t X, int32_t Y) {
+        walkRow(mesh, y, job.firstColumn, job.endColumn, false, [&](int32_t x, int32_t X, int32_t Y) {
             const SourcePixel s = sourcePixel(mesh, X, Y);
             const Pair rows = neighbours(s.sy, hc);
             luma[x] = sampleLuma(copy.planes[0], 1, 0, rows, neighbours(s.sx, wc), s.fx, s.fy);
@@ -262,41 +280,16 @@ void warpRowsSemiPlanar(const WarpRowJob &job)
 
 // ---- Sharing out a band ---------------------------------------------------------------------
 
-int runJobsOnSingleWorkers(WarpRowJob jobs[kQuarterJobs])
+// The band's jobs run as row bands of the engine's pool (row_bands.h).
+void runBandJobs(const WarpRowJob &pattern, int32_t y, int32_t height)
 {
-    SingleWorker *workers[kQuarterJobs] = {};
-    for (int k = 0; k < kQuarterJobs; ++k) {
-        if (workerCreate(&workers[k]) != kResultOk) {
-            for (int made = 0; made < k; ++made)
-                workerDestroy(workers[made]);
-            return kResultOk;  // the band stays as it was
-        }
-    }
-    for (int k = 0; k < kQuarterJobs; ++k)
-        workerPost(workers[k], warpRows, &jobs[k]);
-    for (int k = 0; k < kQuarterJobs; ++k)
-        workerWait(workers[k]);
-    for (int k = 0; k < kQuarterJobs; ++k)
-        workerJoin(workers[k]);
-    return kResultOk;
-}
-
-void runJobsOnPool(EngineAllocator *allocator, const WarpRowJob &pattern, int32_t y, int32_t height)
-{
-    WorkerPool *pool = nullptr;
-    if (workerPoolCreate(allocator, kBandWorkers, &pool) != kResultOk)
-        return;  // the band stays as it was
-    const int32_t count = warpBandJobCount(pattern.image->format, height);
-    for (int32_t k = 0; k < count; ++k) {
+    const PixelFormat format = pattern.image->format;
+    forEachBand(warpBandJobCount(format, height), [&](int32_t k) {
         WarpRowJob job = pattern;
         job.index = k;
-        warpBandJobRows(pattern.image->format, y, height, k, &job.firstRow, &job.endRow);
-        workerPoolSubmit(pool, warpRows, &job, sizeof job);  // a refused job keeps its rows
-    }
-    workerPoolStart(pool);
-    workerPoolWait(pool);
-    workerPoolDestroy(pool);
-    workerPoolFree(pool);
+        warpBandJobRows(format, y, height, k, &job.firstRow, &job.endRow);
+        warpRows(&job);
+    });
 }
 
 }  // namespace
@@ -375,17 +368,8 @@ int warpBand(InnerEngine *inner, WarpMesh *mesh, EngineImage *image, const Engin
     pattern.endColumn = band->x + band->width;
     pattern.reserved1 = reserved1;
     pattern.reserved2 = reserved2;
-    if (image->format == kFormatYuv420SemiPlanar) {
-        runJobsOnPool(allocator, pattern, band->y, band->height);
-        return kResultOk;
-    }
-    WarpRowJob jobs[kQuarterJobs];
-    for (int32_t k = 0; k < kQuarterJobs; ++k) {
-        jobs[k] = pattern;
-        jobs[k].index = k;
-        warpBandJobRows(image->format, band->y, band->height, k, &jobs[k].firstRow, &jobs[k].endRow);
-    }
-    return runJobsOnSingleWorkers(jobs);
+    runBandJobs(pattern, band->y, band->height);
+    return kResultOk;
 }
 
 int warpMeshApply(InnerEngine *inner, WarpMesh *mesh, EngineImage *image, EngineImage *second,

@@ -3,8 +3,8 @@
 // For every face of the current beautify run, the rectangle its warp anchor covers is cut into
 // bands of rows (about 4 MiB of pixels each, less twice the warp margin); for each band a
 // working copy keeps the source rows it may read (the band plus the warp margin above and
-// below, a sliding window over the face's bands), and the band's rows are rewritten from it on
-// worker threads. Each destination pixel takes the bilinear sample of luma and the nearest
+// below, a sliding window over the face's bands), and the band's rows are rewritten from it as
+// row bands of the engine's worker pool (row_bands.h). Each destination pixel takes the bilinear sample of luma and the nearest
 // chroma sample at the position the grid gives for it.
 //
 // Positions between nodes are interpolated exactly within each cell (the fraction of the cell
@@ -19,7 +19,7 @@
 
 struct InnerEngine;
 
-// One thread's share of a band; the pool copies it as a 56-byte argument block.
+// One job's share of a band: a 56-byte record.
 struct WarpRowJob {
     int32_t firstRow;     // image row
     int32_t endRow;       // exclusive
@@ -41,9 +41,8 @@ static_assert(sizeof(WarpRowJob) == 56, "the pool copies 56 bytes per band job")
 int warpMeshApply(InnerEngine *inner, WarpMesh *mesh, EngineImage *image, EngineImage *second,
                   int32_t reserved1, int32_t reserved2);
 
-// Prepares the working copy for the band and rewrites the band's rows on worker threads.
-// 0, the working copy's error, or -4 for a format without a warp. Worker threads that cannot
-// be had leave the band as it was.
+// Prepares the working copy for the band and rewrites the band's rows, its jobs shared out as
+// row bands. 0, the working copy's error, or -4 for a format without a warp.
 int warpBand(InnerEngine *inner, WarpMesh *mesh, EngineImage *image, const EngineRect *band,
              int32_t reserved1, int32_t reserved2);
 

@@ -225,6 +225,49 @@ TEST(WarpApply, WholePixelShiftMovesThePattern)
     }
 }
 
+// Cells whose grid is at rest are passed over: their pixels keep their values. Cells of 1962
+// 256ths of a pixel: cell 3 starts at column 23. Node column 3 moves 20 pixels to the right,
+// which moves cells 1 and 2 (columns 8..22); from column 23 the grid is at rest. Column 22
+// reads from past the next pair. The pair of columns 22 and 23 straddles the moved cells and
+// the resting ones: its chroma is written by both pixels in packed 4:2:2 and stays the second
+// one's, the pair's own; elsewhere it is the first pixel's, which moved.
+TEST(WarpApply, CellsAtRestKeepTheirPixels)
+{
+    for (PixelFormat format : kWarpFormats) {
+        const int w = 70, h = 40;
+        WarpRun run(w, h);
+        run.addWholeImageFace();
+        Mesh m(run, 12, 8);
+        ASSERT_EQ(warpMeshEnsureGrid(run.inner, m.mesh, w, h), 1);
+        ASSERT_EQ(m.mesh->cellWidth, 1962);
+        displaceGrid(run, m.mesh, [](int32_t, int32_t j, int32_t *dx, int32_t *dy) {
+            *dx = j == 3 ? 20 * 256 : 0;
+            *dy = 0;
+        });
+        OwnedImage image(w, h, format);
+        image.fillRandom(31);
+        OwnedImage source(w, h, format);
+        source.copyPixelsFrom(image);
+        warpInBands(run, m.mesh, &image.image, h);
+        int moved = 0, wrong = 0;
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const bool atRest = x < 8 || x > 22;
+                if (!atRest)
+                    moved += lumaAt(image, x, y) != lumaAt(source, x, y);
+                else
+                    wrong += lumaAt(image, x, y) != lumaAt(source, x, y);
+                // Chroma: the pairs wholly at rest, and the straddling pair where its second
+                // pixel keeps it.
+                if ((x < 8 || x > 23) || (x == 23 && keepsChroma(format, 23, y)))
+                    wrong += chromaAt(image, x, y) != chromaAt(source, x, y);
+            }
+        }
+        EXPECT_GT(moved, h) << std::hex << format;
+        EXPECT_EQ(wrong, 0) << std::hex << format;
+    }
+}
+
 // A smooth displacement field: luma follows a floating-point reference (bilinear positions
 // between the nodes, bilinear sampling of the source) within the rounding of the fixed-point
 // sampling.
@@ -342,7 +385,7 @@ TEST(WarpApply, NarrowedFaceMovesTheCheekTowardsTheMidline)
 }
 
 // Every allocation of creating a mesh, adding an item and applying it fails in turn: a failure
-// is answered with -3 or leaves a band as it was (worker pools), and nothing leaks.
+// is answered with -3, and nothing leaks.
 TEST(WarpApply, AllocationFailuresLeaveNothingBehind)
 {
     for (PixelFormat format : {kFormatYuv420SemiPlanar, kFormatYuv420Planar}) {

@@ -85,6 +85,36 @@ inline void makeSyntheticFace(SyntheticFace *face, int32_t id, double cx, double
                      &w.eye2Box);
 }
 
+// The face drawn `scale` times larger: its points (kFacePointSlots + 2 of them) into `points`,
+// and its record, with boxes scaled and pointing at `points`, into `work`.
+inline void scaleSyntheticFace(const SyntheticFace &face, int32_t scale, VXL_POINT *points,
+                               FaceWork *work)
+{
+    for (int k = 0; k < kFacePointSlots + 2; ++k)
+        points[k] = {face.points[k].x * scale, face.points[k].y * scale};
+    *work = face.work;
+    work->points = points;
+    for (EngineRect *r : {&work->box, &work->eye1Box, &work->eye2Box})
+        *r = {r->x * scale, r->y * scale, r->width * scale, r->height * scale};
+}
+
+// The synthetic face of a picture `scale` times smaller than width x height, centred there at
+// the roll, drawn `scale` times larger: its model, and its points and record at full size.
+struct ScaledSyntheticFace {
+    SyntheticFace model;
+    VXL_POINT points[kFacePointSlots + 2] = {};
+    FaceWork work{};
+
+    ScaledSyntheticFace(int32_t scale, double roll, int32_t width, int32_t height)
+    {
+        makeSyntheticFace(&model, 1, width / scale / 2, height / scale / 2, roll, width / scale,
+                          height / scale);
+        scaleSyntheticFace(model, scale, points, &work);
+    }
+    ScaledSyntheticFace(const ScaledSyntheticFace &) = delete;
+    ScaledSyntheticFace &operator=(const ScaledSyntheticFace &) = delete;
+};
+
 // The face's colour at an image point; background elsewhere.
 inline YuvColour syntheticFaceColour(const SyntheticFace &face, double x, double y)
 {
