@@ -5,7 +5,8 @@
 // mean of the window x window square around it, clipped to the image; pixels outside the
 // rectangle are read but never written. A pass costs four ring lookups and one multiply per
 // pixel (one division where the window is cut at the left or right border), whatever the
-// window, and keeps only window + 1 integral rows.
+// window, and keeps only window + 1 integral rows for each band of rows; the bands of a pass
+// run at once on the engine's workers (row_bands.h).
 //
 // The mean is exact everywhere: floor(sum / count) for whole windows and for windows cut at
 // any border alike. We do not use a per-window-shape reciprocal, rounded for whole windows and
