@@ -299,7 +299,8 @@ int applyEyeLens(EngineAllocator *allocator, EngineImage *image, const EyeDisc &
     if (!block)
         return kResultNoMemory;
     auto *ratios = reinterpret_cast<int32_t *>(block);
-    forEachRowBand(0, r + 1, 8 * int64_t(r + 1), [&](int32_t firstRow, int32_t endRow) {
+    // A ratio costs about as much as a few hundred pixels of the loops around it.
+    forEachRowBand(0, r + 1, 256 * int64_t(r + 1), [&](int32_t firstRow, int32_t endRow) {
         for (int32_t dy = firstRow; dy < endRow; ++dy)
             for (int32_t dx = 0; dx <= r; ++dx) {
                 const int64_t d2 = int64_t(dx) * dx + int64_t(dy) * dy;

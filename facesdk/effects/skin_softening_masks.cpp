@@ -12,6 +12,7 @@
 #include "facesdk/engine/fixed_point.h"
 #include "facesdk/engine/inner_engine.h"
 #include "facesdk/engine/resample.h"
+#include "facesdk/engine/row_bands.h"
 
 namespace {
 
@@ -20,14 +21,18 @@ uint8_t *greyRow(const EngineImage &image, int32_t y)
     return image.planes[0].pixels + size_t(y) * image.planes[0].stride;
 }
 
+// fn(sample, x, y) for every sample of the grey image, the rows in row bands (row_bands.h):
+// fn may change its own sample and read what no call changes.
 template <class Fn>
 void forEachSample(EngineImage &image, Fn &&fn)
 {
-    for (int32_t y = 0; y < image.height; ++y) {
-        uint8_t *row = greyRow(image, y);
-        for (int32_t x = 0; x < image.width; ++x)
-            fn(row[x], x, y);
-    }
+    forEachRowBand(0, image.height, image.width, [&](int32_t firstRow, int32_t endRow) {
+        for (int32_t y = firstRow; y < endRow; ++y) {
+            uint8_t *row = greyRow(image, y);
+            for (int32_t x = 0; x < image.width; ++x)
+                fn(row[x], x, y);
+        }
+    });
 }
 
 bool packed422(PixelFormat f) { return f == kFormatYuv422Yuyv || f == kFormatYuv422Uyvy; }
@@ -318,14 +323,26 @@ void stretchGreyRange(EngineImage *image, int32_t low, int32_t high)
 {
     if (!imageValid(image))
         return;
-    int32_t mn = 255, mx = 0;
-    forEachSample(*image, [&](uint8_t &v, int32_t, int32_t) {
-        mn = std::min<int32_t>(mn, v);
-        mx = std::max<int32_t>(mx, v);
+    // The extremes band by band, then every sample through one table.
+    const int32_t bands = rowBandCount(image->height, image->width);
+    int32_t bandLow[kMostRowBands], bandHigh[kMostRowBands];
+    forEachBand(bands, [&](int32_t k) {
+        int32_t mn = 255, mx = 0;
+        const int32_t end = rowBandStart(0, image->height, bands, k + 1);
+        for (int32_t y = rowBandStart(0, image->height, bands, k); y < end; ++y) {
+            const uint8_t *row = greyRow(*image, y);
+            for (int32_t x = 0; x < image->width; ++x)
+                mn = std::min<int32_t>(mn, row[x]), mx = std::max<int32_t>(mx, row[x]);
+        }
+        bandLow[k] = mn, bandHigh[k] = mx;
     });
-    forEachSample(*image, [&](uint8_t &v, int32_t, int32_t) {
-        v = mx == mn ? 0 : uint8_t((v - mn) * (high - low) / (mx - mn) + low);
-    });
+    const int32_t mn = *std::min_element(bandLow, bandLow + bands);
+    const int32_t mx = *std::max_element(bandHigh, bandHigh + bands);
+    uint8_t stretched[256] = {};
+    if (mx != mn)
+        for (int32_t v = mn; v <= mx; ++v)
+            stretched[v] = uint8_t((v - mn) * (high - low) / (mx - mn) + low);
+    forEachSample(*image, [&](uint8_t &v, int32_t, int32_t) { v = stretched[v]; });
 }
 
 int splitBlurredPlanes(InnerEngine *inner, const EngineImage *image, const EngineRect *rect,

@@ -34,19 +34,28 @@ struct GreyImage {
     }
 };
 
-// The window mean of the original pixels, clipped to the image, truncated.
-uint8_t referenceMean(GreyImage &original, int x, int y, int window)
-{
-    const int r = (window | 1) >> 1;
-    uint64_t sum = 0;
-    int count = 0;
-    for (int yy = std::max(y - r, 0); yy <= std::min(y + r, original.image.height - 1); ++yy)
-        for (int xx = std::max(x - r, 0); xx <= std::min(x + r, original.image.width - 1); ++xx) {
-            sum += original.at(xx, yy);
-            ++count;
-        }
-    return uint8_t(sum / count);
-}
+// The window means of the original pixels, clipped to the image, truncated: from a summed-area
+// table of the whole picture in 64 bits and one division each.
+struct ReferenceMeans {
+    int width, height, r;
+    std::vector<uint64_t> table;  // (width + 1) x (height + 1): sums above and left of each corner
+    ReferenceMeans(GreyImage &original, int window)
+        : width(original.image.width), height(original.image.height), r((window | 1) >> 1),
+          table(size_t(width + 1) * (height + 1), 0)
+    {
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                at(x + 1, y + 1) = original.at(x, y) + at(x, y + 1) + at(x + 1, y) - at(x, y);
+    }
+    uint64_t &at(int x, int y) { return table[size_t(y) * (width + 1) + x]; }
+    uint8_t mean(int x, int y)
+    {
+        const int x0 = std::max(x - r, 0), x1 = std::min(x + r, width - 1) + 1;
+        const int y0 = std::max(y - r, 0), y1 = std::min(y + r, height - 1) + 1;
+        const uint64_t sum = at(x1, y1) - at(x0, y1) - at(x1, y0) + at(x0, y0);
+        return uint8_t(sum / uint64_t((x1 - x0) * (y1 - y0)));
+    }
+};
 
 }  // namespace
 
@@ -72,12 +81,12 @@ void expectWindowMeans(const BlurCase &c, WorkerPool *pool)
         ASSERT_EQ(boxBlurRect(counter.allocator(), &image.image, &c.rect, c.window), kResultOk);
     }
     EXPECT_EQ(counter.liveBlocks(), 0u);
+    ReferenceMeans reference(original, c.window);
     for (int y = 0; y < c.height; ++y)
         for (int x = 0; x < c.width; ++x) {
             const bool inside = x >= c.rect.x && x < c.rect.x + c.rect.width &&
                                 y >= c.rect.y && y < c.rect.y + c.rect.height;
-            const uint8_t expected =
-                inside ? referenceMean(original, x, y, c.window) : original.at(x, y);
+            const uint8_t expected = inside ? reference.mean(x, y) : original.at(x, y);
             ASSERT_EQ(image.at(x, y), expected) << x << "," << y;
         }
 }
@@ -106,10 +115,10 @@ TEST(BoxBlur, BandsOnWorkerThreadsGiveTheWindowMeans)
     WorkerPool *pool = nullptr;
     ASSERT_EQ(workerPoolCreate(defaultAllocator(), 4, &pool), kResultOk);
     const BlurCase cases[] = {
-        {300, 400, 5, {0, 0, 300, 400}},
-        {300, 401, 33, {0, 0, 300, 401}},    // boundaries a whole window deep
-        {257, 999, 65, {7, 30, 240, 900}},   // a rectangle: rows above and below are read only
-        {600, 120, 9, {0, 0, 600, 120}},     // few rows: fewer bands
+        {200, 7000, 5, {0, 0, 200, 7000}},
+        {150, 9001, 33, {0, 0, 150, 9001}},     // boundaries a whole window deep
+        {257, 6999, 65, {7, 30, 240, 6900}},    // a rectangle: rows above and below are read only
+        {1500, 400, 9, {0, 0, 1500, 400}},      // few rows: fewer bands
     };
     for (const BlurCase &c : cases)
         expectWindowMeans(c, pool);

@@ -6,6 +6,7 @@
 
 #include "facesdk/base/result_codes.h"
 #include "facesdk/engine/resample.h"
+#include "facesdk/engine/row_bands.h"
 
 // ---- Layout table -------------------------------------------------------------------------
 
@@ -89,16 +90,15 @@ bool planesPresent(const EngineImage &image, int count)
     return true;
 }
 
+// Rows of one plane into another, in row bands.
 void copyRows(const EnginePlane &from, int64_t fromColumn, int64_t fromRow, const EnginePlane &to,
               int64_t rowBytes, int64_t rows)
 {
     const uint8_t *source = from.pixels + fromRow * from.stride + fromColumn;
-    uint8_t *target = to.pixels;
-    for (int64_t r = 0; r < rows; ++r) {
-        std::memcpy(target, source, size_t(rowBytes));
-        source += from.stride;
-        target += to.stride;
-    }
+    forEachRowBand(0, int32_t(rows), rowBytes, [&](int32_t firstRow, int32_t endRow) {
+        for (int64_t r = firstRow; r < endRow; ++r)
+            std::memcpy(to.pixels + r * to.stride, source + r * from.stride, size_t(rowBytes));
+    });
 }
 
 }  // namespace
@@ -282,13 +282,15 @@ void walkIntoGrey(const SampleWalk &walk, EngineImage *grey)
 {
     // Interleaved chroma read at the rectangle's right edge can step one sample past the row
     // (the column step does not follow the pairs); such reads take the row's last sample.
-    uint8_t *target = grey->planes[0].pixels;
-    const uint8_t *row = walk.firstRow;
-    for (int32_t y = 0; y < grey->height; ++y, row += walk.rowStep) {
-        int64_t column = walk.column;
-        for (int32_t x = 0; x < grey->width; ++x, column += walk.columnStep)
-            *target++ = row[std::min(column, walk.lastColumn)];
-    }
+    forEachRowBand(0, grey->height, grey->width, [&](int32_t firstRow, int32_t endRow) {
+        uint8_t *target = grey->planes[0].pixels + int64_t(firstRow) * grey->width;
+        const uint8_t *row = walk.firstRow + int64_t(firstRow) * walk.rowStep;
+        for (int32_t y = firstRow; y < endRow; ++y, row += walk.rowStep) {
+            int64_t column = walk.column;
+            for (int32_t x = 0; x < grey->width; ++x, column += walk.columnStep)
+                *target++ = row[std::min(column, walk.lastColumn)];
+        }
+    });
 }
 
 }  // namespace

@@ -61,7 +61,7 @@ void forEachBand(int32_t count, Fn &&fn)
 // ---- Cutting rows into bands ----------------------------------------------------------------
 
 // Pixels below which a loop is not worth sharing out.
-constexpr int64_t kLeastBandedPixels = 1 << 15;
+constexpr int64_t kLeastBandedPixels = 1 << 18;
 
 // The most bands rowBandCount answers: a few per thread, so that a slow thread holds the others
 // up little. Loops that keep something per band may size arrays by it.

@@ -8,6 +8,7 @@
 #include "facesdk/base/bilinear.h"
 #include "facesdk/base/result_codes.h"
 #include "facesdk/engine/inner_engine.h"
+#include "facesdk/engine/row_bands.h"
 
 namespace {
 
@@ -232,89 +233,95 @@ int paintTemplateMesh(InnerEngine *inner, EngineImage *destination, const Templa
     top = top < 0 ? 0 : (top > height - 1 ? height - 1 : top);
     bottom = bottom < 0 ? 0 : (bottom > height - 1 ? height - 1 : bottom);
 
-    auto *spans = static_cast<Span *>(
-        allocatorAlloc(inner->allocator, uint32_t(mesh->triangleCount) * sizeof(Span)));
-    if (!spans)
+    // Rows are painted in row bands, each with span scratch of its own.
+    const int32_t bands = rowBandCount(bottom - top + 1, width);
+    auto *scratch = static_cast<Span *>(allocatorAlloc(
+        inner->allocator, uint32_t(bands) * uint32_t(mesh->triangleCount) * sizeof(Span)));
+    if (!scratch)
         return kResultNoMemory;
     const EngineImage &mask = mesh->mask;
     const bool maskUsable = imageValid(&mask) && mask.planes[0].pixels;
 
-    for (int32_t row = top; row <= bottom; ++row) {
-        int count = 0;
-        std::memset(spans, 0, size_t(mesh->triangleCount) * sizeof(Span));
-        for (int t = 0; t < mesh->triangleCount; ++t) {
-            MeshTriangle f, tt;
-            int32_t first = 0, last = 0;
-            if (!meshTriangle(*mesh, *face, t, &f, &tt) || !triangleRowSpan(f, row, &first, &last))
-                continue;
-            first = first < 0 ? 0 : first;
-            last = last >= width ? width - 1 : last;
-            if (first > last)
-                continue;  // wholly left or right of the image
-            spans[count++] = {t, first, last};
-        }
-        if (count == 0)
-            continue;
-        // Exchange sort: by first x, the wider first among equal starts.
-        for (int i = 0; i < count; ++i)
-            for (int j = i + 1; j < count; ++j) {
-                const bool later = spans[j].first < spans[i].first ||
-                                   (spans[j].first == spans[i].first &&
-                                    spans[j].last - spans[j].first > spans[i].last - spans[i].first);
-                if (later) {
-                    const Span swap = spans[i];
-                    spans[i] = spans[j];
-                    spans[j] = swap;
-                }
+    forEachBand(bands, [&](int32_t band) {
+        Span *spans = scratch + size_t(band) * size_t(mesh->triangleCount);
+        const int32_t endRow = rowBandStart(top, bottom - top + 1, bands, band + 1);
+        for (int32_t row = rowBandStart(top, bottom - top + 1, bands, band); row < endRow; ++row) {
+            int count = 0;
+            std::memset(spans, 0, size_t(mesh->triangleCount) * sizeof(Span));
+            for (int t = 0; t < mesh->triangleCount; ++t) {
+                MeshTriangle f, tt;
+                int32_t first = 0, last = 0;
+                if (!meshTriangle(*mesh, *face, t, &f, &tt) || !triangleRowSpan(f, row, &first, &last))
+                    continue;
+                first = first < 0 ? 0 : first;
+                last = last >= width ? width - 1 : last;
+                if (first > last)
+                    continue;  // wholly left or right of the image
+                spans[count++] = {t, first, last};
             }
-        // Close gaps: the current span reaches at least to the start of the next.
-        Span *current = &spans[0];
-        for (int i = 1; i < count; ++i) {
-            if (current->last < spans[i].first)
-                current->last = spans[i].first;
-            if (current->last < spans[i].last)
-                current = &spans[i];
-        }
+            if (count == 0)
+                continue;
+            // Exchange sort: by first x, the wider first among equal starts.
+            for (int i = 0; i < count; ++i)
+                for (int j = i + 1; j < count; ++j) {
+                    const bool later = spans[j].first < spans[i].first ||
+                                       (spans[j].first == spans[i].first &&
+                                        spans[j].last - spans[j].first > spans[i].last - spans[i].first);
+                    if (later) {
+                        const Span swap = spans[i];
+                        spans[i] = spans[j];
+                        spans[j] = swap;
+                    }
+                }
+            // Close gaps: the current span reaches at least to the start of the next.
+            Span *current = &spans[0];
+            for (int i = 1; i < count; ++i) {
+                if (current->last < spans[i].first)
+                    current->last = spans[i].first;
+                if (current->last < spans[i].last)
+                    current = &spans[i];
+            }
 
-        uint8_t *rowBytes = destination->planes[0].pixels +
-                            size_t(row) * destination->planes[0].stride + offset;
-        int32_t painted = spans[0].first - 1;
-        for (int i = 0; i < count; ++i) {
-            const Span &span = spans[i];
-            if (span.last <= painted)
-                continue;
-            MeshTriangle f, tt;
-            meshTriangle(*mesh, *face, span.triangle, &f, &tt);
-            if (span.first == span.last) {
-                uint8_t m = 0;
-                sampleTemplateAt(f, tt, {span.first, row}, &mask, &m);
-                uint8_t &pixel = rowBytes[size_t(span.first) * step];
-                pixel = blend(pixel, m, target, strength);
-            } else {
-                int32_t uStart, vStart, uEnd, vEnd;
-                mapToTemplate16(f, tt, {span.first, row}, &uStart, &vStart);
-                mapToTemplate16(f, tt, {span.last, row}, &uEnd, &vEnd);
-                const int32_t length = span.last - span.first;
-                const int32_t du = (uEnd - uStart) / length, dv = (vEnd - vStart) / length;
-                for (int32_t x = painted + 1; x <= span.last; ++x) {
-                    const int32_t u = uStart + (x - span.first) * du;
-                    const int32_t v = vStart + (x - span.first) * dv;
-                    const int32_t iu = u >> 16, iv = v >> 16;
-                    if (!maskUsable || iu < 0 || iv < 0 || iu > mask.width - 2 ||
-                        iv > mask.height - 2)
-                        continue;
-                    const int64_t fx = u & 0xffff, fy = v & 0xffff;
-                    const int32_t m = int32_t(bilinearQ16Rounded(
-                        maskByte(mask, iu, iv), maskByte(mask, iu + 1, iv), maskByte(mask, iu, iv + 1),
-                        maskByte(mask, iu + 1, iv + 1), fx, fy));
-                    uint8_t &pixel = rowBytes[size_t(x) * step];
+            uint8_t *rowBytes = destination->planes[0].pixels +
+                                size_t(row) * destination->planes[0].stride + offset;
+            int32_t painted = spans[0].first - 1;
+            for (int i = 0; i < count; ++i) {
+                const Span &span = spans[i];
+                if (span.last <= painted)
+                    continue;
+                MeshTriangle f, tt;
+                meshTriangle(*mesh, *face, span.triangle, &f, &tt);
+                if (span.first == span.last) {
+                    uint8_t m = 0;
+                    sampleTemplateAt(f, tt, {span.first, row}, &mask, &m);
+                    uint8_t &pixel = rowBytes[size_t(span.first) * step];
                     pixel = blend(pixel, m, target, strength);
+                } else {
+                    int32_t uStart, vStart, uEnd, vEnd;
+                    mapToTemplate16(f, tt, {span.first, row}, &uStart, &vStart);
+                    mapToTemplate16(f, tt, {span.last, row}, &uEnd, &vEnd);
+                    const int32_t length = span.last - span.first;
+                    const int32_t du = (uEnd - uStart) / length, dv = (vEnd - vStart) / length;
+                    for (int32_t x = painted + 1; x <= span.last; ++x) {
+                        const int32_t u = uStart + (x - span.first) * du;
+                        const int32_t v = vStart + (x - span.first) * dv;
+                        const int32_t iu = u >> 16, iv = v >> 16;
+                        if (!maskUsable || iu < 0 || iv < 0 || iu > mask.width - 2 ||
+                            iv > mask.height - 2)
+                            continue;
+                        const int64_t fx = u & 0xffff, fy = v & 0xffff;
+                        const int32_t m = int32_t(bilinearQ16Rounded(
+                            maskByte(mask, iu, iv), maskByte(mask, iu + 1, iv), maskByte(mask, iu, iv + 1),
+                            maskByte(mask, iu + 1, iv + 1), fx, fy));
+                        uint8_t &pixel = rowBytes[size_t(x) * step];
+                        pixel = blend(pixel, m, target, strength);
+                    }
                 }
+                painted = span.last;
             }
-            painted = span.last;
         }
-    }
-    allocatorFree(inner->allocator, spans);
+    });
+    allocatorFree(inner->allocator, scratch);
     return kResultOk;
 }
 

@@ -71,9 +71,11 @@ int scrollWorkingCopy(WarpMesh *mesh, const EngineImage *image, int32_t s)
                              to.pixels + int64_t(r + (s >> shift)) * to.stride, size_t(rowBytes));
         const int64_t firstImageRow = int64_t(mesh->workingY + kept) >> shift;
         const int64_t column = planeBytes(g, p, mesh->workingX);
-        for (int32_t r = 0; r < (copied >> shift); ++r)
-            std::memcpy(to.pixels + int64_t(keptRows + r) * to.stride,
-                        from.pixels + (firstImageRow + r) * from.stride + column, size_t(rowBytes));
+        forEachRowBand(0, copied >> shift, rowBytes, [&](int32_t firstRow, int32_t endRow) {
+            for (int32_t r = firstRow; r < endRow; ++r)
+                std::memcpy(to.pixels + int64_t(keptRows + r) * to.stride,
+                            from.pixels + (firstImageRow + r) * from.stride + column, size_t(rowBytes));
+        });
     }
     copy.height = kept + copied;
     return kResultOk;
