@@ -131,7 +131,8 @@ int blendCurvePlanes(EngineImage *image, const EngineImage *blurred, const Engin
     const int32_t mw = mask->width, mh = mask->height;
     const uint8_t *mp = mask->planes[0].pixels;
     const int32_t ms = mask->planes[0].stride;
-    for (int p = 0; p < 3; ++p) {
+    // Block rows of one plane: block row bi writes the plane's rows bi d .. bi d + d - 1.
+    const auto blendBlockRows = [&](int p, int32_t firstBlockRow, int32_t endBlockRow) {
         const int32_t shx = p ? a->chromaShiftX : 0, shy = p ? a->chromaShiftY : 0;
         const int32_t sx = 1 << shx, sy = 1 << shy;
         const int32_t x0 = region.x >> shx, y0 = region.y >> shy;
@@ -140,50 +141,61 @@ int blendCurvePlanes(EngineImage *image, const EngineImage *blurred, const Engin
         const uint8_t *bp = bl.planes[0].pixels;
         const int32_t bs = bl.planes[0].stride;
         const uint8_t *curve = curves[p];
-        const int32_t columns = mw / sx, rows = mh / sy - 1;
-        // Block row bi writes the plane's rows bi d .. bi d + d - 1: banded by block rows.
-        forEachRowBand(0, rows, int64_t(columns) * d * d, [&](int32_t firstBlockRow, int32_t endBlockRow) {
-            for (int32_t bi = firstBlockRow; bi < endBlockRow; ++bi) {
-                const int32_t i0 = bi * sy, i1 = std::min(i0 + sy, mh - 1);
-                const int32_t k0 = std::min(bi, bl.height - 1), k1 = std::min(bi + 1, bl.height - 1);
-                for (int32_t bj = 0; bj < columns; ++bj) {
-                    const bool last = bj == columns - 1;
-                    const int32_t j0 = bj * sx, j1 = last ? j0 : std::min(j0 + sx, mw - 1);
-                    const int32_t l0 = std::min(bj, bl.width - 1);
-                    const int32_t l1 = last ? l0 : std::min(bj + 1, bl.width - 1);
-                    const int32_t m00 = mp[size_t(i0) * ms + j0], m01 = mp[size_t(i0) * ms + j1];
-                    const int32_t m10 = mp[size_t(i1) * ms + j0], m11 = mp[size_t(i1) * ms + j1];
-                    if (!(m00 | m01 | m10 | m11))
-                        continue;
-                    const int32_t b00 = bp[size_t(k0) * bs + l0], b01 = bp[size_t(k0) * bs + l1];
-                    const int32_t b10 = bp[size_t(k1) * bs + l0], b11 = bp[size_t(k1) * bs + l1];
-                    for (int32_t v = 0; v < d; ++v) {
-                        const int32_t ty = bi * d + v;
-                        if (ty >= ph)
+        const int32_t columns = mw / sx;
+        for (int32_t bi = firstBlockRow; bi < endBlockRow; ++bi) {
+            const int32_t i0 = bi * sy, i1 = std::min(i0 + sy, mh - 1);
+            const int32_t k0 = std::min(bi, bl.height - 1), k1 = std::min(bi + 1, bl.height - 1);
+            for (int32_t bj = 0; bj < columns; ++bj) {
+                const bool last = bj == columns - 1;
+                const int32_t j0 = bj * sx, j1 = last ? j0 : std::min(j0 + sx, mw - 1);
+                const int32_t l0 = std::min(bj, bl.width - 1);
+                const int32_t l1 = last ? l0 : std::min(bj + 1, bl.width - 1);
+                const int32_t m00 = mp[size_t(i0) * ms + j0], m01 = mp[size_t(i0) * ms + j1];
+                const int32_t m10 = mp[size_t(i1) * ms + j0], m11 = mp[size_t(i1) * ms + j1];
+                if (!(m00 | m01 | m10 | m11))
+                    continue;
+                const int32_t b00 = bp[size_t(k0) * bs + l0], b01 = bp[size_t(k0) * bs + l1];
+                const int32_t b10 = bp[size_t(k1) * bs + l0], b11 = bp[size_t(k1) * bs + l1];
+                for (int32_t v = 0; v < d; ++v) {
+                    const int32_t ty = bi * d + v;
+                    if (ty >= ph)
+                        break;
+                    const YuvRow row = yuvRow(*a, *image, (y0 + ty) << shy);
+                    for (int32_t u = 0; u < d; ++u) {
+                        const int32_t tx = bj * d + u;
+                        if (tx >= pw)
                             break;
-                        const YuvRow row = yuvRow(*a, *image, (y0 + ty) << shy);
-                        for (int32_t u = 0; u < d; ++u) {
-                            const int32_t tx = bj * d + u;
-                            if (tx >= pw)
-                                break;
-                            const int32_t w00 = (d - u) * (d - v), w01 = u * (d - v);
-                            const int32_t w10 = (d - u) * v, w11 = u * v;
-                            const int32_t Z = (m00 * w00 + m01 * w01 + m10 * w10 + m11 * w11) >> e2;
-                            if (Z <= 0)
-                                continue;
-                            const int32_t V = (b00 * w00 + b01 * w01 + b10 * w10 + b11 * w11) >> e2;
-                            uint8_t *px;
-                            if (p == 0)
-                                px = row.luma + (x0 + tx) * row.lumaStep;
-                            else
-                                px = (p == 1 ? row.cb : row.cr) + (x0 + tx) * row.chromaStep;
-                            *px = uint8_t((Z * curve[V] + (256 - Z) * *px) >> 8);
-                        }
+                        const int32_t w00 = (d - u) * (d - v), w01 = u * (d - v);
+                        const int32_t w10 = (d - u) * v, w11 = u * v;
+                        const int32_t Z = (m00 * w00 + m01 * w01 + m10 * w10 + m11 * w11) >> e2;
+                        if (Z <= 0)
+                            continue;
+                        const int32_t V = (b00 * w00 + b01 * w01 + b10 * w10 + b11 * w11) >> e2;
+                        uint8_t *px;
+                        if (p == 0)
+                            px = row.luma + (x0 + tx) * row.lumaStep;
+                        else
+                            px = (p == 1 ? row.cb : row.cr) + (x0 + tx) * row.chromaStep;
+                        *px = uint8_t((Z * curve[V] + (256 - Z) * *px) >> 8);
                     }
                 }
             }
-        });
+        }
+    };
+    // The three planes' block rows in one round of row bands; planes share no byte.
+    int32_t blockRows[3], bands[3], first[4] = {0, 0, 0, 0};
+    for (int p = 0; p < 3; ++p) {
+        const int32_t sx = 1 << (p ? a->chromaShiftX : 0), sy = 1 << (p ? a->chromaShiftY : 0);
+        blockRows[p] = mh / sy - 1;
+        bands[p] = rowBandCount(blockRows[p], int64_t(mw / sx) * d * d);
+        first[p + 1] = first[p] + bands[p];
     }
+    forEachBand(first[3], [&](int32_t k) {
+        const int p = k < first[1] ? 0 : k < first[2] ? 1 : 2;
+        const int32_t band = k - first[p];
+        blendBlockRows(p, rowBandStart(0, blockRows[p], bands[p], band),
+                       rowBandStart(0, blockRows[p], bands[p], band + 1));
+    });
     return kResultOk;
 }
 

@@ -199,38 +199,61 @@ struct CurvePlane {
     int32_t blockW, blockH;  // samples per mask pixel across and down
 };
 
-// v + ((d[v] a) >> 8) over the plane samples of the rectangle (plane coordinates), with a the
-// mask bilinearly interpolated inside each block; the last block of a row repeats its left
-// corners, the last mask row its own values. Blocks are powers of two on a side, so the
-// interpolation is a shift, and blocks whose four corners are 0 are skipped.
-void applyCurvePlaneMasked(const CurvePlane &plane, const EngineRect &r, const int32_t delta[256],
-                           const EngineImage &mask)
+// v + ((d[v] a) >> 8) over rows firstRow .. endRow - 1 of the plane samples of the rectangle
+// (plane coordinates), with a the mask bilinearly interpolated inside each block; the last
+// block of a row repeats its left corners, the last mask row its own values. Blocks are powers
+// of two on a side, so the interpolation is a shift, and blocks whose four corners are 0 are
+// skipped.
+void applyCurvePlaneMasked(const CurvePlane &plane, const EngineRect &r, int32_t firstRow,
+                           int32_t endRow, const int32_t delta[256], const EngineImage &mask)
 {
     const int32_t bw = plane.blockW, bh = plane.blockH;
     const int shift = highestBit(uint32_t(bw * bh));
-    forEachRowBand(r.y, r.height, r.width, [&](int32_t firstRow, int32_t endRow) {
-        for (int32_t y = firstRow; y < endRow; ++y) {
-            const int32_t my = y / bh, t = y % bh;
-            const uint8_t *m0 = greyRow(mask, std::min(my, mask.height - 1));
-            const uint8_t *m1 = greyRow(mask, std::min(my + 1, mask.height - 1));
-            uint8_t *row = plane.base + size_t(y) * plane.stride;
-            for (int32_t x = r.x; x < r.x + r.width;) {
-                const int32_t mx = std::min(x / bw, mask.width - 1);
-                const int32_t mr = mx + 1 < mask.width ? mx + 1 : mx;
-                const int32_t end = std::min((x / bw + 1) * bw, r.x + r.width);
-                const int32_t left = m0[mx] * (bh - t) + m1[mx] * t;
-                const int32_t right = m0[mr] * (bh - t) + m1[mr] * t;
-                if (left == 0 && right == 0) {
-                    x = end;
-                    continue;
-                }
-                for (int32_t u = x % bw; x < end; ++x, ++u) {
-                    const int32_t a = (left * (bw - u) + right * u) >> shift;
-                    uint8_t &v = row[x * plane.sampleStep];
-                    v = uint8_t(v + ((delta[v] * a) >> 8));
-                }
+    for (int32_t y = firstRow; y < endRow; ++y) {
+        const int32_t my = y / bh, t = y % bh;
+        const uint8_t *m0 = greyRow(mask, std::min(my, mask.height - 1));
+        const uint8_t *m1 = greyRow(mask, std::min(my + 1, mask.height - 1));
+        uint8_t *row = plane.base + size_t(y) * plane.stride;
+        for (int32_t x = r.x; x < r.x + r.width;) {
+            const int32_t mx = std::min(x / bw, mask.width - 1);
+            const int32_t mr = mx + 1 < mask.width ? mx + 1 : mx;
+            const int32_t end = std::min((x / bw + 1) * bw, r.x + r.width);
+            const int32_t left = m0[mx] * (bh - t) + m1[mx] * t;
+            const int32_t right = m0[mr] * (bh - t) + m1[mr] * t;
+            if (left == 0 && right == 0) {
+                x = end;
+                continue;
+            }
+            for (int32_t u = x % bw; x < end; ++x, ++u) {
+                const int32_t a = (left * (bw - u) + right * u) >> shift;
+                uint8_t &v = row[x * plane.sampleStep];
+                v = uint8_t(v + ((delta[v] * a) >> 8));
             }
         }
+    }
+}
+
+// The three planes' rows in one round of row bands: each band is a run of one plane's rows.
+struct MaskedCurvePass {
+    const CurvePlane *plane;
+    EngineRect rect;         // plane coordinates
+    const int32_t *delta;    // curve minus identity
+};
+
+void applyCurvesMasked(const MaskedCurvePass (&passes)[3], const EngineImage &mask)
+{
+    int32_t bands[3], first[4] = {0, 0, 0, 0};
+    for (int p = 0; p < 3; ++p) {
+        bands[p] = rowBandCount(passes[p].rect.height, passes[p].rect.width);
+        first[p + 1] = first[p] + bands[p];
+    }
+    forEachBand(first[3], [&](int32_t k) {
+        const int p = k < first[1] ? 0 : k < first[2] ? 1 : 2;
+        const MaskedCurvePass &pass = passes[p];
+        const EngineRect &r = pass.rect;
+        const int32_t band = k - first[p];
+        applyCurvePlaneMasked(*pass.plane, r, rowBandStart(r.y, r.height, bands[p], band),
+                              rowBandStart(r.y, r.height, bands[p], band + 1), pass.delta, mask);
     });
 }
 
@@ -389,7 +412,6 @@ int applyToneCurvesMasked(EngineImage *image, const EngineRect *rect, const uint
     const int32_t l = powerOfTwoAtLeast(std::max(1, W / mask->width));
     const int32_t sx = a->chromaShiftX, sy = a->chromaShiftY;
     const CurvePlane luma{image->planes[0].pixels + a->lumaOffset, a->lumaStep, image->planes[0].stride, l, l};
-    applyCurvePlaneMasked(luma, r, dY, *mask);
     const EngineRect c{r.x >> sx, r.y >> sy, (r.x + r.width + (1 << sx) - 1) / (1 << sx) - (r.x >> sx),
                        (r.y + r.height + (1 << sy) - 1) / (1 << sy) - (r.y >> sy)};
     EngineRect chroma = c;
@@ -399,8 +421,8 @@ int applyToneCurvesMasked(EngineImage *image, const EngineRect *rect, const uint
                         image->planes[a->cbPlane].stride, std::max(l >> sx, 1), std::max(l >> sy, 1)};
     const CurvePlane cr{image->planes[a->crPlane].pixels + a->crOffset, a->chromaStep,
                         image->planes[a->crPlane].stride, std::max(l >> sx, 1), std::max(l >> sy, 1)};
-    applyCurvePlaneMasked(cb, chroma, dCb, *mask);
-    applyCurvePlaneMasked(cr, chroma, dCr, *mask);
+    const MaskedCurvePass passes[3] = {{&luma, r, dY}, {&cb, chroma, dCb}, {&cr, chroma, dCr}};
+    applyCurvesMasked(passes, *mask);
     return kResultOk;
 }
 

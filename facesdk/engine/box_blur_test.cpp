@@ -66,9 +66,9 @@ struct BlurCase {
     EngineRect rect;
 };
 
-// One pass over a random picture (with the pool's workers, when one is given): the window means
-// inside the rectangle, the original pixels outside it, no block left.
-void expectWindowMeans(const BlurCase &c, WorkerPool *pool)
+// One pass over a random picture (with the workers, when given): the window means inside the
+// rectangle, the original pixels outside it, no block left.
+void expectWindowMeans(const BlurCase &c, BandWorkers *workers)
 {
     SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " window " << c.window);
     GreyImage original(c.width, c.height);
@@ -77,7 +77,7 @@ void expectWindowMeans(const BlurCase &c, WorkerPool *pool)
     image.image.planes[0].pixels = image.pixels.data();
     CountingAllocator counter;
     {
-        const BandWorkersScope bands(pool);
+        const BandWorkersScope bands(workers);
         ASSERT_EQ(boxBlurRect(counter.allocator(), &image.image, &c.rect, c.window), kResultOk);
     }
     EXPECT_EQ(counter.liveBlocks(), 0u);
@@ -112,8 +112,8 @@ TEST(BoxBlur, MatchesTheWindowMeanInsideTheRectangleAndLeavesTheRestAlone)
 // up to the least band height reach across their boundaries.
 TEST(BoxBlur, BandsOnWorkerThreadsGiveTheWindowMeans)
 {
-    WorkerPool *pool = nullptr;
-    ASSERT_EQ(workerPoolCreate(defaultAllocator(), 4, &pool), kResultOk);
+    BandWorkers *workers = nullptr;
+    ASSERT_EQ(bandWorkersCreate(defaultAllocator(), &workers), kResultOk);
     const BlurCase cases[] = {
         {200, 7000, 5, {0, 0, 200, 7000}},
         {150, 9001, 33, {0, 0, 150, 9001}},     // boundaries a whole window deep
@@ -121,9 +121,8 @@ TEST(BoxBlur, BandsOnWorkerThreadsGiveTheWindowMeans)
         {1500, 400, 9, {0, 0, 1500, 400}},      // few rows: fewer bands
     };
     for (const BlurCase &c : cases)
-        expectWindowMeans(c, pool);
-    workerPoolDestroy(pool);
-    workerPoolFree(pool);
+        expectWindowMeans(c, workers);
+    bandWorkersRelease(workers);
 }
 
 TEST(BoxBlur, ConstantImagesStayConstantThroughRepeatedPasses)

@@ -88,7 +88,7 @@ TEST(Engine, CreateAndDestroy)
     CountingAllocator counter;
     ASSERT_EQ(engineCreateWithAllocator(counter.allocator(), &engine), kResultOk);
     EXPECT_EQ(engine->ownsAllocator, 0);
-    EXPECT_EQ(counter.liveBlocks(), 4u);  // the engine, the inner engine, its pool and workers
+    EXPECT_EQ(counter.liveBlocks(), 5u);  // the engine, the inner engine, its workers' board, pool and workers
     engineDestroy(engine);
     EXPECT_EQ(counter.liveBlocks(), 0u);
     EXPECT_EQ(counter.releases, 0);
@@ -97,7 +97,7 @@ TEST(Engine, CreateAndDestroy)
 
 TEST(Engine, FailedCreationLeavesNullAndNothingAllocated)
 {
-    for (int failAt = 1; failAt <= 4; ++failAt) {
+    for (int failAt = 1; failAt <= 5; ++failAt) {
         CountingAllocator counter;
         counter.failAt = failAt;
         BeautyEngine *engine = reinterpret_cast<BeautyEngine *>(&counter);
@@ -313,7 +313,7 @@ TEST(Engine, AppendNumbersOnFromTheLargestId)
 
     engineFreeFaces(f.engine, faces, count);
     EXPECT_EQ(f.engine->operationsUsed & kUsedFreeFaces, uint32_t(kUsedFreeFaces));
-    EXPECT_EQ(f.counter.liveBlocks(), 4u);  // the engine, its inner engine, pool and workers
+    EXPECT_EQ(f.counter.liveBlocks(), 5u);  // the engine, its inner engine, board, pool and workers
 }
 
 TEST(Engine, FreeFacesFreesBuffersAndArray)
@@ -325,9 +325,9 @@ TEST(Engine, FreeFacesFreesBuffersAndArray)
     ASSERT_EQ(engineAppendFaces(f.engine, fresh, 3, &faces, &count), kResultOk);
     ASSERT_EQ(ensureFaceBuffers(f.engine->allocator, &faces[0]), kResultOk);
     ASSERT_EQ(ensureFaceBuffers(f.engine->allocator, &faces[2]), kResultOk);
-    EXPECT_EQ(f.counter.liveBlocks(), 4u + 1 + 4);  // the engine's four blocks, array, buffers
+    EXPECT_EQ(f.counter.liveBlocks(), 5u + 1 + 4);  // the engine's five blocks, array, buffers
     engineFreeFaces(f.engine, faces, -1);  // a count below 1 frees only the array
-    EXPECT_EQ(f.counter.liveBlocks(), 4u + 4);
+    EXPECT_EQ(f.counter.liveBlocks(), 5u + 4);
     EXPECT_EQ(f.counter.badFrees, 0);
 }
 

@@ -37,7 +37,7 @@ int innerEngineCreate(EngineAllocator *allocator, const BeautyParams *block,
         allocatorFree(allocator, inner);
         return result;
     }
-    const int pooled = workerPoolCreate(allocator, kEngineWorkers, &inner->workers);
+    const int pooled = bandWorkersCreate(allocator, &inner->workers);
     if (pooled == kResultNoMemory) {
         allocatorFree(allocator, inner);
         return kResultNoMemory;
@@ -58,11 +58,8 @@ void innerFreeFaceData(InnerEngine *inner)
     const bool ownsAllocator = inner->ownsAllocator != 0;
     releaseRunData(inner);
     releaseEngineBlobRecords(inner);
-    if (inner->workers) {
-        workerPoolDestroy(inner->workers);
-        workerPoolFree(inner->workers);
-        inner->workers = nullptr;
-    }
+    bandWorkersRelease(inner->workers);
+    inner->workers = nullptr;
     freeShapeRecords(allocator, inner->shapeRecords, inner->shapeRecordCount);
     inner->shapeRecords = nullptr;
     inner->shapeRecordCount = 0;

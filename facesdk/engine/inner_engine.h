@@ -16,12 +16,12 @@
 #include "facesdk/engine/model_blob.h"
 #include "facesdk/engine/params.h"
 #include "facesdk/engine/shape_record.h"
-#include "facesdk/workers/worker_pool.h"
 
 struct InnerEngine;
 struct FaceListEntry;  // the run's per-face entry, defined with the run
 struct FeatureStatus;  // per-stage statuses of a run, defined with the run
 struct FeatureStageTable;  // the stages a run calls, defined with the run
+struct BandWorkers;        // the engine's worker pool (row_bands.h)
 
 // ---- Callback and helper types --------------------------------------------------------------
 
@@ -99,8 +99,8 @@ struct InnerEngine {
     EngineAllocator *allocator;      // every block of the engine comes from here
     int32_t ownsAllocator;           // 1 when the default allocator was installed here
     const FeatureStageTable *stages; // the effect stages runs call; never null, not owned
-    WorkerPool *workers;             // the row bands' pool (row_bands.h), from creation to
-                                     // release; null when its threads could not be started
+    BandWorkers *workers;            // the row bands' workers (row_bands.h), from creation to
+                                     // release; null when their threads could not be started
 
     // Run data: exists only during a beautify run.
     EngineImage scratch[2];          // colour source and likelihood image, used by stages in turn

@@ -1,39 +1,52 @@
 // Row bands: how the engine's loops share their rows out to the engine's worker pool.
 //
-// Every engine keeps one worker pool for its lifetime (innerEngineCreate makes it, the release
-// of the engine ends it). While an engine operation runs, a BandWorkersScope on the calling
-// thread names that pool; the loops below the operation cut their rows into bands and run them
-// on the pool's workers and on the calling thread together, and return when every band is
-// done. Without a scope (a routine called on its own, a thread of the pool itself, an engine
-// whose workers could not be started) the bands run one after another on the calling thread.
+// Every engine keeps one worker pool for its lifetime (innerEngineCreate makes it with
+// bandWorkersCreate, the release of the engine ends it). While an engine operation runs, a
+// BandWorkersScope on the calling thread names those workers; the loops below the operation cut
+// their rows into bands and run them on the pool's workers and on the calling thread together,
+// and return when every band is done. Without a scope (a routine called on its own, a thread of
+// the pool itself, an engine whose workers could not be started) the bands run one after
+// another on the calling thread.
 //
 // Bands must write disjoint memory and may read what no band writes; their results never
 // depend on how the rows were cut, so the number of threads cannot change a picture.
 //
-// Divisions: the scope; running bands; cutting rows into bands.
+// Divisions: the workers and the scope; running bands; cutting rows into bands.
 #pragma once
 
 #include <cstdint>
 #include <utility>
 
+#include "facesdk/base/allocator.h"
 #include "facesdk/workers/worker_pool.h"
 
-// ---- The scope ------------------------------------------------------------------------------
+// ---- The workers and the scope --------------------------------------------------------------
 
 // Workers of every engine's pool; the calling thread works with them.
 constexpr int32_t kEngineWorkers = 4;
 
-// Names the pool (null: none) for band loops on the constructing thread until it is destroyed;
-// scopes nest, the innermost wins.
+// An engine's worker pool and the board its rounds of bands are posted on.
+struct BandWorkers;
+
+// A pool of kEngineWorkers threads and its board, from the allocator. 0 with *workers set; -3
+// when memory runs out; -1 when a thread cannot be started. *workers is null unless 0.
+int bandWorkersCreate(EngineAllocator *allocator, BandWorkers **workers);
+// Ends the threads and frees the pool and the board; null does nothing.
+void bandWorkersRelease(BandWorkers *workers);
+
+// Names the workers (null: none) for band loops on the constructing thread until it is
+// destroyed; scopes nest, the innermost wins. When the scope that named the workers ends, every
+// job its rounds queued has run, so nothing of an operation outlives it.
 class BandWorkersScope {
 public:
-    explicit BandWorkersScope(WorkerPool *pool);
+    explicit BandWorkersScope(BandWorkers *workers);
     ~BandWorkersScope();
     BandWorkersScope(const BandWorkersScope &) = delete;
     BandWorkersScope &operator=(const BandWorkersScope &) = delete;
 
 private:
-    WorkerPool *outer_;
+    BandWorkers *outer_;
+    uint64_t roundsBefore_;  // rounds the workers had posted when the scope began
 };
 
 // Threads that bands run on at this moment on this thread: the pool's workers and the calling
@@ -44,9 +57,10 @@ int32_t bandThreads();
 
 using BandFunction = void (*)(void *context, int32_t band);
 
-// Calls band(context, k) once for every k in 0 .. count - 1, spread over the scope's pool and
-// the calling thread, and returns when all have ended. Bands are taken in increasing order; a
-// pool that refuses a job leaves its bands to the others.
+// Calls band(context, k) once for every k in 0 .. count - 1, spread over the scope's workers
+// and the calling thread, and returns when all have ended. Bands are taken in increasing order;
+// a pool that refuses a job leaves its bands to the others, and a worker that wakes after the
+// bands are done takes none.
 void runBands(int32_t count, BandFunction band, void *context);
 
 // The same for a callable: fn(k).

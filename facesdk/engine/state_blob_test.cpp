@@ -214,7 +214,7 @@ TEST(StateBlob, RoundTripRestoresFacesBuffersAndRecords)
               kResultOk);
     engineFreeFaces(engine, again, count);
     engineFreeFaces(engine, faces, 2);
-    const size_t oneEngine = 1 + 1 + 2 + 1 + 3;  // engine, inner, pool and workers, record array, three curves
+    const size_t oneEngine = 1 + 1 + 3 + 1 + 3;  // engine, inner, workers (board, pool, array), records, curves
     EXPECT_EQ(counter.liveBlocks(), oneEngine);
     engineDestroy(engine);
     EXPECT_EQ(counter.liveBlocks(), 0u);
