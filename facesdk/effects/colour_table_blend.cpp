@@ -20,6 +20,7 @@
 namespace {
 
 constexpr int32_t kWeightLift = 50;  // brighter pixels take a larger share of the weight
+constexpr int64_t kWeightedPixelCost = 4;  // a pixel, in pixels of the loops row bands are sized by
 
 // ---- Tables ---------------------------------------------------------------------------------
 
@@ -95,8 +96,9 @@ int planarKernel(EngineImage *image, const EngineRect &r, const Differences &d,
     const int32_t sx = format == kFormatYuv444Planar ? 0 : 1;
     const int32_t sy = format == kFormatYuv420Planar || semiPlanar ? 1 : 0;
     const EnginePlane &yp = image->planes[0];
-    // A chroma row is written by its first luma row only, so the rows may be banded anyhow.
-    forEachRowBand(r.y, r.height, r.width, [&](int32_t firstRow, int32_t endRow) {
+    // A chroma row is written by its first luma row only, so the rows may be banded anyhow. A
+    // pixel's interpolated weight costs about as much as four pixels of the simple loops.
+    forEachRowBand(r.y, r.height, kWeightedPixelCost * r.width, [&](int32_t firstRow, int32_t endRow) {
         for (int32_t y = firstRow; y < endRow; ++y) {
             const MaskRow weights(mask, maskStride, maskRows, shift, r, y);
             uint8_t *luma = yp.pixels + size_t(y) * yp.stride;
@@ -143,7 +145,7 @@ int packedKernel(EngineImage *image, EngineRect *rect, const Differences &d, con
     const bool uyvy = format == kFormatYuv422Uyvy;
     const int yAt = uyvy ? 1 : 0, cbAt = uyvy ? 0 : 1, crAt = uyvy ? 2 : 3;
     const EnginePlane &plane = image->planes[0];
-    forEachRowBand(r.y, r.height, r.width, [&](int32_t firstRow, int32_t endRow) {
+    forEachRowBand(r.y, r.height, kWeightedPixelCost * r.width, [&](int32_t firstRow, int32_t endRow) {
         for (int32_t y = firstRow; y < endRow; ++y) {
             const MaskRow weights(mask, maskStride, maskRows, shift, r, y);
             uint8_t *pair = plane.pixels + size_t(y) * plane.stride + size_t(r.x) * 2;

@@ -47,8 +47,9 @@ int blendCurvesWeighted(EngineImage *image, const EngineRect &rect, const uint8_
     const int32_t stepX = 1 << a->chromaShiftX, maskY = (1 << a->chromaShiftY) - 1;
     // The first column of the rectangle that starts a chroma sample.
     const int32_t firstChroma = (stepX - (rect.x & (stepX - 1))) & (stepX - 1);
-    // A chroma row is written by its first luma row only, so the rows may be banded anyhow.
-    forEachRowBand(0, rect.height, rect.width, [&](int32_t firstRow, int32_t endRow) {
+    // A chroma row is written by its first luma row only, so the rows may be banded anyhow. A
+    // pixel's weight and index cost about as much as four pixels of the simple loops.
+    forEachRowBand(0, rect.height, 4 * int64_t(rect.width), [&](int32_t firstRow, int32_t endRow) {
         for (int32_t i = firstRow; i < endRow; ++i) {
             const int32_t y = rect.y + i;
             const YuvRow row = yuvRow(*a, *image, y);

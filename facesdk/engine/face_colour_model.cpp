@@ -149,12 +149,18 @@ struct ColourSums {
     }
 };
 
+// What a pixel of the maps and sums below costs, in pixels of the simple loops that row bands
+// are sized by (row_bands.h): a colour distance and products of three samples, and a likelihood
+// on top of a distance.
+constexpr int64_t kSumsPixelCost = 4;
+constexpr int64_t kLikelihoodPixelCost = 8;
+
 // The sums of the rectangle's rows, addRow(sums, y) adding row y, in row bands whose sums are
 // merged after: integer sums come out the same in any order.
 template <class AddRow>
 ColourSums bandedSums(const EngineRect &rect, AddRow &&addRow)
 {
-    const int32_t bands = rowBandCount(rect.height, rect.width);
+    const int32_t bands = rowBandCount(rect.height, rect.width * kSumsPixelCost);
     ColourSums sums[kMostRowBands];
     forEachBand(bands, [&](int32_t k) {
         const int32_t end = rowBandStart(rect.y, rect.height, bands, k + 1);
@@ -230,7 +236,7 @@ int likelihoodMap(InnerEngine *inner, const EngineImage *source, Layout layout,
         return kResultBadArgument;
     const int32_t b = means[0] < 80 ? 40 : (means[0] < 120 ? 60 : 80);
 
-    const int32_t bands = rowBandCount(source->height, source->width);
+    const int32_t bands = rowBandCount(source->height, source->width * kSumsPixelCost);
     int32_t bandMax[kMostRowBands] = {};
     forEachBand(bands, [&](int32_t k) {
         const int32_t end = rowBandStart(0, source->height, bands, k + 1);
@@ -248,7 +254,7 @@ int likelihoodMap(InnerEngine *inner, const EngineImage *source, Layout layout,
 
     const uint32_t tx = uint32_t((uint64_t(source->width) << 16) / uint32_t(out.width));
     const uint32_t ty = uint32_t((uint64_t(source->height) << 16) / uint32_t(out.height));
-    forEachRowBand(0, out.height, out.width, [&](int32_t firstRow, int32_t endRow) {
+    forEachRowBand(0, out.height, out.width * kLikelihoodPixelCost, [&](int32_t firstRow, int32_t endRow) {
         for (int32_t i = firstRow; i < endRow; ++i) {
             uint8_t *row = out.planes[0].pixels + size_t(i) * out.planes[0].stride;
             const int32_t sy = int32_t((uint64_t(i) * ty) >> 16);

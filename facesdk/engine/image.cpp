@@ -282,7 +282,8 @@ void walkIntoGrey(const SampleWalk &walk, EngineImage *grey)
 {
     // Interleaved chroma read at the rectangle's right edge can step one sample past the row
     // (the column step does not follow the pairs); such reads take the row's last sample.
-    forEachRowBand(0, grey->height, grey->width, [&](int32_t firstRow, int32_t endRow) {
+    // A row costs what it reads: the source rows it steps over.
+    forEachRowBand(0, grey->height, std::max<int64_t>(grey->width, walk.rowStep), [&](int32_t firstRow, int32_t endRow) {
         uint8_t *target = grey->planes[0].pixels + int64_t(firstRow) * grey->width;
         const uint8_t *row = walk.firstRow + int64_t(firstRow) * walk.rowStep;
         for (int32_t y = firstRow; y < endRow; ++y, row += walk.rowStep) {

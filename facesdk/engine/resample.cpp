@@ -51,7 +51,8 @@ int32_t roundPosition(int64_t p)
 template <typename RowFn>
 void forEachDestinationRow(const ResampleJob &job, int32_t first, int32_t count, RowFn &&row)
 {
-    forEachRowBand(first, count, job.dstWidth, [&](int32_t firstRow, int32_t endRow) {
+    // A row costs what it reads: the source row it samples.
+    forEachRowBand(first, count, std::max(job.dstWidth, job.srcWidth), [&](int32_t firstRow, int32_t endRow) {
         uint32_t y = job.startY + uint32_t(firstRow) * uint32_t(job.stepY);
         for (int32_t r = firstRow; r < endRow; ++r, y += uint32_t(job.stepY))
             row(r, y);
