@@ -17,6 +17,7 @@
 #include <new>
 
 #include "facesdk/base/result_codes.h"
+#include "facesdk/workers/worker_pool.h"
 #include "sys/threads/threads.h"
 
 // ---- The workers and the scope --------------------------------------------------------------

@@ -18,7 +18,6 @@
 #include <utility>
 
 #include "facesdk/base/allocator.h"
-#include "facesdk/workers/worker_pool.h"
 
 // ---- The workers and the scope --------------------------------------------------------------
 
@@ -74,15 +73,18 @@ void forEachBand(int32_t count, Fn &&fn)
 
 // ---- Cutting rows into bands ----------------------------------------------------------------
 
-// Pixels below which a loop is not worth sharing out.
+// Work below which a loop is not worth sharing out: a round's wake-ups would cost more than the
+// threads save. Work is counted in pixels of the simplest loops (a byte read and written); a
+// loop whose pixel costs more counts each several times, one that reads more than it writes
+// counts what it reads.
 constexpr int64_t kLeastBandedPixels = 1 << 18;
 
 // The most bands rowBandCount answers: a few per thread, so that a slow thread holds the others
 // up little. Loops that keep something per band may size arrays by it.
 constexpr int32_t kMostRowBands = 3 * (kEngineWorkers + 1);
 
-// How many bands to cut `rows` rows of `pixelsPerRow` into: 1 when the work is small or there is
-// no pool, else up to kMostRowBands.
+// How many bands to cut `rows` rows of `pixelsPerRow` (their work, as above) into: 1 when the
+// work is small or there is no pool, else up to kMostRowBands.
 int32_t rowBandCount(int32_t rows, int64_t pixelsPerRow);
 
 // The first row of band k of `count` over rows first .. first + rows - 1 (k = count gives the
