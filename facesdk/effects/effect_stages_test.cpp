@@ -270,6 +270,11 @@ struct EffectStagesGolden : StageRunFixture {
     std::string digestOf(const GoldenRun &run, bool workers)
     {
         renewEngine(workers);
+        return digestOnThisEngine(run);
+    }
+
+    std::string digestOnThisEngine(const GoldenRun &run)
+    {
         const Scene &scene = *run.scene;
         OwnedImage image(scene.width, scene.height, run.format);
         scene.paint(image.image);
@@ -372,11 +377,17 @@ const char *const kRecorded[][2] = {
     {"every large packed", "0bb8c7790c5d13fdc51b1631525aef59"},
 };
 
-void EffectStagesGolden::expectRecorded(GoldenGroup group, bool workers)
+std::map<std::string, std::string> recordedDigests()
 {
     std::map<std::string, std::string> recorded;
     for (const auto &entry : kRecorded)
         recorded[entry[0]] = entry[1];
+    return recorded;
+}
+
+void EffectStagesGolden::expectRecorded(GoldenGroup group, bool workers)
+{
+    const std::map<std::string, std::string> recorded = recordedDigests();
     std::string table;
     for (const GoldenRun &run : goldenRuns(group)) {
         const std::string digest = digestOf(run, workers);
@@ -400,6 +411,18 @@ TEST_F(EffectStagesGolden, WithoutWorkerThreads)
 {
     expectRecorded(kEveryStageGroup, false);
     expectRecorded(kLargeFaceGroup, false);
+}
+
+// The engine's workers are started with it: fitting and a run of every stage start no thread.
+TEST_F(EffectStagesGolden, RunsStartNoThreads)
+{
+    renewEngine(true);
+    sys::armThreadFaults(sys::ThreadFaults{});  // no fault: counts the thread starts
+    const GoldenRun run = goldenRuns(kLargeFaceGroup).front();
+    const std::string digest = digestOnThisEngine(run);
+    EXPECT_EQ(sys::threadStartsSinceArming(), 0);
+    sys::disarmThreadFaults();
+    EXPECT_EQ(digest, recordedDigests()[run.name]);
 }
 
 }  // namespace
