@@ -224,10 +224,11 @@ void applyCurvePlaneMasked(const CurvePlane &plane, const EngineRect &r, int32_t
                 x = end;
                 continue;
             }
-            for (int32_t u = x % bw; x < end; ++x, ++u) {
-                const int32_t a = (left * (bw - u) + right * u) >> shift;
+            // left (bw - u) + right u, stepped along the block.
+            int32_t weight = left * bw + (right - left) * (x % bw);
+            for (; x < end; ++x, weight += right - left) {
                 uint8_t &v = row[x * plane.sampleStep];
-                v = uint8_t(v + ((delta[v] * a) >> 8));
+                v = uint8_t(v + ((delta[v] * (weight >> shift)) >> 8));
             }
         }
     }
