@@ -194,11 +194,13 @@ void copySquare(const LensChannel &c, const EyeDisc &disc, int32_t side, int32_t
 {
     const int32_t x0 = (disc.centreX - disc.radius) >> c.shiftX;
     const int32_t y0 = (disc.centreY - disc.radius) >> c.shiftY;
-    for (int32_t j = 0; j < sideY; ++j) {
-        const uint8_t *row = c.base + size_t(y0 + j) * c.stride + size_t(x0) * c.step;
-        for (int32_t i = 0; i < side; ++i)
-            copy[j * side + i] = row[size_t(i) * c.step];
-    }
+    forEachRowBand(0, sideY, side, [&](int32_t firstRow, int32_t endRow) {
+        for (int32_t j = firstRow; j < endRow; ++j) {
+            const uint8_t *row = c.base + size_t(y0 + j) * c.stride + size_t(x0) * c.step;
+            for (int32_t i = 0; i < side; ++i)
+                copy[j * side + i] = row[size_t(i) * c.step];
+        }
+    });
 }
 
 // Rewrites the channel's samples inside the disc from the copy through the ratio table
