@@ -2,7 +2,8 @@
 // synthetic faces in every run format, at several sizes (odd ones too), with one and with two
 // faces, with and without fitted shape records. Each run's picture, result and statuses are
 // reduced to a digest and compared with the digests recorded here, so that work on how the
-// stages' loops run (bands, worker threads, tables made once) cannot change a byte unnoticed.
+// stages' loops run (bands, worker threads, tables made once) cannot change a byte unnoticed;
+// an engine that works on the calling thread alone gives the same digests.
 //
 // A stage whose arithmetic is changed on purpose changes digests here too: the failure message
 // prints the entries that differ as they now are, to be pasted over their lines of kRecorded
@@ -16,8 +17,8 @@
 #include <vector>
 
 #include "facesdk/effects/testing/stage_run.h"
-#include "facesdk/engine/testing/every_stage.h"
 #include "facesdk/engine/md5.h"
+#include "facesdk/engine/testing/every_stage.h"
 #include "sys/threads/thread_faults.h"
 
 namespace {
