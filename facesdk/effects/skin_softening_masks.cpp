@@ -221,9 +221,11 @@ int extractPlaneFullSize(EngineAllocator *allocator, const EngineImage *image, i
     if (made != kResultOk)
         return made;
     const int copied = extractPlane(image, plane, rect, &part);
+    // The divisors are 1 or 2: shifts.
+    const int32_t shiftX = dx == 2 ? 1 : 0, shiftY = dy == 2 ? 1 : 0;
     if (copied == kResultOk)
         forEachSample(*out, [&](uint8_t &v, int32_t x, int32_t y) {
-            v = greyRow(part, std::min(y / dy, part.height - 1))[std::min(x / dx, part.width - 1)];
+            v = greyRow(part, std::min(y >> shiftY, part.height - 1))[std::min(x >> shiftX, part.width - 1)];
         });
     imageRelease(allocator, &part);
     return copied;
