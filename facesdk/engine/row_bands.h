@@ -77,7 +77,7 @@ void forEachBand(int32_t count, Fn &&fn)
 // threads save. Work is counted in pixels of the simplest loops (a byte read and written); a
 // loop whose pixel costs more counts each several times, one that reads more than it writes
 // counts what it reads.
-constexpr int64_t kLeastBandedPixels = 1 << 18;
+constexpr int64_t kLeastBandedPixels = 1 << 16;
 
 // The most bands rowBandCount answers: a few per thread, so that a slow thread holds the others
 // up little. Loops that keep something per band may size arrays by it.

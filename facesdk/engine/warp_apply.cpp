@@ -282,14 +282,23 @@ void warpRowsSemiPlanar(const WarpRowJob &job)
 
 // ---- Sharing out a band ---------------------------------------------------------------------
 
-// The band's jobs run as row bands of the engine's pool (row_bands.h).
+// The band's jobs run as row bands of the engine's pool (row_bands.h), each job cut again into
+// a few bands, so that the threads share out a face whose moved cells crowd into some jobs.
+// Every band of a job starts an even distance from the job's first row (which is even for
+// 4:2:0), so chroma rows keep their writers.
 void runBandJobs(const WarpRowJob &pattern, int32_t y, int32_t height)
 {
+    constexpr int32_t kBandsPerJob = 4;
     const PixelFormat format = pattern.image->format;
-    forEachBand(warpBandJobCount(format, height), [&](int32_t k) {
+    const int32_t jobs = warpBandJobCount(format, height);
+    forEachBand(jobs * kBandsPerJob, [&](int32_t k) {
         WarpRowJob job = pattern;
-        job.index = k;
-        warpBandJobRows(format, y, height, k, &job.firstRow, &job.endRow);
+        job.index = k / kBandsPerJob;
+        int32_t first = 0, end = 0;
+        warpBandJobRows(format, y, height, job.index, &first, &end);
+        const int32_t part = k % kBandsPerJob;
+        job.firstRow = rowBandStart(first, end - first, kBandsPerJob, part, true);
+        job.endRow = rowBandStart(first, end - first, kBandsPerJob, part + 1, true);
         warpRows(&job);
     });
 }
