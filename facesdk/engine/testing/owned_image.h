@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 
 #include "facesdk/base/result_codes.h"
@@ -16,9 +17,14 @@ struct OwnedImage {
     CountingAllocator counter;
     EngineImage image{};
 
+    // Mid grey: the engine's allocation leaves the pixels as they were, and a test that does not
+    // paint its picture still hands the engine defined values.
     OwnedImage(int width, int height, PixelFormat format)
     {
         EXPECT_EQ(imageAllocate(counter.allocator(), &image, width, height, format), kResultOk);
+        for (int p = 0; p < planes(); ++p)
+            for (int y = 0; y < rows(p); ++y)
+                std::memset(&at(p, 0, y), 128, size_t(image.planes[p].stride));
     }
     ~OwnedImage() { imageRelease(counter.allocator(), &image); }
     OwnedImage(const OwnedImage &) = delete;
