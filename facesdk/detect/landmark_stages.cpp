@@ -30,12 +30,18 @@ const uint8_t kClasses[4][2][3] = {
     {{23, 22, 21}, {18, 19, 20}},  /* dy < 0, dx >= 0, and (0, 0) */
 };
 
+/* The quadrant of a gradient by the signs of dx and dy, indexed by (dx > 0) + 2 (dx < 0) +
+ * 4 (dy > 0) + 8 (dy < 0): dy >= 0 and dx > 0 is 0, dy > 0 and dx <= 0 is 1, dy <= 0 and dx < 0
+ * is 2, the rest (dy < 0 and dx >= 0, and no gradient) 3. Branches on the signs would follow the
+ * picture's noise. */
+const uint8_t kQuadrants[16] = {3, 0, 2, 3, 1, 0, 1, 3, 3, 3, 2, 3, 3, 3, 3, 3};
+
 inline int classOf(int32_t dx, int32_t dy, int32_t ax, int32_t ay)
 {
     const int32_t big = std::max(ax, ay), small = std::min(ax, ay);
     const int near = (big <= 4 * small) + (big <= 2 * small);
-    const int quadrant = dy >= 0 && dx > 0 ? 0 : dy > 0 && dx <= 0 ? 1 : dy <= 0 && dx < 0 ? 2 : 3;
-    return kClasses[quadrant][ay >= ax][near];
+    const int signs = (dx > 0) | (dx < 0) << 1 | (dy > 0) << 2 | (dy < 0) << 3;
+    return kClasses[kQuadrants[signs]][ay >= ax][near];
 }
 
 /* The bin of each class for both mask sets, in the feature order of both variants (the
