@@ -1,7 +1,12 @@
 // landmarktrain: trains the landmark fitter's model tables from the annotated training faces
 // (tools/facedata) on the fitter's own code and writes them as a C++ source of tables.
 //
-//   landmarktrain [--data DIR] [--out FILE] [--seed N] [--threads N] [--quick] [--preview DIR]
+//   landmarktrain [--data DIR] [--out FILE] [--seed N] [--threads N] [--samples N]
+//                 [--detected SHARE] [--quick] [--preview DIR]
+//
+// --detected gives that share of the faces given eyes and a lower-face point the face record of
+// the engine's own detection, where it finds the face. --quick trains the mean shape, the crops'
+// reference shapes and the level-4 tables from a few faces and writes them as a text listing.
 #include <QImage>
 #include <QPainter>
 
@@ -19,7 +24,8 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: landmarktrain [--data DIR] [--out FILE] [--seed N] [--threads N] [--samples N] [--quick] [--preview DIR]\n");
+    std::fprintf(stderr, "usage: landmarktrain [--data DIR] [--out FILE] [--seed N] [--threads N] [--samples N] [--detected SHARE]\n"
+                         "                     [--quick] [--preview DIR]\n");
     return 2;
 }
 
@@ -62,6 +68,7 @@ int main(int argc, char **argv)
 {
     std::string data = facedata::defaultDataRoot(), previewDir, out = "landmark_tables.cpp";
     landmarktrain::TrainOptions options;
+    landmarktrain::SampleOptions sampleOptions;
     std::string command = "landmarktrain";
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -78,6 +85,8 @@ int main(int argc, char **argv)
             options.threads = std::clamp(std::atoi(argv[++i]), 1, 4);
         else if (arg == "--samples" && v)
             options.samples = std::max(10, std::atoi(argv[++i]));
+        else if (arg == "--detected" && v)
+            sampleOptions.detectedShare = std::clamp(std::atof(argv[++i]), 0.0, 1.0);
         else if (arg == "--quick")
             options.quick = true;
         else
@@ -103,12 +112,12 @@ int main(int argc, char **argv)
         return 1;
     }
     options.log("annotated faces: " + std::to_string(bank.faces.size()) + ", shapes " + std::to_string(bank.shapes.size()));
-    const landmarktrain::TrainingSet train(&bank, options.seed, landmarktrain::SampleOptions{});
+    const landmarktrain::TrainingSet train(&bank, options.seed, sampleOptions);
     if (!previewDir.empty()) {
         preview(train, previewDir);
         return 0;
     }
-    const landmarktrain::TrainingSet validate(&bank, options.seed + 1000003, landmarktrain::SampleOptions{});
+    const landmarktrain::TrainingSet validate(&bank, options.seed + 1000003, sampleOptions);
     landmarktrain::Trainer trainer(&train, &validate, options);
     landmarktrain::TrainedTables tables;
     if (options.quick) {

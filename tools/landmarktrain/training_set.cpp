@@ -6,7 +6,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QImage>
+
+#include "facesdk/base/pixel_format.h"
+#include "facesdk/beauty/beauty_engine.h"
+#include "facesdk/engine/engine.h"
 #include "facesdk/engine/face_records.h"
+#include "tools/beautify/run_image.h"
 
 namespace landmarktrain {
 
@@ -95,6 +101,58 @@ LandmarkFace faceRecordFor(const std::array<double, 2 * kFitterPoints> &truth, G
     return face;
 }
 
+/* ---- the engine's detection ---- */
+
+namespace {
+
+/* An engine per training thread, for its detection. */
+struct ThreadEngine {
+    BeautyEngine *engine = nullptr;
+    ThreadEngine() { engineCreate(&engine); }
+    ~ThreadEngine() { engineDestroy(engine); }
+};
+
+/* The face record the engine's detection gives for the face whose eyes lie nearest the true
+ * ones, as the engine hands it to the fitter; false when it finds none within half an eye
+ * distance of them. */
+bool detectedRecord(const facedata::RgbImage &picture, const std::array<double, 2 * kFitterPoints> &truth,
+                    LandmarkFace *out)
+{
+    thread_local ThreadEngine engine;
+    if (!engine.engine)
+        return false;
+    QImage image(picture.rgb.data(), picture.width, picture.height, picture.width * 3, QImage::Format_RGB888);
+    RunImage run;
+    QString error;
+    if (!run.assign(image, kFormatYuv420Planar, &error))
+        return false;
+    VXL_FACE *faces = nullptr;
+    int32_t count = 0;
+    if (engineDetectFaces(engine.engine, run.image(), &faces, &count) != 0 || count == 0)
+        return false;
+    double e1x, e1y, e2x, e2y;
+    eyeCentres(truth, &e1x, &e1y, &e2x, &e2y);
+    const double iod = std::hypot(e2x - e1x, e2y - e1y);
+    double best = 1e300;
+    int chosen = -1;
+    for (int32_t i = 0; i < count; ++i) {
+        const double d = std::hypot(faces[i].eye1X - e1x, faces[i].eye1Y - e1y) + std::hypot(faces[i].eye2X - e2x, faces[i].eye2Y - e2y);
+        if (d < best) {
+            best = d;
+            chosen = i;
+        }
+    }
+    const bool found = chosen >= 0 && best < iod;
+    if (found) {
+        toLandmarkFace(faces[chosen], out, 1024);
+        out->id = 1;
+    }
+    engineFreeFaces(engine.engine, faces, count);
+    return found;
+}
+
+}  // namespace
+
 /* ---- the set ---- */
 
 bool annotatedBank(const facedata::FaceSources &sources, facedata::FaceBank *bank, std::string *error)
@@ -150,6 +208,9 @@ Sample TrainingSet::make(uint64_t index) const
     const double hint = random.uniform();
     const int32_t hintA = hint < 0.7 ? 20 : hint < 0.85 ? 0 : int32_t(random.below(21));
     const double noise = random.chance(0.1) ? 2.5 * options_.eyeNoise : options_.eyeNoise;
+    if (given == Given::EyesAndMouth && options_.detectedShare > 0 && random.chance(options_.detectedShare) &&
+        detectedRecord(made.image, sample.truth, &sample.face))
+        return sample;
     sample.face = faceRecordFor(sample.truth, given, noise, hintA, random);
     return sample;
 }

@@ -25,6 +25,7 @@ namespace landmarktrain {
 
 /* How a sample's face record is made. */
 enum class Given {
+    Detected,       /* the face record of the beautification engine's own detection of the face */
     EyesAndMouth,   /* eyes and the lower-face point, as the beautification engine passes them */
     Eyes,           /* eyes only */
     Box,            /* the box and roll only */
@@ -52,6 +53,8 @@ struct SampleOptions {
     double boxShare = 0.05;
     double plainShare = 0.3;   /* faces made by the warp alone, without the maker's blur, noise,
                                 * lighting, colour and JPEG changes */
+    double detectedShare = 0;  /* of the faces given eyes and the lower-face point: those the
+                                * engine's detection finds keep its face record */
 };
 
 /* ---- the set ---- */
