@@ -356,6 +356,17 @@ bool loadFaceBank(const FaceSources &sources, FaceBank *bank, std::string *error
         const Shape mirrored = mirrorShape(f.points, float(f.image.width));
         b.shapes.push_back(transformShape(mirrored, fitSimilarity(mirrored, b.meanShape)));
     }
+    for (const Photo &photo : sources.training) {
+        RgbImage image;
+        if (!loadImage(photo.path, &image, error))
+            return false;
+        std::vector<BoxF> faces;
+        for (const Face &f : photo.faces) /* the head around the box: hair above, ears beside */
+            faces.push_back(BoxF{f.box.x - f.box.width * 0.5f, f.box.y - f.box.height * 0.8f, f.box.width * 2.0f,
+                                 f.box.height * 2.2f});
+        b.scenes.push_back(std::move(image));
+        b.sceneFaces.push_back(std::move(faces));
+    }
     b.backgrounds.resize(sources.negatives.size());
     std::atomic<size_t> next{0};
     std::atomic<bool> failed{false};
@@ -470,6 +481,31 @@ RgbImage FaceMaker::background(uint64_t index, int width, int height) const
     Random rng(mix(seed_, index, 1));
     RgbImage out(width, height);
     fillBackground(*bank_, rng, -1, &out);
+    return out;
+}
+
+RgbImage FaceMaker::scene(uint64_t index, int width, int height, std::vector<BoxF> *avoid) const
+{
+    avoid->clear();
+    if (bank_->scenes.empty())
+        return RgbImage();
+    Random rng(mix(seed_, index, 2));
+    const size_t which = size_t(rng.below(int(bank_->scenes.size())));
+    const RgbImage &photo = bank_->scenes[which];
+    const float fit = std::min(float(photo.width) / width, float(photo.height) / height);
+    const float scale = fit * float(rng.uniform(0.3, 1.0)); /* photo pixels per crop pixel */
+    const float x0 = float(rng.uniform(0, std::max(0.0f, photo.width - width * scale)));
+    const float y0 = float(rng.uniform(0, std::max(0.0f, photo.height - height * scale)));
+    RgbImage out(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            float v[3];
+            sampleRgb(photo, x0 + (x + 0.5f) * scale, y0 + (y + 0.5f) * scale, v);
+            for (int k = 0; k < 3; ++k)
+                out.pixel(x, y)[k] = toByte(v[k]);
+        }
+    for (const BoxF &f : bank_->sceneFaces[which])
+        avoid->push_back(BoxF{(f.x - x0) / scale, (f.y - y0) / scale, f.width / scale, f.height / scale});
     return out;
 }
 

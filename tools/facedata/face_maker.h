@@ -29,6 +29,8 @@ struct FaceBank {
     std::vector<Shape> shapes;        /* shapes to warp onto, in mean-shape units (eyes at +-1, 0) */
     Shape meanShape;                  /* in mean-shape units */
     std::vector<RgbImage> backgrounds;/* negative photographs, longer side at most 1024 */
+    std::vector<RgbImage> scenes;     /* the annotated training photos: negatives away from faces */
+    std::vector<std::vector<BoxF>> sceneFaces; /* their annotated faces' boxes, grown to cover heads */
 };
 
 /* The training faces (loadTrainingFaces), the annotated faces' shapes and their mirrors, and
@@ -75,6 +77,10 @@ public:
 
     /* A background crop of the given size with no face: deterministic in (seed, index). */
     RgbImage background(uint64_t index, int width, int height) const;
+    /* A crop of an annotated training photo of the given size, and the boxes (in the crop's
+     * pixels) around its annotated faces that a negative must stay out of. Deterministic in
+     * (seed, index); empty when the bank has no such photo. */
+    RgbImage scene(uint64_t index, int width, int height, std::vector<BoxF> *avoid) const;
 
     uint64_t seed() const { return seed_; }
 

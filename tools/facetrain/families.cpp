@@ -348,19 +348,26 @@ private:
         const size_t cap = 24;
         uint64_t examined = 0;
         if (plan_.kind == WindowKind::Scan) {
-            /* a negative photograph, or a made face whose own windows are left out */
+            /* a negative photograph, a training photo away from its faces, or a made face
+             * whose own windows are left out */
             Luma luma;
+            std::vector<BoxF> avoid;
             float fx = -1e9f, fy = 0, fs = 0;
-            if (rng.chance(0.7)) {
-                const int width = int(rng.uniform(plan_.base * 6, plan_.base * 18));
-                const int height = int(width * rng.uniform(0.6, 1.2));
+            const double pick = rng.uniform();
+            const int width = int(rng.uniform(plan_.base * 6, plan_.base * 18));
+            const int height = int(width * rng.uniform(0.6, 1.2));
+            if (pick < 0.55) {
                 luma = lumaOf(maker_.background(frame, width, height));
+            } else if (pick < 0.75 && plan_.base == 22) {
+                luma = lumaOf(maker_.scene(frame, width, height, &avoid));
             } else {
                 const float side = float(rng.uniform(plan_.windowLow, plan_.windowHigh * 1.3));
                 MadeFace face = makeFace(maker_, plan_, frame + (1ull << 40), rng, side, float(rng.uniform(2.5, 4.0)));
                 luma = lumaOf(face.image);
                 fx = face.box.x, fy = face.box.y, fs = face.box.width;
             }
+            if (luma.pixels.empty())
+                return 0;
             if (!picture.load(luma.pixels.data(), luma.width, luma.height))
                 return 0;
             tables.install(d, plan_, variant0 ? variant0 : partial, variant0 ? partial : nullptr);
@@ -372,7 +379,12 @@ private:
                 const int32_t step = std::max(2, u / 7);
                 for (int32_t y = rng.below(step); y + u < luma.height && out->size() < cap; y += step)
                     for (int32_t x = rng.below(step); x + u < luma.width && out->size() < cap; x += step) {
-                        if (fs > 0 && intersectionOverUnion(float(x), float(y), float(u), fx, fy, fs) > 0.3f)
+                        if (fs > 0 && intersectionOverUnion(float(x), float(y), float(u), fx, fy, fs) > 0.4f)
+                            continue;
+                        bool clear = true;
+                        for (const BoxF &a : avoid)
+                            clear &= x >= a.x + a.width || x + u <= a.x || y >= a.y + a.height || y + u <= a.y;
+                        if (!clear)
                             continue;
                         ++examined;
                         if (askScanWindow(picture, plan_, x, y, scale, variant0 != nullptr))
