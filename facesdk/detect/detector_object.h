@@ -180,6 +180,16 @@ struct WindowContext {
     const FeatureEvaluator *features; /* 17 evaluators for the window's orientation */
 };
 
+/* The view and roll checks' rectangles in pixels of a window at one scale, made once per scale:
+ * {x0, y0, x1, y1} from the window's corner entry. */
+struct CheckLayout {
+    uint32_t scale;             /* Q10 scale they were made for; 0 = not made */
+    int32_t frontal[4][10][4];  /* rolls 0, 90, 180, -90: gate A, gate B, checkerboard
+                                 * quadrants TL, TR, BL, BR, right column up, down, left up, down */
+    int32_t half[2][4][4];      /* half-profile checkerboard quadrants: rolls 0 and 180, rolls +-90 */
+    int32_t profile[4][2][4];   /* profile edge strip halves at rolls 0, 90, 180, -90 */
+};
+
 /* Cascade tables by view: entries at angle index x 4 + (2 for base 22) + variant. */
 constexpr int kAngleIndexCount = 23;
 constexpr int kCascadeTableSize = kAngleIndexCount * 4;
@@ -280,6 +290,7 @@ struct FaceDetector {
     uint32_t scanOptions;               /* option bits of the passes */
     int32_t sceneChromaFactor;          /* 0..25 */
     CascadeSet cascades;                /* model data */
+    CheckLayout checkLayout;            /* view and roll check rectangles of the current scale */
 
     /* tracking pass */
     int32_t cycleCounter;               /* flag 0x4: consecutive cycles that ended with faces */

@@ -35,6 +35,12 @@ struct PairScan {
     DetectedFace *blockers[64];
     int blockerCount;
     int32_t rollIn, viewIn;
+    /* What is per scale or per position, kept across the (roll, view) entries of a position:
+     * the detector's scale is scale a, and its stored normalisation is that of the window at
+     * (normColumn, normRow) at scale a. */
+    bool scaleIsA;
+    bool normalisationReady;
+    int32_t normColumn, normRow;
 };
 
 enum Outcome { kNextPosition, kRefine, kCandidateMoved, kEndScan, kRefineEnd };
@@ -161,8 +167,19 @@ Outcome askEntry(PairScan &s, int32_t &c, int32_t r, int32_t roll, int32_t view,
     FaceDetector *d = s.d;
     d->roll = roll;
     d->view = view;
-    setScanScale(d, s.a);
-    const int q = evaluateWindow(d, c, r, kAskCoarse);
+    if (!s.scaleIsA) {
+        setScanScale(d, s.a);
+        s.scaleIsA = true;
+    }
+    /* the window's normalisation does not depend on the entry: the first entry at a position
+     * computes it, the others reuse it */
+    const bool reuse = s.normalisationReady && s.normColumn == c && s.normRow == r;
+    const int q = evaluateWindow(d, c, r, reuse ? kAskCoarse & ~kWindowNormalise : kAskCoarse);
+    if (q != kWindowOutside) {
+        s.normalisationReady = true;
+        s.normColumn = c;
+        s.normRow = r;
+    }
     if (q < 1) {
         if (q == kWindowFlat)
             *leave = true;
@@ -175,6 +192,8 @@ Outcome askEntry(PairScan &s, int32_t &c, int32_t r, int32_t roll, int32_t view,
     const bool fineSearch = d->scanOptions & 0x2;
     const int32_t h = s.half;
     const int32_t diagonal[4][2] = {{-h, -h}, {h, -h}, {-h, h}, {h, h}};
+    if (s.F & kWindowNormalise)
+        s.normalisationReady = false; /* the neighbours normalise their own windows */
     for (auto &o : diagonal)
         tally(v, evaluateWindow(d, c + o[0], r + o[1], s.F), c + o[0], r + o[1], s.u);
     if (fineSearch) {
@@ -183,6 +202,8 @@ Outcome askEntry(PairScan &s, int32_t &c, int32_t r, int32_t roll, int32_t view,
             tally(v, evaluateWindow(d, c + o[0], r + o[1], s.F), c + o[0], r + o[1], s.u);
     }
     setScanScale(d, s.b);
+    s.scaleIsA = false;
+    s.normalisationReady = false;
     const int32_t bx = v.bx, by = v.by, h2 = s.half2;
     tally(v, evaluateWindow(d, bx, by, kAskSecondScale), bx, by, s.u2);
     const int32_t axis2[4][2] = {{0, -h2}, {-h2, 0}, {h2, 0}, {0, h2}};
@@ -199,11 +220,13 @@ Outcome askEntry(PairScan &s, int32_t &c, int32_t r, int32_t roll, int32_t view,
     if (longer < 120)
         o = int32_t((int64_t(o) * (1024 + longer * 1024 / 120) + 512) >> 10);
     setScanScale(d, s.a);
+    s.scaleIsA = true;
     if (o < s.threshold)
         return refining ? kNextPosition : kRefine;
 
     const int32_t box[4] = {v.bx - 1, v.by - 1, v.size, v.size};
     const int rc = addCandidate(d, box, o, 0, 0, v.count, nullptr);
+    s.scaleIsA = false; /* verification works in a crop of its own */
     d->roll = roll;
     d->view = view;
     if (rc == kResultOk) {

@@ -128,15 +128,6 @@ struct WindowReader {
     {
         return at(x1, y1) - at(x0, y1) - at(x1, y0) + at(x0, y0);
     }
-    uint32_t sum(const CheckRect &r) const
-    {
-        int32_t x0 = r.x0.pixels(scale), x1 = r.x1.pixels(scale), y0 = r.y0.pixels(scale), y1 = r.y1.pixels(scale);
-        if (x0 > x1)
-            std::swap(x0, x1);
-        if (y0 > y1)
-            std::swap(y0, y1);
-        return sum(x0, y0, x1, y1);
-    }
 };
 
 CheckRect rect(int32_t x0a, int32_t x0b, int32_t x1a, int32_t x1b, int32_t y0a, int32_t y0b, int32_t y1a, int32_t y1b)
@@ -157,62 +148,127 @@ CheckRect turn(const CheckRect &r, int32_t roll)
     }
 }
 
-/* (top-left + bottom-right) - (top-right + bottom-left) over the block [cx - hw, cx + hw) x
- * [cy - hh, cy + hh) split at (cx, cy), turned with the roll. */
-int32_t checkerboard(const WindowReader &w, int32_t cx, int32_t cy, int32_t hw, int32_t hh, int32_t roll)
+/* The four quadrants TL, TR, BL, BR of the block [cx - hw, cx + hw) x [cy - hh, cy + hh) split at
+ * (cx, cy), turned with the roll. */
+void checkerboardQuadrants(int32_t cx, int32_t cy, int32_t hw, int32_t hh, int32_t roll, CheckRect out[4])
 {
-    const uint32_t tl = w.sum(turn(rect(cx, -hw, cx, 0, cy, -hh, cy, 0), roll));
-    const uint32_t tr = w.sum(turn(rect(cx, 0, cx, hw, cy, -hh, cy, 0), roll));
-    const uint32_t bl = w.sum(turn(rect(cx, -hw, cx, 0, cy, 0, cy, hh), roll));
-    const uint32_t br = w.sum(turn(rect(cx, 0, cx, hw, cy, 0, cy, hh), roll));
-    return int32_t((tl + br) - (tr + bl));
+    out[0] = turn(rect(cx, -hw, cx, 0, cy, -hh, cy, 0), roll);
+    out[1] = turn(rect(cx, 0, cx, hw, cy, -hh, cy, 0), roll);
+    out[2] = turn(rect(cx, -hw, cx, 0, cy, 0, cy, hh), roll);
+    out[3] = turn(rect(cx, 0, cx, hw, cy, 0, cy, hh), roll);
+}
+
+/* A check rectangle in pixels at a scale, corners ordered. */
+void toPixels(const CheckRect &r, uint32_t scale, int32_t out[4])
+{
+    int32_t x0 = r.x0.pixels(scale), x1 = r.x1.pixels(scale), y0 = r.y0.pixels(scale), y1 = r.y1.pixels(scale);
+    if (x0 > x1)
+        std::swap(x0, x1);
+    if (y0 > y1)
+        std::swap(y0, y1);
+    out[0] = x0, out[1] = y0, out[2] = x1, out[3] = y1;
+}
+
+constexpr int32_t kAxisRolls[4] = {0, 90, 180, -90};
+
+/* The check rectangles of the detector's current scale, made when the scale changed: every
+ * window of a scale shares them, so the checks cost only their integral reads. */
+const CheckLayout &checkLayout(FaceDetector *detector)
+{
+    CheckLayout &l = detector->checkLayout;
+    const uint32_t scale = detector->scale;
+    if (l.scale == scale && scale != 0)
+        return l;
+    l.scale = scale;
+    for (int k = 0; k < 4; ++k) {
+        const int32_t roll = kAxisRolls[k];
+        CheckRect rects[10];
+        rects[0] = turn(rect(9, -4, 9, 8, 6, -4, 6, 0), roll);  /* gate A: the band above the eyes */
+        rects[1] = turn(rect(9, 0, 9, 4, 6, -4, 6, 0), roll);   /* gate B: its middle third */
+        checkerboardQuadrants(11, 4, 8, 4, roll, rects + 2);
+        rects[6] = turn(rect(17, -1, 17, 0, 11, -4, 11, 0), roll);
+        rects[7] = turn(rect(17, -1, 17, 0, 11, 0, 11, 4), roll);
+        rects[8] = turn(rect(6, -1, 6, 0, 11, -4, 11, 0), roll);
+        rects[9] = turn(rect(6, -1, 6, 0, 11, 0, 11, 4), roll);
+        for (int i = 0; i < 10; ++i)
+            toPixels(rects[i], scale, l.frontal[k][i]);
+    }
+    CheckRect quadrants[4];
+    checkerboardQuadrants(11, 11, 4, 8, 0, quadrants);
+    for (int i = 0; i < 4; ++i)
+        toPixels(quadrants[i], scale, l.half[0][i]);
+    checkerboardQuadrants(11, 11, 8, 4, 0, quadrants);
+    for (int i = 0; i < 4; ++i)
+        toPixels(quadrants[i], scale, l.half[1][i]);
+    const CheckRect strips[4][2] = {
+        {rect(11, -8, 11, 0, 0, 0, 1, 0), rect(11, 0, 11, 8, 0, 0, 1, 0)},
+        {rect(22, -1, 22, 0, 11, -8, 11, 0), rect(22, -1, 22, 0, 11, 0, 11, 8)},
+        {rect(11, 0, 11, 8, 22, -1, 22, 0), rect(11, -8, 11, 0, 22, -1, 22, 0)},
+        {rect(0, 0, 1, 0, 11, 0, 11, 8), rect(0, 0, 1, 0, 11, -8, 11, 0)},
+    };
+    for (int k = 0; k < 4; ++k)
+        for (int i = 0; i < 2; ++i)
+            toPixels(strips[k][i], scale, l.profile[k][i]);
+    return l;
+}
+
+int axisIndex(int32_t roll)
+{
+    switch (roll) {
+    case 0: return 0;
+    case 90: return 1;
+    case 180: return 2;
+    case -90: return 3;
+    default: return -1;
+    }
+}
+
+inline uint32_t sumOf(const WindowReader &w, const int32_t r[4]) { return w.sum(r[0], r[1], r[2], r[3]); }
+
+/* (top-left + bottom-right) - (top-right + bottom-left) over four quadrants. */
+int32_t checkerboard(const WindowReader &w, const int32_t q[4][4])
+{
+    return int32_t((sumOf(w, q[0]) + sumOf(w, q[3])) - (sumOf(w, q[1]) + sumOf(w, q[2])));
 }
 
 /* ---- view and roll checks ---- */
 
 /* Half profile: the sign of the view from a checkerboard across the face. */
-void checkHalfProfileView(FaceDetector *detector, const WindowReader &w)
+void checkHalfProfileView(FaceDetector *detector, const WindowReader &w, const CheckLayout &l)
 {
     const int32_t roll = detector->roll;
     if (roll == 0 || roll == 180)
-        detector->view = checkerboard(w, 11, 11, 4, 8, 0) < 0 ? -45 : 45;
+        detector->view = checkerboard(w, l.half[0]) < 0 ? -45 : 45;
     else if (roll == 90 || roll == -90)
-        detector->view = checkerboard(w, 11, 11, 8, 4, 0) > 0 ? -45 : 45;
+        detector->view = checkerboard(w, l.half[1]) > 0 ? -45 : 45;
     else
         detector->view = 45;
 }
 
 /* Profile: the sign of the view from the two halves of a one-unit strip along one edge. */
-void checkProfileView(FaceDetector *detector, const WindowReader &w)
+void checkProfileView(FaceDetector *detector, const WindowReader &w, const CheckLayout &l)
 {
-    int32_t d = 0;
-    switch (detector->roll) {
-    case 0: d = int32_t(w.sum(rect(11, -8, 11, 0, 0, 0, 1, 0)) - w.sum(rect(11, 0, 11, 8, 0, 0, 1, 0))); break;
-    case 90: d = int32_t(w.sum(rect(22, -1, 22, 0, 11, -8, 11, 0)) - w.sum(rect(22, -1, 22, 0, 11, 0, 11, 8))); break;
-    case 180: d = int32_t(w.sum(rect(11, 0, 11, 8, 22, -1, 22, 0)) - w.sum(rect(11, -8, 11, 0, 22, -1, 22, 0))); break;
-    case -90: d = int32_t(w.sum(rect(0, 0, 1, 0, 11, 0, 11, 8)) - w.sum(rect(0, 0, 1, 0, 11, -8, 11, 0))); break;
-    default: break;
-    }
+    const int k = axisIndex(detector->roll);
+    const int32_t d = k < 0 ? 0 : int32_t(sumOf(w, l.profile[k][0]) - sumOf(w, l.profile[k][1]));
     detector->view = d < 1 ? -90 : 90;
 }
 
 /* Frontal at an axis roll: tilt of the face from a band above the eyes and the two cheeks. */
-void refineFrontalRoll(FaceDetector *detector, const WindowReader &w)
+void refineFrontalRoll(FaceDetector *detector, const WindowReader &w, const CheckLayout &l)
 {
     const int32_t roll = detector->roll;
-    const int32_t a = int32_t(w.sum(turn(rect(9, -4, 9, 8, 6, -4, 6, 0), roll)));
-    const int32_t b = int32_t(w.sum(turn(rect(9, 0, 9, 4, 6, -4, 6, 0), roll)));
+    const int32_t (*r)[4] = l.frontal[axisIndex(roll)];
+    const int32_t a = int32_t(sumOf(w, r[0]));
+    const int32_t b = int32_t(sumOf(w, r[1]));
     if (int32_t(uint32_t(a) - 3u * uint32_t(b)) < 0)
         return; /* gate: no eye band */
-    const int32_t k = checkerboard(w, 11, 4, 8, 4, roll);
-    const int32_t r = int32_t(w.sum(turn(rect(17, -1, 17, 0, 11, -4, 11, 0), roll)) -
-                              w.sum(turn(rect(17, -1, 17, 0, 11, 0, 11, 4), roll)));
-    const int32_t l = int32_t(w.sum(turn(rect(6, -1, 6, 0, 11, -4, 11, 0), roll)) -
-                              w.sum(turn(rect(6, -1, 6, 0, 11, 0, 11, 4), roll)));
+    const int32_t k = checkerboard(w, r + 2);
+    const int32_t right = int32_t(sumOf(w, r[6]) - sumOf(w, r[7]));
+    const int32_t left = int32_t(sumOf(w, r[8]) - sumOf(w, r[9]));
     int32_t refined = roll;
-    if (k > 0 && r > 0 && l < 0)
+    if (k > 0 && right > 0 && left < 0)
         refined = roll - 30;
-    else if (k < 0 && r < 0 && l > 0)
+    else if (k < 0 && right < 0 && left > 0)
         refined = roll + 30;
     if (refined > 180)
         refined -= 360;
@@ -225,12 +281,12 @@ void viewAndRollChecks(FaceDetector *detector, const WindowReader &w, int32_t wi
 {
     const int32_t view = detector->view, roll = detector->roll;
     if (view == 45 || view == -45) {
-        checkHalfProfileView(detector, w);
+        checkHalfProfileView(detector, w, checkLayout(detector));
     } else if (view == 90 || view == -90) {
-        checkProfileView(detector, w);
+        checkProfileView(detector, w, checkLayout(detector));
     } else if (view == 0 && axisRoll(roll) &&
                (detector->rollRefinementAllowed || windowSize > 30)) {
-        refineFrontalRoll(detector, w);
+        refineFrontalRoll(detector, w, checkLayout(detector));
     }
 }
 

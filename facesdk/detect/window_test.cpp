@@ -3,6 +3,7 @@
 #include "facesdk/base/testing/counting_allocator.h"
 #include "facesdk/detect/convert.h"
 #include "facesdk/detect/features.h"
+#include "facesdk/detect/faces.h"
 #include "facesdk/detect/frame.h"
 
 #include <gtest/gtest.h>
@@ -81,6 +82,9 @@ protected:
         detector->normShift2 = 18 - detector->squaresShift;
         const int32_t whole[4] = {0, 0, w, h};
         ASSERT_EQ(prepareSearchRegion(detector, whole, false), 1);
+        /* the frontal models pass everything; no other model is there (whatever the trained
+         * tables hold) */
+        detector->cascades = CascadeSet{};
         detector->cascades.tables[kViewFrontal] = passing.table;
     }
 
@@ -200,6 +204,121 @@ TEST_F(WindowTest, FrontalRollIsRefinedByTheTurnedLayout)
         EXPECT_EQ(evaluateWindow(detector, 1, 1, 10), 500) << c.roll;
         EXPECT_EQ(detector->roll, c.refined) << c.roll;
     }
+}
+
+namespace {
+
+/* The checks worked out pixel by pixel from their layout in window units (a coordinate a + b is
+ * (scale a >> 10) + (scale b >> 10), far-side coordinates count from scale 22 >> 10), as a
+ * reference for the rectangles the detector makes once per scale. */
+struct CheckReference {
+    const std::vector<uint8_t> &frame;
+    int width;
+    int x, y;       /* the window's corner entry; its pixels start at (x + 1, y + 1) */
+    uint32_t scale;
+
+    int32_t px(int32_t a, int32_t b, bool far) const
+    {
+        auto units = [this](int32_t k) { return k >= 0 ? int32_t((uint64_t(scale) * k) >> 10) : -int32_t((uint64_t(scale) * -k) >> 10); };
+        const int32_t near = units(a) + units(b);
+        return far ? units(22) - near : near;
+    }
+    /* sum over [x0, x1) x [y0, y1) of coordinates given as (a, b, far) triples */
+    int64_t sum(int32_t x0, int32_t x1, int32_t y0, int32_t y1) const
+    {
+        if (x0 > x1)
+            std::swap(x0, x1);
+        if (y0 > y1)
+            std::swap(y0, y1);
+        int64_t total = 0;
+        for (int32_t v = y0; v < y1; ++v)
+            for (int32_t u = x0; u < x1; ++u)
+                total += frame[size_t(y + 1 + v) * width + (x + 1 + u)];
+        return total;
+    }
+    /* an upright-layout rectangle turned with the roll: (x, y) goes to (22 - y, x) at 90,
+     * (22 - x, 22 - y) at 180 and (y, 22 - x) at -90 */
+    int64_t turned(int32_t roll, int32_t x0a, int32_t x0b, int32_t x1a, int32_t x1b, int32_t y0a, int32_t y0b,
+                   int32_t y1a, int32_t y1b) const
+    {
+        const int32_t X0 = px(x0a, x0b, false), X1 = px(x1a, x1b, false), Y0 = px(y0a, y0b, false), Y1 = px(y1a, y1b, false);
+        const int32_t fX0 = px(x0a, x0b, true), fX1 = px(x1a, x1b, true), fY0 = px(y0a, y0b, true), fY1 = px(y1a, y1b, true);
+        switch (roll) {
+        case 90: return sum(fY1, fY0, X0, X1);
+        case 180: return sum(fX1, fX0, fY1, fY0);
+        case -90: return sum(Y0, Y1, fX1, fX0);
+        default: return sum(X0, X1, Y0, Y1);
+        }
+    }
+    int64_t checkerboard(int32_t roll, int32_t cx, int32_t cy, int32_t hw, int32_t hh) const
+    {
+        return turned(roll, cx, -hw, cx, 0, cy, -hh, cy, 0) + turned(roll, cx, 0, cx, hw, cy, 0, cy, hh) -
+               turned(roll, cx, 0, cx, hw, cy, -hh, cy, 0) - turned(roll, cx, -hw, cx, 0, cy, 0, cy, hh);
+    }
+    int32_t refinedRoll(int32_t roll) const
+    {
+        if (turned(roll, 9, -4, 9, 8, 6, -4, 6, 0) - 3 * turned(roll, 9, 0, 9, 4, 6, -4, 6, 0) < 0)
+            return roll;
+        const int64_t k = checkerboard(roll, 11, 4, 8, 4);
+        const int64_t r = turned(roll, 17, -1, 17, 0, 11, -4, 11, 0) - turned(roll, 17, -1, 17, 0, 11, 0, 11, 4);
+        const int64_t l = turned(roll, 6, -1, 6, 0, 11, -4, 11, 0) - turned(roll, 6, -1, 6, 0, 11, 0, 11, 4);
+        int32_t refined = k > 0 && r > 0 && l < 0 ? roll - 30 : k < 0 && r < 0 && l > 0 ? roll + 30 : roll;
+        return refined > 180 ? refined - 360 : refined <= -180 ? refined + 360 : refined;
+    }
+    int32_t halfProfileView(int32_t roll) const
+    {
+        if (roll == 0 || roll == 180)
+            return checkerboard(0, 11, 11, 4, 8) < 0 ? -45 : 45;
+        return checkerboard(0, 11, 11, 8, 4) > 0 ? -45 : 45;
+    }
+    int32_t profileView(int32_t roll) const
+    {
+        int64_t d = 0;
+        switch (roll) {
+        case 0: d = sum(px(11, -8, false), px(11, 0, false), 0, px(1, 0, false)) - sum(px(11, 0, false), px(11, 8, false), 0, px(1, 0, false)); break;
+        case 90: d = sum(px(22, -1, false), px(22, 0, false), px(11, -8, false), px(11, 0, false)) -
+                     sum(px(22, -1, false), px(22, 0, false), px(11, 0, false), px(11, 8, false)); break;
+        case 180: d = sum(px(11, 0, false), px(11, 8, false), px(22, -1, false), px(22, 0, false)) -
+                      sum(px(11, -8, false), px(11, 0, false), px(22, -1, false), px(22, 0, false)); break;
+        default: d = sum(0, px(1, 0, false), px(11, 0, false), px(11, 8, false)) - sum(0, px(1, 0, false), px(11, -8, false), px(11, 0, false)); break;
+        }
+        return d < 1 ? -90 : 90;
+    }
+};
+
+} // namespace
+
+TEST_F(WindowTest, ChecksMadeOncePerScaleMatchTheirLayoutPixelByPixel)
+{
+    /* windows of a noisy frame at scales that come and go again: the rectangles made for one
+     * scale must never serve another */
+    std::mt19937 random(7);
+    prepare(160, 160, [&random](int, int) { return uint8_t(40 + random() % 160); });
+    detector->rollRefinementAllowed = 1;
+    int refinedSeen = 0, checked = 0;
+    for (uint32_t scale : {1024u, 1500u, 1024u, 2600u, 1131u, 4100u, 1500u}) {
+        const int32_t size = int32_t((uint64_t(scale) * 22) >> 10);
+        for (int y = 0; y + size + 2 < 160; y += 9)
+            for (int x = 0; x + size + 2 < 160; x += 11) {
+                const CheckReference ref{frame, 160, x, y, scale};
+                for (int32_t roll : {0, 90, 180, -90}) {
+                    setWindowModel(detector, 22, roll, 0);
+                    setScanScale(detector, scale);
+                    evaluateWindow(detector, x + 1, y + 1, kWindowNormalise);
+                    ASSERT_EQ(detector->roll, ref.refinedRoll(roll)) << "scale " << scale << " at " << x << "," << y;
+                    refinedSeen += detector->roll != roll;
+                    setWindowModel(detector, 22, roll, 45);
+                    evaluateWindow(detector, x + 1, y + 1, kWindowNormalise);
+                    ASSERT_EQ(detector->view, ref.halfProfileView(roll)) << "scale " << scale;
+                    setWindowModel(detector, 22, roll, 90);
+                    evaluateWindow(detector, x + 1, y + 1, kWindowNormalise);
+                    ASSERT_EQ(detector->view, ref.profileView(roll)) << "scale " << scale;
+                    ++checked;
+                }
+            }
+    }
+    EXPECT_GT(checked, 1000);
+    EXPECT_GT(refinedSeen, 0); /* the frame is noisy enough that some windows are refined */
 }
 
 TEST_F(WindowTest, VerifyWindowUsesTheFixedCascade)
