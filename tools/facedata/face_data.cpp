@@ -555,7 +555,9 @@ std::string defaultDataRoot()
     return QDir::homePath().toStdString() + "/.cache/solvane-facedata";
 }
 
-bool loadFaceSources(const std::string &root, FaceSources *sources, std::string *error)
+namespace {
+
+bool loadSources(const std::string &root, bool everything, FaceSources *sources, std::string *error)
 {
     FaceSources s;
     s.root = root;
@@ -578,6 +580,10 @@ bool loadFaceSources(const std::string &root, FaceSources *sources, std::string 
     }
     if (s.johns.empty())
         return missing("the johns photos");
+    if (!everything) {
+        *sources = std::move(s);
+        return true;
+    }
     std::vector<int> shape;
     std::vector<double> values;
     if (!readNpy(skimage + "/lfw_subset.npy", &shape, &values, error))
@@ -609,6 +615,18 @@ bool loadFaceSources(const std::string &root, FaceSources *sources, std::string 
     }
     *sources = std::move(s);
     return true;
+}
+
+} // namespace
+
+bool loadFaceSources(const std::string &root, FaceSources *sources, std::string *error)
+{
+    return loadSources(root, true, sources, error);
+}
+
+bool loadAnnotatedSources(const std::string &root, FaceSources *sources, std::string *error)
+{
+    return loadSources(root, false, sources, error);
 }
 
 Shape meanTrainingShape(const FaceSources &sources)

@@ -140,6 +140,9 @@ struct FaceSources {
 /* Lists every source under root (files are read, pictures only named); false with a message
  * naming what is missing (run fetch.sh). */
 bool loadFaceSources(const std::string &root, FaceSources *sources, std::string *error);
+/* Only the face library's examples (annotated photos and johns photos; no LFW crops, astronaut
+ * or negatives), which `fetch.sh DIR libdlib19.1` fetches alone. */
+bool loadAnnotatedSources(const std::string &root, FaceSources *sources, std::string *error);
 
 /* Every training face as a picture with its points: the annotated training faces (each cut from
  * its photo with a margin of one box on every side), the johns photos and the LFW face crops.

@@ -3,7 +3,10 @@
 # are downloaded with apt-get and unpacked with dpkg-deb, nothing is installed. Running it again
 # keeps what is already there. Prints what it took.
 #
-#   tools/facedata/fetch.sh [DIR]      (DIR defaults to $SOLVANE_FACE_DATA, else ~/.cache/solvane-facedata)
+#   tools/facedata/fetch.sh [DIR [PACKAGE...]]
+#
+# DIR defaults to $SOLVANE_FACE_DATA, else ~/.cache/solvane-facedata. With packages named, only
+# those are fetched (the tests take libdlib19.1 alone).
 set -euo pipefail
 dir=${1:-${SOLVANE_FACE_DATA:-$HOME/.cache/solvane-facedata}}
 mkdir -p "$dir/deb" "$dir/root"
@@ -13,6 +16,9 @@ dir=$(cd "$dir" && pwd)
 # library's LFW subset and astronaut. Negatives: wallpaper packages that show no people.
 packages=(libdlib19.1 python3-skimage mate-backgrounds ukui-wallpapers lomiri-wallpapers-20.04
           plasma-workspace-wallpapers)
+if [ $# -gt 1 ]; then
+  packages=("${@:2}")
+fi
 
 # apt-get download drops its privileges to _apt when it can; let it write there.
 chmod a+rwx "$dir/deb" 2>/dev/null || true
@@ -47,11 +53,12 @@ echo "  annotated training faces: $(count "$examples/faces/training_with_face_la
      "(test split: $(count "$examples/faces/testing_with_face_landmarks.xml"))"
 echo "  johns photos: $(find "$examples/johns" -name '*.jpg' | wc -l)"
 for f in "$skdata/lfw_subset.npy" "$skdata/astronaut.png"; do
-  [ -e "$f" ] && echo "  $(basename "$f")"
+  [ -e "$f" ] || continue
+  echo "  $(basename "$f")"
 done
 negatives=0
 while read -r path; do
   case $path in ''|'#'*) continue ;; esac
-  [ -s "$dir/root/$path" ] && negatives=$((negatives + 1))
+  if [ -s "$dir/root/$path" ]; then negatives=$((negatives + 1)); fi
 done < "$(dirname "$0")/negatives.txt"
 echo "  negative photographs: $negatives (negatives.txt)"

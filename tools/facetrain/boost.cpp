@@ -13,6 +13,7 @@
 
 #include "facesdk/detect/window.h"
 #include "facesdk/base/allocator.h"
+#include "tools/facedata/face_maker.h"
 
 #include <algorithm>
 #include <array>
@@ -21,6 +22,7 @@
 #include <cstring>
 #include <numeric>
 #include <thread>
+#include <tuple>
 
 namespace facetrain {
 
@@ -419,24 +421,43 @@ struct Choice {
     double z = 1e300;
 };
 
-/* The candidate whose lookup table separates the weighted classes best (least Z). */
+/* The lookup table of a histogram (positive and negative weight per bucket): half the log
+ * ratio, clipped, as votes from 0; `lowest` is the table's minimum in real units. */
+void lookupVotes(const double *histogram, int bins, int16_t *votes, double *lowest)
+{
+    double h[256];
+    *lowest = 1e300;
+    for (int b = 0; b < bins; ++b) {
+        h[b] = std::clamp(0.5 * std::log((histogram[size_t(b) * 2] + kEpsilon) / (histogram[size_t(b) * 2 + 1] + kEpsilon)),
+                          -kClip, kClip);
+        *lowest = std::min(*lowest, h[b]);
+    }
+    for (int b = 0; b < bins; ++b)
+        votes[b] = int16_t(std::lround((h[b] - *lowest) * kVotesPerUnit));
+}
+
+
+
+/* The candidate whose lookup table separates the weighted classes best (least Z). Weights are
+ * added as 2^-52 fixed point, so the sums do not depend on how the samples are split among
+ * the threads. */
 Choice chooseCandidate(const ClassState &pos, const ClassState &neg, const std::vector<double> &wPos,
                        const std::vector<double> &wNeg, size_t candidates, int bins, int threads,
                        std::vector<double> *histogramOut)
 {
     threads = std::max(1, threads);
+    constexpr double kFixed = 4503599627370496.0; /* 2^52 */
     const size_t cells = candidates * size_t(bins) * 2;
-    std::vector<std::vector<double>> hist(size_t(threads), std::vector<double>(cells, 0.0));
+    std::vector<std::vector<int64_t>> hist(size_t(threads), std::vector<int64_t>(cells, 0));
     auto accumulate = [&](const ClassState &s, const std::vector<double> &w, int cls, size_t i, int t) {
         if (!s.alive[i] || w[i] == 0)
             return;
         const uint8_t *row = s.bins.data() + i * candidates;
-        double *h = hist[size_t(t)].data();
-        const double wi = w[i];
+        int64_t *h = hist[size_t(t)].data();
+        const int64_t wi = int64_t(std::llround(w[i] * kFixed));
         for (size_t j = 0; j < candidates; ++j)
             h[(j * size_t(bins) + row[j]) * 2 + size_t(cls)] += wi;
     };
-    /* samples are split into contiguous ranges, one per thread, so each adds in a fixed order */
     const size_t total = pos.size() + neg.size();
     std::vector<std::thread> pool;
     for (int t = 0; t < threads; ++t)
@@ -451,7 +472,7 @@ Choice chooseCandidate(const ClassState &pos, const ClassState &neg, const std::
         });
     for (auto &th : pool)
         th.join();
-    std::vector<double> &sum = hist[0];
+    std::vector<int64_t> &sum = hist[0];
     for (int t = 1; t < threads; ++t)
         for (size_t k = 0; k < cells; ++k)
             sum[k] += hist[size_t(t)][k];
@@ -459,7 +480,8 @@ Choice chooseCandidate(const ClassState &pos, const ClassState &neg, const std::
     parallelFor(candidates, threads, [&](size_t j, int) {
         double acc = 0;
         for (int b = 0; b < bins; ++b) {
-            const double p = sum[(j * size_t(bins) + size_t(b)) * 2], n = sum[(j * size_t(bins) + size_t(b)) * 2 + 1];
+            const double p = double(sum[(j * size_t(bins) + size_t(b)) * 2]) / kFixed;
+            const double n = double(sum[(j * size_t(bins) + size_t(b)) * 2 + 1]) / kFixed;
             acc += std::sqrt((p + kEpsilon) * (n + kEpsilon));
         }
         z[j] = acc;
@@ -468,8 +490,9 @@ Choice chooseCandidate(const ClassState &pos, const ClassState &neg, const std::
     for (size_t j = 0; j < candidates; ++j)
         if (z[j] < best.z)
             best = Choice{j, z[j]};
-    histogramOut->assign(sum.begin() + ptrdiff_t(best.candidate * size_t(bins) * 2),
-                         sum.begin() + ptrdiff_t((best.candidate + 1) * size_t(bins) * 2));
+    histogramOut->resize(size_t(bins) * 2);
+    for (size_t k = 0; k < size_t(bins) * 2; ++k)
+        (*histogramOut)[k] = double(sum[best.candidate * size_t(bins) * 2 + k]) / kFixed;
     return best;
 }
 
@@ -496,6 +519,18 @@ TrainedModel trainCascade(const SampleStore &positives, const SampleStore &valid
     const uint32_t total = options.rectangles + options.blocks;
     TrainedModel model(options.rectangles, options.blocks);
     std::vector<Candidate> rectangles = rectangleCandidates(options.base), blocks = blockCandidates(options.base);
+    if (rectangles.size() > options.maxRectangles) {
+        /* a fixed share of the placements, chosen by the seed: neighbouring placements are
+         * nearly alike, and the rounds cost in proportion */
+        facedata::Random pick(options.seed * 2654435761ull + uint64_t(options.base));
+        for (size_t i = rectangles.size() - 1; i > 0; --i)
+            std::swap(rectangles[i], rectangles[size_t(pick.next() % (i + 1))]);
+        rectangles.resize(options.maxRectangles);
+        std::sort(rectangles.begin(), rectangles.end(), [](const Candidate &a, const Candidate &b) {
+            return std::make_tuple(a.kind, a.unitWidth, a.unitHeight, a.anchorY, a.anchorX) <
+                   std::make_tuple(b.kind, b.unitWidth, b.unitHeight, b.anchorY, b.anchorX);
+        });
+    }
     chooseShifts(&rectangles, positives, options.threads);
 
     ClassState pos, neg;
@@ -530,16 +565,9 @@ TrainedModel trainCascade(const SampleStore &positives, const SampleStore &valid
         const Choice choice = chooseCandidate(pos, neg, wPos, wNeg, group->size(), bins, options.threads, &histogram);
         const Candidate &c = (*group)[choice.candidate];
 
-        double h[256];
-        double lowest = 1e300;
-        for (int b = 0; b < bins; ++b) {
-            h[b] = std::clamp(0.5 * std::log((histogram[size_t(b) * 2] + kEpsilon) / (histogram[size_t(b) * 2 + 1] + kEpsilon)),
-                              -kClip, kClip);
-            lowest = std::min(lowest, h[b]);
-        }
         int16_t votes[256];
-        for (int b = 0; b < bins; ++b)
-            votes[b] = int16_t(std::lround((h[b] - lowest) * kVotesPerUnit));
+        double lowest;
+        lookupVotes(histogram.data(), bins, votes, &lowest);
         offsetSoFar += lowest;
 
         /* the new sums, on the integers the detector adds */

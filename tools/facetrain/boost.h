@@ -150,6 +150,8 @@ struct BoostOptions {
     size_t negatives = 8000;     /* live negatives kept for training */
     double refillBelow = 0.6;    /* mine when fewer than this share of negatives is left */
     int threads = 4;
+    size_t maxRectangles = 6000; /* rectangle placements tried (a seeded share when there are more) */
+    uint64_t seed = 1;
     std::function<void(const std::string &)> log;
 };
 

@@ -247,16 +247,17 @@ void cutPositives(const ModelPlan &plan, const FaceMaker &maker, uint64_t index,
     FaceDetector *d = picture.detector();
     if (plan.kind == WindowKind::Scan) {
         const float window = float(std::exp(rng.uniform(std::log(plan.windowLow), std::log(plan.windowHigh))));
-        /* the face in the window: 0.78 .. 1.03 of the window, as a pair of scales sees it */
-        const float box = window * float(rng.uniform(0.8, 1.03));
+        /* the face in the window: 0.87 .. 1.1 of the window; the pairs of scales and the
+         * coarse grid give each face several windows about this close */
+        const float box = window * float(rng.uniform(0.87, 1.1));
         MadeFace face = makeFace(maker, plan, index, rng, box, 2.2f);
         Luma luma = lumaOf(face.image);
         if (!picture.load(luma.pixels.data(), luma.width, luma.height))
             return;
         const uint32_t scale = scaleForWindow(int32_t(std::lround(window)), plan.base);
         const float u = float(windowForScale(scale, plan.base));
-        /* the coarse grid's tolerance: up to half a step of 5 pixels, plus a little */
-        const float slack = 2.5f + 0.04f * u;
+        /* within about a third of the coarse grid's step of 5 pixels */
+        const float slack = 1.5f + 0.02f * u;
         const int32_t x = int32_t(std::lround(face.box.x + face.box.width / 2 - u / 2 + rng.uniform(-slack, slack)));
         const int32_t y = int32_t(std::lround(face.box.y + face.box.height / 2 - u / 2 + rng.uniform(-slack, slack)));
         tables.install(d, plan, acceptAll(), acceptAll());
@@ -312,7 +313,7 @@ public:
     uint64_t mine(const CascadeModel *partial, const CascadeModel *variant0, size_t wanted, SampleStore *out)
     {
         uint64_t examined = 0;
-        const uint64_t batch = uint64_t(threads_) * 4;
+        const uint64_t batch = 16; /* frames per round, whatever the threads */
         /* a bounded search: the cascade may already reject nearly everything */
         const uint64_t limit = frame_ + 6000;
         while (out->size() < wanted && frame_ < limit) {
@@ -371,14 +372,20 @@ private:
             if (!picture.load(luma.pixels.data(), luma.width, luma.height))
                 return 0;
             tables.install(d, plan_, variant0 ? variant0 : partial, variant0 ? partial : nullptr);
+            /* every window of the frame is asked; up to cap of those that pass are kept, chosen
+             * at random so that no part of the frame is favoured */
+            struct Passed {
+                int32_t x, y;
+                uint32_t scale;
+            };
+            std::vector<Passed> passed;
             const float sizes = float(rng.uniform(0, 1));
-            for (float window = plan_.windowLow * (1 + 0.19f * sizes); window <= plan_.windowHigh * 1.2f && out->size() < cap;
-                 window *= 1.19f) {
+            for (float window = plan_.windowLow * (1 + 0.19f * sizes); window <= plan_.windowHigh * 1.2f; window *= 1.19f) {
                 const uint32_t scale = scaleForWindow(int32_t(std::lround(window)), plan_.base);
                 const int32_t u = windowForScale(scale, plan_.base);
                 const int32_t step = std::max(2, u / 7);
-                for (int32_t y = rng.below(step); y + u < luma.height && out->size() < cap; y += step)
-                    for (int32_t x = rng.below(step); x + u < luma.width && out->size() < cap; x += step) {
+                for (int32_t y = rng.below(step); y + u < luma.height; y += step)
+                    for (int32_t x = rng.below(step); x + u < luma.width; x += step) {
                         if (fs > 0 && intersectionOverUnion(float(x), float(y), float(u), fx, fy, fs) > 0.4f)
                             continue;
                         bool clear = true;
@@ -388,8 +395,14 @@ private:
                             continue;
                         ++examined;
                         if (askScanWindow(picture, plan_, x, y, scale, variant0 != nullptr))
-                            cutWindow(picture, x, y, out);
+                            passed.push_back(Passed{x, y, scale});
                     }
+            }
+            for (size_t i = 0; i < passed.size() && i < cap; ++i) {
+                std::swap(passed[i], passed[i + size_t(rng.below(int(passed.size() - i)))]);
+                /* asked again, so that the detector's roll and view are this window's */
+                askScanWindow(picture, plan_, passed[i].x, passed[i].y, passed[i].scale, variant0 != nullptr);
+                cutWindow(picture, passed[i].x, passed[i].y, out);
             }
             return examined;
         }
@@ -448,7 +461,7 @@ private:
         if (!picture.load(c.luma.pixels.data(), c.luma.width, c.luma.height))
             return 0;
         const PointF eyes[2] = {toCrop(c, face.leftEye), toCrop(c, face.rightEye)};
-        const float nearShare = plan_.first == kModelEye ? 0.3f : 0.2f;
+        const float nearShare = plan_.first == kModelEye ? 0.2f : 0.15f;
         for (uint32_t scale : eyeScales(c.eyeWindow)) {
             const int32_t m = windowForScale(scale, 14);
             picture.setWindow(14, 0, 0, scale);
@@ -479,11 +492,10 @@ private:
 /* Positives of a plan, made in parallel, kept in index order. */
 SampleStore makePositives(const ModelPlan &plan, const FaceMaker &maker, uint64_t first, size_t count, int threads)
 {
-    const size_t chunk = 64;
     SampleStore all;
     uint64_t index = first;
     while (all.size() < count) {
-        const size_t batch = size_t(threads) * chunk;
+        const size_t batch = 256; /* faces per round, whatever the threads */
         std::vector<SampleStore> parts(batch);
         std::atomic<size_t> next{0};
         std::vector<std::thread> pool;
@@ -567,9 +579,12 @@ std::vector<ModelResult> trainPlan(const ModelPlan &plan, const FaceBank &bank, 
     boost.rectangles = shape.rectangles;
     boost.blocks = shape.blocks;
     boost.base = plan.base;
-    boost.missBudget = options.missBudget;
+    /* the turned views are found less surely by their synthetic faces: their cascades are kept
+     * stricter, so that they find little where nothing is */
+    boost.missBudget = plan.view == 0 ? options.missBudget : options.missBudget * 2;
     boost.negatives = options.negatives;
     boost.threads = options.threads;
+    boost.seed = seed;
     boost.log = options.log;
 
     std::vector<ModelResult> results;
@@ -605,7 +620,7 @@ std::vector<ModelResult> trainPlan(const ModelPlan &plan, const FaceBank &bank, 
                                            return miner1.mine(partial, v0, wanted, out);
                                        },
                                        boost);
-    second.finished(scaleForTarget(second, validation1, 120));
+    second.finished(scaleForTarget(second, validation1, 42));
     results.push_back(ModelResult{DetectorModelId(plan.first + 1), second});
     return results;
 }

@@ -48,7 +48,7 @@ struct TrainOptions {
     size_t positives = 8000;   /* training positives per model */
     size_t validation = 2000;  /* positives that set the thresholds */
     size_t negatives = 8000;
-    double missBudget = 0.02;
+    double missBudget = 0.06;
     int threads = 4;
     double rectangleShare = 1.0; /* share of the rectangle candidates tried (1 = all) */
     std::function<void(const std::string &)> log;

@@ -2,7 +2,10 @@
 // on the detector's own evaluators and writes them as a C++ source of tables.
 //
 //   facetrain [--data DIR] [--out FILE] [--seed N] [--threads N] [--models NAME,...]
-//             [--positives N] [--negatives N]
+//             [--positives N] [--negatives N] [--quick]
+//
+// --quick trains the eye model alone from a few hundred windows of the face library's examples
+// (fetch.sh DIR libdlib19.1 is enough): a small table that a test reproduces from its seed.
 #include "tools/facetrain/families.h"
 
 #include <chrono>
@@ -16,7 +19,7 @@ namespace {
 int usage()
 {
     std::fprintf(stderr, "usage: facetrain [--data DIR] [--out FILE] [--seed N] [--threads N] [--models NAME,...]\n"
-                         "                 [--positives N] [--negatives N]\n");
+                         "                 [--positives N] [--negatives N] [--quick]\n");
     return 2;
 }
 
@@ -27,6 +30,7 @@ int main(int argc, char **argv)
     std::string data = facedata::defaultDataRoot(), out = "model_data.cpp", only;
     facetrain::TrainOptions options;
     std::string command = "facetrain";
+    bool quick = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&]() -> const char * { return i + 1 < argc ? argv[++i] : nullptr; };
@@ -45,10 +49,17 @@ int main(int argc, char **argv)
             options.positives = std::strtoull(v, nullptr, 10);
         else if (arg == "--negatives" && (v = value()))
             options.negatives = std::strtoull(v, nullptr, 10);
+        else if (arg == "--quick")
+            quick = true;
         else
             return usage();
         if (arg != "--data" && arg != "--out")
             command += " " + arg + (v ? std::string(" ") + v : std::string());
+    }
+    if (quick) {
+        only = "eye";
+        options.positives = 400;
+        options.negatives = 400;
     }
     options.validation = options.positives / 4;
     options.log = [](const std::string &line) {
@@ -59,7 +70,9 @@ int main(int argc, char **argv)
     facedata::FaceSources sources;
     facedata::FaceBank bank;
     std::string error;
-    if (!facedata::loadFaceSources(data, &sources, &error) || !facedata::loadFaceBank(sources, &bank, &error)) {
+    const bool loaded = quick ? facedata::loadAnnotatedSources(data, &sources, &error)
+                              : facedata::loadFaceSources(data, &sources, &error);
+    if (!loaded || !facedata::loadFaceBank(sources, &bank, &error)) {
         std::fprintf(stderr, "facetrain: %s\n", error.c_str());
         return 1;
     }
@@ -71,12 +84,14 @@ int main(int argc, char **argv)
             continue;
         for (auto &r : facetrain::trainPlan(plan, bank, options))
             results.push_back(std::move(r));
+        /* written after every model, so a long run leaves what it has */
+        if (!facetrain::writeModelSource(out, results, command, &error)) {
+            std::fprintf(stderr, "facetrain: %s\n", error.c_str());
+            return 1;
+        }
         const double minutes = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / 60;
-        std::printf("%s done after %.1f minutes\n", plan.name, minutes);
-    }
-    if (!facetrain::writeModelSource(out, results, command, &error)) {
-        std::fprintf(stderr, "facetrain: %s\n", error.c_str());
-        return 1;
+        if (!quick)
+            std::printf("%s done after %.1f minutes\n", plan.name, minutes);
     }
     std::printf("wrote %s\n", out.c_str());
     return 0;

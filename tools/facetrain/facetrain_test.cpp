@@ -1,0 +1,181 @@
+// The trainer's quick mode reproduces its committed table from its seed, and the detector with
+// the trained tables finds the face maker's faces at every roll it searches and at both turned
+// views of each side.
+//
+// Both take the face library's examples only (annotated photos and johns photos): from
+// $SOLVANE_FACE_DATA when it holds them, else fetched into the build tree with
+// tools/facedata/fetch.sh (apt-get download of libdlib19.1, 4 MB).
+#include "facesdk/base/allocator.h"
+#include "facesdk/detect/convert.h"
+#include "facesdk/detect/detector.h"
+#include "facesdk/detect/detector_object.h"
+#include "tools/facedata/face_maker.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+std::string annotatedData()
+{
+    static const std::string root = [] {
+        facedata::FaceSources sources;
+        std::string error;
+        const char *given = std::getenv("SOLVANE_FACE_DATA");
+        if (given && *given && facedata::loadAnnotatedSources(given, &sources, &error))
+            return std::string(given);
+        const std::string fetched = std::string(std::getenv("SOLVANE_BINARY_DIR") ? std::getenv("SOLVANE_BINARY_DIR") : ".") +
+                                    "/facedata";
+        if (facedata::loadAnnotatedSources(fetched, &sources, &error))
+            return fetched;
+        const QString script = QString::fromUtf8(std::getenv("SOLVANE_SOURCE_DIR") ? std::getenv("SOLVANE_SOURCE_DIR") : ".") +
+                               "/tools/facedata/fetch.sh";
+        QProcess fetch;
+        fetch.start("bash", {script, QString::fromStdString(fetched), "libdlib19.1"});
+        fetch.waitForFinished(300000);
+        return fetched;
+    }();
+    return root;
+}
+
+const facedata::FaceBank &bank()
+{
+    static const facedata::FaceBank loaded = [] {
+        facedata::FaceSources sources;
+        facedata::FaceBank b;
+        std::string error;
+        if (!facedata::loadAnnotatedSources(annotatedData(), &sources, &error) ||
+            !facedata::loadFaceBank(sources, &b, &error))
+            ADD_FAILURE() << error;
+        return b;
+    }();
+    return loaded;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+int wrapDegrees(int a)
+{
+    while (a > 180)
+        a -= 360;
+    while (a <= -180)
+        a += 360;
+    return a;
+}
+
+} // namespace
+
+TEST(FaceTrainQuick, ReproducesTheCommittedTableFromItsSeed)
+{
+    ASSERT_FALSE(bank().faces.empty());
+    QTemporaryDir dir;
+    const QString out = dir.filePath("quick.cpp");
+    QProcess train;
+    train.start(FACETRAIN_EXECUTABLE, {"--quick", "--seed", "1", "--threads", "2", "--data",
+                                       QString::fromStdString(annotatedData()), "--out", out});
+    ASSERT_TRUE(train.waitForFinished(110000));
+    ASSERT_EQ(train.exitCode(), 0) << train.readAllStandardError().toStdString();
+    const QByteArray committed = readAll(QString::fromUtf8(std::getenv("SOLVANE_SOURCE_DIR")) +
+                                         "/tools/facetrain/testdata/quick_eye_model.cpp");
+    ASSERT_FALSE(committed.isEmpty());
+    EXPECT_TRUE(readAll(out) == committed) << "the quick table differs from testdata/quick_eye_model.cpp";
+}
+
+namespace {
+
+struct TurnCase {
+    float roll, yaw;
+    int view; /* the view the detector must report, up to its sign */
+};
+
+/* The made face's box and eyes against what the detector reported; empty when it is fine. */
+std::string compare(const facedata::MadeFace &made, const TurnCase &c, const DetectedFacePublic &f)
+{
+    const float side = made.box.width;
+    const float cx = f.box[0] + f.box[2] / 2.0f, cy = f.box[1] + f.box[3] / 2.0f;
+    const float mx = made.box.x + side / 2, my = made.box.y + side / 2;
+    if (std::hypot(cx - mx, cy - my) > 0.2f * side)
+        return "box centre off by " + std::to_string(std::hypot(cx - mx, cy - my) / side) + " of the side";
+    if (f.box[2] < 0.75f * side || f.box[2] > 1.35f * side)
+        return "box side " + std::to_string(f.box[2]) + " for " + std::to_string(side);
+    if (std::abs(f.view) != c.view)
+        return "view " + std::to_string(f.view);
+    if (c.view == 0 && std::abs(wrapDegrees(f.roll - int(c.roll))) > 20)
+        return "roll " + std::to_string(f.roll);
+    if (c.view == 90)
+        return ""; /* profiles get no eye search */
+    const float iod = std::hypot(made.rightEye.x - made.leftEye.x, made.rightEye.y - made.leftEye.y);
+    for (const facedata::PointF &eye : {made.leftEye, made.rightEye}) {
+        float best = 1e9f;
+        for (const int32_t *box : {f.firstEyeBox, f.secondEyeBox})
+            if (box[2] > 0)
+                best = std::min(best, std::hypot(box[0] + box[2] / 2.0f - eye.x, box[1] + box[3] / 2.0f - eye.y));
+        if (best > (c.view == 0 ? 0.25f : 0.4f) * iod)
+            return "eye off by " + std::to_string(best / iod) + " of the eye distance";
+    }
+    return "";
+}
+
+} // namespace
+
+TEST(TrainedDetector, FindsMadeFacesAtEveryRollAndBothTurnsOfEachSide)
+{
+    ASSERT_FALSE(bank().faces.empty());
+    static const int16_t kRolls[17] = {0, 30, 45, 60, 90, 120, 135, 150, 180, -150, -135, -120, -90, -60, -45, -30, 8191};
+    std::vector<TurnCase> cases;
+    for (int i = 0; i < 16; ++i)
+        cases.push_back({float(kRolls[i]), 0, 0});
+    for (float yaw : {45.0f, -45.0f})
+        cases.push_back({0, yaw, 45});
+    for (float yaw : {90.0f, -90.0f})
+        cases.push_back({0, yaw, 90});
+
+    facedata::FaceMaker maker(&bank(), 2024);
+    DetectorConfig config{};
+    config.size = sizeof config;
+    config.flags = kDetectorFlagEyeBoxes | kDetectorFlagFaceScore | kDetectorFlagSkinPrefilter;
+    config.rollAngles = kRolls;
+    for (size_t k = 0; k < cases.size(); ++k) {
+        const TurnCase &c = cases[k];
+        for (uint64_t index : {uint64_t(k * 2), uint64_t(k * 2 + 1)}) {
+            facedata::FaceRequest request;
+            request.width = request.height = 240;
+            request.centreX = 118;
+            request.centreY = 122;
+            request.boxSide = 72;
+            request.roll = c.roll;
+            request.yaw = c.yaw;
+            const facedata::MadeFace made = maker.make(index, request);
+
+            FaceDetector *detector = nullptr;
+            ASSERT_EQ(faceDetectorCreate(defaultAllocator(), &config, &detector), 0);
+            DetectorImage image{};
+            image.size = sizeof image;
+            image.width = image.height = 240;
+            image.stride = 240 * 3;
+            image.format = kDetectorRgb;
+            image.pixels = const_cast<uint8_t *>(made.image.rgb.data());
+            const int rc = faceDetectorDetect(detector, &image, nullptr, nullptr);
+            std::string why = rc == 0 ? "" : "no face found";
+            bool found = false;
+            for (DetectedFace *f = faceDetectorNextFace(detector, nullptr); f && !found; f = faceDetectorNextFace(detector, f)) {
+                const std::string off = compare(made, c, f->report);
+                found = off.empty();
+                if (!found)
+                    why = off;
+            }
+            EXPECT_TRUE(found) << "roll " << c.roll << " yaw " << c.yaw << " face " << index << ": " << why;
+            faceDetectorDestroy(detector);
+        }
+    }
+}
