@@ -125,6 +125,14 @@ float intersectionOverUnion(float ax, float ay, float as, float bx, float by, fl
     return inter / (as * as + bs * bs - inter);
 }
 
+/* A window too close to a made face to count as a negative: about the face's size (within
+ * 1.3 times either way) and overlapping it by 40 % or more. Larger windows around the face are
+ * negatives, so that the scan, which asks large windows first, stops at the face's own size. */
+bool nearTheFace(float x, float y, float u, float fx, float fy, float fs)
+{
+    return u < fs * 1.3f && u * 1.3f > fs && intersectionOverUnion(x, y, u, fx, fy, fs) > 0.4f;
+}
+
 /* A made face for a plan: the face's roll near the plan's, its turn within the plan's range. */
 MadeFace makeFace(const FaceMaker &maker, const ModelPlan &plan, uint64_t index, Random &rng, float boxSide,
                   float pictureScale)
@@ -386,7 +394,7 @@ private:
                 const int32_t step = std::max(2, u / 7);
                 for (int32_t y = rng.below(step); y + u < luma.height; y += step)
                     for (int32_t x = rng.below(step); x + u < luma.width; x += step) {
-                        if (fs > 0 && intersectionOverUnion(float(x), float(y), float(u), fx, fy, fs) > 0.4f)
+                        if (fs > 0 && nearTheFace(float(x), float(y), float(u), fx, fy, fs))
                             continue;
                         bool clear = true;
                         for (const BoxF &a : avoid)
