@@ -126,11 +126,11 @@ float intersectionOverUnion(float ax, float ay, float as, float bx, float by, fl
 }
 
 /* A window too close to a made face to count as a negative: about the face's size (within
- * 1.3 times either way) and overlapping it by 40 % or more. Larger windows around the face are
+ * 1.2 times either way) and overlapping it by 40 % or more. Larger windows around the face are
  * negatives, so that the scan, which asks large windows first, stops at the face's own size. */
 bool nearTheFace(float x, float y, float u, float fx, float fy, float fs)
 {
-    return u < fs * 1.3f && u * 1.3f > fs && intersectionOverUnion(x, y, u, fx, fy, fs) > 0.4f;
+    return u < fs * 1.2f && u * 1.2f > fs && intersectionOverUnion(x, y, u, fx, fy, fs) > 0.4f;
 }
 
 /* A made face for a plan: the face's roll near the plan's, its turn within the plan's range. */
@@ -255,9 +255,10 @@ void cutPositives(const ModelPlan &plan, const FaceMaker &maker, uint64_t index,
     FaceDetector *d = picture.detector();
     if (plan.kind == WindowKind::Scan) {
         const float window = float(std::exp(rng.uniform(std::log(plan.windowLow), std::log(plan.windowHigh))));
-        /* the face in the window: 0.87 .. 1.1 of the window; the pairs of scales and the
-         * coarse grid give each face several windows about this close */
-        const float box = window * float(rng.uniform(0.87, 1.1));
+        /* the face in the window: 0.92 .. 1.06 of the window; the pairs of scales and the
+         * coarse grid give each face several windows about this close, and the best of them
+         * becomes the face's box */
+        const float box = window * float(rng.uniform(0.92, 1.06));
         MadeFace face = makeFace(maker, plan, index, rng, box, 2.2f);
         Luma luma = lumaOf(face.image);
         if (!picture.load(luma.pixels.data(), luma.width, luma.height))
@@ -265,7 +266,7 @@ void cutPositives(const ModelPlan &plan, const FaceMaker &maker, uint64_t index,
         const uint32_t scale = scaleForWindow(int32_t(std::lround(window)), plan.base);
         const float u = float(windowForScale(scale, plan.base));
         /* within about a third of the coarse grid's step of 5 pixels */
-        const float slack = 1.5f + 0.02f * u;
+        const float slack = 1.0f + 0.02f * u;
         const int32_t x = int32_t(std::lround(face.box.x + face.box.width / 2 - u / 2 + rng.uniform(-slack, slack)));
         const int32_t y = int32_t(std::lround(face.box.y + face.box.height / 2 - u / 2 + rng.uniform(-slack, slack)));
         tables.install(d, plan, acceptAll(), acceptAll());
