@@ -43,14 +43,23 @@ TEST(Models, TrainedDataMustHaveTheModelsShape)
     ShapedData noVotes(kModelEye);
     noVotes.blocks[0].votes = nullptr;
     EXPECT_FALSE(detectorModelValid(kModelEye, noVotes.data));
-    // the library's own data is not supplied yet: every model is left out
-    for (int id = 0; id < kModelCount; ++id)
-        EXPECT_FALSE(detectorModelValid(DetectorModelId(id), detectorModelData(DetectorModelId(id))));
-    const CascadeSet empty = defaultCascadeSet();
-    for (int view = 0; view < kViewCount; ++view)
-        for (int i = 0; i < kCascadeTableSize; ++i)
-            EXPECT_EQ(empty.tables[view][i], nullptr);
-    EXPECT_EQ(empty.verify, nullptr);
+    // the library's own trained data: every model has its shape, its offset is its last
+    // threshold, and the default set serves every roll, view, base and variant it should
+    for (int id = 0; id < kModelCount; ++id) {
+        const DetectorModelData &data = detectorModelData(DetectorModelId(id));
+        ASSERT_TRUE(detectorModelValid(DetectorModelId(id), data)) << id;
+        EXPECT_EQ(data.offset, data.blocks[data.blockCount - 1].threshold) << id;
+    }
+    const CascadeSet trained = defaultCascadeSet();
+    for (int32_t roll : {0, 30, 45, 60, 90, 120, 135, 150, 180, -150, -135, -120, -90, -60, -45, -30})
+        for (int slot = 0; slot < 4; ++slot)
+            EXPECT_NE(trained.tables[kViewFrontal][angleIndex(roll) * 4 + slot], nullptr) << roll;
+    for (int view = kViewHalfPositive; view < kViewCount; ++view)
+        for (int32_t roll : {0, 90, 180, -90})
+            EXPECT_NE(trained.tables[view][angleIndex(roll) * 4 + 2], nullptr) << view << " " << roll;
+    EXPECT_NE(trained.verify, nullptr);
+    EXPECT_NE(trained.eye, nullptr);
+    EXPECT_NE(trained.eyeVerify, nullptr);
 }
 
 TEST(Models, EachModelServesItsRollsViewsBasesAndVariants)

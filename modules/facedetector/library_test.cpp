@@ -110,9 +110,13 @@ TEST_F(FaceLibraryTest, DetectsThroughItsTable)
     SyntheticFrame frame(160, 120);
     frame.drawFace(40, 30, 48, 0);
     DetectorImage image = frame.image();
-    // the library carries no trained cascades: a real picture has no face
-    EXPECT_EQ(ops->detect(detector, &image, nullptr, nullptr), kResultNotFound);
-    EXPECT_EQ(ops->nextFace(detector, nullptr), nullptr);
+    // the library's detectors start with the trained cascades of facesdk/detect (whether
+    // they take the drawn face for one is theirs to say; tools/facetrain's tests show the
+    // trained tables at work)
+    EXPECT_NE(detector->cascades.verify, nullptr);
+    EXPECT_NE(detector->cascades.eye, nullptr);
+    ASSERT_NE(detector->cascades.tables[kViewFrontal], nullptr);
+    EXPECT_NE(detector->cascades.tables[kViewFrontal][2], nullptr); /* upright, 22 pixels, variant 0 */
 
     // with the synthetic cascades in place the drawn face is found and reported in 128 bytes
     SyntheticModels models;
