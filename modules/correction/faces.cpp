@@ -5,11 +5,6 @@
 #include "modules/correction/skin_tones.h"
 #include "modules/correction/vexilo_exports.h"
 
-#include "facesdk/base/allocator.h"
-#include "facesdk/base/result_codes.h"
-#include "facesdk/detect/convert.h"
-#include "facesdk/detect/detector.h"
-#include "facesdk/detect/detector_object.h"
 
 #include <algorithm>
 #include <cmath>
@@ -20,7 +15,6 @@
 namespace vexilo {
 namespace {
 
-constexpr int kSamplesPerSide = 4;           // samples per copy pixel and direction, at most
 constexpr uint32_t kSearchFlags = kDetectorFlagSkinPrefilter | kDetectorFlagFaceScore | kDetectorFlagEyeBoxes;
 constexpr double kSkinPatchDrop = 0.12;      // the skin patch's centre below the box's, in box sides
 constexpr double kSkinPatchRadius = 0.25;    // in box sides: cheeks, nose and mouth
@@ -31,84 +25,19 @@ constexpr size_t kSkinSamplesPerFace = 12;   // fewer: the face adds nothing
 
 // ---- The search copy ----
 
-// The picture as packed R, G, B bytes of at most kFaceSearchSide a side; each copy pixel is the
-// mean of up to 4 x 4 samples of its footprint.
-struct SearchCopy {
-    int width = 0, height = 0;
-    double scale = 1.0;  // picture pixels per copy pixel
-    std::vector<uint8_t> rgb;
-
-    const uint8_t* at(int x, int y) const { return &rgb[(size_t(y) * width + x) * 3]; }
-};
+using SearchCopy = RgbSearchCopy;
 
 SearchCopy makeSearchCopy(const PixelLayout& layout, const VxlEngineImage* image) {
-    SearchCopy copy;
-    const int longer = std::max(image->width, image->height);
-    copy.scale = longer > kFaceSearchSide ? double(longer) / kFaceSearchSide : 1.0;
-    copy.width = std::max(1, int(image->width / copy.scale));
-    copy.height = std::max(1, int(image->height / copy.scale));
-    copy.rgb.resize(size_t(copy.width) * copy.height * 3);
-    for (int y = 0; y < copy.height; ++y) {
-        const int top = int(y * copy.scale), bottom = std::max(top + 1, std::min(image->height, int((y + 1) * copy.scale)));
-        const int stepY = std::max(1, (bottom - top) / kSamplesPerSide);
-        for (int x = 0; x < copy.width; ++x) {
-            const int left = int(x * copy.scale), right = std::max(left + 1, std::min(image->width, int((x + 1) * copy.scale)));
-            const int stepX = std::max(1, (right - left) / kSamplesPerSide);
-            float sum[3] = {0, 0, 0};
-            int count = 0;
-            for (int sy = top; sy < bottom; sy += stepY) {
-                const uint8_t* row = rowOf(image, sy);
-                for (int sx = left; sx < right; sx += stepX) {
-                    float rgb[3];
-                    readRgb(layout, row, sx, rgb);
-                    for (int c = 0; c < 3; ++c)
-                        sum[c] += rgb[c];
-                    ++count;
-                }
-            }
-            uint8_t* out = &copy.rgb[(size_t(y) * copy.width + x) * 3];
-            for (int c = 0; c < 3; ++c)
-                out[c] = uint8_t(std::min(255.0f, sum[c] / count * 255.0f + 0.5f));
-        }
-    }
-    return copy;
+    return rgbSearchCopy(image->width, image->height, kFaceSearchSide,
+                         [&](int x, int y, float rgb[3]) { readRgb(layout, rowOf(image, y), x, rgb); });
 }
 
 // ---- The detector's run ----
 
 // The faces the detector reports on the copy, in its order; none when it cannot be created or
 // fails.
-std::vector<DetectedFacePublic> detectFaces(SearchCopy& copy) {
-    std::vector<DetectedFacePublic> faces;
-    DetectorConfig config;
-    std::memset(&config, 0, sizeof config);
-    config.size = sizeof config;
-    config.flags = kSearchFlags;
-    FaceDetector* detector = nullptr;
-    if (faceDetectorFactory()(defaultAllocator(), &config, &detector) != kResultOk || !detector) {
-        if (detector)
-            detector->methods->destroy(detector);
-        return faces;
-    }
-    DetectorImage picture;
-    std::memset(&picture, 0, sizeof picture);
-    picture.size = sizeof picture;
-    picture.width = copy.width;
-    picture.height = copy.height;
-    picture.stride = copy.width * 3;
-    picture.format = kDetectorRgb;
-    picture.pixels = copy.rgb.data();
-    try {
-        if (detector->methods->detect(detector, &picture, nullptr, nullptr) == kResultOk)
-            for (DetectedFace* face = detector->methods->nextFace(detector, nullptr); face;
-                 face = detector->methods->nextFace(detector, face))
-                faces.push_back(face->report);
-    } catch (...) {
-        detector->methods->destroy(detector);
-        throw;
-    }
-    detector->methods->destroy(detector);
-    return faces;
+std::vector<DetectedFacePublic> detectFaces(const SearchCopy& copy) {
+    return detectStillRgb(copy.rgb.data(), copy.width, copy.height, kSearchFlags, faceDetectorFactory());
 }
 
 // ---- Records and skin ----

@@ -12,9 +12,7 @@
 
 #include "modules/correction/engine.h"
 
-struct DetectorConfig;
-struct EngineAllocator;
-struct FaceDetector;
+#include "facesdk/detect/still_detection.h"
 
 namespace vexilo {
 
@@ -22,7 +20,6 @@ namespace vexilo {
 
 // Creates the detector a search runs (faceDetectorCreate). Tests put one in its place that
 // installs cascades of their own; the engine itself never changes it.
-using DetectorFactory = int (*)(EngineAllocator* allocator, const DetectorConfig* config, FaceDetector** detector);
 DetectorFactory& faceDetectorFactory();
 
 // ---- The search ----

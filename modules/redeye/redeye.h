@@ -26,7 +26,22 @@ struct Box {
     int confidence;
 };
 
-// Finds red pupils in the picture; boxes are eye areas in the picture's own pixels.
+// A face the face detector found, in the picture's pixels: the box's centre and side, and the
+// cosine and sine of its roll (clockwise on screen).
+struct FaceZone {
+    double centreX, centreY, side;
+    double cosRoll, sinRoll;
+};
+
+// The faces of the picture (none when the detector cannot run).
+std::vector<FaceZone> findFaces(const ReImage* image, const Layout& layout);
+
+// Finds red pupils in the picture; boxes are eye areas in the picture's own pixels. Red blobs count
+// only as the two pupils of one of the faces, or, when no face was found, as one of a pair
+// amid skin.
+std::vector<Box> findRedPupils(const ReImage* image, const Layout& layout, uint32_t flags,
+                               const std::vector<FaceZone>& faces);
+// The same with the faces the detector finds in the picture.
 std::vector<Box> findRedPupils(const ReImage* image, const Layout& layout, uint32_t flags);
 
 // Removes the red of the pupil pixels inside the box (clipped to the picture). Answers the number

@@ -45,6 +45,15 @@ struct FaceImage {
             }
     }
 
+    // Paints a disc of one colour (in the picture's own pixels).
+    void paintDisc(double cx, double cy, double radius, float r, float g, float b) {
+        const float rgb[3] = {r, g, b};
+        for (int y = 0; y < record.height; ++y)
+            for (int x = 0; x < record.width; ++x)
+                if (std::hypot(x - cx, y - cy) < radius)
+                    write(x, y, rgb);
+    }
+
     static void set(float* rgb, float r, float g, float b) {
         rgb[0] = r;
         rgb[1] = g;
