@@ -5,7 +5,8 @@
 // with a hue at pure red or a little towards magenta: brown hair, orange cloth and dark skin have
 // red far above blue and often above green too, but lean to orange, and are never pupils. Detection marks red pixels, joins them into blobs, and keeps the compact, isolated
 // ones that sit where eyes are: as the two pupils of a face the face detector finds, or, in a
-// picture where it finds none, as one of a pair of like blobs side by side, each amid skin. Correction replaces the red of
+// picture where it finds none, as the picture's only two such blobs when they are alike, side by
+// side, each amid skin and darker than it. Correction replaces the red of
 // each pupil pixel by the mean of green and blue, weighted by how red the pixel is, so skin at the
 // area's edge stays.
 #include "modules/redeye/redeye.h"
@@ -52,6 +53,7 @@ constexpr double kMinSkinShare = 0.5;
 constexpr float kSkinMinRed = 0.2f, kSkinRatioLow = 1.05f, kSkinRatioHigh = 2.6f;
 constexpr float kSkinHueLow = 0.1f, kSkinHueHigh = 0.9f;
 constexpr double kMaxPupilLuma = 0.75;  // a flash pupil is darker than the skin around the eye
+constexpr double kMaxIrisLuma = 0.85;   // and so is the iris around it
 
 constexpr int kFaceSearchSide = 320;  // longer side of the copy the face detector looks at
 constexpr uint32_t kFaceSearchFlags = kDetectorFlagSkinPrefilter | kDetectorFlagFaceScore;
@@ -171,7 +173,8 @@ float lumaOf(const float rgb[3]) {
 }
 
 // Whether the square ring two to three blob sizes out from the blob's centre is mostly skin, and
-// lighter than the blob: a face around a flash pupil, not a red object among others.
+// lighter than the blob and the ring around it: a face around a flash pupil and its iris, not a
+// red object among others.
 bool amidSkin(const ReImage* image, const Layout& layout, const Blob& blob) {
     const int inner = int(std::ceil(blob.size * 2.0)), outer = int(std::ceil(blob.size * 3.0));
     const int cx = int(blob.x), cy = int(blob.y);
@@ -194,9 +197,28 @@ bool amidSkin(const ReImage* image, const Layout& layout, const Blob& blob) {
         }
     if (ring == 0 || skin < kMinSkinShare * ring)
         return false;
+    const double skinMean = skinLuma / skin;
     float centre[3];
     readRgb(image, layout, std::clamp(cx, 0, image->width - 1), std::clamp(cy, 0, image->height - 1), centre);
-    return lumaOf(centre) <= kMaxPupilLuma * skinLuma / skin;
+    if (lumaOf(centre) > kMaxPupilLuma * skinMean)
+        return false;
+    // The iris: the ring just outside the pupil, out to twice its radius, is darker than the skin
+    // too (a red spot on a petal or a cloth has more of the same around it).
+    double irisLuma = 0.0;
+    int iris = 0;
+    const double inside = blob.size * 0.6, outside = blob.size * 1.0;
+    const int reach = int(std::ceil(outside));
+    for (int y = cy - reach; y <= cy + reach; ++y)
+        for (int x = cx - reach; x <= cx + reach; ++x) {
+            const double d = std::hypot(x + 0.5 - blob.x, y + 0.5 - blob.y);
+            if (d < inside || d > outside || x < 0 || y < 0 || x >= image->width || y >= image->height)
+                continue;
+            float rgb[3];
+            readRgb(image, layout, x, y, rgb);
+            irisLuma += lumaOf(rgb);
+            ++iris;
+        }
+    return iris > 0 && irisLuma / iris <= kMaxIrisLuma * skinMean;
 }
 
 bool arePair(const Blob& a, const Blob& b) {
@@ -303,9 +325,10 @@ std::vector<Box> findRedPupils(const ReImage* image, const Layout& layout, uint3
                 eye = j != i && std::any_of(faces.begin(), faces.end(), [&](const FaceZone& f) {
                           return arePupilsOf(f, blobs[i], blobs[j]);
                       });
-        } else if (amidSkin(image, layout, blobs[i])) {
-            for (size_t j = 0; j < blobs.size() && !eye; ++j)
-                eye = j != i && arePair(blobs[i], blobs[j]) && amidSkin(image, layout, blobs[j]);
+        } else if (blobs.size() == 2 && amidSkin(image, layout, blobs[i])) {
+            // Without a face, only a picture's lone pair of red blobs can be a pair of pupils.
+            const Blob& other = blobs[1 - i];
+            eye = arePair(blobs[i], other) && amidSkin(image, layout, other);
         }
         if (eye)
             found.push_back(blobs[i].area);

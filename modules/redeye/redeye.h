@@ -37,8 +37,8 @@ struct FaceZone {
 std::vector<FaceZone> findFaces(const ReImage* image, const Layout& layout);
 
 // Finds red pupils in the picture; boxes are eye areas in the picture's own pixels. Red blobs count
-// only as the two pupils of one of the faces, or, when no face was found, as one of a pair
-// amid skin.
+// only as the two pupils of one of the faces, or, when no face was found, as the picture's
+// lone pair of them amid skin.
 std::vector<Box> findRedPupils(const ReImage* image, const Layout& layout, uint32_t flags,
                                const std::vector<FaceZone>& faces);
 // The same with the faces the detector finds in the picture.

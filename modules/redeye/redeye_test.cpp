@@ -31,8 +31,9 @@ TEST(RedEye, FindsBothPupilsAndNothingElseInEveryPixelCode) {
     }
 }
 
-// Without a detected face, red blobs count only as a like pair, level, amid skin, each darker than
-// the skin, and only when they are pure red: each case spoils one of these and finds nothing.
+// Without a detected face, red blobs count only as the picture's lone pair, alike, level, amid skin,
+// each darker than the skin, and only when they are pure red: each case spoils one of these and
+// finds nothing.
 TEST(RedEye, WithoutAFaceOnlyAPairOfPupilsAmidSkinCounts) {
     struct Case {
         const char* what;
@@ -65,6 +66,16 @@ TEST(RedEye, WithoutAFaceOnlyAPairOfPupilsAmidSkinCounts) {
                          std::hypot(x - FaceImage::kRightEyeX, y - FaceImage::kEyeY) >= FaceImage::kIrisRadius)
                          f.write(x, y, blue);
                  }
+         },
+         RE_DETECT_ALL, 0},
+        {"a third red pupil",
+         [](FaceImage& f) { f.paintDisc(100, 40, FaceImage::kPupilRadius, 0.8f, 0.15f, 0.15f); }, RE_DETECT_ALL, 0},
+        {"red spots with no iris around them",
+         [](FaceImage& f) {
+             for (int x : {FaceImage::kLeftEyeX, FaceImage::kRightEyeX}) {
+                 f.paintDisc(x, FaceImage::kEyeY, FaceImage::kIrisRadius, 0.85f, 0.65f, 0.55f);
+                 f.paintDisc(x, FaceImage::kEyeY, FaceImage::kPupilRadius, 0.8f, 0.15f, 0.15f);
+             }
          },
          RE_DETECT_ALL, 0},
         {"red lights brighter than the skin",
