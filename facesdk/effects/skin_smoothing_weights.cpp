@@ -13,6 +13,7 @@
 #include "facesdk/engine/beautify_run.h"
 #include "facesdk/engine/box_blur.h"
 #include "facesdk/engine/fixed_point.h"
+#include "facesdk/engine/row_bands.h"
 #include "facesdk/engine/skin_model.h"
 
 // ---- Weights --------------------------------------------------------------------------------
@@ -21,15 +22,18 @@ namespace {
 
 constexpr int kRingRows = 64;
 
-// Prefix sums over sampled rows 0..r and columns 0..c of the luma samples and their squares,
-// kept for 64 rows.
+// Prefix sums over sampled rows first..r and columns 0..c of the luma samples and their squares,
+// kept for 64 rows. Sums from a later first row differ from those from row 0 by what the rows
+// above it hold, which every box sum below that row's end cancels: a band of rows keeps sums of
+// its own from just above its first box.
 struct RingSums {
     uint32_t *sum;
     uint32_t *square;
     int32_t n;
+    int32_t first;
     uint32_t at(const uint32_t *base, int32_t r, int32_t c) const
     {
-        return c < 0 || r < 0 ? 0 : base[size_t(r % kRingRows) * n + c];
+        return c < 0 || r < first ? 0 : base[size_t(r % kRingRows) * n + c];
     }
     // Sum over rows r0..r1 and columns c0..c1 (inclusive).
     uint32_t box(const uint32_t *base, int32_t r0, int32_t r1, int32_t c0, int32_t c1) const
@@ -58,8 +62,8 @@ void ringAddRow(WeightGrid &g, int32_t r)
     const YuvRow row = yuvRow(*run.layout, *run.image, imageRow);
     uint32_t *sum = g.ring.sum + size_t(r % kRingRows) * g.n;
     uint32_t *sq = g.ring.square + size_t(r % kRingRows) * g.n;
-    const uint32_t *sumAbove = r > 0 ? g.ring.sum + size_t((r - 1) % kRingRows) * g.n : nullptr;
-    const uint32_t *sqAbove = r > 0 ? g.ring.square + size_t((r - 1) % kRingRows) * g.n : nullptr;
+    const uint32_t *sumAbove = r > g.ring.first ? g.ring.sum + size_t((r - 1) % kRingRows) * g.n : nullptr;
+    const uint32_t *sqAbove = r > g.ring.first ? g.ring.square + size_t((r - 1) % kRingRows) * g.n : nullptr;
     uint32_t runSum = 0, runSq = 0;
     for (int32_t c = 0; c < g.n; ++c) {
         const uint32_t p = row.luma[g.columns[c] * row.lumaStep];
@@ -244,13 +248,18 @@ int gatherSmoothingWeights(SmoothingRun &run, EngineImage *weights, EngineImage 
     g.hasEyes = entry.face.eye1Box.width != 0 || entry.face.eye2Box.width != 0;
     if (g.n <= 0 || g.N <= 0)
         return kResultOk;
+    // Rows are weighed in chunks, each cut into bands with ring sums of their own; the progress
+    // is told on this thread between chunks.
+    constexpr int32_t kWindowRows = 8;          // a weight reads rows i - 8 .. i + 8
+    constexpr int64_t kWeightCost = 24;         // a weight costs about this many simple pixels
+    const int32_t firstWeighed = kWindowRows + 1, lastWeighed = g.N - kWindowRows - 1;
+    const int32_t chunk = std::max<int32_t>(64, (g.N + 7) / 8);
+    const int32_t bands = rowBandCount(chunk, kWeightCost * g.n);
     const size_t ringBytes = size_t(g.n) * kRingRows * sizeof(uint32_t);
-    g.ring.n = g.n;
-    g.ring.sum = static_cast<uint32_t *>(allocatorAlloc(run.allocator, uint32_t(ringBytes)));
-    g.ring.square = static_cast<uint32_t *>(allocatorAlloc(run.allocator, uint32_t(ringBytes)));
+    auto *rings = static_cast<uint32_t *>(allocatorAlloc(run.allocator, uint32_t(2 * ringBytes * bands)));
     auto *columns = static_cast<int32_t *>(allocatorAlloc(run.allocator, uint32_t(g.n * sizeof(int32_t))));
     int result = kResultOk;
-    if (!g.ring.sum || !g.ring.square || !columns) {
+    if (!rings || !columns || 2 * ringBytes * bands > UINT32_MAX) {
         result = kResultNoMemory;
     } else {
         const int32_t X0 = roundDownEven(((int32_t(int64_t(g.xs) * run.rx) >> 9) + 1) >> 1);
@@ -258,16 +267,25 @@ int gatherSmoothingWeights(SmoothingRun &run, EngineImage *weights, EngineImage 
             columns[c] = std::min(X0 + int32_t(int64_t(c) * run.rx / 1024), run.W - 1);
         g.columns = columns;
         g.firstRow = int32_t(int64_t(g.ys) * run.ry / 1024);
-        const int32_t P = std::min(region.height, 32);
-        for (int32_t r = 0; r < std::min(P, g.N); ++r)
-            ringAddRow(g, r);
         const int64_t scaled = std::max<int64_t>(1, ((int64_t(g.N) * 1024 * run.ry) >> 20) * listCount(run));
-        for (int32_t i = 0; i < g.N; ++i) {
-            if (i < g.N - P && (large || i < g.N - 8))
-                ringAddRow(g, P + i);
-            if (i >= 9 && i <= g.N - 9)
-                weightRow(g, i, large);
-            if (run.inner->progress(run.inner->progressUser, 1, int(90 * int64_t(i) / scaled)) != 0) {
+        for (int32_t start = firstWeighed; start <= lastWeighed; start += chunk) {
+            const int32_t end = std::min(lastWeighed + 1, start + chunk);
+            const int32_t count = std::min(bands, rowBandCount(end - start, kWeightCost * g.n));
+            forEachBand(count, [&](int32_t k) {
+                WeightGrid band = g;
+                const int32_t y0 = rowBandStart(start, end - start, count, k);
+                const int32_t y1 = rowBandStart(start, end - start, count, k + 1);
+                band.ring = {rings + size_t(2 * k) * g.n * kRingRows, rings + size_t(2 * k + 1) * g.n * kRingRows,
+                             g.n, y0 - kWindowRows};
+                for (int32_t r = band.ring.first; r <= std::min(y0 + kWindowRows - 1, g.N - 1); ++r)
+                    ringAddRow(band, r);
+                for (int32_t i = y0; i < y1; ++i) {
+                    if (i + kWindowRows < g.N)
+                        ringAddRow(band, i + kWindowRows);
+                    weightRow(band, i, large);
+                }
+            });
+            if (run.inner->progress(run.inner->progressUser, 1, int(90 * int64_t(end) / scaled)) != 0) {
                 result = kResultProgressCancelled;
                 break;
             }
@@ -275,8 +293,7 @@ int gatherSmoothingWeights(SmoothingRun &run, EngineImage *weights, EngineImage 
         if (result == kResultOk)
             fillWeightBorders(g);
     }
-    allocatorFree(run.allocator, g.ring.sum);
-    allocatorFree(run.allocator, g.ring.square);
+    allocatorFree(run.allocator, rings);
     allocatorFree(run.allocator, columns);
     return result;
 }
