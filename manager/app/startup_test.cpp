@@ -212,9 +212,11 @@ TEST_F(ManagerProcesses, LaterStartsAreAnsweredWhileTheFirstWaitsOnAStalledCatal
 // closes instead of waiting for an answer that never comes.
 TEST_F(ManagerProcesses, LaterStartToAHiddenFirstInstanceEndsWhenTheConnectionCloses) {
     startFirst({"-c", "uploadevents"});
-    qint64 elapsed = 0;
-    EXPECT_EQ(runLater({"-c", "show"}, 15000, &elapsed), kNoAnswerExitCode);
-    EXPECT_LT(elapsed, kForwardAnswerTimeoutMs / 2);
+    EXPECT_EQ(runLater({"-c", "show"}, 15000), kNoAnswerExitCode);
+    // It ended on the closed connection, not on the answer timer (a clock would measure the
+    // machine: a sanitizer build on a busy machine takes seconds just to start).
+    EXPECT_TRUE(logShows("the running instance closed the connection without answering"));
+    EXPECT_FALSE(log().contains("no answer from the running instance"));
     EXPECT_TRUE(firstEndsWith(0));
     EXPECT_FALSE(log().contains("Debug: command 6"));
 }
@@ -222,10 +224,18 @@ TEST_F(ManagerProcesses, LaterStartToAHiddenFirstInstanceEndsWhenTheConnectionCl
 // However many starts come at once, none waits for another's start-up: each forwards its command
 // and is answered.
 TEST_F(ManagerProcesses, TwentySimultaneousLaterStartsAreAllAnswered) {
+    // A sanitizer build starts each process several times slower; twenty of them on two busy
+    // processors then queue at the start-up lock for longer than its wait, which measures the
+    // machine rather than the lock. Such builds start eight.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    constexpr int kStarts = 8;
+#else
+    constexpr int kStarts = 20;
+#endif
     startFirst();
     ASSERT_TRUE(logShows("Debug: command 0 \"\" "));
     std::vector<std::unique_ptr<QProcess>> starts;
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < kStarts; ++i) {
         starts.push_back(std::make_unique<QProcess>());
         starts.back()->setProcessEnvironment(env);
         starts.back()->start(program, {"-c", "show"});
@@ -237,7 +247,7 @@ TEST_F(ManagerProcesses, TwentySimultaneousLaterStartsAreAllAnswered) {
         EXPECT_EQ(start->exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(start->exitCode(), 0);
     }
-    EXPECT_EQ(log().count("Debug: command 6 \"\" "), 20);
+    EXPECT_EQ(log().count("Debug: command 6 \"\" "), kStarts);
 }
 
 TEST_F(ManagerProcesses, QuitWithoutARunningInstanceEndsAtOnce) {
