@@ -592,8 +592,10 @@ TrainedModel trainCascade(const SampleStore &positives, const SampleStore &valid
         }
 
         /* the threshold: the validation positives rejected so far may reach
-         * budget x sqrt((t + 1) / total) of all of them */
-        const double share = options.missBudget * std::sqrt(double(t + 1) / total);
+         * budget x ((t + 1) / total)^spending of all of them. Most of the budget goes to the
+         * first classifiers, which every window of a picture meets: what they turn away
+         * costs nothing more, and a picture's windows are nearly all turned away there. */
+        const double share = options.missBudget * std::pow(double(t + 1) / total, options.spending);
         const size_t allowed = size_t(share * double(validation.size()));
         const size_t more = allowed > validationRejected ? allowed - validationRejected : 0;
         std::sort(alive.begin(), alive.end());

@@ -147,6 +147,7 @@ struct BoostOptions {
     uint32_t blocks = 60;        /* of the second group */
     int32_t base = 22;
     double missBudget = 0.02;    /* share of validation positives the whole cascade may reject */
+    double spending = 0.5;       /* after t of n classifiers, budget x (t / n)^spending may be spent */
     size_t negatives = 8000;     /* live negatives kept for training */
     double refillBelow = 0.6;    /* mine when fewer than this share of negatives is left */
     int threads = 4;

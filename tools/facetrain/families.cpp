@@ -302,7 +302,9 @@ void cutPositives(const ModelPlan &plan, const FaceMaker &maker, uint64_t index,
         const PointF at = toCrop(c, eye);
         const uint32_t scale = scales[size_t(rng.below(int(scales.size())))];
         const float m = float(windowForScale(scale, 14));
-        const float jitter = 0.05f * m;
+        /* the eye centre within a few hundredths of the window (about the eye distance) of the
+         * window's centre: the hits are to gather on the eye itself */
+        const float jitter = 0.025f * m;
         const int32_t x = int32_t(std::lround(at.x - m / 2 + rng.uniform(-jitter, jitter)));
         const int32_t y = int32_t(std::lround(at.y - m / 2 + rng.uniform(-jitter, jitter)));
         picture.setWindow(14, 0, 0, scale);
@@ -470,7 +472,9 @@ private:
         if (!picture.load(c.luma.pixels.data(), c.luma.width, c.luma.height))
             return 0;
         const PointF eyes[2] = {toCrop(c, face.leftEye), toCrop(c, face.rightEye)};
-        const float nearShare = plan_.first == kModelEye ? 0.2f : 0.15f;
+        /* every window whose centre is a tenth of the window from both eyes is a negative, so
+         * that windows beside an eye do not vote for it */
+        const float nearShare = 0.1f;
         for (uint32_t scale : eyeScales(c.eyeWindow)) {
             const int32_t m = windowForScale(scale, 14);
             picture.setWindow(14, 0, 0, scale);
@@ -591,6 +595,7 @@ std::vector<ModelResult> trainPlan(const ModelPlan &plan, const FaceBank &bank, 
     /* the turned views are found less surely by their synthetic faces: their cascades are kept
      * stricter, so that they find little where nothing is */
     boost.missBudget = plan.view == 0 ? options.missBudget : options.missBudget * 2;
+    boost.spending = options.spending;
     boost.negatives = options.negatives;
     boost.threads = options.threads;
     boost.seed = seed;

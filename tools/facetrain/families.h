@@ -49,6 +49,7 @@ struct TrainOptions {
     size_t validation = 2000;  /* positives that set the thresholds */
     size_t negatives = 8000;
     double missBudget = 0.06;
+    double spending = 0.3;     /* the share of the miss budget spent after t of n classifiers: (t / n)^spending */
     int threads = 4;
     double rectangleShare = 1.0; /* share of the rectangle candidates tried (1 = all) */
     std::function<void(const std::string &)> log;

@@ -2,8 +2,10 @@
 // on the detector's own evaluators and writes them as a C++ source of tables.
 //
 //   facetrain [--data DIR] [--out FILE] [--seed N] [--threads N] [--models NAME,...]
-//             [--positives N] [--negatives N] [--quick]
+//             [--positives N] [--negatives N] [--spending P] [--quick]
 //
+// --spending P: after t of the n classifiers of a cascade, (t / n)^P of its miss budget may be
+// spent (default 0.3: most of it on the first classifiers, which reject early).
 // --quick trains the eye model alone from a few hundred windows of the face library's examples
 // (fetch.sh DIR libdlib19.1 is enough): a small table that a test reproduces from its seed.
 #include "tools/facetrain/families.h"
@@ -19,7 +21,7 @@ namespace {
 int usage()
 {
     std::fprintf(stderr, "usage: facetrain [--data DIR] [--out FILE] [--seed N] [--threads N] [--models NAME,...]\n"
-                         "                 [--positives N] [--negatives N] [--quick]\n");
+                         "                 [--positives N] [--negatives N] [--spending P] [--quick]\n");
     return 2;
 }
 
@@ -49,6 +51,8 @@ int main(int argc, char **argv)
             options.positives = std::strtoull(v, nullptr, 10);
         else if (arg == "--negatives" && (v = value()))
             options.negatives = std::strtoull(v, nullptr, 10);
+        else if (arg == "--spending" && (v = value()))
+            options.spending = std::strtod(v, nullptr);
         else if (arg == "--quick")
             quick = true;
         else
