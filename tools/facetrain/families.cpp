@@ -125,12 +125,14 @@ float intersectionOverUnion(float ax, float ay, float as, float bx, float by, fl
     return inter / (as * as + bs * bs - inter);
 }
 
-/* A window too close to a made face to count as a negative: about the face's size (within
- * 1.2 times either way) and overlapping it by 40 % or more. Larger windows around the face are
- * negatives, so that the scan, which asks large windows first, stops at the face's own size. */
+/* A window too close to a made face to count as a negative: about the face's size (up to 1.1
+ * times larger, or 1.2 times smaller) and overlapping it by 40 % or more. Larger windows around
+ * the face are negatives from just above the largest positive (1.087 times the face), so that
+ * the scan, which asks large windows first, stops at the face's own size: a box too large for
+ * the face also puts the eye search's windows, a third of the box, beyond the eyes. */
 bool nearTheFace(float x, float y, float u, float fx, float fy, float fs)
 {
-    return u < fs * 1.2f && u * 1.2f > fs && intersectionOverUnion(x, y, u, fx, fy, fs) > 0.4f;
+    return u < fs * 1.1f && u * 1.2f > fs && intersectionOverUnion(x, y, u, fx, fy, fs) > 0.4f;
 }
 
 /* A made face for a plan: the face's roll near the plan's, its turn within the plan's range. */
