@@ -13867,7 +13867,7 @@ const BlockFeatureRecord kBlocks13[] = {
     {44306, 8, 1, 12, 0, kVotes13 + 7808},
     {45371, 4, 3, 1, 0, kVotes13 + 8064},
 };
-const DetectorModelData kModel13 = {kRectangles13, 10, kBlocks13, 30, 45371, 4208};
+const DetectorModelData kModel13 = {kRectangles13, 10, kBlocks13, 30, 45371, 2365};
 
 /* model 14 */
 const int16_t kVotes14[] = {

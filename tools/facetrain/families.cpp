@@ -557,6 +557,29 @@ uint32_t scaleForTarget(const TrainedModel &model, const SampleStore &validation
     return uint32_t(std::clamp<int64_t>(int64_t(target) * 65536 / median, 1, 1 << 24));
 }
 
+/* The eye model's Q16 score scale. The eye search keeps a window as a hit from score 100 and
+ * places each eye at the middle of the hits around the strongest cluster: the scale puts score
+ * 100 at the margin that only a tenth of the windows away from the eyes that pass the cascade
+ * reach, so that the hits gather on the eyes rather than spread over each half of the face. */
+uint32_t eyeHitScale(const ModelPlan &plan, const FaceMaker &maker, TrainedModel &model, const TrainOptions &options)
+{
+    SampleStore passing;
+    Miner miner(plan, maker, options.threads);
+    miner.mine(model.finished(65536), nullptr, 4000, &passing);
+    std::vector<int64_t> margins;
+    for (size_t i = 0; i < passing.size(); ++i)
+        margins.push_back(std::max<int64_t>(1, modelSum(model, passing.context(i)) - model.lastThreshold()));
+    if (margins.empty())
+        return 65536;
+    const size_t at = std::min(margins.size() - 1, margins.size() * 9 / 10);
+    std::nth_element(margins.begin(), margins.begin() + ptrdiff_t(at), margins.end());
+    const int64_t margin = margins[at];
+    if (options.log)
+        options.log("  eye hits from margin " + std::to_string(margin) + " (" + std::to_string(passing.size()) +
+                    " windows away from the eyes pass)");
+    return uint32_t(std::clamp<int64_t>(int64_t(100) * 65536 / margin, 1, 1 << 24));
+}
+
 /* Keeps the samples the cascade passes. */
 SampleStore passing(const SampleStore &samples, const CascadeModel *model)
 {
@@ -613,11 +636,14 @@ std::vector<ModelResult> trainPlan(const ModelPlan &plan, const FaceBank &bank, 
                                       },
                                       boost);
     /* the scores: variant 0 only has to pass; the others are summed against their thresholds */
-    const int32_t target = plan.kind == WindowKind::Eye ? (plan.first == kModelEye ? 220 : 160)
+    const int32_t target = plan.kind == WindowKind::Eye ? 160
                            : plan.kind == WindowKind::FaceScore ? 220
                            : plan.twoVariants ? 1
                                               : 100;
-    first.finished(plan.twoVariants ? 65536 : scaleForTarget(first, validation, target));
+    const uint32_t scale = plan.first == kModelEye ? eyeHitScale(plan, maker, first, options)
+                           : plan.twoVariants              ? 65536
+                                                           : scaleForTarget(first, validation, target);
+    first.finished(scale);
     results.push_back(ModelResult{plan.first, first});
     if (!plan.twoVariants)
         return results;

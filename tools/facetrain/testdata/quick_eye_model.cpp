@@ -406,7 +406,7 @@ const BlockFeatureRecord kBlocks13[] = {
     {55068, 8, 4, 3, 0, kVotes13 + 7808},
     {57312, 1, 7, 10, 0, kVotes13 + 8064},
 };
-const DetectorModelData kModel13 = {kRectangles13, 10, kBlocks13, 30, 57312, 1322};
+const DetectorModelData kModel13 = {kRectangles13, 10, kBlocks13, 30, 57312, 548};
 
 } // namespace
 
