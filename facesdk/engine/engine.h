@@ -127,5 +127,6 @@ int engineAppendFaces(BeautyEngine *engine, const VXL_FACE *newFaces, int32_t ne
                       VXL_FACE **faces, int32_t *count);
 
 // The classifier pass over faces (with the face fitting); stores each face's class value in
-// its class slot.
+// its class slot. 0 when any face was classified, else the last face's answer (or the pass's
+// own failure).
 int classifyFaces(BeautyEngine *engine, const EngineImage *image, VXL_FACE *faces, int32_t count);

@@ -201,15 +201,22 @@ int classifyFaces(BeautyEngine *engine, const EngineImage *image, VXL_FACE *face
     if (result == kResultOk && !classifier)
         result = kResultFailed;
     if (result == kResultOk) {
-        // A face the classifier cannot take keeps its class value; the pass goes on.
+        // A face the classifier cannot take keeps its class value; the pass goes on, and answers
+        // 0 when any face was classified. Only when none was does it answer with the last
+        // face's refusal: a refused face (a false detection at the picture's edge, say) must
+        // not make the fit of the faces that were classified fail.
+        bool anyClassified = false;
         for (int32_t i = 0; i < count; ++i) {
             VXL_FACE &face = faces[i];
             toClassifierFace(face, &records[i], toWorking);
             const ClassifierResult *verdict = nullptr;
             result = classifier->ops->run(classifier, &records[i], &grey, &verdict);
+            anyClassified = anyClassified || result == kResultOk;
             if (result == kResultOk && verdict && pointCountFitsBuffer(face))
                 classSlot(face) = {0, faceClassValue(verdict->classA, verdict->classB)};
         }
+        if (anyClassified)
+            result = kResultOk;
     }
     if (classifier)
         classifier->ops->destroy(classifier);

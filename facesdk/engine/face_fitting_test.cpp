@@ -314,8 +314,9 @@ TEST_F(FittingTest, LibrariesSeeGreyWorkingCopiesAndTheEngineWritesEveryFace)
 }
 
 // A face whose eyes coincide or leave the image gets no buffers and is not asked for; a face
-// the classifier refuses keeps its class slot, the others are classified; the pass answers with
-// the last face's result.
+// the classifier refuses keeps its class slot, the others are classified. A refused last face
+// (a false detection, say) does not fail the pass while another face was classified, so the fit
+// goes on to the shape records.
 TEST_F(FittingTest, UnusableEyesAndRefusedFacesLeaveTheOthersFitted)
 {
     OwnedImage image(640, 480, kFormatYuv420Planar);
@@ -325,10 +326,10 @@ TEST_F(FittingTest, UnusableEyesAndRefusedFacesLeaveTheOthersFitted)
     paintImage(image, faces.data(), 4);
     libraries.classes[1] = {0, 0};
     libraries.runAnswer[4] = kResultBadGeometry;
-    EXPECT_EQ(classifyFaces(engine, &image.image, faces.data(), 4), kResultBadGeometry);
+    EXPECT_EQ(classifyFaces(engine, &image.image, faces.data(), 4), kResultOk);
     EXPECT_EQ(libraries.classifiersCreated, 1);
 
-    fit(image);
+    EXPECT_EQ(fit(image), kResultOk);
     EXPECT_EQ(libraries.pointsAsked, (std::vector<int>{0, 3}));
     EXPECT_EQ(libraries.added.size(), 4u);
     for (int j : {1, 2}) {
@@ -340,6 +341,32 @@ TEST_F(FittingTest, UnusableEyesAndRefusedFacesLeaveTheOthersFitted)
     EXPECT_EQ(storedClass(faces[0]), 4);
     EXPECT_EQ(storedClass(faces[3]), 0);  // refused by the classifier
     EXPECT_EQ(libraries.classified.size(), 4u + 4u);  // every face is classified, buffers or not
+}
+
+// Only when the classifier refuses every face does the pass answer with a refusal: the last
+// face's, whatever the faces before it answered.
+TEST_F(FittingTest, ClassifierPassFailsOnlyWhenEveryFaceIsRefused)
+{
+    OwnedImage image(640, 480, kFormatYuv420Planar);
+    faces = {faceAt(1, 40, 40, 120), faceAt(2, 300, 200, 120)};
+    paintImage(image, faces.data(), 2);
+    const struct {
+        int first, second, answer;
+    } cases[] = {
+        {kResultOk, kResultOk, kResultOk},
+        {kResultBadGeometry, kResultOk, kResultOk},
+        {kResultOk, kResultBadGeometry, kResultOk},
+        {kResultFailed, kResultBadGeometry, kResultBadGeometry},
+        {kResultBadGeometry, kResultFailed, kResultFailed},
+    };
+    for (const auto &c : cases) {
+        libraries.runAnswer[1] = c.first;
+        libraries.runAnswer[2] = c.second;
+        EXPECT_EQ(classifyFaces(engine, &image.image, faces.data(), 2), c.answer) << c.first << " " << c.second;
+    }
+    libraries.runAnswer[1] = kResultFailed;
+    libraries.runAnswer[2] = kResultFailed;
+    EXPECT_EQ(fit(image), kResultFailed);
 }
 
 // A fitted face keeps the points of its first fit: its flag skips it in every later fit.
