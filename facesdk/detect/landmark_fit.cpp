@@ -500,8 +500,20 @@ template <typename Unturn>
 inline void resampleRow(const uint8_t *square, int size, SteppedQuotient qx, SteppedQuotient qy, uint8_t *out,
                         Unturn unturn)
 {
+    const uint64_t inner = uint64_t(size - 1);
     for (int u = 0; u < size; ++u, qx.step(), qy.step()) {
         int64_t x, y;
+        /* Where both quotients are not negative, truncating is flooring: the quotients as they
+         * stand, and a sample whose four pixels lie inside the square reads them directly. */
+        if ((qx.quotient | qy.quotient) >= 0) {
+            unturn(qx.quotient, qy.quotient, &x, &y);
+            if (uint64_t(x >> 10) < inner && uint64_t(y >> 10) < inner) {
+                const uint8_t *p = square + int32_t(y >> 10) * size + int32_t(x >> 10);
+                out[u] = uint8_t(bilinearQ10Rounded(p[0], p[1], p[size], p[size + 1], int32_t(x & 1023),
+                                                    int32_t(y & 1023)));
+                continue;
+            }
+        }
         unturn(qx.truncated(), qy.truncated(), &x, &y);
         out[u] = bilinearAt(square, size, x, y);
     }

@@ -8,6 +8,10 @@
 #include <algorithm>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "facesdk/base/result_codes.h"
 
 /* ---- planes ---- */
@@ -61,6 +65,35 @@ void addWeightedRow(const uint8_t *pixels, uint16_t weight, uint32_t *totals, in
 {
     for (int64_t x = 0; x < count; ++x)
         totals[x] += uint32_t(weight) * uint16_t(pixels[x]);
+}
+
+/* totals[x] = (the inner rows' pixels summed) << bits + the two edge rows' pixels weighted, in
+ * one pass for a band of up to three inner rows. An edge row outside the plane comes with weight
+ * 0. Weights are at most 2^bits: with bits up to 8 each product fits 16 bits (Product
+ * uint16_t), which vectorises best; more bits (a halved copy's) take 32-bit products. */
+template <int Inner, typename Product>
+void bandTotals(const uint8_t *const *inner, const uint8_t *top, uint32_t topWeight, const uint8_t *bottom,
+                uint32_t bottomWeight, int bits, uint32_t *totals, int64_t count)
+{
+    const Product wt = Product(topWeight), wb = Product(bottomWeight);
+    for (int64_t x = 0; x < count; ++x) {
+        uint32_t sum = 0;
+        for (int r = 0; r < Inner; ++r)
+            sum += inner[r][x];
+        totals[x] = (sum << bits) + Product(wt * top[x]) + Product(wb * bottom[x]);
+    }
+}
+
+template <typename Product>
+void bandTotalsOf(int64_t innerCount, const uint8_t *const *inner, const uint8_t *top, uint32_t topWeight,
+                  const uint8_t *bottom, uint32_t bottomWeight, int bits, uint32_t *totals, int64_t count)
+{
+    switch (innerCount) {
+    case 0: bandTotals<0, Product>(inner, top, topWeight, bottom, bottomWeight, bits, totals, count); break;
+    case 1: bandTotals<1, Product>(inner, top, topWeight, bottom, bottomWeight, bits, totals, count); break;
+    case 2: bandTotals<2, Product>(inner, top, topWeight, bottom, bottomWeight, bits, totals, count); break;
+    default: bandTotals<3, Product>(inner, top, topWeight, bottom, bottomWeight, bits, totals, count); break;
+    }
 }
 
 /* Where a crop column's footprint lies among the source columns (indices relative to the
@@ -121,23 +154,40 @@ int averagePlane(const GreyPlane &plane, int64_t originX, int64_t originY, int64
         /* Rows wholly inside the band, summed unweighted, then weighted 1 (a shift), with the
          * two edge rows' fractions added. */
         uint32_t *sums = inner + offset, *totals = columns + offset;
-        std::memset(sums, 0, validCount * sizeof(uint32_t));
-        for (int64_t row = std::max<int64_t>(firstRow + 1, 0); row < std::min<int64_t>(lastRow, plane.height); ++row) {
-            const uint8_t *pixels = rowOf(plane, row) + validFirst;
-            for (int64_t x = 0; x < validCount; ++x)
-                sums[x] += pixels[x];
-        }
-        for (int64_t x = 0; x < validCount; ++x)
-            totals[x] = sums[x] << bits;
-        auto addEdgeRow = [&](int64_t row, uint32_t weight) {
-            if (row >= 0 && row < plane.height)
-                addWeightedRow(rowOf(plane, row) + validFirst, uint16_t(weight), totals, validCount);
-        };
-        if (firstRow == lastRow) {
-            addEdgeRow(firstRow, uint32_t(factor));
+        const int64_t innerFirst = std::max<int64_t>(firstRow + 1, 0);
+        const int64_t innerEnd = std::min<int64_t>(lastRow, plane.height);
+        const int64_t innerCount = std::max<int64_t>(0, innerEnd - innerFirst);
+        const uint32_t firstWeight = uint32_t(firstRow == lastRow ? factor : overlap(firstRow, one, top, bottom));
+        const uint32_t lastWeight = firstRow == lastRow ? 0 : uint32_t(overlap(lastRow, one, top, bottom));
+        const bool firstInside = firstRow >= 0 && firstRow < plane.height;
+        const bool lastInside = lastRow >= 0 && lastRow < plane.height;
+        if (innerCount <= 3 && validCount > 0) {
+            /* The usual band (a shrink under 4): one pass. */
+            const uint8_t *rows[3];
+            for (int64_t r = 0; r < innerCount; ++r)
+                rows[r] = rowOf(plane, innerFirst + r) + validFirst;
+            const uint8_t *anyRow = rowOf(plane, std::clamp<int64_t>(firstRow, 0, plane.height - 1)) + validFirst;
+            const uint8_t *topRow = firstInside ? rowOf(plane, firstRow) + validFirst : anyRow;
+            const uint8_t *bottomRow = lastInside ? rowOf(plane, lastRow) + validFirst : anyRow;
+            const uint32_t topWeight = firstInside ? firstWeight : 0;
+            const uint32_t bottomWeight = lastInside ? lastWeight : 0;
+            if (bits <= 8)
+                bandTotalsOf<uint16_t>(innerCount, rows, topRow, topWeight, bottomRow, bottomWeight, bits, totals, validCount);
+            else
+                bandTotalsOf<uint32_t>(innerCount, rows, topRow, topWeight, bottomRow, bottomWeight, bits, totals, validCount);
         } else {
-            addEdgeRow(firstRow, uint32_t(overlap(firstRow, one, top, bottom)));
-            addEdgeRow(lastRow, uint32_t(overlap(lastRow, one, top, bottom)));
+            std::memset(sums, 0, validCount * sizeof(uint32_t));
+            for (int64_t row = innerFirst; row < innerEnd; ++row) {
+                const uint8_t *pixels = rowOf(plane, row) + validFirst;
+                for (int64_t x = 0; x < validCount; ++x)
+                    sums[x] += pixels[x];
+            }
+            for (int64_t x = 0; x < validCount; ++x)
+                totals[x] = sums[x] << bits;
+            if (firstInside)
+                addWeightedRow(rowOf(plane, firstRow) + validFirst, uint16_t(firstWeight), totals, validCount);
+            if (lastInside && lastWeight != 0)
+                addWeightedRow(rowOf(plane, lastRow) + validFirst, uint16_t(lastWeight), totals, validCount);
         }
         uint8_t *out = dst + int64_t(v) * size;
         if (wide) {
@@ -152,14 +202,19 @@ int averagePlane(const GreyPlane &plane, int64_t originX, int64_t originY, int64
                 out[u] = uint8_t(divider.quotient(sum + divider.d / 2));
             }
         } else {
+            /* Narrow footprints take their columns from 32-bit running sums: these may wrap, but
+             * a difference of two of them is exact while the columns between sum below 2^32,
+             * which up to 8 columns of at most 255 x 8 rows in 1/2^bits each do (bits <= 12). */
+            auto *running = reinterpret_cast<uint32_t *>(prefix);
+            running[0] = 0;
+            for (int64_t x = 0; x < span; ++x)
+                running[x + 1] = running[x] + columns[x];
             for (int32_t u = 0; u < size; ++u) {
                 const ColumnFootprint &f = footprints[u];
                 uint64_t sum = uint64_t(f.firstWeight) * columns[f.first];
                 if (f.last != f.first) {
-                    uint64_t between = 0;
-                    for (int32_t k = f.first + 1; k < f.last; ++k)
-                        between += columns[k];
-                    sum += uint64_t(f.lastWeight) * columns[f.last] + (between << bits);
+                    const uint32_t between = running[f.last] - running[f.first + 1];
+                    sum += uint64_t(f.lastWeight) * columns[f.last] + (uint64_t(between) << bits);
                 }
                 out[u] = uint8_t(divider.quotient(sum + divider.d / 2));
             }
@@ -239,6 +294,24 @@ inline void halveFour(const uint8_t *upper, const uint8_t *lower, uint8_t *out)
     std::memcpy(out, &four, 4);
 }
 
+#ifdef __SSE2__
+/* Sixteen halved pixels from 32 pixels of each of two rows, as halveFour does four: the pairs
+ * added in 16-bit lanes, rounded, packed back to bytes. */
+inline void halveSixteen(const uint8_t *upper, const uint8_t *lower, uint8_t *out)
+{
+    const __m128i lowBytes = _mm_set1_epi16(0x00ff), twos = _mm_set1_epi16(2);
+    auto pairSums = [&](const uint8_t *u, const uint8_t *l) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(u));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(l));
+        const __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_and_si128(a, lowBytes), _mm_srli_epi16(a, 8)),
+                                          _mm_add_epi16(_mm_and_si128(b, lowBytes), _mm_srli_epi16(b, 8)));
+        return _mm_srli_epi16(_mm_add_epi16(sum, twos), 2);
+    };
+    const __m128i first = pairSums(upper, lower), second = pairSums(upper + 16, lower + 16);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out), _mm_packus_epi16(first, second));
+}
+#endif
+
 /* Halves the tile's rectangle [x0, x1) x [y0, y1) of `out` from the plane below. */
 void halveTile(const GreyPlane &below, uint8_t *out, int32_t outStride, int32_t x0, int32_t y0,
                int32_t x1, int32_t y1)
@@ -252,6 +325,10 @@ void halveTile(const GreyPlane &below, uint8_t *out, int32_t outStride, int32_t 
         uint8_t *dst = out + int64_t(y) * outStride;
         int32_t x = x0;
         if (upper && lower) {
+#ifdef __SSE2__
+            for (; x + 16 <= pairedEnd; x += 16)
+                halveSixteen(upper + 2 * x, lower + 2 * x, dst + x);
+#endif
             for (; x + 4 <= pairedEnd; x += 4)
                 halveFour(upper + 2 * x, lower + 2 * x, dst + x);
             for (; x < pairedEnd; ++x)
