@@ -30,6 +30,32 @@ facedata::PointF centre(const std::vector<facedata::PointF> &p, int first)
     return fitterEyeCentre(p, first);
 }
 
+/* A point's offset from a reference along (x) and across (y) the annotated eye line, in
+ * inter-ocular distances. */
+void offsetInFace(double px, double py, const facedata::PointF &ref, double ux, double uy, double iod, double *out)
+{
+    const double dx = px - ref.x, dy = py - ref.y;
+    out[0] = (dx * ux + dy * uy) / iod;
+    out[1] = (-dx * uy + dy * ux) / iod;
+}
+
+void describeRecord(const VXL_FACE &r, const std::vector<facedata::PointF> &truth, double iod, double *out)
+{
+    const facedata::PointF e1 = centre(truth, 12), e2 = centre(truth, 18);
+    const double ux = (e2.x - e1.x) / iod, uy = (e2.y - e1.y) / iod;
+    facedata::PointF mouth{0, 0}, mid{float((e1.x + e2.x) / 2), float((e1.y + e2.y) / 2)};
+    for (int i = 32; i < 44; ++i) {
+        mouth.x += truth[size_t(i)].x / 12;
+        mouth.y += truth[size_t(i)].y / 12;
+    }
+    offsetInFace(r.eye1X, r.eye1Y, e1, ux, uy, iod, out);
+    offsetInFace(r.eye2X, r.eye2Y, e2, ux, uy, iod, out + 2);
+    offsetInFace(r.x + r.width / 2.0, r.y + r.height / 2.0, mid, ux, uy, iod, out + 4);
+    offsetInFace(r.lowerX, r.lowerY, mouth, ux, uy, iod, out + 6);
+    out[8] = r.width / iod;
+    out[9] = r.score;
+}
+
 }  // namespace
 
 FacePicture cutFace(const QImage &photo, const facedata::Face &face, double iod)
@@ -109,6 +135,7 @@ FaceFigures measureFace(BeautyEngine *engine, const FacePicture &face, ReportEye
             return figures;
         }
     }
+    describeRecord(record, face.truth, iod, figures.given);
     const int code = engineFitFaces(engine, image.image(), &record, 1);
     if ((code == 0 || code == 97) && record.points && record.pointCount >= kFitterPoints && fittedFlag(record)) {
         figures.fitted = true;

@@ -39,6 +39,11 @@ struct FaceFigures {
     double eyeCentres = 0;         /* mean error of the two eye centres / inter-ocular distance */
     std::array<double, kReportGroups> groups{};
     std::vector<facedata::PointF> points;   /* the fitted points, pixels of the face's picture */
+    /* The record handed to the fitter, in the face's frame: its eyes' offsets from the
+     * annotated eye centres, its box centre's from the annotated eyes' midpoint and its lower
+     * point's from the annotated mouth centre, along and across the eye line, in inter-ocular
+     * distances; its box side in them; its roll and its score. */
+    double given[10] = {};
 };
 
 /* The face's picture: the photo cut around the face, scaled so its eyes lie `iod` pixels apart

@@ -1,13 +1,16 @@
 // landmarkreport: the landmark fitter's point error on the annotated test photos, through the
 // beautification engine's fitting path.
 //
-//   landmarkreport [--data DIR] [--iod N] [--split testing|training] [--draw DIR]
+//   landmarkreport [--data DIR] [--iod N] [--split testing|training] [--draw DIR] [--records]
 //
 // Each annotated face is cut from its photo and scaled to an inter-ocular distance of N pixels
 // (default 100; 0 keeps the photo's scale), then fitted twice: given the annotated eye centres,
 // and given the face the engine's detection finds. Prints the mean error over the inter-ocular
 // distance of all 62 points, of the eye centres and of each point group. --draw writes each face
-// with its annotated points (green) and the points fitted given the annotated eyes (red).
+// with its annotated points (green) and the points fitted given the annotated eyes (red), and
+// where the detection's face was fitted, faceN-detected.png with the points fitted from it.
+// --records prints, for each face, the record each mode hands to the fitter, measured against
+// the annotated points.
 #include <QImage>
 #include <QPainter>
 
@@ -23,7 +26,7 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: landmarkreport [--data DIR] [--iod N] [--split testing|training] [--draw DIR]\n");
+    std::fprintf(stderr, "usage: landmarkreport [--data DIR] [--iod N] [--split testing|training] [--draw DIR] [--records]\n");
     return 2;
 }
 
@@ -33,8 +36,13 @@ int main(int argc, char **argv)
 {
     std::string data = facedata::defaultDataRoot(), split = "testing", drawDir;
     double iod = 100;
+    bool records = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--records") {
+            records = true;
+            continue;
+        }
         if (i + 1 >= argc)
             return usage();
         if (arg == "--data")
@@ -82,8 +90,20 @@ int main(int argc, char **argv)
             std::printf("face %2d: annotated eyes %s %.4f / %.4f, detected %s %.4f / %.4f\n", index,
                         a.fitted ? "fitted" : "      ", a.allPoints, a.eyeCentres,
                         !d.found ? "missed" : d.fitted ? "fitted" : "      ", d.allPoints, d.eyeCentres);
-            if (!drawDir.empty())
+            if (records)
+                for (const landmarktrain::FaceFigures *f : {&a, &d})
+                    if (f->found)
+                        std::printf("  %s record: eyes %+.3f %+.3f, %+.3f %+.3f; box centre %+.3f %+.3f side %.3f; "
+                                    "lower point %+.3f %+.3f; score %g\n",
+                                    f == &a ? "annotated" : "detected ", f->given[0], f->given[1], f->given[2],
+                                    f->given[3], f->given[4], f->given[5], f->given[8], f->given[6], f->given[7],
+                                    f->given[9]);
+            if (!drawDir.empty()) {
                 landmarktrain::drawFit(cut, a).save(QString::fromStdString(drawDir + "/face" + std::to_string(index) + ".png"));
+                if (d.fitted)
+                    landmarktrain::drawFit(cut, d).save(
+                        QString::fromStdString(drawDir + "/face" + std::to_string(index) + "-detected.png"));
+            }
             ++index;
         }
     }
