@@ -6,12 +6,14 @@
 #include <QImage>
 #include <QImageReader>
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "facesdk/base/result_codes.h"
 #include "facesdk/beauty/beauty_engine.h"
 #include "facesdk/engine/engine.h"
+#include "facesdk/engine/face_records.h"
 #include "tools/beautify/beautify_call.h"
 #include "tools/beautify/face_sidecar.h"
 #include "tools/beautify/run_image.h"
@@ -31,6 +33,39 @@ std::vector<uint8_t> planeBytes(const EngineImage &image)
     return bytes;
 }
 
+// The mean of the six fitted points of an eye from `first`, rounded.
+VXL_POINT fittedEyeCentre(const VXL_FACE &face, int first)
+{
+    double x = 0, y = 0;
+    for (int k = first; k < first + 6; ++k) {
+        x += face.points[k].x / 6.0;
+        y += face.points[k].y / 6.0;
+    }
+    return {int32_t(std::lround(x)), int32_t(std::lround(y))};
+}
+
+// The detector's eye boxes are coarse, and the shape records the stages work on are built
+// around the eyes of the face record (the lower face, where teeth are looked for, lies an eye
+// distance below them). Each fitted face takes the eye centres of its fitted points, the eyes
+// facedetect --landmarks reports; a second fit keeps the fitted points (a fitted face is not
+// fitted again) and builds the records around those eyes. Answers how many faces moved.
+int moveEyesToFittedCentres(VXL_FACE *faces, int32_t count)
+{
+    int moved = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        VXL_FACE &f = faces[i];
+        if (!f.points || !pointCountFitsBuffer(f) || f.pointCount < 24 || !fittedFlag(f))
+            continue;
+        const VXL_POINT first = fittedEyeCentre(f, 12), second = fittedEyeCentre(f, 18);
+        f.eye1X = first.x;
+        f.eye1Y = first.y;
+        f.eye2X = second.x;
+        f.eye2Y = second.y;
+        ++moved;
+    }
+    return moved;
+}
+
 }  // namespace
 
 int runBeautifyCommand(const QStringList &arguments, QTextStream &out, QTextStream &err)
@@ -38,7 +73,8 @@ int runBeautifyCommand(const QStringList &arguments, QTextStream &out, QTextStre
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Runs one beautify call on a picture and prints the run result and the status of every "
-        "feature (96: not run). Without faces given, the engine detects the faces and fits them first.\n"
+        "feature (96: not run). Without faces given, the engine detects the faces and fits them first, "
+        "then fits them again with the fitted eye centres as their eyes.\n"
         "Faces: {\"faces\": [{\"id\": 1, \"box\": [x, y, w, h], \"roll\": 0, "
         "\"eyes\": [[x, y], [x, y]], \"lower\": [x, y], \"landmarks\": [[x, y], ...]}]}"));
     parser.addHelpOption();
@@ -125,7 +161,7 @@ int runBeautifyCommand(const QStringList &arguments, QTextStream &out, QTextStre
         return 1;
     }
     // Without faces given, the engine finds them and fits their landmarks, as a host would
-    // before beautifying.
+    // before beautifying, and builds their shape records again around the fitted eyes.
     VXL_FACE *found = nullptr;
     int32_t foundCount = 0;
     if (sidecar.count() == 0) {
@@ -139,6 +175,10 @@ int runBeautifyCommand(const QStringList &arguments, QTextStream &out, QTextStre
         } else if (foundCount > 0) {
             const int fitted = engineFitFaces(engine, image.image(), found, foundCount);
             out << foundCount << " faces found, fitting answered " << fitted << "\n";
+            if (resultIsSuccess(fitted) && moveEyesToFittedCentres(found, foundCount) > 0) {
+                const int again = engineFitFaces(engine, image.image(), found, foundCount);
+                out << "eyes moved to the fitted eye centres, fitting again answered " << again << "\n";
+            }
         }
     }
     VXL_FACE *runFaces = foundCount > 0 ? found : sidecar.faces();
