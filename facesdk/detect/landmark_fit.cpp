@@ -10,6 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "facesdk/base/bilinear.h"
 #include "facesdk/base/integer_math.h"
 #include "facesdk/base/result_codes.h"
@@ -496,24 +500,72 @@ namespace {
  * onto itself, so sampling the unturned square there gives what turning the square first would
  * give. */
 /* One crop row; `unturn` maps the similarity's inverse (1/1024 pixel) into the square. */
+constexpr int kLargestCrop = 320;
+
+/* The truncated quotients of a crop row, out[u] for u in [0, size), four pixels at a time in
+ * 32-bit lanes (each lane steps by four pixels' step, with its own remainder). false, with
+ * nothing written, where some value would not fit the lanes. */
+bool rowQuotients(SteppedQuotient q, int size, int32_t *out)
+{
+#ifdef __SSE2__
+    /* Four pixels' step: 4 (sq d + sr) = (4 sq + floor(4 sr / d)) d + 4 sr mod d. */
+    const int64_t fourQuotient = 4 * q.stepQuotient + (4 * q.stepRemainder) / q.d;
+    const int64_t fourRemainder = (4 * q.stepRemainder) % q.d;
+    const int64_t reach = (std::abs(q.stepQuotient) + 1) * (size + 4);
+    if (q.d < (int64_t(1) << 30) && std::abs(q.quotient) + reach < (int64_t(1) << 30) &&
+        std::abs(fourQuotient) < (int64_t(1) << 30)) {
+        alignas(16) int32_t quotients[4], remainders[4];
+        for (int k = 0; k < 4; ++k, q.step()) {
+            quotients[k] = int32_t(q.quotient);
+            remainders[k] = int32_t(q.remainder);
+        }
+        __m128i quotient = _mm_load_si128(reinterpret_cast<const __m128i *>(quotients));
+        __m128i remainder = _mm_load_si128(reinterpret_cast<const __m128i *>(remainders));
+        const __m128i stepQuotient = _mm_set1_epi32(int32_t(fourQuotient));
+        const __m128i stepRemainder = _mm_set1_epi32(int32_t(fourRemainder));
+        const __m128i divisor = _mm_set1_epi32(int32_t(q.d)), lastRemainder = _mm_set1_epi32(int32_t(q.d - 1));
+        const __m128i zero = _mm_setzero_si128();
+        int u = 0;
+        for (; u + 4 <= size; u += 4) {
+            /* Truncation toward zero: a negative quotient with a remainder goes up by one. */
+            const __m128i up = _mm_andnot_si128(_mm_cmpeq_epi32(remainder, zero), _mm_cmplt_epi32(quotient, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + u), _mm_sub_epi32(quotient, up));
+            remainder = _mm_add_epi32(remainder, stepRemainder);
+            const __m128i carry = _mm_cmpgt_epi32(remainder, lastRemainder);   /* all ones: carried */
+            quotient = _mm_sub_epi32(_mm_add_epi32(quotient, stepQuotient), carry);
+            remainder = _mm_sub_epi32(remainder, _mm_and_si128(carry, divisor));
+        }
+        if (u < size) {
+            alignas(16) int32_t left[4];
+            const __m128i up = _mm_andnot_si128(_mm_cmpeq_epi32(remainder, zero), _mm_cmplt_epi32(quotient, zero));
+            _mm_store_si128(reinterpret_cast<__m128i *>(left), _mm_sub_epi32(quotient, up));
+            for (int k = 0; u < size; ++u, ++k)
+                out[u] = left[k];
+        }
+        return true;
+    }
+#endif
+    (void)q;
+    (void)size;
+    (void)out;
+    return false;
+}
+
 template <typename Unturn>
 inline void resampleRow(const uint8_t *square, int size, SteppedQuotient qx, SteppedQuotient qy, uint8_t *out,
                         Unturn unturn)
 {
-    const uint64_t inner = uint64_t(size - 1);
+    int32_t xs[kLargestCrop], ys[kLargestCrop];
+    if (size <= kLargestCrop && rowQuotients(qx, size, xs) && rowQuotients(qy, size, ys)) {
+        for (int u = 0; u < size; ++u) {
+            int64_t x, y;
+            unturn(xs[u], ys[u], &x, &y);
+            out[u] = bilinearAt(square, size, x, y);
+        }
+        return;
+    }
     for (int u = 0; u < size; ++u, qx.step(), qy.step()) {
         int64_t x, y;
-        /* Where both quotients are not negative, truncating is flooring: the quotients as they
-         * stand, and a sample whose four pixels lie inside the square reads them directly. */
-        if ((qx.quotient | qy.quotient) >= 0) {
-            unturn(qx.quotient, qy.quotient, &x, &y);
-            if (uint64_t(x >> 10) < inner && uint64_t(y >> 10) < inner) {
-                const uint8_t *p = square + int32_t(y >> 10) * size + int32_t(x >> 10);
-                out[u] = uint8_t(bilinearQ10Rounded(p[0], p[1], p[size], p[size + 1], int32_t(x & 1023),
-                                                    int32_t(y & 1023)));
-                continue;
-            }
-        }
         unturn(qx.truncated(), qy.truncated(), &x, &y);
         out[u] = bilinearAt(square, size, x, y);
     }
