@@ -11,6 +11,7 @@
 
 #include "facesdk/base/result_codes.h"
 #include "facesdk/base/testing/counting_allocator.h"
+#include "facesdk/detect/landmark_source.h"
 
 namespace {
 
@@ -267,6 +268,74 @@ TEST_F(CropFixture, CropsOfEveryTypeMapPointsAndPixelsAlike)
     EXPECT_EQ(normalisedCrop(&track, &source, 96, nullptr, points, &transform, references[1], 5), kResultUnsupported);
     for (void *part : {static_cast<void *>(part2), static_cast<void *>(part3), static_cast<void *>(part4)})
         allocatorFree(counter.allocator(), part);
+}
+
+// Every crop pixel is the square's bilinear sample at the similarity's inverse, each coordinate
+// the exact quotient truncated toward zero and taken back through the quarter turn, with the
+// square's outside read as 0: the crops of every type, turned or not, with the face near the
+// picture's corner and at its middle, against that walk done one pixel at a time in 64 bits.
+TEST_F(CropFixture, CropPixelsAreTheSquaresSamplesAtTheExactInverse)
+{
+    std::mt19937 random(7);
+    const struct {
+        int markX, markY;
+        int32_t x1, y1, x2, y2, roll;
+    } cases[] = {{400, 380, 330, 350, 470, 350, 0},  {400, 380, 330, 350, 470, 370, 60},
+                 {400, 380, 330, 350, 470, 330, 100}, {400, 380, 330, 350, 470, 340, -100},
+                 {400, 380, 330, 350, 470, 352, 170}, {120, 110, 60, 90, 190, 100, 20}};
+    for (const auto &c : cases) {
+        makePicture(800, c.markX, c.markY);
+        for (uint8_t &p : pixels)
+            p = uint8_t(p + random() % 40);
+        setEyes(c.x1, c.y1, c.x2, c.y2);
+        ASSERT_EQ(initialShape(&track, part1, 220, 0), kResultOk);
+        applyPose(track.work);
+        track.face.roll = c.roll;
+        ModelPart2 *part2 = loadModelPart2(counter.allocator());
+        ModelPart3 *part3 = loadModelPart3(counter.allocator());
+        ModelPart4 *part4 = loadModelPart4(counter.allocator());
+        const int32_t *references[5] = {nullptr, part1->referenceShape, part2->referenceShape,
+                                        part3->referenceShape, part4->referenceShape};
+        for (int type = 1; type <= 4; ++type) {
+            const int size = cropSizeOf(type);
+            std::vector<uint8_t> crop(size_t(size) * size), square(crop.size());
+            int32_t points[124];
+            CropTransform t;
+            ASSERT_EQ(normalisedCrop(&track, &source, size, crop.data(), points, &t, references[type], type), kResultOk);
+            ASSERT_GT(t.scale, 1024);
+            // The square: the side whose scale the transform carries.
+            int side = int(int64_t(t.scale) * size / 1024);
+            while (int64_t(side) * 1024 / size < t.scale)
+                ++side;
+            ASSERT_EQ(int64_t(side) * 1024 / size, t.scale);
+            ASSERT_EQ(shrinkSquare(&source, t.originX / 1024, t.originY / 1024, side, square.data(), size), kResultOk);
+            const int64_t a = t.a, b = t.b, det = std::max<int64_t>(1, a * a + b * b), last = int64_t(size - 1) * 1024;
+            auto at = [&](int64_t x, int64_t y) -> int64_t {
+                return x < 0 || y < 0 || x >= size || y >= size ? 0 : square[size_t(y * size + x)];
+            };
+            int differing = 0;
+            for (int v = 0; v < size; ++v)
+                for (int u = 0; u < size; ++u) {
+                    const int64_t dy = int64_t(v) * 1024 - t.ty;
+                    const int64_t qx = ((b * dy - a * t.tx) * 1024 + int64_t(u) * a * 1024 * 1024) / det;
+                    const int64_t qy = ((a * dy + b * t.tx) * 1024 - int64_t(u) * b * 1024 * 1024) / det;
+                    int64_t x = qx, y = qy;
+                    if (t.quadrant == 1)
+                        x = last - qy, y = qx;
+                    else if (t.quadrant == -1)
+                        x = qy, y = last - qx;
+                    else if (t.quadrant == 2)
+                        x = last - qx, y = last - qy;
+                    const int64_t x0 = x >> 10, y0 = y >> 10, fx = x & 1023, fy = y & 1023;
+                    const int64_t top = at(x0, y0) * (1024 - fx) + at(x0 + 1, y0) * fx;
+                    const int64_t bottom = at(x0, y0 + 1) * (1024 - fx) + at(x0 + 1, y0 + 1) * fx;
+                    differing += crop[size_t(v) * size + u] != uint8_t((top * (1024 - fy) + bottom * fy + (1 << 19)) >> 20);
+                }
+            EXPECT_EQ(differing, 0) << "type " << type << ", roll " << c.roll;
+        }
+        for (void *part : {static_cast<void *>(part2), static_cast<void *>(part3), static_cast<void *>(part4)})
+            allocatorFree(counter.allocator(), part);
+    }
 }
 
 TEST_F(CropFixture, SmallShapesCannotBeEnlargedExceptForTypeTwo)

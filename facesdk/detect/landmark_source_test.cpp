@@ -135,6 +135,40 @@ TEST(LandmarkSource, HalvedCopiesKeepTheFootprintMeans)
     }
 }
 
+// Each pixel of a halved copy is the rounded mean of the 2 x 2 pixels below it, the picture's
+// outside counting as 0: on odd-sized pictures, in the copies a square shrunk by 16 or more fills.
+TEST(LandmarkSource, HalvedPixelsAreTheRoundedMeansOfTheirBlocks)
+{
+    const Picture picture(1283, 1001, 11);
+    CountingAllocator counter;
+    CropSource source = cropSourceOf(&picture.image, counter.allocator());
+    std::vector<uint8_t> out(96 * 96);
+    ASSERT_EQ(shrinkSquare(&source, -40, -30, 1700, out.data(), 96), kResultOk);
+    GreyPlane below{picture.pixels.data(), picture.image.width, picture.image.width, picture.image.height};
+    for (int level = 0; level < 2; ++level) {
+        const HalvedCopy &copy = source.halved[level];
+        ASSERT_NE(copy.pixels, nullptr) << level;
+        auto at = [&](int x, int y) { return x < below.width && y < below.height ? below.pixels[size_t(y) * below.stride + x] : 0; };
+        int checked = 0, differing = 0;
+        for (int ty = 0; ty < copy.tilesY; ++ty)
+            for (int tx = 0; tx < copy.tilesX; ++tx) {
+                if (!copy.filled[ty * copy.tilesX + tx])
+                    continue;
+                for (int y = ty * kSourceTile; y < std::min((ty + 1) * kSourceTile, copy.height); ++y)
+                    for (int x = tx * kSourceTile; x < std::min((tx + 1) * kSourceTile, copy.width); ++x) {
+                        const int mean = (at(2 * x, 2 * y) + at(2 * x + 1, 2 * y) + at(2 * x, 2 * y + 1) + at(2 * x + 1, 2 * y + 1) + 2) >> 2;
+                        differing += copy.pixels[size_t(y) * copy.width + x] != mean;
+                        ++checked;
+                    }
+            }
+        EXPECT_GT(checked, 10000) << level;
+        EXPECT_EQ(differing, 0) << level;
+        below = {copy.pixels, copy.width, copy.width, copy.height};
+    }
+    releaseCropSource(&source);
+    EXPECT_EQ(counter.liveBlocks(), 0u);
+}
+
 // Shrinks under 4 read the picture itself, bit for bit as areaAverage; the halved copies are
 // filled only around the squares asked for, once, and shared by later crops; without memory for
 // a copy the crop averages the picture and still succeeds.
