@@ -2,6 +2,7 @@
 #include "facesdk/engine/face_records.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -213,6 +214,16 @@ int bothEyeBoxesPresent(const FaceWork &face)
 int bothEyeBoxesWide(const FaceWork &face)
 {
     return face.eye1Box.width != 0 && face.eye2Box.width != 0 ? 1 : 0;
+}
+
+VXL_POINT fittedEyeCentre(const VXL_FACE &face, int first)
+{
+    double x = 0, y = 0;
+    for (int k = first; k < first + 6; ++k) {
+        x += face.points[k].x / 6.0;
+        y += face.points[k].y / 6.0;
+    }
+    return {int32_t(std::lround(x)), int32_t(std::lround(y))};
 }
 
 // ---- Buffers --------------------------------------------------------------------------------

@@ -87,6 +87,14 @@ inline bool pointCountFitsBuffer(const VXL_FACE &face)
 inline VXL_POINT &classSlot(VXL_FACE &face) { return face.points[face.pointCount]; }
 inline int32_t &fittedFlag(VXL_FACE &face) { return face.points[face.pointCount + 1].x; }
 
+// The fitted landmarks' first and second eye: six points each from these indexes.
+constexpr int kFirstEyePoints = 12;
+constexpr int kSecondEyePoints = 18;
+
+// The mean of an eye's six fitted points from `first` (kFirstEyePoints or kSecondEyePoints),
+// rounded to the pixel; the face must hold at least first + 6 points.
+VXL_POINT fittedEyeCentre(const VXL_FACE &face, int first);
+
 // ---- Conversions and geometry ---------------------------------------------------------------
 
 struct DetectedFacePublic;  // the face detector's 128-byte face record

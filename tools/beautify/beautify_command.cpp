@@ -6,7 +6,6 @@
 #include <QImage>
 #include <QImageReader>
 
-#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -33,17 +32,6 @@ std::vector<uint8_t> planeBytes(const EngineImage &image)
     return bytes;
 }
 
-// The mean of the six fitted points of an eye from `first`, rounded.
-VXL_POINT fittedEyeCentre(const VXL_FACE &face, int first)
-{
-    double x = 0, y = 0;
-    for (int k = first; k < first + 6; ++k) {
-        x += face.points[k].x / 6.0;
-        y += face.points[k].y / 6.0;
-    }
-    return {int32_t(std::lround(x)), int32_t(std::lround(y))};
-}
-
 // The detector's eye boxes are coarse, and the shape records the stages work on are built
 // around the eyes of the face record (the lower face, where teeth are looked for, lies an eye
 // distance below them). Each fitted face takes the eye centres of its fitted points, the eyes
@@ -56,7 +44,7 @@ int moveEyesToFittedCentres(VXL_FACE *faces, int32_t count)
         VXL_FACE &f = faces[i];
         if (!f.points || !pointCountFitsBuffer(f) || f.pointCount < 24 || !fittedFlag(f))
             continue;
-        const VXL_POINT first = fittedEyeCentre(f, 12), second = fittedEyeCentre(f, 18);
+        const VXL_POINT first = fittedEyeCentre(f, kFirstEyePoints), second = fittedEyeCentre(f, kSecondEyePoints);
         f.eye1X = first.x;
         f.eye1Y = first.y;
         f.eye2X = second.x;

@@ -18,15 +18,10 @@ namespace {
 
 constexpr int kFittedPoints = 62;
 
-// The mean of the six fitted points of an eye from `first`, rounded.
 QPoint eyeCentre(const VXL_FACE &f, int first)
 {
-    double x = 0, y = 0;
-    for (int i = first; i < first + 6; ++i) {
-        x += f.points[i].x / 6.0;
-        y += f.points[i].y / 6.0;
-    }
-    return QPoint(qRound(x), qRound(y));
+    const VXL_POINT centre = fittedEyeCentre(f, first);
+    return QPoint(centre.x, centre.y);
 }
 
 } // namespace
@@ -85,7 +80,7 @@ ImageResult detectFile(BeautyEngine *engine, const QString &file, QImage *pictur
             fittedFlag(const_cast<VXL_FACE &>(f))) {
             for (int k = 0; k < kFittedPoints; ++k)
                 found.landmarks.push_back(QPoint(f.points[k].x, f.points[k].y));
-            found.eyes = {eyeCentre(f, 12), eyeCentre(f, 18)};
+            found.eyes = {eyeCentre(f, kFirstEyePoints), eyeCentre(f, kSecondEyePoints)};
         }
         result.faces.push_back(found);
     }
