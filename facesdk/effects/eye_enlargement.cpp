@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "facesdk/base/pixel_format.h"
@@ -127,8 +128,19 @@ const LensRow kLensRows[52] = {
 
 constexpr int32_t kFullRatio = 4096;  // 1/4096: the pixel samples its own position
 
+// floor(sqrt(value)). Values below 2^52, almost every one the lens asks for, are exact doubles,
+// and so is the rounded root's neighbourhood: a step or two of 64-bit arithmetic puts it right.
 uint64_t isqrt128(unsigned __int128 value)
 {
+    if (value < (static_cast<unsigned __int128>(1) << 52)) {
+        const uint64_t v = uint64_t(value);
+        uint64_t root = uint64_t(std::sqrt(double(v)));
+        while (root * root > v)
+            --root;
+        while ((root + 1) * (root + 1) <= v)
+            ++root;
+        return root;
+    }
     uint64_t root = uint64_t(std::sqrt(static_cast<long double>(value)));
     while (static_cast<unsigned __int128>(root) * root > value)
         --root;
@@ -274,7 +286,9 @@ int32_t lensRatio(int64_t d2, int32_t radius, int32_t strength)
     const __int128 fr = static_cast<__int128>(row.f) * radius;
     const __int128 argument = dr * dr - (e - fr) * (e - fr);
     const __int128 v = argument >= 1 ? __int128(isqrt128(static_cast<unsigned __int128>(argument))) : 0;
-    const __int128 ratio = (er - v) * kFullRatio / e;
+    const __int128 scaled = (er - v) * kFullRatio;
+    const bool narrow = scaled >= INT64_MIN && scaled <= INT64_MAX;
+    const __int128 ratio = narrow ? __int128(int64_t(scaled) / e) : scaled / e;
     return int32_t(std::clamp<__int128>(ratio, 0, kFullRatio));
 }
 

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+
 #include "facesdk/effects/testing/stage_run.h"
 #include "facesdk/engine/eye_parts.h"
 #include "facesdk/engine/testing/face_scene.h"
@@ -50,6 +53,22 @@ TEST(EyeLens, RatioMagnifiesTheCentreAndKeepsTheRim)
     EXPECT_NEAR(4096.0 / lensRatio(100, r, 1), 1.016, 0.01);
     EXPECT_NEAR(4096.0 / lensRatio(100, r, 128), 1.20, 0.02);
     EXPECT_NEAR(4096.0 / lensRatio(100, r, 255), 1.30, 0.02);
+}
+
+// The ratio is exact integer arithmetic: a digest of ratios over every strength, small and
+// large discs and distances from the centre to past the rim pins each of them.
+TEST(EyeLens, RatiosKeepTheirExactValues)
+{
+    uint64_t digest = 1469598103934665603ull;
+    for (int32_t r : {1, 3, 40, 200, 900, 4000})
+        for (int32_t strength = 1; strength <= 255; ++strength)
+            for (int32_t d = 1; d <= r; d += std::max(1, r / 40))
+                for (int64_t d2 : {int64_t(d) * d, int64_t(d) * d + d, int64_t(d) * d - 1}) {
+                    if (d2 <= 0)
+                        continue;
+                    digest = (digest ^ uint32_t(lensRatio(d2, r, strength))) * 1099511628211ull;
+                }
+    EXPECT_EQ(digest, 6501913392620241384u);
 }
 
 // The discs of both eyes of the face as its fitted eye part gives them, for the strength.

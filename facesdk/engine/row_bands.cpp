@@ -1,18 +1,21 @@
 // Row bands on the engine's worker pool.
 //
-// A round of bands is posted on the workers' board: its function, context and count, a counter
-// of the next band, and the round's number. The calling thread queues one job per worker
-// (fewer when there are fewer bands), releases the pool and takes bands itself; each job, like
-// the calling thread, takes the next band number until none is left. The calling thread does
-// not wait for the workers to go idle: a worker can be slow to be scheduled on a busy machine,
-// and the round would wait for it only to hear that the bands were all taken. It waits only for
-// the workers that joined the round to leave it: a job joins under the board's lock, and only
-// while its round is still open; when every band is taken the calling thread closes the round,
-// so a job that starts later finds another number on the board and ends at once.
+// The first round of bands in an operation's scope queues one serving job per worker of the
+// pool and releases the pool; the serving jobs stay with the board until the scope ends, so the
+// pool is released once per operation, not once per round, and no job is allocated per round.
+// A round is posted on the board: its function, context and count, a counter of the next band,
+// and the round's number. The calling thread wakes the sleeping servers with one call and takes
+// bands itself. Servers that just left a round watch the board a little while before they
+// sleep, as rounds follow each other closely and a wake-up is slow on a busy or virtual
+// machine. A server joins a round under the board's lock and only while it is open with bands
+// left; when every band is taken the calling thread closes the round and waits only for the
+// servers that joined it to leave. When the scope that named the workers ends, the servers are
+// told to go and the pool is waited for, so nothing of an operation outlives it.
 #include "facesdk/engine/row_bands.h"
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <new>
 
@@ -23,13 +26,17 @@
 // ---- The workers and the scope --------------------------------------------------------------
 
 struct BandWorkers {
-    WorkerPool *pool;               // its workers take the rounds' jobs
+    WorkerPool *pool;               // its workers run the serving jobs
     EngineAllocator *allocator;     // of this record
-    sys::SysLock lock;              // guards round and joined
-    sys::SysCondition lastLeft;     // signalled when the last joined worker leaves a round
-    uint64_t round;                 // number of the open round; 0 while none is open
+    sys::SysLock lock;              // guards the fields below but next
+    sys::SysCondition posted;       // signalled for a sleeping server: a round or the end
+    sys::SysCondition lastLeft;     // signalled when the last joined server leaves a round
+    std::atomic<uint64_t> round;    // number of the open round; 0 while none is open
     uint64_t rounds;                // rounds posted so far
-    int32_t joined;                 // workers inside the open round
+    int32_t joined;                 // servers inside the open round
+    int32_t sleeping;               // servers asleep on posted
+    bool serving;                   // serving jobs are queued or running for the present scope
+    std::atomic<bool> ending;       // the scope is ending: servers go
     BandFunction band;              // the open round: what each band calls,
     void *context;                  //   with what,
     int32_t count;                  //   how many bands,
@@ -75,8 +82,7 @@ void bandWorkersRelease(BandWorkers *workers)
     allocatorFree(allocator, workers);
 }
 
-BandWorkersScope::BandWorkersScope(BandWorkers *workers)
-    : outer_(tScopeWorkers), roundsBefore_(workers ? workers->rounds : 0)
+BandWorkersScope::BandWorkersScope(BandWorkers *workers) : outer_(tScopeWorkers)
 {
     tScopeWorkers = workers;
 }
@@ -85,12 +91,20 @@ BandWorkersScope::~BandWorkersScope()
 {
     BandWorkers *workers = tScopeWorkers;
     tScopeWorkers = outer_;
-    // Jobs of rounds that ended before their workers came may still be queued: release the
-    // workers once more and wait until they are idle, so that the queue is empty.
-    if (workers && workers != outer_ && workers->rounds != roundsBefore_) {
-        workerPoolStart(workers->pool);
-        workerPoolWait(workers->pool);
+    if (!workers || workers == outer_)
+        return;
+    {
+        sys::SysLockGuard board(workers->lock);
+        if (!workers->serving)
+            return;
+        workers->ending.store(true, std::memory_order_relaxed);
+        workers->posted.notify_all();
     }
+    // Serving jobs that had not started yet end as soon as they start.
+    workerPoolWait(workers->pool);
+    sys::SysLockGuard board(workers->lock);
+    workers->serving = false;
+    workers->ending.store(false, std::memory_order_relaxed);
 }
 
 int32_t bandThreads()
@@ -102,11 +116,8 @@ int32_t bandThreads()
 
 namespace {
 
-// What a job carries: the board and the round it was queued for.
-struct RoundTicket {
-    BandWorkers *workers;
-    uint64_t round;
-};
+// How long a server that left a round watches the board for the next before it sleeps.
+constexpr std::chrono::microseconds kWatchForNextRound{100};
 
 void takeBands(BandWorkers *workers)
 {
@@ -118,21 +129,46 @@ void takeBands(BandWorkers *workers)
     }
 }
 
-int helperJob(void *argument)
+// A round a server may join: open, not yet seen by it, with bands left.
+bool joinable(const BandWorkers *workers, uint64_t seen)
 {
-    const RoundTicket ticket = *static_cast<const RoundTicket *>(argument);
-    BandWorkers *workers = ticket.workers;
-    {
+    const uint64_t round = workers->round.load(std::memory_order_relaxed);
+    return round != 0 && round != seen &&
+           workers->next.load(std::memory_order_relaxed) < workers->count;
+}
+
+// A serving job: joins round after round until the scope ends.
+int serveRounds(void *argument)
+{
+    BandWorkers *workers = *static_cast<BandWorkers *const *>(argument);
+    uint64_t seen = 0;
+    for (;;) {
+        // Watch the board a little while without the lock, then sleep on it.
+        const auto watchEnd = std::chrono::steady_clock::now() + kWatchForNextRound;
+        for (int spin = 0; !workers->ending.load(std::memory_order_relaxed); ++spin) {
+            const uint64_t round = workers->round.load(std::memory_order_acquire);
+            if (round != 0 && round != seen)
+                break;
+            if ((spin & 63) == 63 && std::chrono::steady_clock::now() >= watchEnd)
+                break;
+            sys::cpuRelax();
+        }
         sys::SysLockGuard board(workers->lock);
-        if (workers->round != ticket.round)
-            return kResultOk;  // the round ended before this worker came
+        while (!workers->ending.load(std::memory_order_relaxed) && !joinable(workers, seen)) {
+            ++workers->sleeping;
+            workers->posted.wait(board);
+            --workers->sleeping;
+        }
+        if (workers->ending.load(std::memory_order_relaxed))
+            return kResultOk;
+        seen = workers->round.load(std::memory_order_relaxed);
         ++workers->joined;
+        board.unlock();
+        takeBands(workers);
+        board.lock();
+        if (--workers->joined == 0)
+            workers->lastLeft.notify_one();
     }
-    takeBands(workers);
-    sys::SysLockGuard board(workers->lock);
-    if (--workers->joined == 0)
-        workers->lastLeft.notify_one();
-    return kResultOk;
 }
 
 }  // namespace
@@ -145,29 +181,37 @@ void runBands(int32_t count, BandFunction band, void *context)
             band(context, k);
         return;
     }
-    RoundTicket ticket{workers, 0};
+    bool release = false;
     {
         sys::SysLockGuard board(workers->lock);
-        ticket.round = workers->round = ++workers->rounds;
-        workers->joined = 0;
         workers->band = band;
         workers->context = context;
         workers->count = count;
         workers->next.store(0, std::memory_order_relaxed);
+        workers->joined = 0;
+        workers->round.store(++workers->rounds, std::memory_order_release);
+        if (!workers->serving) {
+            // The scope's first round: queue the servers (a job the pool refuses leaves its
+            // share to the others) and release the pool once.
+            workers->serving = true;
+            for (int32_t i = 0; i < workers->pool->count; ++i)
+                if (workerPoolSubmit(workers->pool, serveRounds, &workers, sizeof workers) != kResultOk)
+                    break;
+            release = true;
+        } else if (workers->sleeping > 0) {
+            workers->posted.notify_all();
+        }
     }
-    const int32_t helpers = std::min(workers->pool->count, count - 1);
-    for (int32_t i = 0; i < helpers; ++i)
-        if (workerPoolSubmit(workers->pool, helperJob, &ticket, sizeof ticket) != kResultOk)
-            break;
-    workerPoolStart(workers->pool);
+    if (release)
+        workerPoolStart(workers->pool);
     {
-        // The workers see no scope: bands they run share nothing out again; nor do the bands
+        // The servers see no scope: bands they run share nothing out again; nor do the bands
         // this thread runs now.
         const BandWorkersScope onlyHere(nullptr);
         takeBands(workers);
     }
     sys::SysLockGuard board(workers->lock);
-    workers->round = 0;
+    workers->round.store(0, std::memory_order_relaxed);
     workers->lastLeft.wait(board, [workers] { return workers->joined == 0; });
 }
 

@@ -34,8 +34,8 @@ int bandWorkersCreate(EngineAllocator *allocator, BandWorkers **workers);
 void bandWorkersRelease(BandWorkers *workers);
 
 // Names the workers (null: none) for band loops on the constructing thread until it is
-// destroyed; scopes nest, the innermost wins. When the scope that named the workers ends, every
-// job its rounds queued has run, so nothing of an operation outlives it.
+// destroyed; scopes nest, the innermost wins. When the scope that named the workers ends, the
+// jobs its rounds queued have ended, so nothing of an operation outlives it.
 class BandWorkersScope {
 public:
     explicit BandWorkersScope(BandWorkers *workers);
@@ -45,7 +45,6 @@ public:
 
 private:
     BandWorkers *outer_;
-    uint64_t roundsBefore_;  // rounds the workers had posted when the scope began
 };
 
 // Threads that bands run on at this moment on this thread: the pool's workers and the calling

@@ -12,15 +12,17 @@
 
 namespace {
 
-// Every band of many rounds runs once, whatever thread takes it, and nothing of the rounds is
-// left allocated when the scope ends.
+// Every band of many rounds runs once, whatever thread takes it, in one operation's scope after
+// another; the workers take bands of their own; and nothing of the rounds is left allocated when
+// a scope ends.
 TEST(RowBands, EveryBandRunsOnceInEveryRound)
 {
     CountingAllocator counter;
     BandWorkers *workers = nullptr;
     ASSERT_EQ(bandWorkersCreate(counter.allocator(), &workers), kResultOk);
     const size_t engineBlocks = counter.liveBlocks();
-    {
+    const std::thread::id caller = std::this_thread::get_id();
+    for (int operation = 0; operation < 3; ++operation) {
         const BandWorkersScope scope(workers);
         EXPECT_EQ(bandThreads(), kEngineWorkers + 1);
         for (int32_t count : {2, 3, 5, 15, 40}) {
@@ -30,6 +32,16 @@ TEST(RowBands, EveryBandRunsOnceInEveryRound)
             for (int32_t k = 0; k < count; ++k)
                 EXPECT_EQ(runs[size_t(k)].load(), 20) << count << " bands, band " << k;
         }
+        // A band that the calling thread takes waits until a worker has taken another.
+        std::atomic<bool> workerBand{false};
+        forEachBand(2, [&](int32_t) {
+            if (std::this_thread::get_id() != caller)
+                workerBand = true;
+            else
+                while (!workerBand)
+                    std::this_thread::yield();
+        });
+        EXPECT_TRUE(workerBand);
     }
     EXPECT_EQ(counter.liveBlocks(), engineBlocks);
     bandWorkersRelease(workers);

@@ -3,7 +3,7 @@
  * system calls that a test can replace (to make the N-th thread start or a join fail), plus the
  * lock and condition types the workers keep inside their records.
  *
- * Divisions: result codes; the thread table; locks and conditions.
+ * Divisions: result codes; the thread table; locks and conditions; waiting without sleeping.
  *
  * A thread is never cancelled from outside. Releasing the handle of a thread that still runs
  * leaves the thread running on its own until its routine returns.
@@ -51,6 +51,18 @@ void setThreadMethods(const SysThreadMethods *methods);
 using SysLock = std::mutex;
 using SysLockGuard = std::unique_lock<std::mutex>;
 using SysCondition = std::condition_variable;
+
+/* ---- waiting without sleeping ----
+ * One step of a loop that watches memory another thread will write: tells the processor so,
+ * which spares the other thread of a shared core and the memory order machinery. */
+inline void cpuRelax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
 
 } // namespace sys
 
