@@ -47,13 +47,13 @@ void fillLayerTables(const InnerEngine *inner, int32_t style, LayerTables tables
 
 // ---- One face -------------------------------------------------------------------------------
 
-// Paints one layer into the zeroed weight buffer and blends it. The blend's answer, or 0 for a
-// mesh without vertices.
+// Paints one layer into the zeroed weight buffer and blends it, and zeroes again the rows it
+// painted (the rows of the mesh's vertices: the painter writes no other). The blend's answer,
+// or 0 for a mesh without vertices.
 int blendLayer(InnerEngine *inner, EngineImage *image, EngineImage *weights,
                const TemplateMesh &mesh, const FaceWork &scaled, int32_t o,
                const LayerTables &tables)
 {
-    std::memset(weights->planes[0].pixels, 0, size_t(weights->width) * weights->height);
     if (!mesh.vertexCount || !mesh.vertices)
         return kResultOk;
     int32_t minX = INT32_MAX, minY = INT32_MAX, maxX = INT32_MIN, maxY = INT32_MIN;
@@ -69,8 +69,11 @@ int blendLayer(InnerEngine *inner, EngineImage *image, EngineImage *weights,
     paintTemplateMesh(inner, weights, &mesh, &scaled, 255, kFullStrength);
     EngineRect rect = {(minX * o) & ~1, (minY * o) & ~1, ((maxX - minX + 1) * o) & ~1,
                        ((maxY - minY + 1) * o) & ~1};
-    return blendColourTables(inner, image, &rect, tables.y, tables.cb, tables.cr,
-                             weights->planes[0].pixels, weights->width, weights->height);
+    const int result = blendColourTables(inner, image, &rect, tables.y, tables.cb, tables.cr,
+                                         weights->planes[0].pixels, weights->width, weights->height);
+    std::memset(weights->planes[0].pixels + size_t(minY) * weights->width, 0,
+                size_t(weights->width) * size_t(maxY - minY + 1));
+    return result;
 }
 
 void tintFaceEyes(InnerEngine *inner, EngineImage *image, const FaceWork &face,
@@ -87,6 +90,7 @@ void tintFaceEyes(InnerEngine *inner, EngineImage *image, const FaceWork &face,
     auto *copy = static_cast<VXL_POINT *>(
         allocatorAlloc(inner->allocator, uint32_t(kFacePointSlots * sizeof(VXL_POINT))));
     if (copy && imageAllocate(inner->allocator, &weights, ws, hs, kFormatGrey8) == kResultOk) {
+        std::memset(weights.planes[0].pixels, 0, size_t(ws) * hs);
         const int32_t n = std::min(face.pointCount, int32_t(kFacePointSlots));
         std::memset(copy, 0, kFacePointSlots * sizeof(VXL_POINT));
         for (int32_t i = 0; i < n; ++i)

@@ -150,7 +150,10 @@ constexpr int32_t kMostBlurBands = 16;
 int32_t blurBandCount(const EngineRect &area, int32_t r)
 {
     const int32_t rows = area.height;
-    const int32_t least = std::max({r, 16, int32_t(kLeastBandedPixels / std::max(area.width, 1))});
+    // A blurred pixel costs about four of the simplest loops' pixels: an integral entry and a
+    // mean from four of them.
+    const int64_t rowWork = 4 * int64_t(std::max(area.width, 1));
+    const int32_t least = std::max({r, 16, int32_t(kLeastBandedPixels / rowWork)});
     return std::clamp(std::min(bandThreads(), rows / least), 1, kMostBlurBands);
 }
 
