@@ -127,16 +127,20 @@ int retoneUnderEye(InnerEngine *inner, EngineImage *image, const EyeRegion &r, i
         if (!a) {
             result = kResultUnsupported;
         } else {
-            for (int32_t y = 0; y < q.height; ++y) {
-                const YuvRow row = yuvRow(*a, *image, q.y + y);
-                for (int32_t x = 0; x < q.width; ++x) {
-                    uint8_t &v = t[size_t(y) * ts + x];
-                    const int32_t Y = row.luma[(q.x + x) * row.lumaStep];
-                    v = uint8_t(std::clamp(curve[s[size_t(y) * ss + x]] + Y - v, 0, 255));
+            forEachRowBand(0, q.height, 2 * int64_t(q.width), [&](int32_t firstRow, int32_t endRow) {
+                for (int32_t y = firstRow; y < endRow; ++y) {
+                    const YuvRow row = yuvRow(*a, *image, q.y + y);
+                    for (int32_t x = 0; x < q.width; ++x) {
+                        uint8_t &v = t[size_t(y) * ts + x];
+                        const int32_t Y = row.luma[(q.x + x) * row.lumaStep];
+                        v = uint8_t(std::clamp(curve[s[size_t(y) * ss + x]] + Y - v, 0, 255));
+                    }
                 }
-                if (ts != q.width)
+            });
+            // Rows packed to the region's width, in order: a row moves only over rows before it.
+            if (ts != q.width)
+                for (int32_t y = 1; y < q.height; ++y)
                     std::memmove(t + size_t(y) * q.width, t + size_t(y) * ts, size_t(q.width));
-            }
             result = blendBrightOnly(image, q, t, r.shape, r.shapeWidth, r.shapeHeight, strength);
         }
     }
