@@ -21,6 +21,7 @@
 #include "facesdk/effects/stage_target.h"
 #include "facesdk/engine/contour_mask.h"
 #include "facesdk/engine/luma_crop.h"
+#include "facesdk/engine/row_bands.h"
 #include "facesdk/engine/template_paint.h"
 
 namespace {
@@ -124,13 +125,20 @@ int maskWeightsUnder(EngineAllocator *allocator, const EngineImage &mask, const 
     const int allocated = imageAllocate(allocator, weights, rect.width, rect.height, kFormatGrey8);
     if (allocated != kResultOk)
         return allocated;
-    for (int32_t i = 0; i < rect.height; ++i) {
-        const int32_t my = std::min((rect.y + i) / o, mask.height - 1);
-        const uint8_t *from = mask.planes[0].pixels + size_t(my) * mask.planes[0].stride;
-        uint8_t *to = weights->planes[0].pixels + size_t(i) * weights->planes[0].stride;
-        for (int32_t j = 0; j < rect.width; ++j)
-            to[j] = from[std::min((rect.x + j) / o, mask.width - 1)];
-    }
+    forEachRowBand(0, rect.height, 2 * int64_t(rect.width), [&](int32_t firstRow, int32_t endRow) {
+        for (int32_t i = firstRow; i < endRow; ++i) {
+            const int32_t my = std::min((rect.y + i) / o, mask.height - 1);
+            const uint8_t *from = mask.planes[0].pixels + size_t(my) * mask.planes[0].stride;
+            uint8_t *to = weights->planes[0].pixels + size_t(i) * weights->planes[0].stride;
+            // The sample under column x is x / o: stepped along the row, not divided for each.
+            int32_t mx = rect.x / o, step = rect.x % o;
+            for (int32_t j = 0; j < rect.width; ++j) {
+                to[j] = from[std::min(mx, mask.width - 1)];
+                if (++step == o)
+                    step = 0, ++mx;
+            }
+        }
+    });
     return kResultOk;
 }
 

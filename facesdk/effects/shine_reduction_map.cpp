@@ -6,6 +6,7 @@
 #include "facesdk/effects/shine_reduction_map.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -18,6 +19,7 @@
 #include "facesdk/engine/inner_engine.h"
 #include "facesdk/engine/regions.h"
 #include "facesdk/engine/resample.h"
+#include "facesdk/engine/row_bands.h"
 #include "facesdk/engine/skin_model.h"
 
 // ---- Eighth-scale skin mask -----------------------------------------------------------------
@@ -203,23 +205,29 @@ int buildQuarterScaleShineMap(ShineRun &run, const EngineImage &luma8)
             continue;
         }
         const int32_t t = std::min(G, 230);
-        const int32_t rows = std::max(1, std::min(bh4 & ~1, run.h8 & ~1));
-        for (int32_t r = 0; r < rows && y4 + r < run.h4; ++r) {
-            const int32_t imageRow = std::min(Y + 4 * r, run.H - 1);
-            const YuvRow row = yuvRow(*run.layout, *run.image, imageRow);
-            const uint8_t *mask = greyRow(run.skinMask8, std::min(y8 + r / 2, run.h8 - 1));
-            uint8_t *map = greyRow(run.shineMap4, y4 + r);
-            int32_t c8 = 0;
-            for (int32_t c = 0; c < bw4; ++c) {
-                const int32_t luma = row.luma[std::min(X + 4 * c, run.W - 1) * row.lumaStep];
-                if (mask[std::min(x8 + c8, run.w8 - 1)] && luma > t) {
-                    map[x4 + c] = kShine;
-                    ++shineCount;
+        const int32_t rows = std::min(std::max(1, std::min(bh4 & ~1, run.h8 & ~1)), run.h4 - y4);
+        std::atomic<int64_t> marked{0};
+        forEachRowBand(0, rows, 4 * int64_t(std::max(bw4, 0)), [&](int32_t firstRow, int32_t endRow) {
+            int64_t count = 0;
+            for (int32_t r = firstRow; r < endRow; ++r) {
+                const int32_t imageRow = std::min(Y + 4 * r, run.H - 1);
+                const YuvRow row = yuvRow(*run.layout, *run.image, imageRow);
+                const uint8_t *mask = greyRow(run.skinMask8, std::min(y8 + r / 2, run.h8 - 1));
+                uint8_t *map = greyRow(run.shineMap4, y4 + r);
+                int32_t c8 = 0;
+                for (int32_t c = 0; c < bw4; ++c) {
+                    const int32_t luma = row.luma[std::min(X + 4 * c, run.W - 1) * row.lumaStep];
+                    if (mask[std::min(x8 + c8, run.w8 - 1)] && luma > t) {
+                        map[x4 + c] = kShine;
+                        ++count;
+                    }
+                    if ((bw4 - c) % 2 == 1)
+                        ++c8;
                 }
-                if ((bw4 - c) % 2 == 1)
-                    ++c8;
             }
-        }
+            marked.fetch_add(count, std::memory_order_relaxed);
+        });
+        shineCount += marked.load(std::memory_order_relaxed);
         if (shineCount != 0) {
             const int32_t side = std::max(e.face.box.width, e.face.box.height);
             e.shineBlur = uint8_t(100 * shineCount > 2 * skinCount ? side / 16 : side / 32);
