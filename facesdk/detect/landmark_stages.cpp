@@ -282,6 +282,93 @@ int64_t windowScore(const Integral &integral, const PointDetector &detector, int
     return score;
 }
 
+/* The weak learners of one detector laid out for the windows of one refinement: each
+ * rectangle as the offsets of its four corners in the integral image from a window's
+ * top-left, and the contrast as k_total * total + k_parts * (the parts' sums), which is what
+ * windowScore computes type by type. Learners windowScore always skips are left out; where a
+ * learner fits its windows stops is kept, so that windows near the crop's edges go to
+ * windowScore itself. */
+struct PlacedLearner {
+    int32_t total[4];      /* top-left, top-right, bottom-left, bottom-right */
+    int32_t parts[2][4];
+    int32_t partCount;
+    int32_t kTotal, kParts;
+    int32_t vote;
+    int64_t threshold;
+    int32_t lastX, lastY;  /* the largest window x and y at which the rectangle is used */
+};
+
+struct PlacedDetector {
+    PlacedLearner learners[kWeakLearners];
+    int count = 0;
+    int lastX = INT32_MAX, lastY = INT32_MAX;   /* windows up to these use every placed learner */
+};
+
+void placeRect(const Integral &integral, int x, int y, int w, int h, int32_t *corners)
+{
+    corners[0] = y * integral.stride + x;
+    corners[1] = corners[0] + w;
+    corners[2] = corners[0] + h * integral.stride;
+    corners[3] = corners[2] + w;
+}
+
+void placeDetector(const Integral &integral, const PointDetector &detector, PlacedDetector *placed)
+{
+    for (const WeakLearner &learner : detector.learners) {
+        if (learner.type < 1 || learner.type > 4)
+            continue;
+        const int x = learner.x, y = learner.y, w = learner.width, h = learner.height;
+        if (w <= 0 || h <= 0)
+            continue;
+        PlacedLearner &p = placed->learners[placed->count++];
+        placeRect(integral, x, y, w, h, p.total);
+        switch (learner.type) {
+        case 1: p.kTotal = -1; p.kParts = 2; p.partCount = 1; placeRect(integral, x, y, w / 2, h, p.parts[0]); break;
+        case 2: p.kTotal = -1; p.kParts = 2; p.partCount = 1; placeRect(integral, x, y, w, h / 2, p.parts[0]); break;
+        case 3:
+            p.kTotal = 1;
+            p.kParts = -2;
+            p.partCount = 2;
+            placeRect(integral, x + w / 2, y, w - w / 2, h / 2, p.parts[0]);
+            placeRect(integral, x, y + h / 2, w / 2, h - h / 2, p.parts[1]);
+            break;
+        default: p.kTotal = -1; p.kParts = 3; p.partCount = 1; placeRect(integral, x + w / 3, y, w - 2 * (w / 3), h, p.parts[0]); break;
+        }
+        p.vote = learner.vote;
+        p.threshold = learner.threshold >= 0 ? int64_t(learner.threshold) + 1 : learner.threshold;
+        /* windowScore's test x + w - 1 >= size - 1, with x = window x + offset */
+        p.lastX = integral.size - 1 - w - x;
+        p.lastY = integral.size - 1 - h - y;
+        placed->lastX = std::min(placed->lastX, p.lastX);
+        placed->lastY = std::min(placed->lastY, p.lastY);
+    }
+}
+
+inline int64_t cornerSum(const uint32_t *sums, const int32_t *corners)
+{
+    return int64_t(sums[corners[3]]) - sums[corners[2]] - sums[corners[1]] + sums[corners[0]];
+}
+
+/* windowScore for a window at which every placed learner is used. */
+int64_t placedScore(const Integral &integral, const PointDetector &detector, const PlacedDetector &placed, int wx, int wy)
+{
+    const uint32_t *sums = integral.sums + wy * integral.stride + wx;
+    int64_t score = detector.bias;
+    for (int l = 0; l < placed.count; ++l) {
+        const PlacedLearner &p = placed.learners[l];
+        const int64_t total = cornerSum(sums, p.total);
+        if (total == 0)
+            continue;
+        int64_t parts = cornerSum(sums, p.parts[0]);
+        if (p.partCount == 2)
+            parts += cornerSum(sums, p.parts[1]);
+        const int64_t difference = p.kTotal * total + p.kParts * parts;
+        if (difference * 32768 >= total * p.threshold)
+            score += p.vote;
+    }
+    return score;
+}
+
 void refineOne(const Integral &integral, const PointDetector &detector, int cap, int32_t *point)
 {
     const int size = integral.size;
@@ -291,6 +378,8 @@ void refineOne(const Integral &integral, const PointDetector &detector, int cap,
         return;
     const int px = (point[0] + 512) >> 10, py = (point[1] + 512) >> 10;
     const int x0 = px - e, y0 = py - f;
+    PlacedDetector placed;
+    placeDetector(integral, detector, &placed);
     int64_t scores[9 * 9];
     bool evaluated[9 * 9] = {};
     int64_t highest = INT64_MIN, lowest = INT64_MAX;
@@ -300,7 +389,9 @@ void refineOne(const Integral &integral, const PointDetector &detector, int cap,
             const int wx = x0 + i - 4, wy = y0 + j - 4;
             if (wx < 0 || wy < 0 || wx >= size || wy >= size)
                 continue;
-            const int64_t score = windowScore(integral, detector, wx, wy);
+            const int64_t score = wx <= placed.lastX && wy <= placed.lastY
+                                      ? placedScore(integral, detector, placed, wx, wy)
+                                      : windowScore(integral, detector, wx, wy);
             scores[j * 9 + i] = score;
             evaluated[j * 9 + i] = true;
             if (score >= highest) {
