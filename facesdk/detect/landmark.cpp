@@ -167,6 +167,7 @@ void landmarkDestroy(LandmarkFitter *fitter)
     if (!fitter)
         return;
     EngineAllocator *allocator = fitter->allocator;
+    releaseCropSource(&fitter->keptSource);
     freeList(fitter->current);
     freeList(fitter->history);
     allocatorFree(allocator, fitter->part4);
@@ -312,8 +313,10 @@ int landmarkProcess(LandmarkFitter *fitter, const EngineImage *image)
     grey.height = image->height;
     grey.planes[0] = image->planes[0];
     const LandmarkModels models{fitter->part1, fitter->part2, fitter->part3, fitter->part4};
-    /* One source for all faces: the halved copies a crop makes serve every later crop. */
+    /* One source for all faces: the halved copies a crop makes serve every later crop, and
+     * their memory the next process's. */
     CropSource source = cropSourceOf(&grey, fitter->allocator);
+    reuseCropSource(&source, &fitter->keptSource);
     int result = kResultOk;
     for (LandmarkTrack *track = fitter->current.first; track; track = track->next) {
         result = fitFaceLandmarks(track, &source, models, fitter->ratio, fitter->eyeAnchoring,
@@ -321,7 +324,7 @@ int landmarkProcess(LandmarkFitter *fitter, const EngineImage *image)
         if (result < 0)
             break;
     }
-    releaseCropSource(&source);
+    keepCropSource(&source, &fitter->keptSource);
     for (LandmarkTrack *track = fitter->current.first; track; track = track->next) {
         const LandmarkWork *work = track->work;
         if (!work)

@@ -16,6 +16,7 @@
 #include "facesdk/base/allocator.h"
 #include "facesdk/base/image_record.h"
 #include "facesdk/detect/landmark_models.h"
+#include "facesdk/detect/landmark_source.h"
 
 struct LandmarkWork;
 struct SingleWorker;
@@ -120,6 +121,7 @@ struct LandmarkFitter {
     int32_t tracking;               /* option bit 1 */
     int32_t detailLevel;            /* 1 .. 4 */
     int32_t processed;              /* set by process, cleared by flush */
+    CropSource keptSource;          /* the last process's halved copies, for the next to reuse */
 };
 
 /* ---- interface record and operations ---- */

@@ -551,17 +551,74 @@ bool rowQuotients(SteppedQuotient q, int size, int32_t *out)
     return false;
 }
 
+#ifdef __SSE2__
+/* Four crop pixels at the square's coordinates x and y (1/1024 pixel) when all four samples lie
+ * wholly inside the square (0 <= x, y < (size - 1) * 1024: no neighbour outside); false, with
+ * nothing written, otherwise. Bilinear as bilinearQ10Rounded: each row's blend
+ * a (1024 - fx) + b fx by 16-bit pair products, then the column's blend split into the rows'
+ * upper bits and their low 10 bits, t (1024 - fy) + u fy = 1024 (th (1024 - fy) + uh fy) +
+ * (tl (1024 - fy) + ul fy), so that every product again fits 16 by 16 bits and every sum 32. */
+inline bool bilinearFour(const uint8_t *square, int size, __m128i x, __m128i y, uint8_t *out)
+{
+    const __m128i zero = _mm_setzero_si128(), limit = _mm_set1_epi32((size - 1) * 1024);
+    const __m128i under = _mm_and_si128(_mm_cmplt_epi32(x, limit), _mm_cmplt_epi32(y, limit));
+    const __m128i inside = _mm_andnot_si128(_mm_or_si128(_mm_cmplt_epi32(x, zero), _mm_cmplt_epi32(y, zero)), under);
+    if (_mm_movemask_epi8(inside) != 0xffff)
+        return false;
+    /* Offsets y0 * size + x0 by one pair product per lane. */
+    const __m128i whole = _mm_or_si128(_mm_srai_epi32(y, 10), _mm_slli_epi32(_mm_srai_epi32(x, 10), 16));
+    alignas(16) int32_t offsets[4];
+    _mm_store_si128(reinterpret_cast<__m128i *>(offsets), _mm_madd_epi16(whole, _mm_set1_epi32(size | (1 << 16))));
+    uint64_t upper = 0, lower = 0;
+    for (int k = 0; k < 4; ++k) {
+        const uint8_t *p = square + offsets[k];
+        uint16_t pair, pairBelow;
+        std::memcpy(&pair, p, 2);
+        std::memcpy(&pairBelow, p + size, 2);
+        upper |= uint64_t(pair) << (16 * k);
+        lower |= uint64_t(pairBelow) << (16 * k);
+    }
+    const __m128i fraction = _mm_set1_epi32(1023), one = _mm_set1_epi32(1024);
+    const __m128i fx = _mm_and_si128(x, fraction), fy = _mm_and_si128(y, fraction);
+    /* (1024 - f) in the low 16 bits of each lane, f in the high ones */
+    const __m128i wx = _mm_or_si128(_mm_slli_epi32(fx, 16), _mm_sub_epi32(one, fx));
+    const __m128i wy = _mm_or_si128(_mm_slli_epi32(fy, 16), _mm_sub_epi32(one, fy));
+    const __m128i top = _mm_madd_epi16(_mm_unpacklo_epi8(_mm_cvtsi64_si128(int64_t(upper)), zero), wx);
+    const __m128i bottom = _mm_madd_epi16(_mm_unpacklo_epi8(_mm_cvtsi64_si128(int64_t(lower)), zero), wx);
+    const __m128i high = _mm_or_si128(_mm_srli_epi32(top, 10), _mm_slli_epi32(_mm_srli_epi32(bottom, 10), 16));
+    const __m128i low = _mm_or_si128(_mm_and_si128(top, fraction), _mm_slli_epi32(_mm_and_si128(bottom, fraction), 16));
+    const __m128i sum = _mm_add_epi32(_mm_slli_epi32(_mm_madd_epi16(high, wy), 10), _mm_madd_epi16(low, wy));
+    const __m128i value = _mm_srli_epi32(_mm_add_epi32(sum, _mm_set1_epi32(1 << 19)), 20);
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(value, zero), zero);
+    const uint32_t four = uint32_t(_mm_cvtsi128_si32(bytes));
+    std::memcpy(out, &four, 4);
+    return true;
+}
+#endif
+
 template <typename Unturn>
 inline void resampleRow(const uint8_t *square, int size, SteppedQuotient qx, SteppedQuotient qy, uint8_t *out,
                         Unturn unturn)
 {
-    int32_t xs[kLargestCrop], ys[kLargestCrop];
+    alignas(16) int32_t xs[kLargestCrop], ys[kLargestCrop];
     if (size <= kLargestCrop && rowQuotients(qx, size, xs) && rowQuotients(qy, size, ys)) {
+        /* The quotients fit 30 bits, so do the square's coordinates through the turn. */
         for (int u = 0; u < size; ++u) {
             int64_t x, y;
             unturn(xs[u], ys[u], &x, &y);
-            out[u] = bilinearAt(square, size, x, y);
+            xs[u] = int32_t(x);
+            ys[u] = int32_t(y);
         }
+        int u = 0;
+#ifdef __SSE2__
+        for (; u + 4 <= size; u += 4)
+            if (!bilinearFour(square, size, _mm_load_si128(reinterpret_cast<const __m128i *>(xs + u)),
+                              _mm_load_si128(reinterpret_cast<const __m128i *>(ys + u)), out + u))
+                for (int k = 0; k < 4; ++k)
+                    out[u + k] = bilinearAt(square, size, xs[u + k], ys[u + k]);
+#endif
+        for (; u < size; ++u)
+            out[u] = bilinearAt(square, size, xs[u], ys[u]);
         return;
     }
     for (int u = 0; u < size; ++u, qx.step(), qy.step()) {

@@ -267,6 +267,32 @@ void releaseCropSource(CropSource *source)
     }
 }
 
+void keepCropSource(CropSource *source, CropSource *kept)
+{
+    releaseCropSource(kept);
+    *kept = *source;
+    kept->picture = {};
+    for (HalvedCopy &copy : source->halved) {
+        copy.pixels = nullptr;
+        copy.filled = nullptr;
+    }
+}
+
+void reuseCropSource(CropSource *source, CropSource *kept)
+{
+    for (int level = 0; level < kSourceHalvings; ++level) {
+        HalvedCopy &copy = source->halved[level], &old = kept->halved[level];
+        if (!old.pixels || copy.pixels || old.width != copy.width || old.height != copy.height)
+            continue;
+        copy.pixels = old.pixels;
+        copy.filled = old.filled;
+        std::memset(copy.filled, 0, size_t(copy.tilesX) * size_t(copy.tilesY));   /* nothing of this picture yet */
+        old.pixels = nullptr;
+        old.filled = nullptr;
+    }
+    releaseCropSource(kept);
+}
+
 namespace {
 
 GreyPlane levelPlane(const CropSource &source, int level)

@@ -56,6 +56,13 @@ CropSource cropSourceOf(const EngineImage *image, EngineAllocator *allocator);
 /* Frees the halved copies (a zero-filled source has none); the source reads only the picture
  * afterwards. */
 void releaseCropSource(CropSource *source);
+/* Hands the halved copies of `source` over to `kept` (whose own are freed first), for a later
+ * source to reuse their memory: freeing and asking again for blocks this large each time makes
+ * the heap give them back to the system and fault them in anew, page by page. */
+void keepCropSource(CropSource *source, CropSource *kept);
+/* Takes over the copies in `kept` whose sizes are this source's, to be filled again from its
+ * picture as crops need them; frees the others. */
+void reuseCropSource(CropSource *source, CropSource *kept);
 
 /* Shrinks the side x side square whose top-left pixel is (x0, y0) into the size x size crop,
  * the square's pixels outside the picture counting as 0: area averaging with 8-bit fractional

@@ -9,6 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "facesdk/base/result_codes.h"
 #include "facesdk/detect/landmark_fit.h"
 
@@ -62,6 +66,51 @@ struct BinTables {
 };
 const BinTables kBins;
 
+#ifdef __SSE2__
+/* The bin of a gradient by its signs (the index of kQuadrants), steepness (16: |dy| >= |dx|)
+ * and closeness to the diagonal (32 per step), as classOf and BinTables give it:
+ * [set][tracking][signs + 16 steep + 32 near]. */
+struct GradientBins {
+    uint8_t bin[2][2][96];
+    GradientBins()
+    {
+        for (int set = 0; set < 2; ++set)
+            for (int tracking = 0; tracking < 2; ++tracking)
+                for (int index = 0; index < 96; ++index)
+                    bin[set][tracking][index] =
+                        kBins.bin[set][tracking][kClasses[kQuadrants[index & 15]][(index >> 4) & 1][index >> 5]];
+    }
+};
+const GradientBins kGradientBins;
+
+/* Magnitudes and bin indices (GradientBins) of eight neighbouring gradient positions of one row:
+ * `row` is the pixel left of the first, `above` and `below` the pixels over and under it. */
+inline void gradientEight(const uint8_t *row, const uint8_t *above, const uint8_t *below, uint16_t *magnitude,
+                          uint16_t *index)
+{
+    const __m128i zero = _mm_setzero_si128();
+    auto eight = [&](const uint8_t *p) { return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)), zero); };
+    const __m128i dx = _mm_sub_epi16(eight(row + 2), eight(row));
+    const __m128i dy = _mm_sub_epi16(eight(below + 1), eight(above + 1));
+    const __m128i ax = _mm_max_epi16(dx, _mm_sub_epi16(zero, dx)), ay = _mm_max_epi16(dy, _mm_sub_epi16(zero, dy));
+    const __m128i big = _mm_max_epi16(ax, ay), small = _mm_min_epi16(ax, ay);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(magnitude), _mm_add_epi16(big, _mm_srli_epi16(small, 1)));
+    /* the sign bits as classOf takes them, from all-ones masks */
+    const __m128i signs =
+        _mm_add_epi16(_mm_add_epi16(_mm_and_si128(_mm_cmpgt_epi16(dx, zero), _mm_set1_epi16(1)),
+                                    _mm_and_si128(_mm_cmplt_epi16(dx, zero), _mm_set1_epi16(2))),
+                      _mm_add_epi16(_mm_and_si128(_mm_cmpgt_epi16(dy, zero), _mm_set1_epi16(4)),
+                                    _mm_and_si128(_mm_cmplt_epi16(dy, zero), _mm_set1_epi16(8))));
+    const __m128i flat = _mm_cmpgt_epi16(ax, ay);                                /* not steep */
+    const __m128i far4 = _mm_cmpgt_epi16(big, _mm_slli_epi16(small, 2));         /* big > 4 small */
+    const __m128i far2 = _mm_cmpgt_epi16(big, _mm_slli_epi16(small, 1));         /* big > 2 small */
+    __m128i value = _mm_add_epi16(signs, _mm_andnot_si128(flat, _mm_set1_epi16(16)));
+    value = _mm_add_epi16(value, _mm_andnot_si128(far4, _mm_set1_epi16(32)));
+    value = _mm_add_epi16(value, _mm_andnot_si128(far2, _mm_set1_epi16(32)));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(index), value);
+}
+#endif
+
 inline int32_t cropAt(const uint8_t *crop, int size, int32_t x, int32_t y)
 {
     return x < 0 || y < 0 || x >= size || y >= size ? 0 : crop[y * size + x];
@@ -86,7 +135,26 @@ void patchFeatures(const uint8_t *crop, int size, int32_t x, int32_t y, int kind
     uint32_t magnitude[kPositions][kPositions];
     uint8_t bin[kPositions][kPositions];
     const bool inside = left >= 0 && top >= 0 && left + 11 < size && top + 11 < size;
+#ifdef __SSE2__
+    if (inside) {
+        /* Positions 0 .. 7 and 2 .. 9 of each row, eight at a time: every read stays inside
+         * the patch's own 12 x 12 pixels. */
+        const uint8_t *table = kGradientBins.bin[kind == 0 ? 0 : 1][tracking ? 1 : 0];
+        uint16_t rowMagnitude[kPositions], rowIndex[kPositions];
+        for (int j = 0; j < kPositions; ++j) {
+            const uint8_t *row = crop + (top + 1 + j) * size + left;
+            gradientEight(row, row - size, row + size, rowMagnitude, rowIndex);
+            gradientEight(row + 2, row + 2 - size, row + 2 + size, rowMagnitude + 2, rowIndex + 2);
+            for (int i = 0; i < kPositions; ++i) {
+                magnitude[j][i] = rowMagnitude[i];
+                bin[j][i] = table[rowIndex[i]];
+            }
+        }
+    }
+    for (int j = 0; j < kPositions && !inside; ++j)
+#else
     for (int j = 0; j < kPositions; ++j)
+#endif
         for (int i = 0; i < kPositions; ++i) {
             const int32_t px = left + 1 + i, py = top + 1 + j;
             int32_t dx, dy;
@@ -282,6 +350,93 @@ int64_t windowScore(const Integral &integral, const PointDetector &detector, int
     return score;
 }
 
+/* The weak learners of one detector laid out for the windows of one refinement: each
+ * rectangle as the offsets of its four corners in the integral image from a window's
+ * top-left, and the contrast as k_total * total + k_parts * (the parts' sums), which is what
+ * windowScore computes type by type. Learners windowScore always skips are left out; where a
+ * learner fits its windows stops is kept, so that windows near the crop's edges go to
+ * windowScore itself. */
+struct PlacedLearner {
+    int32_t total[4];      /* top-left, top-right, bottom-left, bottom-right */
+    int32_t parts[2][4];
+    int32_t partCount;
+    int32_t kTotal, kParts;
+    int32_t vote;
+    int64_t threshold;
+    int32_t lastX, lastY;  /* the largest window x and y at which the rectangle is used */
+};
+
+struct PlacedDetector {
+    PlacedLearner learners[kWeakLearners];
+    int count = 0;
+    int lastX = INT32_MAX, lastY = INT32_MAX;   /* windows up to these use every placed learner */
+};
+
+void placeRect(const Integral &integral, int x, int y, int w, int h, int32_t *corners)
+{
+    corners[0] = y * integral.stride + x;
+    corners[1] = corners[0] + w;
+    corners[2] = corners[0] + h * integral.stride;
+    corners[3] = corners[2] + w;
+}
+
+void placeDetector(const Integral &integral, const PointDetector &detector, PlacedDetector *placed)
+{
+    for (const WeakLearner &learner : detector.learners) {
+        if (learner.type < 1 || learner.type > 4)
+            continue;
+        const int x = learner.x, y = learner.y, w = learner.width, h = learner.height;
+        if (w <= 0 || h <= 0)
+            continue;
+        PlacedLearner &p = placed->learners[placed->count++];
+        placeRect(integral, x, y, w, h, p.total);
+        switch (learner.type) {
+        case 1: p.kTotal = -1; p.kParts = 2; p.partCount = 1; placeRect(integral, x, y, w / 2, h, p.parts[0]); break;
+        case 2: p.kTotal = -1; p.kParts = 2; p.partCount = 1; placeRect(integral, x, y, w, h / 2, p.parts[0]); break;
+        case 3:
+            p.kTotal = 1;
+            p.kParts = -2;
+            p.partCount = 2;
+            placeRect(integral, x + w / 2, y, w - w / 2, h / 2, p.parts[0]);
+            placeRect(integral, x, y + h / 2, w / 2, h - h / 2, p.parts[1]);
+            break;
+        default: p.kTotal = -1; p.kParts = 3; p.partCount = 1; placeRect(integral, x + w / 3, y, w - 2 * (w / 3), h, p.parts[0]); break;
+        }
+        p.vote = learner.vote;
+        p.threshold = learner.threshold >= 0 ? int64_t(learner.threshold) + 1 : learner.threshold;
+        /* windowScore's test x + w - 1 >= size - 1, with x = window x + offset */
+        p.lastX = integral.size - 1 - w - x;
+        p.lastY = integral.size - 1 - h - y;
+        placed->lastX = std::min(placed->lastX, p.lastX);
+        placed->lastY = std::min(placed->lastY, p.lastY);
+    }
+}
+
+inline int64_t cornerSum(const uint32_t *sums, const int32_t *corners)
+{
+    return int64_t(sums[corners[3]]) - sums[corners[2]] - sums[corners[1]] + sums[corners[0]];
+}
+
+/* windowScore for a window at which every placed learner is used. */
+int64_t placedScore(const Integral &integral, const PointDetector &detector, const PlacedDetector &placed, int wx, int wy)
+{
+    const uint32_t *sums = integral.sums + wy * integral.stride + wx;
+    int64_t score = detector.bias;
+    for (int l = 0; l < placed.count; ++l) {
+        const PlacedLearner &p = placed.learners[l];
+        const int64_t total = cornerSum(sums, p.total);
+        if (total == 0)
+            continue;
+        int64_t parts = cornerSum(sums, p.parts[0]);
+        if (p.partCount == 2)
+            parts += cornerSum(sums, p.parts[1]);
+        const int64_t difference = p.kTotal * total + p.kParts * parts;
+        if (difference * 32768 >= total * p.threshold)
+            score += p.vote;
+    }
+    return score;
+}
+
 void refineOne(const Integral &integral, const PointDetector &detector, int cap, int32_t *point)
 {
     const int size = integral.size;
@@ -291,6 +446,8 @@ void refineOne(const Integral &integral, const PointDetector &detector, int cap,
         return;
     const int px = (point[0] + 512) >> 10, py = (point[1] + 512) >> 10;
     const int x0 = px - e, y0 = py - f;
+    PlacedDetector placed;
+    placeDetector(integral, detector, &placed);
     int64_t scores[9 * 9];
     bool evaluated[9 * 9] = {};
     int64_t highest = INT64_MIN, lowest = INT64_MAX;
@@ -300,7 +457,9 @@ void refineOne(const Integral &integral, const PointDetector &detector, int cap,
             const int wx = x0 + i - 4, wy = y0 + j - 4;
             if (wx < 0 || wy < 0 || wx >= size || wy >= size)
                 continue;
-            const int64_t score = windowScore(integral, detector, wx, wy);
+            const int64_t score = wx <= placed.lastX && wy <= placed.lastY
+                                      ? placedScore(integral, detector, placed, wx, wy)
+                                      : windowScore(integral, detector, wx, wy);
             scores[j * 9 + i] = score;
             evaluated[j * 9 + i] = true;
             if (score >= highest) {
@@ -352,8 +511,29 @@ int refinePoints(const uint8_t *crop, int size, int32_t *points, bool eyes, bool
         uint32_t *out = sums + (y + 1) * stride;
         const uint32_t *above = out - stride;
         out[0] = 0;
-        for (int x = 0; x < size; ++x) {
-            row += crop[y * size + x];
+        const uint8_t *pixels = crop + y * size;
+        int x = 0;
+#ifdef __SSE2__
+        /* Eight pixels at a time: their running sums within the eight in 16-bit lanes (at most
+         * 8 x 255), widened, plus the row's sum before them and the sums above. */
+        const __m128i zero = _mm_setzero_si128();
+        for (; x + 8 <= size; x += 8) {
+            __m128i run = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(pixels + x)), zero);
+            run = _mm_add_epi16(run, _mm_slli_si128(run, 2));
+            run = _mm_add_epi16(run, _mm_slli_si128(run, 4));
+            run = _mm_add_epi16(run, _mm_slli_si128(run, 8));
+            const __m128i before = _mm_set1_epi32(int32_t(row));
+            const __m128i low = _mm_add_epi32(_mm_add_epi32(_mm_unpacklo_epi16(run, zero), before),
+                                              _mm_loadu_si128(reinterpret_cast<const __m128i *>(above + x + 1)));
+            const __m128i high = _mm_add_epi32(_mm_add_epi32(_mm_unpackhi_epi16(run, zero), before),
+                                               _mm_loadu_si128(reinterpret_cast<const __m128i *>(above + x + 5)));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x + 1), low);
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x + 5), high);
+            row += uint32_t(_mm_extract_epi16(run, 7));
+        }
+#endif
+        for (; x < size; ++x) {
+            row += pixels[x];
             out[x + 1] = row + above[x + 1];
         }
     }

@@ -349,6 +349,49 @@ TEST(Landmark, AllocationFailureAtEveryStepLeaksNothing)
 }
 
 
+// A fitter keeps the halved copies of the picture it last processed, for the next process to
+// reuse their memory: what it fits on a later picture is what a fresh fitter fits there, after a
+// picture of the same size (the copies are filled again, nothing of the earlier picture stays)
+// and after one of another size; nothing is left once it is destroyed.
+TEST(Landmark, ReusedHalvedCopiesAreFilledFromTheNewPicture)
+{
+    auto noisePicture = [](int side, uint32_t seed) {
+        Picture picture(side);
+        uint32_t state = seed;
+        for (uint8_t &p : picture.pixels) {
+            state = state * 1664525u + 1013904223u;
+            p = uint8_t(p / 2 + (state >> 24) / 2);
+        }
+        return picture;
+    };
+    // Eyes 200 pixels apart: the coarse crop's square is shrunk through the halved copies.
+    const LandmarkFace face = eyesFace(1, 250, 300, 450, 300);
+    auto fit = [&](LandmarkFitter *fitter, const Picture &picture) {
+        EXPECT_EQ(landmarkAddFace(fitter, &face), kResultOk);
+        EXPECT_EQ(landmarkProcess(fitter, &picture.image), kResultOk);
+        const int32_t *points = nullptr;
+        EXPECT_EQ(landmarkGetPoints(fitter, 0, &points, nullptr), kResultOk);
+        return std::vector<int32_t>(points, points + 124);
+    };
+    const Picture first = noisePicture(700, 1), second = noisePicture(700, 2), larger = noisePicture(760, 3);
+    CountingAllocator counter;
+    const LandmarkOptions options{12, 0, 0};
+    LandmarkFitter *reusing = nullptr;
+    ASSERT_EQ(landmarkCreate(counter.allocator(), &options, &reusing), kResultOk);
+    const std::vector<int32_t> onFirst = fit(reusing, first);
+    ASSERT_NE(reusing->keptSource.halved[0].pixels, nullptr);
+    for (const Picture *later : {&second, &larger}) {
+        const std::vector<int32_t> reused = fit(reusing, *later);
+        LandmarkFitter *fresh = nullptr;
+        ASSERT_EQ(landmarkCreate(counter.allocator(), &options, &fresh), kResultOk);
+        EXPECT_EQ(reused, fit(fresh, *later));
+        landmarkDestroy(fresh);
+    }
+    EXPECT_NE(onFirst, fit(reusing, second));
+    landmarkDestroy(reusing);
+    EXPECT_EQ(counter.liveBlocks(), 0u);
+}
+
 TEST(LandmarkFitStates, ShapeSizeDecidesHowFarTheFitGoes)
 {
     // Eyes placed so that the mean shape spans about 36 pixels (under 48: no coarse crop,

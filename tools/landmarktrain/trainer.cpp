@@ -597,8 +597,8 @@ void Trainer::trainShapes(TrainedTables *t)
         return aligned;
     };
 
-    /* Coarse: the 37 points, five principal modes first (the appearance update rebuilds from
-     * the first six), then the four rigid ones. */
+    /* Coarse: the 37 points, five principal modes and the four rigid ones; the appearance
+     * update rebuilds from the first six (below). */
     {
         std::vector<int32_t> fine(2 * kFitterPoints), coarse(2 * kCoarsePoints);
         for (int i = 0; i < 2 * kFitterPoints; ++i)
@@ -627,6 +627,22 @@ void Trainer::trainShapes(TrainedTables *t)
         }
         const std::vector<int> all37 = allPoints(kCoarsePoints);
         t->coarse = constraintModel(coarseReference, coarseShapes, all37, kCoarseShapeModes, 4, true, &t->coefficientLimits);
+        /* The appearance update moves the first six modes only, on a crop whose similarity
+         * takes the current points onto the reference. A detection's eyes and lower-face point
+         * often start the shape too large, off centre or turned, which no principal mode
+         * undoes: the six are the two strongest principal modes and the four rigid ones (scale,
+         * both translations, turn), then the other three principal modes. */
+        {
+            static const int kOrder[kCoarseShapeModes] = {0, 1, 7, 5, 6, 8, 2, 3, 4};
+            const size_t d = t->coarse.mean.size();
+            const ShapeTable principalFirst = t->coarse;
+            const std::vector<int32_t> limits = t->coefficientLimits;
+            for (int m = 0; m < kCoarseShapeModes; ++m) {
+                std::copy_n(principalFirst.modes.begin() + std::ptrdiff_t(size_t(kOrder[m]) * d), d,
+                            t->coarse.modes.begin() + std::ptrdiff_t(size_t(m) * d));
+                t->coefficientLimits[size_t(m)] = limits[size_t(kOrder[m])];
+            }
+        }
         /* The mean must be the reference's coarse points exactly (the stage's reference points
          * are the mean less the centre). */
         for (int i = 0; i < kCoarsePoints; ++i) {
