@@ -1,18 +1,36 @@
 /*
- * Built-in thread table: std::thread underneath, and the switch that lets a test put its own
- * table in place.
+ * Built-in thread table: std::thread underneath, with ended threads kept a while for the next
+ * start, and the switch that lets a test put its own table in place.
  */
 #include "sys/threads/threads.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace sys {
 
+// A started routine: the handle's side and the running thread's side share it; whichever lets
+// go of it last frees it.
+struct ThreadRun {
+    SysThreadMain main;
+    void *arg;
+    uint32_t id;
+    std::mutex lock;
+    std::condition_variable ended; /* signalled when done is set */
+    bool done = false;
+    int owners = 2; /* the handle and the thread */
+};
+
 struct SysThread {
-    std::thread thread; /* joinable until joined or released */
+    ThreadRun *run;
+    bool joined = false;
 };
 
 namespace {
@@ -27,39 +45,117 @@ uint32_t defaultCurrentId()
     return ownThreadId;
 }
 
+void letGo(ThreadRun *run)
+{
+    bool last;
+    {
+        std::lock_guard<std::mutex> guard(run->lock);
+        last = --run->owners == 0;
+    }
+    if (last)
+        delete run;
+}
+
+// Threads whose routine has ended wait a while for another before they end themselves: starting
+// a system thread costs far more than handing a waiting one its routine, and the face libraries
+// start a few threads for every fit and every band of some passes. The cache is never freed, so
+// that a waiting thread may outlive the statics at the process's exit.
+struct WaitingThread {
+    ThreadRun *next = nullptr;       /* the routine it is handed */
+    std::condition_variable handed;  /* signalled when it is */
+};
+
+struct ThreadCache {
+    std::mutex lock;                       /* guards waiting and every waiter's next */
+    std::vector<WaitingThread *> waiting;  /* the most recently ended last */
+};
+
+constexpr auto kWaitForNextRoutine = std::chrono::seconds(2);
+constexpr size_t kMostWaitingThreads = 32;
+
+ThreadCache &threadCache()
+{
+    static ThreadCache *cache = new ThreadCache;
+    return *cache;
+}
+
+void runRoutines(ThreadRun *run)
+{
+    ThreadCache &cache = threadCache();
+    while (run) {
+        ownThreadId = run->id;
+        run->main(run->arg);
+        {
+            std::lock_guard<std::mutex> guard(run->lock);
+            run->done = true;
+            run->ended.notify_all();
+        }
+        letGo(run);
+        run = nullptr;
+        WaitingThread self;
+        std::unique_lock<std::mutex> guard(cache.lock);
+        if (cache.waiting.size() >= kMostWaitingThreads)
+            break;
+        cache.waiting.push_back(&self);
+        self.handed.wait_for(guard, kWaitForNextRoutine, [&self] { return self.next != nullptr; });
+        if (!self.next)
+            cache.waiting.erase(std::find(cache.waiting.begin(), cache.waiting.end(), &self));
+        run = self.next;
+    }
+    ownThreadId = 0;
+}
+
 int defaultStart(SysThreadMain main, void *arg, SysThread **thread, uint32_t *threadId)
 {
     if (!thread)
         return kThreadError;
     *thread = nullptr;
     SysThread *handle = new (std::nothrow) SysThread;
-    if (!handle)
-        return kThreadError;
-    const uint32_t id = nextThreadId.fetch_add(1);
-    try {
-        handle->thread = std::thread([main, arg, id] {
-            ownThreadId = id;
-            main(arg);
-        });
-    } catch (const std::system_error &) {
+    ThreadRun *run = new (std::nothrow) ThreadRun;
+    if (!handle || !run) {
         delete handle;
+        delete run;
         return kThreadError;
     }
+    run->main = main;
+    run->arg = arg;
+    run->id = nextThreadId.fetch_add(1);
+    handle->run = run;
+    bool handed = false;
+    {
+        ThreadCache &cache = threadCache();
+        std::lock_guard<std::mutex> guard(cache.lock);
+        if (!cache.waiting.empty()) {
+            WaitingThread *waiter = cache.waiting.back();
+            cache.waiting.pop_back();
+            waiter->next = run;
+            waiter->handed.notify_one();
+            handed = true;
+        }
+    }
+    if (!handed) {
+        try {
+            std::thread(runRoutines, run).detach();
+        } catch (const std::system_error &) {
+            delete run;
+            delete handle;
+            return kThreadError;
+        }
+    }
     if (threadId)
-        *threadId = id;
+        *threadId = run->id;
     *thread = handle;
     return kThreadOk;
 }
 
 int defaultJoin(SysThread *thread)
 {
-    if (!thread || !thread->thread.joinable())
+    if (!thread || thread->joined)
         return kThreadError;
-    try {
-        thread->thread.join();
-    } catch (const std::system_error &) {
-        return kThreadError;
-    }
+    ThreadRun *run = thread->run;
+    std::unique_lock<std::mutex> guard(run->lock);
+    run->ended.wait(guard, [run] { return run->done; });
+    thread->joined = true;
     return kThreadOk;
 }
 
@@ -67,8 +163,7 @@ int defaultRelease(SysThread *thread)
 {
     if (!thread)
         return kThreadError;
-    if (thread->thread.joinable())
-        thread->thread.detach();
+    letGo(thread->run);
     delete thread;
     return kThreadOk;
 }

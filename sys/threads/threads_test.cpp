@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <set>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -22,6 +26,52 @@ TEST(Threads, StartJoinReleaseRunsTheRoutineOnItsOwnThread)
     EXPECT_EQ(seen, id);
     EXPECT_NE(id, 0u);
     EXPECT_NE(id, sys::threadMethods()->currentId());
+}
+
+// Ended threads wait a while for the next start: a start after another ended runs on its own
+// id, every routine runs once, a second join is refused, and routines started together run at
+// the same time (each waits for all of them), released or joined.
+TEST(Threads, StartsOneAfterAnotherAndTogetherEachRunTheirRoutine)
+{
+    const sys::SysThreadMethods *threads = sys::threadMethods();
+    std::set<uint32_t> ids;
+    for (int k = 0; k < 20; ++k) {
+        uint32_t seen = 0, id = 0;
+        sys::SysThread *thread = nullptr;
+        ASSERT_EQ(threads->start(recordId, &seen, &thread, &id), sys::kThreadOk);
+        ASSERT_EQ(threads->join(thread), sys::kThreadOk);
+        EXPECT_EQ(threads->join(thread), sys::kThreadError);
+        EXPECT_EQ(threads->release(thread), sys::kThreadOk);
+        EXPECT_EQ(seen, id);
+        ids.insert(id);
+    }
+    EXPECT_EQ(ids.size(), 20u);
+
+    struct Together {
+        std::atomic<int> arrived{0};
+        std::atomic<int> done{0};
+        int count = 0;
+    } together;
+    together.count = 12;
+    const auto meet = [](void *arg) {
+        auto *t = static_cast<Together *>(arg);
+        t->arrived.fetch_add(1);
+        while (t->arrived.load() < t->count)
+            std::this_thread::yield();
+        t->done.fetch_add(1);
+    };
+    std::vector<sys::SysThread *> started(size_t(together.count), nullptr);
+    for (sys::SysThread *&thread : started)
+        ASSERT_EQ(threads->start(meet, &together, &thread, nullptr), sys::kThreadOk);
+    for (size_t k = 0; k < started.size(); ++k) {
+        if (k % 2 == 0)
+            EXPECT_EQ(threads->join(started[k]), sys::kThreadOk);
+        EXPECT_EQ(threads->release(started[k]), sys::kThreadOk);
+    }
+    // Released threads run on to their end.
+    for (int wait = 0; wait < 5000 && together.done.load() < together.count; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(together.done.load(), together.count);
 }
 
 TEST(Threads, ArmedFaultsRefuseTheChosenStartAndReportJoinFailure)
