@@ -8618,7 +8618,7 @@ const BlockFeatureRecord kBlocks7[] = {
     {147602, 5, 10, 7, 0, kVotes7 + 21248},
     {148648, 0, 8, 9, 0, kVotes7 + 21504},
 };
-const DetectorModelData kModel7 = {kRectangles7, 100, kBlocks7, 60, 148648, 562};
+const DetectorModelData kModel7 = {kRectangles7, 100, kBlocks7, 60, 148648, 482};
 
 /* model 8 */
 const int16_t kVotes8[] = {
@@ -12922,7 +12922,7 @@ const BlockFeatureRecord kBlocks11[] = {
     {140525, 4, 1, 10, 0, kVotes11 + 21248},
     {141465, 8, 17, 8, 0, kVotes11 + 21504},
 };
-const DetectorModelData kModel11 = {kRectangles11, 100, kBlocks11, 60, 141465, 638};
+const DetectorModelData kModel11 = {kRectangles11, 100, kBlocks11, 60, 141465, 517};
 
 /* model 12 */
 const int16_t kVotes12[] = {

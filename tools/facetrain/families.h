@@ -36,6 +36,11 @@ struct ModelPlan {
     float yawLow, yawHigh;   /* made faces turn by +-[low, high] degrees */
     int32_t windowLow, windowHigh; /* scan windows, pixels */
     const char *name;
+    /* Variant 1 of a detection family: the score of the median validation positive. The scan
+     * adds a position's scores over its neighbours at two sizes and keeps the position from 350
+     * (more at the rolls off the upright), so a lower target asks for more windows or stronger
+     * ones before a face is reported. */
+    int32_t voteTarget = 42;
 };
 
 /* Every model of the detector, in the order of DetectorModelId. */
