@@ -46,6 +46,7 @@ struct BandWorkers {
 namespace {
 
 thread_local BandWorkers *tScopeWorkers = nullptr;
+thread_local int32_t tScopeThreads = 1;  // threads bands run on under the innermost scope
 
 }  // namespace
 
@@ -82,15 +83,19 @@ void bandWorkersRelease(BandWorkers *workers)
     allocatorFree(allocator, workers);
 }
 
-BandWorkersScope::BandWorkersScope(BandWorkers *workers) : outer_(tScopeWorkers)
+BandWorkersScope::BandWorkersScope(BandWorkers *workers)
+    : outer_(tScopeWorkers), outerThreads_(tScopeThreads)
 {
     tScopeWorkers = workers;
+    // More bands at once than processors would only take turns on them.
+    tScopeThreads = workers ? std::min(workers->pool->count + 1, sys::processorsAvailable()) : 1;
 }
 
 BandWorkersScope::~BandWorkersScope()
 {
     BandWorkers *workers = tScopeWorkers;
     tScopeWorkers = outer_;
+    tScopeThreads = outerThreads_;
     if (!workers || workers == outer_)
         return;
     {
@@ -109,7 +114,7 @@ BandWorkersScope::~BandWorkersScope()
 
 int32_t bandThreads()
 {
-    return tScopeWorkers ? tScopeWorkers->pool->count + 1 : 1;
+    return tScopeThreads;
 }
 
 // ---- Running bands --------------------------------------------------------------------------

@@ -45,10 +45,11 @@ public:
 
 private:
     BandWorkers *outer_;
+    int32_t outerThreads_;
 };
 
 // Threads that bands run on at this moment on this thread: the pool's workers and the calling
-// thread, or 1.
+// thread, no more than the processors the process may use; 1 without a scope's workers.
 int32_t bandThreads();
 
 // ---- Running bands --------------------------------------------------------------------------

@@ -4,6 +4,10 @@
  */
 #include "sys/threads/threads.h"
 
+#if defined(__linux__)
+#include <sched.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -172,6 +176,16 @@ const SysThreadMethods builtInMethods = {defaultStart, defaultJoin, defaultRelea
 std::atomic<const SysThreadMethods *> methodsInEffect{&builtInMethods};
 
 } // namespace
+
+int processorsAvailable()
+{
+#if defined(__linux__)
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        return std::max(CPU_COUNT(&set), 1);
+#endif
+    return std::max(int(std::thread::hardware_concurrency()), 1);
+}
 
 const SysThreadMethods *threadMethods() { return methodsInEffect.load(); }
 const SysThreadMethods *defaultThreadMethods() { return &builtInMethods; }

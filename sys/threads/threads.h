@@ -37,6 +37,9 @@ struct SysThreadMethods {
     uint32_t (*currentId)(void);
 };
 
+/* Processors this process may run on (at least 1). */
+int processorsAvailable();
+
 /* The table in effect. */
 const SysThreadMethods *threadMethods();
 /* The built-in table (std::thread underneath). */
