@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -203,10 +204,28 @@ struct CropFixture : TrackFixture {
     std::vector<uint8_t> pixels;
     EngineImage image{};
     CropSource source{};
+    ModelPart2 *part2 = nullptr;
+    ModelPart3 *part3 = nullptr;
+    ModelPart4 *part4 = nullptr;
+    const int32_t *references[5] = {};  // each crop type's reference shape, by type
     void TearDown() override
     {
         releaseCropSource(&source);
+        for (void *part : {static_cast<void *>(part2), static_cast<void *>(part3), static_cast<void *>(part4)})
+            if (part)
+                allocatorFree(counter.allocator(), part);
         TrackFixture::TearDown();
+    }
+    // Loads model parts 2 to 4 for the reference shapes of every crop type.
+    void loadReferences()
+    {
+        part2 = loadModelPart2(counter.allocator());
+        part3 = loadModelPart3(counter.allocator());
+        part4 = loadModelPart4(counter.allocator());
+        ASSERT_TRUE(part2 && part3 && part4);
+        const int32_t *shapes[5] = {nullptr, part1->referenceShape, part2->referenceShape,
+                                    part3->referenceShape, part4->referenceShape};
+        std::copy(shapes, shapes + 5, references);
     }
     void makePicture(int side, int markX, int markY)
     {
@@ -233,11 +252,7 @@ TEST_F(CropFixture, CropsOfEveryTypeMapPointsAndPixelsAlike)
     track.work->image[60] = 400 * 1024;
     track.work->image[61] = 380 * 1024;
     const std::vector<int32_t> original(track.work->image, track.work->image + 124);
-    ModelPart2 *part2 = loadModelPart2(counter.allocator());
-    ModelPart3 *part3 = loadModelPart3(counter.allocator());
-    ModelPart4 *part4 = loadModelPart4(counter.allocator());
-    const int32_t *references[5] = {nullptr, part1->referenceShape, part2->referenceShape,
-                                    part3->referenceShape, part4->referenceShape};
+    ASSERT_NO_FATAL_FAILURE(loadReferences());
     for (int type = 1; type <= 4; ++type) {
         const int size = cropSizeOf(type);
         std::vector<uint8_t> crop(size_t(size) * size);
@@ -266,8 +281,6 @@ TEST_F(CropFixture, CropsOfEveryTypeMapPointsAndPixelsAlike)
     int32_t points[124];
     CropTransform transform;
     EXPECT_EQ(normalisedCrop(&track, &source, 96, nullptr, points, &transform, references[1], 5), kResultUnsupported);
-    for (void *part : {static_cast<void *>(part2), static_cast<void *>(part3), static_cast<void *>(part4)})
-        allocatorFree(counter.allocator(), part);
 }
 
 // Every crop pixel is the square's bilinear sample at the similarity's inverse, each coordinate
@@ -283,6 +296,7 @@ TEST_F(CropFixture, CropPixelsAreTheSquaresSamplesAtTheExactInverse)
     } cases[] = {{400, 380, 330, 350, 470, 350, 0},  {400, 380, 330, 350, 470, 370, 60},
                  {400, 380, 330, 350, 470, 330, 100}, {400, 380, 330, 350, 470, 340, -100},
                  {400, 380, 330, 350, 470, 352, 170}, {120, 110, 60, 90, 190, 100, 20}};
+    ASSERT_NO_FATAL_FAILURE(loadReferences());
     for (const auto &c : cases) {
         makePicture(800, c.markX, c.markY);
         for (uint8_t &p : pixels)
@@ -291,11 +305,6 @@ TEST_F(CropFixture, CropPixelsAreTheSquaresSamplesAtTheExactInverse)
         ASSERT_EQ(initialShape(&track, part1, 220, 0), kResultOk);
         applyPose(track.work);
         track.face.roll = c.roll;
-        ModelPart2 *part2 = loadModelPart2(counter.allocator());
-        ModelPart3 *part3 = loadModelPart3(counter.allocator());
-        ModelPart4 *part4 = loadModelPart4(counter.allocator());
-        const int32_t *references[5] = {nullptr, part1->referenceShape, part2->referenceShape,
-                                        part3->referenceShape, part4->referenceShape};
         for (int type = 1; type <= 4; ++type) {
             const int size = cropSizeOf(type);
             std::vector<uint8_t> crop(size_t(size) * size), square(crop.size());
@@ -333,8 +342,6 @@ TEST_F(CropFixture, CropPixelsAreTheSquaresSamplesAtTheExactInverse)
                 }
             EXPECT_EQ(differing, 0) << "type " << type << ", roll " << c.roll;
         }
-        for (void *part : {static_cast<void *>(part2), static_cast<void *>(part3), static_cast<void *>(part4)})
-            allocatorFree(counter.allocator(), part);
     }
 }
 
