@@ -154,10 +154,15 @@ int allocateGreyFilled(EngineAllocator *allocator, EngineImage *out, int32_t wid
                        uint8_t value)
 {
     const int result = imageAllocate(allocator, out, width, height, kFormatGrey8);
-    if (result == kResultOk)
-        for (int32_t y = 0; y < height; ++y)
-            std::memset(out->planes[0].pixels + size_t(y) * out->planes[0].stride, value,
-                        size_t(width));
+    if (result != kResultOk)
+        return result;
+    // Fresh blocks are mostly fresh pages: the first write to each costs a fault, so the rows are
+    // shared out.
+    const EnginePlane &plane = out->planes[0];
+    forEachRowBand(0, height, width, [&](int32_t y0, int32_t y1) {
+        for (int32_t y = y0; y < y1; ++y)
+            std::memset(plane.pixels + size_t(y) * plane.stride, value, size_t(width));
+    });
     return result;
 }
 

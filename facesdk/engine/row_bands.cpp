@@ -4,13 +4,14 @@
 // pool and releases the pool; the serving jobs stay with the board until the scope ends, so the
 // pool is released once per operation, not once per round, and no job is allocated per round.
 // A round is posted on the board: its function, context and count, a counter of the next band,
-// and the round's number. The calling thread wakes the sleeping servers with one call and takes
+// and the round's number. The calling thread wakes sleeping servers with one call and takes
 // bands itself. Servers that just left a round watch the board a little while before they
 // sleep, as rounds follow each other closely and a wake-up is slow on a busy or virtual
-// machine. A server joins a round under the board's lock and only while it is open with bands
-// left; when every band is taken the calling thread closes the round and waits only for the
-// servers that joined it to leave. When the scope that named the workers ends, the servers are
-// told to go and the pool is waited for, so nothing of an operation outlives it.
+// machine. Joining and leaving a round take no lock: a server joins only while the round is
+// open with bands left; when every band is taken the calling thread closes the round and
+// watches for the servers that joined it to leave, sleeping only if that takes long. When the
+// scope that named the workers ends, the servers are told to go and the pool is waited for, so
+// nothing of an operation outlives it.
 #include "facesdk/engine/row_bands.h"
 
 #include <algorithm>
@@ -28,18 +29,19 @@
 struct BandWorkers {
     WorkerPool *pool;               // its workers run the serving jobs
     EngineAllocator *allocator;     // of this record
-    sys::SysLock lock;              // guards the fields below but next
+    sys::SysLock lock;              // for sleeping and waking, and the scope's start and end
     sys::SysCondition posted;       // signalled for a sleeping server: a round or the end
-    sys::SysCondition lastLeft;     // signalled when the last joined server leaves a round
+    sys::SysCondition lastLeft;     // signalled for a sleeping caller when the last server leaves
     std::atomic<uint64_t> round;    // number of the open round; 0 while none is open
-    uint64_t rounds;                // rounds posted so far
-    int32_t joined;                 // servers inside the open round
-    int32_t sleeping;               // servers asleep on posted
+    uint64_t rounds;                // rounds posted so far (the calling thread's)
+    std::atomic<int32_t> joined;    // servers inside a round, or about to check they are
+    std::atomic<int32_t> sleeping;  // servers asleep on posted, or about to be
+    std::atomic<bool> callerAsleep; // the calling thread sleeps on lastLeft, or is about to
     bool serving;                   // serving jobs are queued or running for the present scope
     std::atomic<bool> ending;       // the scope is ending: servers go
     BandFunction band;              // the open round: what each band calls,
     void *context;                  //   with what,
-    int32_t count;                  //   how many bands,
+    std::atomic<int32_t> count;     //   how many bands (read by watching servers),
     std::atomic<int32_t> next;      //   and the next band to take
 };
 
@@ -121,58 +123,81 @@ int32_t bandThreads()
 
 namespace {
 
-// How long a server that left a round watches the board for the next before it sleeps.
+// How long a server that left a round watches the board for the next before it sleeps, and
+// how long the calling thread watches for the last server to leave a round before it sleeps.
 constexpr std::chrono::microseconds kWatchForNextRound{100};
+constexpr std::chrono::microseconds kWatchForLastServer{200};
 
 void takeBands(BandWorkers *workers)
 {
     for (;;) {
         const int32_t k = workers->next.fetch_add(1, std::memory_order_relaxed);
-        if (k >= workers->count)
+        if (k >= workers->count.load(std::memory_order_relaxed))
             return;
         workers->band(workers->context, k);
+    }
+}
+
+// Calls `ready` until it answers true, for at most `limit`; answers whether it did.
+template <class Ready>
+bool watch(std::chrono::microseconds limit, Ready &&ready)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (int spin = 0;; ++spin) {
+        if (ready())
+            return true;
+        if ((spin & 63) == 63 && std::chrono::steady_clock::now() >= end)
+            return false;
+        sys::cpuRelax();
     }
 }
 
 // A round a server may join: open, not yet seen by it, with bands left.
 bool joinable(const BandWorkers *workers, uint64_t seen)
 {
-    const uint64_t round = workers->round.load(std::memory_order_relaxed);
-    return round != 0 && round != seen &&
-           workers->next.load(std::memory_order_relaxed) < workers->count;
+    const uint64_t round = workers->round.load();
+    return round != 0 && round != seen && workers->next.load(std::memory_order_relaxed) <
+                                                workers->count.load(std::memory_order_relaxed);
 }
 
-// A serving job: joins round after round until the scope ends.
+// A server leaves a round (or gives up joining one); the last to leave wakes a sleeping caller.
+void leaveRound(BandWorkers *workers)
+{
+    if (workers->joined.fetch_sub(1) == 1 && workers->callerAsleep.load()) {
+        sys::SysLockGuard board(workers->lock);
+        workers->lastLeft.notify_one();
+    }
+}
+
+// A serving job: joins round after round until the scope ends. Joining takes no lock: a server
+// counts itself in, then checks that the round it saw is still open. The calling thread closes a
+// round before it waits for the count to fall to 0, so a server either is waited for or sees
+// the round closed and takes nothing from it; the round's fields cannot change under a server
+// that is counted in.
 int serveRounds(void *argument)
 {
     BandWorkers *workers = *static_cast<BandWorkers *const *>(argument);
     uint64_t seen = 0;
     for (;;) {
-        // Watch the board a little while without the lock, then sleep on it.
-        const auto watchEnd = std::chrono::steady_clock::now() + kWatchForNextRound;
-        for (int spin = 0; !workers->ending.load(std::memory_order_relaxed); ++spin) {
-            const uint64_t round = workers->round.load(std::memory_order_acquire);
-            if (round != 0 && round != seen)
-                break;
-            if ((spin & 63) == 63 && std::chrono::steady_clock::now() >= watchEnd)
-                break;
-            sys::cpuRelax();
-        }
-        sys::SysLockGuard board(workers->lock);
-        while (!workers->ending.load(std::memory_order_relaxed) && !joinable(workers, seen)) {
-            ++workers->sleeping;
-            workers->posted.wait(board);
-            --workers->sleeping;
+        const bool posted = watch(kWatchForNextRound, [&] {
+            return workers->ending.load(std::memory_order_relaxed) || joinable(workers, seen);
+        });
+        if (!posted) {
+            sys::SysLockGuard board(workers->lock);
+            workers->sleeping.fetch_add(1);
+            while (!workers->ending.load(std::memory_order_relaxed) && !joinable(workers, seen))
+                workers->posted.wait(board);
+            workers->sleeping.fetch_sub(1);
         }
         if (workers->ending.load(std::memory_order_relaxed))
             return kResultOk;
-        seen = workers->round.load(std::memory_order_relaxed);
-        ++workers->joined;
-        board.unlock();
-        takeBands(workers);
-        board.lock();
-        if (--workers->joined == 0)
-            workers->lastLeft.notify_one();
+        const uint64_t round = workers->round.load();
+        workers->joined.fetch_add(1);
+        if (round != 0 && workers->round.load() == round) {
+            seen = round;
+            takeBands(workers);
+        }
+        leaveRound(workers);
     }
 }
 
@@ -186,38 +211,40 @@ void runBands(int32_t count, BandFunction band, void *context)
             band(context, k);
         return;
     }
-    bool release = false;
-    {
+    // No server is counted in while no round is open, so the fields are this thread's.
+    workers->band = band;
+    workers->context = context;
+    workers->count.store(count, std::memory_order_relaxed);
+    workers->next.store(0, std::memory_order_relaxed);
+    workers->round.store(++workers->rounds);
+    if (!workers->serving) {
+        // The scope's first round: queue the servers (a job the pool refuses leaves its share to
+        // the others) and release the pool once.
         sys::SysLockGuard board(workers->lock);
-        workers->band = band;
-        workers->context = context;
-        workers->count = count;
-        workers->next.store(0, std::memory_order_relaxed);
-        workers->joined = 0;
-        workers->round.store(++workers->rounds, std::memory_order_release);
-        if (!workers->serving) {
-            // The scope's first round: queue the servers (a job the pool refuses leaves its
-            // share to the others) and release the pool once.
-            workers->serving = true;
-            for (int32_t i = 0; i < workers->pool->count; ++i)
-                if (workerPoolSubmit(workers->pool, serveRounds, &workers, sizeof workers) != kResultOk)
-                    break;
-            release = true;
-        } else if (workers->sleeping > 0) {
-            workers->posted.notify_all();
-        }
-    }
-    if (release)
+        workers->serving = true;
+        for (int32_t i = 0; i < workers->pool->count; ++i)
+            if (workerPoolSubmit(workers->pool, serveRounds, &workers, sizeof workers) != kResultOk)
+                break;
+        board.unlock();
         workerPoolStart(workers->pool);
+    } else if (workers->sleeping.load() > 0) {
+        sys::SysLockGuard board(workers->lock);
+        workers->posted.notify_all();
+    }
     {
         // The servers see no scope: bands they run share nothing out again; nor do the bands
         // this thread runs now.
         const BandWorkersScope onlyHere(nullptr);
         takeBands(workers);
     }
+    workers->round.store(0);
+    if (watch(kWatchForLastServer, [workers] { return workers->joined.load() == 0; }))
+        return;
     sys::SysLockGuard board(workers->lock);
-    workers->round.store(0, std::memory_order_relaxed);
-    workers->lastLeft.wait(board, [workers] { return workers->joined == 0; });
+    workers->callerAsleep.store(true);
+    while (workers->joined.load() != 0)
+        workers->lastLeft.wait(board);
+    workers->callerAsleep.store(false);
 }
 
 // ---- Cutting rows into bands ----------------------------------------------------------------
