@@ -7,10 +7,11 @@
 // and the round's number. The calling thread wakes sleeping servers with one call and takes
 // bands itself. Servers that just left a round watch the board a little while before they
 // sleep, as rounds follow each other closely and a wake-up is slow on a busy or virtual
-// machine. Joining and leaving a round take no lock: a server joins only while the round is
-// open with bands left; when every band is taken the calling thread closes the round and
-// watches for the servers that joined it to leave, sleeping only if that takes long. When the
-// scope that named the workers ends, the servers are told to go and the pool is waited for, so
+// machine. Nothing takes a lock: a server joins a round only while it is open with bands left;
+// when every band is taken the calling thread closes the round and watches for the servers
+// that joined it to leave, sleeping only if that takes long. Sleepers sleep on a word of the
+// board, so a wake-up is one system call and no woken thread queues for a lock. When the scope
+// that named the workers ends, the servers are told to go and the pool is waited for, so
 // nothing of an operation outlives it.
 #include "facesdk/engine/row_bands.h"
 
@@ -29,14 +30,13 @@
 struct BandWorkers {
     WorkerPool *pool;               // its workers run the serving jobs
     EngineAllocator *allocator;     // of this record
-    sys::SysLock lock;              // for sleeping and waking, and the scope's start and end
-    sys::SysCondition posted;       // signalled for a sleeping server: a round or the end
-    sys::SysCondition lastLeft;     // signalled for a sleeping caller when the last server leaves
     std::atomic<uint64_t> round;    // number of the open round; 0 while none is open
     uint64_t rounds;                // rounds posted so far (the calling thread's)
-    std::atomic<int32_t> joined;    // servers inside a round, or about to check they are
-    std::atomic<int32_t> sleeping;  // servers asleep on posted, or about to be
-    std::atomic<bool> callerAsleep; // the calling thread sleeps on lastLeft, or is about to
+    std::atomic<uint32_t> posts;    // word servers sleep on: changes with every round and the end
+    std::atomic<uint32_t> sleeping; // servers asleep on posts, or about to be
+    std::atomic<uint32_t> joined;   // word the calling thread sleeps on: servers inside a round,
+                                    // or about to check they are
+    std::atomic<bool> callerAsleep; // the calling thread sleeps on joined, or is about to
     bool serving;                   // serving jobs are queued or running for the present scope
     std::atomic<bool> ending;       // the scope is ending: servers go
     BandFunction band;              // the open round: what each band calls,
@@ -98,20 +98,15 @@ BandWorkersScope::~BandWorkersScope()
     BandWorkers *workers = tScopeWorkers;
     tScopeWorkers = outer_;
     tScopeThreads = outerThreads_;
-    if (!workers || workers == outer_)
+    if (!workers || workers == outer_ || !workers->serving)
         return;
-    {
-        sys::SysLockGuard board(workers->lock);
-        if (!workers->serving)
-            return;
-        workers->ending.store(true, std::memory_order_relaxed);
-        workers->posted.notify_all();
-    }
+    workers->ending.store(true);
+    workers->posts.fetch_add(1);
+    sys::wakeAllOnWord(&workers->posts);
     // Serving jobs that had not started yet end as soon as they start.
     workerPoolWait(workers->pool);
-    sys::SysLockGuard board(workers->lock);
     workers->serving = false;
-    workers->ending.store(false, std::memory_order_relaxed);
+    workers->ending.store(false);
 }
 
 int32_t bandThreads()
@@ -163,13 +158,11 @@ bool joinable(const BandWorkers *workers, uint64_t seen)
 // A server leaves a round (or gives up joining one); the last to leave wakes a sleeping caller.
 void leaveRound(BandWorkers *workers)
 {
-    if (workers->joined.fetch_sub(1) == 1 && workers->callerAsleep.load()) {
-        sys::SysLockGuard board(workers->lock);
-        workers->lastLeft.notify_one();
-    }
+    if (workers->joined.fetch_sub(1) == 1 && workers->callerAsleep.load())
+        sys::wakeOneOnWord(&workers->joined);
 }
 
-// A serving job: joins round after round until the scope ends. Joining takes no lock: a server
+// A serving job: joins round after round until the scope ends. Nothing takes a lock: a server
 // counts itself in, then checks that the round it saw is still open. The calling thread closes a
 // round before it waits for the count to fall to 0, so a server either is waited for or sees
 // the round closed and takes nothing from it; the round's fields cannot change under a server
@@ -183,10 +176,13 @@ int serveRounds(void *argument)
             return workers->ending.load(std::memory_order_relaxed) || joinable(workers, seen);
         });
         if (!posted) {
-            sys::SysLockGuard board(workers->lock);
             workers->sleeping.fetch_add(1);
-            while (!workers->ending.load(std::memory_order_relaxed) && !joinable(workers, seen))
-                workers->posted.wait(board);
+            for (;;) {
+                const uint32_t posts = workers->posts.load();
+                if (workers->ending.load() || joinable(workers, seen))
+                    break;
+                sys::waitOnWord(&workers->posts, posts);
+            }
             workers->sleeping.fetch_sub(1);
         }
         if (workers->ending.load(std::memory_order_relaxed))
@@ -217,19 +213,17 @@ void runBands(int32_t count, BandFunction band, void *context)
     workers->count.store(count, std::memory_order_relaxed);
     workers->next.store(0, std::memory_order_relaxed);
     workers->round.store(++workers->rounds);
+    workers->posts.fetch_add(1);
     if (!workers->serving) {
         // The scope's first round: queue the servers (a job the pool refuses leaves its share to
         // the others) and release the pool once.
-        sys::SysLockGuard board(workers->lock);
         workers->serving = true;
         for (int32_t i = 0; i < workers->pool->count; ++i)
             if (workerPoolSubmit(workers->pool, serveRounds, &workers, sizeof workers) != kResultOk)
                 break;
-        board.unlock();
         workerPoolStart(workers->pool);
     } else if (workers->sleeping.load() > 0) {
-        sys::SysLockGuard board(workers->lock);
-        workers->posted.notify_all();
+        sys::wakeAllOnWord(&workers->posts);
     }
     {
         // The servers see no scope: bands they run share nothing out again; nor do the bands
@@ -240,10 +234,9 @@ void runBands(int32_t count, BandFunction band, void *context)
     workers->round.store(0);
     if (watch(kWatchForLastServer, [workers] { return workers->joined.load() == 0; }))
         return;
-    sys::SysLockGuard board(workers->lock);
     workers->callerAsleep.store(true);
-    while (workers->joined.load() != 0)
-        workers->lastLeft.wait(board);
+    for (uint32_t inside = workers->joined.load(); inside != 0; inside = workers->joined.load())
+        sys::waitOnWord(&workers->joined, inside);
     workers->callerAsleep.store(false);
 }
 

@@ -5,7 +5,10 @@
 #include "sys/threads/threads.h"
 
 #if defined(__linux__)
+#include <linux/futex.h>
 #include <sched.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #endif
 
 #include <algorithm>
@@ -193,5 +196,46 @@ void setThreadMethods(const SysThreadMethods *methods)
 {
     methodsInEffect.store(methods ? methods : &builtInMethods);
 }
+
+/* ---- sleeping on a word ---- */
+
+static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t), "a word is four bytes");
+
+#if defined(__linux__)
+namespace {
+
+long futexCall(const std::atomic<uint32_t> *word, int operation, uint32_t value)
+{
+    return syscall(SYS_futex, const_cast<std::atomic<uint32_t> *>(word), operation | FUTEX_PRIVATE_FLAG,
+                   value, nullptr, nullptr, 0);
+}
+
+} // namespace
+
+void waitOnWord(const std::atomic<uint32_t> *word, uint32_t expected)
+{
+    futexCall(word, FUTEX_WAIT, expected);
+}
+
+void wakeOneOnWord(const std::atomic<uint32_t> *word)
+{
+    futexCall(word, FUTEX_WAKE, 1);
+}
+
+void wakeAllOnWord(const std::atomic<uint32_t> *word)
+{
+    futexCall(word, FUTEX_WAKE, uint32_t(INT32_MAX));
+}
+#else
+// Elsewhere a sleeper gives its processor up and looks again.
+void waitOnWord(const std::atomic<uint32_t> *word, uint32_t expected)
+{
+    if (word->load() == expected)
+        std::this_thread::yield();
+}
+
+void wakeOneOnWord(const std::atomic<uint32_t> *) {}
+void wakeAllOnWord(const std::atomic<uint32_t> *) {}
+#endif
 
 } // namespace sys

@@ -3,7 +3,8 @@
  * system calls that a test can replace (to make the N-th thread start or a join fail), plus the
  * lock and condition types the workers keep inside their records.
  *
- * Divisions: result codes; the thread table; locks and conditions; waiting without sleeping.
+ * Divisions: result codes; the thread table; locks and conditions; waiting without sleeping;
+ * sleeping on a word.
  *
  * A thread is never cancelled from outside. Releasing the handle of a thread that still runs
  * leaves the thread running on its own until its routine returns.
@@ -11,6 +12,7 @@
 #ifndef SYS_THREADS_THREADS_H
 #define SYS_THREADS_THREADS_H
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -66,6 +68,16 @@ inline void cpuRelax()
     asm volatile("yield");
 #endif
 }
+
+/* ---- sleeping on a word ----
+ * A thread sleeps until another wakes the word it watches, with no lock: waitOnWord returns at
+ * once when the word no longer holds `expected`, else when woken (or, rarely, for no reason;
+ * callers check what they wait for in a loop). Whoever changes what a sleeper waits for
+ * changes the word, then wakes it; the check and the sleep are one step, so no wake is lost
+ * between them. */
+void waitOnWord(const std::atomic<uint32_t> *word, uint32_t expected);
+void wakeOneOnWord(const std::atomic<uint32_t> *word);
+void wakeAllOnWord(const std::atomic<uint32_t> *word);
 
 } // namespace sys
 

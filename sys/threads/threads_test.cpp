@@ -64,8 +64,9 @@ TEST(Threads, StartsOneAfterAnotherAndTogetherEachRunTheirRoutine)
     for (sys::SysThread *&thread : started)
         ASSERT_EQ(threads->start(meet, &together, &thread, nullptr), sys::kThreadOk);
     for (size_t k = 0; k < started.size(); ++k) {
-        if (k % 2 == 0)
+        if (k % 2 == 0) {
             EXPECT_EQ(threads->join(started[k]), sys::kThreadOk);
+        }
         EXPECT_EQ(threads->release(started[k]), sys::kThreadOk);
     }
     // Released threads run on to their end.
@@ -94,3 +95,27 @@ TEST(Threads, ArmedFaultsRefuseTheChosenStartAndReportJoinFailure)
 }
 
 } // namespace
+
+// Two threads hand a turn to and fro 20,000 times through one word, each sleeping on it until
+// the other moves it on: a wake lost between a check and its sleep would stop the game.
+TEST(Threads, SleepersOnAWordWakeWhenItChanges)
+{
+    std::atomic<uint32_t> turn{0};
+    constexpr uint32_t kTurns = 20000;
+    auto play = [&turn](uint32_t mine) {
+        for (uint32_t t = mine; t < kTurns; t += 2) {
+            for (uint32_t seen = turn.load(); seen != t; seen = turn.load())
+                sys::waitOnWord(&turn, seen);
+            turn.store(t + 1);
+            sys::wakeAllOnWord(&turn);
+        }
+    };
+    std::thread other(play, 1u);
+    play(0);
+    other.join();
+    EXPECT_EQ(turn.load(), kTurns);
+
+    // A word that no longer holds the expected value does not put the caller to sleep.
+    sys::waitOnWord(&turn, kTurns + 1);
+    sys::wakeOneOnWord(&turn);  // nobody sleeps: nothing happens
+}
