@@ -89,8 +89,7 @@ void tintFaceEyes(InnerEngine *inner, EngineImage *image, const FaceWork &face,
     EngineImage weights{};
     auto *copy = static_cast<VXL_POINT *>(
         allocatorAlloc(inner->allocator, uint32_t(kFacePointSlots * sizeof(VXL_POINT))));
-    if (copy && imageAllocate(inner->allocator, &weights, ws, hs, kFormatGrey8) == kResultOk) {
-        std::memset(weights.planes[0].pixels, 0, size_t(ws) * hs);
+    if (copy && allocateGreyFilled(inner->allocator, &weights, ws, hs, 0) == kResultOk) {
         const int32_t n = std::min(face.pointCount, int32_t(kFacePointSlots));
         std::memset(copy, 0, kFacePointSlots * sizeof(VXL_POINT));
         for (int32_t i = 0; i < n; ++i)

@@ -3,10 +3,12 @@
 // box map and pixel list, the filters and painters over the region list, and square dilation.
 #include "facesdk/engine/regions.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "facesdk/base/result_codes.h"
 #include "facesdk/engine/inner_engine.h"
+#include "facesdk/engine/row_bands.h"
 
 namespace {
 
@@ -384,36 +386,53 @@ int dilateMaskSquare(EngineAllocator *allocator, const uint8_t *src, int32_t wid
 {
     if (!allocator || !src || !dst || width < 1 || height < 1 || radius < 0)
         return kResultBadArgument;
-    const int64_t paddedW = int64_t(width) + 2 * int64_t(radius);
-    const int64_t paddedH = int64_t(height) + 2 * int64_t(radius);
-    if (paddedW * paddedH > int64_t(UINT32_MAX))
+    if (int64_t(width) * height > int64_t(UINT32_MAX))
         return kResultBadArgument;
-    auto *padded = static_cast<uint8_t *>(allocatorAlloc(allocator, uint32_t(paddedW * paddedH)));
-    if (!padded)
+    // covered[y][x] = 1 when a value pixel of row y lies within radius columns of x. Every row
+    // of it is made before any row of dst is written, so dst may be src.
+    auto *covered = static_cast<uint8_t *>(allocatorAlloc(allocator, uint32_t(int64_t(width) * height)));
+    if (!covered)
         return kResultNoMemory;
-    std::memset(padded, background, size_t(paddedW * paddedH));
-
-    // Each run of value pixels becomes one fill per covered padded row.
-    for (int32_t y = 0; y < height; ++y) {
-        const uint8_t *row = src + size_t(y) * width;
-        int32_t j = 0;
-        while (j < width) {
-            if (row[j] != value) {
-                ++j;
-                continue;
+    const int64_t work = int64_t(width) * (2 * int64_t(radius) + 1);
+    forEachRowBand(0, height, width, [&](int32_t y0, int32_t y1) {
+        for (int32_t y = y0; y < y1; ++y) {
+            const uint8_t *row = src + size_t(y) * width;
+            uint8_t *out = covered + size_t(y) * width;
+            std::memset(out, 0, size_t(width));
+            // Each run of value pixels covers its columns widened by the radius.
+            int32_t j = 0;
+            while (j < width) {
+                if (row[j] != value) {
+                    ++j;
+                    continue;
+                }
+                int32_t k = j;
+                while (k < width && row[k] == value)
+                    ++k;
+                const int32_t from = std::max(j - radius, 0);
+                const int32_t to = int32_t(std::min<int64_t>(int64_t(k) + radius, width));
+                std::memset(out + from, 1, size_t(to - from));
+                j = k;
             }
-            int32_t k = j;
-            while (k < width && row[k] == value)
-                ++k;
-            const size_t runBytes = size_t(k - j) + 2 * size_t(radius);
-            for (int32_t py = y; py <= y + 2 * radius; ++py)
-                std::memset(padded + size_t(py) * paddedW + j, value, runBytes);
-            j = k;
         }
-    }
-    for (int32_t y = 0; y < height; ++y)
-        std::memcpy(dst + size_t(y) * width, padded + size_t(y + radius) * paddedW + radius,
-                    size_t(width));
-    allocatorFree(allocator, padded);
+    });
+    forEachRowBand(0, height, work, [&](int32_t y0, int32_t y1) {
+        for (int32_t y = y0; y < y1; ++y) {
+            uint8_t *out = dst + size_t(y) * width;
+            const int32_t top = std::max(y - radius, 0);
+            const int32_t bottom = int32_t(std::min<int64_t>(int64_t(y) + radius, height - 1));
+            const uint8_t *first = covered + size_t(top) * width;
+            for (int32_t x = 0; x < width; ++x)
+                out[x] = first[x];
+            for (int32_t r = top + 1; r <= bottom; ++r) {
+                const uint8_t *row = covered + size_t(r) * width;
+                for (int32_t x = 0; x < width; ++x)
+                    out[x] |= row[x];
+            }
+            for (int32_t x = 0; x < width; ++x)
+                out[x] = out[x] ? value : background;
+        }
+    });
+    allocatorFree(allocator, covered);
     return kResultOk;
 }

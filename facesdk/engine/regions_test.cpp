@@ -9,6 +9,7 @@
 #include "facesdk/base/result_codes.h"
 #include "facesdk/base/testing/counting_allocator.h"
 #include "facesdk/engine/inner_engine.h"
+#include "facesdk/engine/row_bands.h"
 
 namespace {
 
@@ -281,30 +282,53 @@ TEST(Regions, FillEnclosedLeavesAreasReachingTheRectBorder)
     EXPECT_EQ(counter.liveBlocks(), 0u);
 }
 
+namespace {
+
+// Every pixel of dst is 0 exactly when a 0 of src lies within the radius square, else 254.
+void expectSquareDilation(const std::vector<uint8_t> &src, int w, int h, int radius,
+                          const std::vector<uint8_t> &dst)
+{
+    // Rows and then columns of "a 0 within radius", from running counts.
+    std::vector<int> across(src.size());
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            int zeros = 0;
+            for (int dx = std::max(x - radius, 0); dx <= std::min(x + radius, w - 1); ++dx)
+                zeros += src[size_t(y) * w + dx] == 0;
+            across[size_t(y) * w + x] = zeros;
+        }
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            bool near = false;
+            for (int dy = std::max(y - radius, 0); dy <= std::min(y + radius, h - 1); ++dy)
+                near = near || across[size_t(dy) * w + x] > 0;
+            ASSERT_EQ(dst[size_t(y) * w + x], near ? 0 : 254) << x << "," << y << " radius " << radius;
+        }
+}
+
+// One pixel in oneIn is 0, the others 254 or 7.
+std::vector<uint8_t> sparseMask(std::mt19937 &random, int w, int h, unsigned oneIn)
+{
+    std::vector<uint8_t> src(size_t(w) * h);
+    for (auto &p : src)
+        p = (random() % oneIn == 0) ? 0 : (random() % 2 ? 254 : 7);
+    return src;
+}
+
+}  // namespace
+
 TEST(Regions, DilationMatchesSquareNeighbourhood)
 {
     std::mt19937 random(3);
     CountingAllocator counter;
     for (int round = 0; round < 30; ++round) {
         const int w = 1 + int(random() % 25), h = 1 + int(random() % 20), radius = round % 4;
-        std::vector<uint8_t> src(size_t(w) * h);
-        for (auto &p : src)
-            p = (random() % 10 == 0) ? 0 : (random() % 2 ? 254 : 7);
+        const std::vector<uint8_t> src = sparseMask(random, w, h, 10);
         std::vector<uint8_t> dst(src.size(), 99);
         ASSERT_EQ(dilateMaskSquare(counter.allocator(), src.data(), w, h, dst.data(), radius, 0,
                                    254),
                   kResultOk);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                bool near = false;
-                for (int dy = -radius; dy <= radius; ++dy)
-                    for (int dx = -radius; dx <= radius; ++dx) {
-                        const int nx = x + dx, ny = y + dy;
-                        if (nx >= 0 && ny >= 0 && nx < w && ny < h && src[size_t(ny) * w + nx] == 0)
-                            near = true;
-                    }
-                ASSERT_EQ(dst[size_t(y) * w + x], near ? 0 : 254);
-            }
+        expectSquareDilation(src, w, h, radius, dst);
         // In place gives the same.
         std::vector<uint8_t> inPlace = src;
         dilateMaskSquare(counter.allocator(), inPlace.data(), w, h, inPlace.data(), radius, 0, 254);
@@ -317,6 +341,28 @@ TEST(Regions, DilationMatchesSquareNeighbourhood)
     EXPECT_EQ(dilateMaskSquare(counter.allocator(), plane.data(), 4, 4, plane.data(), 1, 5, 0),
               kResultNoMemory);
     EXPECT_EQ(plane, std::vector<uint8_t>(16, 5));
+}
+
+// Large masks are dilated in row bands on the workers, in place too: a band reads rows of its
+// neighbours that they are writing at the same time, unless every row is read first.
+TEST(Regions, DilationInBandsOnWorkersMatchesSquareNeighbourhood)
+{
+    BandWorkers *workers = nullptr;
+    ASSERT_EQ(bandWorkersCreate(defaultAllocator(), &workers), kResultOk);
+    std::mt19937 random(5);
+    for (const int radius : {1, 5}) {
+        const int w = 501, h = 377;
+        const std::vector<uint8_t> src = sparseMask(random, w, h, radius == 1 ? 10 : 400);
+        std::vector<uint8_t> inPlace = src;
+        {
+            const BandWorkersScope bands(workers);
+            ASSERT_EQ(dilateMaskSquare(defaultAllocator(), inPlace.data(), w, h, inPlace.data(),
+                                       radius, 0, 254),
+                      kResultOk);
+        }
+        expectSquareDilation(src, w, h, radius, inPlace);
+    }
+    bandWorkersRelease(workers);
 }
 
 TEST(Regions, AllocationFailureAtEveryStepLeaksNothing)
