@@ -45,7 +45,7 @@ template <typename Plane>
 std::vector<uint8_t> walkEveryPixel(const Plane &plane, int x0, int y0, int side, int size, int bits, int level = 0)
 {
     const int64_t factor = int64_t(side) * (int64_t(1) << bits) / size;
-    const int64_t originX = int64_t(x0) << bits, originY = int64_t(y0) << bits;
+    const int64_t originX = int64_t(x0) * (int64_t(1) << bits), originY = int64_t(y0) * (int64_t(1) << bits);
     bits += level;
     const int64_t one = int64_t(1) << bits;
     std::vector<uint8_t> out(size_t(size) * size);
