@@ -839,9 +839,82 @@ int coarsePass(LandmarkTrack *track, CropSource *source, const ModelPart1 *part1
     return runStageDriver(track, source, kStageCoarse, part1, part1->referenceShape, coarseStage, pass);
 }
 
+/* A detector's eye may lie half an eye distance off (most often the second eye, outwards),
+ * which starts the shape far too large or turned; its coarse fit then scores poorly, where fits
+ * from good eyes score at most about 1150. Such a fit is tried again from the other starts the
+ * face record offers: its box alone, as a face given without eyes is fitted, and its eyes with
+ * either one drawn 30 % of the way towards the other. The start whose coarse fit scores best
+ * is kept. */
+constexpr int32_t kPoorCoarseScore = 1150;
+constexpr int32_t kEyeDrawnInPercent = 30;
+
+enum class OtherStart { Box, FirstEyeDrawnIn, SecondEyeDrawnIn };
+
+/* The coarse fit of one start, as a still fit runs it: the initial shape, two passes (three and
+ * the re-initialisation from the fitted eyes without eyes). false when the start gives no
+ * shape or a pass fails; the work record is then left as it stands. */
+bool coarseFitFrom(LandmarkTrack *track, CropSource *source, const ModelPart1 *part1, int32_t ratio, int anchored)
+{
+    const int initial = initialShape(track, part1, ratio, anchored);
+    const bool eyes = eyesGiven(track->face);
+    if (initial < 0 || (eyes && initial != kResultOk))
+        return false;
+    applyPose(track->work);
+    for (int pass = 0; pass < (eyes ? 2 : 3); ++pass)
+        if (coarsePass(track, source, part1, pass) != kResultOk)
+            return false;
+    if (eyes || track->work->coarseScore <= 800)
+        return true;
+    if (reinitialiseFromFit(track, part1, ratio, 1) != kResultOk)
+        return false;
+    applyPose(track->work);
+    return coarsePass(track, source, part1, 0) == kResultOk;
+}
+
+/* `given` is the face as added, before the initial shape set its copy's roll and width. */
+void retryPoorStart(LandmarkTrack *track, CropSource *source, const ModelPart1 *part1, int32_t ratio, int anchored,
+                    const LandmarkFace &given)
+{
+    LandmarkWork best = *track->work;
+    LandmarkFace bestFace = track->face;
+    for (OtherStart start : {OtherStart::Box, OtherStart::FirstEyeDrawnIn, OtherStart::SecondEyeDrawnIn}) {
+        LandmarkFace &face = track->face;
+        face = given;
+        const int32_t dx = given.eye2X - given.eye1X, dy = given.eye2Y - given.eye1Y;
+        switch (start) {
+        case OtherStart::Box:
+            face.eye1X = face.eye1Y = face.eye2X = face.eye2Y = 0;
+            face.mouthX = face.mouthY = 0;
+            break;
+        case OtherStart::FirstEyeDrawnIn:
+            face.eye1X += dx * kEyeDrawnInPercent / 100;
+            face.eye1Y += dy * kEyeDrawnInPercent / 100;
+            break;
+        case OtherStart::SecondEyeDrawnIn:
+            face.eye2X -= dx * kEyeDrawnInPercent / 100;
+            face.eye2Y -= dy * kEyeDrawnInPercent / 100;
+            break;
+        }
+        if (coarseFitFrom(track, source, part1, ratio, anchored) && track->work->coarseScore < best.coarseScore) {
+            best = *track->work;
+            bestFace = face;
+        }
+    }
+    *track->work = best;
+    /* The copy keeps the roll and width of the start kept, and the points it was given. */
+    track->face = bestFace;
+    track->face.eye1X = given.eye1X;
+    track->face.eye1Y = given.eye1Y;
+    track->face.eye2X = given.eye2X;
+    track->face.eye2Y = given.eye2Y;
+    track->face.mouthX = given.mouthX;
+    track->face.mouthY = given.mouthY;
+}
+
 int fitStill(LandmarkTrack *track, CropSource *source, const LandmarkModels &models,
              int32_t ratio, int eyeAnchoring)
 {
+    const LandmarkFace added = track->face;
     const int initial = initialShape(track, models.part1, ratio, eyeAnchoring);
     if (initial < 0)
         return initial;
@@ -872,6 +945,8 @@ int fitStill(LandmarkTrack *track, CropSource *source, const LandmarkModels &mod
         if (result != kResultOk)
             coarseFailed(result);
     }
+    if (!ended && eyes && work.coarseScore > kPoorCoarseScore)
+        retryPoorStart(track, source, models.part1, ratio, eyeAnchoring, added);
     if (!ended && work.coarseScore > 800 && !eyes) {
         const int again = reinitialiseFromFit(track, models.part1, ratio, noUsableEyes);
         if (again < 0) {

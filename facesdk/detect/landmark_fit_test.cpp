@@ -12,6 +12,7 @@
 
 #include "facesdk/base/result_codes.h"
 #include "facesdk/base/testing/counting_allocator.h"
+#include "facesdk/detect/landmark_coarse.h"
 #include "facesdk/detect/landmark_source.h"
 
 namespace {
@@ -397,6 +398,106 @@ TEST_F(CropFixture, RollSelectsTheQuarterTurns)
         for (int i = 0; i < 124; ++i)
             EXPECT_NEAR(track.work->image[i], before[i], 400) << c.roll;
     }
+}
+
+// A grey picture with one face: a lit oval, dark eyes `eyeDistance` apart and level at
+// (cx -+ d / 2, cy), brows, nostrils and a mouth, over a textured background.
+struct FacePicture {
+    std::vector<uint8_t> pixels;
+    EngineImage image{};
+    FacePicture(int side, int cx, int cy, double d) : pixels(size_t(side) * side)
+    {
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x) {
+                const double u = (x - cx) / d, v = (y - cy) / d;
+                double value = 110 + (x * 7 + y * 13) % 50;
+                if (u * u / 0.9 + (v - 0.55) * (v - 0.55) / 1.7 < 1)
+                    value = 170 + 20 * v;
+                if (std::min(std::hypot(u + 0.5, v), std::hypot(u - 0.5, v)) < 0.13)
+                    value = 40;
+                else if (std::fabs(v + 0.28) < 0.05 && std::fabs(std::fabs(u) - 0.5) < 0.25)
+                    value = 70;
+                else if (std::fabs(v - 0.75) < 0.05 && std::fabs(u) < 0.12)
+                    value = 90;
+                else if (std::fabs(v - 1.12) < 0.06 && std::fabs(u) < 0.45)
+                    value = 80;
+                pixels[size_t(y) * side + x] = uint8_t(value);
+            }
+        image.format = kFormatGrey8;
+        image.width = side;
+        image.height = side;
+        image.planes[0] = {side, 0, pixels.data()};
+    }
+};
+
+// Given eyes (and the lower-face point, as the engine gives them) whose coarse fit scores
+// poorly are fitted again from the box alone and from either eye drawn 30 % of the way towards
+// the other, and the best-scoring coarse fit is kept; a start that scores well is kept as it
+// is. Each start's coarse fit is run here by hand, as a still fit runs it, for the reference;
+// the face copy keeps the eyes it was given. (The drawn face scores above 1150 from every start
+// here, so every case is retried.)
+TEST_F(TrackFixture, APoorCoarseFitFromTheGivenEyesKeepsTheBestScoringStart)
+{
+    const int cx = 300, cy = 260, d = 100;
+    const FacePicture picture(600, cx, cy, d);
+    CropSource source = cropSourceOf(&picture.image, counter.allocator());
+    const LandmarkModels models{part1, nullptr, nullptr, nullptr};
+    LandmarkFace given{};
+    given.size = 60;
+    given.x = cx - 150;
+    given.y = cy - 100;
+    given.width = given.height = 300;
+    given.mouthX = cx;
+    given.mouthY = cy + 112;
+    given.id = 1;
+    auto coarseScore = [&](const LandmarkFace &face) {
+        track.face = face;
+        const int initial = initialShape(&track, part1, 220, 0);
+        const bool eyes = face.eye1X != 0;
+        if (initial < 0 || (eyes && initial != kResultOk))
+            return INT32_MAX;
+        applyPose(track.work);
+        for (int pass = 0; pass < (eyes ? 2 : 3); ++pass)
+            if (runStageDriver(&track, &source, kStageCoarse, part1, part1->referenceShape, coarseStage, pass) != kResultOk)
+                return INT32_MAX;
+        if (!eyes && track.work->coarseScore > 800) {
+            if (reinitialiseFromFit(&track, part1, 220, 1) != kResultOk)
+                return INT32_MAX;
+            applyPose(track.work);
+            if (runStageDriver(&track, &source, kStageCoarse, part1, part1->referenceShape, coarseStage, 0) != kResultOk)
+                return INT32_MAX;
+        }
+        return track.work->coarseScore;
+    };
+    struct Case {
+        double eye1Off, eye2Off;   // along the eye line, eye distances (outwards positive)
+    } cases[] = {{0, 0}, {0, 0.3}, {0, 0.6}, {0.5, 0}, {0.3, 0.3}};
+    int retried = 0;
+    for (const Case &c : cases) {
+        LandmarkFace face = given;
+        face.eye1X = int32_t(std::lround(cx - d / 2 - c.eye1Off * d));
+        face.eye2X = int32_t(std::lround(cx + d / 2 + c.eye2Off * d));
+        face.eye1Y = face.eye2Y = cy;
+        LandmarkFace box = face, firstIn = face, secondIn = face;
+        box.eye1X = box.eye1Y = box.eye2X = box.eye2Y = box.mouthX = box.mouthY = 0;
+        firstIn.eye1X += (face.eye2X - face.eye1X) * 30 / 100;
+        secondIn.eye2X -= (face.eye2X - face.eye1X) * 30 / 100;
+        const int fromGiven = coarseScore(face);
+        int best = fromGiven;
+        if (fromGiven > 1150) {
+            ++retried;
+            for (const LandmarkFace &other : {box, firstIn, secondIn})
+                best = std::min(best, coarseScore(other));
+        }
+        track.face = face;
+        ASSERT_EQ(fitFaceLandmarks(&track, &source, models, 220, 0, 0), kResultOk);
+        EXPECT_EQ(track.work->coarseScore, best) << c.eye1Off << ", " << c.eye2Off;
+        EXPECT_EQ(track.face.eye1X, face.eye1X);
+        EXPECT_EQ(track.face.eye2X, face.eye2X);
+        EXPECT_EQ(track.face.mouthY, face.mouthY);
+    }
+    EXPECT_GT(retried, 0);
+    releaseCropSource(&source);
 }
 
 }  // namespace
