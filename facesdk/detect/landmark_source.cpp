@@ -195,23 +195,24 @@ void fewColumnsRow(const uint32_t *columns, const FewColumns *footprints, uint64
     }
 }
 
-/* Area averaging on one plane, the square's origin and the factor in 1/2^bits pixels of that
+/* Area averaging on one plane into a width x height rectangle of crop pixels (dst, rows
+ * dstStride apart), the origin of its first pixel and the factor in 1/2^bits pixels of that
  * plane. Every crop pixel is the weighted sum of the source pixels its footprint covers, each
  * weighted by the covered area, divided by the footprint's area (factor^2) with halves rounded
  * up. The rows of a crop row's band are summed per source column first (the rows wholly inside
  * with weight 1, the two edge rows with their fractions), then each crop pixel takes its
  * columns from running sums of those column totals. */
 int averagePlane(const GreyPlane &plane, int64_t originX, int64_t originY, int64_t factor, int bits,
-                 uint8_t *dst, int32_t size, EngineAllocator *allocator)
+                 uint8_t *dst, int32_t dstStride, int32_t width, int32_t height, EngineAllocator *allocator)
 {
     const int64_t one = int64_t(1) << bits;
     const int64_t first = originX >> bits;                                 /* first column touched */
-    const int64_t end = (originX + size * factor + one - 1) >> bits;       /* past the last one */
+    const int64_t end = (originX + width * factor + one - 1) >> bits;       /* past the last one */
     const int64_t span = end - first;
     /* Footprints of up to kFewColumns - 1 columns' width meet at most kFewColumns columns. */
     const bool few = factor <= (int64_t(kFewColumns - 1) << bits);
     const uint64_t bytes = uint64_t(span) * (2 * sizeof(uint32_t) + sizeof(uint64_t)) + sizeof(uint64_t) +
-                           uint64_t(size) * sizeof(ColumnFootprint) + uint64_t(size) * sizeof(FewColumns) +
+                           uint64_t(width) * sizeof(ColumnFootprint) + uint64_t(width) * sizeof(FewColumns) +
                            (kFewColumns - 1) * sizeof(uint32_t);
     if (bytes > 0xffffffffu)
         return kResultNoMemory;
@@ -220,10 +221,10 @@ int averagePlane(const GreyPlane &plane, int64_t originX, int64_t originY, int64
         return kResultNoMemory;
     auto *prefix = reinterpret_cast<uint64_t *>(block);                     /* span + 1 */
     auto *footprints = reinterpret_cast<ColumnFootprint *>(prefix + span + 1);
-    auto *fewColumns = reinterpret_cast<FewColumns *>(footprints + size);
-    auto *inner = reinterpret_cast<uint32_t *>(fewColumns + size);
+    auto *fewColumns = reinterpret_cast<FewColumns *>(footprints + width);
+    auto *inner = reinterpret_cast<uint32_t *>(fewColumns + width);
     uint32_t *columns = inner + span;                                       /* span + kFewColumns - 1 */
-    for (int32_t u = 0; u < size; ++u) {
+    for (int32_t u = 0; u < width; ++u) {
         const int64_t left = originX + u * factor, right = left + factor;
         const int64_t leftColumn = left >> bits, rightColumn = (right - 1) >> bits;
         ColumnFootprint &f = footprints[u];
@@ -252,7 +253,7 @@ int averagePlane(const GreyPlane &plane, int64_t originX, int64_t originY, int64
     const bool wide = factor > (int64_t(8) << bits);
     std::memset(columns, 0, (span + kFewColumns - 1) * sizeof(uint32_t));
 
-    for (int32_t v = 0; v < size; ++v) {
+    for (int32_t v = 0; v < height; ++v) {
         const int64_t top = originY + v * factor, bottom = top + factor;
         const int64_t firstRow = top >> bits, lastRow = (bottom - 1) >> bits;
         /* Rows wholly inside the band, summed unweighted, then weighted 1 (a shift), with the
@@ -293,14 +294,14 @@ int averagePlane(const GreyPlane &plane, int64_t originX, int64_t originY, int64
             if (lastInside && lastWeight != 0)
                 addWeightedRow(rowOf(plane, lastRow) + validFirst, uint16_t(lastWeight), totals, validCount);
         }
-        uint8_t *out = dst + int64_t(v) * size;
+        uint8_t *out = dst + int64_t(v) * dstStride;
         if (few) {
-            fewColumnsRow(columns, fewColumns, divider.d / 2, divider, out, size);
+            fewColumnsRow(columns, fewColumns, divider.d / 2, divider, out, width);
         } else if (wide) {
             prefix[0] = 0;
             for (int64_t x = 0; x < span; ++x)
                 prefix[x + 1] = prefix[x] + columns[x];
-            for (int32_t u = 0; u < size; ++u) {
+            for (int32_t u = 0; u < width; ++u) {
                 const ColumnFootprint &f = footprints[u];
                 uint64_t sum = uint64_t(f.firstWeight) * columns[f.first];
                 if (f.last != f.first)
@@ -315,7 +316,7 @@ int averagePlane(const GreyPlane &plane, int64_t originX, int64_t originY, int64
             running[0] = 0;
             for (int64_t x = 0; x < span; ++x)
                 running[x + 1] = running[x] + columns[x];
-            for (int32_t u = 0; u < size; ++u) {
+            for (int32_t u = 0; u < width; ++u) {
                 const ColumnFootprint &f = footprints[u];
                 uint64_t sum = uint64_t(f.firstWeight) * columns[f.first];
                 if (f.last != f.first) {
@@ -339,7 +340,7 @@ int areaAverage(const EngineImage *image, int32_t x0, int32_t y0, int32_t side, 
     if (factor < 0)
         return kResultBadLayer;
     return averagePlane(planeOf(image), int64_t(x0) * (int64_t(1) << bits), int64_t(y0) * (int64_t(1) << bits), factor, bits, dst,
-                        size, allocator);
+                        size, size, size, allocator);
 }
 
 /* ---- halved copies ---- */
@@ -520,28 +521,43 @@ bool fillHalved(CropSource *source, int level, int64_t x0, int64_t y0, int64_t x
 
 int shrinkSquare(CropSource *source, int32_t x0, int32_t y0, int32_t side, uint8_t *crop, int32_t size)
 {
+    return shrinkSquarePart(source, x0, y0, side, size, 0, 0, size, size, crop, size);
+}
+
+int shrinkSquarePart(CropSource *source, int32_t x0, int32_t y0, int32_t side, int32_t size, int32_t u0,
+                     int32_t v0, int32_t u1, int32_t v1, uint8_t *out, int32_t outStride)
+{
     int bits = 8;
     if (shrinkFactor(side, size, 8) < 0) {
         bits = 6;
         if (shrinkFactor(side, size, 6) < 0)
             return kResultBadLayer;
     }
+    u0 = std::max(u0, 0);
+    v0 = std::max(v0, 0);
+    u1 = std::min(u1, size);
+    v1 = std::min(v1, size);
+    if (u0 >= u1 || v0 >= v1)
+        return kResultOk;
     /* The coarsest copy that leaves at least 2 of its pixels per crop pixel. It is averaged
      * over the same footprints as the picture would be: a pixel of copy k spans 2^k picture
-     * pixels, so its weights take k more fractional bits. */
+     * pixels, so its weights take k more fractional bits. Each crop pixel comes from its own
+     * footprint alone, so a part of the crop is the same wherever it is made from. */
     int level = 0;
     while (level < kSourceHalvings && int64_t(side) >= (int64_t(size) << (level + 2)))
         ++level;
-    const int64_t originX = int64_t(x0) * (int64_t(1) << bits), originY = int64_t(y0) * (int64_t(1) << bits);
     const int64_t factor = shrinkFactor(side, size, bits);
+    const int64_t originX = int64_t(x0) * (int64_t(1) << bits) + u0 * factor;
+    const int64_t originY = int64_t(y0) * (int64_t(1) << bits) + v0 * factor;
+    const int32_t width = u1 - u0, height = v1 - v0;
     if (level > 0) {
         const int units = bits + level;
-        const int64_t reach = size * factor;
-        if (fillHalved(source, level, originX >> units, originY >> units, ((originX + reach) >> units) + 1,
-                       ((originY + reach) >> units) + 1))
-            return averagePlane(levelPlane(*source, level), originX, originY, factor, units, crop, size,
-                                source->allocator);
+        if (fillHalved(source, level, originX >> units, originY >> units, ((originX + width * factor) >> units) + 1,
+                       ((originY + height * factor) >> units) + 1))
+            return averagePlane(levelPlane(*source, level), originX, originY, factor, units, out, outStride, width,
+                                height, source->allocator);
         /* No memory for the copy: the picture itself is averaged. */
     }
-    return averagePlane(source->picture, originX, originY, factor, bits, crop, size, source->allocator);
+    return averagePlane(source->picture, originX, originY, factor, bits, out, outStride, width, height,
+                        source->allocator);
 }

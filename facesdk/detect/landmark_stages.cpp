@@ -437,6 +437,35 @@ int64_t placedScore(const Integral &integral, const PointDetector &detector, con
     return score;
 }
 
+/* The crop pixels refineOne may read for the point: [x0, x1) x [y0, y1) holds the rectangles of
+ * the detector's learners at every window it can score. false when it reads none. */
+bool refinementReach(const PointDetector &detector, int cap, const int32_t *point, int32_t *x0, int32_t *y0,
+                     int32_t *x1, int32_t *y1)
+{
+    const int e = std::min(detector.window[0], cap), f = std::min(detector.window[1], cap);
+    const int width = std::min(detector.window[2], cap), height = std::min(detector.window[3], cap);
+    if (width <= 0 || height <= 0)
+        return false;
+    int32_t left = INT32_MAX, top = INT32_MAX, right = INT32_MIN, bottom = INT32_MIN;
+    for (const WeakLearner &learner : detector.learners) {
+        if (learner.type < 1 || learner.type > 4 || learner.width <= 0 || learner.height <= 0)
+            continue;
+        left = std::min<int32_t>(left, learner.x);
+        top = std::min<int32_t>(top, learner.y);
+        right = std::max<int32_t>(right, learner.x + learner.width);
+        bottom = std::max<int32_t>(bottom, learner.y + learner.height);
+    }
+    if (left > right)
+        return false;
+    /* Windows from (px - e - 4, py - f - 4), width x height of them. */
+    const int32_t wx = ((point[0] + 512) >> 10) - e - 4, wy = ((point[1] + 512) >> 10) - f - 4;
+    *x0 = wx + left;
+    *y0 = wy + top;
+    *x1 = wx + width - 1 + right;
+    *y1 = wy + height - 1 + bottom;
+    return true;
+}
+
 void refineOne(const Integral &integral, const PointDetector &detector, int cap, int32_t *point)
 {
     const int size = integral.size;
@@ -598,21 +627,64 @@ int fineStage3(LandmarkTrack *track, const void *part, const uint8_t *crop, int3
     return kResultOk;
 }
 
-int fineStage4(LandmarkTrack *track, const void *part, const uint8_t *crop, int32_t *points, int)
+namespace {
+
+/* The level-4 stage; with a maker, each part of the crop is made before it is read: the points'
+ * patches first, then, once the points have moved, the windows their refinement scores. */
+int fineStage4On(LandmarkTrack *track, const ModelPart4 &model, const uint8_t *crop, int32_t *points,
+                 const CropMaker *maker)
 {
-    const auto &model = *static_cast<const ModelPart4 *>(part);
+    constexpr int kSize = 320;
+    auto make = [&](int32_t x0, int32_t y0, int32_t x1, int32_t y1) -> int {
+        return maker ? maker->make(maker->context, x0, y0, x1, y1) : kResultOk;
+    };
+    for (int i = 0; i < kLandmarkPoints; ++i) {
+        /* patchFeatures' 12 x 12 pixels */
+        const int32_t left = (points[2 * i] >> 10) - 5, top = (points[2 * i + 1] >> 10) - 5;
+        if (make(left, top, left + 12, top + 12) != kResultOk)
+            return kResultNoMemory;
+    }
     uint16_t *features = allocFeatures(track, kLandmarkPoints);
     if (!features)
         return kResultNoMemory;
-    pointFeatures(crop, 320, points, kLandmarkPoints, model.experts.kinds, false, features);
-    runPointExperts(crop, 320, points, kLandmarkPoints, model.experts, features, 3, true, false, 0);
+    pointFeatures(crop, kSize, points, kLandmarkPoints, model.experts.kinds, false, features);
+    runPointExperts(crop, kSize, points, kLandmarkPoints, model.experts, features, 3, true, false, 0);
+    allocatorFree(track->allocator, features);
     applyShapeModel(model.eyes, 10, nullptr, points, kEyeGroup);
     applyShapeModel(model.mouth, 12, nullptr, points, kMouthGroup);
-    refinePoints(crop, 320, points, true, true, track->allocator, model.refinement);
+    if (maker) {
+        /* Each refined point reads only around itself, and the mouth's refinement moves no point
+         * of the eye list, so all windows are known now. */
+        const RefinementTables *tables = model.refinement ? model.refinement : refinementTables(kSize);
+        const int cap = 9;
+        auto reach = [&](const PointDetector &detector, const int32_t *point) -> int {
+            int32_t x0, y0, x1, y1;
+            return refinementReach(detector, cap, point, &x0, &y0, &x1, &y1) ? make(x0, y0, x1, y1) : kResultOk;
+        };
+        for (int i = 0; i < kMouthListPoints; ++i)
+            if (reach(tables->mouth[i], points + 2 * (32 + i)) != kResultOk)
+                return kResultNoMemory;
+        for (int i = 0; i < kEyeListPoints; ++i)
+            if (reach(tables->eyes[i], points + 2 * kEyeListIndices[i]) != kResultOk)
+                return kResultNoMemory;
+    }
+    refinePoints(crop, kSize, points, true, true, track->allocator, model.refinement);
     applyShapeModel(model.eyes, 10, nullptr, points, kEyeGroup);
     applyShapeModel(model.mouth, 10, nullptr, points, kMouthGroup);
-    allocatorFree(track->allocator, features);
     return kResultOk;
+}
+
+}  // namespace
+
+int fineStage4(LandmarkTrack *track, const void *part, const uint8_t *crop, int32_t *points, int)
+{
+    return fineStage4On(track, *static_cast<const ModelPart4 *>(part), crop, points, nullptr);
+}
+
+int fineStage4Made(LandmarkTrack *track, const void *part, const uint8_t *crop, int32_t *points,
+                   const CropMaker &maker)
+{
+    return fineStage4On(track, *static_cast<const ModelPart4 *>(part), crop, points, &maker);
 }
 
 /* ---- tracking stage ---- */

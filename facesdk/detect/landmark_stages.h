@@ -57,6 +57,11 @@ int refinePoints(const uint8_t *crop, int size, int32_t *points, bool eyes, bool
 int fineStage2(LandmarkTrack *track, const void *part, const uint8_t *crop, int32_t *points, int pass);
 int fineStage3(LandmarkTrack *track, const void *part, const uint8_t *crop, int32_t *points, int pass);
 int fineStage4(LandmarkTrack *track, const void *part, const uint8_t *crop, int32_t *points, int pass);
+struct CropMaker;   /* landmark_fit.h */
+/* fineStage4 on a crop that `maker` makes as the stage reads it: the same points as fineStage4
+ * on the whole crop. 0; -3 when a part cannot be made (the points are then not to be used). */
+int fineStage4Made(LandmarkTrack *track, const void *part, const uint8_t *crop, int32_t *points,
+                   const CropMaker &maker);
 /* Tracking stage on a 128-pixel crop with model part 2, 47 points. 0 or -3. */
 int trackingStage(LandmarkTrack *track, const void *part, const uint8_t *crop, int32_t *points, int pass);
 
