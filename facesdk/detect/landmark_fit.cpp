@@ -750,15 +750,15 @@ int normalisedCrop(const LandmarkTrack *track, CropSource *source, int size, uin
 
 namespace {
 
-int tilesOf(int size)
+int tilesOf(int size, int tile)
 {
-    return (size + kPartialCropTile - 1) / kPartialCropTile;
+    return (size + tile - 1) / tile;
 }
 
-/* Makes the tiles [tx0, tx1) of tile row ty that are not made yet, each run of them by one call
- * of `run(u0, v0, u1, v1)` on its pixels. */
+/* Makes the tiles (of side `tile`) meeting [x0, x1) x [y0, y1) that are not made yet, each run
+ * of them along a tile row by one call of `run(u0, v0, u1, v1)` on its pixels. */
 template <typename Run>
-int makeTiles(uint8_t *made, int size, int32_t x0, int32_t y0, int32_t x1, int32_t y1, Run run)
+int makeTiles(uint8_t *made, int size, int tile, int32_t x0, int32_t y0, int32_t x1, int32_t y1, Run run)
 {
     x0 = std::max(x0, 0);
     y0 = std::max(y0, 0);
@@ -766,7 +766,7 @@ int makeTiles(uint8_t *made, int size, int32_t x0, int32_t y0, int32_t x1, int32
     y1 = std::min(y1, size);
     if (x0 >= x1 || y0 >= y1)
         return kResultOk;
-    const int tiles = tilesOf(size), t = kPartialCropTile;
+    const int tiles = tilesOf(size, tile), t = tile;
     for (int ty = y0 / t; ty <= (y1 - 1) / t; ++ty) {
         uint8_t *row = made + ty * tiles;
         for (int tx = x0 / t, last = (x1 - 1) / t; tx <= last;) {
@@ -803,17 +803,18 @@ int beginPartialCrop(const LandmarkTrack *track, CropSource *source, int size, u
         if (refused != kResultOk)
             return refused;
     }
-    const int tiles = tilesOf(size);
-    auto *block = static_cast<uint8_t *>(allocatorAlloc(track->allocator, uint32_t(size * size + 2 * tiles * tiles)));
+    const int squareTiles = tilesOf(size, kPartialSquareTile), cropTiles = tilesOf(size, kPartialCropTile);
+    const int flags = squareTiles * squareTiles + cropTiles * cropTiles;
+    auto *block = static_cast<uint8_t *>(allocatorAlloc(track->allocator, uint32_t(size * size + flags)));
     if (!block)
         return kResultNoMemory;
     *partial = {source, track->allocator, *transform, square.left, square.top, square.side, square.scale, size, crop,
-                block, block + size * size, block + size * size + tiles * tiles};
-    std::memset(partial->squareMade, 0, size_t(2) * tiles * tiles);
+                block, block + size * size, block + size * size + squareTiles * squareTiles};
+    std::memset(partial->squareMade, 0, size_t(flags));
     if (square.scale <= 1024) {
         /* An enlarged square is made whole. */
         squarePixels(source, square, size, 0, 0, size, size, partial->square);
-        std::memset(partial->squareMade, 1, size_t(tiles) * tiles);
+        std::memset(partial->squareMade, 1, size_t(squareTiles) * squareTiles);
     }
     return kResultOk;
 }
@@ -823,7 +824,7 @@ int makePartialCrop(PartialCrop *partial, int32_t x0, int32_t y0, int32_t x1, in
     PartialCrop &p = *partial;
     const CropSquare square{p.left, p.top, p.side, p.scale};
     const int size = p.size;
-    return makeTiles(p.cropMade, size, x0, y0, x1, y1, [&](int u0, int v0, int u1, int v1) -> int {
+    return makeTiles(p.cropMade, size, kPartialCropTile, x0, y0, x1, y1, [&](int u0, int v0, int u1, int v1) -> int {
         /* The square's pixels the run samples: the mapping is affine and its truncation
          * monotone, so its corners bound them; each sample reads a pixel and the next ones. */
         int64_t left = INT64_MAX, top = INT64_MAX, right = INT64_MIN, bottom = INT64_MIN;
@@ -837,7 +838,7 @@ int makePartialCrop(PartialCrop *partial, int32_t x0, int32_t y0, int32_t x1, in
                 bottom = std::max(bottom, (y >> 10) + 2);
             }
         const auto clamp = [size](int64_t value) { return int32_t(std::clamp<int64_t>(value, 0, size)); };
-        const int made = makeTiles(p.squareMade, size, clamp(left), clamp(top), clamp(right), clamp(bottom),
+        const int made = makeTiles(p.squareMade, size, kPartialSquareTile, clamp(left), clamp(top), clamp(right), clamp(bottom),
                                    [&](int s0, int t0, int s1, int t1) -> int {
                                        return squarePixels(p.source, square, size, s0, t0, s1, t1, p.square);
                                    });

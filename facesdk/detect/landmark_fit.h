@@ -90,7 +90,8 @@ struct CropMaker {
 };
 
 
-constexpr int kPartialCropTile = 8;   /* side of the tiles a partial crop is made by, its pixels */
+constexpr int kPartialCropTile = 4;     /* side of the tiles a partial crop is made by, its pixels */
+constexpr int kPartialSquareTile = 4;   /* and of those its shrunk square is made by */
 
 /* The normalised crop made tile by tile: each pixel as normalisedCrop makes it, the square it is
  * sampled from shrunk only where needed. */

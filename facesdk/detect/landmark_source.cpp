@@ -553,9 +553,18 @@ int shrinkSquarePart(CropSource *source, int32_t x0, int32_t y0, int32_t side, i
     if (level > 0) {
         const int units = bits + level;
         if (fillHalved(source, level, originX >> units, originY >> units, ((originX + width * factor) >> units) + 1,
-                       ((originY + height * factor) >> units) + 1))
-            return averagePlane(levelPlane(*source, level), originX, originY, factor, units, out, outStride, width,
-                                height, source->allocator);
+                       ((originY + height * factor) >> units) + 1)) {
+            const GreyPlane plane = levelPlane(*source, level);
+            if (!plane.pixels) {
+                /* Nothing of the picture under the part, whose pixels are then all 0; the copy
+                 * is not allocated for it. */
+                for (int32_t v = 0; v < height; ++v)
+                    std::memset(out + int64_t(v) * outStride, 0, size_t(width));
+                return kResultOk;
+            }
+            return averagePlane(plane, originX, originY, factor, units, out, outStride, width, height,
+                                source->allocator);
+        }
         /* No memory for the copy: the picture itself is averaged. */
     }
     return averagePlane(source->picture, originX, originY, factor, bits, out, outStride, width, height,

@@ -148,6 +148,54 @@ TEST(LandmarkSource, ShrinkingThroughAHalvedCopyIsTheWalkOverItsPixels)
     }
 }
 
+// Any part of a shrunk square, made on its own from a fresh source, is that part of the whole:
+// the picture averaged with either resampler's bits and through each halved copy, parts at the
+// crop's edges, parts of one pixel, and parts reaching past the crop (clipped), written at a
+// stride of their own.
+TEST(LandmarkSource, APartOfAShrunkSquareIsThatPartOfTheWhole)
+{
+    const Picture picture(1283, 1001, 13);
+    std::mt19937 random(5);
+    struct Case {
+        int x0, y0, side, size;
+    } cases[] = {{31, 29, 1062, 320}, {-100, -60, 500, 320}, {50, 50, 321, 320}, {-37, 11, 2999, 97},
+                 {100, 50, 384, 96},  {5, 3, 1535, 96},      {-900, -700, 3000, 96}};
+    for (const Case &c : cases) {
+        CountingAllocator counter;
+        CropSource whole = cropSourceOf(&picture.image, counter.allocator());
+        std::vector<uint8_t> expected(size_t(c.size) * c.size);
+        ASSERT_EQ(shrinkSquare(&whole, c.x0, c.y0, c.side, expected.data(), c.size), kResultOk);
+        releaseCropSource(&whole);
+        const int stride = c.size + 7;
+        for (int k = 0; k < 12; ++k) {
+            int u0 = int(random() % (c.size + 10)) - 5, v0 = int(random() % (c.size + 10)) - 5;
+            int u1 = u0 + 1 + int(random() % 40), v1 = v0 + 1 + int(random() % 40);
+            if (k == 0)
+                u0 = v0 = 0, u1 = v1 = 1;
+            if (k == 1)
+                u0 = v0 = -3, u1 = v1 = c.size + 3;
+            CropSource source = cropSourceOf(&picture.image, counter.allocator());
+            std::vector<uint8_t> part(size_t(stride) * (c.size + 1), 1);
+            ASSERT_EQ(shrinkSquarePart(&source, c.x0, c.y0, c.side, c.size, u0, v0, u1, v1, part.data(), stride), kResultOk);
+            releaseCropSource(&source);
+            int differing = 0;
+            for (int v = std::max(v0, 0); v < std::min(v1, c.size); ++v)
+                for (int u = std::max(u0, 0); u < std::min(u1, c.size); ++u)
+                    differing += part[size_t(v - std::max(v0, 0)) * stride + u - std::max(u0, 0)] !=
+                                 expected[size_t(v) * c.size + u];
+            EXPECT_EQ(differing, 0) << "square " << c.side << " to " << c.size << ", part from (" << u0 << ", "
+                                    << v0 << ") to (" << u1 << ", " << v1 << ")";
+        }
+        EXPECT_EQ(counter.liveBlocks(), 0u);
+    }
+    // A ratio neither resampler takes is refused whatever the part.
+    CountingAllocator counter;
+    CropSource source = cropSourceOf(&picture.image, counter.allocator());
+    uint8_t out[4];
+    EXPECT_EQ(shrinkSquarePart(&source, 0, 0, 40, 50, 0, 0, 2, 2, out, 2), kResultBadLayer);
+    EXPECT_EQ(shrinkSquarePart(&source, 0, 0, 40, 50, 0, 0, 0, 0, out, 2), kResultBadLayer);
+}
+
 // A square shrunk by 4 or more goes through a halved copy, over the same footprints: within a
 // grey level on average of the averaging of the picture itself, on a picture with the detail of
 // a face crop, at every ratio, both resamplers and the edges; a few grey levels at most where a
