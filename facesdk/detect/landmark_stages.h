@@ -46,10 +46,12 @@ void runPointExperts(const uint8_t *crop, int size, int32_t *points, int count,
 /* ---- refinement ---- */
 
 /* Refines the eye list and/or the mouth list of the points with the crop size's detectors.
- * 0; -4 for a null crop or a size other than 128, 192, 320; -3 when the integral image cannot
- * be allocated (the points stay). */
+ * `within` (x0, y0, x1, y1), when given, holds every pixel the detectors' windows read; the
+ * crop is read nowhere else. 0; -4 for a null crop or a size other than 128, 192, 320; -3 when
+ * the integral image cannot be allocated (the points stay). */
 int refinePoints(const uint8_t *crop, int size, int32_t *points, bool eyes, bool mouth,
-                 EngineAllocator *allocator, const RefinementTables *tables = nullptr);
+                 EngineAllocator *allocator, const RefinementTables *tables = nullptr,
+                 const int32_t *within = nullptr);
 
 /* ---- stages ---- */
 
