@@ -2,7 +2,8 @@
  * Per-face landmark fitting.
  *
  * Divisions: integer trigonometry; pose and initial shape; crop resamplers; normalised crops
- * and the way back; stage drivers; eye anchoring and the jitter filter; the fit.
+ * and the way back; crops made where they are read; stage drivers; eye anchoring and the
+ * jitter filter; the fit.
  */
 #include "facesdk/detect/landmark_fit.h"
 
@@ -596,14 +597,15 @@ inline bool bilinearFour(const uint8_t *square, int size, __m128i x, __m128i y, 
 }
 #endif
 
+/* `count` crop pixels of one row from the size x size square. */
 template <typename Unturn>
-inline void resampleRow(const uint8_t *square, int size, SteppedQuotient qx, SteppedQuotient qy, uint8_t *out,
-                        Unturn unturn)
+inline void resampleRow(const uint8_t *square, int size, int count, SteppedQuotient qx, SteppedQuotient qy,
+                        uint8_t *out, Unturn unturn)
 {
     alignas(16) int32_t xs[kLargestCrop], ys[kLargestCrop];
-    if (size <= kLargestCrop && rowQuotients(qx, size, xs) && rowQuotients(qy, size, ys)) {
+    if (count <= kLargestCrop && rowQuotients(qx, count, xs) && rowQuotients(qy, count, ys)) {
         /* The quotients fit 30 bits, so do the square's coordinates through the turn. */
-        for (int u = 0; u < size; ++u) {
+        for (int u = 0; u < count; ++u) {
             int64_t x, y;
             unturn(xs[u], ys[u], &x, &y);
             xs[u] = int32_t(x);
@@ -611,91 +613,92 @@ inline void resampleRow(const uint8_t *square, int size, SteppedQuotient qx, Ste
         }
         int u = 0;
 #ifdef __SSE2__
-        for (; u + 4 <= size; u += 4)
+        for (; u + 4 <= count; u += 4)
             if (!bilinearFour(square, size, _mm_load_si128(reinterpret_cast<const __m128i *>(xs + u)),
                               _mm_load_si128(reinterpret_cast<const __m128i *>(ys + u)), out + u))
                 for (int k = 0; k < 4; ++k)
                     out[u + k] = bilinearAt(square, size, xs[u + k], ys[u + k]);
 #endif
-        for (; u < size; ++u)
+        for (; u < count; ++u)
             out[u] = bilinearAt(square, size, xs[u], ys[u]);
         return;
     }
-    for (int u = 0; u < size; ++u, qx.step(), qy.step()) {
+    for (int u = 0; u < count; ++u, qx.step(), qy.step()) {
         int64_t x, y;
         unturn(qx.truncated(), qy.truncated(), &x, &y);
         out[u] = bilinearAt(square, size, x, y);
     }
 }
 
-void resampleThroughSimilarity(const uint8_t *square, int size, const CropTransform &t, uint8_t *crop)
+/* The crop's pixels [u0, u1) x [v0, v1) (inside the crop): each row's quotients start at u0,
+ * where stepping from 0 would have brought them, so any part comes out as the whole crop has it. */
+void resampleThroughSimilarity(const uint8_t *square, int size, const CropTransform &t, uint8_t *crop, int u0,
+                               int v0, int u1, int v1)
 {
     const int64_t det = std::max<int64_t>(1, int64_t(t.a) * t.a + int64_t(t.b) * t.b);
     const int64_t a = t.a, b = t.b, last = int64_t(size - 1) * 1024;
-    for (int v = 0; v < size; ++v) {
+    const int count = u1 - u0;
+    for (int v = v0; v < v1; ++v) {
         const int64_t dy = int64_t(v) * 1024 - t.ty;
-        /* The inverse's numerators at u = 0 and their steps per crop pixel. */
-        const SteppedQuotient qx((b * dy - a * t.tx) * 1024, a * 1024 * 1024, det);
-        const SteppedQuotient qy((a * dy + b * t.tx) * 1024, -b * 1024 * 1024, det);
-        uint8_t *out = crop + int64_t(v) * size;
+        /* The inverse's numerators at u0 and their steps per crop pixel. */
+        const SteppedQuotient qx((b * dy - a * t.tx) * 1024 + u0 * a * 1024 * 1024, a * 1024 * 1024, det);
+        const SteppedQuotient qy((a * dy + b * t.tx) * 1024 - u0 * b * 1024 * 1024, -b * 1024 * 1024, det);
+        uint8_t *out = crop + int64_t(v) * size + u0;
         switch (t.quadrant) {
         case 1:
-            resampleRow(square, size, qx, qy, out, [last](int64_t x, int64_t y, int64_t *sx, int64_t *sy) { *sx = last - y; *sy = x; });
+            resampleRow(square, size, count, qx, qy, out, [last](int64_t x, int64_t y, int64_t *sx, int64_t *sy) { *sx = last - y; *sy = x; });
             break;
         case -1:
-            resampleRow(square, size, qx, qy, out, [last](int64_t x, int64_t y, int64_t *sx, int64_t *sy) { *sx = y; *sy = last - x; });
+            resampleRow(square, size, count, qx, qy, out, [last](int64_t x, int64_t y, int64_t *sx, int64_t *sy) { *sx = y; *sy = last - x; });
             break;
         case 2:
-            resampleRow(square, size, qx, qy, out, [last](int64_t x, int64_t y, int64_t *sx, int64_t *sy) { *sx = last - x; *sy = last - y; });
+            resampleRow(square, size, count, qx, qy, out, [last](int64_t x, int64_t y, int64_t *sx, int64_t *sy) { *sx = last - x; *sy = last - y; });
             break;
         default:
-            resampleRow(square, size, qx, qy, out, [](int64_t x, int64_t y, int64_t *sx, int64_t *sy) { *sx = x; *sy = y; });
+            resampleRow(square, size, count, qx, qy, out, [](int64_t x, int64_t y, int64_t *sx, int64_t *sy) { *sx = x; *sy = y; });
             break;
         }
     }
 }
 
+/* Where crop pixel (u, v) samples the square, through the turn (1/1024 square pixel), as
+ * resampleThroughSimilarity maps it. */
+void squarePointOf(const CropTransform &t, int size, int64_t u, int64_t v, int64_t *x, int64_t *y)
+{
+    const int64_t det = std::max<int64_t>(1, int64_t(t.a) * t.a + int64_t(t.b) * t.b);
+    const int64_t a = t.a, b = t.b, last = int64_t(size - 1) * 1024, dy = v * 1024 - t.ty;
+    const SteppedQuotient qx((b * dy - a * t.tx) * 1024 + u * a * 1024 * 1024, 0, det);
+    const SteppedQuotient qy((a * dy + b * t.tx) * 1024 - u * b * 1024 * 1024, 0, det);
+    const int64_t cx = qx.truncated(), cy = qy.truncated();
+    switch (t.quadrant) {
+    case 1: *x = last - cy; *y = cx; break;
+    case -1: *x = cy; *y = last - cx; break;
+    case 2: *x = last - cx; *y = last - cy; break;
+    default: *x = cx; *y = cy; break;
+    }
+}
+
 }  // namespace
 
-int normalisedCrop(const LandmarkTrack *track, CropSource *source, int size, uint8_t *crop,
-                   int32_t *cropPoints, CropTransform *transform, const int32_t *referenceShape,
-                   int type)
+namespace {
+
+/* The crop square, the transform and the crop points of a normalised crop. 0 or -6. */
+int cropGeometry(const LandmarkTrack *track, bool sourced, int size, int32_t *cropPoints, CropTransform *transform,
+                 const int32_t *referenceShape, int type, CropSquare *square)
 {
     if (cropSizeOf(type) == 0)
         return kResultUnsupported;
     const LandmarkWork &work = *track->work;
     const int count = type == kStageLevel2 ? kTrackingPoints : kLandmarkPoints;
-    const CropSquare square = cropSquare(work.image, count, work.pose.angle, type, size);
-    const int32_t scale = square.scale;
-    if (scale < 1024 && (type != kStageLevel2 || !source))
+    *square = cropSquare(work.image, count, work.pose.angle, type, size);
+    const int32_t scale = square->scale;
+    if (scale < 1024 && (type != kStageLevel2 || !sourced))
         return kResultUnsupported;
     *transform = {};
-    transform->originX = int32_t(square.left * 1024);
-    transform->originY = int32_t(square.top * 1024);
+    transform->originX = int32_t(square->left * 1024);
+    transform->originY = int32_t(square->top * 1024);
     transform->scale = scale;
     transform->quadrant = quadrantOf(track->face.roll);
-
-    uint8_t *square8 = nullptr;
-    if (source) {
-        square8 = static_cast<uint8_t *>(allocatorAlloc(track->allocator, uint32_t(size) * uint32_t(size)));
-        if (!square8)
-            return kResultNoMemory;
-        int result = kResultOk;
-        if (scale > 1024) {
-            result = shrinkSquare(source, int32_t(square.left), int32_t(square.top), int32_t(square.side),
-                                  square8, size);
-            if (result == kResultBadLayer)
-                result = kResultUnsupported;
-        } else {
-            /* 1:1 copies rows; a smaller square is enlarged bilinearly (type 2 only). */
-            enlargeSquare(source->picture, square.left, square.top, scale, square8, size);
-        }
-        if (result != kResultOk) {
-            allocatorFree(track->allocator, square8);
-            return result;
-        }
-    }
-
     for (int i = 0; i < kLandmarkPoints; ++i) {
         int32_t x = int32_t((int64_t(work.image[2 * i]) - transform->originX) * 1024 / scale);
         int32_t y = int32_t((int64_t(work.image[2 * i + 1]) - transform->originY) * 1024 / scale);
@@ -706,12 +709,42 @@ int normalisedCrop(const LandmarkTrack *track, CropSource *source, int size, uin
     fitSimilarity(cropPoints, referenceShape, count, transform);
     for (int i = 0; i < kLandmarkPoints; ++i)
         similarityForward(*transform, &cropPoints[2 * i], &cropPoints[2 * i + 1]);
-
-    if (source) {
-        resampleThroughSimilarity(square8, size, *transform, crop);
-        allocatorFree(track->allocator, square8);
-    }
     return kResultOk;
+}
+
+/* The square shrunk (or enlarged) to size x size pixels, or its pixels [u0, u1) x [v0, v1) only
+ * where it is shrunk; out has rows size apart. 0, -6 or -3. */
+int squarePixels(CropSource *source, const CropSquare &square, int size, int u0, int v0, int u1, int v1,
+                 uint8_t *out)
+{
+    if (square.scale > 1024) {
+        const int result = shrinkSquarePart(source, int32_t(square.left), int32_t(square.top), int32_t(square.side),
+                                            size, u0, v0, u1, v1, out + int64_t(v0) * size + u0, size);
+        return result == kResultBadLayer ? kResultUnsupported : result;
+    }
+    /* 1:1 copies rows; a smaller square is enlarged bilinearly (type 2 only). */
+    enlargeSquare(source->picture, square.left, square.top, square.scale, out, size);
+    return kResultOk;
+}
+
+}  // namespace
+
+int normalisedCrop(const LandmarkTrack *track, CropSource *source, int size, uint8_t *crop,
+                   int32_t *cropPoints, CropTransform *transform, const int32_t *referenceShape,
+                   int type)
+{
+    CropSquare square;
+    const int geometry = cropGeometry(track, source != nullptr, size, cropPoints, transform, referenceShape, type, &square);
+    if (geometry != kResultOk || !source)
+        return geometry;
+    auto *square8 = static_cast<uint8_t *>(allocatorAlloc(track->allocator, uint32_t(size) * uint32_t(size)));
+    if (!square8)
+        return kResultNoMemory;
+    const int result = squarePixels(source, square, size, 0, 0, size, size, square8);
+    if (result == kResultOk)
+        resampleThroughSimilarity(square8, size, *transform, crop, 0, 0, size, size);
+    allocatorFree(track->allocator, square8);
+    return result;
 }
 
 void cropPointOf(const CropTransform &transform, int size, int32_t *x, int32_t *y)
@@ -737,6 +770,116 @@ void cropBackMap(LandmarkTrack *track, const int32_t *cropPoints, const CropTran
     }
 }
 
+/* ---- crops made where they are read ---- */
+
+namespace {
+
+int tilesOf(int size, int tile)
+{
+    return (size + tile - 1) / tile;
+}
+
+/* Makes the tiles (of side `tile`) meeting [x0, x1) x [y0, y1) that are not made yet, each run
+ * of them along a tile row by one call of `run(u0, v0, u1, v1)` on its pixels. */
+template <typename Run>
+int makeTiles(uint8_t *made, int size, int tile, int32_t x0, int32_t y0, int32_t x1, int32_t y1, Run run)
+{
+    x0 = std::max(x0, 0);
+    y0 = std::max(y0, 0);
+    x1 = std::min(x1, size);
+    y1 = std::min(y1, size);
+    if (x0 >= x1 || y0 >= y1)
+        return kResultOk;
+    const int tiles = tilesOf(size, tile), t = tile;
+    for (int ty = y0 / t; ty <= (y1 - 1) / t; ++ty) {
+        uint8_t *row = made + ty * tiles;
+        for (int tx = x0 / t, last = (x1 - 1) / t; tx <= last;) {
+            if (row[tx]) {
+                ++tx;
+                continue;
+            }
+            const int first = tx;
+            while (tx <= last && !row[tx])
+                ++tx;
+            const int result = run(first * t, ty * t, std::min(tx * t, size), std::min((ty + 1) * t, size));
+            if (result != kResultOk)
+                return result;
+            std::fill(row + first, row + tx, uint8_t(1));
+        }
+    }
+    return kResultOk;
+}
+
+}  // namespace
+
+int beginPartialCrop(const LandmarkTrack *track, CropSource *source, int size, uint8_t *crop,
+                     int32_t *cropPoints, CropTransform *transform, const int32_t *referenceShape, int type,
+                     PartialCrop *partial)
+{
+    *partial = {};
+    CropSquare square;
+    const int geometry = cropGeometry(track, true, size, cropPoints, transform, referenceShape, type, &square);
+    if (geometry != kResultOk)
+        return geometry;
+    /* A ratio the resamplers refuse is refused now, as the whole crop would be. */
+    if (square.scale > 1024) {
+        const int refused = squarePixels(source, square, size, 0, 0, 0, 0, nullptr);
+        if (refused != kResultOk)
+            return refused;
+    }
+    const int squareTiles = tilesOf(size, kPartialSquareTile), cropTiles = tilesOf(size, kPartialCropTile);
+    const int flags = squareTiles * squareTiles + cropTiles * cropTiles;
+    auto *block = static_cast<uint8_t *>(allocatorAlloc(track->allocator, uint32_t(size * size + flags)));
+    if (!block)
+        return kResultNoMemory;
+    *partial = {source, track->allocator, *transform, square.left, square.top, square.side, square.scale, size, crop,
+                block, block + size * size, block + size * size + squareTiles * squareTiles};
+    std::memset(partial->squareMade, 0, size_t(flags));
+    if (square.scale <= 1024) {
+        /* An enlarged square is made whole. */
+        squarePixels(source, square, size, 0, 0, size, size, partial->square);
+        std::memset(partial->squareMade, 1, size_t(squareTiles) * squareTiles);
+    }
+    return kResultOk;
+}
+
+int makePartialCrop(PartialCrop *partial, int32_t x0, int32_t y0, int32_t x1, int32_t y1)
+{
+    PartialCrop &p = *partial;
+    const CropSquare square{p.left, p.top, p.side, p.scale};
+    const int size = p.size;
+    return makeTiles(p.cropMade, size, kPartialCropTile, x0, y0, x1, y1, [&](int u0, int v0, int u1, int v1) -> int {
+        /* The square's pixels the run samples: the mapping is affine and its truncation
+         * monotone, so its corners bound them; each sample reads a pixel and the next ones. */
+        int64_t left = INT64_MAX, top = INT64_MAX, right = INT64_MIN, bottom = INT64_MIN;
+        for (const int u : {u0, u1 - 1})
+            for (const int v : {v0, v1 - 1}) {
+                int64_t x, y;
+                squarePointOf(p.transform, size, u, v, &x, &y);
+                left = std::min(left, x >> 10);
+                top = std::min(top, y >> 10);
+                right = std::max(right, (x >> 10) + 2);
+                bottom = std::max(bottom, (y >> 10) + 2);
+            }
+        const auto clamp = [size](int64_t value) { return int32_t(std::clamp<int64_t>(value, 0, size)); };
+        const int made = makeTiles(p.squareMade, size, kPartialSquareTile, clamp(left), clamp(top), clamp(right), clamp(bottom),
+                                   [&](int s0, int t0, int s1, int t1) -> int {
+                                       return squarePixels(p.source, square, size, s0, t0, s1, t1, p.square);
+                                   });
+        if (made != kResultOk)
+            return made;
+        resampleThroughSimilarity(p.square, size, p.transform, p.crop, u0, v0, u1, v1);
+        return kResultOk;
+    });
+}
+
+void endPartialCrop(PartialCrop *partial)
+{
+    if (partial->square)
+        allocatorFree(partial->allocator, partial->square);
+    *partial = {};
+}
+
 /* ---- stage drivers ---- */
 
 int runStageDriver(LandmarkTrack *track, CropSource *source, int type, const void *part,
@@ -756,6 +899,38 @@ int runStageDriver(LandmarkTrack *track, CropSource *source, int type, const voi
         if (result == kResultOk) {
             stage(track, part, crop, points, pass);
             cropBackMap(track, points, transform, size);
+        }
+    }
+    allocatorFree(allocator, points);
+    allocatorFree(allocator, crop);
+    return result;
+}
+
+int runMadeStageDriver(LandmarkTrack *track, CropSource *source, int type, const void *part,
+                       const int32_t *referenceShape, MadeCropStage stage)
+{
+    const int size = cropSizeOf(type);
+    if (size == 0)
+        return kResultUnsupported;
+    EngineAllocator *allocator = track->allocator;
+    auto *crop = static_cast<uint8_t *>(allocatorAlloc(allocator, uint32_t(size * size)));
+    auto *points = static_cast<int32_t *>(allocatorAlloc(allocator, 2 * kLandmarkPoints * sizeof(int32_t)));
+    int result = kResultNoMemory;
+    if (crop && points) {
+        /* Pixels the stage never asks for stay 0. */
+        std::memset(crop, 0, size_t(size) * size);
+        CropTransform transform;
+        PartialCrop partial;
+        result = beginPartialCrop(track, source, size, crop, points, &transform, referenceShape, type, &partial);
+        if (result == kResultOk) {
+            const CropMaker maker{&partial, [](void *context, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+                                      return makePartialCrop(static_cast<PartialCrop *>(context), x0, y0, x1, y1);
+                                  }};
+            /* A part that cannot be made fails the stage as the whole crop would have failed. */
+            result = stage(track, part, crop, points, maker);
+            if (result == kResultOk)
+                cropBackMap(track, points, transform, size);
+            endPartialCrop(&partial);
         }
     }
     allocatorFree(allocator, points);
@@ -839,9 +1014,82 @@ int coarsePass(LandmarkTrack *track, CropSource *source, const ModelPart1 *part1
     return runStageDriver(track, source, kStageCoarse, part1, part1->referenceShape, coarseStage, pass);
 }
 
+/* A detector's eye may lie half an eye distance off (most often the second eye, outwards),
+ * which starts the shape far too large or turned; its coarse fit then scores poorly, where fits
+ * from good eyes score at most about 1150. Such a fit is tried again from the other starts the
+ * face record offers: its box alone, as a face given without eyes is fitted, and its eyes with
+ * either one drawn 30 % of the way towards the other. The start whose coarse fit scores best
+ * is kept. */
+constexpr int32_t kPoorCoarseScore = 1150;
+constexpr int32_t kEyeDrawnInPercent = 30;
+
+enum class OtherStart { Box, FirstEyeDrawnIn, SecondEyeDrawnIn };
+
+/* The coarse fit of one start, as a still fit runs it: the initial shape, two passes (three and
+ * the re-initialisation from the fitted eyes without eyes). false when the start gives no
+ * shape or a pass fails; the work record is then left as it stands. */
+bool coarseFitFrom(LandmarkTrack *track, CropSource *source, const ModelPart1 *part1, int32_t ratio, int anchored)
+{
+    const int initial = initialShape(track, part1, ratio, anchored);
+    const bool eyes = eyesGiven(track->face);
+    if (initial < 0 || (eyes && initial != kResultOk))
+        return false;
+    applyPose(track->work);
+    for (int pass = 0; pass < (eyes ? 2 : 3); ++pass)
+        if (coarsePass(track, source, part1, pass) != kResultOk)
+            return false;
+    if (eyes || track->work->coarseScore <= 800)
+        return true;
+    if (reinitialiseFromFit(track, part1, ratio, 1) != kResultOk)
+        return false;
+    applyPose(track->work);
+    return coarsePass(track, source, part1, 0) == kResultOk;
+}
+
+/* `given` is the face as added, before the initial shape set its copy's roll and width. */
+void retryPoorStart(LandmarkTrack *track, CropSource *source, const ModelPart1 *part1, int32_t ratio, int anchored,
+                    const LandmarkFace &given)
+{
+    LandmarkWork best = *track->work;
+    LandmarkFace bestFace = track->face;
+    for (OtherStart start : {OtherStart::Box, OtherStart::FirstEyeDrawnIn, OtherStart::SecondEyeDrawnIn}) {
+        LandmarkFace &face = track->face;
+        face = given;
+        const int32_t dx = given.eye2X - given.eye1X, dy = given.eye2Y - given.eye1Y;
+        switch (start) {
+        case OtherStart::Box:
+            face.eye1X = face.eye1Y = face.eye2X = face.eye2Y = 0;
+            face.mouthX = face.mouthY = 0;
+            break;
+        case OtherStart::FirstEyeDrawnIn:
+            face.eye1X += dx * kEyeDrawnInPercent / 100;
+            face.eye1Y += dy * kEyeDrawnInPercent / 100;
+            break;
+        case OtherStart::SecondEyeDrawnIn:
+            face.eye2X -= dx * kEyeDrawnInPercent / 100;
+            face.eye2Y -= dy * kEyeDrawnInPercent / 100;
+            break;
+        }
+        if (coarseFitFrom(track, source, part1, ratio, anchored) && track->work->coarseScore < best.coarseScore) {
+            best = *track->work;
+            bestFace = face;
+        }
+    }
+    *track->work = best;
+    /* The copy keeps the roll and width of the start kept, and the points it was given. */
+    track->face = bestFace;
+    track->face.eye1X = given.eye1X;
+    track->face.eye1Y = given.eye1Y;
+    track->face.eye2X = given.eye2X;
+    track->face.eye2Y = given.eye2Y;
+    track->face.mouthX = given.mouthX;
+    track->face.mouthY = given.mouthY;
+}
+
 int fitStill(LandmarkTrack *track, CropSource *source, const LandmarkModels &models,
              int32_t ratio, int eyeAnchoring)
 {
+    const LandmarkFace added = track->face;
     const int initial = initialShape(track, models.part1, ratio, eyeAnchoring);
     if (initial < 0)
         return initial;
@@ -872,6 +1120,8 @@ int fitStill(LandmarkTrack *track, CropSource *source, const LandmarkModels &mod
         if (result != kResultOk)
             coarseFailed(result);
     }
+    if (!ended && eyes && work.coarseScore > kPoorCoarseScore)
+        retryPoorStart(track, source, models.part1, ratio, eyeAnchoring, added);
     if (!ended && work.coarseScore > 800 && !eyes) {
         const int again = reinitialiseFromFit(track, models.part1, ratio, noUsableEyes);
         if (again < 0) {
@@ -902,8 +1152,9 @@ int fitStill(LandmarkTrack *track, CropSource *source, const LandmarkModels &mod
             stop(result == kResultUnsupported ? kResultOk : result);
     }
     if (!ended && models.part4) {
-        const int result = runStageDriver(track, source, kStageLevel4, models.part4,
-                                          models.part4->referenceShape, fineStage4, 0);
+        /* Level 4 reads its large crop only around the points: the crop is made there alone. */
+        const int result = runMadeStageDriver(track, source, kStageLevel4, models.part4,
+                                              models.part4->referenceShape, fineStage4Made);
         if (result != kResultOk)
             stop(result == kResultUnsupported ? kResultOk : result);
     }

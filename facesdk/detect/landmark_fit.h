@@ -3,7 +3,7 @@
  * on normalised square crops of the grey image, and the fixed-point geometry all stages share.
  *
  * Divisions: the work record and crop transform; integer trigonometry; pose and initial shape;
- * normalised crops and the way back; stage drivers; the fit.
+ * normalised crops and the way back; crops made where they are read; the fit.
  *
  * Units: points in 1/1024 pixel, angles in 1/128 degree (a full turn is 46080), cosines and
  * sines scaled by 65536.
@@ -80,6 +80,7 @@ int cropSizeOf(int type);
 int normalisedCrop(const LandmarkTrack *track, CropSource *source, int size, uint8_t *crop,
                    int32_t *cropPoints, CropTransform *transform, const int32_t *referenceShape,
                    int type);
+
 /* One image point (1/1024 pixel) into the crop, as the normalised crop maps its points. */
 void cropPointOf(const CropTransform &transform, int size, int32_t *x, int32_t *y);
 /* The crop points back into all 62 image points of the work record. */
@@ -92,6 +93,44 @@ void cropBackMap(LandmarkTrack *track, const int32_t *cropPoints, const CropTran
 void fitSimilarity(const int32_t *points, const int32_t *reference, int count, CropTransform *t);
 void similarityForward(const CropTransform &t, int32_t *x, int32_t *y);
 void similarityInverse(const CropTransform &t, int64_t qx, int64_t qy, int64_t *x, int64_t *y);
+
+/* ---- crops made where they are read ---- */
+
+/* A crop made where a stage is about to read it: make(context, x0, y0, x1, y1) makes its pixels
+ * in [x0, x1) x [y0, y1) (clipped to the crop) and answers 0 or -3. */
+struct CropMaker {
+    void *context;
+    int (*make)(void *context, int32_t x0, int32_t y0, int32_t x1, int32_t y1);
+};
+
+constexpr int kPartialCropTile = 4;     /* side of the tiles a partial crop is made by, its pixels */
+constexpr int kPartialSquareTile = 4;   /* and of those its shrunk square is made by */
+
+/* The normalised crop made tile by tile: each pixel as normalisedCrop makes it, the square it is
+ * sampled from shrunk only where needed. */
+struct PartialCrop {
+    CropSource *source;
+    EngineAllocator *allocator;
+    CropTransform transform;
+    int64_t left, top, side;   /* the square in the picture */
+    int32_t scale;
+    int32_t size;
+    uint8_t *crop;             /* size x size, the caller's */
+    uint8_t *square;           /* the square shrunk to size x size, one block with the flags */
+    uint8_t *squareMade;       /* one flag per tile */
+    uint8_t *cropMade;
+};
+
+/* normalisedCrop's points and transform and a partial crop over `crop`, none of its pixels made
+ * yet. 0; -3; -6 as normalisedCrop. */
+int beginPartialCrop(const LandmarkTrack *track, CropSource *source, int size, uint8_t *crop,
+                     int32_t *cropPoints, CropTransform *transform, const int32_t *referenceShape, int type,
+                     PartialCrop *partial);
+/* Makes the crop's pixels in [x0, x1) x [y0, y1) (clipped to the crop) and those of the tiles
+ * they lie in. 0 or -3. */
+int makePartialCrop(PartialCrop *partial, int32_t x0, int32_t y0, int32_t x1, int32_t y1);
+/* Frees what the partial crop holds (not the crop itself). */
+void endPartialCrop(PartialCrop *partial);
 
 /* ---- the fit ---- */
 
@@ -106,5 +145,13 @@ typedef int (*CropStage)(LandmarkTrack *track, const void *part, const uint8_t *
  * (the stage's own answer is not looked at). */
 int runStageDriver(LandmarkTrack *track, CropSource *source, int type, const void *part,
                    const int32_t *referenceShape, CropStage stage, int pass);
+/* A stage reading a crop that `maker` makes as it reads: (track, model part, crop, crop points,
+ * maker); 0 or -3. */
+typedef int (*MadeCropStage)(LandmarkTrack *track, const void *part, const uint8_t *crop, int32_t *cropPoints,
+                             const CropMaker &maker);
+/* runStageDriver for such a stage on a partial crop: the crop's answer, else the stage's; the
+ * points are mapped back only when both succeed. */
+int runMadeStageDriver(LandmarkTrack *track, CropSource *source, int type, const void *part,
+                       const int32_t *referenceShape, MadeCropStage stage);
 
 #endif

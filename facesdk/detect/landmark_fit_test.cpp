@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -12,7 +13,9 @@
 
 #include "facesdk/base/result_codes.h"
 #include "facesdk/base/testing/counting_allocator.h"
+#include "facesdk/detect/landmark_coarse.h"
 #include "facesdk/detect/landmark_source.h"
+#include "facesdk/detect/landmark_stages.h"
 
 namespace {
 
@@ -345,6 +348,117 @@ TEST_F(CropFixture, CropPixelsAreTheSquaresSamplesAtTheExactInverse)
     }
 }
 
+// The level-4 crop made tile by tile where its stage reads it: every pixel the stage asks for is
+// the whole crop's, the stage reads nowhere else (the whole crop with every other pixel
+// scrambled gives the same points), and its points are those of the stage on the whole crop.
+// Faces turned by each quarter turn, and one reaching past the picture's corner; then parts
+// asked for at random, and a part that cannot be allocated, which fails the stage's run.
+TEST_F(CropFixture, APartialCropIsTheWholeCropWhereverTheLevelFourStageReads)
+{
+    std::mt19937 random(11);
+    const struct {
+        int markX, markY;
+        int32_t x1, y1, x2, y2, roll;
+    } cases[] = {{400, 380, 320, 350, 480, 350, 0},   {400, 380, 320, 350, 480, 372, 60},
+                 {400, 380, 320, 350, 480, 330, 100}, {400, 380, 320, 350, 480, 340, -100},
+                 {400, 380, 320, 350, 480, 352, 170}, {100, 90, 40, 60, 200, 70, 10}};
+    ASSERT_NO_FATAL_FAILURE(loadReferences());
+    constexpr int kSize = 320;
+    struct Asked {
+        PartialCrop *partial;
+        std::vector<std::array<int32_t, 4>> parts;
+    };
+    for (const auto &c : cases) {
+        makePicture(800, c.markX, c.markY);
+        for (uint8_t &p : pixels)
+            p = uint8_t(p + random() % 40);
+        setEyes(c.x1, c.y1, c.x2, c.y2);
+        ASSERT_EQ(initialShape(&track, part1, 220, 0), kResultOk);
+        applyPose(track.work);
+        track.face.roll = c.roll;
+        std::vector<uint8_t> whole(size_t(kSize) * kSize), made(whole.size());
+        int32_t wholePoints[124], madePoints[124];
+        CropTransform wholeTransform, madeTransform;
+        ASSERT_EQ(normalisedCrop(&track, &source, kSize, whole.data(), wholePoints, &wholeTransform, references[4],
+                                 kStageLevel4), kResultOk);
+        ASSERT_GT(wholeTransform.scale, 1024);
+        PartialCrop partial;
+        ASSERT_EQ(beginPartialCrop(&track, &source, kSize, made.data(), madePoints, &madeTransform, references[4],
+                                   kStageLevel4, &partial), kResultOk);
+        EXPECT_EQ(std::memcmp(&madeTransform, &wholeTransform, sizeof wholeTransform), 0);
+        EXPECT_TRUE(std::equal(wholePoints, wholePoints + 124, madePoints));
+
+        Asked asked{&partial, {}};
+        const CropMaker maker{&asked, [](void *context, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+                                  auto *a = static_cast<Asked *>(context);
+                                  a->parts.push_back({x0, y0, x1, y1});
+                                  return makePartialCrop(a->partial, x0, y0, x1, y1);
+                              }};
+        ASSERT_EQ(fineStage4Made(&track, part4, made.data(), madePoints, maker), kResultOk);
+        endPartialCrop(&partial);
+        int32_t fromWhole[124];
+        std::copy(wholePoints, wholePoints + 124, fromWhole);
+        ASSERT_EQ(fineStage4(&track, part4, whole.data(), fromWhole, 0), kResultOk);
+        EXPECT_TRUE(std::equal(fromWhole, fromWhole + 124, madePoints)) << "roll " << c.roll;
+
+        std::vector<uint8_t> read(whole.size(), 0);
+        for (const auto &part : asked.parts)
+            for (int y = std::max(part[1], 0); y < std::min(part[3], kSize); ++y)
+                for (int x = std::max(part[0], 0); x < std::min(part[2], kSize); ++x)
+                    read[size_t(y) * kSize + x] = 1;
+        size_t differing = 0, readCount = 0;
+        std::vector<uint8_t> scrambled = whole;
+        for (size_t i = 0; i < whole.size(); ++i) {
+            readCount += read[i];
+            if (read[i])
+                differing += made[i] != whole[i];
+            else
+                scrambled[i] = uint8_t(random());
+        }
+        EXPECT_EQ(differing, 0u) << "roll " << c.roll;
+        EXPECT_GT(readCount, 62u * 12 * 12 / 4);
+        EXPECT_LT(readCount, whole.size() / 2);   // the point of making it in parts
+        int32_t fromScrambled[124];
+        std::copy(wholePoints, wholePoints + 124, fromScrambled);
+        ASSERT_EQ(fineStage4(&track, part4, scrambled.data(), fromScrambled, 0), kResultOk);
+        EXPECT_TRUE(std::equal(fromWhole, fromWhole + 124, fromScrambled)) << "roll " << c.roll;
+
+        // Parts asked for at random, some reaching past the crop's edges.
+        std::fill(made.begin(), made.end(), 0);
+        ASSERT_EQ(beginPartialCrop(&track, &source, kSize, made.data(), madePoints, &madeTransform, references[4],
+                                   kStageLevel4, &partial), kResultOk);
+        std::fill(read.begin(), read.end(), 0);
+        for (int k = 0; k < 40; ++k) {
+            const int32_t x0 = int32_t(random() % 360) - 20, y0 = int32_t(random() % 360) - 20;
+            const int32_t x1 = x0 + 1 + int32_t(random() % 30), y1 = y0 + 1 + int32_t(random() % 30);
+            ASSERT_EQ(makePartialCrop(&partial, x0, y0, x1, y1), kResultOk);
+            for (int y = std::max(y0, 0); y < std::min(y1, kSize); ++y)
+                for (int x = std::max(x0, 0); x < std::min(x1, kSize); ++x)
+                    read[size_t(y) * kSize + x] = 1;
+        }
+        endPartialCrop(&partial);
+        differing = 0;
+        for (size_t i = 0; i < whole.size(); ++i)
+            differing += read[i] && made[i] != whole[i];
+        EXPECT_EQ(differing, 0u) << "roll " << c.roll;
+    }
+
+    // The stage's run with each of its allocations failing in turn: -3, and the points stay.
+    const int32_t before = track.work->image[0];
+    int failures = 0;
+    for (int failAt = 1;; ++failAt) {
+        counter.failAt = counter.allocations + failAt;
+        const int result = runMadeStageDriver(&track, &source, kStageLevel4, part4, references[4], fineStage4Made);
+        counter.failAt = 0;
+        if (result == kResultOk)
+            break;
+        ASSERT_EQ(result, kResultNoMemory);
+        EXPECT_EQ(track.work->image[0], before);
+        ++failures;
+    }
+    EXPECT_GT(failures, 3);
+}
+
 TEST_F(CropFixture, SmallShapesCannotBeEnlargedExceptForTypeTwo)
 {
     makePicture(300, 150, 150);
@@ -397,6 +511,106 @@ TEST_F(CropFixture, RollSelectsTheQuarterTurns)
         for (int i = 0; i < 124; ++i)
             EXPECT_NEAR(track.work->image[i], before[i], 400) << c.roll;
     }
+}
+
+// A grey picture with one face: a lit oval, dark eyes `eyeDistance` apart and level at
+// (cx -+ d / 2, cy), brows, nostrils and a mouth, over a textured background.
+struct FacePicture {
+    std::vector<uint8_t> pixels;
+    EngineImage image{};
+    FacePicture(int side, int cx, int cy, double d) : pixels(size_t(side) * side)
+    {
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x) {
+                const double u = (x - cx) / d, v = (y - cy) / d;
+                double value = 110 + (x * 7 + y * 13) % 50;
+                if (u * u / 0.9 + (v - 0.55) * (v - 0.55) / 1.7 < 1)
+                    value = 170 + 20 * v;
+                if (std::min(std::hypot(u + 0.5, v), std::hypot(u - 0.5, v)) < 0.13)
+                    value = 40;
+                else if (std::fabs(v + 0.28) < 0.05 && std::fabs(std::fabs(u) - 0.5) < 0.25)
+                    value = 70;
+                else if (std::fabs(v - 0.75) < 0.05 && std::fabs(u) < 0.12)
+                    value = 90;
+                else if (std::fabs(v - 1.12) < 0.06 && std::fabs(u) < 0.45)
+                    value = 80;
+                pixels[size_t(y) * side + x] = uint8_t(value);
+            }
+        image.format = kFormatGrey8;
+        image.width = side;
+        image.height = side;
+        image.planes[0] = {side, 0, pixels.data()};
+    }
+};
+
+// Given eyes (and the lower-face point, as the engine gives them) whose coarse fit scores
+// poorly are fitted again from the box alone and from either eye drawn 30 % of the way towards
+// the other, and the best-scoring coarse fit is kept; a start that scores well is kept as it
+// is. Each start's coarse fit is run here by hand, as a still fit runs it, for the reference;
+// the face copy keeps the eyes it was given. (The drawn face scores above 1150 from every start
+// here, so every case is retried.)
+TEST_F(TrackFixture, APoorCoarseFitFromTheGivenEyesKeepsTheBestScoringStart)
+{
+    const int cx = 300, cy = 260, d = 100;
+    const FacePicture picture(600, cx, cy, d);
+    CropSource source = cropSourceOf(&picture.image, counter.allocator());
+    const LandmarkModels models{part1, nullptr, nullptr, nullptr};
+    LandmarkFace given{};
+    given.size = 60;
+    given.x = cx - 150;
+    given.y = cy - 100;
+    given.width = given.height = 300;
+    given.mouthX = cx;
+    given.mouthY = cy + 112;
+    given.id = 1;
+    auto coarseScore = [&](const LandmarkFace &face) {
+        track.face = face;
+        const int initial = initialShape(&track, part1, 220, 0);
+        const bool eyes = face.eye1X != 0;
+        if (initial < 0 || (eyes && initial != kResultOk))
+            return INT32_MAX;
+        applyPose(track.work);
+        for (int pass = 0; pass < (eyes ? 2 : 3); ++pass)
+            if (runStageDriver(&track, &source, kStageCoarse, part1, part1->referenceShape, coarseStage, pass) != kResultOk)
+                return INT32_MAX;
+        if (!eyes && track.work->coarseScore > 800) {
+            if (reinitialiseFromFit(&track, part1, 220, 1) != kResultOk)
+                return INT32_MAX;
+            applyPose(track.work);
+            if (runStageDriver(&track, &source, kStageCoarse, part1, part1->referenceShape, coarseStage, 0) != kResultOk)
+                return INT32_MAX;
+        }
+        return track.work->coarseScore;
+    };
+    struct Case {
+        double eye1Off, eye2Off;   // along the eye line, eye distances (outwards positive)
+    } cases[] = {{0, 0}, {0, 0.3}, {0, 0.6}, {0.5, 0}, {0.3, 0.3}};
+    int retried = 0;
+    for (const Case &c : cases) {
+        LandmarkFace face = given;
+        face.eye1X = int32_t(std::lround(cx - d / 2 - c.eye1Off * d));
+        face.eye2X = int32_t(std::lround(cx + d / 2 + c.eye2Off * d));
+        face.eye1Y = face.eye2Y = cy;
+        LandmarkFace box = face, firstIn = face, secondIn = face;
+        box.eye1X = box.eye1Y = box.eye2X = box.eye2Y = box.mouthX = box.mouthY = 0;
+        firstIn.eye1X += (face.eye2X - face.eye1X) * 30 / 100;
+        secondIn.eye2X -= (face.eye2X - face.eye1X) * 30 / 100;
+        const int fromGiven = coarseScore(face);
+        int best = fromGiven;
+        if (fromGiven > 1150) {
+            ++retried;
+            for (const LandmarkFace &other : {box, firstIn, secondIn})
+                best = std::min(best, coarseScore(other));
+        }
+        track.face = face;
+        ASSERT_EQ(fitFaceLandmarks(&track, &source, models, 220, 0, 0), kResultOk);
+        EXPECT_EQ(track.work->coarseScore, best) << c.eye1Off << ", " << c.eye2Off;
+        EXPECT_EQ(track.face.eye1X, face.eye1X);
+        EXPECT_EQ(track.face.eye2X, face.eye2X);
+        EXPECT_EQ(track.face.mouthY, face.mouthY);
+    }
+    EXPECT_GT(retried, 0);
+    releaseCropSource(&source);
 }
 
 }  // namespace

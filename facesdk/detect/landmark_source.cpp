@@ -84,10 +84,66 @@ void bandTotals(const uint8_t *const *inner, const uint8_t *top, uint32_t topWei
     }
 }
 
+#ifdef __SSE2__
+/* bandTotals sixteen columns at a time: the inner rows summed in 16-bit lanes, the two edge rows
+ * weighted by one pair product per column (top and bottom pixel against their weights, both
+ * below 2^15), all exact. Answers the columns done; the rest are left to bandTotals. */
+template <int Inner>
+int64_t bandTotalsSixteen(const uint8_t *const *inner, const uint8_t *top, uint32_t topWeight, const uint8_t *bottom,
+                          uint32_t bottomWeight, int bits, uint32_t *totals, int64_t count)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i weights = _mm_set1_epi32(int32_t(topWeight | (bottomWeight << 16)));
+    const __m128i shift = _mm_cvtsi32_si128(bits);
+    auto load = [](const uint8_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); };
+    int64_t x = 0;
+    for (; x + 16 <= count; x += 16) {
+        __m128i sumLow = zero, sumHigh = zero;
+        for (int r = 0; r < Inner; ++r) {
+            const __m128i row = load(inner[r] + x);
+            sumLow = _mm_add_epi16(sumLow, _mm_unpacklo_epi8(row, zero));
+            sumHigh = _mm_add_epi16(sumHigh, _mm_unpackhi_epi8(row, zero));
+        }
+        const __m128i t = load(top + x), b = load(bottom + x);
+        const __m128i tLow = _mm_unpacklo_epi8(t, zero), tHigh = _mm_unpackhi_epi8(t, zero);
+        const __m128i bLow = _mm_unpacklo_epi8(b, zero), bHigh = _mm_unpackhi_epi8(b, zero);
+        const __m128i edges[4] = {_mm_madd_epi16(_mm_unpacklo_epi16(tLow, bLow), weights),
+                                  _mm_madd_epi16(_mm_unpackhi_epi16(tLow, bLow), weights),
+                                  _mm_madd_epi16(_mm_unpacklo_epi16(tHigh, bHigh), weights),
+                                  _mm_madd_epi16(_mm_unpackhi_epi16(tHigh, bHigh), weights)};
+        const __m128i sums[4] = {_mm_unpacklo_epi16(sumLow, zero), _mm_unpackhi_epi16(sumLow, zero),
+                                 _mm_unpacklo_epi16(sumHigh, zero), _mm_unpackhi_epi16(sumHigh, zero)};
+        for (int k = 0; k < 4; ++k)
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(totals + x + 4 * k),
+                             _mm_add_epi32(_mm_sll_epi32(sums[k], shift), edges[k]));
+    }
+    return x;
+}
+#endif
+
 template <typename Product>
 void bandTotalsOf(int64_t innerCount, const uint8_t *const *inner, const uint8_t *top, uint32_t topWeight,
                   const uint8_t *bottom, uint32_t bottomWeight, int bits, uint32_t *totals, int64_t count)
 {
+#ifdef __SSE2__
+    int64_t done = 0;
+    switch (innerCount) {
+    case 0: done = bandTotalsSixteen<0>(inner, top, topWeight, bottom, bottomWeight, bits, totals, count); break;
+    case 1: done = bandTotalsSixteen<1>(inner, top, topWeight, bottom, bottomWeight, bits, totals, count); break;
+    case 2: done = bandTotalsSixteen<2>(inner, top, topWeight, bottom, bottomWeight, bits, totals, count); break;
+    default: done = bandTotalsSixteen<3>(inner, top, topWeight, bottom, bottomWeight, bits, totals, count); break;
+    }
+    if (done == count)
+        return;
+    const uint8_t *rest[3];
+    for (int64_t r = 0; r < innerCount && r < 3; ++r)
+        rest[r] = inner[r] + done;
+    inner = rest;
+    top += done;
+    bottom += done;
+    totals += done;
+    count -= done;
+#endif
     switch (innerCount) {
     case 0: bandTotals<0, Product>(inner, top, topWeight, bottom, bottomWeight, bits, totals, count); break;
     case 1: bandTotals<1, Product>(inner, top, topWeight, bottom, bottomWeight, bits, totals, count); break;
@@ -104,21 +160,60 @@ struct ColumnFootprint {
     uint32_t firstWeight, lastWeight;
 };
 
-/* Area averaging on one plane, the square's origin and the factor in 1/2^bits pixels of that
+/* A footprint of at most kFewColumns columns as that many weights from its first column on
+ * (1/2^bits; the columns past its last weigh 0), so that a crop pixel takes a fixed number of
+ * multiply-adds instead of a difference of running sums, which would need a pass over the row. */
+constexpr int kFewColumns = 5;
+struct FewColumns {
+    uint32_t weights[kFewColumns - 1];   /* the first four taps, one vector */
+    int32_t first;
+    uint32_t fifth;                      /* the fifth tap's weight */
+};
+
+/* One crop row from its band's column totals by the footprints' fixed taps; the totals carry
+ * kFewColumns - 1 zeros past the band's last column for the taps that reach past it. */
+void fewColumnsRow(const uint32_t *columns, const FewColumns *footprints, uint64_t half, const ExactDivider &divider,
+                   uint8_t *out, int32_t size)
+{
+    for (int32_t u = 0; u < size; ++u) {
+        const FewColumns &f = footprints[u];
+        const uint32_t *c = columns + f.first;
+        uint64_t sum = half + uint64_t(f.fifth) * c[kFewColumns - 1];
+#ifdef __SSE2__
+        /* The first four taps as 32 x 32 -> 64-bit products, two lanes at a time. */
+        const __m128i totals = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c));
+        const __m128i weights = _mm_loadu_si128(reinterpret_cast<const __m128i *>(f.weights));
+        __m128i products = _mm_add_epi64(_mm_mul_epu32(totals, weights),
+                                         _mm_mul_epu32(_mm_srli_epi64(totals, 32), _mm_srli_epi64(weights, 32)));
+        products = _mm_add_epi64(products, _mm_unpackhi_epi64(products, products));
+        sum += uint64_t(_mm_cvtsi128_si64(products));
+#else
+        for (int k = 0; k + 1 < kFewColumns; ++k)
+            sum += uint64_t(f.weights[k]) * c[k];
+#endif
+        out[u] = uint8_t(divider.quotient(sum));
+    }
+}
+
+/* Area averaging on one plane into a width x height rectangle of crop pixels (dst, rows
+ * dstStride apart), the origin of its first pixel and the factor in 1/2^bits pixels of that
  * plane. Every crop pixel is the weighted sum of the source pixels its footprint covers, each
  * weighted by the covered area, divided by the footprint's area (factor^2) with halves rounded
  * up. The rows of a crop row's band are summed per source column first (the rows wholly inside
  * with weight 1, the two edge rows with their fractions), then each crop pixel takes its
  * columns from running sums of those column totals. */
 int averagePlane(const GreyPlane &plane, int64_t originX, int64_t originY, int64_t factor, int bits,
-                 uint8_t *dst, int32_t size, EngineAllocator *allocator)
+                 uint8_t *dst, int32_t dstStride, int32_t width, int32_t height, EngineAllocator *allocator)
 {
     const int64_t one = int64_t(1) << bits;
     const int64_t first = originX >> bits;                                 /* first column touched */
-    const int64_t end = (originX + size * factor + one - 1) >> bits;       /* past the last one */
+    const int64_t end = (originX + width * factor + one - 1) >> bits;       /* past the last one */
     const int64_t span = end - first;
+    /* Footprints of up to kFewColumns - 1 columns' width meet at most kFewColumns columns. */
+    const bool few = factor <= (int64_t(kFewColumns - 1) << bits);
     const uint64_t bytes = uint64_t(span) * (2 * sizeof(uint32_t) + sizeof(uint64_t)) + sizeof(uint64_t) +
-                           uint64_t(size) * sizeof(ColumnFootprint);
+                           uint64_t(width) * sizeof(ColumnFootprint) + uint64_t(width) * sizeof(FewColumns) +
+                           (kFewColumns - 1) * sizeof(uint32_t);
     if (bytes > 0xffffffffu)
         return kResultNoMemory;
     auto *block = static_cast<uint8_t *>(allocatorAlloc(allocator, uint32_t(bytes)));
@@ -126,9 +221,10 @@ int averagePlane(const GreyPlane &plane, int64_t originX, int64_t originY, int64
         return kResultNoMemory;
     auto *prefix = reinterpret_cast<uint64_t *>(block);                     /* span + 1 */
     auto *footprints = reinterpret_cast<ColumnFootprint *>(prefix + span + 1);
-    auto *inner = reinterpret_cast<uint32_t *>(footprints + size);
-    uint32_t *columns = inner + span;
-    for (int32_t u = 0; u < size; ++u) {
+    auto *fewColumns = reinterpret_cast<FewColumns *>(footprints + width);
+    auto *inner = reinterpret_cast<uint32_t *>(fewColumns + width);
+    uint32_t *columns = inner + span;                                       /* span + kFewColumns - 1 */
+    for (int32_t u = 0; u < width; ++u) {
         const int64_t left = originX + u * factor, right = left + factor;
         const int64_t leftColumn = left >> bits, rightColumn = (right - 1) >> bits;
         ColumnFootprint &f = footprints[u];
@@ -136,6 +232,15 @@ int averagePlane(const GreyPlane &plane, int64_t originX, int64_t originY, int64
         f.last = int32_t(rightColumn - first);
         f.firstWeight = uint32_t(leftColumn == rightColumn ? factor : overlap(leftColumn, one, left, right));
         f.lastWeight = uint32_t(overlap(rightColumn, one, left, right));
+        if (few) {
+            FewColumns &taps = fewColumns[u];
+            taps.first = f.first;
+            for (int k = 0; k < kFewColumns; ++k) {
+                const int64_t last = f.last - f.first;
+                const uint32_t weight = uint32_t(k > last ? 0 : k == 0 ? f.firstWeight : k == last ? f.lastWeight : one);
+                (k + 1 < kFewColumns ? taps.weights[k] : taps.fifth) = weight;
+            }
+        }
     }
     /* Only the columns inside the plane are read; the others stay 0. */
     const int64_t validFirst = std::clamp<int64_t>(first, 0, plane.width);
@@ -146,9 +251,9 @@ int averagePlane(const GreyPlane &plane, int64_t originX, int64_t originY, int64
     /* Footprints of up to 8 columns add their columns up; wider ones take them from running
      * sums, built once per crop row. */
     const bool wide = factor > (int64_t(8) << bits);
-    std::memset(columns, 0, span * sizeof(uint32_t));
+    std::memset(columns, 0, (span + kFewColumns - 1) * sizeof(uint32_t));
 
-    for (int32_t v = 0; v < size; ++v) {
+    for (int32_t v = 0; v < height; ++v) {
         const int64_t top = originY + v * factor, bottom = top + factor;
         const int64_t firstRow = top >> bits, lastRow = (bottom - 1) >> bits;
         /* Rows wholly inside the band, summed unweighted, then weighted 1 (a shift), with the
@@ -189,12 +294,14 @@ int averagePlane(const GreyPlane &plane, int64_t originX, int64_t originY, int64
             if (lastInside && lastWeight != 0)
                 addWeightedRow(rowOf(plane, lastRow) + validFirst, uint16_t(lastWeight), totals, validCount);
         }
-        uint8_t *out = dst + int64_t(v) * size;
-        if (wide) {
+        uint8_t *out = dst + int64_t(v) * dstStride;
+        if (few) {
+            fewColumnsRow(columns, fewColumns, divider.d / 2, divider, out, width);
+        } else if (wide) {
             prefix[0] = 0;
             for (int64_t x = 0; x < span; ++x)
                 prefix[x + 1] = prefix[x] + columns[x];
-            for (int32_t u = 0; u < size; ++u) {
+            for (int32_t u = 0; u < width; ++u) {
                 const ColumnFootprint &f = footprints[u];
                 uint64_t sum = uint64_t(f.firstWeight) * columns[f.first];
                 if (f.last != f.first)
@@ -209,7 +316,7 @@ int averagePlane(const GreyPlane &plane, int64_t originX, int64_t originY, int64
             running[0] = 0;
             for (int64_t x = 0; x < span; ++x)
                 running[x + 1] = running[x] + columns[x];
-            for (int32_t u = 0; u < size; ++u) {
+            for (int32_t u = 0; u < width; ++u) {
                 const ColumnFootprint &f = footprints[u];
                 uint64_t sum = uint64_t(f.firstWeight) * columns[f.first];
                 if (f.last != f.first) {
@@ -233,7 +340,7 @@ int areaAverage(const EngineImage *image, int32_t x0, int32_t y0, int32_t side, 
     if (factor < 0)
         return kResultBadLayer;
     return averagePlane(planeOf(image), int64_t(x0) * (int64_t(1) << bits), int64_t(y0) * (int64_t(1) << bits), factor, bits, dst,
-                        size, allocator);
+                        size, size, size, allocator);
 }
 
 /* ---- halved copies ---- */
@@ -414,28 +521,52 @@ bool fillHalved(CropSource *source, int level, int64_t x0, int64_t y0, int64_t x
 
 int shrinkSquare(CropSource *source, int32_t x0, int32_t y0, int32_t side, uint8_t *crop, int32_t size)
 {
+    return shrinkSquarePart(source, x0, y0, side, size, 0, 0, size, size, crop, size);
+}
+
+int shrinkSquarePart(CropSource *source, int32_t x0, int32_t y0, int32_t side, int32_t size, int32_t u0,
+                     int32_t v0, int32_t u1, int32_t v1, uint8_t *out, int32_t outStride)
+{
     int bits = 8;
     if (shrinkFactor(side, size, 8) < 0) {
         bits = 6;
         if (shrinkFactor(side, size, 6) < 0)
             return kResultBadLayer;
     }
+    u0 = std::max(u0, 0);
+    v0 = std::max(v0, 0);
+    u1 = std::min(u1, size);
+    v1 = std::min(v1, size);
+    if (u0 >= u1 || v0 >= v1)
+        return kResultOk;
     /* The coarsest copy that leaves at least 2 of its pixels per crop pixel. It is averaged
      * over the same footprints as the picture would be: a pixel of copy k spans 2^k picture
-     * pixels, so its weights take k more fractional bits. */
+     * pixels, so its weights take k more fractional bits. Each crop pixel comes from its own
+     * footprint alone, so a part of the crop is the same wherever it is made from. */
     int level = 0;
     while (level < kSourceHalvings && int64_t(side) >= (int64_t(size) << (level + 2)))
         ++level;
-    const int64_t originX = int64_t(x0) * (int64_t(1) << bits), originY = int64_t(y0) * (int64_t(1) << bits);
     const int64_t factor = shrinkFactor(side, size, bits);
+    const int64_t originX = int64_t(x0) * (int64_t(1) << bits) + u0 * factor;
+    const int64_t originY = int64_t(y0) * (int64_t(1) << bits) + v0 * factor;
+    const int32_t width = u1 - u0, height = v1 - v0;
     if (level > 0) {
         const int units = bits + level;
-        const int64_t reach = size * factor;
-        if (fillHalved(source, level, originX >> units, originY >> units, ((originX + reach) >> units) + 1,
-                       ((originY + reach) >> units) + 1))
-            return averagePlane(levelPlane(*source, level), originX, originY, factor, units, crop, size,
+        if (fillHalved(source, level, originX >> units, originY >> units, ((originX + width * factor) >> units) + 1,
+                       ((originY + height * factor) >> units) + 1)) {
+            const GreyPlane plane = levelPlane(*source, level);
+            if (!plane.pixels) {
+                /* Nothing of the picture under the part, whose pixels are then all 0; the copy
+                 * is not allocated for it. */
+                for (int32_t v = 0; v < height; ++v)
+                    std::memset(out + int64_t(v) * outStride, 0, size_t(width));
+                return kResultOk;
+            }
+            return averagePlane(plane, originX, originY, factor, units, out, outStride, width, height,
                                 source->allocator);
+        }
         /* No memory for the copy: the picture itself is averaged. */
     }
-    return averagePlane(source->picture, originX, originY, factor, bits, crop, size, source->allocator);
+    return averagePlane(source->picture, originX, originY, factor, bits, out, outStride, width, height,
+                        source->allocator);
 }

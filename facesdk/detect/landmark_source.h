@@ -70,6 +70,11 @@ void reuseCropSource(CropSource *source, CropSource *kept);
  * refuse it; -3 out of memory. A halved copy that cannot be allocated is done without. */
 int shrinkSquare(CropSource *source, int32_t x0, int32_t y0, int32_t side, uint8_t *crop,
                  int32_t size);
+/* The pixels [u0, u1) x [v0, v1) (clipped to the crop) of the crop shrinkSquare makes of the
+ * same square, the same to the bit, written from `out` with rows outStride apart. Answers as
+ * shrinkSquare. */
+int shrinkSquarePart(CropSource *source, int32_t x0, int32_t y0, int32_t side, int32_t size, int32_t u0,
+                     int32_t v0, int32_t u1, int32_t v1, uint8_t *out, int32_t outStride);
 
 /* ---- area averaging ---- */
 

@@ -38,20 +38,26 @@ struct Picture {
 
 // The averaging as a walk over every source pixel of every crop pixel's footprint, each with its
 // covered area as weight (1/2^bits units), the total divided by the footprint's area with
-// halves rounded up.
-std::vector<uint8_t> walkEveryPixel(const Picture &picture, int x0, int y0, int side, int size, int bits)
+// halves rounded up. With level > 0 the plane is a halved copy, each of whose pixels spans
+// 2^level picture pixels: the square, still given in picture pixels, is walked in
+// 1/2^(bits + level) pixels of the copy, as a crop through that copy sees it.
+template <typename Plane>
+std::vector<uint8_t> walkEveryPixel(const Plane &plane, int x0, int y0, int side, int size, int bits, int level = 0)
 {
-    const int64_t one = int64_t(1) << bits, factor = int64_t(side) * one / size;
+    const int64_t factor = int64_t(side) * (int64_t(1) << bits) / size;
+    const int64_t originX = int64_t(x0) * (int64_t(1) << bits), originY = int64_t(y0) * (int64_t(1) << bits);
+    bits += level;
+    const int64_t one = int64_t(1) << bits;
     std::vector<uint8_t> out(size_t(size) * size);
     for (int v = 0; v < size; ++v)
         for (int u = 0; u < size; ++u) {
-            const int64_t top = v * factor, bottom = top + factor, left = u * factor, right = left + factor;
+            const int64_t top = originY + v * factor, bottom = top + factor, left = originX + u * factor, right = left + factor;
             int64_t sum = 0;
             for (int64_t row = top >> bits; row < (bottom + one - 1) >> bits; ++row)
                 for (int64_t column = left >> bits; column < (right + one - 1) >> bits; ++column) {
                     const int64_t wy = std::min(bottom, (row + 1) * one) - std::max(top, row * one);
                     const int64_t wx = std::min(right, (column + 1) * one) - std::max(left, column * one);
-                    sum += wx * wy * picture.at(x0 + column, y0 + row);
+                    sum += wx * wy * plane.at(column, row);
                 }
             out[size_t(v) * size + u] = uint8_t((sum + factor * factor / 2) / (factor * factor));
         }
@@ -103,6 +109,91 @@ TEST(LandmarkSource, AreaAveragingIsTheWalkOverEveryPixel)
             << "square " << c.side << " at (" << c.x0 << ", " << c.y0 << ") to " << c.size << ", " << c.bits << " bits";
         EXPECT_EQ(counter.liveBlocks(), 0u);
     }
+}
+
+// A square shrunk by 4 or more averages a halved copy bit for bit as the walk over that copy's
+// pixels: every copy the level choice reaches, footprints of two to four copy pixels and more
+// (the coarsest copy), squares past the picture's edges.
+TEST(LandmarkSource, ShrinkingThroughAHalvedCopyIsTheWalkOverItsPixels)
+{
+    const Picture picture(1283, 1001, 9);
+    struct Case {
+        int x0, y0, side, size, level;
+    } cases[] = {{100, 50, 384, 96, 1},   {-60, 17, 767, 96, 1},    {31, 400, 1459, 320, 1}, {700, 500, 900, 128, 1},
+                 {5, 3, 1535, 96, 2},     {900, 600, 1100, 128, 2}, {-40, -30, 1700, 96, 3}, {-900, -700, 3000, 96, 3},
+                 {-3000, -2500, 6500, 96, 4}};
+    for (const Case &c : cases) {
+        CountingAllocator counter;
+        CropSource source = cropSourceOf(&picture.image, counter.allocator());
+        std::vector<uint8_t> out(size_t(c.size) * c.size);
+        ASSERT_EQ(shrinkSquare(&source, c.x0, c.y0, c.side, out.data(), c.size), kResultOk);
+        const HalvedCopy &copy = source.halved[c.level - 1];
+        ASSERT_NE(copy.pixels, nullptr) << c.side << " to " << c.size;
+        if (c.level < kSourceHalvings) {
+            ASSERT_EQ(source.halved[c.level].pixels, nullptr) << c.side << " to " << c.size << " averages copy " << c.level;
+        }
+        struct {
+            const HalvedCopy &copy;
+            int at(int64_t x, int64_t y) const
+            {
+                return x < 0 || y < 0 || x >= copy.width || y >= copy.height ? 0 : copy.pixels[size_t(y) * copy.width + x];
+            }
+        } plane{copy};
+        const int64_t factor = int64_t(c.side) * 256 / c.size;
+        const int bits = factor * factor > 257 * 256 * 256 ? 6 : 8;   // the 8-bit resampler's limit
+        EXPECT_EQ(out, walkEveryPixel(plane, c.x0, c.y0, c.side, c.size, bits, c.level))
+            << "square " << c.side << " at (" << c.x0 << ", " << c.y0 << ") to " << c.size;
+        releaseCropSource(&source);
+        EXPECT_EQ(counter.liveBlocks(), 0u);
+    }
+}
+
+// Any part of a shrunk square, made on its own from a fresh source, is that part of the whole:
+// the picture averaged with either resampler's bits and through each halved copy, parts at the
+// crop's edges, parts of one pixel, and parts reaching past the crop (clipped), written at a
+// stride of their own.
+TEST(LandmarkSource, APartOfAShrunkSquareIsThatPartOfTheWhole)
+{
+    const Picture picture(1283, 1001, 13);
+    std::mt19937 random(5);
+    struct Case {
+        int x0, y0, side, size;
+    } cases[] = {{31, 29, 1062, 320}, {-100, -60, 500, 320}, {50, 50, 321, 320}, {-37, 11, 2999, 97},
+                 {100, 50, 384, 96},  {5, 3, 1535, 96},      {-900, -700, 3000, 96}};
+    for (const Case &c : cases) {
+        CountingAllocator counter;
+        CropSource whole = cropSourceOf(&picture.image, counter.allocator());
+        std::vector<uint8_t> expected(size_t(c.size) * c.size);
+        ASSERT_EQ(shrinkSquare(&whole, c.x0, c.y0, c.side, expected.data(), c.size), kResultOk);
+        releaseCropSource(&whole);
+        const int stride = c.size + 7;
+        for (int k = 0; k < 12; ++k) {
+            int u0 = int(random() % (c.size + 10)) - 5, v0 = int(random() % (c.size + 10)) - 5;
+            int u1 = u0 + 1 + int(random() % 40), v1 = v0 + 1 + int(random() % 40);
+            if (k == 0)
+                u0 = v0 = 0, u1 = v1 = 1;
+            if (k == 1)
+                u0 = v0 = -3, u1 = v1 = c.size + 3;
+            CropSource source = cropSourceOf(&picture.image, counter.allocator());
+            std::vector<uint8_t> part(size_t(stride) * (c.size + 1), 1);
+            ASSERT_EQ(shrinkSquarePart(&source, c.x0, c.y0, c.side, c.size, u0, v0, u1, v1, part.data(), stride), kResultOk);
+            releaseCropSource(&source);
+            int differing = 0;
+            for (int v = std::max(v0, 0); v < std::min(v1, c.size); ++v)
+                for (int u = std::max(u0, 0); u < std::min(u1, c.size); ++u)
+                    differing += part[size_t(v - std::max(v0, 0)) * stride + u - std::max(u0, 0)] !=
+                                 expected[size_t(v) * c.size + u];
+            EXPECT_EQ(differing, 0) << "square " << c.side << " to " << c.size << ", part from (" << u0 << ", "
+                                    << v0 << ") to (" << u1 << ", " << v1 << ")";
+        }
+        EXPECT_EQ(counter.liveBlocks(), 0u);
+    }
+    // A ratio neither resampler takes is refused whatever the part.
+    CountingAllocator counter;
+    CropSource source = cropSourceOf(&picture.image, counter.allocator());
+    uint8_t out[4];
+    EXPECT_EQ(shrinkSquarePart(&source, 0, 0, 40, 50, 0, 0, 2, 2, out, 2), kResultBadLayer);
+    EXPECT_EQ(shrinkSquarePart(&source, 0, 0, 40, 50, 0, 0, 0, 0, out, 2), kResultBadLayer);
 }
 
 // A square shrunk by 4 or more goes through a halved copy, over the same footprints: within a

@@ -437,6 +437,35 @@ int64_t placedScore(const Integral &integral, const PointDetector &detector, con
     return score;
 }
 
+/* The crop pixels refineOne may read for the point: [x0, x1) x [y0, y1) holds the rectangles of
+ * the detector's learners at every window it can score. false when it reads none. */
+bool refinementReach(const PointDetector &detector, int cap, const int32_t *point, int32_t *x0, int32_t *y0,
+                     int32_t *x1, int32_t *y1)
+{
+    const int e = std::min(detector.window[0], cap), f = std::min(detector.window[1], cap);
+    const int width = std::min(detector.window[2], cap), height = std::min(detector.window[3], cap);
+    if (width <= 0 || height <= 0)
+        return false;
+    int32_t left = INT32_MAX, top = INT32_MAX, right = INT32_MIN, bottom = INT32_MIN;
+    for (const WeakLearner &learner : detector.learners) {
+        if (learner.type < 1 || learner.type > 4 || learner.width <= 0 || learner.height <= 0)
+            continue;
+        left = std::min<int32_t>(left, learner.x);
+        top = std::min<int32_t>(top, learner.y);
+        right = std::max<int32_t>(right, learner.x + learner.width);
+        bottom = std::max<int32_t>(bottom, learner.y + learner.height);
+    }
+    if (left > right)
+        return false;
+    /* Windows from (px - e - 4, py - f - 4), width x height of them. */
+    const int32_t wx = ((point[0] + 512) >> 10) - e - 4, wy = ((point[1] + 512) >> 10) - f - 4;
+    *x0 = wx + left;
+    *y0 = wy + top;
+    *x1 = wx + width - 1 + right;
+    *y1 = wy + height - 1 + bottom;
+    return true;
+}
+
 void refineOne(const Integral &integral, const PointDetector &detector, int cap, int32_t *point)
 {
     const int size = integral.size;
@@ -495,7 +524,7 @@ void refineOne(const Integral &integral, const PointDetector &detector, int cap,
 }  // namespace
 
 int refinePoints(const uint8_t *crop, int size, int32_t *points, bool eyes, bool mouth,
-                 EngineAllocator *allocator, const RefinementTables *tables)
+                 EngineAllocator *allocator, const RefinementTables *tables, const int32_t *within)
 {
     if (!crop || (size != 128 && size != 192 && size != 320))
         return kResultBadArgument;
@@ -505,19 +534,28 @@ int refinePoints(const uint8_t *crop, int size, int32_t *points, bool eyes, bool
     auto *sums = static_cast<uint32_t *>(allocatorAlloc(allocator, uint32_t(stride * stride * sizeof(uint32_t))));
     if (!sums)
         return kResultNoMemory;
-    std::memset(sums, 0, stride * sizeof(uint32_t));
-    for (int y = 0; y < size; ++y) {
+    /* The sums over [x0, x1) x [y0, y1) alone, as if the crop were 0 elsewhere: a rectangle's sum
+     * inside it is the same, and nothing outside it is read. */
+    int x0 = 0, y0 = 0, x1 = size, y1 = size;
+    if (within) {
+        x0 = std::clamp(within[0], 0, size);
+        y0 = std::clamp(within[1], 0, size);
+        x1 = std::clamp(within[2], x0, size);
+        y1 = std::clamp(within[3], y0, size);
+    }
+    std::memset(sums + y0 * stride + x0, 0, (x1 - x0 + 1) * sizeof(uint32_t));
+    for (int y = y0; y < y1; ++y) {
         uint32_t row = 0;
         uint32_t *out = sums + (y + 1) * stride;
         const uint32_t *above = out - stride;
-        out[0] = 0;
+        out[x0] = 0;
         const uint8_t *pixels = crop + y * size;
-        int x = 0;
+        int x = x0;
 #ifdef __SSE2__
         /* Eight pixels at a time: their running sums within the eight in 16-bit lanes (at most
          * 8 x 255), widened, plus the row's sum before them and the sums above. */
         const __m128i zero = _mm_setzero_si128();
-        for (; x + 8 <= size; x += 8) {
+        for (; x + 8 <= x1; x += 8) {
             __m128i run = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(pixels + x)), zero);
             run = _mm_add_epi16(run, _mm_slli_si128(run, 2));
             run = _mm_add_epi16(run, _mm_slli_si128(run, 4));
@@ -532,7 +570,7 @@ int refinePoints(const uint8_t *crop, int size, int32_t *points, bool eyes, bool
             row += uint32_t(_mm_extract_epi16(run, 7));
         }
 #endif
-        for (; x < size; ++x) {
+        for (; x < x1; ++x) {
             row += pixels[x];
             out[x + 1] = row + above[x + 1];
         }
@@ -598,21 +636,72 @@ int fineStage3(LandmarkTrack *track, const void *part, const uint8_t *crop, int3
     return kResultOk;
 }
 
-int fineStage4(LandmarkTrack *track, const void *part, const uint8_t *crop, int32_t *points, int)
+namespace {
+
+/* The level-4 stage; with a maker, each part of the crop is made before it is read: the points'
+ * patches first, then, once the points have moved, the windows their refinement scores. */
+int fineStage4On(LandmarkTrack *track, const ModelPart4 &model, const uint8_t *crop, int32_t *points,
+                 const CropMaker *maker)
 {
-    const auto &model = *static_cast<const ModelPart4 *>(part);
+    constexpr int kSize = 320;
+    auto make = [&](int32_t x0, int32_t y0, int32_t x1, int32_t y1) -> int {
+        return maker ? maker->make(maker->context, x0, y0, x1, y1) : kResultOk;
+    };
+    int32_t within[4] = {INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};   /* what the refinement reads */
+    for (int i = 0; i < kLandmarkPoints; ++i) {
+        /* patchFeatures' 12 x 12 pixels */
+        const int32_t left = (points[2 * i] >> 10) - 5, top = (points[2 * i + 1] >> 10) - 5;
+        if (make(left, top, left + 12, top + 12) != kResultOk)
+            return kResultNoMemory;
+    }
     uint16_t *features = allocFeatures(track, kLandmarkPoints);
     if (!features)
         return kResultNoMemory;
-    pointFeatures(crop, 320, points, kLandmarkPoints, model.experts.kinds, false, features);
-    runPointExperts(crop, 320, points, kLandmarkPoints, model.experts, features, 3, true, false, 0);
+    pointFeatures(crop, kSize, points, kLandmarkPoints, model.experts.kinds, false, features);
+    runPointExperts(crop, kSize, points, kLandmarkPoints, model.experts, features, 3, true, false, 0);
+    allocatorFree(track->allocator, features);
     applyShapeModel(model.eyes, 10, nullptr, points, kEyeGroup);
     applyShapeModel(model.mouth, 12, nullptr, points, kMouthGroup);
-    refinePoints(crop, 320, points, true, true, track->allocator, model.refinement);
+    if (maker) {
+        /* Each refined point reads only around itself, and the mouth's refinement moves no point
+         * of the eye list, so all windows are known now. */
+        const RefinementTables *tables = model.refinement ? model.refinement : refinementTables(kSize);
+        const int cap = 9;
+        auto reach = [&](const PointDetector &detector, const int32_t *point) -> int {
+            int32_t x0, y0, x1, y1;
+            if (!refinementReach(detector, cap, point, &x0, &y0, &x1, &y1))
+                return kResultOk;
+            within[0] = std::min(within[0], x0);
+            within[1] = std::min(within[1], y0);
+            within[2] = std::max(within[2], x1);
+            within[3] = std::max(within[3], y1);
+            return make(x0, y0, x1, y1);
+        };
+        for (int i = 0; i < kMouthListPoints; ++i)
+            if (reach(tables->mouth[i], points + 2 * (32 + i)) != kResultOk)
+                return kResultNoMemory;
+        for (int i = 0; i < kEyeListPoints; ++i)
+            if (reach(tables->eyes[i], points + 2 * kEyeListIndices[i]) != kResultOk)
+                return kResultNoMemory;
+    }
+    /* Only the parts made are summed for the refinement. */
+    refinePoints(crop, kSize, points, true, true, track->allocator, model.refinement, maker ? within : nullptr);
     applyShapeModel(model.eyes, 10, nullptr, points, kEyeGroup);
     applyShapeModel(model.mouth, 10, nullptr, points, kMouthGroup);
-    allocatorFree(track->allocator, features);
     return kResultOk;
+}
+
+}  // namespace
+
+int fineStage4(LandmarkTrack *track, const void *part, const uint8_t *crop, int32_t *points, int)
+{
+    return fineStage4On(track, *static_cast<const ModelPart4 *>(part), crop, points, nullptr);
+}
+
+int fineStage4Made(LandmarkTrack *track, const void *part, const uint8_t *crop, int32_t *points,
+                   const CropMaker &maker)
+{
+    return fineStage4On(track, *static_cast<const ModelPart4 *>(part), crop, points, &maker);
 }
 
 /* ---- tracking stage ---- */

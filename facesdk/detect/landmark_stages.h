@@ -46,10 +46,12 @@ void runPointExperts(const uint8_t *crop, int size, int32_t *points, int count,
 /* ---- refinement ---- */
 
 /* Refines the eye list and/or the mouth list of the points with the crop size's detectors.
- * 0; -4 for a null crop or a size other than 128, 192, 320; -3 when the integral image cannot
- * be allocated (the points stay). */
+ * `within` (x0, y0, x1, y1), when given, holds every pixel the detectors' windows read; the
+ * crop is read nowhere else. 0; -4 for a null crop or a size other than 128, 192, 320; -3 when
+ * the integral image cannot be allocated (the points stay). */
 int refinePoints(const uint8_t *crop, int size, int32_t *points, bool eyes, bool mouth,
-                 EngineAllocator *allocator, const RefinementTables *tables = nullptr);
+                 EngineAllocator *allocator, const RefinementTables *tables = nullptr,
+                 const int32_t *within = nullptr);
 
 /* ---- stages ---- */
 
@@ -57,6 +59,11 @@ int refinePoints(const uint8_t *crop, int size, int32_t *points, bool eyes, bool
 int fineStage2(LandmarkTrack *track, const void *part, const uint8_t *crop, int32_t *points, int pass);
 int fineStage3(LandmarkTrack *track, const void *part, const uint8_t *crop, int32_t *points, int pass);
 int fineStage4(LandmarkTrack *track, const void *part, const uint8_t *crop, int32_t *points, int pass);
+struct CropMaker;   /* landmark_fit.h */
+/* fineStage4 on a crop that `maker` makes as the stage reads it: the same points as fineStage4
+ * on the whole crop. 0; -3 when a part cannot be made (the points are then not to be used). */
+int fineStage4Made(LandmarkTrack *track, const void *part, const uint8_t *crop, int32_t *points,
+                   const CropMaker &maker);
 /* Tracking stage on a 128-pixel crop with model part 2, 47 points. 0 or -3. */
 int trackingStage(LandmarkTrack *track, const void *part, const uint8_t *crop, int32_t *points, int pass);
 
