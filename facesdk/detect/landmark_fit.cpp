@@ -2,7 +2,8 @@
  * Per-face landmark fitting.
  *
  * Divisions: integer trigonometry; pose and initial shape; crop resamplers; normalised crops
- * and the way back; stage drivers; eye anchoring and the jitter filter; the fit.
+ * and the way back; crops made where they are read; stage drivers; eye anchoring and the
+ * jitter filter; the fit.
  */
 #include "facesdk/detect/landmark_fit.h"
 
@@ -746,6 +747,29 @@ int normalisedCrop(const LandmarkTrack *track, CropSource *source, int size, uin
     return result;
 }
 
+void cropPointOf(const CropTransform &transform, int size, int32_t *x, int32_t *y)
+{
+    int32_t cx = int32_t((int64_t(*x) - transform.originX) * 1024 / transform.scale);
+    int32_t cy = int32_t((int64_t(*y) - transform.originY) * 1024 / transform.scale);
+    turnPoint(transform.quadrant, size, &cx, &cy);
+    similarityForward(transform, &cx, &cy);
+    *x = cx;
+    *y = cy;
+}
+
+void cropBackMap(LandmarkTrack *track, const int32_t *cropPoints, const CropTransform &transform,
+                 int size)
+{
+    for (int i = 0; i < kLandmarkPoints; ++i) {
+        int64_t x, y;
+        similarityInverse(transform, cropPoints[2 * i], cropPoints[2 * i + 1], &x, &y);
+        int32_t px = int32_t(x), py = int32_t(y);
+        unturnPoint(transform.quadrant, size, &px, &py);
+        track->work->image[2 * i] = int32_t(int64_t(px) * transform.scale / 1024 + transform.originX);
+        track->work->image[2 * i + 1] = int32_t(int64_t(py) * transform.scale / 1024 + transform.originY);
+    }
+}
+
 /* ---- crops made where they are read ---- */
 
 namespace {
@@ -854,29 +878,6 @@ void endPartialCrop(PartialCrop *partial)
     if (partial->square)
         allocatorFree(partial->allocator, partial->square);
     *partial = {};
-}
-
-void cropPointOf(const CropTransform &transform, int size, int32_t *x, int32_t *y)
-{
-    int32_t cx = int32_t((int64_t(*x) - transform.originX) * 1024 / transform.scale);
-    int32_t cy = int32_t((int64_t(*y) - transform.originY) * 1024 / transform.scale);
-    turnPoint(transform.quadrant, size, &cx, &cy);
-    similarityForward(transform, &cx, &cy);
-    *x = cx;
-    *y = cy;
-}
-
-void cropBackMap(LandmarkTrack *track, const int32_t *cropPoints, const CropTransform &transform,
-                 int size)
-{
-    for (int i = 0; i < kLandmarkPoints; ++i) {
-        int64_t x, y;
-        similarityInverse(transform, cropPoints[2 * i], cropPoints[2 * i + 1], &x, &y);
-        int32_t px = int32_t(x), py = int32_t(y);
-        unturnPoint(transform.quadrant, size, &px, &py);
-        track->work->image[2 * i] = int32_t(int64_t(px) * transform.scale / 1024 + transform.originX);
-        track->work->image[2 * i + 1] = int32_t(int64_t(py) * transform.scale / 1024 + transform.originY);
-    }
 }
 
 /* ---- stage drivers ---- */

@@ -3,7 +3,7 @@
  * on normalised square crops of the grey image, and the fixed-point geometry all stages share.
  *
  * Divisions: the work record and crop transform; integer trigonometry; pose and initial shape;
- * normalised crops and the way back; stage drivers; the fit.
+ * normalised crops and the way back; crops made where they are read; the fit.
  *
  * Units: points in 1/1024 pixel, angles in 1/128 degree (a full turn is 46080), cosines and
  * sines scaled by 65536.
@@ -80,6 +80,20 @@ int cropSizeOf(int type);
 int normalisedCrop(const LandmarkTrack *track, CropSource *source, int size, uint8_t *crop,
                    int32_t *cropPoints, CropTransform *transform, const int32_t *referenceShape,
                    int type);
+
+/* One image point (1/1024 pixel) into the crop, as the normalised crop maps its points. */
+void cropPointOf(const CropTransform &transform, int size, int32_t *x, int32_t *y);
+/* The crop points back into all 62 image points of the work record. */
+void cropBackMap(LandmarkTrack *track, const int32_t *cropPoints, const CropTransform &transform,
+                 int size);
+
+/* The least-squares similarity (rotation and scale about the points' mean, then the
+ * translation onto the reference mean) mapping `count` points (1/1024 pixel) onto the
+ * reference (interleaved, 1/65536 pixel). Fills a, b, tx, ty. */
+void fitSimilarity(const int32_t *points, const int32_t *reference, int count, CropTransform *t);
+void similarityForward(const CropTransform &t, int32_t *x, int32_t *y);
+void similarityInverse(const CropTransform &t, int64_t qx, int64_t qy, int64_t *x, int64_t *y);
+
 /* ---- crops made where they are read ---- */
 
 /* A crop made where a stage is about to read it: make(context, x0, y0, x1, y1) makes its pixels
@@ -88,7 +102,6 @@ struct CropMaker {
     void *context;
     int (*make)(void *context, int32_t x0, int32_t y0, int32_t x1, int32_t y1);
 };
-
 
 constexpr int kPartialCropTile = 4;     /* side of the tiles a partial crop is made by, its pixels */
 constexpr int kPartialSquareTile = 4;   /* and of those its shrunk square is made by */
@@ -103,7 +116,7 @@ struct PartialCrop {
     int32_t scale;
     int32_t size;
     uint8_t *crop;             /* size x size, the caller's */
-    uint8_t *square;           /* the square shrunk to size x size; owns the flags after it */
+    uint8_t *square;           /* the square shrunk to size x size, one block with the flags */
     uint8_t *squareMade;       /* one flag per tile */
     uint8_t *cropMade;
 };
@@ -116,20 +129,8 @@ int beginPartialCrop(const LandmarkTrack *track, CropSource *source, int size, u
 /* Makes the crop's pixels in [x0, x1) x [y0, y1) (clipped to the crop) and those of the tiles
  * they lie in. 0 or -3. */
 int makePartialCrop(PartialCrop *partial, int32_t x0, int32_t y0, int32_t x1, int32_t y1);
+/* Frees what the partial crop holds (not the crop itself). */
 void endPartialCrop(PartialCrop *partial);
-
-/* One image point (1/1024 pixel) into the crop, as the normalised crop maps its points. */
-void cropPointOf(const CropTransform &transform, int size, int32_t *x, int32_t *y);
-/* The crop points back into all 62 image points of the work record. */
-void cropBackMap(LandmarkTrack *track, const int32_t *cropPoints, const CropTransform &transform,
-                 int size);
-
-/* The least-squares similarity (rotation and scale about the points' mean, then the
- * translation onto the reference mean) mapping `count` points (1/1024 pixel) onto the
- * reference (interleaved, 1/65536 pixel). Fills a, b, tx, ty. */
-void fitSimilarity(const int32_t *points, const int32_t *reference, int count, CropTransform *t);
-void similarityForward(const CropTransform &t, int32_t *x, int32_t *y);
-void similarityInverse(const CropTransform &t, int64_t qx, int64_t qy, int64_t *x, int64_t *y);
 
 /* ---- the fit ---- */
 

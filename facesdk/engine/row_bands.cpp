@@ -3,15 +3,15 @@
 // The first round of bands in an operation's scope queues one serving job per worker of the
 // pool and releases the pool; the serving jobs stay with the board until the scope ends, so the
 // pool is released once per operation, not once per round, and no job is allocated per round.
-// A round is posted on the board: its function, context and count, a counter of the next band,
-// and the round's number. The calling thread wakes sleeping servers with one call and takes
-// bands itself. Servers that just left a round watch the board a little while before they
-// sleep, as rounds follow each other closely and a wake-up is slow on a busy or virtual
-// machine. Nothing takes a lock: a server joins a round only while it is open with bands left;
-// when every band is taken the calling thread closes the round and watches for the servers
-// that joined it to leave, sleeping only if that takes long. Sleepers sleep on a word of the
-// board, so a wake-up is one system call and no woken thread queues for a lock. When the scope
-// that named the workers ends, the servers are told to go and the pool is waited for, so
+// A round is posted on the board: its function, context and count, its bands cut into one
+// share per thread, and the round's number. The calling thread wakes sleeping servers with one
+// call and takes bands itself. Servers that just left a round watch the board a little while
+// before they sleep, as rounds follow each other closely and a wake-up is slow on a busy or
+// virtual machine. Nothing takes a lock: a server joins a round only while it is open with
+// bands left; when every band is taken the calling thread closes the round and watches for the
+// servers that joined it to leave, sleeping only if that takes long. Sleepers sleep on a word
+// of the board, so a wake-up is one system call and no woken thread queues for a lock. When the
+// scope that named the workers ends, the servers are told to go and the pool is waited for, so
 // nothing of an operation outlives it.
 #include "facesdk/engine/row_bands.h"
 
@@ -27,6 +27,19 @@
 
 // ---- The workers and the scope --------------------------------------------------------------
 
+// The threads a round's bands are shared out to: the calling thread and the pool's workers.
+constexpr int32_t kMostShares = kEngineWorkers + 1;
+
+// One thread's share of a round: bands front .. back - 1, packed as front << 32 | back. Its
+// thread takes bands from the front; a thread whose share is done takes from the back of
+// another's. A thread keeps its share from round to round, so the rows it worked on last are
+// mostly the rows it works on next, still in its processor's caches. Shares sit a cache line
+// apart.
+struct BandShare {
+    std::atomic<uint64_t> range;
+    char apart[64 - sizeof(std::atomic<uint64_t>)];
+};
+
 struct BandWorkers {
     WorkerPool *pool;               // its workers run the serving jobs
     EngineAllocator *allocator;     // of this record
@@ -39,10 +52,13 @@ struct BandWorkers {
     std::atomic<bool> callerAsleep; // the calling thread sleeps on joined, or is about to
     bool serving;                   // serving jobs are queued or running for the present scope
     std::atomic<bool> ending;       // the scope is ending: servers go
+    std::atomic<int32_t> servers;   // serving jobs started in the present scope
     BandFunction band;              // the open round: what each band calls,
     void *context;                  //   with what,
     std::atomic<int32_t> count;     //   how many bands (read by watching servers),
-    std::atomic<int32_t> next;      //   and the next band to take
+    std::atomic<int32_t> taken;     //   how many are taken,
+    int32_t shareCount;             //   and how many shares they are cut into
+    BandShare shares[kMostShares];
 };
 
 namespace {
@@ -123,12 +139,32 @@ namespace {
 constexpr std::chrono::microseconds kWatchForNextRound{100};
 constexpr std::chrono::microseconds kWatchForLastServer{200};
 
-void takeBands(BandWorkers *workers)
+// The band at the front (or the back) of a share, or -1 when the share is done.
+int32_t takeFromShare(BandShare &share, bool front)
 {
+    uint64_t range = share.range.load(std::memory_order_relaxed);
     for (;;) {
-        const int32_t k = workers->next.fetch_add(1, std::memory_order_relaxed);
-        if (k >= workers->count.load(std::memory_order_relaxed))
+        const uint32_t first = uint32_t(range >> 32), end = uint32_t(range);
+        if (first >= end)
+            return -1;
+        const uint64_t rest = front ? uint64_t(first + 1) << 32 | end : uint64_t(first) << 32 | (end - 1);
+        if (share.range.compare_exchange_weak(range, rest, std::memory_order_relaxed))
+            return int32_t(front ? first : end - 1);
+    }
+}
+
+// Runs the bands of share `mine` (none when it is past the round's shares), then those left in
+// the others, until every band is taken.
+void takeBands(BandWorkers *workers, int32_t mine)
+{
+    const int32_t shares = workers->shareCount;
+    for (;;) {
+        int32_t k = mine < shares ? takeFromShare(workers->shares[mine], true) : -1;
+        for (int32_t i = 1; k < 0 && i <= shares; ++i)
+            k = takeFromShare(workers->shares[(mine + i) % shares], false);
+        if (k < 0)
             return;
+        workers->taken.fetch_add(1, std::memory_order_relaxed);
         workers->band(workers->context, k);
     }
 }
@@ -151,7 +187,7 @@ bool watch(std::chrono::microseconds limit, Ready &&ready)
 bool joinable(const BandWorkers *workers, uint64_t seen)
 {
     const uint64_t round = workers->round.load();
-    return round != 0 && round != seen && workers->next.load(std::memory_order_relaxed) <
+    return round != 0 && round != seen && workers->taken.load(std::memory_order_relaxed) <
                                                 workers->count.load(std::memory_order_relaxed);
 }
 
@@ -170,6 +206,7 @@ void leaveRound(BandWorkers *workers)
 int serveRounds(void *argument)
 {
     BandWorkers *workers = *static_cast<BandWorkers *const *>(argument);
+    const int32_t mine = 1 + workers->servers.fetch_add(1, std::memory_order_relaxed);
     uint64_t seen = 0;
     for (;;) {
         const bool posted = watch(kWatchForNextRound, [&] {
@@ -191,7 +228,7 @@ int serveRounds(void *argument)
         workers->joined.fetch_add(1);
         if (round != 0 && workers->round.load() == round) {
             seen = round;
-            takeBands(workers);
+            takeBands(workers, mine);
         }
         leaveRound(workers);
     }
@@ -211,13 +248,20 @@ void runBands(int32_t count, BandFunction band, void *context)
     workers->band = band;
     workers->context = context;
     workers->count.store(count, std::memory_order_relaxed);
-    workers->next.store(0, std::memory_order_relaxed);
+    workers->taken.store(0, std::memory_order_relaxed);
+    workers->shareCount = std::min(tScopeThreads, count);
+    for (int32_t p = 0; p < workers->shareCount; ++p) {
+        const uint64_t first = uint64_t(int64_t(count) * p / workers->shareCount);
+        const uint64_t end = uint64_t(int64_t(count) * (p + 1) / workers->shareCount);
+        workers->shares[p].range.store(first << 32 | end, std::memory_order_relaxed);
+    }
     workers->round.store(++workers->rounds);
     workers->posts.fetch_add(1);
     if (!workers->serving) {
         // The scope's first round: queue the servers (a job the pool refuses leaves its share to
         // the others) and release the pool once.
         workers->serving = true;
+        workers->servers.store(0, std::memory_order_relaxed);
         for (int32_t i = 0; i < workers->pool->count; ++i)
             if (workerPoolSubmit(workers->pool, serveRounds, &workers, sizeof workers) != kResultOk)
                 break;
@@ -229,7 +273,7 @@ void runBands(int32_t count, BandFunction band, void *context)
         // The servers see no scope: bands they run share nothing out again; nor do the bands
         // this thread runs now.
         const BandWorkersScope onlyHere(nullptr);
-        takeBands(workers);
+        takeBands(workers, 0);
     }
     workers->round.store(0);
     if (watch(kWatchForLastServer, [workers] { return workers->joined.load() == 0; }))

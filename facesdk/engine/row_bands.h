@@ -57,9 +57,10 @@ int32_t bandThreads();
 using BandFunction = void (*)(void *context, int32_t band);
 
 // Calls band(context, k) once for every k in 0 .. count - 1, spread over the scope's workers
-// and the calling thread, and returns when all have ended. Bands are taken in increasing order;
-// a pool that refuses a job leaves its bands to the others, and a worker that wakes after the
-// bands are done takes none.
+// and the calling thread, and returns when all have ended. Each thread first takes the bands of
+// its own share, consecutive bands in increasing order, and the same share every round, then
+// what is left of the others'; a pool that refuses a job leaves its bands to the others, and a
+// worker that wakes after the bands are done takes none.
 void runBands(int32_t count, BandFunction band, void *context);
 
 // The same for a callable: fn(k).

@@ -67,18 +67,16 @@ int scrollWorkingCopy(WarpMesh *mesh, const EngineImage *image, int32_t s)
         const int32_t keptRows = kept >> shift;
         // Kept rows move up by s. In runs of at most s rows, a run's rows are read from rows that
         // no row of the run writes, so a run is shared out in bands and the runs go in order;
-        // when s is small beside the kept rows, the rows move one after another.
+        // runs too small to share out move on this thread.
         const int32_t up = s >> shift;
         const auto moveRows = [&](int32_t firstRow, int32_t endRow) {
             for (int32_t r = firstRow; r < endRow; ++r)
                 std::memmove(to.pixels + int64_t(r) * to.stride,
                              to.pixels + int64_t(r + up) * to.stride, size_t(rowBytes));
         };
-        if (keptRows > 0 && up > 0 && keptRows <= 4 * up)
+        if (up > 0)
             for (int32_t first = 0; first < keptRows; first += up)
                 forEachRowBand(first, std::min(up, keptRows - first), rowBytes, moveRows);
-        else if (keptRows > 0 && up > 0)
-            moveRows(0, keptRows);
         const int64_t firstImageRow = int64_t(mesh->workingY + kept) >> shift;
         const int64_t column = planeBytes(g, p, mesh->workingX);
         forEachRowBand(0, copied >> shift, rowBytes, [&](int32_t firstRow, int32_t endRow) {

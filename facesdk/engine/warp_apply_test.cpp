@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "facesdk/base/result_codes.h"
+#include "facesdk/engine/row_bands.h"
 #include "facesdk/engine/testing/owned_image.h"
 #include "facesdk/engine/testing/warp_run.h"
 
@@ -416,5 +418,36 @@ TEST(WarpApply, AllocationFailuresLeaveNothingBehind)
                 break;  // nothing failed: every allocation was reached
         }
         run.counter.failAt = 0;
+    }
+}
+
+// The working copy slides down by a band at a time; with a wide margin most of it is kept and
+// moves up in several runs of rows, each shared out on the engine's workers. The picture comes
+// out the same as when one thread does everything.
+TEST(WarpApply, AWorkingCopyMovedOnTheWorkersGivesTheSameWarp)
+{
+    for (PixelFormat format : kWarpFormats) {
+        const int w = 1200, h = 700;
+        WarpRun run(w, h);
+        run.addWholeImageFace();
+        Mesh m(run, 24, 18);
+        displaceGrid(run, m.mesh, [](int32_t i, int32_t j, int32_t *dx, int32_t *dy) {
+            *dx = int32_t(std::lround(256 * 2.5 * std::sin(j * 0.7) * std::cos(i * 0.5)));
+            *dy = int32_t(std::lround(256 * 3.5 * std::cos(j * 0.4 + i * 0.3)));
+        });
+        run.inner->warpMargin = 150;
+        OwnedImage alone(w, h, format), shared(w, h, format);
+        fillSmooth(alone);
+        shared.copyPixelsFrom(alone);
+        warpInBands(run, m.mesh, &alone.image, 60);
+        {
+            const BandWorkersScope bands(run.inner->workers);
+            warpInBands(run, m.mesh, &shared.image, 60);
+        }
+        for (int p = 0; p < alone.planes(); ++p)
+            for (int y = 0; y < alone.rows(p); ++y)
+                ASSERT_EQ(std::memcmp(&alone.at(p, 0, y), &shared.at(p, 0, y),
+                                      size_t(alone.image.planes[p].stride)), 0)
+                    << std::hex << format << std::dec << " plane " << p << " row " << y;
     }
 }
