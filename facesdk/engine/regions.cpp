@@ -228,23 +228,31 @@ int floodFillRegion(EngineAllocator *allocator, const EngineImage *image, int32_
     queue[1] = region->seedY - region->y0;
     map[size_t(queue[1]) * boxW + queue[0]] = kMapRegion;
     tail = 1;
+    const auto visit = [&](int32_t nx, int32_t ny) {
+        uint8_t &cell = map[size_t(ny) * boxW + nx];
+        if (cell == kMapOther) {
+            cell = kMapBorder;
+        } else if (cell == kMapForeign && tail < region->count) {
+            cell = kMapRegion;
+            queue[2 * tail] = nx;
+            queue[2 * tail + 1] = ny;
+            ++tail;
+        }
+    };
     for (uint32_t headIndex = 0; headIndex < tail; ++headIndex) {
         const int32_t px = queue[2 * headIndex];
         const int32_t py = queue[2 * headIndex + 1];
+        // Pixels off the box's edge have all eight neighbours inside it.
+        if (px > 0 && py > 0 && px < boxW - 1 && py < boxH - 1) {
+            for (const auto &step : kSteps)
+                visit(px + step[0], py + step[1]);
+            continue;
+        }
         for (const auto &step : kSteps) {
             const int32_t nx = px + step[0];
             const int32_t ny = py + step[1];
-            if (nx < 0 || ny < 0 || nx >= boxW || ny >= boxH)
-                continue;
-            uint8_t &cell = map[size_t(ny) * boxW + nx];
-            if (cell == kMapOther) {
-                cell = kMapBorder;
-            } else if (cell == kMapForeign && tail < region->count) {
-                cell = kMapRegion;
-                queue[2 * tail] = nx;
-                queue[2 * tail + 1] = ny;
-                ++tail;
-            }
+            if (nx >= 0 && ny >= 0 && nx < boxW && ny < boxH)
+                visit(nx, ny);
         }
     }
     for (uint32_t i = 0; i < tail; ++i) {
