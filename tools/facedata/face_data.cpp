@@ -158,12 +158,6 @@ BoxF boxFromShape(const Shape &shape)
     return BoxF{cx - side / 2, cy - side / 2, side, side};
 }
 
-BoxF detectorBox(const BoxF &annotated)
-{
-    const float side = annotated.width * kDetectorBoxShare;
-    return BoxF{annotated.x + (annotated.width - side) / 2, annotated.y + (annotated.height - side) / 2, side, side};
-}
-
 Similarity Similarity::inverse() const
 {
     const float d = a * a + b * b;

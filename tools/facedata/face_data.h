@@ -72,13 +72,6 @@ PointF mouthCentre(const Shape &shape);
 /* The face's box as the annotated photos draw it (a square from the brows to the chin), fitted
  * to their boxes from the points. */
 BoxF boxFromShape(const Shape &shape);
-/* The box the face detector is trained to report for an annotated box: shrunk about its centre
- * to about two eye distances, the eye line a quarter of the way down. The detector's eye search
- * is laid out for such a box: its windows are a third of the box wide and it keeps the second
- * eye 0.4 of the box width from the first, which in the annotated box, 2.6 eye distances wide,
- * lies beyond the other eye. */
-constexpr float kDetectorBoxShare = 0.8f;
-BoxF detectorBox(const BoxF &annotated);
 
 /* Similarity transform p' = (a, -b; b, a) p + (tx, ty). */
 struct Similarity {

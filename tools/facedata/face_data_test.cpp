@@ -141,28 +141,6 @@ TEST(FaceDataShapes, MirrorSwapsSidesAndIsItsOwnInverse)
     }
 }
 
-/* The detector's box keeps the annotated box's centre and is about two eye distances wide, the
- * eye line a quarter of the way down: the eye search keeps its two eyes 0.4 of the box width
- * apart and looks for them in the box's upper part. */
-TEST(FaceDataShapes, DetectorBoxIsAboutTwoEyeDistancesWide)
-{
-    Shape shape(kPointCount, PointF{50, 80});
-    for (int i = 36; i < 42; ++i)
-        shape[size_t(i)] = PointF{40, 50};
-    for (int i = 42; i < 48; ++i)
-        shape[size_t(i)] = PointF{60, 50};
-    for (int i = 48; i < 60; ++i)
-        shape[size_t(i)] = PointF{50, 72};
-    const BoxF annotated = boxFromShape(shape), box = detectorBox(annotated);
-    EXPECT_FLOAT_EQ(box.x + box.width / 2, annotated.x + annotated.width / 2);
-    EXPECT_FLOAT_EQ(box.y + box.height / 2, annotated.y + annotated.height / 2);
-    EXPECT_FLOAT_EQ(box.width, box.height);
-    const float eyeDistance = 20;
-    EXPECT_GT(eyeDistance, 0.45f * box.width);
-    EXPECT_LT(eyeDistance, 0.55f * box.width);
-    EXPECT_NEAR((50 - box.y) / box.height, 0.27, 0.04);
-}
-
 TEST(FaceDataShapes, SimilarityFitRecoversATransform)
 {
     Similarity t;

@@ -27,7 +27,7 @@ void addPhotoFigures(const std::vector<facedata::Face> &annotated, const std::ve
     std::vector<Pair> pairs;
     for (size_t i = 0; i < annotated.size(); ++i)
         for (size_t j = 0; j < detected.size(); ++j) {
-            const double o = overlap(facedata::detectorBox(annotated[i].box), detected[j].box);
+            const double o = overlap(annotated[i].box, detected[j].box);
             if (o >= kMatchOverlap)
                 pairs.push_back({o, i, j});
         }

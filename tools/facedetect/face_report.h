@@ -19,9 +19,8 @@ struct ReportFigures {
     int eyesWithin = 0;         // measured faces whose two eye errors are both within the bound
 };
 
-// A detection matches an annotated face when its box and the annotated box as the detector
-// draws it (facedata::detectorBox) intersect by at least 0.4 of their union; each face and each
-// detection is matched once, best overlaps first.
+// A detection matches an annotated face when their boxes' intersection is at least 0.4 of their
+// union; each face and each detection is matched once, best overlaps first.
 constexpr double kMatchOverlap = 0.4;
 
 // Adds one photo's figures: its annotated faces, the detections on it, the factor from the

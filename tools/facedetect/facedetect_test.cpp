@@ -65,10 +65,9 @@ TEST(FaceReportFigures, MatchesEachFaceOnceAndMeasuresEyes)
         near.points[size_t(i)] = facedata::PointF{130, 115};
     far.box = {300, 300, 20, 20};
     FoundFace hit, second, stray;
-    /* the detector draws the near face's box as {104, 104, 32, 32} (facedata::detectorBox) */
-    hit.box[0] = 104, hit.box[1] = 102, hit.box[2] = 32, hit.box[3] = 32;
+    hit.box[0] = 102, hit.box[1] = 98, hit.box[2] = 40, hit.box[3] = 40;
     hit.eyes = {QPoint(131, 116), QPoint(110, 115)}; /* reported in the other order */
-    second.box[0] = 108, second.box[1] = 108, second.box[2] = 28, second.box[3] = 28; /* the same face again */
+    second.box[0] = 104, second.box[1] = 104, second.box[2] = 38, second.box[3] = 38; /* the same face again */
     stray.box[0] = 0, stray.box[1] = 0, stray.box[2] = 30, stray.box[3] = 30;
     ReportFigures figures;
     addPhotoFigures({near, far}, {second, hit, stray}, 0.5, 15, 0.08, &figures);

@@ -22,8 +22,6 @@
 namespace facetrain {
 
 using facedata::BoxF;
-using facedata::detectorBox;
-using facedata::kDetectorBoxShare;
 using facedata::FaceBank;
 using facedata::FaceMaker;
 using facedata::FaceRequest;
@@ -141,25 +139,20 @@ bool nearTheFace(float x, float y, float u, float fx, float fy, float fs)
     return u < fs * 1.1f && u * 1.2f > fs && intersectionOverUnion(x, y, u, fx, fy, fs) > 0.4f;
 }
 
-/* A made face for a plan: the face's roll near the plan's, its turn within the plan's range.
- * boxSide is the side of the detector's box of the face; the made face's box is the detector's
- * box (detectorBox of the annotated one). */
+/* A made face for a plan: the face's roll near the plan's, its turn within the plan's range. */
 MadeFace makeFace(const FaceMaker &maker, const ModelPlan &plan, uint64_t index, Random &rng, float boxSide,
                   float pictureScale)
 {
-    const float madeSide = boxSide / kDetectorBoxShare;
     FaceRequest request;
-    request.boxSide = madeSide;
-    request.width = request.height = std::max(24, int(std::ceil(madeSide * pictureScale)));
-    request.centreX = request.width / 2.0f + float(rng.uniform(-0.05, 0.05)) * madeSide;
-    request.centreY = request.height / 2.0f + float(rng.uniform(-0.05, 0.05)) * madeSide;
+    request.boxSide = boxSide;
+    request.width = request.height = std::max(24, int(std::ceil(boxSide * pictureScale)));
+    request.centreX = request.width / 2.0f + float(rng.uniform(-0.05, 0.05)) * boxSide;
+    request.centreY = request.height / 2.0f + float(rng.uniform(-0.05, 0.05)) * boxSide;
     const float spread = plan.kind == WindowKind::Scan ? 12.0f : 8.0f;
     request.roll = float(plan.roll) + float(rng.uniform(-spread, spread));
     const float yaw = float(rng.uniform(plan.yawLow, plan.yawHigh));
     request.yaw = plan.yawLow > 0 ? (rng.chance(0.5) ? yaw : -yaw) : (rng.chance(0.5) ? yaw : -yaw);
-    MadeFace face = maker.make(index, request);
-    face.box = detectorBox(face.box);
-    return face;
+    return maker.make(index, request);
 }
 
 /* ---- eye and face-score crops, as the eye search and the face score cut them ---- */
@@ -487,41 +480,24 @@ private:
         const PointF eyes[2] = {toCrop(c, face.leftEye), toCrop(c, face.rightEye)};
         /* every window whose centre is a tenth of the window from both eyes is a negative, so
          * that windows beside an eye do not vote for it */
-        const float nearShare = 0.1f, besideShare = 0.6f;
-        struct Passed {
-            int32_t x, y;
-            uint32_t scale;
-        };
-        std::vector<Passed> passed[2]; /* beside an eye, elsewhere */
-        d->cascades.eye = d->cascades.eyeVerify = partial;
+        const float nearShare = 0.1f;
         for (uint32_t scale : eyeScales(c.eyeWindow)) {
             const int32_t m = windowForScale(scale, 14);
             picture.setWindow(14, 0, 0, scale);
-            for (int32_t y = rng.below(2); y + m <= c.luma.height; y += 2)
-                for (int32_t x = rng.below(2); x + m <= c.luma.width; x += 2) {
+            for (int32_t y = rng.below(2); y + m <= c.luma.height && out->size() < cap; y += 2)
+                for (int32_t x = rng.below(2); x + m <= c.luma.width && out->size() < cap; x += 2) {
                     const float cx = x + m / 2.0f, cy = y + m / 2.0f;
-                    float nearest = 1e9f;
+                    bool near = false;
                     for (const PointF &e : eyes)
-                        nearest = std::min(nearest, std::hypot(cx - e.x, cy - e.y));
-                    if (nearest < nearShare * m)
+                        near |= std::hypot(cx - e.x, cy - e.y) < nearShare * m;
+                    if (near)
                         continue;
                     ++examined;
+                    d->cascades.eye = d->cascades.eyeVerify = partial;
+                    picture.setWindow(14, 0, 0, scale);
                     if (evaluateEyeWindow(d, x + 1, y + 1, 0) >= 1)
-                        passed[nearest < besideShare * m ? 0 : 1].push_back(Passed{x, y, scale});
+                        cutWindow(picture, x, y, out);
                 }
-        }
-        /* up to cap of the windows that pass, chosen at random, half of them beside the eyes:
-         * those are the windows that pull an eye's hits off its centre (the first ones in scan
-         * order would all lie on the brows and the forehead) */
-        const size_t wanted[2] = {std::min(passed[0].size(), std::max(cap / 2, cap - std::min(cap, passed[1].size()))), 0};
-        for (int k = 0; k < 2; ++k) {
-            std::vector<Passed> &list = passed[k];
-            const size_t take = k == 0 ? wanted[0] : std::min(list.size(), cap - out->size());
-            for (size_t i = 0; i < take; ++i) {
-                std::swap(list[i], list[i + size_t(rng.below(int(list.size() - i)))]);
-                picture.setWindow(14, 0, 0, list[i].scale);
-                cutWindow(picture, list[i].x, list[i].y, out);
-            }
         }
         return examined;
     }
