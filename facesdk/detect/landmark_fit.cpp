@@ -882,8 +882,12 @@ void endPartialCrop(PartialCrop *partial)
 
 /* ---- stage drivers ---- */
 
-int runStageDriver(LandmarkTrack *track, CropSource *source, int type, const void *part,
-                   const int32_t *referenceShape, CropStage stage, int pass)
+namespace {
+
+/* Calls body(size, crop, points) with a zeroed crop of the stage type's size and a point buffer,
+ * and frees both after; -3 when either cannot be allocated, -6 for a type with no crop size. */
+template <class Body>
+int withStageBuffers(LandmarkTrack *track, int type, Body &&body)
 {
     const int size = cropSizeOf(type);
     if (size == 0)
@@ -894,34 +898,37 @@ int runStageDriver(LandmarkTrack *track, CropSource *source, int type, const voi
     int result = kResultNoMemory;
     if (crop && points) {
         std::memset(crop, 0, size_t(size) * size);
-        CropTransform transform;
-        result = normalisedCrop(track, source, size, crop, points, &transform, referenceShape, type);
-        if (result == kResultOk) {
-            stage(track, part, crop, points, pass);
-            cropBackMap(track, points, transform, size);
-        }
+        result = body(size, crop, points);
     }
     allocatorFree(allocator, points);
     allocatorFree(allocator, crop);
     return result;
 }
 
+}  // namespace
+
+int runStageDriver(LandmarkTrack *track, CropSource *source, int type, const void *part,
+                   const int32_t *referenceShape, CropStage stage, int pass)
+{
+    return withStageBuffers(track, type, [&](int size, uint8_t *crop, int32_t *points) {
+        CropTransform transform;
+        const int result = normalisedCrop(track, source, size, crop, points, &transform, referenceShape, type);
+        if (result == kResultOk) {
+            stage(track, part, crop, points, pass);
+            cropBackMap(track, points, transform, size);
+        }
+        return result;
+    });
+}
+
 int runMadeStageDriver(LandmarkTrack *track, CropSource *source, int type, const void *part,
                        const int32_t *referenceShape, MadeCropStage stage)
 {
-    const int size = cropSizeOf(type);
-    if (size == 0)
-        return kResultUnsupported;
-    EngineAllocator *allocator = track->allocator;
-    auto *crop = static_cast<uint8_t *>(allocatorAlloc(allocator, uint32_t(size * size)));
-    auto *points = static_cast<int32_t *>(allocatorAlloc(allocator, 2 * kLandmarkPoints * sizeof(int32_t)));
-    int result = kResultNoMemory;
-    if (crop && points) {
-        /* Pixels the stage never asks for stay 0. */
-        std::memset(crop, 0, size_t(size) * size);
+    /* Pixels the stage never asks for stay 0. */
+    return withStageBuffers(track, type, [&](int size, uint8_t *crop, int32_t *points) {
         CropTransform transform;
         PartialCrop partial;
-        result = beginPartialCrop(track, source, size, crop, points, &transform, referenceShape, type, &partial);
+        int result = beginPartialCrop(track, source, size, crop, points, &transform, referenceShape, type, &partial);
         if (result == kResultOk) {
             const CropMaker maker{&partial, [](void *context, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
                                       return makePartialCrop(static_cast<PartialCrop *>(context), x0, y0, x1, y1);
@@ -932,10 +939,8 @@ int runMadeStageDriver(LandmarkTrack *track, CropSource *source, int type, const
                 cropBackMap(track, points, transform, size);
             endPartialCrop(&partial);
         }
-    }
-    allocatorFree(allocator, points);
-    allocatorFree(allocator, crop);
-    return result;
+        return result;
+    });
 }
 
 /* ---- eye anchoring and the jitter filter ---- */
