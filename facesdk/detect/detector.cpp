@@ -310,6 +310,7 @@ void faceDetectorDestroy(FaceDetector *detector)
         return;
     EngineAllocator *allocator = detector->allocator;
     releaseWorkingImages(detector);
+    releasePlacedCascades(detector);
     allocatorFree(allocator, detector->searchRolls);
     allocatorFree(allocator, detector->searchViews);
     allocatorFree(allocator, detector->rollCycle);

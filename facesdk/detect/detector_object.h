@@ -291,6 +291,8 @@ struct FaceDetector {
     int32_t sceneChromaFactor;          /* 0..25 */
     CascadeSet cascades;                /* model data */
     CheckLayout checkLayout;            /* view and roll check rectangles of the current scale */
+    struct PlacedCascade *placedCascades; /* cascades placed for recent scales (window.cpp), or null */
+    uint32_t placedNext;                /* use counter of the placed cascades */
 
     /* tracking pass */
     int32_t cycleCounter;               /* flag 0x4: consecutive cycles that ended with faces */

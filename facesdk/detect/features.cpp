@@ -130,14 +130,40 @@ inline uint32_t rectSum(const WindowContext *c, const Placement &p, const UnitRe
     return bottom[x1] - bottom[x0] - top[x1] + top[x0];
 }
 
+/* A rectangle figure's anchor and units in window pixels at the context's scale. */
+template <int Orient>
+Placement placeRect(const WindowContext *c, const RectFeatureRecord *r, const Figure &figure)
+{
+    constexpr Orientation o = kOrientations[Orient];
+    Placement p;
+    const int32_t ax = o.swap ? r->anchorY : r->anchorX, ay = o.swap ? r->anchorX : r->anchorY;
+    const int32_t unitModelX = o.swap ? r->unitHeight : r->unitWidth;
+    const int32_t unitModelY = o.swap ? r->unitWidth : r->unitHeight;
+    p.anchorX = placeAnchor(ax, o.flipX, c->base, figure.loX + figure.hiX, unitModelX, c->scale);
+    p.anchorY = placeAnchor(ay, o.flipY, c->base, figure.loY + figure.hiY, unitModelY, c->scale);
+    p.unitX = int32_t((int64_t(unitModelX) * c->scale) >> 10);
+    p.unitY = int32_t((int64_t(unitModelY) * c->scale) >> 10);
+    return p;
+}
+
+/* The vote of a rectangle feature's weighted sum v. */
+inline int rectVote(const WindowContext *c, const RectFeatureRecord *r, uint32_t v)
+{
+    /* f = ((v x normalisation) >> shift) x inverse squared scale, every product in 32 bits */
+    const int32_t normalised = int32_t(v * uint32_t(c->normalisation)) >> r->shift;
+    int32_t f = int32_t(uint32_t(normalised) * uint32_t(c->inverseSquaredScale));
+    f = f < -1048576 ? -1048576 : f > 1048575 ? 1048575 : f;
+    return r->votes[(f + 1048576) >> 15];
+}
+
 template <int Kind, int Orient>
 int evaluateFeature(const WindowContext *c, const void *record)
 {
     constexpr Orientation o = kOrientations[Orient];
     constexpr Figure figure = orientFigure(baseFigure(Kind), o);
-    Placement p;
     if constexpr (Kind < kFirstRectangleKind) {
         const BlockFeatureRecord *r = static_cast<const BlockFeatureRecord *>(record);
+        Placement p;
         const int32_t ax = o.swap ? r->anchorY : r->anchorX, ay = o.swap ? r->anchorX : r->anchorY;
         p.anchorX = placeAnchor(ax, o.flipX, c->base, figure.loX + figure.hiX, 1, c->scale);
         p.anchorY = placeAnchor(ay, o.flipY, c->base, figure.loY + figure.hiY, 1, c->scale);
@@ -154,23 +180,51 @@ int evaluateFeature(const WindowContext *c, const void *record)
         return r->votes[code];
     } else {
         const RectFeatureRecord *r = static_cast<const RectFeatureRecord *>(record);
-        const int32_t ax = o.swap ? r->anchorY : r->anchorX, ay = o.swap ? r->anchorX : r->anchorY;
-        const int32_t unitModelX = o.swap ? r->unitHeight : r->unitWidth;
-        const int32_t unitModelY = o.swap ? r->unitWidth : r->unitHeight;
-        p.anchorX = placeAnchor(ax, o.flipX, c->base, figure.loX + figure.hiX, unitModelX, c->scale);
-        p.anchorY = placeAnchor(ay, o.flipY, c->base, figure.loY + figure.hiY, unitModelY, c->scale);
-        p.unitX = int32_t((int64_t(unitModelX) * c->scale) >> 10);
-        p.unitY = int32_t((int64_t(unitModelY) * c->scale) >> 10);
+        const Placement p = placeRect<Orient>(c, r, figure);
         uint32_t v = 0;
         for (int i = 0; i < figure.count; ++i)
             v += uint32_t(figure.rects[i].weight) * rectSum(c, p, figure.rects[i]);
-        /* f = ((v x normalisation) >> shift) x inverse squared scale, every product in 32 bits */
-        const int32_t normalised = int32_t(v * uint32_t(c->normalisation)) >> r->shift;
-        int32_t f = int32_t(uint32_t(normalised) * uint32_t(c->inverseSquaredScale));
-        f = f < -1048576 ? -1048576 : f > 1048575 ? 1048575 : f;
-        return r->votes[(f + 1048576) >> 15];
+        return rectVote(c, r, v);
     }
 }
+
+template <int Kind, int Orient>
+void placeFeature(const WindowContext *c, const void *record, PlacedRect *out)
+{
+    constexpr Figure figure = orientFigure(baseFigure(Kind), kOrientations[Orient]);
+    const Placement p = placeRect<Orient>(c, static_cast<const RectFeatureRecord *>(record), figure);
+    const RectFeatureRecord *r = static_cast<const RectFeatureRecord *>(record);
+    out->votes = r->votes;
+    out->shift = r->shift;
+    out->count = uint8_t(figure.count);
+    for (int i = 0; i < figure.count; ++i) {
+        const UnitRect &u = figure.rects[i];
+        const int32_t x0 = p.anchorX + u.x0 * p.unitX, x1 = p.anchorX + u.x1 * p.unitX;
+        const int32_t top = (p.anchorY + u.y0 * p.unitY) * c->stride;
+        const int32_t bottom = (p.anchorY + u.y1 * p.unitY) * c->stride;
+        out->corners[4 * i + 0] = top + x0;
+        out->corners[4 * i + 1] = top + x1;
+        out->corners[4 * i + 2] = bottom + x0;
+        out->corners[4 * i + 3] = bottom + x1;
+        out->weights[i] = int8_t(u.weight);
+    }
+}
+
+typedef void (*FeaturePlacer)(const WindowContext *c, const void *record, PlacedRect *out);
+
+template <int Orient>
+struct PlacerTable {
+    static const FeaturePlacer table[kFeatureKinds - kFirstRectangleKind];
+};
+
+template <int Orient>
+const FeaturePlacer PlacerTable<Orient>::table[kFeatureKinds - kFirstRectangleKind] = {
+    placeFeature<9, Orient>,  placeFeature<10, Orient>, placeFeature<11, Orient>, placeFeature<12, Orient>,
+    placeFeature<13, Orient>, placeFeature<14, Orient>, placeFeature<15, Orient>, placeFeature<16, Orient>};
+
+const FeaturePlacer *const kPlacers[kOrientationCount] = {
+    PlacerTable<0>::table, PlacerTable<1>::table, PlacerTable<2>::table, PlacerTable<3>::table,
+    PlacerTable<4>::table, PlacerTable<5>::table, PlacerTable<6>::table, PlacerTable<7>::table};
 
 /* ---- the tables and the orientation of each roll ---- */
 
@@ -193,6 +247,23 @@ const FeatureEvaluator *const kTables[kOrientationCount] = {
     OrientationTable<4>::table, OrientationTable<5>::table, OrientationTable<6>::table, OrientationTable<7>::table};
 
 } // namespace
+
+int featureTableOrientation(const FeatureEvaluator *table)
+{
+    for (int o = 0; o < kOrientationCount; ++o)
+        if (kTables[o] == table)
+            return o;
+    return -1;
+}
+
+bool placeRectFeature(const WindowContext *context, int orientation, const void *record, PlacedRect *placed)
+{
+    const int kind = static_cast<const uint8_t *>(record)[4];
+    if (orientation < 0 || orientation >= kOrientationCount || kind < kFirstRectangleKind || kind >= kFeatureKinds)
+        return false;
+    kPlacers[orientation][kind - kFirstRectangleKind](context, record, placed);
+    return true;
+}
 
 const FeatureEvaluator *featureTable(FeatureOrientation orientation)
 {

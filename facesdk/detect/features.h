@@ -66,6 +66,40 @@ enum FeatureOrientation : int {
 /* The 17 evaluators of one orientation, entry k evaluating kind k. */
 const FeatureEvaluator *featureTable(FeatureOrientation orientation);
 
+/* ---- rectangle features placed for one scale ----
+ * The corner reads of a rectangle feature depend only on the scale, model base, integral
+ * stride and orientation, so a scan places each record once per scale and each window only
+ * reads and weighs its corners. */
+struct PlacedRect {
+    int32_t corners[16];        /* per rectangle: top-left, top-right, bottom-left, bottom-right */
+    const int16_t *votes;       /* the record's votes */
+    int8_t weights[4];
+    uint8_t count;              /* rectangles */
+    uint8_t shift;              /* the record's shift */
+};
+
+/* The orientation whose table this is, or -1. */
+int featureTableOrientation(const FeatureEvaluator *table);
+/* Places a rectangle record (kinds 9..16) for the context's scale, base and stride in an
+ * orientation; false for a block record or a kind out of range. The corner offsets must fit
+ * 32 bits: the caller checks the window's extent. */
+bool placeRectFeature(const WindowContext *context, int orientation, const void *record, PlacedRect *placed);
+
+/* The vote of a placed rectangle feature on the context's window: the same as its evaluator's. */
+inline int evaluatePlacedRect(const WindowContext *context, const PlacedRect &placed)
+{
+    const uint32_t *k = context->corner;
+    const int32_t *q = placed.corners;
+    uint32_t v = 0;
+    for (int i = 0; i < placed.count; ++i, q += 4)
+        v += uint32_t(int32_t(placed.weights[i])) * (k[q[3]] - k[q[2]] - k[q[1]] + k[q[0]]);
+    /* f = ((v x normalisation) >> shift) x inverse squared scale, every product in 32 bits */
+    const int32_t normalised = int32_t(v * uint32_t(context->normalisation)) >> placed.shift;
+    int32_t f = int32_t(uint32_t(normalised) * uint32_t(context->inverseSquaredScale));
+    f = f < -1048576 ? -1048576 : f > 1048575 ? 1048575 : f;
+    return placed.votes[(f + 1048576) >> 15];
+}
+
 /* The orientation the frontal models use at a supported roll; identity for other values. */
 FeatureOrientation frontalOrientation(int32_t roll);
 /* The orientation the half-profile and profile models use at roll 0, 90, 180 or -90 for a

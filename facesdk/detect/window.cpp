@@ -362,7 +362,164 @@ WindowContext makeContext(const FaceDetector *detector, const WindowReader &read
     return c;
 }
 
+/* ---- cascades placed for a scale ----
+ * A window's rectangle features read the integral at offsets that depend only on the scale,
+ * model base, stride and orientation; a placed cascade holds them for one such combination so
+ * that the windows of a scan skip the placement arithmetic. Records are placed as windows first
+ * reach them, and a few recent combinations are kept, replaced in turn. */
+
+struct PlacedStep {
+    const uint8_t *record;
+    int32_t threshold;
+    int32_t kind;
+    int32_t isRect;             /* 1: rect holds the placed rectangles */
+    PlacedRect rect;
+};
+
+/* two entries for each slot of the cascade tables */
+constexpr int kPlacedCascades = 2 * kViewCount * kCascadeTableSize;
+
 } // namespace
+
+struct PlacedCascade {
+    const CascadeModel *model;  /* null: the entry is free */
+    const FeatureEvaluator *features;
+    uint32_t scale;
+    int32_t base, stride;
+    int32_t orientation;
+    uint32_t capacity;          /* steps allocated, at least the model's records */
+    uint32_t placed;            /* steps placed so far, in cascade order */
+    uint32_t used;              /* when the entry was last asked for */
+    PlacedStep *steps;
+};
+
+namespace {
+
+/* Places the next step of an entry; false when the model has no further record. */
+bool placeNextStep(PlacedCascade *entry, const WindowContext &context)
+{
+    uint32_t position = 0;
+    for (uint32_t g = 0; g < entry->model->groupCount; ++g) {
+        const CascadeGroup &group = entry->model->groups[g];
+        if (entry->placed < position + group.count) {
+            PlacedStep &step = entry->steps[entry->placed];
+            step.record = static_cast<const uint8_t *>(group.records) + size_t(entry->placed - position) * group.stride;
+            std::memcpy(&step.threshold, step.record, sizeof step.threshold);
+            step.kind = step.record[4];
+            step.isRect = placeRectFeature(&context, entry->orientation, step.record, &step.rect) ? 1 : 0;
+            ++entry->placed;
+            return true;
+        }
+        position += group.count;
+    }
+    return false;
+}
+
+/* The placed cascade of the context's scale, base, stride and orientation for the model of a
+ * cascade-table slot, made when missing; null when it cannot be allocated or the orientation is
+ * unknown. Each slot keeps two entries, as the scans alternate between two scales. */
+PlacedCascade *placedCascade(FaceDetector *detector, const WindowContext &context, const CascadeModel *model,
+                             int slot)
+{
+    if (!detector->placedCascades) {
+        const uint32_t bytes = uint32_t(sizeof(PlacedCascade) * kPlacedCascades);
+        detector->placedCascades = static_cast<PlacedCascade *>(allocatorAlloc(detector->allocator, bytes));
+        if (!detector->placedCascades)
+            return nullptr;
+        std::memset(detector->placedCascades, 0, bytes);
+        detector->placedNext = 0;
+    }
+    PlacedCascade *ways = detector->placedCascades + 2 * slot;
+    const auto matches = [&](const PlacedCascade &e) {
+        return e.model == model && e.features == context.features && e.scale == context.scale &&
+               e.base == context.base && e.stride == context.stride;
+    };
+    for (int i = 0; i < 2; ++i)
+        if (matches(ways[i])) {
+            ways[i].used = ++detector->placedNext;
+            return &ways[i];
+        }
+    const int orientation = featureTableOrientation(context.features);
+    uint32_t steps = 0;
+    for (uint32_t g = 0; g < model->groupCount; ++g)
+        steps += model->groups[g].count;
+    /* every corner of a window's features lies within the window: their offsets fit 32 bits */
+    const int64_t size = (int64_t(context.scale) * context.base >> 10) + 2;
+    if (orientation < 0 || steps == 0 || steps > 65536 || size * (int64_t(context.stride) + 1) > INT32_MAX)
+        return nullptr;
+    PlacedCascade &e = ways[ways[1].used < ways[0].used ? 1 : 0];
+    if (e.capacity < steps) {
+        allocatorFree(detector->allocator, e.steps);
+        e.steps = static_cast<PlacedStep *>(allocatorAlloc(detector->allocator, uint32_t(sizeof(PlacedStep) * steps)));
+        e.capacity = e.steps ? steps : 0;
+        if (!e.steps) {
+            e.model = nullptr;
+            return nullptr;
+        }
+    }
+    e.model = model;
+    e.features = context.features;
+    e.scale = context.scale;
+    e.base = context.base;
+    e.stride = context.stride;
+    e.orientation = orientation;
+    e.placed = 0;
+    e.used = ++detector->placedNext;
+    return &e;
+}
+
+/* evaluateCascade over a placed cascade: the same answers, rectangle records read through their
+ * placed offsets. */
+int evaluatePlacedCascade(const WindowContext *context, PlacedCascade &entry)
+{
+    const CascadeModel *model = entry.model;
+    const int32_t tolerance = context->tolerance;
+    int32_t strictCount = 0, forgivable = 0;
+    if (tolerance > 0) {
+        strictCount = int32_t((uint64_t(model->total) * 128 + 512) >> 10);
+        forgivable = (strictCount * tolerance) >> 7;
+        const int32_t roll = context->roll;
+        if ((roll != 0 && roll != 90 && roll != 180 && roll != -90) || context->base < 22)
+            forgivable = ((forgivable + 1) * 512) >> 10;
+    }
+    int32_t sum = 0, previousThreshold = 0;
+    for (uint32_t position = 0;; ++position) {
+        if (position >= entry.placed && !placeNextStep(&entry, *context))
+            break;
+        const PlacedStep &step = entry.steps[position];
+        const int32_t threshold = step.threshold;
+        if (step.kind >= kFeatureKinds)
+            return -1; /* damaged model data: reject rather than read past the table */
+        const int32_t vote = step.isRect ? evaluatePlacedRect(context, step.rect)
+                                         : context->features[step.kind](context, step.record);
+        if (tolerance <= 0) {
+            sum += vote;
+            if (sum < threshold)
+                return -1;
+        } else if (sum + vote >= threshold) {
+            sum += vote;
+        } else {
+            if (int32_t(position) < strictCount || forgivable <= 0)
+                return -1;
+            --forgivable;
+            sum += threshold - previousThreshold;
+        }
+        previousThreshold = threshold;
+    }
+    return int32_t((uint32_t(sum - model->offset) * model->scale) >> 16);
+}
+
+} // namespace
+
+void releasePlacedCascades(FaceDetector *detector)
+{
+    if (!detector->placedCascades)
+        return;
+    for (int i = 0; i < kPlacedCascades; ++i)
+        allocatorFree(detector->allocator, detector->placedCascades[i].steps);
+    allocatorFree(detector->allocator, detector->placedCascades);
+    detector->placedCascades = nullptr;
+}
 
 int windowContextAt(FaceDetector *detector, int32_t x, int32_t y, bool normalise, const FeatureEvaluator *features,
                     int32_t tolerance, WindowContext *context)
@@ -400,12 +557,13 @@ int evaluateWindow(FaceDetector *detector, int32_t x, int32_t y, int flags)
         return kWindowOutside;
     const int index = angleIndex(detector->roll);
     const CascadeModel *const *table = detector->cascades.tables[cascadeView(detector->view)];
-    const CascadeModel *model =
-        table ? table[index * 4 + (detector->modelBase == 22 ? 2 : 0) + (flags & kWindowVariant1)] : nullptr;
+    const int slot = index * 4 + (detector->modelBase == 22 ? 2 : 0) + (flags & kWindowVariant1);
+    const CascadeModel *model = table ? table[slot] : nullptr;
     if (!model)
         return kWindowOutside;
     const WindowContext context = makeContext(detector, reader, detector->cascadeTolerance, features);
-    return evaluateCascade(&context, model);
+    PlacedCascade *placed = placedCascade(detector, context, model, cascadeView(detector->view) * kCascadeTableSize + slot);
+    return placed ? evaluatePlacedCascade(&context, *placed) : evaluateCascade(&context, model);
 }
 
 int evaluateVerifyWindow(FaceDetector *detector, int32_t x, int32_t y)

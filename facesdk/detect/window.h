@@ -56,6 +56,9 @@ int windowContextAt(FaceDetector *detector, int32_t x, int32_t y, bool normalise
 /* The feature table of the detector's roll and view, or null for an unsupported roll. */
 const FeatureEvaluator *windowFeatures(const FaceDetector *detector);
 
+/* Frees the cascades evaluateWindow placed for recent scales. */
+void releasePlacedCascades(FaceDetector *detector);
+
 /* ---- thresholds and rolls ---- */
 
 /* Score threshold of a window of this many pixels at the detector's roll. */
