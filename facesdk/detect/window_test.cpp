@@ -522,3 +522,55 @@ TEST(Cascade, StrictAndTolerantEvaluation)
 }
 
 } // namespace
+
+TEST_F(WindowTest, CascadesPlacedPerScaleAnswerAsTheirEvaluators)
+{
+    /* the trained cascades on a noisy frame, at scales that come and go again, in every roll
+     * and view, both variants, strict and tolerant: evaluateWindow reads placed rectangle
+     * offsets, the reference runs each record's own evaluator on the same window */
+    const CascadeSet trained = detector->cascades;
+    std::mt19937 random(11);
+    prepare(120, 120, [&random](int x, int y) { return uint8_t(60 + (x * 3 + y) % 90 + random() % 50); });
+    detector->cascades = trained;
+    int checked = 0, passed = 0;
+    for (uint32_t scale : {1024u, 1500u, 1024u, 2600u, 1131u, 1500u}) {
+        const int32_t size = int32_t((uint64_t(scale) * 22) >> 10);
+        for (int32_t tolerance : {0, 70})
+            for (int32_t base : {22, 14})
+                for (int32_t view : {0, 45, -45, 90, -90})
+                    for (int32_t roll : {0, 90, 180, -90, 30, -30, 45, -45, 60, 120, 150, -150}) {
+                        setWindowModel(detector, base, roll, view);
+                        setScanScale(detector, scale);
+                        detector->cascadeTolerance = tolerance;
+                        const FeatureEvaluator *features = windowFeatures(detector);
+                        const int tableView = view == 45    ? kViewHalfPositive
+                                              : view == -45 ? kViewHalfNegative
+                                              : view == 90  ? kViewProfilePositive
+                                              : view == -90 ? kViewProfileNegative
+                                                            : kViewFrontal;
+                        const CascadeModel *const *table = detector->cascades.tables[tableView];
+                        if (!features || !table)
+                            continue;
+                        for (int variant : {0, 1}) {
+                            const CascadeModel *model =
+                                table[angleIndex(detector->roll) * 4 + (base == 22 ? 2 : 0) + variant];
+                            if (!model)
+                                continue;
+                            for (int y = 0; y + size + 2 < 120; y += 13)
+                                for (int x = 0; x + size + 2 < 120; x += 7) {
+                                    WindowContext c;
+                                    const int rc = windowContextAt(detector, x + 1, y + 1, true, features, tolerance, &c);
+                                    const int expected = rc != 0 ? rc : evaluateCascade(&c, model);
+                                    const int got =
+                                        evaluateWindow(detector, x + 1, y + 1, kWindowNormalise | kWindowNoChecks | variant);
+                                    ASSERT_EQ(got, expected) << "scale " << scale << " roll " << roll << " view " << view
+                                                             << " base " << base << " at " << x << "," << y;
+                                    ++checked;
+                                    passed += got > 0;
+                                }
+                        }
+                    }
+    }
+    EXPECT_GT(checked, 10000);
+    EXPECT_GT(passed, 0); /* some windows run a whole cascade */
+}
