@@ -13,6 +13,10 @@
 namespace {
 
 constexpr uint32_t kDetectorWidth = 320;
+// The detector copy's rows at most: eight times its width. A picture many times taller than wide
+// would otherwise be blown up into a copy of millions of pixels (a 1 x 64 preview, 320 x 20480)
+// that no face search needs.
+constexpr uint32_t kMostDetectorRows = 8 * kDetectorWidth;
 constexpr size_t kLensTextLimit = 1023;  // wide characters of the lens text
 
 int decodeFailure(std::string* error, const std::string& text) {
@@ -227,7 +231,7 @@ int decode(const std::string& path, const DecodeRequest& request, DecodedImage* 
 
     // Face-detector copy: best effort.
     const uint32_t detectorHeight = uint32_t(double(previewHeight) * kDetectorWidth / previewWidth);
-    if (request.detectorCopy && detectorHeight > 0 &&
+    if (request.detectorCopy && detectorHeight > 0 && detectorHeight <= kMostDetectorRows &&
         (!allocatePicture(&image->detector, 8, 3, kDetectorWidth, detectorHeight, false) ||
          !wic::scaleInto(refOf(image->preview, wic::PixelFormat::Rgba32), wic::Interpolation::HighQualityCubic,
                          targetOf(image->detector, wic::PixelFormat::Rgb24)))) {

@@ -67,7 +67,8 @@ struct DecodedImage {
     ImageBuffer fullSize;    // 8-bit R, G, B, A
     ImageBuffer preview;     // 8-bit R, G, B, A, fitted into maxPreviewSide
     ImageBuffer sixteenBit;  // 16-bit R, G, B (, A)
-    ImageBuffer detector;    // 8-bit R, G, B, 320 wide; empty when the preview is too flat
+    ImageBuffer detector;    // 8-bit R, G, B, 320 wide; empty when the preview is too flat or
+                             // more than eight times taller than wide
 };
 
 // Hands the buffer over: answers it and leaves the source empty.

@@ -306,6 +306,26 @@ TEST_F(DecoderTest, DetectorCopyIs320PixelsWide) {
         EXPECT_NEAR(centre[c], previewCentre[c], 4);  // the preview's R, G, B in the same order
 }
 
+// A picture far taller than wide gets no detector copy: 320 pixels across, its copy would be
+// tens of thousands of rows. One eight times taller than wide still gets it.
+TEST_F(DecoderTest, NoDetectorCopyForAPictureFarTallerThanWide) {
+    for (const auto& c : {std::pair<uint32_t, uint32_t>{1, 66}, {8, 64}}) {
+        const std::string path = folder.file("tall.png");
+        writePicture(path, wic::Container::Png, smooth(c.first, c.second));
+        DecodedImage image;
+        DecodeRequest request;
+        request.maxPreviewSide = 64;
+        request.detectorCopy = true;
+        ASSERT_EQ(decode(path, &image, request), 0);
+        if (c.first == 1) {
+            EXPECT_TRUE(image.detector.pixels == nullptr);
+        } else {
+            ASSERT_TRUE(image.detector.pixels != nullptr);
+            EXPECT_EQ(image.detector.height, 2560);
+        }
+    }
+}
+
 TEST_F(DecoderTest, BadFilesFailWithTheReasonAndLeaveNothingBehind) {
     std::string error;
     DecodedImage missing;
