@@ -468,20 +468,36 @@ PlacedCascade *placedCascade(FaceDetector *detector, const WindowContext &contex
     return &e;
 }
 
+/* A tolerant evaluation's counts: the records it holds strictly (an eighth of the cascade's) and
+ * how many records after them it may fail (the tolerance's share, halved off the quarter turns
+ * and for the small base); both 0 when strict. */
+struct ToleranceCounts {
+    int32_t strictCount = 0;
+    int32_t forgivable = 0;
+};
+
+ToleranceCounts toleranceCounts(const WindowContext *context, const CascadeModel *model)
+{
+    ToleranceCounts counts;
+    if (context->tolerance <= 0)
+        return counts;
+    counts.strictCount = int32_t((uint64_t(model->total) * 128 + 512) >> 10);
+    counts.forgivable = (counts.strictCount * context->tolerance) >> 7;
+    const int32_t roll = context->roll;
+    if ((roll != 0 && roll != 90 && roll != 180 && roll != -90) || context->base < 22)
+        counts.forgivable = ((counts.forgivable + 1) * 512) >> 10;
+    return counts;
+}
+
 /* evaluateCascade over a placed cascade: the same answers, rectangle records read through their
  * placed offsets. */
 int evaluatePlacedCascade(const WindowContext *context, PlacedCascade &entry)
 {
     const CascadeModel *model = entry.model;
     const int32_t tolerance = context->tolerance;
-    int32_t strictCount = 0, forgivable = 0;
-    if (tolerance > 0) {
-        strictCount = int32_t((uint64_t(model->total) * 128 + 512) >> 10);
-        forgivable = (strictCount * tolerance) >> 7;
-        const int32_t roll = context->roll;
-        if ((roll != 0 && roll != 90 && roll != 180 && roll != -90) || context->base < 22)
-            forgivable = ((forgivable + 1) * 512) >> 10;
-    }
+    const ToleranceCounts counts = toleranceCounts(context, model);
+    const int32_t strictCount = counts.strictCount;
+    int32_t forgivable = counts.forgivable;
     int32_t sum = 0, previousThreshold = 0;
     for (uint32_t position = 0;; ++position) {
         if (position >= entry.placed && !placeNextStep(&entry, *context))
@@ -804,14 +820,9 @@ int32_t sinDeg(int32_t a)
 int evaluateCascade(const WindowContext *context, const CascadeModel *model)
 {
     const int32_t tolerance = context->tolerance;
-    int32_t strictCount = 0, forgivable = 0;
-    if (tolerance > 0) {
-        strictCount = int32_t((uint64_t(model->total) * 128 + 512) >> 10);
-        forgivable = (strictCount * tolerance) >> 7;
-        const int32_t roll = context->roll;
-        if ((roll != 0 && roll != 90 && roll != 180 && roll != -90) || context->base < 22)
-            forgivable = ((forgivable + 1) * 512) >> 10;
-    }
+    const ToleranceCounts counts = toleranceCounts(context, model);
+    const int32_t strictCount = counts.strictCount;
+    int32_t forgivable = counts.forgivable;
     int32_t sum = 0, previousThreshold = 0, position = 0;
     for (uint32_t g = 0; g < model->groupCount; ++g) {
         const CascadeGroup &group = model->groups[g];
