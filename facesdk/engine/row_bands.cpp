@@ -1,8 +1,9 @@
 // Row bands on the engine's worker pool.
 //
-// The first round of bands in an operation's scope queues one serving job per worker of the
-// pool and releases the pool; the serving jobs stay with the board until the scope ends, so the
-// pool is released once per operation, not once per round, and no job is allocated per round.
+// The first round of bands in an operation's scope queues a serving job for each worker of the
+// pool that has a processor of its own and releases the pool; the serving jobs stay with the
+// board until the scope ends, so the pool is released once per operation, not once per round,
+// and no job is allocated per round.
 // A round is posted on the board: its function, context and count, its bands cut into one
 // share per thread, and the round's number. The calling thread wakes sleeping servers with one
 // call and takes bands itself. Servers that just left a round watch the board a little while
@@ -259,10 +260,12 @@ void runBands(int32_t count, BandFunction band, void *context)
     workers->posts.fetch_add(1);
     if (!workers->serving) {
         // The scope's first round: queue the servers (a job the pool refuses leaves its share to
-        // the others) and release the pool once.
+        // the others) and release the pool once. No more servers than processors besides this
+        // thread's: a thread more would take turns with one holding a band, and the round would
+        // wait for that band through a whole turn.
         workers->serving = true;
         workers->servers.store(0, std::memory_order_relaxed);
-        for (int32_t i = 0; i < workers->pool->count; ++i)
+        for (int32_t i = 0; i < std::min(workers->pool->count, tScopeThreads - 1); ++i)
             if (workerPoolSubmit(workers->pool, serveRounds, &workers, sizeof workers) != kResultOk)
                 break;
         workerPoolStart(workers->pool);
@@ -286,12 +289,20 @@ void runBands(int32_t count, BandFunction band, void *context)
 
 // ---- Cutting rows into bands ----------------------------------------------------------------
 
+namespace {
+
+// Bands per thread's share, and where each begins and ends within it, in sixths.
+constexpr int32_t kBandsPerShare = 3;
+constexpr int64_t kTaper[kBandsPerShare + 1] = {0, 3, 5, 6};
+
+}  // namespace
+
 int32_t rowBandCount(int32_t rows, int64_t pixelsPerRow)
 {
     const int32_t threads = bandThreads();
     if (threads <= 1 || rows < 2 || int64_t(rows) * pixelsPerRow < kLeastBandedPixels)
         return 1;
-    return std::min({rows / 2, 3 * threads, kMostRowBands});
+    return std::min({rows / 2, kBandsPerShare * threads, kMostRowBands});
 }
 
 int32_t rowBandStart(int32_t first, int32_t rows, int32_t count, int32_t k, bool even)
@@ -300,6 +311,16 @@ int32_t rowBandStart(int32_t first, int32_t rows, int32_t count, int32_t k, bool
         return first;
     if (k >= count)
         return first + rows;
-    const int32_t offset = int32_t(int64_t(rows) * k / count);
+    int32_t offset;
+    if (count % kBandsPerShare == 0) {
+        // Tapered within each share, a half, a third and a sixth of its rows: the bands taken
+        // last, from the back of a share, are the short ones, so the threads end a round close
+        // together.
+        const int64_t shares = count / kBandsPerShare, share = k / kBandsPerShare;
+        const int64_t start = rows * share / shares, length = rows * (share + 1) / shares - start;
+        offset = int32_t(start + length * kTaper[k % kBandsPerShare] / kTaper[kBandsPerShare]);
+    } else {
+        offset = int32_t(int64_t(rows) * k / count);
+    }
     return first + (even ? offset & ~1 : offset);
 }

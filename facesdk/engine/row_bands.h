@@ -89,7 +89,8 @@ constexpr int32_t kMostRowBands = 3 * (kEngineWorkers + 1);
 int32_t rowBandCount(int32_t rows, int64_t pixelsPerRow);
 
 // The first row of band k of `count` over rows first .. first + rows - 1 (k = count gives the
-// end). With even, every band but the first starts an even distance from first.
+// end). With even, every band but the first starts an even distance from first. When count is
+// a multiple of three, each three bands share their rows out a half, a third and a sixth.
 int32_t rowBandStart(int32_t first, int32_t rows, int32_t count, int32_t k, bool even = false);
 
 // Calls fn(y0, y1) for consecutive row ranges that together cover first .. first + rows - 1,
