@@ -137,7 +137,9 @@ namespace {
 
 // How long a server that left a round watches the board for the next before it sleeps, and
 // how long the calling thread watches for the last server to leave a round before it sleeps.
-constexpr std::chrono::microseconds kWatchForNextRound{100};
+// The stages of a large picture post their rounds a few hundred microseconds apart, and a
+// server has a processor of its own, so it watches that long rather than wake late.
+constexpr std::chrono::microseconds kWatchForNextRound{400};
 constexpr std::chrono::microseconds kWatchForLastServer{200};
 
 // The band at the front (or the back) of a share, or -1 when the share is done.
