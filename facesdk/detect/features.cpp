@@ -2,7 +2,8 @@
  * The 136 feature evaluators, generated from one template per kind family and orientation.
  *
  * Divisions: figures (the cells and rectangles of each kind in model units); orienting a
- * figure; the evaluators; the tables and the orientation of each roll.
+ * figure; the evaluators; the tables and the orientation of each roll; placing a record for one
+ * scale.
  *
  * Every figure and its orientation are compile-time constants, so each evaluator is a fixed
  * sequence of integral reads, one table lookup and no branch on the kind or orientation.
@@ -10,15 +11,13 @@
  */
 #include "facesdk/detect/features.h"
 
+#include <cstring>
+
 /* ---- figures ---- */
 
 namespace {
 
-/* A rectangle [x0, x1) x [y0, y1) in units relative to the anchor, with its weight. */
-struct UnitRect {
-    int x0, x1, y0, y1;
-    int weight;
-};
+using placedfeatures::UnitRect;
 
 struct Figure {
     UnitRect rects[9];
@@ -41,17 +40,9 @@ constexpr Figure blockFigure(int kind)
 constexpr Figure rectangleFigure(int kind)
 {
     Figure f{};
-    auto add = [&f](int x0, int x1, int y0, int y1, int weight) { f.rects[f.count++] = UnitRect{x0, x1, y0, y1, weight}; };
-    switch (kind) {
-    case 9: add(-1, 0, -1, 0, 1); add(0, 1, -1, 0, -1); break;
-    case 10: add(-1, 0, -1, 0, 1); add(-1, 0, 0, 1, -1); break;
-    case 11: add(-1, 0, -1, 0, 1); add(0, 1, -1, 0, -2); add(1, 2, -1, 0, 1); break;
-    case 12: add(-1, 0, -1, 0, 1); add(-1, 0, 0, 1, -2); add(-1, 0, 1, 2, 1); break;
-    case 13: add(-1, 0, -1, 0, 1); add(0, 1, -1, 0, -1); add(-1, 0, 0, 1, -1); add(0, 1, 0, 1, 1); break;
-    case 14: add(-1, 2, -1, 2, 1); add(0, 1, 0, 1, -9); break;
-    case 15: add(-1, 0, -1, 0, 1); add(0, 2, -1, 0, -1); add(2, 3, -1, 0, 1); break;
-    default: add(-1, 0, -1, 0, 1); add(-1, 0, 0, 2, -1); add(-1, 0, 2, 3, 1); break; /* 16 */
-    }
+    const placedfeatures::KindRects rects = placedfeatures::kindRectangles(kind);
+    for (int i = 0; i < rects.count; ++i)
+        f.rects[f.count++] = rects.at[i];
     f.loX = f.hiX = f.loY = f.hiY = 0;
     for (int i = 0; i < f.count; ++i) {
         f.loX = f.rects[i].x0 < f.loX ? f.rects[i].x0 : f.loX;
@@ -188,44 +179,6 @@ int evaluateFeature(const WindowContext *c, const void *record)
     }
 }
 
-template <int Kind, int Orient>
-void placeFeature(const WindowContext *c, const void *record, PlacedRect *out)
-{
-    constexpr Figure figure = orientFigure(baseFigure(Kind), kOrientations[Orient]);
-    const Placement p = placeRect<Orient>(c, static_cast<const RectFeatureRecord *>(record), figure);
-    const RectFeatureRecord *r = static_cast<const RectFeatureRecord *>(record);
-    out->votes = r->votes;
-    out->shift = r->shift;
-    out->count = uint8_t(figure.count);
-    for (int i = 0; i < figure.count; ++i) {
-        const UnitRect &u = figure.rects[i];
-        const int32_t x0 = p.anchorX + u.x0 * p.unitX, x1 = p.anchorX + u.x1 * p.unitX;
-        const int32_t top = (p.anchorY + u.y0 * p.unitY) * c->stride;
-        const int32_t bottom = (p.anchorY + u.y1 * p.unitY) * c->stride;
-        out->corners[4 * i + 0] = top + x0;
-        out->corners[4 * i + 1] = top + x1;
-        out->corners[4 * i + 2] = bottom + x0;
-        out->corners[4 * i + 3] = bottom + x1;
-        out->weights[i] = int8_t(u.weight);
-    }
-}
-
-typedef void (*FeaturePlacer)(const WindowContext *c, const void *record, PlacedRect *out);
-
-template <int Orient>
-struct PlacerTable {
-    static const FeaturePlacer table[kFeatureKinds - kFirstRectangleKind];
-};
-
-template <int Orient>
-const FeaturePlacer PlacerTable<Orient>::table[kFeatureKinds - kFirstRectangleKind] = {
-    placeFeature<9, Orient>,  placeFeature<10, Orient>, placeFeature<11, Orient>, placeFeature<12, Orient>,
-    placeFeature<13, Orient>, placeFeature<14, Orient>, placeFeature<15, Orient>, placeFeature<16, Orient>};
-
-const FeaturePlacer *const kPlacers[kOrientationCount] = {
-    PlacerTable<0>::table, PlacerTable<1>::table, PlacerTable<2>::table, PlacerTable<3>::table,
-    PlacerTable<4>::table, PlacerTable<5>::table, PlacerTable<6>::table, PlacerTable<7>::table};
-
 /* ---- the tables and the orientation of each roll ---- */
 
 template <int Orient>
@@ -256,15 +209,6 @@ int featureTableOrientation(const FeatureEvaluator *table)
     return -1;
 }
 
-bool placeRectFeature(const WindowContext *context, int orientation, const void *record, PlacedRect *placed)
-{
-    const int kind = static_cast<const uint8_t *>(record)[4];
-    if (orientation < 0 || orientation >= kOrientationCount || kind < kFirstRectangleKind || kind >= kFeatureKinds)
-        return false;
-    kPlacers[orientation][kind - kFirstRectangleKind](context, record, placed);
-    return true;
-}
-
 const FeatureEvaluator *featureTable(FeatureOrientation orientation)
 {
     return orientation >= 0 && orientation < kOrientationCount ? kTables[orientation] : kTables[kOrientIdentity];
@@ -292,4 +236,46 @@ FeatureOrientation profileOrientation(int32_t roll, bool negativeView)
     case 180: return negativeView ? kOrientVerticalFlip : kOrientHalfTurn;
     default: return negativeView ? kOrientHorizontalFlip : kOrientIdentity; /* 0 and rolls without models */
     }
+}
+
+/* ---- placing a record for one scale ---- */
+
+bool placeFeature(const WindowContext *context, int orientation, const void *record, PlacedFeature *placed)
+{
+    const uint8_t *bytes = static_cast<const uint8_t *>(record);
+    const int kind = bytes[4];
+    if (orientation < 0 || orientation >= kOrientationCount || kind >= kFeatureKinds)
+        return false;
+    const Orientation o = kOrientations[orientation];
+    const Figure figure = baseFigure(kind);
+    const bool rectangle = kind >= kFirstRectangleKind;
+    const RectFeatureRecord *r = static_cast<const RectFeatureRecord *>(record);
+    const BlockFeatureRecord *b = static_cast<const BlockFeatureRecord *>(record);
+    /* model units and anchors along the model's x and y */
+    const int32_t unitModelX = rectangle ? r->unitWidth : 1, unitModelY = rectangle ? r->unitHeight : 1;
+    const int32_t anchorX = rectangle ? r->anchorX : b->anchorX, anchorY = rectangle ? r->anchorY : b->anchorY;
+    /* the model axis each window axis follows, placed as the evaluators place it: a window
+     * coordinate of model coordinate m is anchor + m x unit, or anchor + (extent sum - m) x unit
+     * on a reversed axis */
+    struct Axis {
+        int32_t at0;    /* window pixels of model coordinate 0 */
+        int32_t step;   /* window pixels per model unit, negative when reversed */
+    };
+    const auto axis = [&](int32_t anchor, int32_t unitModel, int extentSum, bool flip) {
+        const int32_t pixel = placeAnchor(anchor, flip, context->base, extentSum, unitModel, context->scale);
+        const int32_t unit = rectangle ? int32_t((int64_t(unitModel) * context->scale) >> 10) : context->unit;
+        return flip ? Axis{pixel + extentSum * unit, -unit} : Axis{pixel, unit};
+    };
+    const int sumX = figure.loX + figure.hiX, sumY = figure.loY + figure.hiY;
+    const Axis windowX = o.swap ? axis(anchorY, unitModelY, sumY, o.flipX) : axis(anchorX, unitModelX, sumX, o.flipX);
+    const Axis windowY = o.swap ? axis(anchorX, unitModelX, sumX, o.flipY) : axis(anchorY, unitModelY, sumY, o.flipY);
+    const int32_t stride = context->stride;
+    std::memcpy(&placed->threshold, bytes, sizeof placed->threshold);
+    placed->origin = windowY.at0 * stride + windowX.at0;
+    placed->stepX = o.swap ? windowY.step * stride : windowX.step;
+    placed->stepY = o.swap ? windowX.step : windowY.step * stride;
+    placed->votes = rectangle ? r->votes : b->votes;
+    placed->op = uint8_t(2 * kind + (o.flipX != o.flipY ? 1 : 0));
+    placed->shift = rectangle ? r->shift : 0;
+    return true;
 }

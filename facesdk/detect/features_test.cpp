@@ -198,6 +198,54 @@ TEST(Features, EachOrientationEqualsTheBaseEvaluatorOnTheTurnedWindow)
     }
 }
 
+// A record placed for a scale answers what its evaluator answers, in every kind and orientation,
+// at both model bases, on integral entries of any value (the sums wrap at 32 bits).
+TEST(Features, PlacedRecordsAnswerAsTheirEvaluators)
+{
+    std::mt19937 random(7);
+    for (uint32_t scale : {1024u, 1300u, 2048u, 3500u})
+        for (int32_t base : {22, 14}) {
+            const int n = int((uint64_t(scale) * uint32_t(base)) >> 10) + 2;
+            const int stride = n + 9; /* rows wider than the window */
+            std::vector<uint32_t> integral(size_t(stride) * (n + 1));
+            for (int trial = 0; trial < 6; ++trial) {
+                for (auto &entry : integral)
+                    entry = random();
+                for (int orientation = 0; orientation < kOrientationCount; ++orientation)
+                    for (int kind = 0; kind < kFeatureKinds; ++kind) {
+                        WindowContext c{};
+                        c.corner = integral.data();
+                        c.stride = stride;
+                        c.scale = scale;
+                        c.unit = int32_t(scale >> 10);
+                        c.unitStride = c.unit * stride;
+                        c.base = base;
+                        c.normalisation = int32_t(random() % 5000);
+                        c.inverseSquaredScale = int32_t(1 + random() % 9);
+                        c.features = featureTable(FeatureOrientation(orientation));
+                        /* anchors that keep the figure inside the base window */
+                        const int unitW = 1 << (random() % 2), unitH = 1 << (random() % 2);
+                        const BlockFeatureRecord blockRecord = block(kind, 1 + random() % (base - 3), 1 + random() % (base - 3));
+                        const RectFeatureRecord rectRecord =
+                            rectangle(kind, unitW + random() % (base - 4 * unitW), unitH + random() % (base - 4 * unitH), unitW,
+                                      unitH, 2 + random() % 8);
+                        const void *record = kind < kFirstRectangleKind ? static_cast<const void *>(&blockRecord)
+                                                                        : static_cast<const void *>(&rectRecord);
+                        PlacedFeature placed;
+                        ASSERT_TRUE(placeFeature(&c, orientation, record, &placed));
+                        ASSERT_EQ(evaluatePlacedFeature(&c, placed), c.features[kind](&c, record))
+                            << "kind " << kind << " orientation " << orientation << " scale " << scale << " base " << base;
+                    }
+            }
+        }
+    RectFeatureRecord damaged = rectangle(9, 6, 6, 1, 1, 3);
+    damaged.kind = kFeatureKinds;
+    WindowContext c{};
+    PlacedFeature placed;
+    EXPECT_FALSE(placeFeature(&c, kOrientIdentity, &damaged, &placed));
+    EXPECT_FALSE(placeFeature(&c, kOrientationCount, &damaged, &placed));
+}
+
 TEST(Features, RollsAndViewsChooseTheirOrientations)
 {
     struct Case {

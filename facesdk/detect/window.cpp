@@ -368,14 +368,6 @@ WindowContext makeContext(const FaceDetector *detector, const WindowReader &read
  * that the windows of a scan skip the placement arithmetic. Records are placed as windows first
  * reach them, and a few recent combinations are kept, replaced in turn. */
 
-struct PlacedStep {
-    const uint8_t *record;
-    int32_t threshold;
-    int32_t kind;
-    int32_t isRect;             /* 1: rect holds the placed rectangles */
-    PlacedRect rect;
-};
-
 /* two entries for each slot of the cascade tables */
 constexpr int kPlacedCascades = 2 * kViewCount * kCascadeTableSize;
 
@@ -390,29 +382,31 @@ struct PlacedCascade {
     uint32_t capacity;          /* steps allocated, at least the model's records */
     uint32_t placed;            /* steps placed so far, in cascade order */
     uint32_t used;              /* when the entry was last asked for */
-    PlacedStep *steps;
+    PlacedFeature *steps;
 };
 
 namespace {
 
-/* Places the next step of an entry; false when the model has no further record. */
-bool placeNextStep(PlacedCascade *entry, const WindowContext &context)
+/* Answers of placeNextStep. */
+enum PlaceAnswer { kPlacedStep, kNoFurtherStep, kDamagedStep };
+
+/* Places the next record of an entry: kNoFurtherStep after the model's last record, and
+ * kDamagedStep (nothing placed) for a record of a kind out of range. */
+PlaceAnswer placeNextStep(PlacedCascade *entry, const WindowContext &context)
 {
     uint32_t position = 0;
     for (uint32_t g = 0; g < entry->model->groupCount; ++g) {
         const CascadeGroup &group = entry->model->groups[g];
         if (entry->placed < position + group.count) {
-            PlacedStep &step = entry->steps[entry->placed];
-            step.record = static_cast<const uint8_t *>(group.records) + size_t(entry->placed - position) * group.stride;
-            std::memcpy(&step.threshold, step.record, sizeof step.threshold);
-            step.kind = step.record[4];
-            step.isRect = placeRectFeature(&context, entry->orientation, step.record, &step.rect) ? 1 : 0;
+            const uint8_t *record = static_cast<const uint8_t *>(group.records) + size_t(entry->placed - position) * group.stride;
+            if (!placeFeature(&context, entry->orientation, record, &entry->steps[entry->placed]))
+                return kDamagedStep;
             ++entry->placed;
-            return true;
+            return kPlacedStep;
         }
         position += group.count;
     }
-    return false;
+    return kNoFurtherStep;
 }
 
 /* The placed cascade of the context's scale, base, stride and orientation for the model of a
@@ -450,7 +444,7 @@ PlacedCascade *placedCascade(FaceDetector *detector, const WindowContext &contex
     PlacedCascade &e = ways[ways[1].used < ways[0].used ? 1 : 0];
     if (e.capacity < steps) {
         allocatorFree(detector->allocator, e.steps);
-        e.steps = static_cast<PlacedStep *>(allocatorAlloc(detector->allocator, uint32_t(sizeof(PlacedStep) * steps)));
+        e.steps = static_cast<PlacedFeature *>(allocatorAlloc(detector->allocator, uint32_t(sizeof(PlacedFeature) * steps)));
         e.capacity = e.steps ? steps : 0;
         if (!e.steps) {
             e.model = nullptr;
@@ -489,38 +483,52 @@ ToleranceCounts toleranceCounts(const WindowContext *context, const CascadeModel
     return counts;
 }
 
-/* evaluateCascade over a placed cascade: the same answers, rectangle records read through their
- * placed offsets. */
+/* evaluateCascade over a placed cascade: the same answers, every record read through its placed
+ * offsets. Records are placed as the first window reaches them; a damaged record (a kind out of
+ * range) rejects the window there, as evaluateCascade does. */
 int evaluatePlacedCascade(const WindowContext *context, PlacedCascade &entry)
 {
     const CascadeModel *model = entry.model;
-    const int32_t tolerance = context->tolerance;
-    const ToleranceCounts counts = toleranceCounts(context, model);
-    const int32_t strictCount = counts.strictCount;
-    int32_t forgivable = counts.forgivable;
-    int32_t sum = 0, previousThreshold = 0;
-    for (uint32_t position = 0;; ++position) {
-        if (position >= entry.placed && !placeNextStep(&entry, *context))
-            break;
-        const PlacedStep &step = entry.steps[position];
-        const int32_t threshold = step.threshold;
-        if (step.kind >= kFeatureKinds)
-            return -1; /* damaged model data: reject rather than read past the table */
-        const int32_t vote = step.isRect ? evaluatePlacedRect(context, step.rect)
-                                         : context->features[step.kind](context, step.record);
-        if (tolerance <= 0) {
-            sum += vote;
-            if (sum < threshold)
+    int32_t sum = 0;
+    uint32_t position = 0;
+    if (context->tolerance <= 0) {
+        for (;;) {
+            for (const uint32_t placed = entry.placed; position < placed; ++position) {
+                const PlacedFeature &step = entry.steps[position];
+                sum += evaluatePlacedFeature(context, step);
+                if (sum < step.threshold)
+                    return -1;
+            }
+            const PlaceAnswer answer = placeNextStep(&entry, *context);
+            if (answer == kNoFurtherStep)
+                break;
+            if (answer == kDamagedStep)
                 return -1;
-        } else if (sum + vote >= threshold) {
-            sum += vote;
-        } else {
-            if (int32_t(position) < strictCount || forgivable <= 0)
-                return -1;
-            --forgivable;
-            sum += threshold - previousThreshold;
         }
-        previousThreshold = threshold;
+    } else {
+        const ToleranceCounts counts = toleranceCounts(context, model);
+        int32_t forgivable = counts.forgivable, previousThreshold = 0;
+        for (;;) {
+            for (const uint32_t placed = entry.placed; position < placed; ++position) {
+                const PlacedFeature &step = entry.steps[position];
+                const int32_t threshold = step.threshold;
+                const int32_t vote = evaluatePlacedFeature(context, step);
+                if (sum + vote >= threshold) {
+                    sum += vote;
+                } else {
+                    if (int32_t(position) < counts.strictCount || forgivable <= 0)
+                        return -1;
+                    --forgivable;
+                    sum += threshold - previousThreshold;
+                }
+                previousThreshold = threshold;
+            }
+            const PlaceAnswer answer = placeNextStep(&entry, *context);
+            if (answer == kNoFurtherStep)
+                break;
+            if (answer == kDamagedStep)
+                return -1;
+        }
     }
     return int32_t((uint32_t(sum - model->offset) * model->scale) >> 16);
 }
