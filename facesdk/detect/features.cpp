@@ -240,6 +240,31 @@ FeatureOrientation profileOrientation(int32_t roll, bool negativeView)
 
 /* ---- placing a record for one scale ---- */
 
+namespace {
+
+/* Each kind's figure extent, looked up rather than built for every record placed. */
+struct FigureExtent {
+    int loX, hiX, loY, hiY;
+};
+
+struct FigureExtents {
+    FigureExtent kind[kFeatureKinds];
+};
+
+constexpr FigureExtents figureExtents()
+{
+    FigureExtents e{};
+    for (int kind = 0; kind < kFeatureKinds; ++kind) {
+        const Figure f = baseFigure(kind);
+        e.kind[kind] = FigureExtent{f.loX, f.hiX, f.loY, f.hiY};
+    }
+    return e;
+}
+
+constexpr FigureExtents kFigureExtents = figureExtents();
+
+} // namespace
+
 bool placeFeature(const WindowContext *context, int orientation, const void *record, PlacedFeature *placed)
 {
     const uint8_t *bytes = static_cast<const uint8_t *>(record);
@@ -247,7 +272,7 @@ bool placeFeature(const WindowContext *context, int orientation, const void *rec
     if (orientation < 0 || orientation >= kOrientationCount || kind >= kFeatureKinds)
         return false;
     const Orientation o = kOrientations[orientation];
-    const Figure figure = baseFigure(kind);
+    const FigureExtent &figure = kFigureExtents.kind[kind];
     const bool rectangle = kind >= kFirstRectangleKind;
     const RectFeatureRecord *r = static_cast<const RectFeatureRecord *>(record);
     const BlockFeatureRecord *b = static_cast<const BlockFeatureRecord *>(record);

@@ -80,17 +80,21 @@ struct AngleFeatureTables {
     }
 };
 
-const AngleFeatureTables &angleFeatureTables()
-{
-    static const AngleFeatureTables tables;
-    return tables;
-}
+/* made at load time: the evaluator tables it copies are constant data */
+const AngleFeatureTables kAngleFeatureTables;
 
-const FeatureEvaluator *frontalFeatures(int index) { return angleFeatureTables().frontal[index]; }
+const FeatureEvaluator *frontalFeatures(int index) { return kAngleFeatureTables.frontal[index]; }
+
+/* angleIndex, inlined for the windows */
+inline int angleIndexOf(int32_t roll)
+{
+    const int32_t v = roll < 0 ? roll + 360 : roll;
+    return ((v + 15) >> 4) + (v >= 240 ? 1 : 0);
+}
 
 const FeatureEvaluator *profileFeatures(int index, bool negativeView)
 {
-    return angleFeatureTables().profile[index * 2 + (negativeView ? 1 : 0)];
+    return kAngleFeatureTables.profile[index * 2 + (negativeView ? 1 : 0)];
 }
 
 /* ---- window sums ---- */
@@ -368,8 +372,11 @@ WindowContext makeContext(const FaceDetector *detector, const WindowReader &read
  * that the windows of a scan skip the placement arithmetic. Records are placed as windows first
  * reach them, and a few recent combinations are kept, replaced in turn. */
 
-/* two entries for each slot of the cascade tables */
-constexpr int kPlacedCascades = 2 * kViewCount * kCascadeTableSize;
+/* Slots: one for each entry of the cascade tables, then the verification cascade, the eye
+ * cascade and the eye verification cascade (evaluateVerifyWindow asks all three); two entries
+ * each. */
+constexpr int kVerifySlot = kViewCount * kCascadeTableSize;
+constexpr int kPlacedCascades = 2 * (kVerifySlot + 3);
 
 } // namespace
 
@@ -410,7 +417,7 @@ PlaceAnswer placeNextStep(PlacedCascade *entry, const WindowContext &context)
 }
 
 /* The placed cascade of the context's scale, base, stride and orientation for the model of a
- * cascade-table slot, made when missing; null when it cannot be allocated or the orientation is
+ * slot (see kPlacedCascades), made when missing; null when it cannot be allocated or the orientation is
  * unknown. Each slot keeps two entries, as the scans alternate between two scales. */
 PlacedCascade *placedCascade(FaceDetector *detector, const WindowContext &context, const CascadeModel *model,
                              int slot)
@@ -493,12 +500,14 @@ int evaluatePlacedCascade(const WindowContext *context, PlacedCascade &entry)
     uint32_t position = 0;
     if (context->tolerance <= 0) {
         for (;;) {
-            for (const uint32_t placed = entry.placed; position < placed; ++position) {
-                const PlacedFeature &step = entry.steps[position];
-                sum += evaluatePlacedFeature(context, step);
-                if (sum < step.threshold)
+            /* the steps never move: the entry's array holds the whole model */
+            const PlacedFeature *step = entry.steps + position, *end = entry.steps + entry.placed;
+            for (; step < end; ++step) {
+                sum += evaluatePlacedFeature(context, *step);
+                if (sum < step->threshold)
                     return -1;
             }
+            position = entry.placed;
             const PlaceAnswer answer = placeNextStep(&entry, *context);
             if (answer == kNoFurtherStep)
                 break;
@@ -557,13 +566,21 @@ int windowContextAt(FaceDetector *detector, int32_t x, int32_t y, bool normalise
     return 0;
 }
 
-const FeatureEvaluator *windowFeatures(const FaceDetector *detector)
+namespace {
+
+/* The feature table of an angle index and view, or null for an index of no table. */
+inline const FeatureEvaluator *featuresAt(int index, int32_t view)
 {
-    const int index = angleIndex(detector->roll);
     if (index < 0 || index >= kAngleIndexCount)
         return nullptr;
-    const int32_t view = detector->view;
     return cascadeView(view) == kViewFrontal ? frontalFeatures(index) : profileFeatures(index, view < 0);
+}
+
+} // namespace
+
+const FeatureEvaluator *windowFeatures(const FaceDetector *detector)
+{
+    return featuresAt(angleIndexOf(detector->roll), detector->view);
 }
 
 int evaluateWindow(FaceDetector *detector, int32_t x, int32_t y, int flags)
@@ -576,17 +593,20 @@ int evaluateWindow(FaceDetector *detector, int32_t x, int32_t y, int flags)
     if (detector->modelBase == 22 && !(flags & (kWindowVariant1 | kWindowNoChecks)))
         viewAndRollChecks(detector, reader, windowSize);
 
-    const FeatureEvaluator *features = windowFeatures(detector);
+    /* the checks may have changed the roll or view */
+    const int32_t view = detector->view;
+    const int index = angleIndexOf(detector->roll);
+    const FeatureEvaluator *features = featuresAt(index, view);
     if (!features)
         return kWindowOutside;
-    const int index = angleIndex(detector->roll);
-    const CascadeModel *const *table = detector->cascades.tables[cascadeView(detector->view)];
+    const int tableView = cascadeView(view);
+    const CascadeModel *const *table = detector->cascades.tables[tableView];
     const int slot = index * 4 + (detector->modelBase == 22 ? 2 : 0) + (flags & kWindowVariant1);
     const CascadeModel *model = table ? table[slot] : nullptr;
     if (!model)
         return kWindowOutside;
     const WindowContext context = makeContext(detector, reader, detector->cascadeTolerance, features);
-    PlacedCascade *placed = placedCascade(detector, context, model, cascadeView(detector->view) * kCascadeTableSize + slot);
+    PlacedCascade *placed = placedCascade(detector, context, model, tableView * kCascadeTableSize + slot);
     return placed ? evaluatePlacedCascade(&context, *placed) : evaluateCascade(&context, model);
 }
 
@@ -597,11 +617,15 @@ int evaluateVerifyWindow(FaceDetector *detector, int32_t x, int32_t y)
     const int rc = placeAndNormalise(detector, x, y, true, &reader, &windowSize);
     if (rc != 0)
         return rc;
-    const int index = angleIndex(detector->roll);
-    if (index < 0 || index >= kAngleIndexCount || !detector->cascades.verify)
+    const int index = angleIndexOf(detector->roll);
+    const CascadeSet &cascades = detector->cascades;
+    const CascadeModel *model = cascades.verify;
+    if (index < 0 || index >= kAngleIndexCount || !model)
         return kWindowOutside;
     const WindowContext context = makeContext(detector, reader, 0, frontalFeatures(index));
-    return evaluateCascade(&context, detector->cascades.verify);
+    const int slot = kVerifySlot + (model == cascades.eye ? 1 : model == cascades.eyeVerify ? 2 : 0);
+    PlacedCascade *placed = placedCascade(detector, context, model, slot);
+    return placed ? evaluatePlacedCascade(&context, *placed) : evaluateCascade(&context, model);
 }
 
 /* ---- thresholds and rolls ---- */
@@ -648,11 +672,7 @@ int snapRoll(int32_t roll, int32_t offset)
     return best;
 }
 
-int angleIndex(int32_t roll)
-{
-    const int32_t v = roll < 0 ? roll + 360 : roll;
-    return ((v + 15) >> 4) + (v >= 240 ? 1 : 0);
-}
+int angleIndex(int32_t roll) { return angleIndexOf(roll); }
 
 /* ---- scene statistics ---- */
 

@@ -574,3 +574,38 @@ TEST_F(WindowTest, CascadesPlacedPerScaleAnswerAsTheirEvaluators)
     EXPECT_GT(checked, 10000);
     EXPECT_GT(passed, 0); /* some windows run a whole cascade */
 }
+
+TEST_F(WindowTest, VerificationAndEyeCascadesPlacedPerScaleAnswerAsTheirEvaluators)
+{
+    /* evaluateVerifyWindow asks the verification cascade, or an eye cascade put in its place, from
+     * placed records: the same answers as the plain evaluation, across scales that come back */
+    const CascadeSet trained = detector->cascades;
+    std::mt19937 random(5);
+    prepare(90, 90, [&random](int x, int y) { return uint8_t(50 + (x * 5 + y * 3) % 110 + random() % 40); });
+    detector->cascades = trained;
+    int checked = 0, passed = 0;
+    for (const CascadeModel *model : {trained.verify, trained.eye, trained.eyeVerify, trained.verify}) {
+        ASSERT_NE(model, nullptr);
+        detector->cascades.verify = model;
+        for (uint32_t scale : {1024u, 1126u, 1700u, 1024u})
+            for (int32_t roll : {0, 90, -30, 45, 180, -120}) {
+                setWindowModel(detector, 14, 0, 0);
+                detector->roll = roll;
+                setScanScale(detector, scale);
+                const int32_t size = int32_t((uint64_t(scale) * 14) >> 10);
+                for (int y = 0; y + size + 2 < 90; y += 5)
+                    for (int x = 0; x + size + 2 < 90; x += 3) {
+                        WindowContext c;
+                        const int rc = windowContextAt(detector, x + 1, y + 1, true, windowFeatures(detector), 0, &c);
+                        const int expected = rc != 0 ? rc : evaluateCascade(&c, model);
+                        const int got = evaluateVerifyWindow(detector, x + 1, y + 1);
+                        ASSERT_EQ(got, expected) << "scale " << scale << " roll " << roll << " at " << x << "," << y;
+                        ++checked;
+                        passed += got > 0;
+                    }
+            }
+    }
+    detector->cascades = trained;
+    EXPECT_GT(checked, 10000);
+    EXPECT_GT(passed, 0);
+}
