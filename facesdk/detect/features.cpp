@@ -263,6 +263,20 @@ constexpr FigureExtents figureExtents()
 
 constexpr FigureExtents kFigureExtents = figureExtents();
 
+struct RectangleCornerLists {
+    placedfeatures::Corners kind[kFeatureKinds - kFirstRectangleKind];
+};
+
+constexpr RectangleCornerLists rectangleCornerLists()
+{
+    RectangleCornerLists l{};
+    for (int kind = kFirstRectangleKind; kind < kFeatureKinds; ++kind)
+        l.kind[kind - kFirstRectangleKind] = placedfeatures::rectangleCorners(kind);
+    return l;
+}
+
+constexpr RectangleCornerLists kRectangleCorners = rectangleCornerLists();
+
 } // namespace
 
 bool placeFeature(const WindowContext *context, int orientation, const void *record, PlacedFeature *placed)
@@ -302,5 +316,10 @@ bool placeFeature(const WindowContext *context, int orientation, const void *rec
     placed->votes = rectangle ? r->votes : b->votes;
     placed->op = uint8_t(2 * kind + (o.flipX != o.flipY ? 1 : 0));
     placed->shift = rectangle ? r->shift : 0;
+    if (rectangle) {
+        const placedfeatures::Corners &corners = kRectangleCorners.kind[kind - kFirstRectangleKind];
+        for (int i = 0; i < corners.count; ++i)
+            placed->corners[i] = placed->origin + corners.at[i].x * placed->stepX + corners.at[i].y * placed->stepY;
+    }
     return true;
 }

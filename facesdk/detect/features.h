@@ -88,6 +88,8 @@ struct PlacedFeature {
     const int16_t *votes;       /* the record's votes */
     uint8_t op;                 /* kind x 2, + 1 when the orientation mirrors the figure */
     uint8_t shift;              /* rectangle kinds: the record's shift */
+    int32_t corners[9];         /* rectangle kinds: integral entries from the window's corner to
+                                 * each of the figure's corners (placedfeatures::rectangleCorners) */
 };
 
 /* The orientation whose table this is, or -1. */
@@ -172,17 +174,17 @@ struct RectangleCorners {
 /* The weighted corner sum v of a rectangle kind, in 32-bit wrapping arithmetic like the
  * integral: the same as the rectangles' weighted sums. */
 template <int Kind, bool Mirrored, size_t... I>
-__attribute__((always_inline)) inline uint32_t cornerSum(const uint32_t *anchor, ptrdiff_t stepX, ptrdiff_t stepY, std::index_sequence<I...>)
+__attribute__((always_inline)) inline uint32_t cornerSum(const uint32_t *anchor, const PlacedFeature &p, std::index_sequence<I...>)
 {
     constexpr const Corners &c = RectangleCorners<Kind>::value;
     constexpr int sign = Mirrored ? -1 : 1;
-    return (0u + ... + (uint32_t(sign * c.at[I].weight) * anchor[c.at[I].x * stepX + c.at[I].y * stepY]));
+    return (0u + ... + (uint32_t(sign * c.at[I].weight) * anchor[p.corners[I]]));
 }
 
 template <int Kind, bool Mirrored>
 __attribute__((always_inline)) inline int rectangleVote(const WindowContext *context, const PlacedFeature &p)
 {
-    const uint32_t v = cornerSum<Kind, Mirrored>(context->corner + p.origin, p.stepX, p.stepY,
+    const uint32_t v = cornerSum<Kind, Mirrored>(context->corner, p,
                                                   std::make_index_sequence<size_t(RectangleCorners<Kind>::value.count)>());
     /* f = ((v x normalisation) >> shift) x inverse squared scale, every product in 32 bits */
     const int32_t normalised = int32_t(v * uint32_t(context->normalisation)) >> p.shift;

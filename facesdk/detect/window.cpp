@@ -376,6 +376,8 @@ WindowContext makeContext(const FaceDetector *detector, const WindowReader &read
  * cascade and the eye verification cascade (evaluateVerifyWindow asks all three); two entries
  * each. */
 constexpr int kVerifySlot = kViewCount * kCascadeTableSize;
+constexpr uintptr_t kCacheLine = 64;
+static_assert(sizeof(PlacedFeature) == kCacheLine, "a placed step fills one cache line");
 constexpr int kPlacedCascades = 2 * (kVerifySlot + 3);
 
 } // namespace
@@ -389,7 +391,8 @@ struct PlacedCascade {
     uint32_t capacity;          /* steps allocated, at least the model's records */
     uint32_t placed;            /* steps placed so far, in cascade order */
     uint32_t used;              /* when the entry was last asked for */
-    PlacedFeature *steps;
+    PlacedFeature *steps;       /* in stepsBlock, at a cache line's start */
+    void *stepsBlock;           /* the allocation */
 };
 
 namespace {
@@ -450,8 +453,12 @@ PlacedCascade *placedCascade(FaceDetector *detector, const WindowContext &contex
         return nullptr;
     PlacedCascade &e = ways[ways[1].used < ways[0].used ? 1 : 0];
     if (e.capacity < steps) {
-        allocatorFree(detector->allocator, e.steps);
-        e.steps = static_cast<PlacedFeature *>(allocatorAlloc(detector->allocator, uint32_t(sizeof(PlacedFeature) * steps)));
+        /* one cache line per step: the steps start on a line */
+        allocatorFree(detector->allocator, e.stepsBlock);
+        e.stepsBlock = allocatorAlloc(detector->allocator, uint32_t(sizeof(PlacedFeature) * steps + kCacheLine - 1));
+        e.steps = e.stepsBlock ? reinterpret_cast<PlacedFeature *>((reinterpret_cast<uintptr_t>(e.stepsBlock) + kCacheLine - 1) &
+                                                                   ~uintptr_t(kCacheLine - 1))
+                               : nullptr;
         e.capacity = e.steps ? steps : 0;
         if (!e.steps) {
             e.model = nullptr;
@@ -549,7 +556,7 @@ void releasePlacedCascades(FaceDetector *detector)
     if (!detector->placedCascades)
         return;
     for (int i = 0; i < kPlacedCascades; ++i)
-        allocatorFree(detector->allocator, detector->placedCascades[i].steps);
+        allocatorFree(detector->allocator, detector->placedCascades[i].stepsBlock);
     allocatorFree(detector->allocator, detector->placedCascades);
     detector->placedCascades = nullptr;
 }
