@@ -266,13 +266,18 @@ void refineFrontalRoll(FaceDetector *detector, const WindowReader &w, const Chec
     const int32_t b = int32_t(sumOf(w, r[1]));
     if (int32_t(uint32_t(a) - 3u * uint32_t(b)) < 0)
         return; /* gate: no eye band */
+    /* the cheek columns are read only while they can still turn the roll */
     const int32_t k = checkerboard(w, r + 2);
+    if (k == 0)
+        return;
     const int32_t right = int32_t(sumOf(w, r[6]) - sumOf(w, r[7]));
+    if (k > 0 ? right <= 0 : right >= 0)
+        return;
     const int32_t left = int32_t(sumOf(w, r[8]) - sumOf(w, r[9]));
     int32_t refined = roll;
-    if (k > 0 && right > 0 && left < 0)
+    if (k > 0 && left < 0)
         refined = roll - 30;
-    else if (k < 0 && right < 0 && left > 0)
+    else if (k < 0 && left > 0)
         refined = roll + 30;
     if (refined > 180)
         refined -= 360;
