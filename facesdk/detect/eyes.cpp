@@ -56,12 +56,20 @@ struct EyeSearch {
     int32_t earlyAccept;           /* 0: none */
     const int32_t *polygonX;       /* direct mode: window centres must lie in this quadrilateral */
     const int32_t *polygonY;
+    const int32_t *bounds;         /* the search bounds: windows lie inside them */
 };
 
-/* Asks the window with its corner at (x, y) (0-based) of size M inside bounds; adds to sum. */
-void askEye(EyeSearch &s, const int32_t bounds[4], int32_t x, int32_t y, int32_t M, int32_t O, int64_t *sum)
+/* Asks the window with its corner at (x, y) (0-based) of size M, inside the search bounds and
+ * centred in `half`; adds to sum. A window need not lie inside its half: an eye sits about a
+ * sixth of the bounds from the middle, and windows a third of the bounds wide that had to stay
+ * in their half could not reach past it towards the middle, so the hits, and the eye placed at
+ * their mean, would lean outwards. */
+void askEye(EyeSearch &s, const int32_t half[4], int32_t x, int32_t y, int32_t M, int32_t O, int64_t *sum)
 {
-    if (x < bounds[0] || y < bounds[1] || x + M > bounds[0] + bounds[2] || y + M > bounds[1] + bounds[3])
+    const int32_t *b = s.bounds;
+    if (x < b[0] || y < b[1] || x + M > b[0] + b[2] || y + M > b[1] + b[3])
+        return;
+    if (x + M / 2 < half[0] || y + M / 2 < half[1] || x + M / 2 >= half[0] + half[2] || y + M / 2 >= half[1] + half[3])
         return;
     const int64_t cx = x + M / 2 - s.exclusionX, cy = y + M / 2 - s.exclusionY;
     if (cx * cx + cy * cy < int64_t(s.exclusionRadius) * s.exclusionRadius)
@@ -319,6 +327,7 @@ void searchScales(EyeSearch &search, const int32_t bounds[4], int32_t E, int sca
         sizes[i] = productQ10HalfUp(sizes[i - 1], 931);
     int32_t halves[2][4];
     halvesOf(bounds, halves);
+    search.bounds = bounds;
     d->modelBase = 14;
     d->view = 0;
     d->scoreThreshold = 100;
