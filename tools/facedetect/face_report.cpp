@@ -14,6 +14,23 @@ double overlap(const facedata::BoxF &a, const int b[4])
     return uni > 0 ? inter / uni : 0;
 }
 
+/* Adds the errors of two reported eye centres, taken in either order, whichever fits better. */
+void measureEyes(const facedata::PointF &l, const facedata::PointF &r, const std::vector<QPoint> &eyes, double eyeBound,
+                 EyeFigures *figures)
+{
+    const double iod = std::hypot(r.x - l.x, r.y - l.y);
+    if (eyes.size() != 2 || iod <= 0)
+        return;
+    auto dist = [](const facedata::PointF &a, const QPoint &b) { return std::hypot(a.x - b.x(), a.y - b.y()); };
+    const double straight = std::max(dist(l, eyes[0]), dist(r, eyes[1]));
+    const double crossed = std::max(dist(l, eyes[1]), dist(r, eyes[0]));
+    const bool swap = crossed < straight;
+    const double e1 = dist(l, eyes[swap ? 1 : 0]) / iod, e2 = dist(r, eyes[swap ? 0 : 1]) / iod;
+    ++figures->measured;
+    figures->errorSum += (e1 + e2) / 2;
+    figures->within += e1 <= eyeBound && e2 <= eyeBound;
+}
+
 } // namespace
 
 void addPhotoFigures(const std::vector<facedata::Face> &annotated, const std::vector<FoundFace> &detected,
@@ -48,22 +65,33 @@ void addPhotoFigures(const std::vector<facedata::Face> &annotated, const std::ve
         figures->found += counted;
         const FoundFace &d = detected[size_t(faceMatch[i])];
         const facedata::Shape &points = annotated[i].points;
-        if (d.eyes.size() != 2 || points.size() != size_t(facedata::kPointCount))
+        if (points.size() != size_t(facedata::kPointCount))
             continue;
         const facedata::PointF l = facedata::leftEyeCentre(points), r = facedata::rightEyeCentre(points);
-        const double iod = std::hypot(r.x - l.x, r.y - l.y);
-        if (iod <= 0)
-            continue;
-        auto dist = [](const facedata::PointF &a, const QPoint &b) { return std::hypot(a.x - b.x(), a.y - b.y()); };
-        /* the reported eyes in either order, whichever fits better */
-        const double straight = std::max(dist(l, d.eyes[0]), dist(r, d.eyes[1]));
-        const double crossed = std::max(dist(l, d.eyes[1]), dist(r, d.eyes[0]));
-        const bool swap = crossed < straight;
-        const double e1 = dist(l, d.eyes[swap ? 1 : 0]) / iod, e2 = dist(r, d.eyes[swap ? 0 : 1]) / iod;
-        ++figures->eyesMeasured;
-        figures->eyeErrorSum += (e1 + e2) / 2;
-        figures->eyesWithin += e1 <= eyeBound && e2 <= eyeBound;
+        measureEyes(l, r, d.eyes, eyeBound, &figures->detectorEyes);
+        measureEyes(l, r, d.fittedEyes, eyeBound, &figures->fittedEyes);
     }
     for (int m : detectionMatched)
         figures->falseDetections += m == 0;
+}
+
+EyeFigures &EyeFigures::operator+=(const EyeFigures &other)
+{
+    measured += other.measured;
+    errorSum += other.errorSum;
+    within += other.within;
+    return *this;
+}
+
+ReportFigures &ReportFigures::operator+=(const ReportFigures &other)
+{
+    photos += other.photos;
+    faces += other.faces;
+    found += other.found;
+    allFaces += other.allFaces;
+    allFound += other.allFound;
+    falseDetections += other.falseDetections;
+    detectorEyes += other.detectorEyes;
+    fittedEyes += other.fittedEyes;
+    return *this;
 }

@@ -1,11 +1,20 @@
 // Figures of the engine's detection on annotated photos: which annotated faces were found,
-// which detections found no face, and how far the eye centres fall from the annotated ones.
+// which detections found no face, and how far the eye centres fall from the annotated ones,
+// the detector's and those of the engine's fit.
 #pragma once
 
 #include "tools/facedata/face_data.h"
 #include "tools/facedetect/face_run.h"
 
 #include <vector>
+
+struct EyeFigures {
+    int measured = 0;           // matched faces with two eye centres
+    double errorSum = 0;        // sum over measured faces of the mean eye-centre error / inter-ocular distance
+    int within = 0;             // measured faces whose two eye errors are both within the bound
+
+    EyeFigures &operator+=(const EyeFigures &other);
+};
 
 struct ReportFigures {
     int photos = 0;
@@ -14,9 +23,10 @@ struct ReportFigures {
     int allFaces = 0;           // every annotated face
     int allFound = 0;
     int falseDetections = 0;    // detections that match no annotated face
-    int eyesMeasured = 0;       // matched faces whose two eyes were reported
-    double eyeErrorSum = 0;     // sum over measured faces of the mean eye-centre error / inter-ocular distance
-    int eyesWithin = 0;         // measured faces whose two eye errors are both within the bound
+    EyeFigures detectorEyes;    // the eyes the detector reported
+    EyeFigures fittedEyes;      // the centres of the fitted eye points (fitted faces only)
+
+    ReportFigures &operator+=(const ReportFigures &other);
 };
 
 // A detection matches an annotated face when their boxes' intersection is at least 0.4 of their

@@ -80,13 +80,18 @@ ImageResult detectFile(BeautyEngine *engine, const QString &file, QImage *pictur
             fittedFlag(const_cast<VXL_FACE &>(f))) {
             for (int k = 0; k < kFittedPoints; ++k)
                 found.landmarks.push_back(QPoint(f.points[k].x, f.points[k].y));
-            found.eyes = {eyeCentre(f, kFirstEyePoints), eyeCentre(f, kSecondEyePoints)};
+            found.fittedEyes = {eyeCentre(f, kFirstEyePoints), eyeCentre(f, kSecondEyePoints)};
         }
         result.faces.push_back(found);
     }
     if (faces)
         engineFreeFaces(engine, faces, count);
     return result;
+}
+
+const std::vector<QPoint> &shownEyes(const FoundFace &face)
+{
+    return face.fittedEyes.empty() ? face.eyes : face.fittedEyes;
 }
 
 QByteArray resultsJson(const std::vector<ImageResult> &results)
@@ -96,7 +101,7 @@ QByteArray resultsJson(const std::vector<ImageResult> &results)
         QJsonArray faces;
         for (const FoundFace &f : r.faces) {
             QJsonArray eyes;
-            for (const QPoint &e : f.eyes)
+            for (const QPoint &e : shownEyes(f))
                 eyes.append(QJsonArray{e.x(), e.y()});
             QJsonObject face{{"box", QJsonArray{f.box[0], f.box[1], f.box[2], f.box[3]}},
                              {"score", f.score},
@@ -126,7 +131,7 @@ QImage drawFaces(const QImage &picture, const std::vector<FoundFace> &faces)
         painter.drawRect(f.box[0], f.box[1], f.box[2], f.box[3]);
         painter.setPen(QPen(QColor(240, 40, 40), pen));
         const int r = std::max(2, f.box[2] / 30);
-        for (const QPoint &e : f.eyes)
+        for (const QPoint &e : shownEyes(f))
             painter.drawEllipse(e, r, r);
         painter.setPen(QPen(QColor(250, 220, 40), std::max(1, pen / 2)));
         const int dot = std::max(1, f.box[2] / 80);

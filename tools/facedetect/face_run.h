@@ -16,10 +16,13 @@ struct FoundFace {
     int box[4] = {0, 0, 0, 0};  // x, y, width, height, pixels of the full-size image
     int score = 0;              // the face score the detector gave it (0..100, -1 when it failed)
     int roll = 0;               // degrees
-    std::vector<QPoint> eyes;   // centres of the eyes found (none, one or two), full-size pixels;
-                                // with landmarks, the centres of the fitted eye points
+    std::vector<QPoint> eyes;   // centres of the eyes the detector found (none, one or two), full-size pixels
+    std::vector<QPoint> fittedEyes; // centres of the fitted eye points, first eye first (empty: not fitted)
     std::vector<QPoint> landmarks;  // the 62 fitted points, full-size pixels (empty: not fitted)
 };
+
+// The eye centres a face is shown with: the fitted ones when it was fitted, else the detector's.
+const std::vector<QPoint> &shownEyes(const FoundFace &face);
 
 struct ImageResult {
     QString file;               // as given
@@ -35,7 +38,7 @@ struct ImageResult {
 ImageResult detectFile(BeautyEngine *engine, const QString &file, QImage *picture = nullptr, bool landmarks = false);
 
 // {"images": [{"file": ..., "faces": [{"box": [x, y, w, h], "score": s, "eyes": [[x, y], ...],
-//  "landmarks": [[x, y], ...]}], "ms": t}]}; "landmarks" only for fitted faces.
+//  "landmarks": [[x, y], ...]}], "ms": t}]}; "eyes" are shownEyes, "landmarks" only for fitted faces.
 QByteArray resultsJson(const std::vector<ImageResult> &results);
 
 // The picture with each face's box, eye centres and landmarks drawn.

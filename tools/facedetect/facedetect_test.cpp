@@ -67,6 +67,7 @@ TEST(FaceReportFigures, MatchesEachFaceOnceAndMeasuresEyes)
     FoundFace hit, second, stray;
     hit.box[0] = 102, hit.box[1] = 98, hit.box[2] = 40, hit.box[3] = 40;
     hit.eyes = {QPoint(131, 116), QPoint(110, 115)}; /* reported in the other order */
+    hit.fittedEyes = {QPoint(110, 115), QPoint(133, 115)}; /* the second eye 3 px off: 0.15 of the eye distance */
     second.box[0] = 104, second.box[1] = 104, second.box[2] = 38, second.box[3] = 38; /* the same face again */
     stray.box[0] = 0, stray.box[1] = 0, stray.box[2] = 30, stray.box[3] = 30;
     ReportFigures figures;
@@ -77,7 +78,21 @@ TEST(FaceReportFigures, MatchesEachFaceOnceAndMeasuresEyes)
     EXPECT_EQ(figures.found, 1);
     EXPECT_EQ(figures.allFound, 1);
     EXPECT_EQ(figures.falseDetections, 2); /* the duplicate and the stray */
-    EXPECT_EQ(figures.eyesMeasured, 1);
-    EXPECT_NEAR(figures.eyeErrorSum, (std::sqrt(2.0) / 20) / 2, 1e-9);
-    EXPECT_EQ(figures.eyesWithin, 1);
+    EXPECT_EQ(figures.detectorEyes.measured, 1);
+    EXPECT_NEAR(figures.detectorEyes.errorSum, (std::sqrt(2.0) / 20) / 2, 1e-9);
+    EXPECT_EQ(figures.detectorEyes.within, 1);
+    EXPECT_EQ(figures.fittedEyes.measured, 1);
+    EXPECT_NEAR(figures.fittedEyes.errorSum, (3.0 / 20) / 2, 1e-9);
+    EXPECT_EQ(figures.fittedEyes.within, 0);
+
+    /* a face the fit left without points has no fitted eyes to measure */
+    hit.fittedEyes.clear();
+    ReportFigures unfitted;
+    addPhotoFigures({near, far}, {second, hit, stray}, 0.5, 15, 0.08, &unfitted);
+    EXPECT_EQ(unfitted.detectorEyes.measured, 1);
+    EXPECT_EQ(unfitted.fittedEyes.measured, 0);
+    figures += unfitted;
+    EXPECT_EQ(figures.photos, 2);
+    EXPECT_EQ(figures.detectorEyes.measured, 2);
+    EXPECT_EQ(figures.fittedEyes.measured, 1);
 }
