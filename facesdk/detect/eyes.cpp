@@ -147,8 +147,9 @@ void boxAtPeak(const EyeHit *hits, int count, int32_t px, int32_t py, int32_t ou
         std::memset(out, 0, 16);
         return;
     }
-    out[0] = std::max<int32_t>(0, int32_t(sx / n) - size / 2);
-    out[1] = std::max<int32_t>(0, int32_t(sy / n) - size / 2);
+    /* the mean rounded to nearest: truncated, it put every eye up and to the left */
+    out[0] = std::max<int32_t>(0, int32_t((sx + n / 2) / n) - size / 2);
+    out[1] = std::max<int32_t>(0, int32_t((sy + n / 2) / n) - size / 2);
     out[2] = out[3] = size;
 }
 
@@ -470,8 +471,9 @@ int findEyes(FaceDetector *d, DetectedFace *face, const int32_t box[4], bool sco
                 const int64_t ex = int64_t(cx) * 1024 + ((c * vx - s * vy + 0x8000) >> 16);
                 const int64_t ey = int64_t(cy) * 1024 + ((s * vx + c * vy + 0x8000) >> 16);
                 const int32_t size = int32_t(int64_t(eb[2]) * step >> 10);
-                placed[0] = int32_t((ex - int64_t(size) * 512) >> 10);
-                placed[1] = int32_t((ey - int64_t(size) * 512) >> 10);
+                /* the corner rounded to nearest, not truncated (another step up and left) */
+                placed[0] = roundQ10(int32_t(ex - int64_t(size) * 512));
+                placed[1] = roundQ10(int32_t(ey - int64_t(size) * 512));
                 placed[2] = placed[3] = size;
             }
             const int32_t whole[4] = {0, 0, W, H};
