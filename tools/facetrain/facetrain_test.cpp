@@ -129,9 +129,9 @@ std::string compare(const facedata::MadeFace &made, const TurnCase &c, const Det
 } // namespace
 
 /* Disabled: the tables trained so far find the upright made faces but miss or misplace many of
- * those at the in-between rolls and the turned views (23 of these 40 faces fail a tolerance,
- * most of them by an eye a quarter to a half of the eye distance off, or no face or the wrong
- * view at +-45 degrees of roll and at the turned views); enable it with tables that meet it. */
+ * those at the in-between rolls and the turned views (17 of these 40 faces fail a tolerance: 9
+ * find no face, the others the wrong view, box or roll, or an eye a quarter to one eye distance
+ * off); enable it with tables that meet it. */
 TEST(TrainedDetector, DISABLED_FindsMadeFacesAtEveryRollAndBothTurnsOfEachSide)
 {
     ASSERT_FALSE(bank().faces.empty());

@@ -246,6 +246,20 @@ void jitteredBox(const MadeFace &face, Random &rng, float position, float size, 
     out[2] = out[3] = int32_t(std::lround(side));
 }
 
+/* A box around the made face as the detector reports it, for the eye search: on the made scenes
+ * and the annotated photos (facereport) the detector's boxes are 1.08 to 1.16 times the
+ * annotated side, spread by about 0.15 of it, their centres within about 0.07 of it. The eye
+ * windows are a third of this box, and the eye model has to find the eye centres in them. */
+void reportedBox(const MadeFace &face, Random &rng, int32_t out[4])
+{
+    const float side = face.box.width * float(rng.uniform(0.9, 1.3));
+    const float cx = face.box.x + face.box.width / 2 + face.box.width * float(rng.uniform(-0.1, 0.1));
+    const float cy = face.box.y + face.box.height / 2 + face.box.width * float(rng.uniform(-0.1, 0.1));
+    out[0] = int32_t(std::lround(cx - side / 2));
+    out[1] = int32_t(std::lround(cy - side / 2));
+    out[2] = out[3] = int32_t(std::lround(side));
+}
+
 bool boxInside(const int32_t box[4], int width, int height)
 {
     return box[0] >= 0 && box[1] >= 0 && box[0] + box[2] <= width && box[1] + box[3] <= height && box[2] > 13;
@@ -285,7 +299,10 @@ void cutPositives(const ModelPlan &plan, const FaceMaker &maker, uint64_t index,
     MadeFace face = makeFace(maker, plan, index, rng, side, 2.0f);
     Luma luma = lumaOf(face.image);
     int32_t box[4];
-    jitteredBox(face, rng, 0.05f, 0.1f, box);
+    if (plan.kind == WindowKind::Eye)
+        reportedBox(face, rng, box);
+    else
+        jitteredBox(face, rng, 0.05f, 0.1f, box);
     if (!boxInside(box, luma.width, luma.height))
         return;
     if (plan.kind == WindowKind::FaceScore) {
@@ -462,12 +479,12 @@ private:
             }
             return examined;
         }
-        /* eyes: the eye crop of a made face, every window away from both eyes */
+        /* eyes: the eye crop of a made face, windows away from both eyes */
         const float side = float(rng.uniform(40, 110));
         MadeFace face = makeFace(maker_, plan_, frame + (1ull << 40), rng, side, 2.0f);
         Luma luma = lumaOf(face.image);
         int32_t box[4];
-        jitteredBox(face, rng, 0.08f, 0.15f, box);
+        reportedBox(face, rng, box);
         if (rng.chance(0.25)) { /* or a box off the face */
             box[0] += int32_t(box[2] * rng.uniform(-0.6, 0.6));
             box[1] += int32_t(box[3] * rng.uniform(-0.6, 0.6));
@@ -478,26 +495,48 @@ private:
         if (!picture.load(c.luma.pixels.data(), c.luma.width, c.luma.height))
             return 0;
         const PointF eyes[2] = {toCrop(c, face.leftEye), toCrop(c, face.rightEye)};
-        /* every window whose centre is a tenth of the window from both eyes is a negative, so
-         * that windows beside an eye do not vote for it */
-        const float nearShare = 0.1f;
+        /* Every window whose centre is a tenth of the window from both eyes is a negative. Those
+         * beside an eye are the ones that pull its hits, and the eye placed at their mean, off
+         * its centre (the more so as the search keeps the second eye 0.4 of the box from the
+         * first, beyond the other eye in boxes about three eye distances wide, and takes the
+         * hits around that point): four in five negatives are chosen among the windows within
+         * 0.7 of a window of an eye, the rest elsewhere, all at random. */
+        const float nearShare = 0.1f, besideShare = 0.7f, besideTake = 0.8f;
+        struct Passed {
+            int32_t x, y;
+            uint32_t scale;
+        };
+        std::vector<Passed> passed[2]; /* beside an eye, elsewhere */
+        d->cascades.eye = d->cascades.eyeVerify = partial;
         for (uint32_t scale : eyeScales(c.eyeWindow)) {
             const int32_t m = windowForScale(scale, 14);
             picture.setWindow(14, 0, 0, scale);
-            for (int32_t y = rng.below(2); y + m <= c.luma.height && out->size() < cap; y += 2)
-                for (int32_t x = rng.below(2); x + m <= c.luma.width && out->size() < cap; x += 2) {
+            for (int32_t y = rng.below(2); y + m <= c.luma.height; y += 2)
+                for (int32_t x = rng.below(2); x + m <= c.luma.width; x += 2) {
                     const float cx = x + m / 2.0f, cy = y + m / 2.0f;
-                    bool near = false;
+                    float nearest = 1e9f;
                     for (const PointF &e : eyes)
-                        near |= std::hypot(cx - e.x, cy - e.y) < nearShare * m;
-                    if (near)
+                        nearest = std::min(nearest, std::hypot(cx - e.x, cy - e.y));
+                    if (nearest < nearShare * m)
                         continue;
                     ++examined;
-                    d->cascades.eye = d->cascades.eyeVerify = partial;
-                    picture.setWindow(14, 0, 0, scale);
                     if (evaluateEyeWindow(d, x + 1, y + 1, 0) >= 1)
-                        cutWindow(picture, x, y, out);
+                        passed[nearest < besideShare * m ? 0 : 1].push_back(Passed{x, y, scale});
                 }
+        }
+        /* up to cap of the windows that pass: beside the eyes first, the rest from elsewhere (or
+         * beside, when elsewhere has too few) */
+        const size_t besideWanted = std::min(passed[0].size(), size_t(std::lround(float(cap) * besideTake)));
+        const size_t wanted[2] = {std::max(besideWanted, cap - std::min(cap, passed[1].size())), cap};
+        for (int k = 0; k < 2; ++k) {
+            std::vector<Passed> &list = passed[k];
+            const size_t take = std::min({list.size(), wanted[k], cap - out->size()});
+            for (size_t i = 0; i < take; ++i) {
+                const size_t left = list.size() - i;
+                std::swap(list[i], list[i + std::min(left - 1, size_t(rng.uniform(0, double(left))))]);
+                picture.setWindow(14, 0, 0, list[i].scale);
+                cutWindow(picture, list[i].x, list[i].y, out);
+            }
         }
         return examined;
     }
@@ -564,7 +603,8 @@ uint32_t scaleForTarget(const TrainedModel &model, const SampleStore &validation
 /* The eye model's Q16 score scale. The eye search keeps a window as a hit from score 100 and
  * places each eye at the middle of the hits around the strongest cluster: the scale puts score
  * 100 at the margin that only a tenth of the windows away from the eyes that pass the cascade
- * reach, so that the hits gather on the eyes rather than spread over each half of the face. */
+ * reach (most of them beside the eyes, as the negatives are chosen), so that the hits gather on
+ * the eyes rather than spread around them. */
 uint32_t eyeHitScale(const ModelPlan &plan, const FaceMaker &maker, TrainedModel &model, const TrainOptions &options)
 {
     SampleStore passing;
