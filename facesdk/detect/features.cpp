@@ -137,16 +137,6 @@ Placement placeRect(const WindowContext *c, const RectFeatureRecord *r, const Fi
     return p;
 }
 
-/* The vote of a rectangle feature's weighted sum v. */
-inline int rectVote(const WindowContext *c, const RectFeatureRecord *r, uint32_t v)
-{
-    /* f = ((v x normalisation) >> shift) x inverse squared scale, every product in 32 bits */
-    const int32_t normalised = int32_t(v * uint32_t(c->normalisation)) >> r->shift;
-    int32_t f = int32_t(uint32_t(normalised) * uint32_t(c->inverseSquaredScale));
-    f = f < -1048576 ? -1048576 : f > 1048575 ? 1048575 : f;
-    return r->votes[(f + 1048576) >> 15];
-}
-
 template <int Kind, int Orient>
 int evaluateFeature(const WindowContext *c, const void *record)
 {
@@ -175,7 +165,7 @@ int evaluateFeature(const WindowContext *c, const void *record)
         uint32_t v = 0;
         for (int i = 0; i < figure.count; ++i)
             v += uint32_t(figure.rects[i].weight) * rectSum(c, p, figure.rects[i]);
-        return rectVote(c, r, v);
+        return rectangleSumVote(c, v, r->shift, r->votes);
     }
 }
 

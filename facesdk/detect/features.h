@@ -99,6 +99,17 @@ int featureTableOrientation(const FeatureEvaluator *table);
  * window's extent. */
 bool placeFeature(const WindowContext *context, int orientation, const void *record, PlacedFeature *placed);
 
+/* The vote of a rectangle feature whose weighted sum is v: f = ((v x normalisation) >> shift)
+ * x inverse squared scale, every product in 32 bits, clamped to 21 bits and looked up in the
+ * record's 64 votes. Both the evaluators and the placed features answer through it. */
+inline int rectangleSumVote(const WindowContext *context, uint32_t v, uint8_t shift, const int16_t *votes)
+{
+    const int32_t normalised = int32_t(v * uint32_t(context->normalisation)) >> shift;
+    int32_t f = int32_t(uint32_t(normalised) * uint32_t(context->inverseSquaredScale));
+    f = f < -1048576 ? -1048576 : f > 1048575 ? 1048575 : f;
+    return votes[(f + 1048576) >> 15];
+}
+
 namespace placedfeatures {
 
 /* A corner of a figure in model units relative to the anchor, with the sum of the weights the
@@ -186,11 +197,7 @@ __attribute__((always_inline)) inline int rectangleVote(const WindowContext *con
 {
     const uint32_t v = cornerSum<Kind, Mirrored>(context->corner, p,
                                                   std::make_index_sequence<size_t(RectangleCorners<Kind>::value.count)>());
-    /* f = ((v x normalisation) >> shift) x inverse squared scale, every product in 32 bits */
-    const int32_t normalised = int32_t(v * uint32_t(context->normalisation)) >> p.shift;
-    int32_t f = int32_t(uint32_t(normalised) * uint32_t(context->inverseSquaredScale));
-    f = f < -1048576 ? -1048576 : f > 1048575 ? 1048575 : f;
-    return p.votes[(f + 1048576) >> 15];
+    return rectangleSumVote(context, v, p.shift, p.votes);
 }
 
 /* The code of a block pattern from the bits of all nine cells (bit 3 y + x, model order): the

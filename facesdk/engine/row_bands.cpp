@@ -293,8 +293,7 @@ void runBands(int32_t count, BandFunction band, void *context)
 
 namespace {
 
-// Bands per thread's share, and where each begins and ends within it, in sixths.
-constexpr int32_t kBandsPerShare = 3;
+// Where each band of a share begins and ends within it, in sixths.
 constexpr int64_t kTaper[kBandsPerShare + 1] = {0, 3, 5, 6};
 
 }  // namespace

@@ -80,9 +80,12 @@ void forEachBand(int32_t count, Fn &&fn)
 // counts what it reads.
 constexpr int64_t kLeastBandedPixels = 1 << 16;
 
+// Bands rowBandCount cuts for each thread: its share of a round (see rowBandStart).
+constexpr int32_t kBandsPerShare = 3;
+
 // The most bands rowBandCount answers: a few per thread, so that a slow thread holds the others
 // up little. Loops that keep something per band may size arrays by it.
-constexpr int32_t kMostRowBands = 3 * (kEngineWorkers + 1);
+constexpr int32_t kMostRowBands = kBandsPerShare * (kEngineWorkers + 1);
 
 // How many bands to cut `rows` rows of `pixelsPerRow` (their work, as above) into: 1 when the
 // work is small or there is no pool, else up to kMostRowBands.
@@ -90,7 +93,8 @@ int32_t rowBandCount(int32_t rows, int64_t pixelsPerRow);
 
 // The first row of band k of `count` over rows first .. first + rows - 1 (k = count gives the
 // end). With even, every band but the first starts an even distance from first. When count is
-// a multiple of three, each three bands share their rows out a half, a third and a sixth.
+// a multiple of kBandsPerShare, each share's three bands take a half, a third and a sixth of
+// its rows.
 int32_t rowBandStart(int32_t first, int32_t rows, int32_t count, int32_t k, bool even = false);
 
 // Calls fn(y0, y1) for consecutive row ranges that together cover first .. first + rows - 1,
