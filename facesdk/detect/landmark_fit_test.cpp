@@ -230,6 +230,22 @@ struct CropFixture : TrackFixture {
                                     part3->referenceShape, part4->referenceShape};
         std::copy(shapes, shapes + 5, references);
     }
+    // A face on an 800-pixel picture with noise: its mark, its eyes, the initial shape posed, and
+    // its roll.
+    struct FaceCase {
+        int markX, markY;
+        int32_t x1, y1, x2, y2, roll;
+    };
+    void placeFace(const FaceCase &c, std::mt19937 &random)
+    {
+        makePicture(800, c.markX, c.markY);
+        for (uint8_t &p : pixels)
+            p = uint8_t(p + random() % 40);
+        setEyes(c.x1, c.y1, c.x2, c.y2);
+        ASSERT_EQ(initialShape(&track, part1, 220, 0), kResultOk);
+        applyPose(track.work);
+        track.face.roll = c.roll;
+    }
     void makePicture(int side, int markX, int markY)
     {
         pixels.assign(size_t(side) * side, 30);
@@ -293,21 +309,12 @@ TEST_F(CropFixture, CropsOfEveryTypeMapPointsAndPixelsAlike)
 TEST_F(CropFixture, CropPixelsAreTheSquaresSamplesAtTheExactInverse)
 {
     std::mt19937 random(7);
-    const struct {
-        int markX, markY;
-        int32_t x1, y1, x2, y2, roll;
-    } cases[] = {{400, 380, 330, 350, 470, 350, 0},  {400, 380, 330, 350, 470, 370, 60},
+    const FaceCase cases[] = {{400, 380, 330, 350, 470, 350, 0},  {400, 380, 330, 350, 470, 370, 60},
                  {400, 380, 330, 350, 470, 330, 100}, {400, 380, 330, 350, 470, 340, -100},
                  {400, 380, 330, 350, 470, 352, 170}, {120, 110, 60, 90, 190, 100, 20}};
     ASSERT_NO_FATAL_FAILURE(loadReferences());
     for (const auto &c : cases) {
-        makePicture(800, c.markX, c.markY);
-        for (uint8_t &p : pixels)
-            p = uint8_t(p + random() % 40);
-        setEyes(c.x1, c.y1, c.x2, c.y2);
-        ASSERT_EQ(initialShape(&track, part1, 220, 0), kResultOk);
-        applyPose(track.work);
-        track.face.roll = c.roll;
+        ASSERT_NO_FATAL_FAILURE(placeFace(c, random));
         for (int type = 1; type <= 4; ++type) {
             const int size = cropSizeOf(type);
             std::vector<uint8_t> crop(size_t(size) * size), square(crop.size());
@@ -356,10 +363,7 @@ TEST_F(CropFixture, CropPixelsAreTheSquaresSamplesAtTheExactInverse)
 TEST_F(CropFixture, APartialCropIsTheWholeCropWhereverTheLevelFourStageReads)
 {
     std::mt19937 random(11);
-    const struct {
-        int markX, markY;
-        int32_t x1, y1, x2, y2, roll;
-    } cases[] = {{400, 380, 320, 350, 480, 350, 0},   {400, 380, 320, 350, 480, 372, 60},
+    const FaceCase cases[] = {{400, 380, 320, 350, 480, 350, 0},   {400, 380, 320, 350, 480, 372, 60},
                  {400, 380, 320, 350, 480, 330, 100}, {400, 380, 320, 350, 480, 340, -100},
                  {400, 380, 320, 350, 480, 352, 170}, {100, 90, 40, 60, 200, 70, 10}};
     ASSERT_NO_FATAL_FAILURE(loadReferences());
@@ -369,13 +373,7 @@ TEST_F(CropFixture, APartialCropIsTheWholeCropWhereverTheLevelFourStageReads)
         std::vector<std::array<int32_t, 4>> parts;
     };
     for (const auto &c : cases) {
-        makePicture(800, c.markX, c.markY);
-        for (uint8_t &p : pixels)
-            p = uint8_t(p + random() % 40);
-        setEyes(c.x1, c.y1, c.x2, c.y2);
-        ASSERT_EQ(initialShape(&track, part1, 220, 0), kResultOk);
-        applyPose(track.work);
-        track.face.roll = c.roll;
+        ASSERT_NO_FATAL_FAILURE(placeFace(c, random));
         std::vector<uint8_t> whole(size_t(kSize) * kSize), made(whole.size());
         int32_t wholePoints[124], madePoints[124];
         CropTransform wholeTransform, madeTransform;
@@ -402,10 +400,13 @@ TEST_F(CropFixture, APartialCropIsTheWholeCropWhereverTheLevelFourStageReads)
         EXPECT_TRUE(std::equal(fromWhole, fromWhole + 124, madePoints)) << "roll " << c.roll;
 
         std::vector<uint8_t> read(whole.size(), 0);
-        for (const auto &part : asked.parts)
-            for (int y = std::max(part[1], 0); y < std::min(part[3], kSize); ++y)
-                for (int x = std::max(part[0], 0); x < std::min(part[2], kSize); ++x)
+        const auto markRead = [&](int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+            for (int y = std::max(y0, 0); y < std::min(y1, kSize); ++y)
+                for (int x = std::max(x0, 0); x < std::min(x1, kSize); ++x)
                     read[size_t(y) * kSize + x] = 1;
+        };
+        for (const auto &part : asked.parts)
+            markRead(part[0], part[1], part[2], part[3]);
         size_t differing = 0, readCount = 0;
         std::vector<uint8_t> scrambled = whole;
         for (size_t i = 0; i < whole.size(); ++i) {
@@ -432,9 +433,7 @@ TEST_F(CropFixture, APartialCropIsTheWholeCropWhereverTheLevelFourStageReads)
             const int32_t x0 = int32_t(random() % 360) - 20, y0 = int32_t(random() % 360) - 20;
             const int32_t x1 = x0 + 1 + int32_t(random() % 30), y1 = y0 + 1 + int32_t(random() % 30);
             ASSERT_EQ(makePartialCrop(&partial, x0, y0, x1, y1), kResultOk);
-            for (int y = std::max(y0, 0); y < std::min(y1, kSize); ++y)
-                for (int x = std::max(x0, 0); x < std::min(x1, kSize); ++x)
-                    read[size_t(y) * kSize + x] = 1;
+            markRead(x0, y0, x1, y1);
         }
         endPartialCrop(&partial);
         differing = 0;

@@ -80,6 +80,15 @@ void displaceGrid(WarpRun &run, WarpMesh *mesh, Shift shift)
         }
 }
 
+// Moves the grid's nodes by a smooth field: 2.5 pixels across at most, `down` pixels down.
+void displaceSmoothly(WarpRun &run, WarpMesh *mesh, double down)
+{
+    displaceGrid(run, mesh, [down](int32_t i, int32_t j, int32_t *dx, int32_t *dy) {
+        *dx = int32_t(std::lround(256 * 2.5 * std::sin(j * 0.7) * std::cos(i * 0.5)));
+        *dy = int32_t(std::lround(256 * down * std::cos(j * 0.4 + i * 0.3)));
+    });
+}
+
 struct Mesh {
     WarpMesh *mesh = nullptr;
     explicit Mesh(WarpRun &run, int32_t columns = 20, int32_t rows = 16)
@@ -280,10 +289,7 @@ TEST(WarpApply, SmoothDisplacementMatchesFloatReference)
         WarpRun run(w, h);
         run.addWholeImageFace();
         Mesh m(run, 24, 18);
-        displaceGrid(run, m.mesh, [](int32_t i, int32_t j, int32_t *dx, int32_t *dy) {
-            *dx = int32_t(std::lround(256 * 2.5 * std::sin(j * 0.7) * std::cos(i * 0.5)));
-            *dy = int32_t(std::lround(256 * 1.5 * std::cos(j * 0.4 + i * 0.3)));
-        });
+        displaceSmoothly(run, m.mesh, 1.5);
         run.inner->warpMargin = 4;
         OwnedImage image(w, h, format);
         fillSmooth(image);
@@ -431,10 +437,7 @@ TEST(WarpApply, AWorkingCopyMovedOnTheWorkersGivesTheSameWarp)
         WarpRun run(w, h);
         run.addWholeImageFace();
         Mesh m(run, 24, 18);
-        displaceGrid(run, m.mesh, [](int32_t i, int32_t j, int32_t *dx, int32_t *dy) {
-            *dx = int32_t(std::lround(256 * 2.5 * std::sin(j * 0.7) * std::cos(i * 0.5)));
-            *dy = int32_t(std::lround(256 * 3.5 * std::cos(j * 0.4 + i * 0.3)));
-        });
+        displaceSmoothly(run, m.mesh, 3.5);
         run.inner->warpMargin = 150;
         OwnedImage alone(w, h, format), shared(w, h, format);
         fillSmooth(alone);
