@@ -98,6 +98,7 @@ namespace {
 constexpr float kBoxCentreAlong = 0.0f;
 constexpr float kBoxCentreDown = 0.9f;
 constexpr float kBoxSide = 5.0f;
+constexpr float kDetectorBoxSide = 4.2f;
 
 } // namespace
 
@@ -144,7 +145,10 @@ PointF leftEyeCentre(const Shape &shape) { return meanOf(shape, 36, 41); }
 PointF rightEyeCentre(const Shape &shape) { return meanOf(shape, 42, 47); }
 PointF mouthCentre(const Shape &shape) { return meanOf(shape, 48, 59); }
 
-BoxF boxFromShape(const Shape &shape)
+namespace {
+
+/* The square about the fitted centre, sideUnits of the face's unit wide. */
+BoxF boxOfSide(const Shape &shape, float sideUnits)
 {
     const PointF l = leftEyeCentre(shape), r = rightEyeCentre(shape), m = mouthCentre(shape);
     const PointF e{(l.x + r.x) / 2, (l.y + r.y) / 2};
@@ -154,9 +158,15 @@ BoxF boxFromShape(const Shape &shape)
     const float ux = iod > 0 ? (r.x - l.x) / iod : 1, uy = iod > 0 ? (r.y - l.y) / iod : 0;
     const float cx = e.x + unit * (kBoxCentreAlong * ux - kBoxCentreDown * uy);
     const float cy = e.y + unit * (kBoxCentreAlong * uy + kBoxCentreDown * ux);
-    const float side = unit * kBoxSide;
+    const float side = unit * sideUnits;
     return BoxF{cx - side / 2, cy - side / 2, side, side};
 }
+
+} // namespace
+
+BoxF boxFromShape(const Shape &shape) { return boxOfSide(shape, kBoxSide); }
+
+BoxF detectorBoxFromShape(const Shape &shape) { return boxOfSide(shape, kDetectorBoxSide); }
 
 Similarity Similarity::inverse() const
 {

@@ -217,11 +217,14 @@ TEST(FaceMakerTest, DeterministicAndPlacedWhereAsked)
     /* the eye line turns with the roll, mirrored or not */
     const float angle = std::atan2(a.rightEye.y - a.leftEye.y, a.rightEye.x - a.leftEye.x) * 180 / float(M_PI);
     EXPECT_NEAR(angle, 30, 1.5);
-    /* the box of the made points is the box that was asked for */
-    const BoxF fromPoints = boxFromShape(a.points);
+    /* the detector box of the made points is the box that was asked for, inside the larger
+     * annotated box about the same centre */
+    const BoxF fromPoints = detectorBoxFromShape(a.points), annotated = boxFromShape(a.points);
     EXPECT_NEAR(fromPoints.x + fromPoints.width / 2, 60, 0.5);
     EXPECT_NEAR(fromPoints.y + fromPoints.height / 2, 48, 0.5);
     EXPECT_NEAR(fromPoints.width, 50, 0.5);
+    EXPECT_NEAR(annotated.x + annotated.width / 2, 60, 0.5);
+    EXPECT_NEAR(annotated.width, 50 * 5.0f / 4.2f, 0.6);
 }
 
 TEST(FaceMakerTest, PlainWarpCarriesEachPointsPixel)

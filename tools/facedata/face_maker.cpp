@@ -542,7 +542,7 @@ MadeFace FaceMaker::make(uint64_t index, const FaceRequest &request) const
     std::vector<PointF> turned;
     std::vector<float> depth;
     turnVertices(mesh, target, yaw, &turned, &depth);
-    const BoxF frontal = boxFromShape(target);
+    const BoxF frontal = detectorBoxFromShape(target);
     float shift = 0;
     if (yaw != 0) {
         float lo = 1e9f, hi = -1e9f, flo = 1e9f, fhi = -1e9f;

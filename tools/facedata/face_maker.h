@@ -45,7 +45,8 @@ struct FaceRequest {
     int height = 0;
     float centreX = 0;    /* centre of the face's box in the picture, pixels */
     float centreY = 0;
-    float boxSide = 0;    /* side of the face's box (boxFromShape of the frontal face), pixels */
+    float boxSide = 0;    /* side of the face's detector box (detectorBoxFromShape of the frontal
+                           * face), pixels */
     float roll = 0;       /* degrees; positive turns the face's top to the right (clockwise) */
     float yaw = 0;        /* degrees about the vertical axis, -90..90; positive turns the face
                            * towards the picture's right (its nose points right) */

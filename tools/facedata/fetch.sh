@@ -15,7 +15,7 @@ dir=$(cd "$dir" && pwd)
 # Faces: the examples of the face library (annotated photos, the johns photos) and the image
 # library's LFW subset and astronaut. Negatives: wallpaper packages that show no people.
 packages=(libdlib19.1 python3-skimage mate-backgrounds ukui-wallpapers lomiri-wallpapers-20.04
-          plasma-workspace-wallpapers)
+          lomiri-wallpapers-16.04 plasma-workspace-wallpapers)
 if [ $# -gt 1 ]; then
   packages=("${@:2}")
 fi

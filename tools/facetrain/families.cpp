@@ -247,8 +247,8 @@ void jitteredBox(const MadeFace &face, Random &rng, float position, float size, 
 }
 
 /* A box around the made face as the detector reports it, for the eye search: on the made scenes
- * and the annotated photos (facereport) the detector's boxes are 1.08 to 1.16 times the
- * annotated side, spread by about 0.15 of it, their centres within about 0.07 of it. The eye
+ * and the annotated photos (facereport) the detector's boxes are about 1.1 times the face's
+ * detector box, spread by about 0.15 of it, their centres within about 0.07 of it. The eye
  * windows are a third of this box, and the eye model has to find the eye centres in them. */
 void reportedBox(const MadeFace &face, Random &rng, int32_t out[4])
 {
@@ -498,9 +498,9 @@ private:
         /* Every window whose centre is a tenth of the window from both eyes is a negative. Those
          * beside an eye are the ones that pull its hits, and the eye placed at their mean, off
          * its centre (the more so as the search keeps the second eye 0.4 of the box from the
-         * first, beyond the other eye in boxes about three eye distances wide, and takes the
-         * hits around that point): four in five negatives are chosen among the windows within
-         * 0.7 of a window of an eye, the rest elsewhere, all at random. */
+         * first, beyond the other eye in a box reported wider than 2.5 eye distances, and takes
+         * the hits around that point): four in five negatives are chosen among the windows
+         * within 0.7 of a window of an eye, the rest elsewhere, all at random. */
         const float nearShare = 0.1f, besideShare = 0.7f, besideTake = 0.8f;
         struct Passed {
             int32_t x, y;

@@ -179,7 +179,7 @@ Sample TrainingSet::make(uint64_t index) const
     facedata::Random random(seed_ * 0x9e3779b97f4a7c15ull + index * 0xbf58476d1ce4e5b9ull + 17);
     /* The box side the maker wants, from the inter-ocular distance: the mean shape has its
      * eyes 2 units apart. */
-    const facedata::BoxF meanBox = facedata::boxFromShape(bank_->meanShape);
+    const facedata::BoxF meanBox = facedata::detectorBoxFromShape(bank_->meanShape);
     const double iod = options_.minIod * std::pow(options_.maxIod / options_.minIod, random.uniform());
     const double boxSide = iod * meanBox.width / 2;
     facedata::FaceRequest request;
