@@ -135,6 +135,14 @@ int runFitter(LandmarkFitter *fitter, const EngineImage &image, const EngineImag
         const int32_t *points = nullptr;
         int32_t n = 0;
         const int answer = fitter->ops->getPoints(fitter, j, &points, &n);
+        if (answer == kResultFitState101 || answer == kResultFitRejected) {
+            // That face's fit was turned down: it stays unfitted, and the faces after it keep
+            // their own fits (ending the walk here left them unfitted under a successful
+            // answer). The answer is the fit's, as before.
+            if (result == kResultOk)
+                result = answer;
+            continue;
+        }
         if (answer != kResultOk)
             return answer;
         storeFittedPoints(face, points, n, toImage);

@@ -386,6 +386,28 @@ TEST_F(FittingTest, FittingTwiceKeepsTheFirstPoints)
     EXPECT_EQ(storedFlag(faces[0]), 1);
 }
 
+// A fit the fitter turns down (101 or 102) leaves that face unfitted and the faces after it
+// fitted; the fit still succeeds.
+TEST_F(FittingTest, ATurnedDownFitLeavesTheFacesAfterItFitted)
+{
+    OwnedImage image(640, 480, kFormatYuv420Planar);
+    for (const int turnedDown : {101, 102}) {
+        SCOPED_TRACE(turnedDown);
+        libraries = LibraryScript{};
+        libraries.pointsAnswer[1] = turnedDown;
+        faces = {faceAt(1, 40, 40, 160), faceAt(2, 300, 100, 160), faceAt(3, 460, 260, 160)};
+        paintImage(image, faces.data(), 3);
+        EXPECT_TRUE(resultIsSuccess(fit(image)));
+        EXPECT_EQ(libraries.pointsAsked.size(), 3u);
+        EXPECT_EQ(storedFlag(faces[0]), 1);
+        EXPECT_EQ(storedFlag(faces[1]), 0);
+        EXPECT_EQ(storedFlag(faces[2]), 1);
+        EXPECT_EQ(faces[2].points[1].x, roundQ10((libraries.added[2].x + 3) * 1024));
+        for (VXL_FACE &face : faces)
+            freeFaceBuffers(engine->allocator, &face);
+    }
+}
+
 // A face record from outside with a point buffer but a point count below the fitted points has
 // its class slot and flag put after the landmark slots, so the flag does not land on a point.
 TEST_F(FittingTest, ASmallPointCountMovesTheClassSlotPastThePoints)
