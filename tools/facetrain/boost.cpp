@@ -19,6 +19,7 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <numeric>
 #include <thread>
@@ -354,6 +355,46 @@ void TrainedModel::shiftThresholds(int32_t delta)
         r.threshold += delta;
     for (auto &b : blocks_)
         b.threshold += delta;
+}
+
+size_t TrainedModel::tightenThresholds(const SampleStore &samples, const CascadeModel *next)
+{
+    relink();
+    const size_t n = count();
+    std::vector<int64_t> lowest(n, INT64_MAX);
+    bool any = false;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        const WindowContext c = samples.context(i);
+        if (evaluateCascade(&c, &model_) < 1 || (next && evaluateCascade(&c, next) < 1))
+            continue;
+        any = true;
+        int64_t sum = 0;
+        size_t t = 0;
+        for (const RectFeatureRecord &r : rectangles_) {
+            sum += c.features[r.kind](&c, &r);
+            lowest[t] = std::min(lowest[t], sum);
+            ++t;
+        }
+        for (const BlockFeatureRecord &b : blocks_) {
+            sum += c.features[b.kind](&c, &b);
+            lowest[t] = std::min(lowest[t], sum);
+            ++t;
+        }
+    }
+    size_t raised = 0;
+    if (!any)
+        return raised;
+    auto raise = [&](int32_t &threshold, size_t t) {
+        if (t + 1 < n && lowest[t] > threshold) {
+            threshold = int32_t(lowest[t]);
+            ++raised;
+        }
+    };
+    for (size_t t = 0; t < rectangles_.size(); ++t)
+        raise(rectangles_[t].threshold, t);
+    for (size_t t = 0; t < blocks_.size(); ++t)
+        raise(blocks_[t].threshold, rectangles_.size() + t);
+    return raised;
 }
 
 int64_t modelSum(const TrainedModel &model, const WindowContext &context)

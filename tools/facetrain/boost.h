@@ -130,6 +130,11 @@ public:
     uint32_t scale() const { return model_.scale; }
     /* Raises or lowers every threshold by delta (so the last one moves too). */
     void shiftThresholds(int32_t delta);
+    /* Raises each threshold before the last to the lowest running sum there of the samples
+     * that the model as last finished passes (answer 1 or more) and, when given, `next` passes
+     * too, so that a window is turned away as soon as no such sample was as low; those samples
+     * still pass and their scores are unchanged. Answers how many thresholds rose. */
+    size_t tightenThresholds(const SampleStore &samples, const CascadeModel *next = nullptr);
 
 private:
     void relink();

@@ -9,7 +9,9 @@
 #include "facesdk/detect/convert.h"
 #include "facesdk/detect/detector.h"
 #include "facesdk/detect/detector_object.h"
+#include "facesdk/detect/window.h"
 #include "tools/facedata/face_maker.h"
+#include "tools/facetrain/boost.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +19,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -89,6 +92,92 @@ TEST(FaceTrainQuick, ReproducesTheCommittedTableFromItsSeed)
                                          "/tools/facetrain/testdata/quick_eye_model.cpp");
     ASSERT_FALSE(committed.isEmpty());
     EXPECT_TRUE(readAll(out) == committed) << "the quick table differs from testdata/quick_eye_model.cpp";
+}
+
+/* Raising the thresholds to the passing samples' lowest running sums turns failing windows away
+ * sooner but passes every sample that passed, with its answer, and no other. */
+TEST(FaceTrainBoost, TightenedThresholdsKeepThePassingSamplesAndTheirAnswers)
+{
+    constexpr int kSide = 96;
+    std::vector<uint8_t> luma(kSide * kSide);
+    facedata::Random rng(7);
+    for (int y = 0; y < kSide; ++y)
+        for (int x = 0; x < kSide; ++x)
+            luma[size_t(y * kSide + x)] = uint8_t(std::clamp(60 + x + (y / 8 % 2) * 40 + int(rng.uniform(-30, 30)), 0, 255));
+    facetrain::ScanPicture picture;
+    ASSERT_TRUE(picture.load(luma.data(), kSide, kSide));
+    picture.setWindow(22, 0, 0, 1024);
+    facetrain::SampleStore samples;
+    WindowContext context;
+    for (int y = 0; y + 23 < kSide; y += 3)
+        for (int x = 0; x + 23 < kSide; x += 3)
+            if (picture.context(x, y, &context))
+                samples.add(context, 23);
+    ASSERT_GT(samples.size(), 300u);
+
+    std::vector<facetrain::Candidate> candidates = facetrain::rectangleCandidates(22);
+    std::vector<facetrain::Candidate> chosen;
+    for (size_t i = 0; i < candidates.size(); i += candidates.size() / 12)
+        chosen.push_back(candidates[i]);
+    chosen.resize(12);
+    facetrain::chooseShifts(&chosen, samples, 1);
+    /* twelve records with made-up votes; all samples pass the first eleven, and the last
+     * passes the given share of them */
+    auto build = [&](double share) {
+        facetrain::TrainedModel model(12, 0);
+        std::vector<int64_t> sums(samples.size(), 0);
+        for (size_t k = 0; k < chosen.size(); ++k) {
+            int16_t votes[64];
+            for (int b = 0; b < 64; ++b)
+                votes[b] = int16_t((b * 37 + int(k) * 11) % 200);
+            for (size_t i = 0; i < samples.size(); ++i)
+                sums[i] += votes[facetrain::featureBin(chosen[k], samples.context(i))];
+            int32_t threshold = 0;
+            if (k + 1 == chosen.size()) {
+                const auto at = sums.begin() + ptrdiff_t(double(sums.size()) * (1 - share));
+                std::nth_element(sums.begin(), at, sums.end());
+                threshold = int32_t(*at);
+            }
+            model.addRectangle(chosen[k], threshold, votes);
+        }
+        return model;
+    };
+    const facetrain::TrainedModel model = build(0.5);
+    /* alone, and with a stricter model that the samples must pass as well */
+    facetrain::TrainedModel stricter = build(0.3);
+    const CascadeModel *nextModels[] = {nullptr, stricter.finished(65536)};
+    for (const CascadeModel *next : nextModels) {
+        facetrain::TrainedModel tightened = model;
+        const CascadeModel *finished = tightened.finished(65536 / 4);
+        std::vector<int> before(samples.size());
+        std::vector<char> kept(samples.size());
+        for (size_t i = 0; i < samples.size(); ++i) {
+            const WindowContext c = samples.context(i);
+            before[i] = evaluateCascade(&c, finished);
+            kept[i] = before[i] >= 1 && (!next || evaluateCascade(&c, next) >= 1);
+        }
+        EXPECT_GT(tightened.tightenThresholds(samples, next), 0u);
+        EXPECT_EQ(tightened.rectangles().back().threshold, model.rectangles().back().threshold)
+            << "the last threshold, the score's origin, stays";
+        finished = tightened.finished(65536 / 4);
+        size_t keptCount = 0, turnedAway = 0;
+        for (size_t i = 0; i < samples.size(); ++i) {
+            const WindowContext c = samples.context(i);
+            const int after = evaluateCascade(&c, finished);
+            turnedAway += before[i] >= 1 && after < 1;
+            if (kept[i]) {
+                ++keptCount;
+                EXPECT_EQ(after, before[i]) << "sample " << i << (next ? " with the stricter model" : "");
+            } else if (before[i] < 1) {
+                EXPECT_LT(after, 1) << "sample " << i << (next ? " with the stricter model" : "");
+            }
+        }
+        EXPECT_GT(keptCount, samples.size() / (next ? 8 : 4));
+        if (next) {
+            EXPECT_GT(turnedAway, 0u) << "some samples that only the first model passes are turned away";
+        }
+        EXPECT_LT(keptCount, samples.size() * 3 / 4);
+    }
 }
 
 namespace {
