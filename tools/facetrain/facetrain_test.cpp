@@ -1,6 +1,6 @@
-// The trainer's quick mode reproduces its committed table from its seed, and the detector with
-// the trained tables finds the face maker's faces at every roll it searches and at both turned
-// views of each side.
+// The trainer's quick mode reproduces its committed table from its seed, its tightened
+// thresholds keep every sample that passed, and the detector with the trained tables finds the
+// face maker's faces at every roll it searches and at both turned views of each side.
 //
 // Both take the face library's examples only (annotated photos and johns photos): from
 // $SOLVANE_FACE_DATA when it holds them, else fetched into the build tree with
