@@ -37,6 +37,15 @@ ImageResult detectFile(BeautyEngine *engine, const QString &file, QImage *pictur
         result.error = QStringLiteral("cannot read %1: %2").arg(file, reader.errorString());
         return result;
     }
+    // The engine looks for faces only in pictures whose sides both reach its minimum.
+    if (uint32_t(decoded.width()) < kMinimumImageSide || uint32_t(decoded.height()) < kMinimumImageSide) {
+        result.error = QStringLiteral("%1 is too small to search for faces: %2 x %3 pixels (each side needs %4)")
+                           .arg(file)
+                           .arg(decoded.width())
+                           .arg(decoded.height())
+                           .arg(kMinimumImageSide);
+        return result;
+    }
     const QImage rgb = decoded.convertToFormat(QImage::Format_RGB888);
     if (picture)
         *picture = rgb;

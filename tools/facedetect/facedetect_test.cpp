@@ -1,5 +1,6 @@
-// facedetect as a command: one JSON document for all files, an unreadable file reported on
-// standard error with an entry of no faces while the others still run, drawings on request;
+// facedetect as a command: one JSON document for all files, an unreadable file or one too small
+// to search reported on standard error with an entry of no faces while the others (TIFF too)
+// still run, drawings on request;
 // and the report's matching of detections to annotated faces.
 #include "tools/facedetect/face_report.h"
 
@@ -22,7 +23,10 @@ TEST(FaceDetectCommand, OneDocumentAndUnreadableFilesReported)
     QImage picture(160, 120, QImage::Format_RGB32);
     picture.fill(QColor(120, 130, 140));
     const QString good = dir.filePath("plain.png"), bad = dir.filePath("broken.jpg");
+    const QString tiff = dir.filePath("photo.tif"), small = dir.filePath("small.png");
     ASSERT_TRUE(picture.save(good));
+    ASSERT_TRUE(picture.save(tiff)) << "Qt's TIFF plug-in (qt5-image-formats-plugins) is missing";
+    ASSERT_TRUE(picture.copy(0, 0, 40, 90).save(small)); /* narrower than the engine's smallest picture */
     QFile broken(bad);
     ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
     broken.write("not a picture");
@@ -30,21 +34,29 @@ TEST(FaceDetectCommand, OneDocumentAndUnreadableFilesReported)
     const QString json = dir.filePath("out.json"), draw = dir.filePath("drawn");
 
     QProcess run;
-    run.start(FACEDETECT_EXECUTABLE, {"--json", json, "--draw", draw, bad, good});
+    run.start(FACEDETECT_EXECUTABLE, {"--json", json, "--draw", draw, bad, good, tiff, small});
     ASSERT_TRUE(run.waitForFinished(60000));
-    EXPECT_EQ(run.exitCode(), 1); /* one file could not be read */
-    EXPECT_TRUE(QString::fromUtf8(run.readAllStandardError()).contains("broken.jpg"));
+    EXPECT_EQ(run.exitCode(), 1); /* two files could not be searched */
+    const QString errors = QString::fromUtf8(run.readAllStandardError());
+    EXPECT_TRUE(errors.contains("broken.jpg"));
+    EXPECT_TRUE(errors.contains("small.png is too small to search for faces: 40 x 90 pixels")) << qPrintable(errors);
+    EXPECT_FALSE(errors.contains("photo.tif")) << qPrintable(errors);
 
     QFile out(json);
     ASSERT_TRUE(out.open(QIODevice::ReadOnly));
     const QJsonArray images = QJsonDocument::fromJson(out.readAll()).object().value("images").toArray();
-    ASSERT_EQ(images.size(), 2);
+    ASSERT_EQ(images.size(), 4);
     EXPECT_EQ(images[0].toObject().value("file").toString(), bad);
     EXPECT_TRUE(images[0].toObject().value("faces").toArray().isEmpty());
     EXPECT_EQ(images[1].toObject().value("file").toString(), good);
     EXPECT_TRUE(images[1].toObject().value("faces").isArray());
     EXPECT_GE(images[1].toObject().value("ms").toDouble(), 0.0);
     EXPECT_TRUE(QFile::exists(QDir(draw).filePath("plain.png")));
+    EXPECT_TRUE(QFile::exists(QDir(draw).filePath("photo.png")));
+    EXPECT_EQ(images[2].toObject().value("file").toString(), tiff);
+    EXPECT_EQ(images[3].toObject().value("file").toString(), small);
+    EXPECT_TRUE(images[3].toObject().value("faces").toArray().isEmpty());
+    EXPECT_FALSE(QFile::exists(QDir(draw).filePath("small.png")));
     EXPECT_FALSE(QFile::exists(QDir(draw).filePath("broken.png")));
 
     QProcess toStdout;
