@@ -10770,7 +10770,7 @@ const BlockFeatureRecord kBlocks9[] = {
     {145865, 2, 1, 17, 0, kVotes9 + 21248},
     {147048, 5, 11, 9, 0, kVotes9 + 21504},
 };
-const DetectorModelData kModel9 = {kRectangles9, 100, kBlocks9, 60, 147048, 664};
+const DetectorModelData kModel9 = {kRectangles9, 100, kBlocks9, 60, 147048, 601};
 
 /* model 10 */
 const int16_t kVotes10[] = {
@@ -12922,7 +12922,7 @@ const BlockFeatureRecord kBlocks11[] = {
     {148284, 5, 14, 6, 0, kVotes11 + 21248},
     {149695, 0, 14, 11, 0, kVotes11 + 21504},
 };
-const DetectorModelData kModel11 = {kRectangles11, 100, kBlocks11, 60, 149695, 484};
+const DetectorModelData kModel11 = {kRectangles11, 100, kBlocks11, 60, 149695, 413};
 
 /* model 12 */
 const int16_t kVotes12[] = {
