@@ -44,7 +44,7 @@ const std::vector<ModelPlan> &modelPlans()
          * and no made face of the trained-detector test. On 600 made scenes (--count 600) the
          * turned families still made 18 of the 29 false faces, for 13 faces found, most of them
          * placed better by the frontal families; asking 38 and 29 votes of them instead of 42
-         * and 34 left 13 false faces, all frontal, for 4 made faces fewer. */
+         * and 34 left 13 false faces, all frontal, for 3 made faces fewer. */
         {kModelFrontalSmall0, true, WindowKind::Scan, 14, 0, 0, 0, 15, 14, 19, "frontal-small", 36},
         {kModelHalfProfile0, true, WindowKind::Scan, 22, 0, 45, 35, 55, 22, 66, "half-profile", 38},
         {kModelProfile0, true, WindowKind::Scan, 22, 0, 90, 75, 90, 22, 66, "profile", 29},
