@@ -368,18 +368,7 @@ size_t TrainedModel::tightenThresholds(const SampleStore &samples, const Cascade
         if (evaluateCascade(&c, &model_) < 1 || (next && evaluateCascade(&c, next) < 1))
             continue;
         any = true;
-        int64_t sum = 0;
-        size_t t = 0;
-        for (const RectFeatureRecord &r : rectangles_) {
-            sum += c.features[r.kind](&c, &r);
-            lowest[t] = std::min(lowest[t], sum);
-            ++t;
-        }
-        for (const BlockFeatureRecord &b : blocks_) {
-            sum += c.features[b.kind](&c, &b);
-            lowest[t] = std::min(lowest[t], sum);
-            ++t;
-        }
+        walkSums(c, [&](size_t t, int64_t sum, int32_t) { lowest[t] = std::min(lowest[t], sum); });
     }
     size_t raised = 0;
     if (!any)
@@ -399,12 +388,9 @@ size_t TrainedModel::tightenThresholds(const SampleStore &samples, const Cascade
 
 int64_t modelSum(const TrainedModel &model, const WindowContext &context)
 {
-    int64_t sum = 0;
-    for (const RectFeatureRecord &r : model.rectangles())
-        sum += context.features[r.kind](&context, &r);
-    for (const BlockFeatureRecord &b : model.blocks())
-        sum += context.features[b.kind](&context, &b);
-    return sum;
+    int64_t last = 0;
+    model.walkSums(context, [&](size_t, int64_t sum, int32_t) { last = sum; });
+    return last;
 }
 
 /* ---- boosting ---- */

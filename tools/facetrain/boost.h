@@ -117,6 +117,17 @@ public:
     void addRectangle(const Candidate &c, int32_t threshold, const int16_t votes[64]);
     void addBlock(const Candidate &c, int32_t threshold, const int16_t votes[256]);
     size_t count() const { return rectangles_.size() + blocks_.size(); }
+    /* Walks the records in cascade order on one window: visit(index, running sum, threshold). */
+    template <class Visit>
+    void walkSums(const WindowContext &context, Visit visit) const
+    {
+        int64_t sum = 0;
+        size_t t = 0;
+        for (const RectFeatureRecord &r : rectangles_)
+            visit(t++, sum += context.features[r.kind](&context, &r), r.threshold);
+        for (const BlockFeatureRecord &b : blocks_)
+            visit(t++, sum += context.features[b.kind](&context, &b), b.threshold);
+    }
     /* The model over the records so far: a window passes when it meets every threshold
      * (offset = last threshold - 1, scale 1). */
     const CascadeModel *partial();

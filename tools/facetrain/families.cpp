@@ -585,14 +585,12 @@ uint32_t scaleForTarget(const TrainedModel &model, const SampleStore &validation
 {
     std::vector<int64_t> margins;
     for (size_t i = 0; i < validation.size(); ++i) {
-        const int64_t s = modelSum(model, validation.context(i));
         bool passes = true;
-        int64_t running = 0;
-        const WindowContext c = validation.context(i);
-        for (const RectFeatureRecord &r : model.rectangles())
-            passes &= (running += c.features[r.kind](&c, &r)) >= r.threshold;
-        for (const BlockFeatureRecord &b : model.blocks())
-            passes &= (running += c.features[b.kind](&c, &b)) >= b.threshold;
+        int64_t s = 0;
+        model.walkSums(validation.context(i), [&](size_t, int64_t sum, int32_t threshold) {
+            passes &= sum >= threshold;
+            s = sum;
+        });
         if (passes && s > model.lastThreshold())
             margins.push_back(s - model.lastThreshold());
     }
